@@ -1,0 +1,42 @@
+# Set-up and everyday commands. Everything runs on a fresh Debian 12 machine as root.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build demo check test asan-check bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/build.ninja: CMakeLists.txt | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Builds, registers the in-process servers into the user's registry folder and
+# converts the bundled samples into out/.
+demo: build
+	@scripts/demo.sh $(BUILD)
+
+# The whole suite, then the parsers' tests again under ASan + UBSan.
+check: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
+	$(MAKE) asan-check
+
+asan-check: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVM_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target parser-tests
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L parser --timeout 600
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+bench: build
+	@scripts/bench.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) out

@@ -1,0 +1,25 @@
+# Helpers shared by every component's CMakeLists.txt.
+
+# vm_add_test(NAME SOURCES... [LIBS libs...] [LABELS labels...])
+# A GoogleTest executable registered with CTest. Label "parser" marks the
+# tests that the sanitizer build runs too.
+function(vm_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    PROPERTIES LABELS "${T_LABELS}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# Tests labelled "parser" are collected into the target parser-tests, which the
+# sanitizer build (make asan-check) builds and runs on its own.
+if(NOT TARGET parser-tests)
+  add_custom_target(parser-tests)
+endif()
+function(vm_parser_test name)
+  vm_add_test(${name} ${ARGN} LABELS parser)
+  add_dependencies(parser-tests ${name})
+endfunction()
