@@ -1,3 +1,5 @@
+// NOTE TO THE ENGINEER IMPLEMENTING THIS: first read /work/briefs/common.md (rules from the user, commit
+// protocol, build folders, deadline 13:55) and follow it; then delete this note.
 // The component object runtime: result codes, identifiers, the base
 // interfaces, automation strings and variants, and a reference-counting
 // pointer. Servers and clients are built by the same compiler, so the virtual
@@ -36,6 +38,7 @@ constexpr HRESULT DISP_E_MEMBERNOTFOUND = static_cast<HRESULT>(0x80020003u);
 constexpr HRESULT DISP_E_PARAMNOTFOUND = static_cast<HRESULT>(0x80020004u);
 constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005u);
 constexpr HRESULT DISP_E_UNKNOWNNAME = static_cast<HRESULT>(0x80020006u);
+constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000Au);
 constexpr HRESULT DISP_E_EXCEPTION = static_cast<HRESULT>(0x80020009u);
 constexpr HRESULT DISP_E_BADPARAMCOUNT = static_cast<HRESULT>(0x8002000Eu);
 constexpr HRESULT SELFREG_E_CLASS = static_cast<HRESULT>(0x80040201u);
@@ -93,6 +96,11 @@ std::uint32_t SysStringLen(BSTR s);  // in UTF-16 units
 // decode it with a character set of its choice.
 BSTR BstrFromUtf8(std::string_view utf8);
 std::string Utf8FromBstr(const OLECHAR* s);  // null gives ""
+// The same by the BSTR's own length (embedded zeros kept).
+std::string Utf8FromBstrLen(BSTR s);
+// The same conversions on plain UTF-16 strings.
+std::u16string Utf16FromUtf8Carrying(std::string_view utf8);
+std::string Utf8FromUtf16Carrying(std::u16string_view utf16);
 
 enum VARTYPE : std::uint16_t {
     VT_EMPTY = 0,
@@ -134,7 +142,8 @@ struct VARIANT {
 void VariantInit(VARIANT* v);
 HRESULT VariantClear(VARIANT* v);  // frees a BSTR, releases an interface
 HRESULT VariantCopy(VARIANT* dst, const VARIANT* src);
-// Converts in place-free fashion to I4, R8, BOOL or BSTR; DISP_E_TYPEMISMATCH otherwise.
+// Converts to I2, I4, INT, R8, DATE, BOOL or BSTR (dst may be src); DISP_E_TYPEMISMATCH
+// when the value has no such form, DISP_E_OVERFLOW when a number does not fit.
 HRESULT VariantChangeType(VARIANT* dst, const VARIANT* src, std::uint16_t vt);
 
 // ---- Base interfaces ------------------------------------------------------
