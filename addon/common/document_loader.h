@@ -1,0 +1,69 @@
+// The seam between the add-on object and the HTML engine. The object reads the
+// settings of a load (the document values through the connected PDF document)
+// and asks a DocumentLoader for one page image; the engine does the rest.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/event_log.h"
+#include "common/page_image.h"
+
+namespace tessaline {
+
+struct LoadSettings {
+    // The connected document's current page, in its page units, and its
+    // resolution; all 0 when no document is connected.
+    double pageWidth = 0;
+    double pageHeight = 0;
+    std::int32_t resolution = 0;
+    // Page margins in page units (never negative).
+    std::int32_t marginLeft = 0;
+    std::int32_t marginTop = 0;
+    std::int32_t marginRight = 0;
+    std::int32_t marginBottom = 0;
+    std::int32_t minimalWidth = 800;     // smallest layout width, screen pixels
+    std::int32_t pageTimeoutMs = 80000;  // bound on the whole load (any value; <= 0 means at once)
+    bool autoAdjustPageWidth = false;
+    bool autoAdjustContentWidth = false;
+    bool depCompatible = true;
+    std::string debugFolder;  // may be empty
+
+    double PrintableWidth() const { return pageWidth - marginRight - marginLeft; }
+    double PrintableHeight() const { return pageHeight - marginTop - marginBottom; }
+    // 2 fit the content to the printable width, 1 widen the page, 0 neither.
+    int WidthAdjustMode() const { return autoAdjustContentWidth ? 2 : autoAdjustPageWidth ? 1 : 0; }
+};
+
+// The outcome of one load.
+struct LoadResult {
+    bool ok = false;
+    PageImage image;  // meaningful only when ok
+    // Every temporary file the load made or named, whatever the outcome; the
+    // add-on object deletes them on UnloadAll.
+    std::vector<std::string> tempFiles;
+};
+
+class DocumentLoader {
+public:
+    virtual ~DocumentLoader() = default;
+    // A file path or URL (normalised by the loader), with a base URL that may
+    // be empty. Never throws.
+    virtual LoadResult LoadFile(const std::string& source, const std::string& baseUrl,
+                                const LoadSettings& settings) = 0;
+    // HTML text given as a string. Never throws.
+    virtual LoadResult LoadString(const std::string& html, const std::string& baseUrl,
+                                  const LoadSettings& settings) = 0;
+};
+
+// The HTML engine's loader; defined by the engine library (vm_htmlengine).
+// log is borrowed and outlives the loader.
+std::unique_ptr<DocumentLoader> CreateDocumentLoader(EventLog& log);
+
+// A loader for builds without an HTML engine: logs an error line and fails
+// every load.
+std::unique_ptr<DocumentLoader> CreateUnavailableLoader(EventLog& log);
+
+}  // namespace tessaline
