@@ -1,0 +1,37 @@
+// A drawing device that records every call as metafile records: text as
+// EXTTEXTOUTW with the face name and one advance per character, areas and
+// lines as polygons, polylines or path brackets, pictures as STRETCHDIBITS
+// (ALPHABLEND when they carry alpha), clips as a saved DC with a clip
+// rectangle or clip path. Coordinates are written as device pixels of the
+// recorder (mapping mode MM_TEXT, identity world transform), so every record
+// can be moved by a plain offset.
+#pragma once
+
+#include <memory>
+
+#include "emf/device.h"
+#include "emf/writer.h"
+
+namespace emf {
+
+class RecorderDevice : public Device {
+public:
+    // `recorder` is borrowed: it must outlive this device.
+    explicit RecorderDevice(Recorder& recorder);
+    ~RecorderDevice() override;
+
+    void BeginPage(const PageInfo&) override;
+    void EndPage() override;
+    void FillPath(const Path&, FillRule, const Paint&, const Matrix& ctm) override;
+    void StrokePath(const Path&, const StrokeStyle&, const Color&, const Matrix& ctm) override;
+    void DrawText(const TextRun&, const Matrix& ctm) override;
+    void DrawImage(const Image&, const Matrix& ctm) override;
+    void PushClip(const Path&, FillRule, const Matrix& ctm) override;
+    void PopClip() override;
+
+private:
+    struct Members;
+    std::unique_ptr<Members> m_;
+};
+
+}  // namespace emf

@@ -1,0 +1,398 @@
+#include "emf/recorder_device.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numbers>
+
+#include "emf/dib.h"
+
+namespace emf {
+
+namespace {
+
+std::int32_t Round(double v) {
+    if (!(v == v)) return 0;
+    return std::int32_t(std::lround(std::clamp(v, -1e9, 1e9)));
+}
+PointL Dev(const Matrix& m, Point p) {
+    Point q = m.Apply(p);
+    return {Round(q.x), Round(q.y)};
+}
+std::uint32_t Ref(const Color& c) { return Rgb(c.r, c.g, c.b); }
+std::u16string Utf16(const std::string& s) {
+    std::u16string o;
+    for (std::size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        std::uint32_t cp = 0xFFFD;
+        std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) {
+            ++i;
+        } else {
+            cp = n == 1 ? c : c & (0x7F >> n);
+            for (std::size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+            i += n;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            o += char16_t(0xD800 + (cp >> 10)), o += char16_t(0xDC00 + (cp & 0x3FF));
+        } else {
+            o += char16_t(cp);
+        }
+    }
+    return o;
+}
+// How much the matrix scales lengths (geometric mean of the axes).
+double ScaleOf(const Matrix& m) { return std::sqrt(std::fabs(m.a * m.d - m.b * m.c)); }
+
+struct PenKey {
+    std::uint32_t style = 0, width = 0, color = 0;
+    std::vector<std::uint32_t> dashes;
+    auto operator<=>(const PenKey&) const = default;
+};
+struct BrushKey {
+    std::uint32_t style = 0, color = 0, hatch = 0;
+    const Image* pattern = nullptr;
+    auto operator<=>(const BrushKey&) const = default;
+};
+struct FontKey {
+    LogFont f;
+    bool operator==(const FontKey& o) const {
+        return f.height == o.f.height && f.width == o.f.width && f.escapement == o.f.escapement &&
+               f.orientation == o.f.orientation && f.weight == o.f.weight && f.italic == o.f.italic &&
+               f.underline == o.f.underline && f.strikeOut == o.f.strikeOut && f.charSet == o.f.charSet &&
+               f.faceName == o.f.faceName;
+    }
+};
+
+// What is selected into the recorder's DC; 0 means a stock object.
+struct Selection {
+    std::uint32_t pen = 0, brush = 0, font = 0;
+    PenKey penKey;
+    BrushKey brushKey;
+    FontKey fontKey;
+    bool nullPen = false, nullBrush = false;
+    std::int64_t textColor = -1, bkColor = -1, fillMode = -1;
+    float miter = -1;
+};
+
+}  // namespace
+
+struct RecorderDevice::Members {
+    Recorder& rec;
+    Selection cur;
+    std::vector<Selection> saved;
+    std::map<std::uint32_t, int> refs;  // created objects still selected somewhere
+    bool begun = false;
+
+    explicit Members(Recorder& r) : rec(r) {}
+
+    void Begin() {
+        if (begun) return;
+        begun = true;
+        rec.SetBkMode(BKMODE_TRANSPARENT);
+        rec.SetTextAlign(TA_BASELINE | TA_LEFT);
+    }
+    void AddRef(std::uint32_t h) {
+        if (h) ++refs[h];
+    }
+    void Release(std::uint32_t h) {
+        if (!h) return;
+        if (--refs[h] == 0) refs.erase(h), rec.DeleteObject(h);
+    }
+    void SelectPen(const PenKey& k) {
+        if (!cur.nullPen && cur.pen && cur.penKey == k) return;
+        std::uint32_t h = rec.ExtCreatePen(k.style, k.width, BS_SOLID, k.color, 0, k.dashes);
+        rec.SelectObject(h);
+        AddRef(h);
+        std::uint32_t old = cur.pen;
+        cur.pen = h, cur.penKey = k, cur.nullPen = false;
+        Release(old);
+    }
+    void SelectNullPen() {
+        if (cur.nullPen) return;
+        rec.SelectObject(kStockObject | NULL_PEN);
+        std::uint32_t old = cur.pen;
+        cur.pen = 0, cur.nullPen = true;
+        Release(old);
+    }
+    void SelectBrush(const BrushKey& k, const Paint& paint) {
+        if (!cur.nullBrush && cur.brush && cur.brushKey == k) return;
+        std::uint32_t h;
+        if (k.style == BS_DIBPATTERNPT && paint.pattern)
+            h = rec.CreateDibPatternBrush(EncodeDib(*paint.pattern));
+        else
+            h = rec.CreateBrushIndirect(k.style, k.color, k.hatch);
+        rec.SelectObject(h);
+        AddRef(h);
+        std::uint32_t old = cur.brush;
+        cur.brush = h, cur.brushKey = k, cur.nullBrush = false;
+        Release(old);
+    }
+    void SelectNullBrush() {
+        if (cur.nullBrush) return;
+        rec.SelectObject(kStockObject | NULL_BRUSH);
+        std::uint32_t old = cur.brush;
+        cur.brush = 0, cur.nullBrush = true;
+        Release(old);
+    }
+    void SelectFont(const LogFont& f) {
+        FontKey k{f};
+        if (cur.font && cur.fontKey == k) return;
+        std::uint32_t h = rec.ExtCreateFontIndirectW(f);
+        rec.SelectObject(h);
+        AddRef(h);
+        std::uint32_t old = cur.font;
+        cur.font = h, cur.fontKey = k;
+        Release(old);
+    }
+    void FillMode(FillRule r) {
+        std::int64_t m = r == FillRule::EvenOdd ? ALTERNATE : WINDING;
+        if (cur.fillMode != m) rec.SetPolyFillMode(std::uint32_t(m)), cur.fillMode = m;
+    }
+    void TextColor(const Color& c) {
+        if (cur.textColor != Ref(c)) rec.SetTextColor(Ref(c)), cur.textColor = Ref(c);
+    }
+    void BkColor(const Color& c) {
+        if (cur.bkColor != Ref(c)) rec.SetBkColor(Ref(c)), cur.bkColor = Ref(c);
+    }
+
+    // One figure of straight segments, or nothing when the path has curves or several figures.
+    static bool SimpleFigure(const Path& p, const Matrix& m, std::vector<PointL>& pts, bool& closed) {
+        closed = false;
+        const auto& ops = p.Ops();
+        if (ops.empty() || ops[0] != Path::Op::Move) return false;
+        std::size_t i = 0;
+        for (std::size_t k = 0; k < ops.size(); ++k) {
+            if (ops[k] == Path::Op::Cubic || (k > 0 && ops[k] == Path::Op::Move)) return false;
+            if (ops[k] == Path::Op::Close) {
+                if (k + 1 != ops.size()) return false;
+                closed = true;
+                continue;
+            }
+            pts.push_back(Dev(m, p.Points()[i++]));
+        }
+        return pts.size() >= 2;
+    }
+    void PathBracket(const Path& p, const Matrix& m) {
+        rec.BeginPath();
+        std::vector<PointL> run;
+        Path::Op runOp = Path::Op::Move;
+        auto flush = [&] {
+            if (run.empty()) return;
+            if (runOp == Path::Op::Line) {
+                if (run.size() == 1) rec.LineTo(run[0].x, run[0].y);
+                else rec.PolylineTo(run);
+            } else {
+                rec.PolyBezierTo(run);
+            }
+            run.clear();
+        };
+        std::size_t i = 0;
+        for (auto op : p.Ops()) {
+            if (op != runOp || op == Path::Op::Move || op == Path::Op::Close) flush();
+            switch (op) {
+            case Path::Op::Move: {
+                PointL q = Dev(m, p.Points()[i++]);
+                rec.MoveToEx(q.x, q.y);
+                break;
+            }
+            case Path::Op::Line: run.push_back(Dev(m, p.Points()[i++])); break;
+            case Path::Op::Cubic:
+                for (int k = 0; k < 3; ++k) run.push_back(Dev(m, p.Points()[i++]));
+                break;
+            case Path::Op::Close: rec.CloseFigure(); break;
+            }
+            runOp = op;
+        }
+        flush();
+        rec.EndPath();
+    }
+};
+
+RecorderDevice::RecorderDevice(Recorder& recorder) : m_(std::make_unique<Members>(recorder)) {}
+
+RecorderDevice::~RecorderDevice() {
+    // Leave no created object behind: select stock objects and delete ours.
+    try {
+        while (!m_->saved.empty()) PopClip();
+        if (m_->cur.pen) m_->rec.SelectObject(kStockObject | BLACK_PEN), m_->Release(m_->cur.pen);
+        if (m_->cur.brush) m_->rec.SelectObject(kStockObject | WHITE_BRUSH), m_->Release(m_->cur.brush);
+        if (m_->cur.font) m_->rec.SelectObject(kStockObject | DEVICE_DEFAULT_FONT), m_->Release(m_->cur.font);
+    } catch (...) {
+        // The recorder was finished before this device: nothing more can be written.
+    }
+}
+
+void RecorderDevice::BeginPage(const PageInfo&) { m_->Begin(); }
+void RecorderDevice::EndPage() {}
+
+void RecorderDevice::FillPath(const Path& path, FillRule rule, const Paint& paint, const Matrix& ctm) {
+    if (path.Empty() || (paint.kind == Paint::Kind::Solid && paint.color.a == 0)) return;
+    if (paint.kind == Paint::Kind::Pattern && !paint.pattern) return;
+    m_->Begin();
+    BrushKey k;
+    switch (paint.kind) {
+    case Paint::Kind::Solid: k.style = BS_SOLID, k.color = Ref(paint.color); break;
+    case Paint::Kind::Hatched:
+        k.style = BS_HATCHED, k.color = Ref(paint.color), k.hatch = std::uint32_t(paint.hatch);
+        if (paint.opaqueBackground) {
+            m_->BkColor(paint.background);
+            m_->rec.SetBkMode(BKMODE_OPAQUE);
+        }
+        break;
+    case Paint::Kind::Pattern: k.style = BS_DIBPATTERNPT, k.pattern = paint.pattern.get(); break;
+    }
+    m_->SelectBrush(k, paint);
+    m_->FillMode(rule);
+    std::vector<PointL> pts;
+    bool closed;
+    if (Members::SimpleFigure(path, ctm, pts, closed) && pts.size() >= 3) {
+        m_->SelectNullPen();
+        m_->rec.Polygon(pts);
+    } else {
+        m_->PathBracket(path, ctm);
+        m_->rec.FillPath();
+    }
+    if (paint.kind == Paint::Kind::Hatched && paint.opaqueBackground) m_->rec.SetBkMode(BKMODE_TRANSPARENT);
+}
+
+void RecorderDevice::StrokePath(const Path& path, const StrokeStyle& s, const Color& color, const Matrix& ctm) {
+    if (path.Empty() || color.a == 0) return;
+    m_->Begin();
+    double scale = ScaleOf(ctm);
+    PenKey k;
+    k.color = Ref(color);
+    if (s.width <= 0) {
+        k.style = PS_COSMETIC | PS_SOLID, k.width = 1;
+    } else {
+        k.style = PS_GEOMETRIC;
+        k.style |= s.cap == LineCap::Butt ? PS_ENDCAP_FLAT : s.cap == LineCap::Square ? PS_ENDCAP_SQUARE : PS_ENDCAP_ROUND;
+        k.style |= s.join == LineJoin::Miter ? PS_JOIN_MITER : s.join == LineJoin::Bevel ? PS_JOIN_BEVEL : PS_JOIN_ROUND;
+        k.width = std::uint32_t(std::max(1, Round(s.width * scale)));
+    }
+    if (!s.dashes.empty()) {
+        k.style = (k.style & ~PS_STYLE_MASK) | PS_USERSTYLE;
+        for (double d : s.dashes) k.dashes.push_back(std::uint32_t(std::max(1, Round(d * scale))));
+        if (k.dashes.size() % 2) k.dashes.insert(k.dashes.end(), k.dashes.begin(), k.dashes.end());
+    }
+    m_->SelectPen(k);
+    if (s.join == LineJoin::Miter && m_->cur.miter != float(s.miterLimit))
+        m_->rec.SetMiterLimit(float(s.miterLimit)), m_->cur.miter = float(s.miterLimit);
+    std::vector<PointL> pts;
+    bool closed;
+    if (Members::SimpleFigure(path, ctm, pts, closed)) {
+        if (closed && pts.size() >= 3) {
+            m_->SelectNullBrush();
+            m_->rec.Polygon(pts);
+        } else {
+            m_->rec.Polyline(pts);
+        }
+    } else {
+        m_->PathBracket(path, ctm);
+        m_->rec.StrokePath();
+    }
+}
+
+void RecorderDevice::DrawText(const TextRun& t, const Matrix& ctm) {
+    if (t.text.empty() || t.color.a == 0) return;
+    m_->Begin();
+    // Baseline direction and glyph scale in device space.
+    const double ux = ctm.a, uy = ctm.b;
+    const double xs = std::hypot(ux, uy), ys = std::hypot(ctm.c, ctm.d);
+    if (xs == 0 || ys == 0) return;
+    double angle = t.angle + std::atan2(-uy, ux) * 180 / std::numbers::pi;
+    LogFont f;
+    f.height = -std::max(1, Round(t.emHeight * ys));
+    f.weight = t.weight;
+    f.italic = t.italic, f.underline = t.underline, f.strikeOut = t.strikeout;
+    f.charSet = std::uint8_t(std::clamp(t.charset, 0, 255));
+    f.escapement = f.orientation = Round(angle * 10);
+    f.quality = 5;  // cleartype-quality hint, as screen fonts are made
+    f.faceName = Utf16(t.face);
+    m_->SelectFont(f);
+    m_->TextColor(t.color);
+
+    PointL o = Dev(ctm, t.origin);
+    std::vector<std::int32_t> dx;
+    double total = 0;
+    if (!t.advances.empty()) {
+        dx.reserve(t.text.size());
+        // Rounded so that every glyph lands where the sum of the exact advances puts it.
+        double pos = 0;
+        std::int32_t placed = 0;
+        for (std::size_t i = 0; i < t.text.size(); ++i) {
+            pos += (i < t.advances.size() ? t.advances[i] : 0) * xs;
+            std::int32_t next = Round(pos);
+            dx.push_back(next - placed);
+            placed = next;
+        }
+        total = pos;
+    } else {
+        total = t.text.size() * t.emHeight * 0.5 * xs;
+    }
+    // Ink box, rotated with the baseline: ascent above, descent below.
+    const double em = t.emHeight * ys, cs = ux / xs, sn = uy / xs;
+    double asc = em * 0.95, desc = em * 0.3;
+    Point corners[4] = {{0, -asc}, {total, -asc}, {0, desc}, {total, desc}};
+    RectL box{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+    for (auto c : corners) {
+        double x = o.x + c.x * cs - c.y * sn, y = o.y + c.x * sn + c.y * cs;
+        box.left = std::min(box.left, Round(std::floor(x))), box.top = std::min(box.top, Round(std::floor(y)));
+        box.right = std::max(box.right, Round(std::ceil(x))), box.bottom = std::max(box.bottom, Round(std::ceil(y)));
+    }
+    m_->rec.ExtTextOutW(o.x, o.y, 0, nullptr, t.text, dx, &box);
+}
+
+void RecorderDevice::DrawImage(const Image& img, const Matrix& ctm) {
+    if (img.width <= 0 || img.height <= 0) return;
+    m_->Begin();
+    Point p0 = ctm.Apply({0, 0}), p1 = ctm.Apply({1, 1});
+    RectL dest{Round(p0.x), Round(p0.y), Round(p1.x), Round(p1.y)};
+    if (ctm.b != 0 || ctm.c != 0) {  // rotated: the picture fills its bounding box
+        Point q[4] = {p0, ctm.Apply({1, 0}), ctm.Apply({0, 1}), p1};
+        double l = q[0].x, tp = q[0].y, r = q[0].x, b = q[0].y;
+        for (auto& x : q) l = std::min(l, x.x), tp = std::min(tp, x.y), r = std::max(r, x.x), b = std::max(b, x.y);
+        dest = {Round(l), Round(tp), Round(r), Round(b)};
+    }
+    if (dest.left == dest.right || dest.top == dest.bottom) return;
+    RectL src{0, 0, img.width, img.height};
+    DibData dib = EncodeDib(img);
+    if (dib.info.empty()) return;
+    if (img.format == Image::Format::Rgba8)
+        m_->rec.AlphaBlend(dest, src, dib);
+    else
+        m_->rec.StretchDIBits(dest, src, dib);
+}
+
+void RecorderDevice::PushClip(const Path& path, FillRule rule, const Matrix& ctm) {
+    m_->Begin();
+    m_->rec.SaveDC();
+    Selection s = m_->cur;
+    m_->AddRef(s.pen), m_->AddRef(s.brush), m_->AddRef(s.font);
+    m_->saved.push_back(s);
+    std::vector<PointL> pts;
+    bool closed;
+    if (Members::SimpleFigure(path, ctm, pts, closed) && pts.size() == 4 && closed &&
+        ((pts[0].y == pts[1].y && pts[1].x == pts[2].x && pts[2].y == pts[3].y && pts[3].x == pts[0].x) ||
+         (pts[0].x == pts[1].x && pts[1].y == pts[2].y && pts[2].x == pts[3].x && pts[3].y == pts[0].y))) {
+        RectL r{std::min(pts[0].x, pts[2].x), std::min(pts[0].y, pts[2].y), std::max(pts[0].x, pts[2].x),
+                std::max(pts[0].y, pts[2].y)};
+        m_->rec.IntersectClipRect(r);
+        return;
+    }
+    m_->FillMode(rule);
+    m_->PathBracket(path, ctm);
+    m_->rec.SelectClipPath(RGN_AND);
+}
+
+void RecorderDevice::PopClip() {
+    if (m_->saved.empty()) return;
+    m_->rec.RestoreDC(-1);
+    Selection old = m_->cur;
+    m_->cur = m_->saved.back();
+    m_->saved.pop_back();
+    m_->Release(old.pen), m_->Release(old.brush), m_->Release(old.font);
+}
+
+}  // namespace emf

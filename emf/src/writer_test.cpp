@@ -1,0 +1,172 @@
+#include "emf/writer.h"
+
+#include <gtest/gtest.h>
+
+#include "emf/reader.h"
+#include "emf/recorder_device.h"
+
+namespace emf {
+namespace {
+
+std::vector<std::string> Names(const std::vector<std::uint8_t>& bytes, const Metafile& mf) {
+    (void)bytes;
+    std::vector<std::string> n;
+    for (auto& r : mf.records) n.push_back(RecordName(r.type));
+    return n;
+}
+
+TEST(Writer, OutputPassesTheReaderWithACompleteHeader) {
+    RecorderSetup setup;
+    setup.description = u"Tessaline Add-on";
+    Recorder rec(setup);
+    std::uint32_t pen = rec.CreatePen(PS_SOLID, 2, Rgb(255, 0, 0));
+    rec.SelectObject(pen);
+    rec.Rectangle({10, 20, 110, 70});
+    std::vector<PointL> pts{{0, 0}, {5, 300}, {40, 2}};
+    rec.Polygon16(pts);
+    rec.ExtTextOutW(5, 50, 0, nullptr, u"abc", std::vector<std::int32_t>{7, 7, 7});
+    auto bytes = rec.Finish();
+
+    ASSERT_EQ(bytes.size() % 4, 0u);
+    Metafile mf = Read(bytes);
+    ASSERT_EQ(mf.status, ReadStatus::Ok);
+    EXPECT_TRUE(mf.diagnostics.empty()) << Dump(bytes, mf);
+    EXPECT_EQ(mf.header.bytes, bytes.size());
+    EXPECT_EQ(mf.header.records, mf.records.size());
+    EXPECT_EQ(mf.header.handles, 2);
+    EXPECT_EQ(mf.header.device, (SizeL{1920, 1080}));
+    EXPECT_EQ(mf.header.millimeters, (SizeL{508, 286}));
+    EXPECT_EQ(mf.header.micrometers, (SizeL{508000, 286000}));
+    EXPECT_EQ(mf.header.description, std::u16string(u"Tessaline Add-on\0\0", 18));
+    EXPECT_EQ(mf.header.bounds, (RectL{0, 0, 110, 300}));
+    // Without a given frame, the frame is the bounds in 0.01 mm.
+    EXPECT_EQ(mf.header.frame.right, 110 * 50800 / 1920);
+    EXPECT_EQ(Names(bytes, mf), (std::vector<std::string>{"EMR_HEADER", "EMR_CREATEPEN", "EMR_SELECTOBJECT",
+                                                           "EMR_RECTANGLE", "EMR_POLYGON16", "EMR_EXTTEXTOUTW",
+                                                           "EMR_EOF"}));
+}
+
+TEST(Writer, HandleSlotsStartAtOneAndAreReused) {
+    Recorder rec;
+    EXPECT_EQ(rec.CreateBrushIndirect(BS_SOLID, 0), 1u);
+    EXPECT_EQ(rec.CreateBrushIndirect(BS_SOLID, 0), 2u);
+    EXPECT_EQ(rec.CreatePen(PS_SOLID, 1, 0), 3u);
+    rec.DeleteObject(2);
+    EXPECT_EQ(rec.CreatePen(PS_SOLID, 1, 0), 2u);
+    EXPECT_EQ(rec.CreatePen(PS_SOLID, 1, 0), 4u);
+    EXPECT_THROW(rec.DeleteObject(0), std::invalid_argument);
+    EXPECT_THROW(rec.DeleteObject(9), std::invalid_argument);
+    auto bytes = rec.Finish();
+    EXPECT_EQ(Read(bytes).header.handles, 5);
+}
+
+TEST(Writer, BoundsFollowTheMappingAndPathsCountOnlyWhenDrawn) {
+    Recorder rec;
+    rec.SetMapMode(MM_ANISOTROPIC);
+    rec.SetWindowExtEx(1000, 1000);
+    rec.SetViewportExtEx(100, 100);
+    rec.SetViewportOrgEx(50, 50);
+    rec.Ellipse({0, 0, 1000, 500});
+    rec.BeginPath();
+    rec.MoveToEx(0, 0);
+    rec.LineTo(5000, 5000);
+    rec.EndPath();
+    rec.AbortPath();  // never drawn: no bounds
+    auto bytes = rec.Finish();
+    EXPECT_EQ(Read(bytes).header.bounds, (RectL{50, 50, 150, 100}));
+}
+
+TEST(Writer, RejectsMisalignedRecordsAndWritesAfterFinish) {
+    Recorder rec;
+    std::vector<std::uint8_t> odd{70, 0, 0, 0, 10, 0, 0, 0, 0, 0};
+    EXPECT_THROW(rec.AppendRaw(odd), std::logic_error);
+    std::vector<std::uint8_t> lying{70, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_THROW(rec.AppendRaw(lying), std::invalid_argument);
+    rec.Finish();
+    EXPECT_THROW(rec.SaveDC(), std::logic_error);
+}
+
+TEST(Writer, ExtTextOutCarriesTextAndAdvancesAtTheirOffsets) {
+    Recorder rec;
+    std::vector<std::int32_t> dx{9, 8};
+    RectL clip{1, 2, 3, 4};
+    rec.ExtTextOutW(10, 20, ETO_CLIPPED, &clip, u"Hi", dx);
+    auto bytes = rec.Finish();
+    Metafile mf = Read(bytes);
+    ASSERT_EQ(mf.records.size(), 3u);
+    RecordView v = mf.records[1].View(bytes);
+    std::uint32_t n, offString, options, offDx;
+    ASSERT_TRUE(v.U32(44, n) && v.U32(48, offString) && v.U32(52, options) && v.U32(72, offDx));
+    EXPECT_EQ(n, 2u);
+    EXPECT_EQ(options, ETO_CLIPPED);
+    std::span<const std::uint8_t> s, d;
+    ASSERT_TRUE(v.Array(offString, n, 2, s) && v.Array(offDx, n, 4, d));
+    EXPECT_EQ(s[0], 'H');
+    EXPECT_EQ(s[2], 'i');
+    EXPECT_EQ(d[0], 9);
+    EXPECT_EQ(d[4], 8);
+    RectL r;
+    ASSERT_TRUE(v.Rect(56, r));
+    EXPECT_EQ(r, clip);
+}
+
+TEST(RecorderDevice, ReusesObjectsAndLeavesNoneBehind) {
+    Recorder rec;
+    {
+        RecorderDevice dev(rec);
+        Path box;
+        box.AddRect({0, 0, 10, 10});
+        Paint red;
+        red.color = {255, 0, 0, 255};
+        dev.FillPath(box, FillRule::NonZero, red, {});
+        dev.FillPath(box, FillRule::NonZero, red, Matrix::Translate(20, 0));  // same brush
+        dev.PushClip(box, FillRule::NonZero, {});
+        Paint blue;
+        blue.color = {0, 0, 255, 255};
+        dev.FillPath(box, FillRule::NonZero, blue, {});
+        dev.PopClip();
+        dev.FillPath(box, FillRule::NonZero, red, {});  // red is selected again after the pop
+    }
+    auto bytes = rec.Finish();
+    Metafile mf = Read(bytes);
+    ASSERT_EQ(mf.status, ReadStatus::Ok) << Dump(bytes, mf);
+    int creates = 0, deletes = 0, polygons = 0;
+    for (auto& r : mf.records) {
+        creates += r.type == EMR_CREATEBRUSHINDIRECT;
+        deletes += r.type == EMR_DELETEOBJECT;
+        polygons += r.type == EMR_POLYGON;
+    }
+    EXPECT_EQ(creates, 2);
+    EXPECT_EQ(deletes, 2);
+    EXPECT_EQ(polygons, 4);
+    EXPECT_EQ(mf.header.handles, 3);
+}
+
+TEST(RecorderDevice, TextAdvancesAreRoundedWithoutDrift) {
+    Recorder rec;
+    {
+        RecorderDevice dev(rec);
+        TextRun t;
+        t.text = u"aaaa";
+        t.advances = {2.4, 2.4, 2.4, 2.4};
+        t.face = "DejaVu Sans";
+        dev.DrawText(t, {});
+    }
+    auto bytes = rec.Finish();
+    Metafile mf = Read(bytes);
+    for (auto& r : mf.records) {
+        if (r.type != EMR_EXTTEXTOUTW) continue;
+        RecordView v = r.View(bytes);
+        std::uint32_t offDx;
+        std::span<const std::uint8_t> d;
+        ASSERT_TRUE(v.U32(72, offDx) && v.Array(offDx, 4, 4, d));
+        int sum = 0;
+        for (int i = 0; i < 4; ++i) sum += d[std::size_t(i) * 4];
+        EXPECT_EQ(sum, 10);  // round(9.6), not 4 * round(2.4)
+        return;
+    }
+    FAIL() << "no text record";
+}
+
+}  // namespace
+}  // namespace emf
