@@ -33,6 +33,7 @@ constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = static_cast<HRESULT>(0x80040111u);
 constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
 constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3u);
 constexpr HRESULT CO_E_DLLNOTFOUND = static_cast<HRESULT>(0x800401F8u);
+constexpr HRESULT CO_E_ERRORINDLL = static_cast<HRESULT>(0x800401F9u);
 constexpr HRESULT DISP_E_UNKNOWNINTERFACE = static_cast<HRESULT>(0x80020001u);
 constexpr HRESULT DISP_E_MEMBERNOTFOUND = static_cast<HRESULT>(0x80020003u);
 constexpr HRESULT DISP_E_PARAMNOTFOUND = static_cast<HRESULT>(0x80020004u);
@@ -348,7 +349,9 @@ void CoUninitialize();
 // ProgID -> CLSID through HKCR\<ProgID>\CLSID (following CurVer). CO_E_CLASSSTRING when unknown.
 HRESULT CLSIDFromProgID(std::string_view progId, CLSID* out);
 // HKCR\CLSID\{clsid}\InprocServer32 -> dlopen -> DllGetClassObject -> CreateInstance.
-// REGDB_E_CLASSNOTREG when the class is not registered, CO_E_DLLNOTFOUND when the library will not load.
+// REGDB_E_CLASSNOTREG when the class is not registered, CO_E_DLLNOTFOUND when the library will not load,
+// CO_E_ERRORINDLL when it lacks the export. Loaded libraries stay loaded (one dlopen per library) until
+// CoFreeUnusedLibraries.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, std::uint32_t context, REFIID riid, void** ppv);
 HRESULT CoGetClassObject(REFCLSID clsid, std::uint32_t context, REFIID riid, void** ppv);
 // Unloads the loaded server libraries whose DllCanUnloadNow answers S_OK.
