@@ -1,0 +1,77 @@
+#include "core/content.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <vector>
+
+#include "core/fonts.h"
+
+namespace pdfcore {
+namespace {
+
+std::string N(double v) {
+    std::string s;
+    AppendNumber(s, v);
+    return s;
+}
+
+TEST(AppendNumber, ShortestFormWithoutExponentOrLocale) {
+    EXPECT_EQ(N(0), "0");
+    EXPECT_EQ(N(-0.0), "0");
+    EXPECT_EQ(N(1.5), "1.5");
+    EXPECT_EQ(N(-2.25), "-2.25");
+    EXPECT_EQ(N(100), "100");
+    EXPECT_EQ(N(1e-7), "0");
+    EXPECT_EQ(N(-0.00001), "0");
+    EXPECT_EQ(N(1.0 / 3), "0.3333");
+    EXPECT_EQ(N(1e20), "1000000000");
+    EXPECT_EQ(N(0.0 / 0.0), "0");
+    // A locale with a decimal comma must not leak into content streams.
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+        EXPECT_EQ(N(1.5), "1.5");
+        std::setlocale(LC_NUMERIC, "C");
+    }
+}
+
+TEST(ContentBuilder, PathsColoursAndResources) {
+    ContentBuilder c;
+    c.Save();
+    c.Concat(Matrix::Translate(10, 20));
+    c.SetFillColor({1, 0.5, 2});  // out of range clamps
+    c.Rectangle(0, 0, 5, 6);
+    c.Fill(FillRule::EvenOdd);
+    double dash[] = {3, 1};
+    c.SetDash(dash, 0);
+    c.SetAlpha(0.5, 1);
+    c.DrawXObject("Im1");
+    c.Restore();
+    EXPECT_EQ(c.Data(),
+              "q\n1 0 0 1 10 20 cm\n1 0.5 1 rg\n0 0 5 6 re\nf*\n[3 1] 0 d\n/GSa500s1000 gs\n/Im1 Do\nQ\n");
+    EXPECT_EQ(c.XObjects().count("Im1"), 1u);
+    EXPECT_EQ(c.ExtGStates().count("GSa500s1000"), 1u);
+    std::string taken = c.TakeData();
+    EXPECT_TRUE(c.Empty());
+    EXPECT_EQ(c.XObjects().size(), 1u);  // resource lists survive
+}
+
+TEST(ContentBuilder, GlyphPositionsBecomeTjAdjustments) {
+    FontCache cache;
+    Font* f = cache.Resolve("DejaVu Sans", 400, false);
+    auto shaped = f->Shape(u"AV");
+    ASSERT_EQ(shaped.size(), 2u);
+    // Place the second glyph 1 unit further than the font's advance at size 10.
+    std::vector<PlacedGlyph> g{{shaped[0].gid, 0, 0}, {shaped[1].gid, f->GlyphAdvance(shaped[0].gid) * 10 + 1, 0}};
+    ContentBuilder c;
+    c.ShowGlyphs(*f, 10, Matrix::Translate(5, 7), g, {0, 0, 0});
+    // -100 thousandths of an em at size 10 is +1 unit.
+    EXPECT_NE(c.Data().find("<0001>-100<0002>] TJ"), std::string::npos) << c.Data();
+    EXPECT_NE(c.Data().find("1 0 0 1 5 7 Tm"), std::string::npos);
+    EXPECT_EQ(c.Fonts().count(f->ResourceName()), 1u);
+    // Codes are given in first-use order; the same glyph keeps its code.
+    EXPECT_EQ(f->UseGlyph(shaped[0].gid), 1);
+    EXPECT_EQ(f->UseGlyph(shaped[1].gid), 2);
+}
+
+}  // namespace
+}  // namespace pdfcore

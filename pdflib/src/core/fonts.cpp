@@ -1,0 +1,465 @@
+#include "core/fonts.h"
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+#include <hb-ft.h>
+#include <hb-ot.h>
+#include <hb-subset.h>
+#include <hb.h>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+
+#include "core/content.h"
+
+namespace pdfcore {
+
+namespace {
+
+constexpr std::uint16_t kNoCode = 0xFFFF;
+
+std::string Hex4(unsigned v) {
+    char b[8];
+    std::snprintf(b, sizeof b, "%04X", v & 0xFFFFu);
+    return b;
+}
+
+// UTF-16 units of `text` as big-endian hex.
+std::string HexUtf16(std::u16string_view text) {
+    std::string out;
+    for (char16_t c : text) out += Hex4(c);
+    return out;
+}
+
+struct HbBlob {
+    hb_blob_t* p = nullptr;
+    ~HbBlob() { hb_blob_destroy(p); }
+};
+
+}  // namespace
+
+struct Font::Impl {
+    std::string resourceName;
+    std::string path;
+    int faceIndex = 0;
+    std::string psName;
+    FT_Face ft = nullptr;
+    hb_blob_t* blob = nullptr;
+    hb_face_t* face = nullptr;
+    hb_font_t* font = nullptr;
+    hb_buffer_t* buffer = nullptr;
+    unsigned upem = 1000;
+    std::uint32_t glyphCount = 0;
+    double ascent = 0.8, descent = -0.2, underlinePos = -0.1, underlineThick = 0.05, strikePos = 0.3;
+    double capHeight = 0.7;
+    double bbox[4] = {0, -0.2, 1, 0.9};
+    double italicAngle = 0;
+    bool fixedPitch = false;
+    bool serif = false;
+    bool syntheticBold = false, syntheticItalic = false;
+    bool cff = false;
+
+    std::vector<double> advance;            // ems, rounded to 1/1000 as /W writes them
+    std::vector<std::uint16_t> codeOf;      // gid -> code in the PDF font, kNoCode
+    std::vector<std::uint32_t> gidOfCode;   // code -> gid
+    std::vector<std::u16string> text;       // gid -> text it stands for
+    std::vector<bool> hasText;
+
+    ~Impl() {
+        if (buffer) hb_buffer_destroy(buffer);
+        if (font) hb_font_destroy(font);
+        if (face) hb_face_destroy(face);
+        if (blob) hb_blob_destroy(blob);
+        if (ft) FT_Done_Face(ft);
+    }
+
+    void RecordText(std::uint32_t gid, std::u16string_view t) {
+        if (gid >= glyphCount || hasText[gid] || t.empty()) return;
+        hasText[gid] = true;
+        text[gid] = std::u16string(t);
+    }
+};
+
+Font::Font(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Font::~Font() = default;
+
+const std::string& Font::ResourceName() const { return impl_->resourceName; }
+const std::string& Font::PostScriptName() const { return impl_->psName; }
+const std::string& Font::FilePath() const { return impl_->path; }
+double Font::Ascent() const { return impl_->ascent; }
+double Font::Descent() const { return impl_->descent; }
+double Font::UnderlinePosition() const { return impl_->underlinePos; }
+double Font::UnderlineThickness() const { return impl_->underlineThick; }
+double Font::StrikeoutPosition() const { return impl_->strikePos; }
+bool Font::SyntheticBold() const { return impl_->syntheticBold; }
+bool Font::SyntheticItalic() const { return impl_->syntheticItalic; }
+std::uint32_t Font::GlyphCount() const { return impl_->glyphCount; }
+
+bool Font::HasChar(char32_t c) const {
+    hb_codepoint_t g = 0;
+    return hb_font_get_nominal_glyph(impl_->font, c, &g) && g != 0;
+}
+
+double Font::GlyphAdvance(std::uint32_t gid) const {
+    return gid < impl_->advance.size() ? impl_->advance[gid] : 0.0;
+}
+
+std::vector<ShapedGlyph> Font::Shape(std::u16string_view text) {
+    Impl& m = *impl_;
+    std::vector<ShapedGlyph> out;
+    if (text.empty()) return out;
+    hb_buffer_clear_contents(m.buffer);
+    hb_buffer_add_utf16(m.buffer, reinterpret_cast<const uint16_t*>(text.data()), static_cast<int>(text.size()),
+                        0, static_cast<int>(text.size()));
+    hb_buffer_guess_segment_properties(m.buffer);
+    hb_shape(m.font, m.buffer, nullptr, 0);
+    unsigned n = 0;
+    hb_glyph_info_t* info = hb_buffer_get_glyph_infos(m.buffer, &n);
+    hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(m.buffer, &n);
+    out.resize(n);
+    double inv = 1.0 / m.upem;
+    for (unsigned i = 0; i < n; ++i) {
+        out[i].gid = info[i].codepoint;
+        out[i].cluster = info[i].cluster;
+        out[i].advance = pos[i].x_advance * inv;
+        out[i].xOffset = pos[i].x_offset * inv;
+        out[i].yOffset = pos[i].y_offset * inv;
+    }
+    // The text of a cluster goes to its first glyph: from the cluster start
+    // to the next larger cluster start (clusters are monotonic either way).
+    for (unsigned i = 0; i < n; ++i) {
+        std::uint32_t gid = out[i].gid;
+        if (gid >= m.glyphCount || m.hasText[gid]) continue;
+        std::uint32_t start = out[i].cluster;
+        if (i > 0 && out[i - 1].cluster == start) continue;  // not the first glyph of its cluster
+        std::uint32_t end = static_cast<std::uint32_t>(text.size());
+        for (unsigned j = 0; j < n; ++j)
+            if (out[j].cluster > start && out[j].cluster < end) end = out[j].cluster;
+        if (start < end) m.RecordText(gid, text.substr(start, end - start));
+    }
+    return out;
+}
+
+double Font::Measure(std::u16string_view text) {
+    double w = 0;
+    for (const ShapedGlyph& g : Shape(text)) w += g.advance;
+    return w;
+}
+
+std::uint16_t Font::UseGlyph(std::uint32_t gid) {
+    Impl& m = *impl_;
+    if (gid >= m.glyphCount) gid = 0;
+    std::uint16_t code = m.codeOf[gid];
+    if (code != kNoCode) return code;
+    if (gid == 0) {
+        code = 0;
+    } else {
+        if (m.gidOfCode.size() >= 0xFFFE) return 0;  // more glyphs than a 2-byte code holds
+        code = static_cast<std::uint16_t>(m.gidOfCode.size());
+    }
+    if (code == m.gidOfCode.size()) m.gidOfCode.push_back(gid);
+    m.codeOf[gid] = code;
+    return code;
+}
+
+void Font::SetGlyphText(std::uint32_t gid, std::u16string_view text) {
+    Impl& m = *impl_;
+    if (gid >= m.glyphCount) return;
+    m.hasText[gid] = true;
+    m.text[gid] = std::u16string(text);
+}
+
+bool Font::AnyGlyphUsed() const { return impl_->gidOfCode.size() > 1; }
+
+QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
+    Impl& m = *impl_;
+    const size_t codes = m.gidOfCode.size();  // code 0 is .notdef
+
+    // Subset tag from the glyphs used: equal input, equal tag.
+    std::uint32_t h = 2166136261u;
+    for (std::uint32_t g : m.gidOfCode) h = (h ^ g) * 16777619u;
+    for (char c : m.psName) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    std::string tag;
+    for (int i = 0; i < 6; ++i) tag.push_back(static_cast<char>('A' + (h >> (i * 5)) % 26));
+    std::string baseName = m.psName.empty() ? std::string("Font") : m.psName;
+    std::string name = embed ? tag + "+" + baseName : baseName;
+
+    // Widths: one run from code 0.
+    std::string w = "[0 [";
+    for (size_t c = 0; c < codes; ++c) {
+        if (c) w.push_back(' ');
+        AppendNumber(w, std::round(m.advance[m.gidOfCode[c]] * 1000));
+    }
+    w += "]]";
+
+    auto num = [](double v) {
+        std::string s;
+        AppendNumber(s, std::round(v * 1000));
+        return s;
+    };
+    int flags = 32;  // non-symbolic
+    if (m.fixedPitch) flags |= 1;
+    if (m.serif) flags |= 2;
+    if (m.italicAngle != 0 || m.syntheticItalic) flags |= 64;
+    std::string desc = "<< /Type /FontDescriptor /FontName /" + name + " /Flags " + std::to_string(flags) +
+                       " /FontBBox [" + num(m.bbox[0]) + " " + num(m.bbox[1]) + " " + num(m.bbox[2]) + " " +
+                       num(m.bbox[3]) + "] /ItalicAngle " + std::to_string(static_cast<int>(m.italicAngle)) +
+                       " /Ascent " + num(m.ascent) + " /Descent " + num(m.descent) + " /CapHeight " +
+                       num(m.capHeight) + " /StemV 80 >>";
+    QPDFObjectHandle descriptor = QPDFObjectHandle::parse(desc);
+
+    QPDFObjectHandle cidFont = QPDFObjectHandle::parse(
+        "<< /Type /Font /Subtype /CIDFontType2 /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) "
+        "/Supplement 0 >> /DW 0 >>");
+    cidFont.replaceKey("/BaseFont", QPDFObjectHandle::newName("/" + name));
+    cidFont.replaceKey("/W", QPDFObjectHandle::parse(w));
+
+    if (embed) {
+        if (m.cff) throw std::runtime_error("fonts with PostScript outlines are not embedded: " + m.path);
+        hb_subset_input_t* input = hb_subset_input_create_or_fail();
+        if (!input) throw std::runtime_error("out of memory while subsetting " + m.path);
+        hb_set_t* glyphs = hb_subset_input_glyph_set(input);
+        for (std::uint32_t g : m.gidOfCode) hb_set_add(glyphs, g);
+        hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
+        for (const char* t : {"GSUB", "GPOS", "GDEF", "kern", "morx", "mort", "BASE", "JSTF", "DSIG", "vhea",
+                              "vmtx", "VORG", "hdmx", "LTSH", "VDMX", "PCLT"})
+            hb_set_add(drop, hb_tag_from_string(t, 4));
+        hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING);
+        hb_subset_plan_t* plan = hb_subset_plan_create_or_fail(m.face, input);
+        hb_subset_input_destroy(input);
+        if (!plan) throw std::runtime_error("cannot subset font " + m.path);
+        hb_face_t* sub = hb_subset_plan_execute_or_fail(plan);
+        if (!sub) {
+            hb_subset_plan_destroy(plan);
+            throw std::runtime_error("cannot subset font " + m.path);
+        }
+        const hb_map_t* oldToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
+        std::string map(codes * 2, '\0');
+        for (size_t c = 0; c < codes; ++c) {
+            hb_codepoint_t ng = hb_map_get(oldToNew, m.gidOfCode[c]);
+            if (ng == HB_MAP_VALUE_INVALID) ng = 0;
+            map[2 * c] = static_cast<char>(ng >> 8);
+            map[2 * c + 1] = static_cast<char>(ng & 0xFF);
+        }
+        HbBlob data{hb_face_reference_blob(sub)};
+        unsigned len = 0;
+        const char* bytes = hb_blob_get_data(data.p, &len);
+        std::string program(bytes ? bytes : "", len);
+        hb_face_destroy(sub);
+        hb_subset_plan_destroy(plan);
+        if (program.empty()) throw std::runtime_error("empty font subset for " + m.path);
+
+        QPDFObjectHandle file = pdf.newStream(program);
+        file.getDict().replaceKey("/Length1", QPDFObjectHandle::newInteger(static_cast<long long>(program.size())));
+        descriptor.replaceKey("/FontFile2", file);
+        cidFont.replaceKey("/CIDToGIDMap", pdf.newStream(map));
+    }
+    cidFont.replaceKey("/FontDescriptor", pdf.makeIndirectObject(descriptor));
+
+    // ToUnicode: one bfchar per code that stands for text, 100 per block.
+    std::vector<std::pair<size_t, const std::u16string*>> entries;
+    for (size_t c = 1; c < codes; ++c) {
+        std::uint32_t g = m.gidOfCode[c];
+        if (m.hasText[g] && !m.text[g].empty()) entries.emplace_back(c, &m.text[g]);
+    }
+    std::string cmap =
+        "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+        "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+        "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+        "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+    for (size_t i = 0; i < entries.size(); i += 100) {
+        size_t n = std::min<size_t>(100, entries.size() - i);
+        cmap += std::to_string(n) + " beginbfchar\n";
+        for (size_t k = i; k < i + n; ++k)
+            cmap += "<" + Hex4(static_cast<unsigned>(entries[k].first)) + "> <" + HexUtf16(*entries[k].second) + ">\n";
+        cmap += "endbfchar\n";
+    }
+    cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+
+    QPDFObjectHandle type0 = QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type0 /Encoding /Identity-H >>");
+    type0.replaceKey("/BaseFont", QPDFObjectHandle::newName("/" + name));
+    type0.replaceKey("/DescendantFonts", QPDFObjectHandle::newArray({pdf.makeIndirectObject(cidFont)}));
+    type0.replaceKey("/ToUnicode", pdf.newStream(cmap));
+    return pdf.makeIndirectObject(type0);
+}
+
+// ---- FontCache ---------------------------------------------------------------
+
+struct FontCache::Impl {
+    FT_Library ft = nullptr;
+    std::vector<std::unique_ptr<Font>> fonts;
+    std::map<std::string, Font*> byFile;     // "path#index"
+    std::map<std::string, Font*> byRequest;  // "face|weight|italic"
+
+    ~Impl() {
+        fonts.clear();
+        if (ft) FT_Done_FreeType(ft);
+    }
+
+    Font* Load(const std::string& path, int index, bool wantBold, bool wantItalic) {
+        std::string key = path + "#" + std::to_string(index) + (wantBold ? "b" : "") + (wantItalic ? "i" : "");
+        if (auto it = byFile.find(key); it != byFile.end()) return it->second;
+        auto m = std::make_unique<Font::Impl>();
+        m->path = path;
+        m->faceIndex = index;
+        if (FT_New_Face(ft, path.c_str(), index, &m->ft) != 0) return nullptr;
+        m->blob = hb_blob_create_from_file_or_fail(path.c_str());
+        if (!m->blob) return nullptr;
+        m->face = hb_face_create(m->blob, static_cast<unsigned>(index));
+        m->glyphCount = hb_face_get_glyph_count(m->face);
+        if (m->glyphCount == 0) return nullptr;
+        m->upem = hb_face_get_upem(m->face);
+        if (m->upem == 0) m->upem = 1000;
+        m->font = hb_font_create(m->face);
+        hb_font_set_scale(m->font, static_cast<int>(m->upem), static_cast<int>(m->upem));
+        m->buffer = hb_buffer_create();
+        if (const char* ps = FT_Get_Postscript_Name(m->ft)) m->psName = ps;
+        // A name object may hold only regular characters.
+        std::string clean;
+        for (char c : m->psName)
+            if (c > 32 && c < 127 && !std::strchr("()<>[]{}/%#", c)) clean.push_back(c);
+        m->psName = clean.empty() ? "Font" + std::to_string(fonts.size() + 1) : clean;
+        for (hb_tag_t t : {HB_TAG('C', 'F', 'F', ' '), HB_TAG('C', 'F', 'F', '2')}) {
+            HbBlob table{hb_face_reference_table(m->face, t)};
+            if (hb_blob_get_length(table.p) > 0) m->cff = true;
+        }
+
+        FT_Face f = m->ft;
+        double u = m->upem;
+        if (f->ascender || f->descender) {
+            m->ascent = f->ascender / u;
+            m->descent = f->descender / u;
+        }
+        if (auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(f, FT_SFNT_OS2))) {
+            if (os2->usWinAscent || os2->usWinDescent) {
+                m->ascent = os2->usWinAscent / u;
+                m->descent = -static_cast<double>(os2->usWinDescent) / u;
+            }
+            if (os2->yStrikeoutPosition) m->strikePos = os2->yStrikeoutPosition / u;
+            if (os2->version >= 2 && os2->sCapHeight) m->capHeight = os2->sCapHeight / u;
+            int family = os2->sFamilyClass >> 8;
+            m->serif = family >= 1 && family <= 7;
+        }
+        if (f->underline_position) m->underlinePos = f->underline_position / u;
+        if (f->underline_thickness) m->underlineThick = f->underline_thickness / u;
+        m->bbox[0] = f->bbox.xMin / u, m->bbox[1] = f->bbox.yMin / u;
+        m->bbox[2] = f->bbox.xMax / u, m->bbox[3] = f->bbox.yMax / u;
+        m->fixedPitch = FT_IS_FIXED_WIDTH(f);
+        if (auto* post = static_cast<TT_Postscript*>(FT_Get_Sfnt_Table(f, FT_SFNT_POST)))
+            m->italicAngle = post->italicAngle / 65536.0;
+        m->syntheticBold = wantBold && !(f->style_flags & FT_STYLE_FLAG_BOLD);
+        m->syntheticItalic = wantItalic && !(f->style_flags & FT_STYLE_FLAG_ITALIC);
+
+        m->advance.resize(m->glyphCount);
+        for (std::uint32_t g = 0; g < m->glyphCount; ++g)
+            m->advance[g] = std::round(hb_font_get_glyph_h_advance(m->font, g) * 1000.0 / u) / 1000.0;
+        m->codeOf.assign(m->glyphCount, kNoCode);
+        m->gidOfCode.push_back(0);
+        m->codeOf[0] = 0;
+        m->text.resize(m->glyphCount);
+        m->hasText.assign(m->glyphCount, false);
+        m->resourceName = "F" + std::to_string(fonts.size() + 1);
+
+        fonts.push_back(std::unique_ptr<Font>(new Font(std::move(m))));
+        Font* font = fonts.back().get();
+        byFile[key] = font;
+        return font;
+    }
+};
+
+FontCache::FontCache() : impl_(std::make_unique<Impl>()) {
+    if (FT_Init_FreeType(&impl_->ft) != 0) throw std::runtime_error("cannot start the font engine");
+}
+FontCache::~FontCache() = default;
+
+const std::vector<std::unique_ptr<Font>>& FontCache::All() const { return impl_->fonts; }
+
+Font* FontCache::ResolveFor(char32_t c, int weight, bool italic) {
+    weight = std::clamp(weight, 1, 1000);
+    std::string rkey = "U+" + std::to_string(static_cast<unsigned>(c)) + "|" + std::to_string(weight) + "|" +
+                       (italic ? "1" : "0");
+    if (auto it = impl_->byRequest.find(rkey); it != impl_->byRequest.end()) return it->second;
+    FcInit();
+    FcPattern* pat = FcPatternCreate();
+    FcCharSet* cs = FcCharSetCreate();
+    FcCharSetAddChar(cs, c);
+    FcPatternAddCharSet(pat, FC_CHARSET, cs);
+    FcPatternAddInteger(pat, FC_WEIGHT, static_cast<int>(FcWeightFromOpenTypeDouble(weight)));
+    FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
+    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+    FcDefaultSubstitute(pat);
+    FcResult res = FcResultNoMatch;
+    FcFontSet* set = FcFontSort(nullptr, pat, FcFalse, nullptr, &res);
+    Font* font = nullptr;
+    if (set) {
+        for (int i = 0; i < set->nfont && !font; ++i) {
+            FcCharSet* has = nullptr;
+            if (FcPatternGetCharSet(set->fonts[i], FC_CHARSET, 0, &has) != FcResultMatch ||
+                !FcCharSetHasChar(has, c))
+                continue;
+            FcChar8* file = nullptr;
+            int index = 0;
+            if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch) continue;
+            FcPatternGetInteger(set->fonts[i], FC_INDEX, 0, &index);
+            Font* f = impl_->Load(reinterpret_cast<const char*>(file), index, weight >= 600, italic);
+            if (f && f->HasChar(c)) font = f;
+        }
+        FcFontSetDestroy(set);
+    }
+    FcCharSetDestroy(cs);
+    FcPatternDestroy(pat);
+    impl_->byRequest[rkey] = font;
+    return font;
+}
+
+Font* FontCache::Resolve(std::string_view face, int weight, bool italic) {
+    weight = std::clamp(weight, 1, 1000);
+    std::string rkey = std::string(face) + "|" + std::to_string(weight) + "|" + (italic ? "1" : "0");
+    if (auto it = impl_->byRequest.find(rkey); it != impl_->byRequest.end()) return it->second;
+
+    FcInit();
+    std::string family(face.empty() ? std::string_view("sans-serif") : face);
+    FcPattern* pat = FcPatternCreate();
+    FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    FcPatternAddInteger(pat, FC_WEIGHT, static_cast<int>(FcWeightFromOpenTypeDouble(weight)));
+    FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
+    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+    FcDefaultSubstitute(pat);
+    FcResult res = FcResultNoMatch;
+    FcFontSet* set = FcFontSort(nullptr, pat, FcTrue, nullptr, &res);
+    Font* font = nullptr;
+    if (set) {
+        for (int i = 0; i < set->nfont && !font; ++i) {
+            FcChar8* file = nullptr;
+            int index = 0;
+            if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch) continue;
+            FcPatternGetInteger(set->fonts[i], FC_INDEX, 0, &index);
+            std::string path(reinterpret_cast<const char*>(file));
+            // Only outline fonts in a TrueType/OpenType container can be drawn here.
+            FcChar8* format = nullptr;
+            if (FcPatternGetString(set->fonts[i], FC_FONTFORMAT, 0, &format) == FcResultMatch &&
+                std::string_view(reinterpret_cast<const char*>(format)) != "TrueType" &&
+                std::string_view(reinterpret_cast<const char*>(format)) != "CFF")
+                continue;
+            font = impl_->Load(path, index, weight >= 600, italic);
+        }
+        FcFontSetDestroy(set);
+    }
+    FcPatternDestroy(pat);
+    if (!font) throw std::runtime_error("no usable font is installed");
+    impl_->byRequest[rkey] = font;
+    return font;
+}
+
+}  // namespace pdfcore

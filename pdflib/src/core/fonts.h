@@ -1,0 +1,110 @@
+// Fonts of a PDF document: fontconfig finds the file for a face request
+// (a face that is not installed falls back to the closest installed one),
+// FreeType gives the metrics, HarfBuzz shapes text, and the writer embeds the
+// glyphs that were drawn as a Type0/CIDFontType2 subset with a ToUnicode map.
+//
+// Ownership: a FontCache owns its Font objects; a Font* stays valid for the
+// life of the cache. Not thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QPDF;
+class QPDFObjectHandle;
+
+namespace pdfcore {
+
+// One glyph out of shaping. Advances and offsets are in ems (multiply by the
+// font size); `cluster` is the index of the first UTF-16 unit of the text that
+// the glyph stands for.
+struct ShapedGlyph {
+    std::uint32_t gid = 0;
+    std::uint32_t cluster = 0;
+    double advance = 0;
+    double xOffset = 0, yOffset = 0;
+};
+
+class Font {
+public:
+    ~Font();
+    Font(const Font&) = delete;
+    Font& operator=(const Font&) = delete;
+
+    // Page resource name ("F1", "F2", ...).
+    const std::string& ResourceName() const;
+    // PostScript name of the face ("DejaVuSans-Bold"), the file it came from.
+    const std::string& PostScriptName() const;
+    const std::string& FilePath() const;
+    // Metrics in ems, y up: ascent > 0, descent < 0.
+    double Ascent() const;
+    double Descent() const;
+    double UnderlinePosition() const;  // < 0: below the baseline
+    double UnderlineThickness() const;
+    double StrikeoutPosition() const;  // > 0: above the baseline
+    // The request asked for bold/italic and the file has none: the writer of
+    // text emboldens (fill + stroke) or slants the glyphs itself.
+    bool SyntheticBold() const;
+    bool SyntheticItalic() const;
+
+    // Shapes left-to-right text (kerning and ligatures on). Records which text
+    // each glyph stands for, so that glyphs drawn later extract as that text.
+    std::vector<ShapedGlyph> Shape(std::u16string_view text);
+    // Sum of the shaped advances, in ems.
+    double Measure(std::u16string_view text);
+    // The font's own advance of a glyph (its width in the PDF font), in ems.
+    double GlyphAdvance(std::uint32_t gid) const;
+    std::uint32_t GlyphCount() const;
+    // Whether the font has a glyph for the character.
+    bool HasChar(char32_t c) const;
+
+    // Marks a glyph as drawn and gives its code in the PDF font (2 bytes).
+    std::uint16_t UseGlyph(std::uint32_t gid);
+    // Overrides the text a glyph extracts as (first setting wins otherwise).
+    void SetGlyphText(std::uint32_t gid, std::u16string_view text);
+    bool AnyGlyphUsed() const;
+
+    // Creates the font dictionary with its descendant, widths, ToUnicode map
+    // and, when `embed`, the subset font program. Returns the Type0 dictionary
+    // (an indirect object of pdf). Throws std::runtime_error when the subset
+    // cannot be made (the caller can retry without embedding).
+    QPDFObjectHandle WriteTo(QPDF& pdf, bool embed, bool deterministic);
+
+    struct Impl;
+
+private:
+    friend class FontCache;
+    explicit Font(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+class FontCache {
+public:
+    FontCache();
+    ~FontCache();
+    FontCache(const FontCache&) = delete;
+    FontCache& operator=(const FontCache&) = delete;
+
+    // The installed font closest to (face, weight 100..900, italic). Requests
+    // that resolve to the same file share one Font. Never null: when nothing
+    // matches at all, the first font fontconfig knows is taken; throws
+    // std::runtime_error only when no font can be loaded at all.
+    Font* Resolve(std::string_view face, int weight, bool italic);
+
+    // An installed font that has a glyph for `c`, as close to the request as
+    // fontconfig finds; null when none has it. For text that the chosen font
+    // cannot show (CJK in a Latin face, say).
+    Font* ResolveFor(char32_t c, int weight, bool italic);
+
+    // Fonts in the order they were first resolved.
+    const std::vector<std::unique_ptr<Font>>& All() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace pdfcore
