@@ -1,0 +1,126 @@
+// ConversionContext: the one conversion object of the process. It owns the
+// PDF document and the HTML add-on for the length of a run (one file, or a
+// whole list with MakeOne), the queue of page sources the format converters
+// fill, and the page table, links and outlines generated at the end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "corvanth/pdfdocument.h"
+#include "pdf_settings.h"
+#include "platform/com.h"
+#include "progress.h"
+#include "tessaline/itessaline.h"
+
+namespace vellumate {
+
+// One queued source of pages.
+struct PageSource {
+    std::int32_t pageCount = 0;
+    bool addonSource = false;    // pages come from the add-on (HTML, text, URL, CHM)
+    bool pictureSource = false;  // pages are pictures held by the PDF document
+    // Pictures: 1 when wider than high. Printed pages: orientation to set, -1 none.
+    std::int32_t orientation = -1;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t resolution1 = 0;
+    std::int32_t resolution2 = 0;  // the one set on the document for picture pages
+    // Printed pages: 0 Word and 1 Excel draw at the origin, 2 PowerPoint is shifted.
+    std::int32_t placement = 0;
+    std::int32_t firstPicture = 0;  // index into the document's picture list
+    // Neither flag: a printed-page source, whose pages are the temporary files.
+    bool IsPrinted() const { return !addonSource && !pictureSource; }
+};
+
+struct PageTableEntry {
+    std::string displayName;  // file name without folder and extension
+    std::string fileName;     // after the last "/"
+    std::int32_t firstPage = 0;
+    // firstPage counts add-on pages only (the CHM contents keep the add-on's
+    // running index); otherwise it is a PDF page index.
+    bool addonIndex = false;
+};
+
+struct LinkEntry {
+    std::int32_t left = 0, right = 0, top = 0, bottom = 0;
+    std::int32_t page = 0;
+    std::int32_t targetPage = -1;  // -1: none (URL link)
+    std::string url;
+};
+
+struct OutlineEntry {
+    std::string title;
+    std::int32_t level = 0;
+    std::int32_t page = -1;  // -1: none
+    std::string url;
+};
+
+// Result codes of ConvertFile and the format converters.
+enum ConvertResult : std::int32_t {
+    kOk = 0,
+    kCancelled = 1,
+    kSourceMissing = -6,
+    kNoExtension = -7,
+    kUnsupportedExtension = -8,
+    kComponentsMissing = -9,
+    kHtmlLoadFailed = -10,
+    kChmViewerFailed = -11,
+    kChmContentsFailed = -13,
+    kChmTopicFailed = -14,
+    kPdfBeginFailed = -15,
+    kAddonFailed = -17,
+    kPageNumberFailed = -18,
+    kWordLoadFailed = -19,
+    kExcelLoadFailed = -20,
+    kPowerPointLoadFailed = -21,
+    kPrinterFailed = -22,
+    kPdfFailed = -23,
+    kPictureLoadFailed = -24,
+    kWordException = -25,
+    kExcelException = -26,
+    kPowerPointException = -27,
+    kPrintJobFailed = -28,
+    kOpenAfterFailed = -29,
+    kOutputPathWrong = -30,
+};
+
+struct ConversionContext {
+    bool MakeOne = false;
+    bool firstFile = false;  // set by the caller; read only with MakeOne
+    bool lastFile = false;
+    bool logFlag = false;        // "/addlog"
+    bool openAfterFlag = false;  // "/autolaunch"
+    bool invertFlag = false;     // "/invertall"
+    std::int32_t mergedPageCount = 0;
+    PdfSettings settings;
+    bool interactive = true;
+    IProgress* progress = nullptr;  // not owned; set by the main dialog
+    void* mainWindow = nullptr;     // not owned; the main dialog's window
+    std::string temporaryFolder;
+    std::string outputExtension = "pdf";
+    std::string editionWord = "Vellumate";
+    com::ComPtr<corvanth::IPdfDocument> pdf;
+    com::ComPtr<tessaline::ITessaline2> addon;
+    std::vector<PageSource> queue;
+    std::vector<PageTableEntry> pageTable;
+    std::vector<LinkEntry> links;
+    std::vector<OutlineEntry> outlines;
+    std::vector<std::string> temporaryFiles;
+    std::string receivedPrintJob;
+    std::int32_t printJobId = -1;
+
+    // Step counter shared with the main dialog: every step the progress
+    // window advances is counted here too.
+    std::int64_t stepCounter = 0;
+    // Program path and folder, read once at start (set by the entry; tests set them).
+    std::string programPath;
+
+    bool Cancelled() const { return interactive && progress && progress->Cancelled(); }
+    // When interactive: counts `steps` and advances the progress window.
+    void Step(int steps);
+    void SetStatus(const std::string& text);
+};
+
+}  // namespace vellumate

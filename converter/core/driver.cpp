@@ -1,0 +1,575 @@
+#include "driver.h"
+
+#include <exception>
+#include <filesystem>
+
+#include "converters.h"
+#include "paths.h"
+#include "strings.h"
+#include "system.h"
+
+namespace vellumate {
+namespace {
+
+using com::Bstr;
+
+constexpr double kPowerPointShiftX = -81.33333575725555;
+constexpr double kPowerPointShiftY = -37.33333444595337;
+constexpr std::int32_t kPageNumberBand = 16;  // room below the content for "Page n"
+
+com::VARIANT_BOOL VBool(bool b) { return b ? com::VARIANT_TRUE : com::VARIANT_FALSE; }
+
+std::string ProgramPathOf(const ConversionContext& ctx) {
+    return ctx.programPath.empty() ? sys::ProgramPath() : ctx.programPath;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+    std::error_code ec1, ec2;
+    auto ca = std::filesystem::weakly_canonical(a, ec1);
+    auto cb = std::filesystem::weakly_canonical(b, ec2);
+    return !ec1 && !ec2 && ca == cb;
+}
+
+// Thrown by the page-number step, which has a result code of its own.
+struct PageNumberFailed {};
+
+void WritePageNumber(ConversionContext& ctx) {
+    try {
+        corvanth::IPdfDocument* pdf = ctx.pdf.Get();
+        std::int32_t index = 0;
+        PdfCheck(pdf->get_CurrentPage(&index));
+        Bstr text(FormatString(LoadString(IDS_PAGE_NUMBER).c_str(), index + 1));
+        double w = 0, h = 0, t = 0;
+        PdfCheck(pdf->get_PageWidth(&w));
+        PdfCheck(pdf->get_PageHeight(&h));
+        // Measured before the font of this step is selected: the first page
+        // measures in whatever font earlier drawing left selected.
+        PdfCheck(pdf->GetTextWidth(text.Get(), &t));
+        const auto x = static_cast<std::int64_t>(w) / 2 + static_cast<std::int64_t>(t * -0.5);
+        const double y = h - ctx.settings.MarginBottom - kPageNumberBand;
+        Bstr face("Verdana");
+        PdfCheck(pdf->SetFont(face.Get(), com::VARIANT_FALSE, com::VARIANT_FALSE, com::VARIANT_FALSE,
+                              com::VARIANT_FALSE, 8, ctx.settings.Charset));
+        PdfCheck(pdf->SetColor(0, 0, 0));
+        PdfCheck(pdf->TextOut(text.Get(), static_cast<double>(x), y, 0));
+    } catch (...) {
+        ShowError(ctx, LoadString(IDS_PDF_FAILED));
+        throw PageNumberFailed{};
+    }
+}
+
+// The links of one add-on page, in PDF page coordinates.
+void CollectLinks(ConversionContext& ctx, std::int32_t addonPage) {
+    tessaline::ITessaline2* addon = ctx.addon.Get();
+    int count = 0;
+    AddonCheck(addon->GetLinkCount(addonPage, &count));
+    for (int i = 0; i < count; ++i) {
+        Bstr target;
+        AddonCheck(addon->GetLinkText(addonPage, i, target.Out()));
+        LinkEntry link;
+        int top = 0, left = 0, bottom = 0, right = 0;
+        AddonCheck(addon->GetLinkTop(addonPage, i, &top));
+        AddonCheck(addon->GetLinkLeft(addonPage, i, &left));
+        AddonCheck(addon->GetLinkBottom(addonPage, i, &bottom));
+        AddonCheck(addon->GetLinkRight(addonPage, i, &right));
+        link.top = top;
+        link.left = left;
+        link.bottom = bottom;
+        link.right = right;
+        if (!(left < right && top < bottom)) continue;
+        ResolveLinkTarget(ctx, target.Utf8(), &link);
+        link.page = AddonToPdfPage(ctx.queue, addonPage);
+        ctx.links.push_back(std::move(link));
+    }
+}
+
+void CreateLinks(ConversionContext& ctx) {
+    corvanth::IPdfDocument* pdf = ctx.pdf.Get();
+    if (!ctx.links.empty() && ctx.interactive) ctx.SetStatus(LoadString(IDS_GENERATING_LINKS));
+    for (const LinkEntry& link : ctx.links) {
+        std::int32_t action = 0;
+        if (link.url.empty()) {
+            PdfCheck(pdf->CreateGoToAction(link.targetPage, 0, &action));
+        } else {
+            Bstr url(link.url);
+            PdfCheck(pdf->CreateUriAction(url.Get(), &action));
+        }
+        PdfCheck(pdf->put_CurrentPage(link.page));
+        PdfCheck(pdf->AddLink(link.left, link.top, link.right, link.bottom, action));
+    }
+}
+
+void CreateOutlines(ConversionContext& ctx) {
+    corvanth::IPdfDocument* pdf = ctx.pdf.Get();
+    if (!ctx.outlines.empty() && ctx.interactive) ctx.SetStatus(LoadString(IDS_GENERATING_OUTLINES));
+    bool first = true;
+    std::int32_t level = 0;
+    for (const OutlineEntry& entry : ctx.outlines) {
+        std::int32_t action = 0;
+        if (!entry.url.empty()) {
+            Bstr url(entry.url);
+            PdfCheck(pdf->CreateUriAction(url.Get(), &action));
+        } else if (entry.page >= 0) {
+            PdfCheck(pdf->CreateGoToAction(entry.page, 0, &action));
+        } else {
+            Bstr script("return;");
+            PdfCheck(pdf->CreateScriptAction(script.Get(), &action));
+        }
+        Bstr title(entry.title);
+        std::int32_t id = -1;
+        if (first || entry.level == level) {
+            PdfCheck(pdf->AddOutlineSibling(title.Get(), action, ctx.settings.Charset, &id));
+        } else if (entry.level > level) {
+            PdfCheck(pdf->AddOutlineChild(title.Get(), action, ctx.settings.Charset, &id));
+        } else {
+            for (std::int32_t up = level; up > entry.level; --up) {
+                std::int32_t parent = -1;
+                PdfCheck(pdf->get_CurrentOutlineParent(&parent));
+                if (parent < 0) break;  // already at the top
+                PdfCheck(pdf->put_CurrentOutline(parent));
+            }
+            PdfCheck(pdf->AddOutlineSibling(title.Get(), action, ctx.settings.Charset, &id));
+        }
+        PdfCheck(pdf->put_CurrentOutline(id));
+        PdfCheck(pdf->put_OutlineOpen(com::VARIANT_TRUE));
+        first = false;
+        level = entry.level;
+    }
+}
+
+// Which kind of source was being drawn when something failed.
+enum class Drawing { Addon, Picture, Printed, Other };
+
+std::int32_t GenerateAll(ConversionContext& ctx, int step, Drawing* drawing) {
+    corvanth::IPdfDocument* pdf = ctx.pdf.Get();
+    tessaline::ITessaline2* addon = ctx.addon.Get();
+    const PdfSettings& s = ctx.settings;
+    const std::int32_t band = s.PageNumbers ? kPageNumberBand : 0;
+
+    std::int32_t addonPages = 0, pictures = 0;
+    *drawing = Drawing::Addon;
+    AddonCheck(addon->get_TotalPageCount(&addonPages));
+    *drawing = Drawing::Other;
+    PdfCheck(pdf->get_PictureCount(&pictures));
+    const std::int32_t total = addonPages + pictures + static_cast<std::int32_t>(ctx.temporaryFiles.size());
+    ctx.Step(step);
+
+    std::int32_t pageNumber = 1, addonUsed = 0, printedUsed = 0;
+    for (const PageSource& src : ctx.queue) {
+        for (std::int32_t i = 0; i < src.pageCount; ++i, ++pageNumber) {
+            if (ctx.Cancelled()) {
+                if (!src.pictureSource) addon->UnloadAll();
+                FinishPdfDocument(ctx, true);
+                DeleteTemporaryFolder(ctx);
+                return kCancelled;
+            }
+            if (ctx.interactive)
+                ctx.SetStatus(FormatString(LoadString(IDS_GENERATING_PAGES).c_str(), pageNumber, total));
+
+            if (src.addonSource) {
+                *drawing = Drawing::Addon;
+                if (pageNumber > 1) {
+                    PdfCheck(pdf->put_Resolution(96));
+                    AddonCheck(addon->SafeNewPage());
+                    PdfCheck(pdf->put_Orientation(s.Orientation));
+                    PdfCheck(pdf->put_PaperSize(s.Size));
+                }
+                double paperWidth = 0;
+                PdfCheck(pdf->get_PaperWidth(&paperWidth));
+                AddonCheck(addon->put_MinimalWidth(
+                    static_cast<std::int32_t>(paperWidth - (s.MarginRight + s.MarginLeft))));
+                AddonCheck(addon->ConvertPage(addonUsed));
+                if (s.PreserveLinks) CollectLinks(ctx, addonUsed);
+                ++addonUsed;
+            } else if (src.pictureSource) {
+                *drawing = Drawing::Picture;
+                if (pageNumber > 1) {
+                    PdfCheck(pdf->put_Resolution(src.resolution2));
+                    PdfCheck(pdf->NewPage());
+                }
+                std::int32_t resolution = 0;
+                PdfCheck(pdf->get_Resolution(&resolution));
+                PdfCheck(pdf->put_Resolution(src.resolution2));
+                if (src.width > 0 && src.height > 0) {
+                    PdfCheck(pdf->put_Orientation(src.orientation));
+                    PdfCheck(pdf->put_PageHeight(s.MarginTop + src.height + s.MarginBottom + band));
+                    PdfCheck(pdf->put_PageWidth(s.MarginLeft + src.width + s.MarginRight));
+                }
+                const std::int32_t picture = src.firstPicture + i;
+                if (ctx.invertFlag) PdfCheck(pdf->InvertPicture(picture));
+                PdfCheck(pdf->DrawPicture(picture, s.MarginLeft, s.MarginTop));
+            } else {
+                *drawing = Drawing::Printed;
+                if (pageNumber > 1) {
+                    PdfCheck(pdf->put_Resolution(96));
+                    PdfCheck(pdf->NewPage());
+                }
+                std::int32_t resolution = 0;
+                PdfCheck(pdf->get_Resolution(&resolution));
+                const double scale = resolution / 300.0;
+                if (src.orientation != -1) PdfCheck(pdf->put_Orientation(src.orientation));
+                if (src.width > 0 && src.height > 0) {
+                    PdfCheck(pdf->put_PageHeight(src.height));
+                    PdfCheck(pdf->put_PageWidth(src.width));
+                }
+                const bool shifted = src.placement == 2;
+                std::int32_t count = 0;
+                PdfCheck(pdf->get_PageCount(&count));
+                PdfCheck(pdf->put_CurrentPage(count - 1));
+                if (printedUsed < static_cast<std::int32_t>(ctx.temporaryFiles.size())) {
+                    const std::string& file = ctx.temporaryFiles[static_cast<size_t>(printedUsed)];
+                    Bstr path(file);
+                    PdfCheck(pdf->DrawEmfFile(path.Get(), shifted ? kPowerPointShiftX : 0,
+                                              shifted ? kPowerPointShiftY : 0, scale, scale));
+                    sys::DeleteFile(file);
+                }
+                ++printedUsed;
+            }
+            if (s.PageNumbers) WritePageNumber(ctx);
+        }
+    }
+
+    *drawing = Drawing::Other;
+    CreateLinks(ctx);
+    CreateOutlines(ctx);
+    ctx.Step(step);
+    *drawing = Drawing::Addon;
+    AddonCheck(addon->UnloadAll());
+    // A document that could not be written is no success, whatever came before.
+    const bool written = FinishPdfDocument(ctx, false);
+    DeleteTemporaryFolder(ctx);
+    return written ? kOk : kPdfFailed;
+}
+
+}  // namespace
+
+void ConversionContext::Step(int steps) {
+    if (!interactive) return;
+    stepCounter += steps;
+    if (progress) progress->Advance(steps);
+}
+
+void ConversionContext::SetStatus(const std::string& text) {
+    if (interactive && progress) progress->SetStatus(text);
+}
+
+void ShowError(const ConversionContext& ctx, const std::string& text) {
+    if (ctx.interactive) sys::MessageBox(text, LoadString(IDS_ERROR_CAPTION), sys::Icon::Error);
+}
+
+std::string ComErrorText(const char* who, const com::ComError& e) {
+    return FormatString("%s has thrown an exception:\n\ncom error: %d - %s", who, static_cast<int>(e.Error()),
+                        e.Description().c_str());
+}
+
+std::string ResolveSource(const ConversionContext& ctx, const std::string& source) {
+    const std::string program = ProgramPathOf(ctx);
+    return ResolvePath(source, program, program);
+}
+
+std::int32_t ConvertFile(ConversionContext& ctx, const std::string& source, const std::string& output) {
+    if (ctx.Cancelled()) return kCancelled;
+    const std::string program = ProgramPathOf(ctx);
+    const std::string src = ResolvePath(source, program, program);
+    const std::string out = src.empty() ? std::string() : ResolvePath(output, src, program);
+
+    if (!sys::CanOpenForReading(src)) {
+        ShowError(ctx, FormatString(LoadString(IDS_SOURCE_NOT_OPENED).c_str(), src.c_str()));
+        return kSourceMissing;
+    }
+    // Writing the PDF over its own source would destroy the source.
+    if (out.empty() || sys::IsFolder(out) || SamePath(src, out)) {
+        ShowError(ctx, LoadString(IDS_OUTPUT_PATH_WRONG));
+        return kOutputPathWrong;
+    }
+    const std::optional<std::string> extension = LowerExtension(src);
+    if (!extension) return kNoExtension;
+    const std::string& ext = *extension;
+
+    std::int32_t result;
+    auto is = [&](std::initializer_list<const char*> list) {
+        for (const char* e : list)
+            if (ext == e) return true;
+        return false;
+    };
+    if (is({"html", "htm", "shtml", "shtm", "mht", "txt"})) result = ConvertHtmlFile(ctx, src, out);
+    else if (is({"chm"})) result = ConvertChm(ctx, src, out);
+    else if (is({"doc", "dot", "rtf", "wps", "wri"})) result = ConvertWord(ctx, src, out);
+    else if (is({"xls", "xlt", "xlw"})) result = ConvertExcel(ctx, src, out);
+    else if (is({"ppt", "pps", "pot"})) result = ConvertPowerPoint(ctx, src, out);
+    else if (is({"jpg", "jpeg", "tif", "tiff", "gif", "emf", "bmp", "png"})) result = ConvertPicture(ctx, src, out);
+    else return kUnsupportedExtension;
+
+    if (ctx.openAfterFlag && (!ctx.MakeOne || ctx.lastFile)) {
+        // The resolved path: the caller's relative text would be taken from
+        // the opener's current folder, which is not where the file went.
+        if (sys::ShellOpen(out) <= 32) result = kOpenAfterFailed;
+    }
+    return result;
+}
+
+bool CreateComObjects(ConversionContext& ctx) {
+    struct Component {
+        const char* progId;
+        const char* name;
+    };
+    auto create = [&](const Component& c, auto* out) {
+        com::CLSID clsid;
+        if (com::FAILED(com::CLSIDFromProgID(c.progId, &clsid))) {
+            ShowError(ctx, FormatString(LoadString(IDS_COMPONENT_NOT_FOUND).c_str(), c.name));
+            return false;
+        }
+        using T = std::remove_pointer_t<decltype(out->Get())>;
+        if (com::FAILED(com::CoCreateInstance(clsid, nullptr, com::CLSCTX_ALL, com::iid_of<T>,
+                                              reinterpret_cast<void**>(out->ReleaseAndGetAddressOf()))) ||
+            !*out) {
+            ShowError(ctx, FormatString(LoadString(IDS_COMPONENT_NOT_CREATED).c_str(), c.name));
+            return false;
+        }
+        return true;
+    };
+    return create({corvanth::kProgId, "Corvanth"}, &ctx.pdf) &&
+           create({tessaline::kProgIdTessaline2, "Tessaline"}, &ctx.addon);
+}
+
+std::int32_t BeginPdfDocument(ConversionContext& ctx, const std::string& output, std::int32_t resolution) {
+    if (!ctx.pdf || !ctx.addon) return kComponentsMissing;
+    try {
+        Bstr name(output);
+        PdfCheck(ctx.pdf->put_FileName(name.Get()));
+        PdfCheck(ctx.pdf->put_ViewAfterEnd(com::VARIANT_FALSE));
+        PdfCheck(ctx.pdf->put_Resolution(resolution));
+        PdfCheck(ctx.pdf->BeginDoc());
+    } catch (...) {
+        ShowError(ctx, FormatString(LoadString(IDS_OUTPUT_NOT_OPENED).c_str(), output.c_str()));
+        return kPdfBeginFailed;
+    }
+    try {
+        if (ctx.logFlag) {
+            const std::string program = ProgramPathOf(ctx);
+            Bstr log(program + "_addon.log");
+            AddonCheck(ctx.addon->SetLogFile(log.Get()));
+            const std::string folder = FolderPart(program) + "/DebugEMFs";
+            sys::DeleteTree(folder);
+            sys::CreateFolder(folder);
+            Bstr debug(folder);
+            AddonCheck(ctx.addon->CreateDebugImages(debug.Get()));
+        }
+        Bstr a(""), b("");
+        AddonCheck(ctx.addon->StartHTMLEngine(a.Get(), b.Get()));
+        AddonCheck(ctx.addon->ConnectToPDFLibrary(ctx.pdf.Get()));
+    } catch (...) {
+        ShowError(ctx, LoadString(IDS_ADDON_FAILED));
+        return kAddonFailed;
+    }
+    ApplySettings(ctx);
+    ctx.pageTable.clear();
+    ctx.links.clear();
+    ctx.outlines.clear();
+    ctx.temporaryFiles.clear();
+    ctx.queue.clear();
+    return kOk;
+}
+
+void ApplySettings(ConversionContext& ctx) {
+    const PdfSettings& s = ctx.settings;
+    corvanth::IPdfDocument* pdf = ctx.pdf.Get();
+    tessaline::ITessaline2* addon = ctx.addon.Get();
+    if (!pdf || !addon) return;
+    try {
+        PdfCheck(pdf->put_Compression(s.Compression));
+        PdfCheck(pdf->put_JpegQuality(s.JPEGQuality));
+        PdfCheck(pdf->put_PdfVersion(s.Version));
+        PdfCheck(pdf->put_PageMode(s.PageMode));
+        PdfCheck(pdf->put_PageLayout(s.PageLayout));
+        PdfCheck(pdf->put_FontEmbedding(s.EmbedFonts ? 2 : 3));
+        PdfCheck(pdf->put_Author(Bstr(s.Author).Get()));
+        PdfCheck(pdf->put_Subject(Bstr(s.Subject).Get()));
+        PdfCheck(pdf->put_Title(Bstr(s.Title).Get()));
+        PdfCheck(pdf->put_Keywords(Bstr(s.Keywords).Get()));
+        PdfCheck(pdf->put_CreationDate(sys::NowAsDate()));
+        if (s.ProtectionEnabled) {
+            PdfCheck(pdf->put_Encrypt(com::VARIANT_TRUE));
+            PdfCheck(pdf->put_UserPassword(Bstr(s.UserPassword).Get()));
+            PdfCheck(pdf->put_OwnerPassword(Bstr(s.OwnerPassword).Get()));
+            PdfCheck(pdf->put_KeyLength(s.ProtectionKeyLength));
+            PdfCheck(pdf->put_AllowCopy(VBool(s.AllowCopy)));
+            PdfCheck(pdf->put_AllowModify(VBool(s.AllowModify)));
+            PdfCheck(pdf->put_AllowPrint(VBool(s.AllowPrint)));
+        }
+        PdfCheck(pdf->put_HideToolBar(VBool(s.HideToolBar)));
+        PdfCheck(pdf->put_HideMenuBar(VBool(s.HideMenuBar)));
+        PdfCheck(pdf->put_HideWindowUI(VBool(s.HideWindowUI)));
+        PdfCheck(pdf->put_FitWindow(VBool(s.FitWindow)));
+        PdfCheck(pdf->put_CenterWindow(VBool(s.CenterWindow)));
+        AddonCheck(addon->put_MarginTop(s.MarginTop));
+        AddonCheck(addon->put_MarginLeft(s.MarginLeft));
+        AddonCheck(addon->put_MarginRight(s.MarginRight));
+        AddonCheck(addon->put_MarginBottom(s.MarginBottom + (s.PageNumbers ? kPageNumberBand : 0)));
+        PdfCheck(pdf->put_Orientation(s.Orientation));
+        PdfCheck(pdf->put_PaperSize(s.Size));
+        AddonCheck(addon->put_AutoAdjustPageWidth(VBool(s.PageWidthAdjusting == 0)));
+        AddonCheck(addon->put_AutoAdjustContentWidth(VBool(s.PageWidthAdjusting == 1)));
+        AddonCheck(addon->put_PreserveLinks(com::VARIANT_FALSE));  // the driver makes the links
+    } catch (...) {
+        // A setting the objects refuse leaves their defaults; the run goes on.
+    }
+}
+
+std::int32_t GeneratePages(ConversionContext& ctx, int step) {
+    if (ctx.MakeOne && !ctx.lastFile) {
+        ctx.Step(step);
+        ctx.Step(step);
+        return kOk;
+    }
+    if (!ctx.pdf || !ctx.addon) return kComponentsMissing;
+    Drawing drawing = Drawing::Other;
+    std::int32_t result;
+    try {
+        return GenerateAll(ctx, step, &drawing);
+    } catch (const PageNumberFailed&) {
+        result = kPageNumberFailed;
+    } catch (const AddonComError& e) {
+        ShowError(ctx, ComErrorText("Tessaline Addon", e));
+        result = kAddonFailed;
+    } catch (const com::ComError& e) {
+        ShowError(ctx, ComErrorText("Corvanth", e));
+        result = kPdfFailed;
+    } catch (...) {
+        if (drawing == Drawing::Addon) {
+            ShowError(ctx, LoadString(IDS_ADDON_FAILED));
+            result = kAddonFailed;
+        } else {
+            ShowError(ctx, LoadString(IDS_PICTURE_ADDON_FAILED));
+            result = kPdfFailed;
+        }
+    }
+    // Nothing half-made stays behind.
+    FinishPdfDocument(ctx, true);
+    DeleteTemporaryFolder(ctx);
+    return result;
+}
+
+bool FinishPdfDocument(ConversionContext& ctx, bool discard) {
+    std::string output;
+    bool failed = false;
+    if (ctx.pdf) {
+        Bstr name;
+        if (com::SUCCEEDED(ctx.pdf->get_FileName(name.Out()))) output = name.Utf8();
+        else failed = true;
+    }
+    if (ctx.addon) {
+        if (com::FAILED(ctx.addon->DisconnectFromPDFLibrary())) failed = true;
+        ctx.addon.Reset();
+    }
+    if (ctx.pdf) {
+        if (com::FAILED(ctx.pdf->EndDoc())) failed = true;
+        ctx.pdf.Reset();
+    }
+    ctx.mergedPageCount = 0;
+    for (const std::string& file : ctx.temporaryFiles) sys::DeleteFile(file);
+    ctx.temporaryFiles.clear();
+    com::CoFreeUnusedLibraries();
+    if (discard && !output.empty()) sys::DeleteFile(output);
+    if (failed && !discard) ShowError(ctx, LoadString(IDS_FINISH_FAILED));
+    return !failed;
+}
+
+void ReleaseComObjects(ConversionContext& ctx) {
+    if (ctx.addon) {
+        ctx.addon->DisconnectFromPDFLibrary();
+        ctx.addon.Reset();
+    }
+    ctx.pdf.Reset();
+    ctx.mergedPageCount = 0;
+    for (const std::string& file : ctx.temporaryFiles) sys::DeleteFile(file);
+    ctx.temporaryFiles.clear();
+    com::CoFreeUnusedLibraries();
+}
+
+void DeleteTemporaryFolder(ConversionContext& ctx) {
+    if (!ctx.temporaryFolder.empty()) sys::DeleteTree(ctx.temporaryFolder);
+    ctx.temporaryFolder.clear();
+}
+
+std::int32_t BeginFileFrame(ConversionContext& ctx, const std::string& output) {
+    if (ctx.MakeOne && !ctx.firstFile && ctx.pdf && ctx.addon) return kOk;
+    if (!CreateComObjects(ctx)) return kComponentsMissing;
+    return BeginPdfDocument(ctx, output, 96);
+}
+
+bool CancelledAndDiscarded(ConversionContext& ctx, bool unload, bool deleteTemporaryFolder) {
+    if (!ctx.Cancelled()) return false;
+    if (unload && ctx.addon) ctx.addon->UnloadAll();
+    FinishPdfDocument(ctx, true);
+    if (deleteTemporaryFolder) DeleteTemporaryFolder(ctx);
+    return true;
+}
+
+void AddFileEntries(ConversionContext& ctx, const std::string& source) {
+    if (!ctx.MakeOne) return;
+    OutlineEntry outline;
+    outline.title = DisplayName(source);
+    outline.level = 0;
+    outline.page = ctx.mergedPageCount;
+    ctx.outlines.push_back(outline);
+    PageTableEntry entry;
+    entry.displayName = DisplayName(source);
+    entry.fileName = FileNamePart(source);
+    entry.firstPage = ctx.mergedPageCount;
+    ctx.pageTable.push_back(entry);
+}
+
+void QueuePageSource(ConversionContext& ctx, const PageSource& source) { ctx.queue.push_back(source); }
+
+std::int32_t EndFileFrame(ConversionContext& ctx, std::int32_t pageCount, bool unloadOnCancel, int step) {
+    if (ctx.interactive) {
+        ctx.Step(2);
+        if (CancelledAndDiscarded(ctx, unloadOnCancel, true)) return kCancelled;
+    }
+    if (ctx.MakeOne) ctx.mergedPageCount += pageCount;
+    if (std::int32_t r = GeneratePages(ctx, step)) return r;
+    ctx.Step(1);
+    return kOk;
+}
+
+std::int32_t AddonToPdfPage(const std::vector<PageSource>& queue, std::int32_t addonPage) {
+    std::int32_t addonSeen = 0, others = 0;
+    for (const PageSource& src : queue) {
+        if (src.addonSource) {
+            if (addonPage < addonSeen + src.pageCount) break;
+            addonSeen += src.pageCount;
+        } else {
+            others += src.pageCount;
+        }
+    }
+    return addonPage + others;
+}
+
+void ResolveLinkTarget(const ConversionContext& ctx, const std::string& reported, LinkEntry* link) {
+    const std::string target = ToLowerAscii(reported);
+    link->targetPage = -1;
+    if (target.starts_with("http://")) {
+        link->url = reported;  // the path part of an address is case-sensitive
+        return;
+    }
+    std::string path = target.substr(0, target.find('#'));
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    if (path.starts_with("../")) {
+        for (size_t pos = path.find("../"); pos != std::string::npos; pos = path.find("../", pos))
+            path.erase(pos, 3);
+    }
+    const std::string name = FileNamePart(path);
+    if (!name.empty()) {
+        for (const PageTableEntry& entry : ctx.pageTable) {
+            if (ToLowerAscii(FileNamePart(entry.fileName)) != name) continue;
+            link->targetPage = entry.addonIndex ? AddonToPdfPage(ctx.queue, entry.firstPage) : entry.firstPage;
+            link->url.clear();
+            return;
+        }
+    }
+    link->url = reported;
+}
+
+}  // namespace vellumate

@@ -1,0 +1,161 @@
+#include "pdf_settings.h"
+
+#include <array>
+#include <cstdio>
+
+#include "strings.h"
+#include "system.h"
+#include "vellumate_version.h"
+
+namespace vellumate {
+namespace {
+
+constexpr std::array<CharsetEntry, 19> kCharsets{{
+    {"ansi", 7016, 0},         {"default", 7017, 1},      {"symbol", 7018, 2},      {"mac", 7019, 77},
+    {"shiftjis", 7020, 128},   {"hangeul", 7021, 129},    {"johab", 7022, 130},     {"gb2312", 7023, 134},
+    {"chinesebig5", 7024, 136}, {"greek", 7025, 161},     {"turkish", 7026, 162},   {"vietnamese", 7027, 163},
+    {"hebrew", 7028, 177},     {"arabic", 7029, 178},     {"baltic", 7030, 186},    {"russian", 7031, 204},
+    {"thai", 7032, 222},       {"easteurope", 7033, 238}, {"oem", 7034, 255},
+}};
+
+// Index 6 is the platform's C-size sheet (24), not the C5 envelope (28).
+constexpr std::array<PaperEntry, 20> kPapers{{
+    {"userdefined", 7040, 9}, {"letter", 7041, 1},    {"a4", 7042, 9},      {"a3", 7043, 8},
+    {"legal", 7044, 5},       {"b5", 7045, 13},       {"c5", 7046, 24},     {"8x11", 7047, 18},
+    {"b4", 7048, 12},         {"a5", 7049, 11},       {"folio", 7050, 14},  {"executive", 7051, 7},
+    {"envb4", 7052, 33},      {"envb5", 7053, 34},    {"envc6", 7054, 31},  {"envdl", 7055, 27},
+    {"envmonarch", 7056, 37}, {"env9", 7057, 19},     {"env10", 7058, 20},  {"env11", 7059, 21},
+}};
+
+std::string KeyPath(std::string_view subkey) {
+    std::string path = ProductKeyPath();
+    if (!subkey.empty()) {
+        path += '\\';
+        path += subkey;
+    }
+    return path;
+}
+
+constexpr char kSettings[] = "Settings";
+
+// The stored fields, in the order Load and Save visit them.
+template <class S, class IntFn, class BoolFn>
+void ForEachStored(S& s, IntFn&& i, BoolFn&& b) {
+    i("Compression", s.Compression);
+    i("JPEGQuality", s.JPEGQuality);
+    i("Version", s.Version);
+    i("Charset", s.Charset);
+    i("PageLayout", s.PageLayout);
+    i("PageMode", s.PageMode);
+    i("Orientation", s.Orientation);
+    i("Size", s.Size);
+    i("PageWidthAdjusting", s.PageWidthAdjusting);
+    b("ProtectionEnabled", s.ProtectionEnabled);
+    i("ProtectionKeyLength", s.ProtectionKeyLength);
+    i("MarginLeft", s.MarginLeft);
+    i("MarginRight", s.MarginRight);
+    i("MarginTop", s.MarginTop);
+    i("MarginBottom", s.MarginBottom);
+    b("AllowCopy", s.AllowCopy);
+    b("AllowModify", s.AllowModify);
+    b("AllowPrint", s.AllowPrint);
+    b("CenterWindow", s.CenterWindow);
+    b("FitWindow", s.FitWindow);
+    b("HideMenuBar", s.HideMenuBar);
+    b("HideToolBar", s.HideToolBar);
+    b("HideWindowUI", s.HideWindowUI);
+    b("PreserveLinks", s.PreserveLinks);
+    b("ExcludeOrphanPages", s.ExcludeOrphanPages);
+    b("ForceSizes", s.ForceSizes);
+    b("PageNumbers", s.PageNumbers);
+    b("EmbedFonts", s.EmbedFonts);
+}
+
+}  // namespace
+
+std::span<const CharsetEntry> CharsetTable() { return kCharsets; }
+std::span<const PaperEntry> PaperTable() { return kPapers; }
+
+int CharsetPositionFromCode(std::int32_t code) {
+    for (size_t i = 0; i < kCharsets.size(); ++i)
+        if (kCharsets[i].code == code) return static_cast<int>(i);
+    return 1;
+}
+
+std::int32_t CharsetCodeFromPosition(int position) {
+    if (position < 0 || position >= static_cast<int>(kCharsets.size())) return 1;
+    return kCharsets[static_cast<size_t>(position)].code;
+}
+
+std::int32_t PrinterPaperCode(std::int32_t sizeIndex) {
+    if (sizeIndex < 1 || sizeIndex >= static_cast<std::int32_t>(kPapers.size())) return 9;
+    return kPapers[static_cast<size_t>(sizeIndex)].printerCode;
+}
+
+std::string ProductKeyNameFor(std::optional<std::string_view> versionText) {
+    std::string version = "Undefined";
+    if (versionText) {
+        version.assign(*versionText);
+        size_t dot = version.rfind('.');
+        if (dot != std::string::npos) version.erase(dot);
+    }
+    return LoadString(IDS_PRODUCT_KEY_NAME) + " " + version;
+}
+
+std::string ProductKeyName() {
+    char text[64];
+    std::snprintf(text, sizeof text, "%d.%d.%d", VELLUMATE_VERSION_MAJOR, VELLUMATE_VERSION_MINOR,
+                  VELLUMATE_VERSION_PATCH);
+    return ProductKeyNameFor(std::string_view(text));
+}
+
+std::string ProductKeyPath() { return "Software\\Brindlecote\\" + ProductKeyName(); }
+std::string SettingsKeyPath() { return KeyPath(kSettings); }
+
+bool ReadRegInt(std::string_view subkey, std::string_view name, std::int32_t* value) {
+    std::uint32_t v = 0;
+    if (sys::RegQueryDwordLM(KeyPath(subkey), name, &v) != 0) return false;
+    *value = static_cast<std::int32_t>(v);
+    return true;
+}
+
+bool ReadRegBool(std::string_view subkey, std::string_view name, bool* value) {
+    std::int32_t v = 0;
+    if (!ReadRegInt(subkey, name, &v)) return false;
+    *value = v != 0;
+    return true;
+}
+
+bool ReadRegString(std::string_view subkey, std::string_view name, std::string* value) {
+    return sys::RegQueryStringLM(KeyPath(subkey), name, value, 260) == 0;
+}
+
+bool WriteRegInt(std::string_view subkey, std::string_view name, std::int32_t value) {
+    return sys::RegSetDwordLM(KeyPath(subkey), name, static_cast<std::uint32_t>(value)) == 0;
+}
+
+bool WriteRegBool(std::string_view subkey, std::string_view name, bool value) {
+    return WriteRegInt(subkey, name, value ? 1 : 0);
+}
+
+bool WriteRegString(std::string_view subkey, std::string_view name, std::string_view value) {
+    return sys::RegSetStringLM(KeyPath(subkey), name, value) == 0;
+}
+
+bool PdfSettings::Load() {
+    if (sys::RegCreateKeyLM(SettingsKeyPath(), sys::RegAccess::Query) != 0) return false;
+    ForEachStored(
+        *this, [](const char* name, std::int32_t& v) { ReadRegInt(kSettings, name, &v); },
+        [](const char* name, bool& v) { ReadRegBool(kSettings, name, &v); });
+    return true;
+}
+
+bool PdfSettings::Save() const {
+    if (sys::RegCreateKeyLM(SettingsKeyPath(), sys::RegAccess::SetValue) != 0) return false;
+    ForEachStored(
+        *this, [](const char* name, const std::int32_t& v) { WriteRegInt(kSettings, name, v); },
+        [](const char* name, const bool& v) { WriteRegBool(kSettings, name, v); });
+    return true;
+}
+
+}  // namespace vellumate
