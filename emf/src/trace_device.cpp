@@ -6,7 +6,7 @@
 namespace emf {
 
 std::string TraceDevice::Num(double v) {
-    if (v == 0) v = 0;  // no "-0"
+    if (v > -1e-9 && v < 1e-9) v = 0;  // no "-0", no rounding noise
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6);
     return std::string(buf, r.ptr);

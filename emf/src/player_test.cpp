@@ -1,0 +1,283 @@
+#include "emf/player.h"
+
+#include <gtest/gtest.h>
+
+#include "../testing/assembler.h"
+#include "emf/recorder_device.h"
+#include "emf/trace_device.h"
+#include "emf/writer.h"
+
+namespace emf {
+namespace {
+
+using testing::Assemble;
+
+// Plays an assembled metafile and returns the trace; diagnostics go to `diags`.
+std::string Trace(const std::string& text, std::vector<std::string>* diags = nullptr) {
+    auto bytes = Assemble("header\n" + text + "\neof\n");
+    TraceDevice dev;
+    PlayResult r = Play(bytes, dev);
+    if (diags)
+        for (auto& d : r.diagnostics) diags->push_back(d.Text());
+    return dev.Text();
+}
+
+TEST(Player, MappingModesPlaceShapesInDevicePixels) {
+    // Anisotropic: 1000 logical units are 100 pixels, origin moved.
+    EXPECT_EQ(Trace(R"(
+        EMR_SETMAPMODE u32:8
+        EMR_SETWINDOWEXTEX i32:1000 i32:1000
+        EMR_SETVIEWPORTEXTEX i32:100 i32:-100
+        EMR_SETVIEWPORTORGEX i32:10 i32:200
+        EMR_SELECTOBJECT u32:0x80000008
+        EMR_RECTANGLE rect:0,0,500,1000)"),
+              "fill evenodd solid #ffffff ctm=[] M 10 200 L 60 200 L 60 100 L 10 100 Z\n");
+    // Metric mode: 0.1 mm units, y up, at the reference device's pixels per mm
+    // (1920 / 508 across, 1080 / 286 down).
+    EXPECT_EQ(Trace(R"(
+        EMR_SETMAPMODE u32:2
+        EMR_SELECTOBJECT u32:0x80000005
+        EMR_MOVETOEX pt:0,0
+        EMR_LINETO pt:254,-254)"),
+              "stroke w=1 butt miter miter=10 #000000 ctm=[] M 0 0 L 96 95.9161\n");
+}
+
+TEST(Player, WorldTransformAndSavedStatesNest) {
+    EXPECT_EQ(Trace(R"(
+        EMR_SELECTOBJECT u32:0x80000008   # no pen
+        EMR_SAVEDC
+        EMR_MODIFYWORLDTRANSFORM f32:2 f32:0 f32:0 f32:2 f32:5 f32:0 u32:4
+        EMR_MODIFYWORLDTRANSFORM f32:1 f32:0 f32:0 f32:1 f32:1 f32:1 u32:2   # left: first move, then scale
+        EMR_SELECTOBJECT u32:0x80000004   # black brush
+        EMR_RECTANGLE rect:0,0,1,1
+        EMR_RESTOREDC i32:-1
+        EMR_RECTANGLE rect:0,0,1,1
+        EMR_RESTOREDC i32:-1              # nothing saved: warned and ignored
+    )"),
+              "fill evenodd solid #000000 ctm=[] M 7 2 L 9 2 L 9 4 L 7 4 Z\n"
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 1 0 L 1 1 L 0 1 Z\n");
+}
+
+TEST(Player, PensBrushesAndObjectSlots) {
+    std::vector<std::string> diags;
+    std::string t = Trace(R"(
+        EMR_SETMAPMODE u32:8
+        EMR_SETWINDOWEXTEX i32:10 i32:10
+        EMR_SETVIEWPORTEXTEX i32:20 i32:20
+        EMR_EXTCREATEPEN u32:1 u32:0 u32:0 u32:0 u32:0 u32:0x12201 u32:3 u32:0 u32:0x0000ff u32:0 u32:0
+        EMR_CREATEBRUSHINDIRECT u32:2 u32:2 u32:0x00ff00 u32:3
+        EMR_SELECTOBJECT u32:1
+        EMR_SELECTOBJECT u32:2
+        EMR_SETBKMODE u32:1
+        EMR_POLYGON16 rect:0,0,0,0 u32:3 i16:0 i16:0 i16:10 i16:0 i16:0 i16:10 pad
+        EMR_DELETEOBJECT u32:2
+        EMR_SELECTOBJECT u32:2            # deleted: warned, the brush stays
+        EMR_SELECTOBJECT u32:77           # beyond the table
+        EMR_POLYLINE16 rect:0,0,0,0 u32:2 i16:0 i16:0 i16:5 i16:0
+    )", &diags);
+    EXPECT_EQ(t,
+              "fill evenodd hatch3 #00ff00 ctm=[] M 0 0 L 20 0 L 0 20 Z\n"
+              "stroke w=6 butt miter miter=10 dash=18,6 #ff0000 ctm=[] M 0 0 L 20 0 L 0 20 Z\n"
+              "stroke w=6 butt miter miter=10 dash=18,6 #ff0000 ctm=[] M 0 0 L 10 0\n");
+    ASSERT_EQ(diags.size(), 2u);
+    EXPECT_NE(diags[0].find("record 11 (EMR_SELECTOBJECT)"), std::string::npos) << diags[0];
+    EXPECT_NE(diags[1].find("beyond the handle table"), std::string::npos) << diags[1];
+}
+
+TEST(Player, TextCarriesFaceAdvancesAndAlignment) {
+    std::string font = "EMR_EXTCREATEFONTINDIRECTW u32:1 i32:-20 i32:0 i32:0 i32:0 i32:700 u8:1 u8:0 u8:0 u8:0 u8:0 u8:0 u8:0 u8:0 "
+                       "w:\"Liberation Serif\" fill:32 \nEMR_SELECTOBJECT u32:1\n";
+    EXPECT_EQ(Trace(font + R"(
+        EMR_SETBKMODE u32:1
+        EMR_SETTEXTCOLOR u32:0x0000ff
+        EMR_SETTEXTALIGN u32:30        # centre, baseline
+        EMR_EXTTEXTOUTW rect:0,0,-1,-1 u32:1 f32:0 f32:0 pt:100,50 u32:2 &s u32:0 rect:0,0,0,0 &dx @s w:"Hi" @dx i32:12 i32:8
+    )"),
+              "text \"Hi\" at -10 0 face=\"Liberation Serif\" em=20 weight=700 italic charset=0 #ff0000 adv=12,8 ctm=[1 0 0 1 100 50]\n");
+    // Top alignment, opaque background, a clipping rectangle and the current position.
+    EXPECT_EQ(Trace(font + R"(
+        EMR_SETTEXTALIGN u32:1
+        EMR_MOVETOEX pt:5,40
+        EMR_EXTTEXTOUTW rect:0,0,-1,-1 u32:1 f32:0 f32:0 pt:0,0 u32:1 &s u32:4 rect:0,0,30,30 &dx @s w:"A" pad @dx i32:10
+        EMR_EXTTEXTOUTW rect:0,0,-1,-1 u32:1 f32:0 f32:0 pt:0,0 u32:1 &s u32:0x100 &dx @s w:"B" pad @dx i32:10
+    )"),
+              "push_clip nonzero ctm=[] M 0 0 L 30 0 L 30 30 L 0 30 Z\n"
+              "fill nonzero solid #ffffff ctm=[1 0 0 1 5 40] M 0 0 L 10 0 L 10 23 L 0 23 Z\n"
+              "text \"A\" at 0 18.4 face=\"Liberation Serif\" em=20 weight=700 italic charset=0 #000000 adv=10 ctm=[1 0 0 1 5 40]\n"
+              "pop_clip\n"
+              "fill nonzero solid #ffffff ctm=[1 0 0 1 15 40] M 0 0 L 10 0 L 10 23 L 0 23 Z\n"
+              "text \"B\" at 0 18.4 face=\"Liberation Serif\" em=20 weight=700 italic charset=0 #000000 adv=10 ctm=[1 0 0 1 15 40]\n");
+}
+
+TEST(Player, PathsAndClipping) {
+    EXPECT_EQ(Trace(R"(
+        EMR_SELECTOBJECT u32:0x80000008
+        EMR_BEGINPATH
+        EMR_MOVETOEX pt:0,0
+        EMR_POLYBEZIERTO16 rect:0,0,0,0 u32:3 i16:10 i16:0 i16:20 i16:10 i16:20 i16:20
+        EMR_LINETO pt:0,20
+        EMR_CLOSEFIGURE
+        EMR_ENDPATH
+        EMR_SAVEDC
+        EMR_SELECTCLIPPATH u32:1
+        EMR_EXCLUDECLIPRECT rect:5,5,6,6
+        EMR_RECTANGLE rect:0,0,4,4
+        EMR_RESTOREDC i32:-1
+        EMR_RECTANGLE rect:0,0,4,4
+        EMR_INTERSECTCLIPRECT rect:1,1,3,3
+        EMR_EXTSELECTCLIPRGN u32:0 u32:5      # default clip again
+        EMR_RECTANGLE rect:0,0,4,4
+    )"),
+              "push_clip evenodd ctm=[] M 0 0 C 10 0 20 10 20 20 L 0 20 Z\n"
+              "push_clip evenodd ctm=[] M -1e+07 -1e+07 L 1e+07 -1e+07 L 1e+07 1e+07 L -1e+07 1e+07 Z M 5 5 L 6 5 L 6 6 L 5 6 Z\n"
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 4 0 L 4 4 L 0 4 Z\n"
+              "pop_clip\npop_clip\n"
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 4 0 L 4 4 L 0 4 Z\n"
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 4 0 L 4 4 L 0 4 Z\n");
+}
+
+TEST(Player, ArcsEllipsesAndRoundRectsAreCurves) {
+    std::string t = Trace(R"(
+        EMR_SELECTOBJECT u32:0x80000005
+        EMR_ELLIPSE rect:0,0,20,10
+        EMR_PIE rect:0,0,20,20 pt:20,10 pt:10,0
+        EMR_ROUNDRECT rect:0,0,40,20 i32:10 i32:10
+    )");
+    EXPECT_EQ(t.substr(0, t.find('\n')),
+              "stroke w=1 butt miter miter=10 #000000 ctm=[] M 20 5 C 20 2.23858 15.5228 0 10 0 C 4.47715 0 0 2.23858 "
+              "0 5 C 0 7.76142 4.47715 10 10 10 C 15.5228 10 20 7.76142 20 5 Z");
+    // A quarter pie: centre, line to the start, one curve counter-clockwise to the end.
+    EXPECT_NE(t.find("M 10 10 L 20 10 C 20 4.47715 15.5228 0 10 0 Z"), std::string::npos) << t;
+    EXPECT_NE(t.find("M 35 0 C 37.7614 0 40 2.23858 40 5 L 40 15"), std::string::npos) << t;
+}
+
+// A 2 x 2 DIB, bottom-up, 24 bits: bottom row blue, white; top row red, green.
+const char* kDib24 = "@bmi u32:40 i32:2 i32:2 u16:1 u16:24 u32:0 u32:16 i32:3780 i32:3780 u32:0 u32:0 "
+                     "@bits hex:ff0000ffffff0000 hex:0000ff00ff000000";
+
+TEST(Player, StretchDibitsDecodesRowsTopDownAndPlacesTheDestination) {
+    struct Capture : Device {
+        Image img;
+        Matrix ctm;
+        void DrawImage(const Image& i, const Matrix& m) override { img = i, ctm = m; }
+    } dev;
+    auto bytes = Assemble(std::string("header\nEMR_STRETCHDIBITS rect:0,0,0,0 i32:10 i32:20 i32:0 i32:0 i32:2 i32:2 "
+                                      "&bmi u32:40 &bits u32:16 u32:0 u32:0xCC0020 i32:4 i32:6 ") +
+                          kDib24 + "\neof\n");
+    PlayResult r = Play(bytes, dev);
+    ASSERT_TRUE(r.diagnostics.empty()) << r.diagnostics[0].Text();
+    ASSERT_EQ(dev.img.format, Image::Format::Rgb8);
+    EXPECT_EQ(dev.img.pixels, (std::vector<std::uint8_t>{255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}));
+    EXPECT_EQ(dev.ctm, (Matrix{4, 0, 0, 6, 10, 20}));
+}
+
+TEST(Player, BitmapFamiliesHonourMasksKeysAndAlpha) {
+    struct Capture : Device {
+        std::vector<Image> imgs;
+        void DrawImage(const Image& i, const Matrix&) override { imgs.push_back(i); }
+    } dev;
+    std::string bmi = kDib24;
+    auto bytes = Assemble(
+        // TRANSPARENTBLT: red is the key colour.
+        "header\nEMR_TRANSPARENTBLT rect:0,0,0,0 i32:0 i32:0 i32:2 i32:2 u32:0x0000ff i32:0 i32:0 "
+        "f32:1 f32:0 f32:0 f32:1 f32:0 f32:0 u32:0 u32:0 &bmi u32:40 &bits u32:16 i32:2 i32:2 " + bmi +
+        // ALPHABLEND of premultiplied 32-bit data: one half-transparent red pixel.
+        "\nEMR_ALPHABLEND rect:0,0,0,0 i32:0 i32:0 i32:1 i32:1 u32:0x01ff0000 i32:0 i32:0 "
+        "f32:1 f32:0 f32:0 f32:1 f32:0 f32:0 u32:0 u32:0 &bmi u32:40 &bits u32:4 i32:1 i32:1 "
+        "@bmi u32:40 i32:1 i32:1 u16:1 u16:32 u32:0 u32:4 i32:0 i32:0 u32:0 u32:0 @bits hex:00008080"
+        // A 1-bit picture with its two-colour table.
+        "\nEMR_STRETCHDIBITS rect:0,0,0,0 i32:0 i32:0 i32:0 i32:0 i32:3 i32:1 &bmi u32:48 &bits u32:4 u32:0 "
+        "u32:0xCC0020 i32:3 i32:1 @bmi u32:40 i32:3 i32:1 u16:1 u16:1 u32:0 u32:4 i32:0 i32:0 u32:2 u32:0 "
+        "hex:00000000 hex:ffffff00 @bits hex:a0000000"
+        "\neof\n");
+    PlayResult r = Play(bytes, dev);
+    ASSERT_TRUE(r.diagnostics.empty()) << r.diagnostics[0].Text();
+    ASSERT_EQ(dev.imgs.size(), 3u);
+    ASSERT_EQ(dev.imgs[0].format, Image::Format::Rgba8);
+    EXPECT_EQ(dev.imgs[0].pixels[3], 0);     // red: keyed out
+    EXPECT_EQ(dev.imgs[0].pixels[7], 255);   // green stays
+    EXPECT_EQ(dev.imgs[1].pixels, (std::vector<std::uint8_t>{255, 0, 0, 128}));
+    EXPECT_EQ(dev.imgs[2].pixels, (std::vector<std::uint8_t>{255, 255, 255, 0, 0, 0, 255, 255, 255}));
+}
+
+TEST(Player, PlusCommentsAreSkippedAndThePlainRecordsPlayed) {
+    std::vector<std::string> diags;
+    EXPECT_EQ(Trace(R"(
+        EMR_GDICOMMENT u32:8 a:"EMF+" u32:0x4001
+        EMR_SELECTOBJECT u32:0x80000008
+        EMR_RECTANGLE rect:0,0,1,1
+    )", &diags),
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 1 0 L 1 1 L 0 1 Z\n");
+    EXPECT_TRUE(diags.empty());
+}
+
+TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {
+    auto record = [](Device& dev) {
+        Path p;
+        p.MoveTo({1, 2}), p.CubicTo({3, 4}, {5, 6}, {7, 8}), p.LineTo({9, 1}), p.Close();
+        Paint paint;
+        paint.color = {10, 20, 30, 255};
+        dev.FillPath(p, FillRule::EvenOdd, paint, {});
+        StrokeStyle s;
+        s.width = 3, s.dashes = {4, 2}, s.cap = LineCap::Butt, s.join = LineJoin::Miter;
+        dev.StrokePath(p, s, {200, 0, 0, 255}, {});
+        Path box;
+        box.AddRect({0, 0, 50, 40});
+        dev.PushClip(box, FillRule::NonZero, {});
+        TextRun t;
+        t.text = u"Vellum";
+        t.advances = {9, 8, 7, 3, 8, 12};
+        t.origin = {4, 30};
+        t.face = "DejaVu Sans";
+        t.emHeight = 14;
+        dev.DrawText(t, {});
+        dev.PopClip();
+        Image img;
+        img.width = 2, img.height = 1, img.pixels = {1, 2, 3, 4, 5, 6};
+        dev.DrawImage(img, Matrix::Scale(20, 10).Then(Matrix::Translate(5, 5)));
+    };
+    Recorder first;
+    {
+        RecorderDevice dev(first);
+        record(dev);
+    }
+    auto a = first.Finish();
+    Recorder second;
+    {
+        RecorderDevice dev(second);
+        PlayResult r = Play(a, dev);
+        ASSERT_TRUE(r.ok);
+        EXPECT_TRUE(r.diagnostics.empty()) << r.diagnostics[0].Text();
+    }
+    auto b = second.Finish();
+    Metafile ma = Read(a), mb = Read(b);
+    ASSERT_EQ(Dump(a, ma), Dump(b, mb));
+    for (std::size_t i = 0; i < ma.records.size(); ++i) {
+        auto ra = ma.records[i], rb = mb.records[i];
+        EXPECT_TRUE(std::equal(a.begin() + std::ptrdiff_t(ra.offset), a.begin() + std::ptrdiff_t(ra.offset + ra.size),
+                               b.begin() + std::ptrdiff_t(rb.offset)))
+            << "record " << i << " " << RecordName(ra.type);
+    }
+}
+
+TEST(Placement, FrameTopLeftGoesToTheGivenPointAndATenfoldFrameIsMended) {
+    Header h;
+    h.device = {1920, 1080}, h.millimeters = {508, 286};
+    h.bounds = {0, 0, 99, 49};
+    h.frame = {0, 0, 2619, 1323};  // 100 x 50 pixels at 96 per inch
+    std::vector<Diagnostic> d;
+    Matrix m = FramePlacement(h, 10, 20, 2, 2, 0, &d);
+    EXPECT_EQ(m.Apply({0, 0}), (Point{10, 20}));
+    EXPECT_TRUE(d.empty());
+    h.frame = {0, 0, 26190, 13230};
+    Rect f = FrameInPixels(h, 0, &d);
+    EXPECT_NEAR(f.right, 99, 0.5);
+    EXPECT_EQ(d.size(), 1u);
+    // A legitimately large frame around a small drawing is left alone.
+    h.frame = {0, 0, 26190, 13230};
+    h.bounds = {0, 0, 30, 20};
+    EXPECT_NEAR(FrameInPixels(h).right, 990, 1);
+}
+
+}  // namespace
+}  // namespace emf
