@@ -223,9 +223,23 @@ std::string RunIconv(const char* to, const char* from, std::string_view in, std:
     return out;
 }
 
+// 1252 done here: iconv leaves its five unassigned bytes undecodable, while
+// Windows passes them through as the C1 controls of the same number.
+std::string Utf8From1252(std::string_view bytes) {
+    static constexpr char16_t kHigh[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::string out;
+    out.reserve(bytes.size());
+    for (unsigned char b : bytes) Append(out, b >= 0x80 && b < 0xA0 ? char32_t(kHigh[b - 0x80]) : char32_t(b));
+    return out;
+}
+
 }  // namespace
 
 std::string Utf8FromCodePage(std::string_view bytes, int codePage) {
+    if (codePage == 1252) return Utf8From1252(bytes);
     if (codePage == 65001) {
         if (IsValidUtf8(bytes)) return std::string(bytes);
         // Valid sequences stay; each invalid byte is read as 1252.

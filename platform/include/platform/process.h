@@ -1,0 +1,64 @@
+// Starting other programs: the one process starter of the suite. A program
+// is started from a command-line text (split by the Windows rules, see
+// cmdline.h) or from ready arguments; its first argument names the program,
+// as a path or a name looked up in PATH.
+//
+// A process's exit status is its result code modulo 256 (-1 reads back as
+// 255). A process killed by a signal reads back as 128 + the signal number.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+struct StartOptions {
+    std::string workingFolder;  // empty: the caller's
+};
+
+// One started child. A child that is not waited for is reaped in the
+// background when its holder goes away, so none is left as a zombie; it is
+// never killed by that.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ChildProcess(ChildProcess&& o) noexcept;
+    ChildProcess& operator=(ChildProcess&& o) noexcept;
+    ~ChildProcess();
+
+    // False (with a reason in *error) when the program cannot be started.
+    bool Start(std::string_view commandLine, const StartOptions& options = {}, std::string* error = nullptr);
+    bool Start(const std::vector<std::string>& argv, const StartOptions& options = {}, std::string* error = nullptr);
+
+    pid_t Pid() const { return pid_; }
+    bool Started() const { return pid_ > 0; }
+    // Waits up to timeoutMs (negative: without limit); true once the child has ended.
+    bool Wait(int timeoutMs = -1);
+    bool Running();
+    // The exit status after a successful Wait, -1 before.
+    int ExitStatus() const { return status_; }
+    // Sends SIGTERM (or SIGKILL with hard) to a running child.
+    void Terminate(bool hard = false);
+
+private:
+    void Detach();
+    pid_t pid_ = -1;
+    int pidfd_ = -1;
+    int status_ = -1;
+};
+
+// Starts a program and, with wait, waits for its end. Answers its exit
+// status when waited, 0 when only started, and -1 (with *error) when it could
+// not be started.
+int RunProgram(std::string_view commandLine, bool wait, std::string* error = nullptr);
+
+// PATH lookup as the shell does it; names with a "/" are taken as they are.
+// "" when nothing executable is found.
+std::string FindProgram(std::string_view name);
+
+}  // namespace platform

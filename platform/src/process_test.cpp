@@ -1,0 +1,57 @@
+#include "platform/process.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace platform;
+using platform::testing::TempDir;
+
+TEST(Process, StartsFromTextAndReadsTheExitStatusBack) {
+    EXPECT_EQ(RunProgram("sh -c \"exit 3\"", true), 3);
+    EXPECT_EQ(RunProgram("sh -c \"exit 255\"", true), 255);  // a result of -1
+    EXPECT_EQ(RunProgram("true", true), 0);
+    std::string err;
+    EXPECT_EQ(RunProgram("/nonexistent/program arg", true, &err), -1);
+    EXPECT_NE(err.find("not found"), std::string::npos);
+    EXPECT_EQ(RunProgram("   ", true, &err), -1);
+}
+
+TEST(Process, ArgumentsArriveSplitByTheWindowsRules) {
+    TempDir dir;
+    std::string out = dir / "args.txt";
+    std::ofstream(dir / "args.sh") << "printf '%s|' \"$@\" > \"" << out << "\"\n";
+    ASSERT_EQ(RunProgram("sh \"" + (dir / "args.sh") + "\" \"a b\" \"\" c", true), 0);
+    std::ifstream in(out);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "a b||c|");
+}
+
+TEST(Process, WaitWithTimeoutAndWorkingFolder) {
+    TempDir dir;
+    ChildProcess child;
+    StartOptions opts;
+    opts.workingFolder = dir.path();
+    ASSERT_TRUE(child.Start(std::vector<std::string>{"sh", "-c", "touch here; sleep 5"}, opts));
+    EXPECT_FALSE(child.Wait(50));
+    EXPECT_TRUE(child.Running());
+    child.Terminate();
+    ASSERT_TRUE(child.Wait());
+    EXPECT_EQ(child.ExitStatus(), 128 + 15);
+    EXPECT_TRUE(std::filesystem::exists(dir / "here"));
+
+    ChildProcess bad;
+    std::string err;
+    opts.workingFolder = dir / "missing";
+    EXPECT_FALSE(bad.Start(std::vector<std::string>{"true"}, opts, &err));
+    EXPECT_FALSE(err.empty());
+}
+
+TEST(Process, FindProgramSearchesPath) {
+    EXPECT_FALSE(FindProgram("sh").empty());
+    EXPECT_EQ(FindProgram("no-such-program-vm"), "");
+    EXPECT_EQ(FindProgram("/bin/sh"), "/bin/sh");
+    EXPECT_EQ(FindProgram("/tmp"), "");  // a folder is no program
+}
