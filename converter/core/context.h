@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -114,8 +115,11 @@ struct ConversionContext {
     // Step counter shared with the main dialog: every step the progress
     // window advances is counted here too.
     std::int64_t stepCounter = 0;
-    // Program path and folder, read once at start (set by the entry; tests set them).
+    // The running program's path, read once at start (tests set their own).
     std::string programPath;
+    // Makes `pdf` and `addon` instead of the component runtime when set
+    // (tests put stand-ins here).
+    std::function<bool(ConversionContext&)> createObjects;
 
     bool Cancelled() const { return interactive && progress && progress->Cancelled(); }
     // When interactive: counts `steps` and advances the progress window.

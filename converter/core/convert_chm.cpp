@@ -1,19 +1,96 @@
-// Compiled help files: unpacked by the help viewer, contents read, topics
-// loaded by the add-on. Not built yet: after the frame the run ends with the
-// result of a help viewer that cannot be started.
+// Compiled help files: unpacked by "hh -decompile" into a temporary folder,
+// contents read, every topic loaded by the add-on in contents order, the
+// contents tree turned into outlines. The temporary folder is deleted on
+// every path out of here.
+
+#include "convert_chm_contents.h"
+#include "convert_chm_topics.h"
+#include "convert_chm_unpack.h"
 #include "converters.h"
 #include "driver.h"
+#include "paths.h"
 #include "strings.h"
+#include "system.h"
 
 namespace vellumate {
+namespace {
+
+// Deletes the unpacked folder when the conversion leaves, whichever way.
+class TemporaryFolderGuard {
+public:
+    TemporaryFolderGuard(ConversionContext& ctx, std::string folder) : ctx_(ctx), folder_(std::move(folder)) {}
+    ~TemporaryFolderGuard() {
+        if (ctx_.temporaryFolder == folder_) ctx_.temporaryFolder.clear();
+        if (!folder_.empty()) sys::DeleteTree(folder_);
+    }
+    TemporaryFolderGuard(const TemporaryFolderGuard&) = delete;
+    TemporaryFolderGuard& operator=(const TemporaryFolderGuard&) = delete;
+
+private:
+    ConversionContext& ctx_;
+    std::string folder_;
+};
+
+std::string ProgramPathOf(const ConversionContext& ctx) {
+    return ctx.programPath.empty() ? sys::ProgramPath() : ctx.programPath;
+}
+
+}  // namespace
 
 std::int32_t ConvertChm(ConversionContext& ctx, const std::string& source, const std::string& output) {
-    (void)source;
     if (std::int32_t r = BeginFileFrame(ctx, output)) return r;
     if (CancelledAndDiscarded(ctx, true, true)) return kCancelled;
-    ShowError(ctx, LoadString(IDS_HH_NOT_STARTED));
-    ReleaseComObjects(ctx);
-    return kChmViewerFailed;
+
+    const std::string folder = MakeChmTemporaryFolder();
+    if (folder.empty()) {
+        ShowError(ctx, LoadString(IDS_HH_NOT_STARTED));
+        return kChmViewerFailed;
+    }
+    TemporaryFolderGuard guard(ctx, folder);
+    ctx.temporaryFolder = folder;
+    ctx.Step(1);
+
+    // The unpacker's own failure (not a help file, unreadable) ends the
+    // conversion as one that cannot be started: going on would give an
+    // empty document reported as a success.
+    if (UnpackChm(ProgramPathOf(ctx), folder, source) != ChmUnpackStatus::kOk) {
+        ShowError(ctx, LoadString(IDS_HH_NOT_STARTED));
+        return kChmViewerFailed;
+    }
+    ctx.Step(1);
+
+    ChmContents contents = ReadChmContents(folder, ctx.settings.ExcludeOrphanPages);
+    if (contents.status == ChmContentsStatus::kUnreadable) {
+        ShowError(ctx, FormatString(LoadString(IDS_SOURCE_NOT_OPENED).c_str(), contents.contentsFile.c_str()));
+        ShowError(ctx, LoadString(IDS_HHC_NOT_PARSED));
+        return kChmContentsFailed;
+    }
+    bool anyPage = false;
+    for (const ChmTopic& t : contents.topics) anyPage = anyPage || (!t.web && !t.local.empty());
+    if (!anyPage) {
+        // Nothing to convert: no contents entry names a topic of the file.
+        ShowError(ctx, LoadString(IDS_HHC_NOT_PARSED));
+        return kChmContentsFailed;
+    }
+
+    ctx.Step(1);
+    if (CancelledAndDiscarded(ctx, true, true)) return kCancelled;
+
+    if (!ctx.MakeOne) {
+        ctx.outlines.clear();
+    } else {
+        AddFileEntries(ctx, source);
+    }
+
+    std::int32_t total = 0;
+    if (std::int32_t r = LoadChmTopics(ctx, contents.topics, folder, &total)) return r;
+
+    ctx.Step(1);
+    if (ctx.MakeOne) ctx.mergedPageCount += total;
+    if (std::int32_t r = GeneratePages(ctx, 0)) return r;
+    ctx.Step(1);
+    ctx.SetStatus("");
+    return kOk;
 }
 
 }  // namespace vellumate

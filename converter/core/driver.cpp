@@ -309,6 +309,7 @@ std::int32_t ConvertFile(ConversionContext& ctx, const std::string& source, cons
 }
 
 bool CreateComObjects(ConversionContext& ctx) {
+    if (ctx.createObjects) return ctx.createObjects(ctx);
     struct Component {
         const char* progId;
         const char* name;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/cmdline.h"
 #include "system.h"
 
 extern char** environ;
@@ -18,16 +19,7 @@ std::string ProgramPath() {
     return ec ? std::string() : p.string();
 }
 
-std::string CommandLineText(int argc, char** argv) {
-    std::string text;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (i > 1) text += ' ';
-        if (a.empty() || a.find(' ') != std::string::npos) text += '"' + a + '"';
-        else text += a;
-    }
-    return text;
-}
+std::string CommandLineText(int argc, char** argv) { return platform::CommandLineTail(argc, argv); }
 
 Answer MessageBox(std::string_view text, std::string_view caption, Icon, Buttons buttons) {
     std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),

@@ -1,0 +1,70 @@
+#include "convert_chm_topics.h"
+
+#include <unordered_map>
+
+#include "driver.h"
+#include "paths.h"
+#include "strings.h"
+
+namespace vellumate {
+
+std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics, const std::string& folder,
+                           std::int32_t* totalPages) {
+    *totalPages = 0;
+    std::unordered_map<std::string, std::int32_t> loaded;  // file -> first add-on page
+    const auto count = static_cast<int>(topics.size());
+    for (int i = 0; i < count; ++i) {
+        if (CancelledAndDiscarded(ctx, true, true)) return kCancelled;
+        ChmTopic& topic = topics[i];
+        if (!topic.web && !topic.local.empty() && topic.page < 0) {
+            const std::string file = WithoutAnchor(topic.local);
+            if (auto it = loaded.find(file); it != loaded.end()) {
+                topic.page = it->second;
+            } else {
+                const std::string path = folder + "/" + file;
+                if (ctx.interactive)
+                    ctx.SetStatus(FormatString(LoadString(IDS_IMPORTING_FILE).c_str(), i + 1, count) +
+                                  FileNamePart(path));
+                std::int32_t before = 0, after = 0;
+                try {
+                    AddonCheck(ctx.addon->get_TotalPageCount(&before));
+                    com::Bstr bpath(path);
+                    AddonCheck(ctx.addon->LoadHTMLFile(bpath.Get()));
+                    AddonCheck(ctx.addon->get_TotalPageCount(&after));
+                } catch (...) {
+                    after = before;
+                }
+                // A load that adds no page has failed: queueing a page for it
+                // would shift every later page by one.
+                if (after <= before) {
+                    ShowError(ctx, LoadString(IDS_CHM_TOPIC_LOAD_FAILED));
+                    return kChmTopicFailed;
+                }
+                PageSource src;
+                src.pageCount = after - before;
+                src.addonSource = true;
+                QueuePageSource(ctx, src);
+                *totalPages += src.pageCount;
+                topic.page = before;
+                loaded.emplace(file, before);
+                PageTableEntry entry;
+                entry.displayName = DisplayName(file);
+                entry.fileName = FileNamePart(file);
+                entry.firstPage = before;
+                entry.addonIndex = true;
+                ctx.pageTable.push_back(entry);
+            }
+        }
+        if (!ctx.MakeOne && !topic.title.empty()) {
+            OutlineEntry outline;
+            outline.title = topic.title;
+            outline.level = topic.level;
+            outline.page = topic.page >= 0 ? AddonToPdfPage(ctx.queue, topic.page) : -1;
+            if (topic.web) outline.url = topic.local;
+            ctx.outlines.push_back(outline);
+        }
+    }
+    return kOk;
+}
+
+}  // namespace vellumate

@@ -1,0 +1,270 @@
+// The conversion driver against the real PDF document library, with the
+// in-process stand-in for the HTML add-on. The PDFs are checked with qpdf,
+// pdfinfo and pdftotext.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "app.h"
+#include "driver.h"
+#include "fake_addon.h"
+#include "run_program.h"
+
+namespace {
+
+using vellumate::ConversionContext;
+using vmtest::FakeAddon;
+using vmtest::Sandbox;
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+    if (!p) return out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
+    return out;
+}
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+// Asks to stop once `after` status texts were shown.
+class Cancelling : public vellumate::IProgress {
+public:
+    explicit Cancelling(int after) : left_(after) {}
+    bool Cancelled() const override { return left_ <= 0; }
+    void Advance(int steps) override { advanced += steps; }
+    void SetStatus(const std::string& text) override {
+        statuses.push_back(text);
+        --left_;
+    }
+    int advanced = 0;
+    std::vector<std::string> statuses;
+
+private:
+    int left_;
+};
+
+class DriverPdf : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sandbox_ = new Sandbox;
+        ::setenv("VELLUMATE_REGISTRY", sandbox_->env["VELLUMATE_REGISTRY"].c_str(), 1);
+        ::setenv("VELLUMATE_UI", "none", 1);
+        registered_ = sandbox_->Run(REGSVR_BIN, {CORVANTH_LIB}) == 0;
+    }
+    static void TearDownTestSuite() {
+        delete sandbox_;
+        sandbox_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(registered_) << sandbox_->lastStderr;
+        ctx.programPath = sandbox_->Path("prog/vellumate");
+        ctx.interactive = false;
+        ctx.createObjects = [this](ConversionContext& c) {
+            c.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
+            return com::SUCCEEDED(com::CreateInstance(corvanth::kProgId, &c.pdf));
+        };
+    }
+    void TearDown() override { vellumate::ReleaseComObjects(ctx); }
+    std::string Page(const std::string& name) { return sandbox_->Write("in/" + name, "<p>" + name + "</p>"); }
+    std::string Out(const std::string& name) { return sandbox_->Path("out/" + name); }
+
+    static Sandbox* sandbox_;
+    static bool registered_;
+    FakeAddon addon;
+    ConversionContext ctx;
+};
+
+Sandbox* DriverPdf::sandbox_ = nullptr;
+bool DriverPdf::registered_ = false;
+
+TEST_F(DriverPdf, SettingsRecordReachesThePdf) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    auto& s = ctx.settings;
+    s.Title = "Quarterly report";
+    s.Author = "Ann Example";
+    s.Subject = "Numbers";
+    s.Keywords = "alpha beta";
+    s.Version = 0;
+    s.PageLayout = 2;
+    s.PageMode = 1;
+    s.HideToolBar = s.HideMenuBar = s.HideWindowUI = s.FitWindow = s.CenterWindow = true;
+    const std::string out = Out("settings.pdf");
+    ASSERT_EQ(vellumate::ConvertFile(ctx, Page("settings.html"), out), 0);
+
+    const std::string info = Capture("pdfinfo " + Q(out));
+    EXPECT_NE(info.find("Title:           Quarterly report"), std::string::npos) << info;
+    EXPECT_NE(info.find("Author:          Ann Example"), std::string::npos) << info;
+    EXPECT_NE(info.find("Subject:         Numbers"), std::string::npos) << info;
+    EXPECT_NE(info.find("Keywords:        alpha beta"), std::string::npos) << info;
+    EXPECT_NE(info.find("PDF version:     1.3"), std::string::npos) << info;
+    EXPECT_NE(info.find("Encrypted:       no"), std::string::npos) << info;
+
+    const std::string root = Capture("qpdf --show-object=trailer --filtered-stream-data " + Q(out) +
+                                     " && qpdf --qdf --object-streams=disable " + Q(out) + " -");
+    EXPECT_NE(root.find("/PageLayout /TwoColumnLeft"), std::string::npos);
+    EXPECT_NE(root.find("/PageMode /UseOutlines"), std::string::npos);
+    for (const char* pref : {"/HideToolbar true", "/HideMenubar true", "/HideWindowUI true", "/FitWindow true",
+                             "/CenterWindow true"})
+        EXPECT_NE(root.find(pref), std::string::npos) << pref;
+    EXPECT_NE(Capture("qpdf --check " + Q(out)).find("No syntax or stream encoding errors"), std::string::npos);
+    // The add-on got the margins and the width flags.
+    EXPECT_EQ(addon.marginBottom, 10);
+    EXPECT_FALSE(addon.autoPage);
+    EXPECT_TRUE(addon.autoContent);
+    EXPECT_FALSE(addon.preserveLinks);
+}
+
+TEST_F(DriverPdf, ProtectionWithBothKeyLengths) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    auto& s = ctx.settings;
+    s.ProtectionEnabled = true;
+    s.UserPassword = "user";
+    s.OwnerPassword = "owner";
+    s.AllowPrint = false;
+    s.AllowCopy = false;
+    s.AllowModify = true;
+    for (int keyLength : {0, 1}) {
+        s.ProtectionKeyLength = keyLength;
+        const std::string out = Out("protected" + std::to_string(keyLength) + ".pdf");
+        ASSERT_EQ(vellumate::ConvertFile(ctx, Page("secret.html"), out), 0);
+        const std::string enc = Capture("qpdf --show-encryption --password=user " + Q(out));
+        EXPECT_NE(enc.find(keyLength == 0 ? "R = 2" : "R = 3"), std::string::npos) << enc;
+        EXPECT_NE(enc.find("print low resolution: not allowed"), std::string::npos) << enc;
+        EXPECT_NE(enc.find("extract for any purpose: not allowed"), std::string::npos) << enc;
+        EXPECT_NE(enc.find("modify other: allowed"), std::string::npos) << enc;
+        EXPECT_NE(Capture("pdfinfo " + Q(out)).find("Incorrect password"), std::string::npos);
+        EXPECT_NE(Capture("pdftotext -upw user " + Q(out) + " -").find("Content of secret.html #1"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(DriverPdf, PageNumbersUnderEveryPage) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    ctx.settings.PageNumbers = true;
+    addon.pagesPerFile["long.html"] = 3;
+    const std::string out = Out("numbered.pdf");
+    ASSERT_EQ(vellumate::ConvertFile(ctx, Page("long.html"), out), 0);
+    EXPECT_EQ(addon.marginBottom, 26);  // room for the number
+    const std::string text = Capture("pdftotext -layout " + Q(out) + " -");
+    for (const char* n : {"Page 1", "Page 2", "Page 3"}) EXPECT_NE(text.find(n), std::string::npos) << text;
+    EXPECT_NE(text.find("Content of long.html #3"), std::string::npos);
+    EXPECT_NE(Capture("pdfinfo " + Q(out)).find("Pages:           3"), std::string::npos);
+}
+
+TEST_F(DriverPdf, MergedFilesGetOutlinesAndLinksBetweenThem) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    addon.pagesPerFile["one.html"] = 2;
+    // Page 1 of one.html links to two.html and to an outside address.
+    addon.links[1] = {{"file:///elsewhere/TWO.html#top", 10, 10, 100, 30},
+                      {"http://Example.com/Case", 10, 40, 100, 60},
+                      {"empty-rect.html", 50, 50, 50, 60}};
+    ctx.MakeOne = true;
+    const std::vector<std::string> files{Page("one.html"), Page("two.html"), Page("three.html")};
+    const std::string out = Out("merged.pdf");
+    for (size_t i = 0; i < files.size(); ++i) {
+        ctx.firstFile = i == 0;
+        ctx.lastFile = i + 1 == files.size();
+        ASSERT_EQ(vellumate::ConvertFile(ctx, files[i], out), 0) << i;
+    }
+    EXPECT_NE(Capture("pdfinfo " + Q(out)).find("Pages:           4"), std::string::npos);
+    const std::string json = Capture("qpdf --json --json-key=outlines --json-key=pages " + Q(out));
+    for (const char* title : {"\"title\": \"one\"", "\"title\": \"two\"", "\"title\": \"three\""})
+        EXPECT_NE(json.find(title), std::string::npos) << json;
+    EXPECT_NE(json.find("\"destpageposfrom1\": 3"), std::string::npos) << json;  // two.html starts on page 3
+    const std::string qdf = Capture("qpdf --qdf --object-streams=disable " + Q(out) + " -");
+    EXPECT_NE(qdf.find("http://Example.com/Case"), std::string::npos);
+    EXPECT_EQ(qdf.find("empty-rect"), std::string::npos);
+    // The add-on's pages continue across the files.
+    EXPECT_NE(std::find(addon.calls.begin(), addon.calls.end(), "ConvertPage 3"), addon.calls.end());
+}
+
+TEST_F(DriverPdf, OutlineLevelsBecomeATree) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    ASSERT_EQ(vellumate::BeginFileFrame(ctx, Out("tree.pdf")), 0);
+    for (auto [title, level] : std::vector<std::pair<const char*, int>>{
+             {"A", 0}, {"A1", 1}, {"A1a", 2}, {"A2", 1}, {"B", 0}, {"B1", 1}, {"C", 0}}) {
+        ctx.outlines.push_back({title, level, 0, ""});
+    }
+    ctx.outlines.push_back({"Web", 1, -1, "http://example.com/"});
+    ctx.outlines.push_back({"Nothing", 1, -1, ""});
+    addon.LoadHTMLFile(com::Bstr("x.html").Get());
+    vellumate::PageSource src;
+    src.pageCount = 1;
+    src.addonSource = true;
+    vellumate::QueuePageSource(ctx, src);
+    ASSERT_EQ(vellumate::GeneratePages(ctx, 1), 0);
+    const std::string json = Capture("qpdf --json --json-key=outlines " + Q(Out("tree.pdf")));
+    // Children follow their parent in qpdf's nesting: A > A1 > A1a, A > A2, B > B1, C > Web, Nothing.
+    auto at = [&](const char* t) { return json.find(std::string("\"title\": \"") + t + "\""); };
+    ASSERT_NE(at("A1a"), std::string::npos) << json;
+    EXPECT_LT(at("A"), at("A1"));
+    EXPECT_LT(at("A1"), at("A1a"));
+    EXPECT_LT(at("A1a"), at("A2"));
+    EXPECT_LT(at("A2"), at("B"));
+    EXPECT_LT(at("C"), at("Web"));
+    EXPECT_LT(at("Web"), at("Nothing"));
+    const std::string kidsOfA = json.substr(at("A"), at("B") - at("A"));
+    EXPECT_NE(kidsOfA.find("\"kids\": ["), std::string::npos);
+}
+
+TEST_F(DriverPdf, CancelDuringGenerationDeletesTheOutput) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    Cancelling progress(3);
+    ctx.interactive = true;
+    ctx.progress = &progress;
+    addon.pagesPerFile["many.html"] = 5;
+    const std::string out = Out("cancelled.pdf");
+    EXPECT_EQ(vellumate::ConvertFile(ctx, Page("many.html"), out), 1);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(ctx.pdf);
+    EXPECT_EQ(ctx.stepCounter, progress.advanced);
+    ASSERT_EQ(progress.statuses.size(), 3u);
+    EXPECT_EQ(progress.statuses[2], "Generating pages...\nPage 3 of 5");
+    EXPECT_EQ(std::count(addon.calls.begin(), addon.calls.end(), "UnloadAll"), 1);
+}
+
+TEST_F(DriverPdf, AddonFailureDiscardsTheOutput) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    addon.pagesPerFile["bad.html"] = 3;
+    addon.failOnPage = 1;
+    const std::string out = Out("failed.pdf");
+    EXPECT_EQ(vellumate::ConvertFile(ctx, Page("bad.html"), out), -17);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(addon.calls.back(), "DisconnectFromPDFLibrary");
+}
+
+TEST_F(DriverPdf, UnwritableOutputFolder) {
+    EXPECT_EQ(vellumate::ConvertFile(ctx, Page("a.html"), sandbox_->Path("no/such/folder/a.pdf")), -15);
+}
+
+TEST_F(DriverPdf, LogFlagGivesLogPathAndEmptyDebugFolder) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    sandbox_->Write("prog/DebugEMFs/old.emf", "stale");
+    ctx.logFlag = true;
+    ASSERT_EQ(vellumate::ConvertFile(ctx, Page("log.html"), Out("log.pdf")), 0);
+    EXPECT_EQ(addon.logFile, sandbox_->Path("prog/vellumate_addon.log"));
+    EXPECT_EQ(addon.debugFolder, sandbox_->Path("prog/DebugEMFs"));
+    EXPECT_TRUE(std::filesystem::is_directory(addon.debugFolder));
+    EXPECT_TRUE(std::filesystem::is_empty(addon.debugFolder));
+}
+
+TEST_F(DriverPdf, UrlRunNamesItsOutputInTheSaveFolder) {
+    std::filesystem::create_directories(sandbox_->Path("saved"));
+    ASSERT_TRUE(vellumate::WriteRegString("", "SaveFolder", sandbox_->Path("saved")));
+    sandbox_->Write("saved/ConvertedDocument.pdf", "old");
+    sandbox_->Write("saved/ConvertedDocument_1.pdf", "old");
+    EXPECT_EQ(vellumate::RunUrlMode(ctx, {"/url", "example.org/x"}), 0);
+    EXPECT_TRUE(std::filesystem::exists(sandbox_->Path("saved/ConvertedDocument_2.pdf")));
+    EXPECT_EQ(vmtest::ReadFile(sandbox_->Path("saved/ConvertedDocument.pdf")), "old");
+    EXPECT_EQ(addon.calls[std::find(addon.calls.begin(), addon.calls.end(), "LoadURL http://example.org/x") -
+                          addon.calls.begin()],
+              "LoadURL http://example.org/x");
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// An in-process stand-in for the HTML add-on: loads "pages" by name, draws a
+// line of text per page onto the connected PDF document and reports links
+// the test gives it. It records the calls the driver makes.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "corvanth/pdfdocument.h"
+#include "tessaline/itessaline.h"
+
+namespace vmtest {
+
+struct FakeLink {
+    std::string target;
+    int left, top, right, bottom;
+};
+
+class FakeAddon final : public tessaline::ITessaline2 {
+public:
+    // Pages each load adds, by the loaded path's file name (default 1).
+    std::map<std::string, int> pagesPerFile;
+    // Links by add-on page index.
+    std::map<int, std::vector<FakeLink>> links;
+    // ConvertPage of this index fails with E_FAIL.
+    int failOnPage = -1;
+    std::vector<std::string> calls;
+    std::int32_t marginLeft = 0, marginRight = 0, marginTop = 0, marginBottom = 0, minimalWidth = 800;
+    bool autoPage = false, autoContent = false, preserveLinks = true;
+    std::string logFile, debugFolder;
+    com::ComPtr<corvanth::IPdfDocument> pdf;
+
+    com::HRESULT QueryInterface(com::REFIID riid, void** ppv) override {
+        if (!ppv) return com::E_POINTER;
+        if (riid == com::IID_IUnknown || riid == com::IID_IDispatch || riid == tessaline::IID_ITessaline2) {
+            *ppv = static_cast<tessaline::ITessaline2*>(this);
+            AddRef();
+            return com::S_OK;
+        }
+        *ppv = nullptr;
+        return com::E_NOINTERFACE;
+    }
+    std::uint32_t AddRef() override { return ++refs_; }
+    std::uint32_t Release() override { return --refs_; }  // owned by the test
+    com::HRESULT GetTypeInfoCount(std::uint32_t*) override { return com::E_NOTIMPL; }
+    com::HRESULT GetTypeInfo(std::uint32_t, com::LCID, com::ITypeInfo**) override { return com::E_NOTIMPL; }
+    com::HRESULT GetIDsOfNames(com::REFIID, const com::OLECHAR* const*, std::uint32_t, com::LCID,
+                               com::DISPID*) override {
+        return com::E_NOTIMPL;
+    }
+    com::HRESULT Invoke(com::DISPID, com::REFIID, com::LCID, std::uint16_t, com::DISPPARAMS*, com::VARIANT*,
+                        com::EXCEPINFO*, std::uint32_t*) override {
+        return com::E_NOTIMPL;
+    }
+
+    com::HRESULT StartHTMLEngine(com::BSTR, com::BSTR) override { return Call("StartHTMLEngine"); }
+    com::HRESULT ConnectToPDFLibrary(com::IUnknown* unk) override {
+        pdf.Reset();
+        if (unk) unk->QueryInterface(corvanth::IID_IPdfDocument, reinterpret_cast<void**>(pdf.ReleaseAndGetAddressOf()));
+        return Call("ConnectToPDFLibrary");
+    }
+    com::HRESULT DisconnectFromPDFLibrary() override {
+        pdf.Reset();
+        return Call("DisconnectFromPDFLibrary");
+    }
+    com::HRESULT LoadTextString(com::BSTR) override { return com::E_NOTIMPL; }
+    com::HRESULT LoadHTMLString(com::BSTR, com::BSTR) override { return com::E_NOTIMPL; }
+    com::HRESULT LoadTextFile(com::BSTR) override { return com::E_NOTIMPL; }
+    com::HRESULT LoadHTMLFile(com::BSTR name) override {
+        std::string path = com::Utf8FromBstr(name);
+        std::string file = path.substr(path.rfind('/') + 1);
+        auto it = pagesPerFile.find(file);
+        const int n = it == pagesPerFile.end() ? 1 : it->second;
+        for (int i = 0; i < n; ++i) pageNames_.push_back(file + " #" + std::to_string(i + 1));
+        return Call("LoadHTMLFile " + file);
+    }
+    com::HRESULT LoadHTMLFile2(com::BSTR, com::BSTR) override { return com::E_NOTIMPL; }
+    com::HRESULT LoadURL(com::BSTR url) override {
+        pageNames_.push_back(com::Utf8FromBstr(url));
+        return Call("LoadURL " + com::Utf8FromBstr(url));
+    }
+    com::HRESULT get_TotalPageCount(std::int32_t* n) override {
+        *n = static_cast<std::int32_t>(pageNames_.size());
+        return com::S_OK;
+    }
+    com::HRESULT ConvertPage(std::int32_t page) override {
+        Call("ConvertPage " + std::to_string(page));
+        if (page == failOnPage) return com::E_FAIL;
+        if (page < 0 || page >= static_cast<std::int32_t>(pageNames_.size()) || !pdf) return com::E_INVALIDARG;
+        com::Bstr text("Content of " + pageNames_[static_cast<size_t>(page)]);
+        return pdf->TextOut(text.Get(), marginLeft, marginTop, 0);
+    }
+    com::HRESULT ConvertAll() override { return com::E_NOTIMPL; }
+    com::HRESULT get_AutoAdjustPageWidth(com::VARIANT_BOOL* v) override { return Get(v, autoPage); }
+    com::HRESULT put_AutoAdjustPageWidth(com::VARIANT_BOOL v) override { return Put(&autoPage, v); }
+    com::HRESULT get_AutoAdjustContentWidth(com::VARIANT_BOOL* v) override { return Get(v, autoContent); }
+    com::HRESULT put_AutoAdjustContentWidth(com::VARIANT_BOOL v) override { return Put(&autoContent, v); }
+    com::HRESULT get_MarginLeft(std::int32_t* v) override { return GetI(v, marginLeft); }
+    com::HRESULT put_MarginLeft(std::int32_t v) override { return PutI(&marginLeft, v); }
+    com::HRESULT get_MarginRight(std::int32_t* v) override { return GetI(v, marginRight); }
+    com::HRESULT put_MarginRight(std::int32_t v) override { return PutI(&marginRight, v); }
+    com::HRESULT get_MarginTop(std::int32_t* v) override { return GetI(v, marginTop); }
+    com::HRESULT put_MarginTop(std::int32_t v) override { return PutI(&marginTop, v); }
+    com::HRESULT get_MarginBottom(std::int32_t* v) override { return GetI(v, marginBottom); }
+    com::HRESULT put_MarginBottom(std::int32_t v) override { return PutI(&marginBottom, v); }
+    com::HRESULT get_BaseURL(com::BSTR*) override { return com::E_NOTIMPL; }
+    com::HRESULT put_BaseURL(com::BSTR) override { return com::E_NOTIMPL; }
+    com::HRESULT get_PreserveLinks(com::VARIANT_BOOL* v) override { return Get(v, preserveLinks); }
+    com::HRESULT put_PreserveLinks(com::VARIANT_BOOL v) override { return Put(&preserveLinks, v); }
+    com::HRESULT get_PageTimeout(std::int32_t*) override { return com::E_NOTIMPL; }
+    com::HRESULT put_PageTimeout(std::int32_t) override { return com::E_NOTIMPL; }
+    com::HRESULT SafeNewPage() override {
+        Call("SafeNewPage");
+        return pdf ? pdf->NewPage() : com::E_NOINTERFACE;
+    }
+    com::HRESULT get_MinimalWidth(std::int32_t* v) override { return GetI(v, minimalWidth); }
+    com::HRESULT put_MinimalWidth(std::int32_t v) override { return PutI(&minimalWidth, v); }
+    com::HRESULT SetLogFile(com::BSTR name) override {
+        logFile = com::Utf8FromBstr(name);
+        return Call("SetLogFile");
+    }
+    com::HRESULT GetLinkCount(int page, int* n) override {
+        auto it = links.find(page);
+        *n = it == links.end() ? 0 : static_cast<int>(it->second.size());
+        return Call("GetLinkCount " + std::to_string(page));
+    }
+    com::HRESULT GetLinkName(int, int, com::BSTR*) override { return com::E_NOTIMPL; }
+    com::HRESULT GetLinkText(int page, int i, com::BSTR* s) override {
+        *s = com::BstrFromUtf8(links.at(page).at(static_cast<size_t>(i)).target);
+        return com::S_OK;
+    }
+    com::HRESULT GetLinkTop(int page, int i, int* v) override { return Link(page, i, v, &FakeLink::top); }
+    com::HRESULT GetLinkLeft(int page, int i, int* v) override { return Link(page, i, v, &FakeLink::left); }
+    com::HRESULT GetLinkBottom(int page, int i, int* v) override { return Link(page, i, v, &FakeLink::bottom); }
+    com::HRESULT GetLinkRight(int page, int i, int* v) override { return Link(page, i, v, &FakeLink::right); }
+    com::HRESULT UnloadAll() override { return Call("UnloadAll"); }
+    com::HRESULT CreateDebugImages(com::BSTR folder) override {
+        debugFolder = com::Utf8FromBstr(folder);
+        return Call("CreateDebugImages");
+    }
+    com::HRESULT SetDEPCompatibility(com::VARIANT_BOOL) override { return com::S_OK; }
+
+private:
+    com::HRESULT Call(std::string what) {
+        calls.push_back(std::move(what));
+        return com::S_OK;
+    }
+    static com::HRESULT Get(com::VARIANT_BOOL* v, bool b) {
+        *v = b ? com::VARIANT_TRUE : com::VARIANT_FALSE;
+        return com::S_OK;
+    }
+    static com::HRESULT Put(bool* b, com::VARIANT_BOOL v) {
+        *b = v != 0;
+        return com::S_OK;
+    }
+    static com::HRESULT GetI(std::int32_t* v, std::int32_t x) {
+        *v = x;
+        return com::S_OK;
+    }
+    static com::HRESULT PutI(std::int32_t* x, std::int32_t v) {
+        *x = v;
+        return com::S_OK;
+    }
+    com::HRESULT Link(int page, int i, int* v, int FakeLink::*field) {
+        auto it = links.find(page);
+        if (it == links.end() || i < 0 || i >= static_cast<int>(it->second.size())) return com::E_INVALIDARG;
+        *v = it->second[static_cast<size_t>(i)].*field;
+        return com::S_OK;
+    }
+    std::atomic<std::uint32_t> refs_{1};
+    std::vector<std::string> pageNames_;
+};
+
+}  // namespace vmtest

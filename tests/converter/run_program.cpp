@@ -1,0 +1,112 @@
+#include "run_program.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace vmtest {
+namespace fs = std::filesystem;
+
+namespace {
+std::vector<std::string> Lines(const std::string& path) {
+    std::vector<std::string> out;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) out.push_back(line);
+    return out;
+}
+}  // namespace
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+Sandbox::Sandbox() {
+    char tmpl[] = "/tmp/vm_e2e_XXXXXX";
+    dir_ = ::mkdtemp(tmpl);
+    fs::create_directories(dir_ + "/registry");
+    fs::create_directories(dir_ + "/home");
+    Write("opener.sh", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + dir_ + "/opened.log\"\nexit 0\n");
+    fs::permissions(dir_ + "/opener.sh", fs::perms::owner_all);
+    env["VELLUMATE_REGISTRY"] = dir_ + "/registry";
+    env["VELLUMATE_UI"] = "none";
+    env["VELLUMATE_MSGBOX_LOG"] = dir_ + "/boxes.log";
+    env["VELLUMATE_OPEN"] = dir_ + "/opener.sh";
+    env["HOME"] = dir_ + "/home";
+    env["XDG_CONFIG_HOME"] = dir_ + "/home/.config";
+    env["XDG_RUNTIME_DIR"] = dir_;
+    env["TMPDIR"] = dir_;
+    env.erase("DISPLAY");
+}
+
+Sandbox::~Sandbox() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+}
+
+std::string Sandbox::Write(const std::string& name, const std::string& content) const {
+    const std::string path = Path(name);
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+int Sandbox::Run(const std::string& program, const std::vector<std::string>& args) {
+    std::map<std::string, std::string> all;
+    for (char** e = environ; *e; ++e) {
+        std::string kv = *e;
+        size_t eq = kv.find('=');
+        if (eq != std::string::npos) all[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    all.erase("DISPLAY");
+    all.erase("WAYLAND_DISPLAY");
+    for (const auto& [k, v] : env) all[k] = v;
+    std::vector<std::string> envStrings;
+    for (const auto& [k, v] : all) envStrings.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argStrings{program};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& s : argStrings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    const std::string errPath = dir_ + "/stderr.txt";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addchdir_np(&fa, dir_.c_str());
+    pid_t pid;
+    int rc = ::posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    lastStderr = ReadFile(errPath);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> Sandbox::Boxes() const { return Lines(dir_ + "/boxes.log"); }
+std::vector<std::string> Sandbox::Opened() const { return Lines(dir_ + "/opened.log"); }
+
+std::string CopyProgram(const std::string& program, const std::string& folder) {
+    fs::create_directories(folder);
+    const std::string copy = folder + "/" + fs::path(program).filename().string();
+    fs::copy_file(program, copy, fs::copy_options::overwrite_existing);
+    return copy;
+}
+
+}  // namespace vmtest

@@ -1,0 +1,42 @@
+// Runs a built program in a private environment for end-to-end tests.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vmtest {
+
+// A scratch folder with its own registry, home, message-box log and opener
+// log; removed when the sandbox goes.
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    // Writes a file (folders created) and returns its path.
+    std::string Write(const std::string& name, const std::string& content) const;
+    // Runs `program` with `args` (argv[1..]); returns the exit status (-1 when
+    // it did not exit normally). Standard error is kept in lastStderr.
+    int Run(const std::string& program, const std::vector<std::string>& args);
+    // Message boxes shown by the last runs (one JSON text per box).
+    std::vector<std::string> Boxes() const;
+    // Paths the opener was asked to open.
+    std::vector<std::string> Opened() const;
+    // Extra or changed environment variables for the next runs.
+    std::map<std::string, std::string> env;
+    std::string lastStderr;
+
+private:
+    std::string dir_;
+};
+
+std::string ReadFile(const std::string& path);
+// A copy of a program in a folder of its own (its "program folder").
+std::string CopyProgram(const std::string& program, const std::string& folder);
+
+}  // namespace vmtest
