@@ -1,68 +1,45 @@
-// Program, message-box, shell and process services.
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// Program, message-box, shell and process services, through the platform library.
 #include "platform/cmdline.h"
+#include "platform/msgbox.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/shell.h"
 #include "system.h"
-
-extern char** environ;
 
 namespace vellumate::sys {
 
-std::string ProgramPath() {
-    std::error_code ec;
-    auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : p.string();
-}
+std::string ProgramPath() { return platform::ProgramPath(); }
 
 std::string CommandLineText(int argc, char** argv) { return platform::CommandLineTail(argc, argv); }
 
-Answer MessageBox(std::string_view text, std::string_view caption, Icon, Buttons buttons) {
-    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
-                 static_cast<int>(text.size()), text.data());
-    return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
+Answer MessageBox(std::string_view text, std::string_view caption, Icon icon, Buttons buttons) {
+    platform::MsgIcon i = platform::MsgIcon::None;
+    switch (icon) {
+        case Icon::Error: i = platform::MsgIcon::Error; break;
+        case Icon::Information: i = platform::MsgIcon::Information; break;
+        case Icon::Warning: i = platform::MsgIcon::Warning; break;
+        case Icon::Question: i = platform::MsgIcon::Question; break;
+    }
+    const auto answer = platform::MessageBox(
+        caption, text, i, buttons == Buttons::YesNo ? platform::MsgButtons::YesNo : platform::MsgButtons::Ok);
+    switch (answer) {
+        case platform::MsgAnswer::Yes: return Answer::Yes;
+        case platform::MsgAnswer::No: return Answer::No;
+        default: return Answer::Ok;
+    }
 }
 
-namespace {
-bool Spawn(const std::vector<std::string>& args, pid_t* pid) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    return ::posix_spawnp(pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
-}
-}  // namespace
+std::intptr_t ShellOpen(const std::string& path) { return platform::ShellOpen(path); }
 
-std::intptr_t ShellOpen(const std::string& path) {
-    const char* opener = std::getenv("VELLUMATE_OPEN");
-    pid_t pid;
-    if (!Spawn({opener && *opener ? opener : "xdg-open", path}, &pid)) return 2;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 42 : 2;
-}
-
-bool StartProcess(const std::string& commandLine) {
-    pid_t pid;
-    return Spawn({"/bin/sh", "-c", commandLine + " &"}, &pid);
-}
+bool StartProcess(const std::string& commandLine) { return platform::RunProgram(commandLine, false) != -1; }
 
 bool RunProcessAndWait(const std::string& commandLine, int* exitCode) {
-    pid_t pid;
-    if (!Spawn({"/bin/sh", "-c", commandLine}, &pid)) return false;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = platform::RunProgram(commandLine, true);
+    if (status == -1) return false;
+    *exitCode = status;
     return true;
 }
 
-std::string DocumentsFolder() {
-    const char* home = std::getenv("HOME");
-    std::string folder = std::string(home ? home : "/tmp") + "/Documents";
-    return CreateFolder(folder) ? folder : std::string();
-}
+std::string DocumentsFolder() { return platform::DocumentsFolder(); }
 
 }  // namespace vellumate::sys
