@@ -46,6 +46,11 @@ struct LoadResult {
     std::vector<std::string> tempFiles;
 };
 
+// A loader writes every log line of the load itself (under the source names
+// "TessalineImpl", "CBrowserWindow", "ImageCreator", ...), including
+// "Download complete", "Metafile created", "Metafile creation failed" and
+// "Download failed"; the object adds none. It bounds everything it does by
+// the settings (time-out, sizes), whatever values the client chose.
 class DocumentLoader {
 public:
     virtual ~DocumentLoader() = default;
@@ -58,8 +63,11 @@ public:
                                   const LoadSettings& settings) = 0;
 };
 
-// The HTML engine's loader; defined by the engine library (vm_htmlengine).
-// log is borrowed and outlives the loader.
+// The HTML engine's loader; defined by the engine library (vm_htmlengine),
+// which announces it to the add-on object with
+//   target_compile_definitions(vm_htmlengine INTERFACE TESSALINE_HAVE_HTMLENGINE)
+// Until then the object uses CreateUnavailableLoader. log is borrowed and
+// outlives the loader.
 std::unique_ptr<DocumentLoader> CreateDocumentLoader(EventLog& log);
 
 // A loader for builds without an HTML engine: logs an error line and fails

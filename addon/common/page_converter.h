@@ -63,7 +63,9 @@ public:
                          const PageSettings& settings) = 0;
 };
 
-// The page code's converter; defined by the page library (vm_addon_pages).
+// The page code's converter; defined by the page library (vm_addon_pages),
+// which announces it with
+//   target_compile_definitions(vm_addon_pages INTERFACE TESSALINE_HAVE_PAGES)
 std::unique_ptr<PageConverter> CreatePageConverter();
 
 // For builds without the page library: counts pages by the printable height,

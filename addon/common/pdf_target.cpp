@@ -52,6 +52,13 @@ std::int32_t PdfTarget::PageCount() const {
     return com::SUCCEEDED(hr) ? v : 0;
 }
 
+std::int32_t PdfTarget::CurrentPage() const {
+    std::int32_t v = 0;
+    if (primary_) return com::SUCCEEDED(primary_->get_CurrentPage(&v)) ? v : -1;
+    if (secondary_) return com::SUCCEEDED(secondary_->get_CurrentPage(&v)) ? v - 1 : -1;
+    return -1;
+}
+
 HRESULT PdfTarget::SetPageWidth(double w) {
     if (primary_) return primary_->put_PageWidth(w);
     if (secondary_) return secondary_->put_PageWidth(w);

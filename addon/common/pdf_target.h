@@ -26,6 +26,7 @@ public:
     double PageWidth() const;
     double PageHeight() const;
     std::int32_t PageCount() const;
+    std::int32_t CurrentPage() const;  // 0-based; -1 when nothing is held or the call fails
 
     // E_NOINTERFACE when nothing is held; otherwise the document's result.
     com::HRESULT SetPageWidth(double w);
