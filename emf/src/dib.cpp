@@ -188,7 +188,9 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
     }
     (void)masks;
 
-    const bool alpha = am.mask != 0 || opt.scanCount >= 0;
+    // Pixels that run-length data skips, and rows outside the given scans, stay transparent.
+    const bool rle = compression == BI_RLE8 || compression == BI_RLE4;
+    const bool alpha = am.mask != 0 || opt.scanCount >= 0 || rle;
     out.format = alpha ? Image::Format::Rgba8 : Image::Format::Rgb8;
     out.components = alpha ? 4 : 3;
     const std::size_t W = std::size_t(width), H = std::size_t(height), C = std::size_t(out.components);
@@ -234,13 +236,6 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
                     setIndex(row, x, bpp == 8 ? bits[i + k] : (k % 2 ? bits[i + k / 2] & 0xF : bits[i + k / 2] >> 4));
                 i += (bytes + 1) & ~std::size_t(1);
             }
-        }
-        out.format = Image::Format::Rgb8;
-        if (alpha) {  // run-length bitmaps carry no alpha; drop the channel
-            std::vector<std::uint8_t> rgb(W * H * 3);
-            for (std::size_t k = 0; k < W * H; ++k)
-                rgb[k * 3] = out.pixels[k * 4], rgb[k * 3 + 1] = out.pixels[k * 4 + 1], rgb[k * 3 + 2] = out.pixels[k * 4 + 2];
-            out.pixels.swap(rgb), out.components = 3;
         }
         return true;
     }

@@ -205,14 +205,15 @@ public:
             index_ = i;
             rec_ = mf_.records[i];
             v_ = rec_.View(bytes_);
-            if (!One()) {
+            const std::size_t before = res_.diagnostics.size();
+            const bool done = One();
+            if (!done || res_.diagnostics.size() != before) {
                 if (opt_.strict) {
                     res_.ok = false;
                     break;
                 }
-            } else {
-                ++res_.played;
             }
+            if (done) ++res_.played;
             if (rec_.type == EMR_EOF) break;
         }
         while (!pushed_.empty()) dev_.PopClip(), pushed_.pop_back();
