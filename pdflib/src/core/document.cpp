@@ -102,6 +102,13 @@ std::string PasswordBytes(const std::string& utf8) {
     return out;
 }
 
+// A PDF text string: ASCII as it is, anything else UTF-16BE with its BOM.
+QPDFObjectHandle TextString(const std::string& utf8) {
+    for (unsigned char c : utf8)
+        if (c >= 0x80) return QPDFObjectHandle::newString(QUtil::utf8_to_utf16(utf8));
+    return QPDFObjectHandle::newString(utf8);
+}
+
 struct Form {
     ContentBuilder content;
     Rect bbox;
@@ -245,16 +252,13 @@ int Document::AddOutlineAfter(int after, std::string title, int action) {
     o.title = std::move(title);
     o.action = action;
     int id = static_cast<int>(impl_->outlines.size());
-    std::vector<int>* list = &impl_->topOutlines;
-    size_t pos = list->size();
-    if (after >= 0 && after < id) {
-        o.parent = impl_->outlines[after].parent;
-        list = o.parent >= 0 ? &impl_->outlines[o.parent].children : &impl_->topOutlines;
-        auto it = std::find(list->begin(), list->end(), after);
-        pos = it == list->end() ? list->size() : static_cast<size_t>(it - list->begin()) + 1;
-    }
+    if (after >= 0 && after < id) o.parent = impl_->outlines[after].parent;
+    int parent = o.parent;
     impl_->outlines.push_back(std::move(o));
-    list->insert(list->begin() + static_cast<std::ptrdiff_t>(pos), id);
+    // Looked up only now: the push may have moved the outlines.
+    std::vector<int>& list = parent >= 0 ? impl_->outlines[parent].children : impl_->topOutlines;
+    auto it = after >= 0 && after < id ? std::find(list.begin(), list.end(), after) : list.end();
+    list.insert(it == list.end() ? list.end() : it + 1, id);
     return id;
 }
 
@@ -400,7 +404,7 @@ void Document::Impl::BuildOutlines(QPDFObjectHandle root, const std::vector<QPDF
     for (size_t i = 0; i < outlines.size(); ++i) {
         const Outline& o = outlines[i];
         QPDFObjectHandle it = items[i];
-        it.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(o.title));
+        it.replaceKey("/Title", TextString(o.title));
         if (o.action >= 1 && o.action <= static_cast<int>(actionObjs.size()))
             it.replaceKey("/A", actionObjs[o.action - 1]);
         link(it, o.children);
@@ -484,7 +488,7 @@ void Document::Write(const std::string& path) {
             break;
         case Action::Kind::JavaScript:
             obj.replaceKey("/S", QPDFObjectHandle::newName("/JavaScript"));
-            obj.replaceKey("/JS", QPDFObjectHandle::newUnicodeString(a.text));
+            obj.replaceKey("/JS", TextString(a.text));
             break;
         }
         actionObjs.push_back(pdf.makeIndirectObject(obj));
@@ -534,7 +538,7 @@ void Document::Write(const std::string& path) {
 
     QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
     auto text = [&](const char* key, const std::string& v) {
-        if (!v.empty()) info.replaceKey(key, QPDFObjectHandle::newUnicodeString(v));
+        if (!v.empty()) info.replaceKey(key, TextString(v));
     };
     text("/Title", s.title);
     text("/Author", s.author);

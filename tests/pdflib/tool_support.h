@@ -1,0 +1,46 @@
+// Helpers of the end-to-end tests: a private temporary folder and running the
+// independent PDF tools.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "platform/com.h"
+
+namespace pdftest {
+
+// A fresh folder under $TMPDIR, removed with its contents at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    const std::filesystem::path& Dir() const { return dir_; }
+
+private:
+    std::filesystem::path dir_;
+};
+
+struct ToolResult {
+    int status = -1;  // exit status, -1 when it did not run
+    std::string out;  // standard output and error
+};
+
+// Runs a shell command line (arguments quoted by the caller with Quote()).
+ToolResult RunTool(const std::string& command);
+std::string Quote(const std::string& arg);
+
+// An owned BSTR from UTF-8.
+inline com::Bstr B(const std::string& utf8) { return com::Bstr(utf8); }
+
+}  // namespace pdftest
+
+namespace pdftest {
+// The value of a "Name:   value" line of pdfinfo's output ("" when absent).
+std::string Field(const std::string& out, const std::string& name);
+}  // namespace pdftest
+
+namespace pdftest {
+// JSON with its line breaks and indentation taken out: "[\n    1,\n    2\n  ]" -> "[1,2]".
+std::string Squeeze(const std::string& json);
+}  // namespace pdftest
