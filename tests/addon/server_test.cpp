@@ -1,0 +1,174 @@
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "common/testing/fake_pdf_document.h"
+#include "platform/com.h"
+#include "platform/com_dispatch.h"
+#include "platform/registry.h"
+#include "tessaline/itessaline.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using com::ComPtr;
+using tessaline::ITessaline;
+using tessaline::ITessaline2;
+
+int RunProgram(const std::vector<std::string>& argv) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool KeyExists(const std::string& path) {
+    platform::HKEY key = nullptr;
+    if (platform::RegOpenKeyEx(platform::HKEY_CLASSES_ROOT, path.c_str(), 0, platform::KEY_READ, &key) !=
+        platform::ERROR_SUCCESS)
+        return false;
+    platform::RegCloseKey(key);
+    return true;
+}
+
+std::string Value(const std::string& path, const std::string& name = "") {
+    std::string v;
+    if (platform::RegGetString(platform::HKEY_CLASSES_ROOT, path, name, &v) != platform::ERROR_SUCCESS) return "<none>";
+    return v;
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = fs::temp_directory_path().string() + "/h4reg-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+        setenv("VELLUMATE_REGISTRY", dir_.c_str(), 1);
+        com::CoInitialize();
+    }
+    void TearDown() override {
+        com::CoFreeUnusedLibraries();
+        com::CoUninitialize();
+        unsetenv("VELLUMATE_REGISTRY");
+        fs::remove_all(dir_);
+    }
+    std::string dir_;
+};
+
+TEST_F(ServerTest, RegisteredServerIsCreatedByProgIdAndAnswersByName) {
+    ASSERT_EQ(RunProgram({VM_REGSVR, "/s", VM_TESSALINE}), 0);
+    std::string clsid2 = "CLSID\\" + com::GuidToString(tessaline::CLSID_Tessaline2);
+    EXPECT_EQ(Value(clsid2), "Tessaline2 Class");
+    EXPECT_EQ(Value(clsid2 + "\\InprocServer32"), fs::canonical(VM_TESSALINE).string());
+    EXPECT_EQ(Value(clsid2 + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(Value(clsid2 + "\\ProgID"), "TessalineAddOn.Tessaline2.1");
+    EXPECT_EQ(Value(clsid2 + "\\VersionIndependentProgID"), "TessalineAddOn.Tessaline2");
+    EXPECT_TRUE(KeyExists(clsid2 + "\\Programmable"));
+    EXPECT_EQ(Value(clsid2, "AppID"), com::GuidToString(tessaline::APPID_TessalineAddOn));
+    EXPECT_EQ(Value(clsid2 + "\\TypeLib"), com::GuidToString(tessaline::LIBID_TessalineAddOn));
+    EXPECT_EQ(Value("TessalineAddOn.Tessaline\\CurVer"), "TessalineAddOn.Tessaline.1");
+    EXPECT_EQ(Value("AppID\\" + com::GuidToString(tessaline::APPID_TessalineAddOn)), "TessalineAddOn");
+    EXPECT_EQ(Value("AppID\\TessalineAddOn.DLL", "AppID"), com::GuidToString(tessaline::APPID_TessalineAddOn));
+    std::string typeLib = "TypeLib\\" + com::GuidToString(tessaline::LIBID_TessalineAddOn) + "\\1.0";
+    EXPECT_EQ(Value(typeLib), "Tessaline Add-on for Corvanth library");
+    std::ifstream tlb(Value(typeLib + "\\0\\linux64"));
+    std::string text((std::istreambuf_iterator<char>(tlb)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("interface ITessaline2 : IDispatch"), std::string::npos);
+
+    for (const char* progId : {"TessalineAddOn.Tessaline2", "TessalineAddon.Tessaline2", "TessalineAddOn.Tessaline2.1"}) {
+        SCOPED_TRACE(progId);
+        ComPtr<ITessaline2> t2;
+        ASSERT_EQ(com::CreateInstance(progId, &t2), com::S_OK);
+        ComPtr<com::IDispatch> disp;
+        ASSERT_EQ(t2.As(&disp), com::S_OK);
+        com::VARIANT v;
+        v.vt = com::VT_I4;
+        v.lVal = 1500;
+        EXPECT_EQ(com::InvokeByName(disp.Get(), "PageTimeout", com::DISPATCH_PROPERTYPUT, {v}, nullptr), com::S_OK);
+        std::int32_t timeout = 0;
+        EXPECT_EQ(t2->get_PageTimeout(&timeout), com::S_OK);
+        EXPECT_EQ(timeout, 1500);
+        com::VARIANT count;
+        EXPECT_EQ(com::InvokeByName(disp.Get(), "TotalPageCount", com::DISPATCH_PROPERTYGET, {}, &count), com::S_OK);
+        EXPECT_EQ(count.vt, com::VT_I4);
+        EXPECT_EQ(count.lVal, 0);
+    }
+    ComPtr<ITessaline> t1;
+    ASSERT_EQ(com::CreateInstance("TessalineAddOn.Tessaline", &t1), com::S_OK);
+    com::VARIANT_BOOL success = 3;
+    EXPECT_EQ(t1->get_Success(&success), com::S_OK);
+    EXPECT_EQ(success, 3);
+    t1 = nullptr;
+
+    ASSERT_EQ(RunProgram({VM_REGSVR, "/u", "/s", VM_TESSALINE}), 0);
+    EXPECT_FALSE(KeyExists(clsid2));
+    EXPECT_FALSE(KeyExists("CLSID\\" + com::GuidToString(tessaline::CLSID_Tessaline)));
+    for (const char* progId : {"TessalineAddOn.Tessaline2", "TessalineAddOn.Tessaline2.1", "TessalineAddOn.Tessaline",
+                               "TessalineAddOn.Tessaline.1"})
+        EXPECT_FALSE(KeyExists(progId)) << progId;
+    EXPECT_FALSE(KeyExists("TypeLib\\" + com::GuidToString(tessaline::LIBID_TessalineAddOn)));
+    EXPECT_FALSE(KeyExists("Interface\\" + com::GuidToString(tessaline::IID_ITessaline2)));
+    EXPECT_TRUE(KeyExists("AppID"));
+    EXPECT_TRUE(KeyExists("CLSID"));
+    ComPtr<ITessaline2> gone;
+    EXPECT_NE(com::CreateInstance("TessalineAddOn.Tessaline2", &gone), com::S_OK);
+}
+
+// The whole client sequence through the real library: a log file with exact
+// lines, a document on the older interface, a load without an HTML engine or
+// with one, and an out-of-range page.
+TEST_F(ServerTest, ClientSequenceWritesTheLog) {
+    ASSERT_EQ(RunProgram({VM_REGSVR, "/s", VM_TESSALINE}), 0);
+    ComPtr<ITessaline2> t2;
+    ASSERT_EQ(com::CreateInstance("TessalineAddOn.Tessaline2", &t2), com::S_OK);
+    std::string log = dir_ + "/addon.log";
+    com::Bstr name(log);
+    ASSERT_EQ(t2->SetLogFile(name.Get()), com::S_OK);
+    ASSERT_EQ(t2->SetLogFile(name.Get()), com::S_OK);  // same name: still open, not truncated
+    EXPECT_EQ(t2->StartHTMLEngine(nullptr, nullptr), com::S_OK);
+    tessaline::testing::FakePdfDocument doc(false, true);
+    EXPECT_EQ(t2->ConnectToPDFLibrary(doc.Unknown()), com::S_OK);
+    EXPECT_EQ(t2->put_MarginTop(-1), com::E_INVALIDARG);
+    EXPECT_EQ(t2->put_PageTimeout(1500), com::S_OK);
+    EXPECT_EQ(t2->ConvertPage(0), com::E_INVALIDARG);
+    EXPECT_EQ(t2->SafeNewPage(), com::S_OK);
+    EXPECT_EQ(doc.pages.size(), 2u);
+    EXPECT_EQ(t2->DisconnectFromPDFLibrary(), com::S_OK);
+    EXPECT_EQ(doc.refs, 0);
+    t2 = nullptr;
+
+    std::ifstream in(log);
+    std::vector<std::string> lines;
+    std::regex format(R"(^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d \d{4} (ERROR: )?[A-Za-z0-9]+ - .*$)");
+    for (std::string line; std::getline(in, line);) {
+        EXPECT_TRUE(std::regex_match(line, format)) << line;
+        lines.push_back(line.substr(25));
+    }
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[0].rfind("TessalineImpl - Operating system is ", 0), 0u);
+    EXPECT_EQ(lines[3], "TessalineImpl - PDFInterface released");
+    EXPECT_EQ(lines[4], "TessalineImpl - PDFInterface set");
+    EXPECT_EQ(lines[5], "TessalineImpl - Page timeout set to 1 seconds");
+    EXPECT_EQ(lines[6], "TessalineImpl - ConvertPage called for page number 0");
+    EXPECT_EQ(lines[7], "ERROR: TessalineImpl - Wrong parameter passed to ConvertPage");
+    EXPECT_EQ(lines[8], "TessalineImpl - SafeNewPage called");
+    EXPECT_EQ(lines[9], "TessalineImpl - PDFInterface released");
+    EXPECT_EQ(lines[10], "TessalineImpl - Destroyed");
+}
+
+}  // namespace
