@@ -1,0 +1,40 @@
+// Drawing an enhanced metafile onto a page of a PDF document: the entry point
+// behind the document object's DrawEmf and DrawEmfFile.
+//
+// Placement: the metafile's frame, scaled by scaleX/scaleY, with its top-left
+// corner at (x, y) in page units. With scale 1 one metafile device pixel is
+// one page unit. `pointsPerUnit` converts page units to points (72 ÷ the
+// document's resolution). `logPixels` > 0 replaces the metafile's own
+// reference-device resolution when the frame is converted to pixels.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/document.h"
+#include "emf/reader.h"
+
+namespace pdfpaint {
+
+enum class DrawStatus : std::uint8_t {
+    Ok,           // played; diagnostics may list skipped records
+    NotMetafile,  // the bytes are no metafile; nothing was drawn
+    NoFile,       // DrawMetafileFile: the file cannot be read
+    BadPage,      // the page index does not exist
+};
+
+struct DrawOutcome {
+    DrawStatus status = DrawStatus::Ok;
+    std::string error;                      // for the failures, a sentence for the caller's error text
+    std::vector<emf::Diagnostic> diagnostics;
+};
+
+DrawOutcome DrawMetafile(pdfcore::Document& doc, int page, std::span<const std::uint8_t> bytes, double x, double y,
+                         double scaleX, double scaleY, int logPixels, double pointsPerUnit);
+
+DrawOutcome DrawMetafileFile(pdfcore::Document& doc, int page, const std::string& path, double x, double y,
+                             double scaleX, double scaleY, int logPixels, double pointsPerUnit);
+
+}  // namespace pdfpaint

@@ -1,0 +1,181 @@
+// The painter checked through independent tools: the text poppler extracts
+// and the colours of a rendering at 72 pixels per inch (one pixel a point).
+#include "pdfpaint/draw_metafile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "emf/recorder_device.h"
+#include "emf/writer.h"
+#include "pdfpaint/painter.h"
+
+namespace pdfpaint {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Raster {
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    std::array<int, 3> At(int x, int y) const {
+        const std::uint8_t* p = &rgb[(std::size_t(y) * w + x) * 3];
+        return {p[0], p[1], p[2]};
+    }
+};
+
+class PainterTest : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("vm_pdfpaint_" + std::to_string(::getpid()));
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string Write(pdfcore::Document& doc, const std::string& name) {
+        std::string path = (dir / name).string();
+        doc.Write(path);
+        return path;
+    }
+    static std::string Run(const std::string& cmd) {
+        std::string out;
+        FILE* p = ::popen(cmd.c_str(), "r");
+        if (!p) return out;
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        ::pclose(p);
+        return out;
+    }
+    Raster Render(const std::string& pdf) {
+        std::string base = (dir / "r").string();
+        Run("pdftoppm -r 72 -singlefile " + pdf + " " + base);
+        std::ifstream in(base + ".ppm", std::ios::binary);
+        Raster r;
+        std::string magic;
+        int maxv;
+        in >> magic >> r.w >> r.h >> maxv;
+        in.get();
+        r.rgb.resize(std::size_t(r.w) * r.h * 3);
+        in.read(reinterpret_cast<char*>(r.rgb.data()), std::streamsize(r.rgb.size()));
+        return r;
+    }
+};
+
+std::vector<std::uint8_t> Record(const std::function<void(emf::Device&)>& draw, emf::RectL framePx) {
+    emf::RecorderSetup setup;
+    setup.hasFrame = true;
+    setup.frame = {framePx.left * 2540 / 96, framePx.top * 2540 / 96, framePx.right * 2540 / 96, framePx.bottom * 2540 / 96};
+    // A reference device at exactly 96 pixels per inch.
+    setup.device = {960, 960}, setup.millimeters = {254, 254};
+    emf::Recorder rec(setup);
+    {
+        emf::RecorderDevice dev(rec);
+        draw(dev);
+    }
+    return rec.Finish();
+}
+
+TEST_F(PainterTest, ShapesLandWhereTheFrameIsPlacedAndClipsHold) {
+    auto bytes = Record(
+        [](emf::Device& d) {
+            emf::Path box;
+            box.AddRect({0, 0, 100, 50});
+            emf::Paint red;
+            red.color = {255, 0, 0, 255};
+            d.FillPath(box, emf::FillRule::NonZero, red, {});
+            emf::Path clip;
+            clip.AddRect({0, 60, 50, 100});
+            d.PushClip(clip, emf::FillRule::NonZero, {});
+            emf::Path big;
+            big.AddRect({0, 60, 100, 100});
+            emf::Paint blue;
+            blue.color = {0, 0, 255, 255};
+            d.FillPath(big, emf::FillRule::NonZero, blue, {});
+            d.PopClip();
+            emf::Path line;
+            line.MoveTo({0, 120}), line.LineTo({100, 120});
+            emf::StrokeStyle s;
+            s.width = 6, s.cap = emf::LineCap::Butt;
+            d.StrokePath(line, s, {0, 128, 0, 255}, {});
+        },
+        {0, 0, 100, 130});
+    pdfcore::Document doc;
+    doc.AddPage(300, 300);
+    // Page units of 1/144 inch: scale 2 draws one metafile pixel as one point.
+    DrawOutcome o = DrawMetafile(doc, 0, bytes, 40, 20, 2, 2, 0, 0.5);
+    ASSERT_EQ(o.status, DrawStatus::Ok) << o.error;
+    EXPECT_TRUE(o.diagnostics.empty()) << o.diagnostics[0].Text();
+    Raster r = Render(Write(doc, "shapes.pdf"));
+    ASSERT_EQ(r.w, 300);
+    EXPECT_EQ(r.At(20 + 5, 10 + 5), (std::array<int, 3>{255, 0, 0}));      // inside the red box
+    EXPECT_EQ(r.At(20 + 105, 10 + 5), (std::array<int, 3>{255, 255, 255}));  // right of it
+    EXPECT_EQ(r.At(20 + 2, 10 + 3 - 5), (std::array<int, 3>{255, 255, 255}));  // above it
+    EXPECT_EQ(r.At(20 + 25, 10 + 80), (std::array<int, 3>{0, 0, 255}));     // blue inside the clip
+    EXPECT_EQ(r.At(20 + 75, 10 + 80), (std::array<int, 3>{255, 255, 255}));  // clipped away
+    EXPECT_EQ(r.At(20 + 50, 10 + 120), (std::array<int, 3>{0, 128, 0}));    // the 6-wide line
+    EXPECT_EQ(r.At(20 + 50, 10 + 125), (std::array<int, 3>{255, 255, 255}));
+}
+
+TEST_F(PainterTest, TextStaysTextInTwoFontsAndPicturesKeepTheirOrientation) {
+    auto bytes = Record(
+        [](emf::Device& d) {
+            emf::TextRun t;
+            t.text = u"Vellumate draws";
+            t.face = "DejaVu Sans";
+            t.emHeight = 16;
+            t.origin = {10, 30};
+            d.DrawText(t, {});
+            t.text = u"0123456789";
+            t.face = "DejaVu Serif";
+            t.emHeight = 24;
+            t.origin = {10, 70};
+            t.advances.assign(t.text.size(), 15);  // near the digits' own 15.3
+            d.DrawText(t, {});
+            emf::Image img;
+            img.width = 2, img.height = 2;
+            img.pixels = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 0};
+            d.DrawImage(img, emf::Matrix::Scale(40, 40).Then(emf::Matrix::Translate(200, 10)));
+        },
+        {0, 0, 250, 100});
+    pdfcore::Document doc;
+    doc.AddPage(300, 200);
+    DrawOutcome o = DrawMetafile(doc, 0, bytes, 0, 0, 1, 1, 0, 1);
+    ASSERT_EQ(o.status, DrawStatus::Ok) << o.error;
+    std::string pdf = Write(doc, "text.pdf");
+    std::string text = Run("pdftotext -layout " + pdf + " -");
+    EXPECT_NE(text.find("Vellumate draws"), std::string::npos) << text;
+    EXPECT_NE(text.find("0123456789"), std::string::npos) << text;
+    std::string fonts = Run("pdffonts " + pdf);
+    EXPECT_NE(fonts.find("DejaVuSans"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("DejaVuSerif"), std::string::npos) << fonts;
+    Raster r = Render(pdf);
+    EXPECT_EQ(r.At(210, 20), (std::array<int, 3>{255, 0, 0}));  // top-left pixel of the picture
+    EXPECT_EQ(r.At(230, 20), (std::array<int, 3>{0, 255, 0}));
+    EXPECT_EQ(r.At(210, 40), (std::array<int, 3>{0, 0, 255}));
+    EXPECT_EQ(r.At(230, 40), (std::array<int, 3>{255, 255, 0}));
+    // The advances place the glyphs: ten digits 15 apart from x = 10.
+    int lastInk = 0;
+    for (int x = 0; x < 200; ++x)
+        for (int y = 50; y < 75; ++y)
+            if (r.At(x, y)[0] < 128) lastInk = std::max(lastInk, x);
+    EXPECT_GT(lastInk, 10 + 9 * 15 + 8);
+    EXPECT_LE(lastInk, 10 + 10 * 15 + 1);
+}
+
+TEST_F(PainterTest, FailuresAreReportedAndDrawNothing) {
+    pdfcore::Document doc;
+    doc.AddPage(100, 100);
+    std::vector<std::uint8_t> junk(300, 7);
+    EXPECT_EQ(DrawMetafile(doc, 0, junk, 0, 0, 1, 1, 0, 1).status, DrawStatus::NotMetafile);
+    EXPECT_TRUE(doc.GetPage(0).content.Empty());
+    auto bytes = Record([](emf::Device&) {}, {0, 0, 10, 10});
+    EXPECT_EQ(DrawMetafile(doc, 3, bytes, 0, 0, 1, 1, 0, 1).status, DrawStatus::BadPage);
+    EXPECT_EQ(DrawMetafileFile(doc, 0, (dir / "missing.emf").string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::NoFile);
+    std::ofstream((dir / "ok.emf").string(), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    EXPECT_EQ(DrawMetafileFile(doc, 0, (dir / "ok.emf").string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::Ok);
+}
+
+}  // namespace
+}  // namespace pdfpaint
