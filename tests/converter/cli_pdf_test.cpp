@@ -1,0 +1,162 @@
+// vellumate from the command line with both components registered in the
+// sandbox's registry: pictures become PDF files whose settings record comes
+// from the switches. Checked with pdfinfo, qpdf and pdftotext.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "run_program.h"
+
+namespace {
+
+using vmtest::Sandbox;
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+    if (!p) return out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
+    return out;
+}
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+void Put32(std::string* s, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) s->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void Put16(std::string* s, std::uint16_t v) {
+    s->push_back(static_cast<char>(v & 0xFF));
+    s->push_back(static_cast<char>(v >> 8));
+}
+
+// A 24-bit bottom-up BMP of w x h pixels at 96 dpi, in two colours.
+std::string Bmp(int w, int h) {
+    const int row = (w * 3 + 3) / 4 * 4;
+    std::string s = "BM";
+    Put32(&s, static_cast<std::uint32_t>(54 + row * h));
+    Put32(&s, 0);
+    Put32(&s, 54);
+    Put32(&s, 40);
+    Put32(&s, static_cast<std::uint32_t>(w));
+    Put32(&s, static_cast<std::uint32_t>(h));
+    Put16(&s, 1);
+    Put16(&s, 24);
+    Put32(&s, 0);
+    Put32(&s, static_cast<std::uint32_t>(row * h));
+    Put32(&s, 3780);  // 96 dpi
+    Put32(&s, 3780);
+    Put32(&s, 0);
+    Put32(&s, 0);
+    for (int y = 0; y < h; ++y) {
+        std::string line;
+        for (int x = 0; x < w; ++x) line += (x < w / 2) ? std::string("\x20\x80\xE0", 3) : std::string("\xE0\x40\x20", 3);
+        line.resize(static_cast<size_t>(row), '\0');
+        s += line;
+    }
+    return s;
+}
+
+class CliPdf : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* lib : {CORVANTH_LIB, TESSALINE_LIB})
+            ASSERT_EQ(box.Run(REGSVR_BIN, {lib}), 0) << box.lastStderr;
+        picture = box.Write("in/picture.bmp", Bmp(100, 60));
+        // Until the PDF library loads pictures, no converter can make a page.
+        if (Run({picture, box.Path("probe.pdf")}) == 232)  // -24
+            GTEST_SKIP() << "the PDF library does not load pictures yet";
+    }
+    int Run(const std::vector<std::string>& args) { return box.Run(VELLUMATE_BIN, args); }
+    Sandbox box;
+    std::string picture;
+};
+
+TEST_F(CliPdf, SettingsRecordFromSwitches) {
+    const std::string out = box.Path("settings.pdf");
+    ASSERT_EQ(Run({picture, out, "/title", "Quarterly report", "/AUTHOR", "Ann", "/subj", "Numbers", "/keywords",
+                   "alpha beta", "/ver", "v13", "/playout", "2columnleft", "/pmode", "outlines", "/hidetoolbar",
+                   "yes", "/hidemenu", "yes", "/hidewui", "yes", "/fitwnd", "yes", "/centerwnd", "yes"}),
+              0)
+        << box.lastStderr;
+    const std::string info = Capture("pdfinfo " + Q(out));
+    EXPECT_NE(info.find("Title:           Quarterly report"), std::string::npos) << info;
+    EXPECT_NE(info.find("Author:          Ann"), std::string::npos);
+    EXPECT_NE(info.find("Subject:         Numbers"), std::string::npos);
+    EXPECT_NE(info.find("Keywords:        alpha beta"), std::string::npos);
+    EXPECT_NE(info.find("PDF version:     1.3"), std::string::npos);
+    const std::string qdf = Capture("qpdf --qdf --object-streams=disable " + Q(out) + " -");
+    EXPECT_NE(qdf.find("/PageLayout /TwoColumnLeft"), std::string::npos);
+    EXPECT_NE(qdf.find("/PageMode /UseOutlines"), std::string::npos);
+    for (const char* pref : {"/HideToolbar true", "/HideMenubar true", "/HideWindowUI true", "/FitWindow true",
+                             "/CenterWindow true"})
+        EXPECT_NE(qdf.find(pref), std::string::npos) << pref;
+    EXPECT_NE(Capture("qpdf --check " + Q(out)).find("No syntax or stream encoding errors"), std::string::npos);
+}
+
+TEST_F(CliPdf, DefaultsWithoutSwitches) {
+    ASSERT_EQ(Run({picture}), 0) << box.lastStderr;  // output: the source's name + ".pdf"
+    const std::string out = picture + ".pdf";
+    const std::string info = Capture("pdfinfo " + Q(out));
+    EXPECT_NE(info.find("PDF version:     1.4"), std::string::npos) << info;
+    EXPECT_NE(info.find("Encrypted:       no"), std::string::npos);
+    // 100 x 60 pixels at 96 dpi plus margins of 10: 120 x 80 units = 90 x 60 points.
+    EXPECT_NE(info.find("Page size:       90 x 60 pts"), std::string::npos) << info;
+    const std::string qdf = Capture("qpdf --qdf --object-streams=disable " + Q(out) + " -");
+    EXPECT_NE(qdf.find("/PageLayout /OneColumn"), std::string::npos);
+}
+
+TEST_F(CliPdf, MarginsOutOfRangeBecomeZero) {
+    const std::string out = box.Path("margins.pdf");
+    ASSERT_EQ(Run({picture, out, "/margin-left", "1500", "/margin-top", "abc", "/margin-right", "30"}), 0);
+    // (0 + 100 + 30) x (0 + 60 + 10) units at 96 dpi.
+    EXPECT_NE(Capture("pdfinfo " + Q(out)).find("Page size:       97.5 x 52.5 pts"), std::string::npos);
+}
+
+TEST_F(CliPdf, ProtectionOrderAndKeyLengths) {
+    const std::string weak = box.Path("weak.pdf");
+    // /allowprn before /protect is skipped: printing stays allowed.
+    ASSERT_EQ(Run({picture, weak, "/allowprn", "no", "/protect", "yes", "/userpass", "u", "/ownerpass", "o",
+                   "/keylen", "40", "/allowcpy", "no"}),
+              0);
+    std::string enc = Capture("qpdf --show-encryption --password=u " + Q(weak));
+    EXPECT_NE(enc.find("R = 2"), std::string::npos) << enc;
+    EXPECT_NE(enc.find("print low resolution: allowed"), std::string::npos) << enc;
+    EXPECT_NE(enc.find("extract for any purpose: not allowed"), std::string::npos) << enc;
+
+    const std::string strong = box.Path("strong.pdf");
+    ASSERT_EQ(Run({picture, strong, "/protect", "yes", "/allowprn", "no", "/keylen", "128", "/ownerpass", "o"}), 0);
+    enc = Capture("qpdf --show-encryption " + Q(strong));
+    EXPECT_NE(enc.find("R = 3"), std::string::npos) << enc;
+    EXPECT_NE(enc.find("print low resolution: not allowed"), std::string::npos) << enc;
+    EXPECT_NE(enc.find("modify other: allowed"), std::string::npos) << enc;
+}
+
+TEST_F(CliPdf, PageNumbersAndMergedList) {
+    const std::string second = box.Write("in/second.bmp", Bmp(40, 40));
+    const std::string in = box.Write("in.txt", picture + "\n" + second + "\n");
+    const std::string out = box.Write("out.txt", box.Path("merged.pdf") + "\n");
+    ASSERT_EQ(Run({"/inlist", in, "/outlist", out, "/all2one", "yes", "/pagenumbers", "yes"}), 0) << box.lastStderr;
+    const std::string merged = box.Path("merged.pdf");
+    EXPECT_NE(Capture("pdfinfo " + Q(merged)).find("Pages:           2"), std::string::npos);
+    const std::string text = Capture("pdftotext " + Q(merged) + " -");
+    EXPECT_NE(text.find("Page 1"), std::string::npos) << text;
+    EXPECT_NE(text.find("Page 2"), std::string::npos) << text;
+    const std::string json = Capture("qpdf --json --json-key=outlines " + Q(merged));
+    EXPECT_NE(json.find("\"title\": \"picture\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"title\": \"second\""), std::string::npos) << json;
+}
+
+TEST_F(CliPdf, ListToFolderNamesOutputs) {
+    const std::string second = box.Write("in/second.bmp", Bmp(40, 40));
+    const std::string list = box.Write("in.txt", picture + "\r\n" + second + "\r\n");
+    std::filesystem::create_directories(box.Path("outdir"));
+    ASSERT_EQ(Run({"/inlist", list, "/outdir", box.Path("outdir")}), 0) << box.lastStderr;
+    EXPECT_TRUE(std::filesystem::exists(box.Path("outdir/picture.bmp.pdf")));
+    EXPECT_TRUE(std::filesystem::exists(box.Path("outdir/second.bmp.pdf")));
+}
+
+}  // namespace
