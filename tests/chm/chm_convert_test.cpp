@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <unistd.h>
 
 #include "chm_fixtures.h"
 #include "common/testing/fake_pdf_document.h"
@@ -333,6 +334,49 @@ TEST(ChmContents, InstalledHelpFilesKeepTheirTree) {
         for (const auto& w : c.warnings) ADD_FAILURE() << w;
     }
 }
+
+}  // namespace
+}  // namespace chmtest
+
+namespace chmtest {
+namespace {
+
+#ifdef HELP_CHM
+// The suite's own help file: the topics the programs open are in the folder
+// they ask for, and its contents name only pages it holds.
+TEST(OwnHelp, TopicsTheProgramsOpenAndAWholeContentsTree) {
+    TempFolder tmp;
+    ASSERT_EQ(RunProgram({kHh, "-decompile", tmp.path(), HELP_CHM}), 0);
+    EXPECT_TRUE(Exists(tmp.path() + "/Vellumate/_CMDLine.html"));
+    EXPECT_TRUE(Exists(tmp.path() + "/Vellumate/_Settings.html"));
+    ChmContents c = ReadChmContents(tmp.path(), false);
+    EXPECT_TRUE(c.warnings.empty());
+    std::vector<int> levels;
+    for (const auto& t : c.topics) levels.push_back(t.level);
+    EXPECT_EQ(levels, (std::vector<int>{0, 1, 2, 2, 1, 1, 2, 2}));  // no orphan pages either
+}
+#endif
+
+#ifdef VELLUMATE_PROGRAM
+// "/help" hands the command-line topic of help.chm beside the program to the
+// desktop's opener (the viewer runs on its own, so the test waits for it).
+TEST(OwnHelp, HelpSwitchOpensTheCommandLineTopic) {
+    TempFolder tmp;
+    const std::string record = tmp.path() + "/opened.txt";
+    const std::string opener = tmp.path() + "/opener.sh";
+    WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" > \"" + record + ".part\" && mv \"" + record + ".part\" \"" +
+                          record + "\"\n");
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+    ::setenv("VELLUMATE_OPEN", opener.c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (tmp.path() + "/cache").c_str(), 1);
+    EXPECT_EQ(RunProgram({VELLUMATE_PROGRAM, "/help"}), 0);
+    for (int i = 0; i < 600 && !Exists(record); ++i) ::usleep(50000);
+    ::unsetenv("VELLUMATE_OPEN");
+    ::unsetenv("XDG_CACHE_HOME");
+    std::string opened = ReadFile(record);
+    EXPECT_TRUE(opened.ends_with("/Vellumate/_CMDLine.html\n")) << opened;
+}
+#endif
 
 }  // namespace
 }  // namespace chmtest
