@@ -126,7 +126,19 @@ struct PdfPainter::Members {
     pdfcore::ContentBuilder& cb;
     int clipDepth = 0;
     std::map<const emf::Image*, std::string> patternNames;
+    std::map<std::pair<pdfcore::Font*, char16_t>, pdfcore::ShapedGlyph> glyphs;
     Members(pdfcore::Document& d, pdfcore::ContentBuilder& c) : doc(d), cb(c) {}
+
+    // The glyph of one character on its own (cached: text pages repeat characters).
+    pdfcore::ShapedGlyph GlyphOf(pdfcore::Font& f, char16_t c) {
+        auto key = std::make_pair(&f, c);
+        auto it = glyphs.find(key);
+        if (it != glyphs.end()) return it->second;
+        auto shaped = f.Shape(std::u16string_view(&c, 1));
+        pdfcore::ShapedGlyph g = shaped.empty() ? pdfcore::ShapedGlyph{} : shaped.front();
+        g.cluster = 0;
+        return glyphs[key] = g;
+    }
 
     std::string ImageName(const emf::Image& img) {
         pdfcore::EncodedImage e = EncodeImage(img);
@@ -301,13 +313,10 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
     const pdfcore::Matrix tm{cs, -sn, -sn, -cs, run.origin.x, run.origin.y};
     double pen = 0;
     for (auto& sg : segs) {
-        auto shaped = sg.font->Shape(std::u16string_view(run.text).substr(sg.from, sg.to - sg.from));
         std::vector<pdfcore::PlacedGlyph> placed;
-        placed.reserve(shaped.size());
         std::size_t lastCluster = SIZE_MAX;
         double clusterPen = 0;
-        for (auto& g : shaped) {
-            const std::size_t unit = sg.from + std::min<std::size_t>(g.cluster, sg.to - sg.from);
+        auto place = [&](const pdfcore::ShapedGlyph& g, std::size_t unit) {
             double x;
             if (!unitX.empty()) {
                 if (unit != lastCluster) clusterPen = 0, lastCluster = unit;
@@ -318,6 +327,26 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
                 pen += g.advance * em;
             }
             placed.push_back({g.gid, x, g.yOffset * em});
+        };
+        std::size_t u = sg.from;
+        while (u < sg.to) {
+            // With explicit advances every character was placed on its own:
+            // simple scripts are drawn character by character (no ligatures
+            // across two placed characters); others are shaped as a whole.
+            const char16_t c = run.text[u];
+            const bool simple = c < 0x0590 && !(c >= 0xD800 && c < 0xE000) &&
+                                !(u + 1 < sg.to && run.text[u + 1] >= 0x0300 && run.text[u + 1] < 0x0370);
+            if (!unitX.empty() && simple) {
+                place(m_->GlyphOf(*sg.font, c), u);
+                ++u;
+                continue;
+            }
+            std::size_t end = u + 1;
+            while (end < sg.to && !(run.text[end] < 0x0300 && !unitX.empty())) ++end;
+            if (unitX.empty()) end = sg.to;
+            auto shaped = sg.font->Shape(std::u16string_view(run.text).substr(u, end - u));
+            for (auto& g : shaped) place(g, u + std::min<std::size_t>(g.cluster, end - u - 1));
+            u = end;
         }
         if (!placed.empty()) cb.ShowGlyphs(*sg.font, em, tm, placed, ToRgb(run.color));
     }
