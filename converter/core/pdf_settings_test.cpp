@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "platform/registry.h"
 #include "system.h"
+#include "vellumate_version.h"
 
 namespace vellumate {
 namespace {
@@ -84,6 +86,37 @@ TEST_F(SettingsRegistry, SaveThenLoadRoundTrip) {
     EXPECT_TRUE(t.PageNumbers);
     EXPECT_FALSE(t.EmbedFonts);
     EXPECT_EQ(t.Title, "");
+}
+
+TEST_F(SettingsRegistry, LayoutAfterSave) {
+    PdfSettings s;
+    s.ProtectionEnabled = true;
+    s.UserPassword = "secret";  // never stored
+    ASSERT_TRUE(s.Save());
+    platform::RegKeyHolder key;
+    const std::string path = "Software\\Brindlecote\\Vellumate Quorvel " + std::to_string(VELLUMATE_VERSION_MAJOR) +
+                             "." + std::to_string(VELLUMATE_VERSION_MINOR) + "\\Settings";
+    ASSERT_EQ(platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, path.c_str(), 0, platform::KEY_READ, key.Out()), 0);
+    std::vector<std::string> names;
+    for (platform::DWORD i = 0;; ++i) {
+        char name[256];
+        platform::DWORD cch = sizeof name, type = 0, value = 0, size = sizeof value;
+        if (platform::RegEnumValue(key.Get(), i, name, &cch, nullptr, &type,
+                                   reinterpret_cast<platform::BYTE*>(&value), &size) != 0)
+            break;
+        EXPECT_EQ(type, platform::REG_DWORD) << name;
+        EXPECT_EQ(size, 4u) << name;
+        names.emplace_back(name, cch);
+        if (names.back() == "ProtectionEnabled") EXPECT_EQ(value, 1u);
+        if (names.back() == "Size") EXPECT_EQ(value, 2u);
+    }
+    const std::vector<std::string> expected = {
+        "Compression", "JPEGQuality", "Version", "Charset", "PageLayout", "PageMode", "Orientation", "Size",
+        "PageWidthAdjusting", "ProtectionEnabled", "ProtectionKeyLength", "MarginLeft", "MarginRight", "MarginTop",
+        "MarginBottom", "AllowCopy", "AllowModify", "AllowPrint", "CenterWindow", "FitWindow", "HideMenuBar",
+        "HideToolBar", "HideWindowUI", "PreserveLinks", "ExcludeOrphanPages", "ForceSizes", "PageNumbers",
+        "EmbedFonts"};
+    EXPECT_EQ(names, expected);
 }
 
 TEST_F(SettingsRegistry, NonZeroLoadsTrueAndSavesAsOne) {

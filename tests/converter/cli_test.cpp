@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
 
 #include "run_program.h"
 
@@ -80,6 +81,19 @@ TEST_F(Cli, HelpWithoutHelpFile) {
                         std::filesystem::path(VELLUMATE_BIN).parent_path().string() + "/help.chm\\\"."));
     // Modes are compared exactly: this is a file name.
     EXPECT_EQ(Run({"/HELP"}), kStatusSourceMissing);
+}
+
+TEST_F(Cli, HelpStartsTheViewerBesideTheProgram) {
+    const std::string program = vmtest::CopyProgram(VELLUMATE_BIN, box.Path("prog"));
+    box.Write("prog/help.chm", "chm");
+    box.Write("prog/hh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + box.Path("hh.args.tmp") + "\"\nmv \"" +
+                             box.Path("hh.args.tmp") + "\" \"" + box.Path("hh.args") + "\"\n");
+    std::filesystem::permissions(box.Path("prog/hh"), std::filesystem::perms::owner_all);
+    EXPECT_EQ(box.Run(program, {"/help"}), 0);
+    EXPECT_TRUE(box.Boxes().empty());
+    // The viewer runs on its own; wait for what it was given.
+    for (int i = 0; i < 200 && !std::filesystem::exists(box.Path("hh.args")); ++i) ::usleep(50 * 1000);
+    EXPECT_EQ(vmtest::ReadFile(box.Path("hh.args")), box.Path("prog/help.chm") + "::/Vellumate/_CMDLine.html\n");
 }
 
 TEST_F(Cli, SourceFilesByExtension) {

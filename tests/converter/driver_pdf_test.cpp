@@ -262,9 +262,29 @@ TEST_F(DriverPdf, UrlRunNamesItsOutputInTheSaveFolder) {
     EXPECT_EQ(vellumate::RunUrlMode(ctx, {"/url", "example.org/x"}), 0);
     EXPECT_TRUE(std::filesystem::exists(sandbox_->Path("saved/ConvertedDocument_2.pdf")));
     EXPECT_EQ(vmtest::ReadFile(sandbox_->Path("saved/ConvertedDocument.pdf")), "old");
-    EXPECT_EQ(addon.calls[std::find(addon.calls.begin(), addon.calls.end(), "LoadURL http://example.org/x") -
-                          addon.calls.begin()],
-              "LoadURL http://example.org/x");
+    EXPECT_NE(std::find(addon.calls.begin(), addon.calls.end(), "LoadURL http://example.org/x"), addon.calls.end());
+}
+
+TEST_F(DriverPdf, UrlRunOpensTheOutputOnYes) {
+    std::filesystem::create_directories(sandbox_->Path("saved2"));
+    ASSERT_TRUE(vellumate::WriteRegString("", "SaveFolder", sandbox_->Path("saved2")));
+    ::setenv("VELLUMATE_MSGBOX_ANSWER", "yes", 1);
+    ::setenv("VELLUMATE_MSGBOX_LOG", sandbox_->Path("boxes.log").c_str(), 1);
+    ::setenv("VELLUMATE_OPEN", sandbox_->env["VELLUMATE_OPEN"].c_str(), 1);
+    const int result = vellumate::RunUrlMode(ctx, {"/url", "\"https://example.org/a b\""});
+    ::unsetenv("VELLUMATE_MSGBOX_ANSWER");
+    ::unsetenv("VELLUMATE_MSGBOX_LOG");
+    ::unsetenv("VELLUMATE_OPEN");
+    EXPECT_EQ(result, 0);
+    const std::string out = sandbox_->Path("saved2/ConvertedDocument.pdf");
+    EXPECT_EQ(sandbox_->Opened(), std::vector<std::string>{out});
+    const auto boxes = sandbox_->Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("URL \\\"https://example.org/a b\\\" is converted to PDF\\nand saved as \\\"" + out +
+                            "\\\"\\n\\nDo you want to open it?"),
+              std::string::npos)
+        << boxes[0];
+    EXPECT_NE(boxes[0].find("Tessaline Quorvel"), std::string::npos);
 }
 
 }  // namespace
