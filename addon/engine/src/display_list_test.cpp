@@ -1,0 +1,102 @@
+#include "htmlengine/display_list.h"
+
+#include <gtest/gtest.h>
+
+#include "emf/trace_device.h"
+#include "htmlengine/engine.h"
+
+namespace htmlengine {
+namespace {
+
+DisplayList Sample() {
+    DisplayList dl;
+    emf::Path p;
+    p.AddRect({1, 2, 30, 40});
+    p.CubicTo({1, 1}, {2, 2}, {3, 3});
+    emf::Paint paint;
+    paint.color = {10, 20, 30, 255};
+    dl.PushClip(p, emf::FillRule::EvenOdd, {});
+    dl.FillPath(p, emf::FillRule::NonZero, paint, emf::Matrix::Translate(5, 6));
+    emf::StrokeStyle st;
+    st.width = 2;
+    st.dashes = {3, 1};
+    dl.StrokePath(p, st, {1, 2, 3, 4}, {});
+    emf::TextRun t;
+    t.text = u"Héllo 中";
+    t.advances = {1, 2, 3, 4, 5, 6, 7};
+    t.face = "DejaVu Sans";
+    t.origin = {10, 20};
+    t.weight = 700;
+    dl.DrawText(t, {});
+    emf::Image im;
+    im.format = emf::Image::Format::Rgba8;
+    im.width = 2, im.height = 1, im.components = 4;
+    im.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
+    dl.DrawImage(im, emf::Matrix::Scale(2, 1));
+    dl.PopClip();
+    return dl;
+}
+
+std::string Trace(const DisplayList& dl) {
+    emf::TraceDevice t;
+    dl.Replay(t);
+    return t.Text();
+}
+
+TEST(DisplayList, SerializedListReplaysTheSameCalls) {
+    DisplayList dl = Sample();
+    std::string bytes;
+    dl.Serialize(bytes);
+    auto back = DisplayList::Deserialize(bytes);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->CallCount(), dl.CallCount());
+    EXPECT_EQ(Trace(*back), Trace(dl));
+}
+
+TEST(DisplayList, DamagedBytesAreRefused) {
+    std::string bytes;
+    Sample().Serialize(bytes);
+    for (std::size_t cut : {std::size_t(0), std::size_t(3), bytes.size() / 2, bytes.size() - 1})
+        EXPECT_FALSE(DisplayList::Deserialize(std::string_view(bytes).substr(0, cut))) << cut;
+    std::string huge = bytes;
+    huge[0] = '\xFF', huge[1] = '\xFF', huge[2] = '\xFF', huge[3] = '\x7F';  // a call count beyond the data
+    EXPECT_FALSE(DisplayList::Deserialize(huge));
+    EXPECT_FALSE(DisplayList::Deserialize(bytes + "x"));
+}
+
+TEST(DisplayList, UnbalancedClipsStayBalanced) {
+    DisplayList dl;
+    dl.PopClip();  // nothing to pop
+    emf::Path p;
+    p.AddRect({0, 0, 1, 1});
+    dl.PushClip(p, emf::FillRule::NonZero, {});
+    struct Count : emf::Device {
+        int depth = 0, minDepth = 0;
+        void PushClip(const emf::Path&, emf::FillRule, const emf::Matrix&) override { ++depth; }
+        void PopClip() override { minDepth = std::min(minDepth, --depth); }
+    } c;
+    dl.Replay(c);
+    EXPECT_EQ(c.depth, 0);
+    EXPECT_EQ(c.minDepth, 0);
+}
+
+TEST(RenderResultWire, RoundTripAndTruncation) {
+    RenderResult r;
+    r.documentAvailable = true;
+    r.events.push_back({false, true, "file:///x.html", 200});
+    r.elements.push_back({"IMG", false, true, false, {{1, 2, 3, 4}}});
+    r.anchors.push_back({"http://a/b", "b", "http:", "n", {{5, 6, 7, 8}}});
+    r.warnings.push_back("w");
+    r.drawing = Sample();
+    std::string bytes;
+    SerializeResult(r, bytes);
+    RenderResult back;
+    ASSERT_TRUE(DeserializeResult(bytes, back));
+    EXPECT_EQ(back.elements[0].rects[0], (IntRect{1, 2, 3, 4}));
+    EXPECT_EQ(back.anchors[0].protocol, "http:");
+    EXPECT_EQ(back.events[0].url, "file:///x.html");
+    for (std::size_t cut = 0; cut < bytes.size(); cut += 7) EXPECT_FALSE(DeserializeResult(bytes.substr(0, cut), back));
+}
+
+}  // namespace
+}  // namespace htmlengine

@@ -1,0 +1,411 @@
+#include "fonts.h"
+
+#include <fontconfig/fontconfig.h>
+#include <fontconfig/fcfreetype.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+#include <hb-ft.h>
+#include <hb.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <map>
+
+namespace htmlengine {
+
+struct FaceHandle {
+    FT_Face face = nullptr;
+    hb_font_t* hb = nullptr;
+    std::string family;
+    bool bold = false, italic = false;
+};
+
+struct FontManager::Impl {
+    FT_Library ft = nullptr;
+    FcConfig* config = nullptr;
+    std::map<std::string, std::unique_ptr<FaceHandle>> faces;  // file|index|size
+    std::vector<std::unique_ptr<Font>> fonts;
+};
+
+std::u32string DecodeUtf8(std::string_view s) {
+    std::u32string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        char32_t cp;
+        int n;
+        if (c < 0x80) cp = c, n = 0;
+        else if ((c >> 5) == 6) cp = c & 0x1F, n = 1;
+        else if ((c >> 4) == 14) cp = c & 0x0F, n = 2;
+        else if ((c >> 3) == 30) cp = c & 0x07, n = 3;
+        else {
+            out += U'\uFFFD';
+            ++i;
+            continue;
+        }
+        if (n && i + n >= s.size()) {
+            out += U'\uFFFD';
+            break;
+        }
+        bool ok = true;
+        for (int k = 1; k <= n; ++k) {
+            unsigned char d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        if (!ok) {
+            out += U'\uFFFD';
+            ++i;
+            continue;
+        }
+        out += cp > 0x10FFFF ? U'\uFFFD' : cp;
+        i += n + 1;
+    }
+    return out;
+}
+
+std::string EncodeUtf8(std::u32string_view s) {
+    std::string out;
+    for (char32_t c : s) {
+        if (c < 0x80) out += static_cast<char>(c);
+        else if (c < 0x800) out += static_cast<char>(0xC0 | (c >> 6)), out += static_cast<char>(0x80 | (c & 0x3F));
+        else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12)), out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18)), out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F)), out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+    std::u16string out;
+    for (char32_t c : DecodeUtf8(s)) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::vector<std::string> SplitFamilies(std::string_view list) {
+    std::vector<std::string> out;
+    std::string cur;
+    char quote = 0;
+    for (char c : list) {
+        if (quote) {
+            if (c == quote) quote = 0;
+            else cur += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == ',') {
+            out.push_back(cur), cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    out.push_back(cur);
+    for (auto& f : out) {
+        while (!f.empty() && std::isspace(static_cast<unsigned char>(f.back()))) f.pop_back();
+        std::size_t i = 0;
+        while (i < f.size() && std::isspace(static_cast<unsigned char>(f[i]))) ++i;
+        f.erase(0, i);
+    }
+    out.erase(std::remove(out.begin(), out.end(), std::string()), out.end());
+    return out;
+}
+
+std::string Lower(std::string_view s) {
+    std::string o;
+    for (char c : s) o += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return o;
+}
+
+// CSS generic families as fontconfig knows them.
+std::string GenericFamily(const std::string& lower) {
+    if (lower == "serif" || lower == "sans-serif" || lower == "monospace") return lower;
+    if (lower == "cursive" || lower == "fantasy") return "sans-serif";
+    if (lower == "system-ui" || lower == "-apple-system" || lower == "ui-sans-serif") return "sans-serif";
+    if (lower == "ui-monospace") return "monospace";
+    if (lower == "ui-serif") return "serif";
+    return {};
+}
+
+int FcWeightOf(int cssWeight) {
+    return FcWeightFromOpenType(std::clamp(cssWeight, 1, 1000));
+}
+
+}  // namespace
+
+FontManager::FontManager() : impl_(std::make_unique<Impl>()) {
+    FT_Init_FreeType(&impl_->ft);
+    FcInit();
+    impl_->config = FcConfigReference(nullptr);
+}
+
+FontManager::~FontManager() {
+    for (auto& [k, f] : impl_->faces) {
+        if (f->hb) hb_font_destroy(f->hb);
+        if (f->face) FT_Done_Face(f->face);
+    }
+    if (impl_->config) FcConfigDestroy(impl_->config);
+    if (impl_->ft) FT_Done_FreeType(impl_->ft);
+}
+
+FaceHandle* FontManager::Open(const std::string& file, int index, int pixelSize) {
+    std::string key = file + "|" + std::to_string(index) + "|" + std::to_string(pixelSize);
+    auto it = impl_->faces.find(key);
+    if (it != impl_->faces.end()) return it->second.get();
+    auto h = std::make_unique<FaceHandle>();
+    if (FT_New_Face(impl_->ft, file.c_str(), index, &h->face) != 0) {
+        impl_->faces[key] = nullptr;
+        return nullptr;
+    }
+    if (FT_IS_SCALABLE(h->face)) FT_Set_Pixel_Sizes(h->face, 0, std::max(1, pixelSize));
+    else if (h->face->num_fixed_sizes > 0) FT_Select_Size(h->face, 0);
+    h->hb = hb_ft_font_create_referenced(h->face);
+    hb_ft_font_set_funcs(h->hb);
+    h->family = h->face->family_name ? h->face->family_name : "";
+    h->bold = (h->face->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+    h->italic = (h->face->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
+    // FcPattern gives the family as fontconfig names it (first family entry), better for requests.
+    FcPattern* pat = FcFreeTypeQueryFace(h->face, reinterpret_cast<const FcChar8*>(file.c_str()), index, nullptr);
+    if (pat) {
+        FcChar8* fam = nullptr;
+        if (FcPatternGetString(pat, FC_FAMILY, 0, &fam) == FcResultMatch && fam) h->family = reinterpret_cast<char*>(fam);
+        FcPatternDestroy(pat);
+    }
+    auto* raw = h.get();
+    impl_->faces[key] = std::move(h);
+    return raw;
+}
+
+Font* FontManager::Create(std::string_view familyList, int pixelSize, int weight, bool italic, unsigned decoration) {
+    auto font = std::make_unique<Font>();
+    font->requested = std::string(familyList);
+    font->pixelSize = std::clamp(pixelSize, 1, 2000);
+    font->weight = weight;
+    font->italic = italic;
+    font->decoration = decoration;
+
+    auto families = SplitFamilies(familyList);
+    FcPattern* chosen = nullptr;
+    FcPattern* request = nullptr;
+    for (std::size_t i = 0; i <= families.size() && !chosen; ++i) {
+        bool last = i == families.size();
+        std::string fam = last ? "sans-serif" : families[i];
+        std::string generic = GenericFamily(Lower(fam));
+        FcPattern* p = FcPatternCreate();
+        FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic.empty() ? fam.c_str() : generic.c_str()));
+        FcPatternAddInteger(p, FC_WEIGHT, FcWeightOf(weight));
+        FcPatternAddInteger(p, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+        FcPatternAddDouble(p, FC_PIXEL_SIZE, font->pixelSize);
+        FcConfigSubstitute(impl_->config, p, FcMatchPattern);
+        FcDefaultSubstitute(p);
+        FcResult res;
+        FcPattern* m = FcFontMatch(impl_->config, p, &res);
+        bool accept = false;
+        if (m) {
+            FcChar8* got = nullptr;
+            if (!generic.empty() || last) accept = true;
+            else if (FcPatternGetString(m, FC_FAMILY, 0, &got) == FcResultMatch && got &&
+                     Lower(reinterpret_cast<char*>(got)) == Lower(fam))
+                accept = true;
+            else {
+                // fontconfig's aliases (a metric-compatible substitute) count as a match.
+                for (int k = 1; !accept && FcPatternGetString(m, FC_FAMILY, k, &got) == FcResultMatch; ++k)
+                    accept = Lower(reinterpret_cast<char*>(got)) == Lower(fam);
+            }
+        }
+        // A family nobody has: the first named family still decides through
+        // fontconfig's own substitution (a missing "Verdana" becomes a sans-serif).
+        if (!accept && m && i == 0 && families.size() == 1) accept = true;
+        if (accept) {
+            chosen = m;
+            request = p;
+        } else {
+            if (m) FcPatternDestroy(m);
+            FcPatternDestroy(p);
+        }
+    }
+
+    if (chosen) {
+        FcChar8* file = nullptr;
+        int index = 0;
+        FcPatternGetString(chosen, FC_FILE, 0, &file);
+        FcPatternGetInteger(chosen, FC_INDEX, 0, &index);
+        if (file) {
+            if (FaceHandle* h = Open(reinterpret_cast<char*>(file), index, font->pixelSize)) font->chain.push_back(h);
+        }
+        // Fallbacks: fontconfig's sorted list for the same request.
+        FcResult res;
+        FcFontSet* set = FcFontSort(impl_->config, request, FcTrue, nullptr, &res);
+        if (set) {
+            for (int k = 0; k < set->nfont && k < 64; ++k) {
+                FcChar8* f = nullptr;
+                int idx = 0;
+                if (FcPatternGetString(set->fonts[k], FC_FILE, 0, &f) != FcResultMatch) continue;
+                FcPatternGetInteger(set->fonts[k], FC_INDEX, 0, &idx);
+                font->fallbackFiles.push_back(std::string(reinterpret_cast<char*>(f)) + '\0' + std::to_string(idx));
+            }
+            FcFontSetDestroy(set);
+        }
+        FcPatternDestroy(chosen);
+        FcPatternDestroy(request);
+    }
+
+    if (!font->chain.empty()) {
+        FT_Face f = font->chain[0]->face;
+        if (FT_IS_SCALABLE(f)) {
+            double scale = static_cast<double>(font->pixelSize) / f->units_per_EM;
+            auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(f, FT_SFNT_OS2));
+            int asc = f->ascender, desc = -f->descender, gap = f->height - f->ascender + f->descender;
+            if (os2 && (os2->usWinAscent + os2->usWinDescent) > 0) {
+                asc = os2->usWinAscent, desc = os2->usWinDescent, gap = 0;
+            }
+            font->ascent = static_cast<int>(std::ceil(asc * scale));
+            font->descent = static_cast<int>(std::ceil(desc * scale));
+            font->height = font->ascent + font->descent + static_cast<int>(std::lround(std::max(0, gap) * scale));
+            font->xHeight = os2 && os2->sxHeight > 0 ? static_cast<int>(std::lround(os2->sxHeight * scale))
+                                                     : font->pixelSize / 2;
+        } else {
+            font->ascent = static_cast<int>(f->size->metrics.ascender >> 6);
+            font->descent = static_cast<int>(-(f->size->metrics.descender >> 6));
+            font->height = static_cast<int>(f->size->metrics.height >> 6);
+            font->xHeight = font->pixelSize / 2;
+        }
+    } else {
+        font->ascent = font->pixelSize * 9 / 10;
+        font->descent = font->pixelSize / 4;
+        font->height = font->ascent + font->descent;
+        font->xHeight = font->pixelSize / 2;
+    }
+    auto* raw = font.get();
+    impl_->fonts.push_back(std::move(font));
+    return raw;
+}
+
+void FontManager::Release(Font* f) {
+    auto& v = impl_->fonts;
+    v.erase(std::remove_if(v.begin(), v.end(), [f](const auto& p) { return p.get() == f; }), v.end());
+}
+
+int FontManager::FaceFor(Font& font, char32_t c) {
+    if (auto it = font.faceOfChar.find(c); it != font.faceOfChar.end()) return it->second;
+    int found = -1;
+    for (std::size_t i = 0; i < font.chain.size(); ++i) {
+        if (FT_Get_Char_Index(font.chain[i]->face, c) != 0) {
+            found = static_cast<int>(i);
+            break;
+        }
+    }
+    while (found < 0 && !font.fallbackFiles.empty()) {
+        std::string entry = font.fallbackFiles.front();
+        font.fallbackFiles.erase(font.fallbackFiles.begin());
+        auto zero = entry.find('\0');
+        FaceHandle* h = Open(entry.substr(0, zero), std::atoi(entry.c_str() + zero + 1), font.pixelSize);
+        if (!h || std::find(font.chain.begin(), font.chain.end(), h) != font.chain.end()) continue;
+        font.chain.push_back(h);
+        if (FT_Get_Char_Index(h->face, c) != 0) found = static_cast<int>(font.chain.size() - 1);
+    }
+    font.faceOfChar[c] = found;
+    return found;
+}
+
+std::vector<ShapedRun> FontManager::Shape(Font& font, std::string_view utf8) {
+    std::vector<ShapedRun> runs;
+    std::u32string text = DecodeUtf8(utf8);
+    if (text.empty()) return runs;
+    if (font.chain.empty()) {
+        // No font file at all: an estimate so layout still works.
+        ShapedRun r;
+        r.family = "sans-serif";
+        r.text = Utf8ToUtf16(utf8);
+        r.advances.assign(r.text.size(), font.pixelSize * 0.5);
+        r.width = font.pixelSize * 0.5 * r.text.size();
+        runs.push_back(std::move(r));
+        return runs;
+    }
+    // Split into pieces of one face each; spaces and marks stay with their neighbours.
+    std::vector<int> faceOf(text.size());
+    int prev = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        bool neutral = c == ' ' || c == 0xA0 || (c >= 0x300 && c < 0x370) || c == 0x200B || c == 0x200C || c == 0x200D;
+        if (neutral && FT_Get_Char_Index(font.chain[prev]->face, c) != 0) {
+            faceOf[i] = prev;
+            continue;
+        }
+        int f = FaceFor(font, c);
+        faceOf[i] = f < 0 ? 0 : f;
+        prev = faceOf[i];
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = start + 1;
+        while (end < text.size() && faceOf[end] == faceOf[start]) ++end;
+        FaceHandle* h = font.chain[faceOf[start]];
+        std::u32string piece = text.substr(start, end - start);
+
+        hb_buffer_t* buf = hb_buffer_create();
+        hb_buffer_add_utf32(buf, reinterpret_cast<const uint32_t*>(piece.data()), static_cast<int>(piece.size()), 0,
+                            static_cast<int>(piece.size()));
+        hb_buffer_guess_segment_properties(buf);
+        hb_shape(h->hb, buf, nullptr, 0);
+        unsigned n = 0;
+        hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buf, &n);
+        hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buf, &n);
+        std::vector<double> perChar(piece.size(), 0.0);
+        for (unsigned g = 0; g < n; ++g) {
+            unsigned cl = std::min<unsigned>(info[g].cluster, static_cast<unsigned>(piece.size() - 1));
+            perChar[cl] += pos[g].x_advance / 64.0;
+        }
+        hb_buffer_destroy(buf);
+
+        ShapedRun run;
+        run.family = h->family;
+        run.syntheticBold = font.weight >= 600 && !h->bold;
+        run.syntheticItalic = font.italic && !h->italic;
+        for (std::size_t k = 0; k < piece.size(); ++k) {
+            char32_t c = piece[k];
+            if (c >= 0x10000) {
+                run.text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+                run.text += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+                run.advances.push_back(perChar[k]);
+                run.advances.push_back(0);
+            } else {
+                run.text += static_cast<char16_t>(c);
+                run.advances.push_back(perChar[k]);
+            }
+            run.width += perChar[k];
+        }
+        runs.push_back(std::move(run));
+        start = end;
+    }
+    return runs;
+}
+
+int FontManager::Width(Font& font, std::string_view utf8) {
+    std::string key(utf8);
+    if (auto it = font.widthCache.find(key); it != font.widthCache.end()) return it->second;
+    double w = 0;
+    for (const auto& r : Shape(font, utf8)) w += r.width;
+    int px = static_cast<int>(std::lround(w));
+    if (font.widthCache.size() < 20000) font.widthCache.emplace(std::move(key), px);
+    return px;
+}
+
+}  // namespace htmlengine

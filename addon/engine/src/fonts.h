@@ -1,0 +1,65 @@
+// Fonts for the layout: CSS family lists matched through fontconfig, metrics
+// from FreeType, shaping by HarfBuzz, and per-character fallback to a font
+// that has the character (CJK, Greek, Cyrillic, Arabic, symbols).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace htmlengine {
+
+struct FaceHandle;  // one opened font file at one pixel size
+
+struct Font {
+    std::string requested;   // the family list as the style sheet gave it
+    int pixelSize = 16;
+    int weight = 400;
+    bool italic = false;
+    unsigned decoration = 0; // litehtml's decoration bits
+    int ascent = 0, descent = 0, height = 0, xHeight = 0;
+    // The matched font, then fallbacks in fontconfig's order (opened lazily).
+    std::vector<FaceHandle*> chain;
+    std::vector<std::string> fallbackFiles;  // file\0index of not yet opened fallbacks
+    std::unordered_map<char32_t, int> faceOfChar;  // index into chain, -1 none has it
+    std::unordered_map<std::string, int> widthCache;
+};
+
+// A piece of text drawn with one face.
+struct ShapedRun {
+    std::string family;           // face's family name, as a font request would name it
+    std::u16string text;
+    std::vector<double> advances; // per UTF-16 code unit
+    double width = 0;
+    bool syntheticBold = false, syntheticItalic = false;
+};
+
+class FontManager {
+public:
+    FontManager();
+    ~FontManager();
+    FontManager(const FontManager&) = delete;
+    FontManager& operator=(const FontManager&) = delete;
+
+    // Never null: when nothing matches, the default sans-serif font is used.
+    Font* Create(std::string_view familyList, int pixelSize, int weight, bool italic, unsigned decoration);
+    void Release(Font*);
+
+    std::vector<ShapedRun> Shape(Font&, std::string_view utf8);
+    int Width(Font&, std::string_view utf8);
+
+private:
+    FaceHandle* Open(const std::string& file, int index, int pixelSize);
+    int FaceFor(Font&, char32_t c);
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// UTF-8 helpers shared by the container.
+std::u32string DecodeUtf8(std::string_view s);
+std::u16string Utf8ToUtf16(std::string_view s);
+std::string EncodeUtf8(std::u32string_view s);
+
+}  // namespace htmlengine

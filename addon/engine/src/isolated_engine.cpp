@@ -1,0 +1,245 @@
+// Runs an engine in a child process. The child gets the load's deadline, a
+// data-size limit and a large stack; it writes its result to a pipe and
+// exits. The parent reads until the deadline plus the layout grace and then
+// stops the child, so a document that never finishes laying out, or that
+// would crash the layout, ends its own load and nothing else.
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "htmlengine/engine.h"
+#include "wire.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VM_ASAN 1
+#endif
+#endif
+
+namespace htmlengine {
+namespace {
+
+constexpr std::size_t kChildStack = 512u << 20;
+constexpr std::size_t kMaxResultBytes = 1u << 30;
+
+struct ChildJob {
+    HtmlEngine* engine;
+    const RenderRequest* request;
+    std::string out;
+};
+
+void* RunChild(void* p) {
+    auto* job = static_cast<ChildJob*>(p);
+    try {
+        RenderResult r = job->engine->Render(*job->request);
+        SerializeResult(r, job->out);
+    } catch (...) {
+        job->out.clear();
+    }
+    return nullptr;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+[[noreturn]] void ChildMain(int fd, HtmlEngine& engine, const RenderRequest& req) {
+    signal(SIGPIPE, SIG_IGN);
+    struct rlimit core {0, 0};
+    setrlimit(RLIMIT_CORE, &core);
+#ifndef VM_ASAN
+    if (req.memoryLimitBytes > 0) {
+        struct rlimit data {req.memoryLimitBytes + kChildStack, req.memoryLimitBytes + kChildStack};
+        setrlimit(RLIMIT_DATA, &data);
+    }
+#endif
+    ChildJob job{&engine, &req, {}};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, kChildStack);
+    pthread_t th;
+    if (pthread_create(&th, &attr, RunChild, &job) == 0) pthread_join(th, nullptr);
+    else RunChild(&job);
+    int code = job.out.empty() ? 3 : (WriteAll(fd, job.out) ? 0 : 4);
+    ::close(fd);
+    _exit(code);
+}
+
+class IsolatedEngine final : public HtmlEngine {
+public:
+    explicit IsolatedEngine(std::unique_ptr<HtmlEngine> inner) : inner_(std::move(inner)) {}
+
+    RenderResult Render(const RenderRequest& req) override {
+        using Clock = std::chrono::steady_clock;
+        RenderResult failed;
+        failed.crashed = true;
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) {
+            failed.warnings.push_back(std::string("no pipe: ") + std::strerror(errno));
+            return failed;
+        }
+        auto start = Clock::now();
+        pid_t pid = fork();
+        if (pid < 0) {
+            ::close(fds[0]), ::close(fds[1]);
+            failed.warnings.push_back(std::string("no layout process: ") + std::strerror(errno));
+            return failed;
+        }
+        if (pid == 0) {
+            ::close(fds[0]);
+            ChildMain(fds[1], *inner_, req);
+        }
+        ::close(fds[1]);
+        auto hardDeadline = start + std::chrono::milliseconds(std::max(0, req.timeoutMs)) +
+                            std::chrono::milliseconds(std::max(0, req.layoutGraceMs));
+        std::string data;
+        bool stopped = false, tooLarge = false;
+        char buf[65536];
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(hardDeadline - Clock::now()).count();
+            if (left <= 0) {
+                stopped = true;
+                break;
+            }
+            pollfd p{fds[0], POLLIN, 0};
+            int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+            if (rc < 0 && errno == EINTR) continue;
+            if (rc < 0) break;
+            if (rc == 0) continue;
+            ssize_t n = ::read(fds[0], buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            if (data.size() + static_cast<std::size_t>(n) > kMaxResultBytes) {
+                tooLarge = true;
+                break;
+            }
+            data.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(fds[0]);
+        if (stopped || tooLarge) ::kill(pid, SIGKILL);
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        bool clean = !stopped && !tooLarge && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        RenderResult result;
+        if (clean && DeserializeResult(data, result)) return result;
+        failed.timedOut = stopped;
+        if (stopped) failed.warnings.push_back("layout process stopped at the time-out");
+        else if (tooLarge) failed.warnings.push_back("layout result too large");
+        else if (WIFSIGNALED(status))
+            failed.warnings.push_back("layout process ended by signal " + std::to_string(WTERMSIG(status)));
+        else failed.warnings.push_back("layout process failed (status " + std::to_string(WEXITSTATUS(status)) + ")");
+        return failed;
+    }
+
+private:
+    std::unique_ptr<HtmlEngine> inner_;
+};
+
+}  // namespace
+
+std::unique_ptr<HtmlEngine> CreateIsolatedEngine(std::unique_ptr<HtmlEngine> inner) {
+    return std::make_unique<IsolatedEngine>(std::move(inner));
+}
+
+std::unique_ptr<HtmlEngine> CreateDefaultEngine() { return CreateIsolatedEngine(CreateLitehtmlEngine()); }
+
+// ---- the result on the wire
+
+namespace {
+constexpr std::uint32_t kMagic = 0x564D4C31;  // "VML1"
+
+void PutRect(wire::Writer& w, const IntRect& r) { w.I32(r.left), w.I32(r.top), w.I32(r.right), w.I32(r.bottom); }
+IntRect GetRect(wire::Reader& r) {
+    IntRect x;
+    x.left = r.I32(), x.top = r.I32(), x.right = r.I32(), x.bottom = r.I32();
+    return x;
+}
+void PutRects(wire::Writer& w, const std::vector<IntRect>& v) {
+    w.U32(static_cast<std::uint32_t>(v.size()));
+    for (const auto& r : v) PutRect(w, r);
+}
+std::vector<IntRect> GetRects(wire::Reader& r) {
+    std::vector<IntRect> v(r.Count(16));
+    for (auto& x : v) x = GetRect(r);
+    return v;
+}
+}  // namespace
+
+void SerializeResult(const RenderResult& res, std::string& out) {
+    wire::Writer w(out);
+    w.U32(kMagic);
+    w.Bool(res.documentAvailable), w.Bool(res.timedOut), w.Bool(res.crashed);
+    w.U32(static_cast<std::uint32_t>(res.events.size()));
+    for (const auto& e : res.events) w.Bool(e.error), w.Bool(e.topLevel), w.Str(e.url), w.I32(e.status);
+    w.Str(res.finalUrl), w.Str(res.compatMode), w.Bool(res.frameset);
+    w.I32(res.layoutWidth), w.I32(res.scrollWidth), w.I32(res.scrollHeight), w.I32(res.bodyScrollWidth);
+    w.U32(static_cast<std::uint32_t>(res.elements.size()));
+    for (const auto& e : res.elements) {
+        w.Str(e.tag), w.Bool(e.breakBefore), w.Bool(e.breakAfter), w.Bool(e.containsTd);
+        PutRects(w, e.rects);
+    }
+    w.U32(static_cast<std::uint32_t>(res.anchors.size()));
+    for (const auto& a : res.anchors) {
+        w.Str(a.href), w.Str(a.hrefAttr), w.Str(a.protocol), w.Str(a.name);
+        PutRects(w, a.rects);
+    }
+    w.U32(static_cast<std::uint32_t>(res.warnings.size()));
+    for (const auto& s : res.warnings) w.Str(s);
+    std::string drawing;
+    res.drawing.Serialize(drawing);
+    w.Str(drawing);
+}
+
+bool DeserializeResult(std::string_view bytes, RenderResult& res) {
+    try {
+        wire::Reader r(bytes);
+        if (r.U32() != kMagic) return false;
+        RenderResult x;
+        x.documentAvailable = r.Bool(), x.timedOut = r.Bool(), x.crashed = r.Bool();
+        x.events.resize(r.Count(10));
+        for (auto& e : x.events) e.error = r.Bool(), e.topLevel = r.Bool(), e.url = r.Str(), e.status = r.I32();
+        x.finalUrl = r.Str(), x.compatMode = r.Str(), x.frameset = r.Bool();
+        x.layoutWidth = r.I32(), x.scrollWidth = r.I32(), x.scrollHeight = r.I32(), x.bodyScrollWidth = r.I32();
+        x.elements.resize(r.Count(11));
+        for (auto& e : x.elements) {
+            e.tag = r.Str(), e.breakBefore = r.Bool(), e.breakAfter = r.Bool(), e.containsTd = r.Bool();
+            e.rects = GetRects(r);
+        }
+        x.anchors.resize(r.Count(20));
+        for (auto& a : x.anchors) {
+            a.href = r.Str(), a.hrefAttr = r.Str(), a.protocol = r.Str(), a.name = r.Str();
+            a.rects = GetRects(r);
+        }
+        x.warnings.resize(r.Count(4));
+        for (auto& s : x.warnings) s = r.Str();
+        auto drawing = DisplayList::Deserialize(r.View());
+        if (!drawing || !r.AtEnd()) return false;
+        x.drawing = std::move(*drawing);
+        res = std::move(x);
+        return true;
+    } catch (const wire::Damaged&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace htmlengine

@@ -1,0 +1,399 @@
+// The litehtml engine: fetches the document, decodes it, bounds its nesting,
+// lays it out, reads the facts the page-image logic needs and draws it.
+#include <litehtml.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "container.h"
+#include "fonts.h"
+#include "htmlengine/encoding.h"
+#include "htmlengine/engine.h"
+#include "htmlengine/mht.h"
+#include "htmlengine/url.h"
+#include "resources.h"
+#include "sanitize.h"
+#include "user_agent_css.h"
+
+namespace htmlengine {
+namespace {
+
+std::string Lower(std::string_view s) {
+    std::string o;
+    for (char c : s) o += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return o;
+}
+
+std::string Upper(std::string_view s) {
+    std::string o;
+    for (char c : s) o += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return o;
+}
+
+std::string EscapeText(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 64);
+    for (char c : s) {
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else if (c != '\r') out += c;
+    }
+    return out;
+}
+
+// A plain-text document as a browser shows it: monospace, its line breaks
+// kept, long lines wrapped.
+std::string TextAsHtml(std::string_view utf8) {
+    return "<!DOCTYPE html><html><head></head><body><pre style=\"white-space: pre-wrap; word-wrap: break-word; "
+           "margin: 0\">" +
+           EscapeText(utf8) + "</pre></body></html>";
+}
+
+bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && Lower(s.substr(s.size() - suffix.size())) == suffix;
+}
+
+std::string PathPart(const std::string& url) {
+    std::string u = StripFragment(url);
+    if (auto q = u.find('?'); q != std::string::npos) u.erase(q);
+    return u;
+}
+
+bool IsTextName(const std::string& url) {
+    std::string p = PathPart(url);
+    return EndsWithNoCase(p, ".txt") || EndsWithNoCase(p, ".text") || EndsWithNoCase(p, ".log");
+}
+
+bool IsArchiveName(const std::string& url) {
+    std::string p = PathPart(url);
+    return EndsWithNoCase(p, ".mht") || EndsWithNoCase(p, ".mhtml");
+}
+
+IntRect BorderBox(const litehtml::element::ptr& el) {
+    litehtml::position p = el->get_placement();
+    return {p.x - el->padding_left() - el->border_left(), p.y - el->padding_top() - el->border_top(),
+            p.right() + el->padding_right() + el->border_right(), p.bottom() + el->padding_bottom() + el->border_bottom()};
+}
+
+bool IsShown(const litehtml::element::ptr& el) {
+    for (auto e = el; e; e = e->parent()) {
+        if (e->get_display() == litehtml::display_none || e->skip()) return false;
+    }
+    return true;
+}
+
+// Client rectangles: the boxes of an inline element's lines, else its border box.
+std::vector<IntRect> ClientRects(const litehtml::element::ptr& el) {
+    std::vector<IntRect> rects;
+    if (!IsShown(el)) return rects;
+    if (el->get_display() == litehtml::display_inline) {
+        litehtml::position::vector boxes;
+        el->get_inline_boxes(boxes);
+        if (!boxes.empty()) {
+            // The boxes are relative to the element's parent content box.
+            litehtml::position origin;
+            if (auto parent = el->parent()) origin = parent->get_placement();
+            for (const auto& b : boxes)
+                if (b.width > 0 || b.height > 0)
+                    rects.push_back({origin.x + b.x, origin.y + b.y, origin.x + b.right(), origin.y + b.bottom()});
+            if (!rects.empty()) return rects;
+        }
+    }
+    IntRect r = BorderBox(el);
+    if (r.right > r.left || r.bottom > r.top) rects.push_back(r);
+    return rects;
+}
+
+struct Loaded {
+    std::string html;     // UTF-8
+    std::string baseUrl;
+    std::string encoding;
+};
+
+class LitehtmlEngine final : public HtmlEngine {
+public:
+    RenderResult Render(const RenderRequest& req) override;
+
+private:
+    bool Fetch(const RenderRequest& req, ResourceFetcher& fetcher, RenderResult& res, Loaded& doc);
+    void LayoutFrameset(const RenderRequest& req, ResourceFetcher& fetcher, const SanitizedHtml& top,
+                        const std::string& baseUrl, RenderResult& res);
+};
+
+bool LitehtmlEngine::Fetch(const RenderRequest& req, ResourceFetcher& fetcher, RenderResult& res, Loaded& doc) {
+    if (req.kind == RenderRequest::Kind::String) {
+        // A string is HTML in the add-on's code page (UTF-8, with 1252 for bytes that are not).
+        std::string text = req.html.substr(0, std::min(req.html.size(), req.maxDocumentBytes));
+        if (text.size() < req.html.size()) res.warnings.push_back("document cut at the size limit");
+        doc.html = IsValidUtf8(text) ? text : ToUtf8(text, {"WINDOWS-1252", EncodingSource::Default, 0});
+        doc.baseUrl = req.baseUrl;
+        doc.encoding = "UTF-8";
+        res.finalUrl = "about:blank";
+        res.events.push_back({false, true, "about:blank", 0});
+        return true;
+    }
+    FetchResult r = fetcher.Fetch(req.address);
+    res.finalUrl = r.finalUrl.empty() ? req.address : r.finalUrl;
+    res.timedOut = res.timedOut || r.timedOut;
+    if (!r.ok) {
+        res.events.push_back({true, true, req.address, r.status});
+        res.warnings.push_back("document not loaded: " + r.error);
+        return false;
+    }
+    if (r.truncated) res.warnings.push_back("document cut at the size limit");
+    res.events.push_back({false, true, req.address, r.status});
+    doc.baseUrl = res.finalUrl;
+    std::string type = Lower(r.contentType.substr(0, r.contentType.find(';')));
+    while (!type.empty() && type.back() == ' ') type.pop_back();
+    std::string charset = CharsetFromContentType(r.contentType);
+
+    if (type == "multipart/related" || IsArchiveName(req.address) || (type.empty() && LooksLikeMht(r.body))) {
+        if (auto archive = ParseMht(r.body)) {
+            auto shared = std::make_shared<MhtArchive>(std::move(*archive));
+            const MimePart& root = shared->parts[shared->root];
+            for (const auto& w : shared->warnings) res.warnings.push_back("archive: " + w);
+            if (!root.location.empty() && !SchemeOf(root.location).empty()) doc.baseUrl = root.location;
+            DetectedEncoding enc;
+            if (root.contentType == "text/plain") doc.html = TextAsHtml(ToUtf8(root.body, DetectHtmlEncoding(root.body, root.charset)));
+            else doc.html = DecodeHtml(root.body, root.charset, &enc);
+            doc.encoding = enc.name;
+            fetcher.SetArchive(std::move(shared));
+            return true;
+        }
+        res.warnings.push_back("archive not readable; shown as a document");
+    }
+    bool text = type == "text/plain" || (type.empty() && IsTextName(req.address));
+    DetectedEncoding enc;
+    std::string utf8 = DecodeHtml(r.body, charset, &enc);
+    doc.encoding = enc.name;
+    doc.html = text ? TextAsHtml(utf8) : std::move(utf8);
+    return true;
+}
+
+// One font manager for the process: the layout process renders once, and
+// tests that render in process reuse the opened fonts.
+FontManager& SharedFonts() {
+    static FontManager* fonts = new FontManager;
+    return *fonts;
+}
+
+litehtml::context& MasterContext() {
+    static litehtml::context* ctx = [] {
+        auto* c = new litehtml::context;
+        c->load_master_stylesheet(UserAgentStyleSheet());
+        return c;
+    }();
+    return *ctx;
+}
+
+// Parses and lays out one document at `width` (grown to its content when
+// wider), collecting nothing; used for the frames of a frameset.
+struct LaidOut {
+    std::unique_ptr<Container> container;  // outlives the document, which releases its fonts
+    std::shared_ptr<litehtml::document> doc;
+    int width = 0, height = 0;
+};
+
+LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& html, const std::string& baseUrl,
+               const std::string& encoding, const SanitizedHtml& sane, int width, bool grow) {
+    LaidOut out;
+    out.container = std::make_unique<Container>(fonts, fetcher);
+    out.container->SetBaseUrl(baseUrl);
+    out.container->SetDocumentEncoding(encoding);
+    out.container->SetViewport(width, 1080);
+    for (const auto& [src, alt] : sane.imageAlts) out.container->SetAltText(out.container->Resolve(src), alt);
+    out.doc = litehtml::document::createFromUTF8(html.c_str(), out.container.get(), &MasterContext());
+    if (!out.doc) return out;
+    out.doc->render(width);
+    int w = std::max(out.doc->width(), width);
+    if (grow && w > width) {
+        // Content wider than the window: the window grows to it and lays out again.
+        out.container->SetViewport(w, 1080);
+        out.doc->render(w);
+        w = std::max(out.doc->width(), w);
+    }
+    out.width = grow ? w : width;
+    out.height = out.doc->height();
+    return out;
+}
+
+// Frameset sizes ("100,*,20%") split over `total` pixels.
+std::vector<int> SplitSizes(const std::string& spec, int total, std::size_t minCount) {
+    std::vector<std::string> parts;
+    std::string cur;
+    for (char c : spec) {
+        if (c == ',') parts.push_back(cur), cur.clear();
+        else if (!std::isspace(static_cast<unsigned char>(c))) cur += c;
+    }
+    if (!cur.empty() || !parts.empty()) parts.push_back(cur);
+    if (parts.empty()) parts.assign(std::max<std::size_t>(1, minCount > 0 ? 1 : 1), "*");
+    std::vector<int> px(parts.size(), 0);
+    int used = 0;
+    double stars = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::string& p = parts[i];
+        if (!p.empty() && p.back() == '*') stars += p.size() > 1 ? std::max(0.0, std::atof(p.c_str())) : 1.0;
+        else if (!p.empty() && p.back() == '%') px[i] = static_cast<int>(total * std::atof(p.c_str()) / 100), used += px[i];
+        else px[i] = std::max(0, std::atoi(p.c_str())), used += px[i];
+    }
+    int left = std::max(0, total - used);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::string& p = parts[i];
+        if (!p.empty() && p.back() == '*' && stars > 0)
+            px[i] = static_cast<int>(left * (p.size() > 1 ? std::atof(p.c_str()) : 1.0) / stars);
+    }
+    return px;
+}
+
+void LitehtmlEngine::LayoutFrameset(const RenderRequest& req, ResourceFetcher& fetcher, const SanitizedHtml& top,
+                                    const std::string& baseUrl, RenderResult& res) {
+    // Each frame is a document of its own, laid out in its cell of the
+    // frameset's grid; a cell grows to show the whole of its document, and
+    // the grid grows with it.
+    FontManager* fonts = &SharedFonts();
+    int width = req.minimalWidth;
+    std::vector<int> colW = SplitSizes(top.frames.cols, width, 1);
+    std::vector<int> rowH = SplitSizes(top.frames.rows, 1080 - 4, 1);
+    std::size_t cells = colW.size() * rowH.size();
+    struct Cell {
+        LaidOut laid;
+        int col = 0, row = 0;
+    };
+    std::vector<Cell> laid;
+    for (std::size_t i = 0; i < top.frames.frames.size() && i < cells && i < 64; ++i) {
+        const FrameRef& f = top.frames.frames[i];
+        std::string url = ResolveUrl(baseUrl, f.src);
+        FetchResult r;
+        if (f.src.empty()) r.ok = true, r.status = 200, r.finalUrl = "about:blank";
+        else r = fetcher.Fetch(url);
+        res.timedOut = res.timedOut || r.timedOut;
+        res.events.push_back({!r.ok, false, url, r.status});
+        Cell cell;
+        cell.col = static_cast<int>(i % colW.size());
+        cell.row = static_cast<int>(i / colW.size());
+        std::string html = r.ok ? DecodeHtml(r.body, CharsetFromContentType(r.contentType)) : std::string();
+        SanitizedHtml sane = SanitizeHtml(html, req.maxDepth, req.maxTableDepth);
+        cell.laid = LayOut(*fonts, fetcher, sane.html, r.finalUrl.empty() ? url : r.finalUrl, "UTF-8", sane,
+                           colW[cell.col], false);
+        if (!cell.laid.doc) continue;
+        rowH[cell.row] = std::max(rowH[cell.row], cell.laid.height);
+        colW[cell.col] = std::max(colW[cell.col], cell.laid.doc->width());
+        laid.push_back(std::move(cell));
+    }
+    int totalW = 0, totalH = 0;
+    for (int w : colW) totalW += w;
+    for (int h : rowH) totalH += h;
+    res.frameset = true;
+    res.layoutWidth = std::max(totalW, req.minimalWidth);
+    res.scrollWidth = res.layoutWidth;
+    res.bodyScrollWidth = res.layoutWidth;
+    res.scrollHeight = totalH;
+    res.elements.push_back({"HTML", false, false, false, {{0, 0, res.layoutWidth, totalH}}});
+    DrawTarget target{&res.drawing};
+    for (auto& cell : laid) {
+        int x = 0, y = 0;
+        for (int c = 0; c < cell.col; ++c) x += colW[c];
+        for (int r = 0; r < cell.row; ++r) y += rowH[r];
+        cell.laid.container->SetDevice(&res.drawing);
+        litehtml::position clip(x, y, colW[cell.col], rowH[cell.row]);
+        emf::Path cp;
+        cp.AddRect({double(x), double(y), double(x + colW[cell.col]), double(y + rowH[cell.row])});
+        res.drawing.PushClip(cp, emf::FillRule::NonZero, {});
+        cell.laid.doc->draw(reinterpret_cast<litehtml::uint_ptr>(&target), x, y, &clip);
+        res.drawing.PopClip();
+        for (auto& w : cell.laid.container->Warnings()) res.warnings.push_back(std::move(w));
+    }
+}
+
+RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
+    RenderResult res;
+    auto deadline = ResourceFetcher::Clock::now() + std::chrono::milliseconds(std::max(0, req.timeoutMs));
+    ResourceFetcher fetcher(deadline, req.userAgent, req.maxDocumentBytes);
+    FontManager* fonts = &SharedFonts();
+
+    Loaded loaded;
+    if (!Fetch(req, fetcher, res, loaded)) return res;
+    res.documentAvailable = true;
+
+    SanitizedHtml sane = SanitizeHtml(loaded.html, req.maxDepth, req.maxTableDepth);
+    if (sane.depthCut) res.warnings.push_back("elements nested deeper than " + std::to_string(req.maxDepth) + " dropped");
+    if (sane.tablesFlattened) res.warnings.push_back("tables nested deeper than " + std::to_string(req.maxTableDepth) + " laid out as blocks");
+    res.compatMode = sane.quirks ? "BackCompat" : "CSS1Compat";
+    if (sane.frameset) {
+        LayoutFrameset(req, fetcher, sane, loaded.baseUrl, res);
+        res.timedOut = res.timedOut || fetcher.AnyTimedOut();
+        return res;
+    }
+
+    LaidOut laid = LayOut(*fonts, fetcher, sane.html, loaded.baseUrl, loaded.encoding, sane, std::max(1, req.minimalWidth), true);
+    if (!laid.doc) {
+        res.documentAvailable = false;
+        res.warnings.push_back("document could not be parsed");
+        return res;
+    }
+    Container& container = *laid.container;
+    res.layoutWidth = laid.width;
+    res.scrollWidth = laid.doc->width();
+    res.scrollHeight = laid.doc->height();
+    res.bodyScrollWidth = laid.doc->width();
+
+    // Every element in document order, without recursion.
+    std::vector<std::pair<litehtml::element::ptr, int>> stack;  // element, parent index in res.elements
+    std::vector<int> parentOf;
+    if (auto root = laid.doc->root()) stack.emplace_back(root, -1);
+    int drawHeight = laid.height;
+    while (!stack.empty()) {
+        auto [el, parent] = stack.back();
+        stack.pop_back();
+        const char* tagC = el->get_tagName();
+        std::string tag = tagC ? Upper(tagC) : "";
+        int self = parent;
+        if (!tag.empty()) {
+            ElementFacts f;
+            f.tag = tag;
+            const char* before = el->get_style_property("page-break-before", false, "auto");
+            const char* after = el->get_style_property("page-break-after", false, "auto");
+            f.breakBefore = before && Lower(before) == "always";
+            f.breakAfter = after && Lower(after) == "always";
+            f.rects = ClientRects(el);
+            for (const auto& r : f.rects) drawHeight = std::max(drawHeight, r.bottom);
+            res.elements.push_back(std::move(f));
+            self = static_cast<int>(res.elements.size() - 1);
+            parentOf.push_back(parent);
+            if (tag == "TD") {
+                for (int p = parent; p >= 0 && !res.elements[p].containsTd; p = parentOf[p]) res.elements[p].containsTd = true;
+            }
+            if (tag == "A") {
+                AnchorFacts a;
+                const char* href = el->get_attr("href");
+                const char* name = el->get_attr("name");
+                if (href) {
+                    a.hrefAttr = href;
+                    a.href = container.Resolve(href);
+                    std::string scheme = SchemeOf(a.href);
+                    a.protocol = scheme.empty() ? "" : scheme + ":";
+                }
+                if (name) a.name = name;
+                a.rects = res.elements.back().rects;
+                res.anchors.push_back(std::move(a));
+            }
+        }
+        for (std::size_t k = el->get_children_count(); k-- > 0;) stack.emplace_back(el->get_child(static_cast<int>(k)), self);
+    }
+
+    DrawTarget target{&res.drawing};
+    container.SetDevice(&res.drawing);
+    container.SetViewport(laid.width, std::max(drawHeight, 1));
+    litehtml::position clip(0, 0, laid.width, std::max(drawHeight, 1));
+    laid.doc->draw(reinterpret_cast<litehtml::uint_ptr>(&target), 0, 0, &clip);
+    for (auto& w : container.Warnings()) res.warnings.push_back(std::move(w));
+    res.timedOut = res.timedOut || fetcher.AnyTimedOut();
+    return res;
+}
+
+}  // namespace
+
+std::unique_ptr<HtmlEngine> CreateLitehtmlEngine() { return std::make_unique<LitehtmlEngine>(); }
+
+}  // namespace htmlengine

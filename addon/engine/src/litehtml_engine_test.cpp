@@ -1,0 +1,214 @@
+// The litehtml engine in this process: layout facts and the drawing of small
+// documents, checked through the recorded display list.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "htmlengine/engine.h"
+
+namespace htmlengine {
+namespace {
+
+RenderResult RenderString(const std::string& html, int width = 800) {
+    RenderRequest req;
+    req.kind = RenderRequest::Kind::String;
+    req.html = html;
+    req.minimalWidth = width;
+    return CreateLitehtmlEngine()->Render(req);
+}
+
+std::string Narrow(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// The text of every run in drawing order, runs joined by "|".
+std::string Runs(const RenderResult& r) {
+    std::string out;
+    for (const auto* t : r.drawing.TextRuns()) out += (out.empty() ? "" : "|") + Narrow(t->text);
+    return out;
+}
+
+const ElementFacts* First(const RenderResult& r, const std::string& tag) {
+    for (const auto& e : r.elements)
+        if (e.tag == tag) return &e;
+    return nullptr;
+}
+
+struct Fills : emf::Device {
+    std::vector<emf::Color> colors;
+    int images = 0, clips = 0, strokes = 0;
+    void FillPath(const emf::Path&, emf::FillRule, const emf::Paint& p, const emf::Matrix&) override { colors.push_back(p.color); }
+    void StrokePath(const emf::Path&, const emf::StrokeStyle&, const emf::Color&, const emf::Matrix&) override { ++strokes; }
+    void DrawImage(const emf::Image&, const emf::Matrix&) override { ++images; }
+    void PushClip(const emf::Path&, emf::FillRule, const emf::Matrix&) override { ++clips; }
+};
+
+TEST(LitehtmlEngine, TextInReadingOrderWithAdvancesAndFaces) {
+    auto r = RenderString("<html><body><h1>Title</h1><p>First <b>bold</b> words.</p><pre>a  b\nc</pre></body></html>");
+    ASSERT_TRUE(r.documentAvailable);
+    // Spaces between words are gaps, not runs; <pre> keeps its spaces.
+    EXPECT_EQ(Runs(r), "Title|First|bold|words.|a| | |b|c");
+    for (const auto* t : r.drawing.TextRuns()) {
+        EXPECT_EQ(t->advances.size(), t->text.size());
+        EXPECT_FALSE(t->face.empty());
+    }
+    auto runs = r.drawing.TextRuns();
+    EXPECT_GT(runs[0]->emHeight, runs[1]->emHeight);  // h1 is larger
+    EXPECT_GE(runs[2]->weight, 700);                   // <b>
+    EXPECT_EQ(r.compatMode, "BackCompat");
+    EXPECT_EQ(RenderString("<!DOCTYPE html><p>x").compatMode, "CSS1Compat");
+}
+
+TEST(LitehtmlEngine, HiddenElementsDrawNothing) {
+    auto r = RenderString("<head><title>T</title><style>.x{color:red}</style><script>var a='<p>no</p>';</script></head>"
+                          "<body><p>shown</p><input type=hidden value=secret><div hidden>gone</div></body>");
+    EXPECT_EQ(Runs(r), "shown");
+}
+
+TEST(LitehtmlEngine, MinimalWidthAndWiderContent) {
+    auto narrow = RenderString("<p>short</p>", 800);
+    EXPECT_EQ(narrow.layoutWidth, 800);
+    auto wide = RenderString("<div style='width:1500px'>wide</div>", 800);
+    EXPECT_GE(wide.layoutWidth, 1500);
+}
+
+TEST(LitehtmlEngine, AnchorsWithResolvedAddressesAndRectangles) {
+    RenderRequest req;
+    req.kind = RenderRequest::Kind::String;
+    req.baseUrl = "http://docs.test/dir/index.html";
+    req.html = "<p>See <a href='other.html#part'>the other page</a> and <a name='here'>a target</a>.</p>"
+               "<p><a href='mailto:x@y.test'>mail</a></p>";
+    auto r = CreateLitehtmlEngine()->Render(req);
+    ASSERT_EQ(r.anchors.size(), 3u);
+    const auto& a = r.anchors[0];
+    EXPECT_EQ(a.href, "http://docs.test/dir/other.html#part");
+    EXPECT_EQ(a.hrefAttr, "other.html#part");
+    EXPECT_EQ(a.protocol, "http:");
+    ASSERT_FALSE(a.rects.empty());
+    EXPECT_GT(a.rects[0].right - a.rects[0].left, 40);
+    EXPECT_GT(a.rects[0].bottom, a.rects[0].top);
+    EXPECT_EQ(r.anchors[1].name, "here");
+    EXPECT_TRUE(r.anchors[1].href.empty());
+    EXPECT_EQ(r.anchors[2].protocol, "mailto:");
+    EXPECT_GT(r.anchors[2].rects[0].top, a.rects[0].bottom - 1);
+}
+
+TEST(LitehtmlEngine, PageBreakStylesAndContainedCells) {
+    auto r = RenderString("<style>.b{page-break-before:always} .a{page-break-after:ALWAYS} .l{page-break-before:left}</style>"
+                          "<p>one</p><h2 class=b>two</h2><div class=a>three</div><p class=l>four</p>"
+                          "<table><tr><td>cell</td></tr></table>");
+    const ElementFacts* h2 = First(r, "H2");
+    ASSERT_TRUE(h2);
+    EXPECT_TRUE(h2->breakBefore);
+    EXPECT_FALSE(h2->breakAfter);
+    ASSERT_EQ(h2->rects.size(), 1u);
+    EXPECT_GT(h2->rects[0].top, 0);
+    const ElementFacts* div = First(r, "DIV");
+    EXPECT_TRUE(div->breakAfter);
+    int paragraphsBreaking = 0;
+    for (const auto& e : r.elements)
+        if (e.tag == "P" && (e.breakBefore || e.breakAfter)) ++paragraphsBreaking;
+    EXPECT_EQ(paragraphsBreaking, 0);
+    EXPECT_TRUE(First(r, "TABLE")->containsTd);
+    EXPECT_FALSE(First(r, "TD")->containsTd);
+}
+
+TEST(LitehtmlEngine, NonLatinTextFallsBackToFontsThatHaveIt) {
+    auto r = RenderString("<p style='font-family: \"No Such Font\", serif'>Latin Ελληνικά Кириллица 中文字 ✓</p>");
+    std::string cjkFace;
+    for (const auto* t : r.drawing.TextRuns()) {
+        if (!t->text.empty() && t->text[0] == u'中') cjkFace = t->face;
+        // Every run's face has its characters: no run mixes a CJK character into a Latin face.
+    }
+    ASSERT_FALSE(cjkFace.empty());
+    auto latinFace = r.drawing.TextRuns().front()->face;
+    EXPECT_NE(cjkFace, latinFace);
+    // CJK text breaks between characters: each ideograph is its own run.
+    int cjkRuns = 0;
+    for (const auto* t : r.drawing.TextRuns())
+        if (!t->text.empty() && t->text[0] >= 0x4E00 && t->text[0] <= 0x9FFF) ++cjkRuns;
+    EXPECT_EQ(cjkRuns, 3);
+}
+
+TEST(LitehtmlEngine, GenericFamiliesMapToDifferentFonts) {
+    auto r = RenderString("<p style='font-family:monospace'>mono</p><p style='font-family:sans-serif'>sans</p>"
+                          "<p style='font-family:serif'>serif</p>");
+    auto runs = r.drawing.TextRuns();
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_NE(runs[0]->face, runs[1]->face);
+    EXPECT_NE(runs[1]->face, runs[2]->face);
+}
+
+TEST(LitehtmlEngine, GradientsArePaintedAsColourBandsNotBlack) {
+    auto r = RenderString("<style>.g{background-image:linear-gradient(to right, rgb(255,0,0), #0000ff)}</style>"
+                          "<div class=g style='height:20px'></div>"
+                          "<div style='background: radial-gradient(circle, yellow, green); height:20px'></div>");
+    Fills f;
+    r.drawing.Replay(f);
+    ASSERT_GT(f.colors.size(), 10u);
+    bool red = false, blue = false, black = false, yellow = false;
+    for (auto c : f.colors) {
+        red |= c.r > 240 && c.b < 20;
+        blue |= c.b > 240 && c.r < 20;
+        yellow |= c.r > 240 && c.g > 240 && c.b < 20;
+        black |= c.r == 0 && c.g == 0 && c.b == 0;
+    }
+    EXPECT_TRUE(red && blue && yellow);
+    EXPECT_FALSE(black);
+}
+
+TEST(LitehtmlEngine, MissingPictureShowsItsAlternativeText) {
+    auto r = RenderString("<p><img src='nowhere.png' alt='A chart'></p>");
+    EXPECT_EQ(Runs(r), "A chart");
+    ASSERT_FALSE(r.warnings.empty());
+}
+
+TEST(LitehtmlEngine, BordersListsAndClips) {
+    auto r = RenderString("<div style='border:3px dotted blue'>d</div><div style='border:4px double red'>e</div>"
+                          "<div style='border:2px solid #0f0;border-radius:6px'>r</div>"
+                          "<ol type=1><li>one</li><li>two</li></ol><ul><li>dot</li></ul>"
+                          "<div style='overflow:hidden;height:10px'>clipped<br>more</div>");
+    Fills f;
+    r.drawing.Replay(f);
+    EXPECT_EQ(f.strokes, 4);  // the dotted border's four sides
+    EXPECT_GE(f.clips, 1);
+    std::string runs = Runs(r);
+    EXPECT_NE(runs.find("1.|2."), std::string::npos);
+}
+
+TEST(LitehtmlEngine, DeepNestingIsCutAndDeepTablesAreFlattened) {
+    std::string deep;
+    for (int i = 0; i < 3000; ++i) deep += "<div>";
+    deep += "bottom";
+    auto r = RenderString(deep);
+    EXPECT_TRUE(r.documentAvailable);
+    EXPECT_FALSE(r.warnings.empty());
+    EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
+
+    std::string tables;
+    for (int i = 0; i < 30; ++i) tables += "<table><tr><td>";
+    tables += "inner";
+    auto t = RenderString(tables);
+    EXPECT_NE(Runs(t).find("inner"), std::string::npos);
+    bool flattened = std::any_of(t.warnings.begin(), t.warnings.end(),
+                                 [](const std::string& w) { return w.find("tables nested") != std::string::npos; });
+    EXPECT_TRUE(flattened);
+}
+
+TEST(LitehtmlEngine, FramesetLaysOutItsFramesSideBySide) {
+    RenderRequest req;
+    req.kind = RenderRequest::Kind::String;
+    req.html = "<frameset cols='30%,*'><frame src='data:text/html,<p>left</p>'><frame src='data:text/html,<p>right</p>'></frameset>";
+    auto r = CreateLitehtmlEngine()->Render(req);
+    EXPECT_TRUE(r.frameset);
+    EXPECT_EQ(Runs(r), "left|right");
+    auto runs = r.drawing.TextRuns();
+    EXPECT_GT(runs[1]->origin.x, runs[0]->origin.x + 200);
+    EXPECT_EQ(r.events.size(), 3u);  // the frameset and its two frames
+}
+
+}  // namespace
+}  // namespace htmlengine

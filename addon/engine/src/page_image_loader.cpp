@@ -1,0 +1,423 @@
+#include "htmlengine/page_image_loader.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "emf/recorder_device.h"
+#include "emf/writer.h"
+#include "htmlengine/url.h"
+#include "platform/paths.h"
+
+namespace htmlengine {
+namespace {
+
+using tessaline::LogSource;
+using tessaline::StrFormat;
+
+// The screen the page image is measured against (96 pixels per inch).
+constexpr int kScreenWidth = 1920, kScreenHeight = 1080;
+constexpr int kScreenWidthMm = 508, kScreenHeightMm = 286;
+constexpr double kScreenDpi = 96.0;
+
+// Reference values the log shows for the browser's frames and documents.
+constexpr unsigned kTopFrameRef = 0x00B10001, kSubFrameRef = 0x00B10002, kDocumentRef = 0x00D0C001;
+constexpr unsigned kRootElementRef = 0x00E1E001;
+
+std::string CurrentFolder() {
+    char buf[4096];
+    return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+std::string WithExtension(const std::string& path, const std::string& ext) {
+    auto slash = path.rfind('/');
+    auto dot = path.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) return path.substr(0, dot) + ext;
+    return path + ext;
+}
+
+bool LooksLikeEmf(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // EMR_HEADER first, with the " EMF" signature at offset 40.
+    return bytes.size() >= 88 && bytes[0] == 1 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 0 &&
+           bytes[40] == ' ' && bytes[41] == 'E' && bytes[42] == 'M' && bytes[43] == 'F';
+}
+
+struct Request {
+    bool isString = false;
+    std::string url;      // normalised address, or "about:blank" for strings
+    std::string html;
+    std::string emfPath;
+    std::int32_t minimalWidth = 800;
+    std::string baseUrl;
+    int timeoutMs = 0;
+    double printableHeight = 0, printableWidth = 0;
+    double zoom = 1;
+    int mode = 0;
+};
+
+// The image creator: runs the browser window, takes the loaded document,
+// measures it, finds its breaks and links and saves the page image.
+class ImageCreator {
+public:
+    ImageCreator(tessaline::EventLog& log, HtmlEngine& engine, int layoutGraceMs)
+        : log_(log, "ImageCreator"), window_(log, "CBrowserWindow"), engine_(engine), grace_(layoutGraceMs) {}
+
+    bool Run(const Request& req);
+
+    float renderScale = 1.0f;
+    std::vector<tessaline::LinkRecord> links;
+    std::vector<std::int32_t> pageBreaks;
+    std::int32_t width = 0, height = 0;
+
+private:
+    bool HandleDocument(const RenderResult* doc, const Request& req);
+    void SaveImage(const RenderResult& doc, const Request& req);
+
+    LogSource log_;
+    LogSource window_;
+    HtmlEngine& engine_;
+    int grace_;
+    std::string baseUrl_;
+};
+
+bool ImageCreator::Run(const Request& req) {
+    baseUrl_ = req.baseUrl;
+    // A base address gets its closing slash; an empty one stays empty, so
+    // "file:" links keep their relative form instead of becoming "/name".
+    if (!baseUrl_.empty() && !baseUrl_.ends_with('/')) baseUrl_ += '/';
+
+    window_.Info("Created");
+    RenderRequest rr;
+    rr.kind = req.isString ? RenderRequest::Kind::String : RenderRequest::Kind::Address;
+    rr.address = req.url;
+    rr.html = req.html;
+    rr.baseUrl = req.baseUrl;
+    rr.minimalWidth = std::max<std::int32_t>(1, req.minimalWidth);
+    rr.timeoutMs = std::max(0, req.timeoutMs);
+    rr.layoutGraceMs = grace_;
+    RenderResult result = engine_.Render(rr);
+
+    if (result.crashed && !result.timedOut) {
+        // The layout process died: the wait is abandoned, nothing is drawn.
+        for (const auto& w : result.warnings) window_.Error(w);
+        window_.Info("Destroyed");
+        return false;
+    }
+    bool topFailed = false;
+    if (req.isString) {
+        // The window opens on about:blank; the text is then put into that document.
+        window_.Info(StrFormat("Arrived OnDocumentComplete for %s (0x%X)", "about:blank", kTopFrameRef));
+    }
+    for (const auto& e : result.events) {
+        unsigned ref = e.topLevel ? kTopFrameRef : kSubFrameRef;
+        if (e.error) {
+            window_.Info(StrFormat("Arrived OnNavigateError for %s (0x%X)", e.url.c_str(), ref));
+            if (e.topLevel) topFailed = true;
+        } else {
+            window_.Info(StrFormat("Arrived OnDocumentComplete for %s (0x%X)", e.url.c_str(), ref));
+        }
+    }
+    if (result.timedOut) {
+        window_.Info(StrFormat("Timeout interval (%d seconds) elapsed.", rr.timeoutMs / 1000));
+        window_.Info("StopDownload called");
+    }
+    for (const auto& w : result.warnings) window_.Info(w);
+    window_.Info("Loaded. Ready to convert");
+    // A top-level navigation that failed leaves no document to convert.
+    const RenderResult* doc = (result.documentAvailable && !topFailed) ? &result : nullptr;
+    window_.Info(StrFormat("Conversion routine called for (0x%X)", doc ? kDocumentRef : 0u));
+    HandleDocument(doc, req);
+    if (!doc) window_.Error("Document retrieval failed");
+    window_.Info("Destroyed");
+    return true;
+}
+
+bool ImageCreator::HandleDocument(const RenderResult* doc, const Request& req) {
+    log_.Info(StrFormat("Conversion routine called for (0x%X)", doc ? kDocumentRef : 0u));
+    if (!doc) return false;
+    std::int32_t w = doc->scrollWidth, h = doc->scrollHeight;
+    w = std::max(w, doc->bodyScrollWidth);
+    w = std::max(w, doc->layoutWidth);
+    w = std::max(w, req.minimalWidth);
+    if (!doc->frameset) {
+        std::int32_t bottom = 0;
+        for (const auto& e : doc->elements) {
+            if (e.tag == "HTML" || e.tag == "BODY") continue;
+            for (const auto& r : e.rects) bottom = std::max(bottom, r.bottom);
+        }
+        if (bottom > 0) h = bottom;
+    }
+    width = w, height = h;
+
+    double printableWidth = req.printableWidth;
+    if (req.mode == 1) printableWidth = std::max(printableWidth, static_cast<double>(w));
+    renderScale = RenderScale(req.mode, w, printableWidth, req.zoom);
+
+    pageBreaks.clear();
+    if (!doc->frameset) {
+        auto d = static_cast<std::int32_t>(req.printableHeight * renderScale);
+        pageBreaks = ExplorePageBreaks(doc->elements, d, log_);
+    }
+    links.clear();
+    if (!doc->frameset) links = CollectLinks(doc->anchors, baseUrl_);
+    SaveImage(*doc, req);
+    return true;
+}
+
+void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
+    log_.Info(StrFormat("Save image called for (0x%X)", kDocumentRef));
+    std::string file = WithExtension(req.emfPath, ".emf");
+    emf::RecorderSetup setup;
+    setup.device = {kScreenWidth, kScreenHeight};
+    setup.millimeters = {kScreenWidthMm, kScreenHeightMm};
+    setup.hasFrame = true;
+    setup.frame = {0, 0, static_cast<std::int32_t>(static_cast<std::int64_t>(width) * kScreenWidthMm * 100 / kScreenWidth),
+                   static_cast<std::int32_t>(static_cast<std::int64_t>(height) * kScreenHeightMm * 100 / kScreenHeight)};
+    setup.description = u"Tessaline Add-on";
+    std::vector<std::uint8_t> bytes;
+    try {
+        emf::Recorder recorder(setup);
+        log_.Info(StrFormat("Metafile %d x %d created", width, height));
+        emf::RecorderDevice device(recorder);
+        auto draw = [&]() {
+            device.BeginPage({static_cast<double>(width), static_cast<double>(height), kScreenDpi});
+            doc.drawing.Replay(device);
+            device.EndPage();
+        };
+        bool drawn = false;
+        log_.Info("Trying supermodern way to draw");
+        log_.Info(StrFormat("RECTL: l=%d, t=%d, r=%d, b=%d", 0, 0, width, height));
+        try {
+            draw();
+            drawn = true;
+            log_.Info("Supermodern way to draw succeeded. Woohoo!");
+        } catch (const std::exception&) {
+            log_.Info("Supermodern way to draw failed");
+        }
+        if (!drawn) {
+            // The element ways: the root element and the body draw the same
+            // picture here, since the engine draws the document as a whole.
+            log_.Info(StrFormat("Trying to draw (0x%X)", kRootElementRef));
+            log_.Info(StrFormat("Compatibility string is '%s'", doc.compatMode.c_str()));
+            bool back = doc.compatMode == "BackCompat";
+            auto way = [&](bool conservative) {
+                log_.Info(conservative ? "Trying conservative way to draw" : "Trying modern way to draw");
+                try {
+                    draw();
+                    log_.Info(conservative ? "Conservative way to draw succeeded" : "Modern way to draw succeeded");
+                    return true;
+                } catch (const std::exception&) {
+                    return false;
+                }
+            };
+            if (back) {
+                log_.Info("Standards-compliant mode is NOT switched on.");
+                drawn = way(true);
+                if (!drawn) log_.Info("Conservative way to draw failed"), drawn = way(false);
+            } else {
+                log_.Info("Standards-compliant mode is switched on.");
+                drawn = way(false);
+                if (!drawn) log_.Info("Modern way to draw failed"), drawn = way(true);
+            }
+            if (!drawn) log_.Info("Drawing failed");
+        }
+        bytes = recorder.Finish();
+    } catch (const std::exception& e) {
+        log_.Error(std::string("Metafile not recorded: ") + e.what());
+        return;
+    }
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        log_.Error("Page image not written: " + file);
+        std::remove(file.c_str());
+    }
+}
+
+class PageImageLoader final : public tessaline::DocumentLoader {
+public:
+    PageImageLoader(tessaline::EventLog& log, std::unique_ptr<HtmlEngine> engine, LoaderOptions options)
+        : log_(log), impl_(log, "TessalineImpl"), engine_(std::move(engine)), options_(std::move(options)) {}
+
+    tessaline::LoadResult LoadFile(const std::string& source, const std::string& baseUrl,
+                                   const tessaline::LoadSettings& settings) override {
+        return Load(false, source, baseUrl, settings);
+    }
+    tessaline::LoadResult LoadString(const std::string& html, const std::string& baseUrl,
+                                     const tessaline::LoadSettings& settings) override {
+        return Load(true, html, baseUrl, settings);
+    }
+
+private:
+    tessaline::LoadResult Load(bool isString, const std::string& text, const std::string& baseUrl,
+                               const tessaline::LoadSettings& settings);
+
+    tessaline::EventLog& log_;
+    LogSource impl_;
+    std::unique_ptr<HtmlEngine> engine_;
+    LoaderOptions options_;
+};
+
+tessaline::LoadResult PageImageLoader::Load(bool isString, const std::string& text, const std::string& baseUrl,
+                                            const tessaline::LoadSettings& settings) {
+    tessaline::LoadResult result;
+    if (text.empty()) return result;
+    try {
+        std::string folder = options_.tempFolder.empty() ? platform::TempFolder() : options_.tempFolder;
+        std::string made = platform::MakeTempFile(folder, "TSL", ".tmp");
+        Request req;
+        req.isString = isString;
+        if (!made.empty()) {
+            req.emfPath = WithExtension(made, ".emf");
+            std::remove(made.c_str());
+            result.tempFiles.push_back(req.emfPath);
+        }
+        if (isString) {
+            req.url = "about:blank";
+            req.html = text;
+        } else {
+            req.url = NormaliseSource(text, options_.currentFolder.empty() ? CurrentFolder() : options_.currentFolder);
+        }
+        ImageCreator creator(log_, *engine_, options_.layoutGraceMs);
+        impl_.Info("ImageCreator created");
+        req.printableWidth = settings.PrintableWidth();
+        req.printableHeight = settings.PrintableHeight();
+        req.zoom = settings.resolution / kScreenDpi;
+        req.mode = settings.WidthAdjustMode();
+        req.minimalWidth = settings.minimalWidth;
+        req.baseUrl = baseUrl;
+        req.timeoutMs = settings.pageTimeoutMs;
+
+        bool ok = !req.emfPath.empty() && creator.Run(req);
+        if (req.emfPath.empty()) impl_.Error("No temporary file name for the page image");
+        if (ok) {
+            impl_.Info("Download complete");
+            std::vector<std::uint8_t> bytes;
+            if (LooksLikeEmf(req.emfPath, bytes)) {
+                impl_.Info("Metafile created");
+                result.ok = true;
+                result.image.emfPath = req.emfPath;
+                result.image.emfBytes = std::move(bytes);
+                result.image.widthPx = creator.width;
+                result.image.heightPx = creator.height;
+                result.image.links = std::move(creator.links);
+                result.image.pageBreaks = std::move(creator.pageBreaks);
+                result.image.renderScale = creator.renderScale;
+            } else {
+                impl_.Error("Metafile creation failed");
+            }
+        } else {
+            impl_.Error("Download failed");
+        }
+        impl_.Info("ImageCreator destroyed");
+    } catch (const std::exception& e) {
+        impl_.Error(std::string("Load failed: ") + e.what());
+        result.ok = false;
+    }
+    return result;
+}
+
+}  // namespace
+
+float RenderScale(int mode, double contentWidth, double printableWidth, double zoom) {
+    double scale = zoom;
+    if ((mode == 1 || mode == 2) && printableWidth > 0) scale = contentWidth / printableWidth * zoom;
+    // No page to measure against (no document connected, a zero width):
+    // one pixel per unit rather than an infinite or zero scale.
+    if (!std::isfinite(scale) || scale <= 0) scale = 1.0;
+    return static_cast<float>(scale);
+}
+
+void AddPageBreak(std::vector<std::int32_t>& breaks, std::int32_t a, std::int32_t pageHeight) {
+    if (std::find(breaks.begin(), breaks.end(), a) != breaks.end()) return;
+    for (auto& x : breaks) {
+        if (a < x && static_cast<std::int64_t>(a) - x <= pageHeight) {
+            x = a;
+            return;
+        }
+    }
+    breaks.push_back(a);
+}
+
+bool PictureFits(const std::vector<std::int32_t>& breaks, std::int32_t top, std::int32_t height,
+                 std::int32_t pageHeight) {
+    if (pageHeight <= 0) return true;  // no page height to test against
+    std::int64_t c = 0;
+    for (auto b : breaks)
+        if (b < top) c = b;
+    std::int64_t offset = (static_cast<std::int64_t>(top) - c) % pageHeight;
+    if (offset < 0) offset += pageHeight;
+    return pageHeight >= height + offset;
+}
+
+std::vector<std::int32_t> ExplorePageBreaks(const std::vector<ElementFacts>& elements, std::int32_t d,
+                                            const LogSource& log) {
+    log.Info("Starting to explore page breaks");
+    std::vector<std::int32_t> breaks;
+    for (const auto& e : elements) {
+        bool after = e.breakAfter, before = e.breakBefore;
+        if (!before && e.tag == "IMG" && !e.rects.empty()) {
+            // The last rectangle with the greatest bottom.
+            const IntRect* r = &e.rects.front();
+            for (const auto& x : e.rects)
+                if (x.bottom >= r->bottom) r = &x;
+            if (!PictureFits(breaks, r->top, r->bottom - r->top, d) && !e.containsTd) before = true;
+        }
+        if (!before && !after) continue;
+        std::int32_t top = -1, bottom = -1;
+        for (const auto& r : e.rects) {
+            top = top == -1 ? r.top : std::min(top, r.top);
+            bottom = std::max(bottom, r.bottom);
+        }
+        if (before && top != -1) {
+            AddPageBreak(breaks, top, d);
+            log.Info(StrFormat("Page breaf found: before %d", top));
+        }
+        if (after && bottom != -1) {
+            AddPageBreak(breaks, bottom, d);
+            log.Info(StrFormat("Page breaf found: after %d", bottom));
+        }
+    }
+    return breaks;
+}
+
+std::vector<tessaline::LinkRecord> CollectLinks(const std::vector<AnchorFacts>& anchors, const std::string& baseUrl) {
+    std::vector<tessaline::LinkRecord> links;
+    for (const auto& a : anchors) {
+        const IntRect* r = nullptr;
+        for (const auto& x : a.rects)
+            if (!r || x.bottom > r->bottom) r = &x;
+        tessaline::LinkRecord rec;
+        if (r) rec.left = r->left, rec.top = r->top, rec.right = r->right, rec.bottom = r->bottom;
+        if (r && !a.href.empty()) {
+            rec.name = a.name;
+            rec.target = a.protocol == "file:" ? baseUrl + a.hrefAttr : a.href;
+            links.push_back(std::move(rec));
+        } else if (!a.name.empty()) {
+            rec.name = a.name;
+            links.push_back(std::move(rec));
+        }
+    }
+    return links;
+}
+
+std::unique_ptr<tessaline::DocumentLoader> CreatePageImageLoader(tessaline::EventLog& log,
+                                                                 std::unique_ptr<HtmlEngine> engine,
+                                                                 LoaderOptions options) {
+    return std::make_unique<PageImageLoader>(log, std::move(engine), std::move(options));
+}
+
+}  // namespace htmlengine
+
+namespace tessaline {
+std::unique_ptr<DocumentLoader> CreateDocumentLoader(EventLog& log) {
+    return htmlengine::CreatePageImageLoader(log, htmlengine::CreateDefaultEngine());
+}
+}  // namespace tessaline

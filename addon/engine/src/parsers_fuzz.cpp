@@ -1,0 +1,25 @@
+// libFuzzer target for the parsers of outside input: web archives, transfer
+// decodings, encoding detection and conversion, address handling.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "htmlengine/encoding.h"
+#include "htmlengine/mht.h"
+#include "htmlengine/url.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view in(reinterpret_cast<const char*>(data), size);
+    if (auto a = htmlengine::ParseMht(in)) {
+        for (const auto& p : a->parts) a->Find(p.location), a->Find("cid:" + p.contentId);
+    }
+    htmlengine::DecodeQuotedPrintable(in);
+    htmlengine::DecodeBase64(in);
+    htmlengine::DecodeHtml(in, "");
+    htmlengine::DecodeCss(in, "", "WINDOWS-1252");
+    auto half = in.substr(0, size / 2), rest = in.substr(size / 2);
+    htmlengine::ResolveUrl(half, rest);
+    htmlengine::NormaliseSource(in.substr(0, 4096), "/nonexistent-dir");
+    htmlengine::FilePathFromUrl(in);
+    return 0;
+}

@@ -1,0 +1,16 @@
+// Picture decoding for the layout: the seam between the container and the
+// suite's picture decoders (PNG and JPEG here).
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "emf/device.h"
+
+namespace htmlengine {
+
+// Decodes a picture file's bytes; null when the format is unknown or the data
+// is damaged. Pictures larger than `maxPixels` are refused.
+std::shared_ptr<emf::Image> DecodePicture(std::string_view bytes, std::size_t maxPixels = 64u << 20);
+
+}  // namespace htmlengine

@@ -1,0 +1,222 @@
+#include "sanitize.h"
+
+#include <gumbo.h>
+
+#include <cstring>
+
+namespace htmlengine {
+namespace {
+
+void Escape(std::string& out, const char* s, bool attribute) {
+    for (; *s; ++s) {
+        switch (*s) {
+            case '&': out += "&amp;"; break;
+            case '<': out += attribute ? "<" : "&lt;"; break;
+            case '>': out += attribute ? ">" : "&gt;"; break;
+            case '"': out += attribute ? "&quot;" : "\""; break;
+            case '\xC2':
+                if (s[1] == '\xA0') {  // keep non-breaking spaces visible to the layout as such
+                    out += "&nbsp;";
+                    ++s;
+                    break;
+                }
+                out += *s;
+                break;
+            default: out += *s;
+        }
+    }
+}
+
+bool IsRawText(GumboTag tag) {
+    return tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_XMP || tag == GUMBO_TAG_NOEMBED ||
+           tag == GUMBO_TAG_NOFRAMES || tag == GUMBO_TAG_PLAINTEXT || tag == GUMBO_TAG_IFRAME;
+}
+
+bool IsVoid(GumboTag tag) {
+    switch (tag) {
+        case GUMBO_TAG_AREA: case GUMBO_TAG_BASE: case GUMBO_TAG_BR: case GUMBO_TAG_COL: case GUMBO_TAG_EMBED:
+        case GUMBO_TAG_HR: case GUMBO_TAG_IMG: case GUMBO_TAG_INPUT: case GUMBO_TAG_LINK: case GUMBO_TAG_META:
+        case GUMBO_TAG_PARAM: case GUMBO_TAG_SOURCE: case GUMBO_TAG_TRACK: case GUMBO_TAG_WBR: case GUMBO_TAG_KEYGEN:
+        case GUMBO_TAG_FRAME: case GUMBO_TAG_BASEFONT: case GUMBO_TAG_BGSOUND:
+            return true;
+        default: return false;
+    }
+}
+
+bool IsTablePart(GumboTag t) {
+    return t == GUMBO_TAG_TABLE || t == GUMBO_TAG_TBODY || t == GUMBO_TAG_THEAD || t == GUMBO_TAG_TFOOT ||
+           t == GUMBO_TAG_TR || t == GUMBO_TAG_TD || t == GUMBO_TAG_TH || t == GUMBO_TAG_CAPTION ||
+           t == GUMBO_TAG_COLGROUP || t == GUMBO_TAG_COL;
+}
+
+std::string TagName(const GumboElement& e) {
+    if (e.tag != GUMBO_TAG_UNKNOWN) return gumbo_normalized_tagname(e.tag);
+    GumboStringPiece p = e.original_tag;
+    gumbo_tag_from_original_text(&p);
+    std::string name(p.data, p.length);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Only names a tag can have; anything else becomes a span.
+    bool ok = !name.empty();
+    for (char c : name) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
+    return ok ? name : "span";
+}
+
+const char* Attr(const GumboElement& e, const char* name) {
+    GumboAttribute* a = gumbo_get_attribute(&e.attributes, name);
+    return a ? a->value : nullptr;
+}
+
+}  // namespace
+
+std::string WrapGradients(std::string_view css) {
+    std::string out;
+    std::size_t pos = 0;
+    for (;;) {
+        std::size_t g = css.find("gradient(", pos);
+        if (g == std::string_view::npos) break;
+        // Back up over the function name ("linear-", "-webkit-radial-", "repeating-linear-").
+        std::size_t start = g;
+        while (start > pos && (std::isalpha(static_cast<unsigned char>(css[start - 1])) || css[start - 1] == '-')) --start;
+        std::size_t open = g + 8, depth = 0, end = open;
+        for (; end < css.size(); ++end) {
+            if (css[end] == '(') ++depth;
+            else if (css[end] == ')' && --depth == 0) break;
+        }
+        if (end >= css.size()) break;
+        // Already wrapped (or inside some other url()): leave it.
+        std::string_view before = css.substr(pos, start - pos);
+        bool wrapped = start >= 5 && css.substr(start - 5, 5) == "url(\"";
+        out.append(before);
+        std::string fn(css.substr(start, end + 1 - start));
+        if (wrapped) {
+            out += fn;
+        } else {
+            // No parentheses or quotes inside url(): litehtml ends the address at the first ')'.
+            for (char& c : fn) {
+                if (c == '"') c = '\'';
+                else if (c == '(') c = '[';
+                else if (c == ')') c = ']';
+            }
+            out += "url(\"";
+            out += kGradientScheme;
+            out += fn;
+            out += "\")";
+        }
+        pos = end + 1;
+    }
+    out.append(css.substr(pos));
+    return out;
+}
+
+SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDepth) {
+    SanitizedHtml out;
+    GumboOptions options = kGumboDefaultOptions;
+    options.max_errors = 0;
+    GumboOutput* doc = gumbo_parse_with_options(&options, utf8.data(), utf8.size());
+    if (!doc) return out;
+    out.quirks = doc->document->v.document.doc_type_quirks_mode == GUMBO_DOCTYPE_QUIRKS;
+    out.html.reserve(utf8.size() + utf8.size() / 8);
+    if (doc->document->v.document.has_doctype) out.html += "<!DOCTYPE html>\n";
+
+    // Depth-first without recursion: (node, depth, table depth, flattened, closing).
+    struct Item {
+        GumboNode* node;
+        int depth;
+        int tables;
+        bool close;
+        std::string closeTag;
+    };
+    std::vector<Item> stack;
+    stack.push_back({doc->root, 0, 0, false, {}});
+    bool inFrameset = false;
+    while (!stack.empty()) {
+        Item it = std::move(stack.back());
+        stack.pop_back();
+        if (it.close) {
+            out.html += "</" + it.closeTag + ">";
+            continue;
+        }
+        GumboNode* n = it.node;
+        switch (n->type) {
+            case GUMBO_NODE_TEXT:
+            case GUMBO_NODE_WHITESPACE:
+            case GUMBO_NODE_CDATA: {
+                GumboNode* parent = n->parent;
+                bool raw = parent && parent->type == GUMBO_NODE_ELEMENT && IsRawText(parent->v.element.tag);
+                if (raw) {
+                    // The end tag of a raw-text element must not appear inside it.
+                    std::string t = n->v.text.text;
+                    if (parent->v.element.tag == GUMBO_TAG_STYLE) t = WrapGradients(t);
+                    for (std::size_t p = 0; (p = t.find("</", p)) != std::string::npos; p += 2) t.replace(p, 2, "<\\/");
+                    out.html += t;
+                } else {
+                    Escape(out.html, n->v.text.text, false);
+                }
+                break;
+            }
+            case GUMBO_NODE_ELEMENT:
+            case GUMBO_NODE_TEMPLATE: {
+                const GumboElement& e = n->v.element;
+                if (it.depth >= maxDepth) {
+                    out.depthCut = true;
+                    break;
+                }
+                if (e.tag == GUMBO_TAG_FRAMESET) {
+                    if (!inFrameset && !out.frameset) {
+                        out.frameset = true;
+                        if (const char* r = Attr(e, "rows")) out.frames.rows = r;
+                        if (const char* c = Attr(e, "cols")) out.frames.cols = c;
+                    }
+                    inFrameset = true;
+                }
+                if (e.tag == GUMBO_TAG_FRAME && out.frameset) {
+                    const char* src = Attr(e, "src");
+                    const char* name = Attr(e, "name");
+                    out.frames.frames.push_back({src ? src : "", name ? name : ""});
+                }
+                if (e.tag == GUMBO_TAG_IMG) {
+                    const char* src = Attr(e, "src");
+                    const char* alt = Attr(e, "alt");
+                    if (src && alt) out.imageAlts.emplace_back(src, alt);
+                }
+                int tables = it.tables + (e.tag == GUMBO_TAG_TABLE ? 1 : 0);
+                std::string name = TagName(e);
+                if (tables > maxTableDepth && IsTablePart(e.tag)) {
+                    out.tablesFlattened = true;
+                    name = e.tag == GUMBO_TAG_TD || e.tag == GUMBO_TAG_TH ? "span" : "div";
+                    if (e.tag == GUMBO_TAG_COL || e.tag == GUMBO_TAG_COLGROUP) break;
+                }
+                out.html += "<" + name;
+                for (unsigned k = 0; k < e.attributes.length; ++k) {
+                    auto* a = static_cast<GumboAttribute*>(e.attributes.data[k]);
+                    std::string an = a->name;
+                    bool ok = !an.empty();
+                    for (char c : an) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
+                    if (!ok) continue;
+                    out.html += " " + an + "=\"";
+                    if (an == "style") Escape(out.html, WrapGradients(a->value).c_str(), true);
+                    else Escape(out.html, a->value, true);
+                    out.html += "\"";
+                }
+                out.html += ">";
+                if (IsVoid(e.tag)) break;
+                stack.push_back({nullptr, 0, 0, true, name});
+                const GumboVector& kids = e.children;
+                for (unsigned k = kids.length; k-- > 0;)
+                    stack.push_back({static_cast<GumboNode*>(kids.data[k]), it.depth + 1, tables, false, {}});
+                break;
+            }
+            case GUMBO_NODE_DOCUMENT: {
+                const GumboVector& kids = n->v.document.children;
+                for (unsigned k = kids.length; k-- > 0;)
+                    stack.push_back({static_cast<GumboNode*>(kids.data[k]), 0, 0, false, {}});
+                break;
+            }
+            default: break;  // comments
+        }
+    }
+    gumbo_destroy_output(&options, doc);
+    return out;
+}
+
+}  // namespace htmlengine

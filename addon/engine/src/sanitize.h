@@ -1,0 +1,40 @@
+// Hostile-markup guard: the document is parsed once with gumbo and written
+// back as HTML with its nesting bounded, so the layout never recurses without
+// end. Also reports what the layout needs to know about the markup.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace htmlengine {
+
+struct FrameRef {
+    std::string src;
+    std::string name;
+};
+
+struct FramesetInfo {
+    std::string rows, cols;      // as written
+    std::vector<FrameRef> frames;  // the top frameset's frames, nested framesets flattened
+};
+
+struct SanitizedHtml {
+    std::string html;
+    bool quirks = false;           // no or an old doctype: "BackCompat"
+    bool depthCut = false;         // elements beyond the depth cap were dropped
+    bool tablesFlattened = false;  // tables beyond the table cap became blocks
+    bool frameset = false;
+    FramesetInfo frames;
+    std::vector<std::pair<std::string, std::string>> imageAlts;  // src, alt of <img> elements
+};
+
+// litehtml reads gradients as colours (black). Style text goes through this
+// first: every *-gradient(...) becomes url("vm-gradient:...") so the engine
+// keeps it as a background image and the container paints it.
+std::string WrapGradients(std::string_view css);
+inline constexpr std::string_view kGradientScheme = "vm-gradient:";
+
+SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDepth);
+
+}  // namespace htmlengine
