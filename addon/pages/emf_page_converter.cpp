@@ -1,0 +1,175 @@
+// Page geometry and the drawing of page images onto the client's PDF pages.
+//
+// Units: page sizes and margins are in the document's page units, page images
+// in screen pixels. r = screen pixels per inch ÷ document resolution, g = the
+// render scale (image pixels per page unit), s = r × g.
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+#include "common/page_converter.h"
+#include "pages/emf_slicer.h"
+#include "platform/sysinfo.h"
+
+namespace tessaline {
+namespace {
+
+constexpr const char* kSource = "CEmf2PDFConverter";
+
+// The metafile bytes of an image: its bytes when held, else its file.
+std::vector<std::uint8_t> ImageBytes(const PageImage& image) {
+    if (!image.emfBytes.empty()) return image.emfBytes;
+    std::vector<std::uint8_t> bytes;
+    if (image.emfPath.empty()) return bytes;
+    std::ifstream f(image.emfPath, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    return bytes;
+}
+
+double ResolutionRatio(std::int32_t resolution) {
+    return resolution > 0 ? static_cast<double>(platform::screen::kDpi) / resolution : 0.0;
+}
+
+struct SliceValues {
+    int width = 0;
+    int height = 0;
+};
+
+// What one PDF page holds of an image w pixels wide, in page-size values.
+SliceValues PageSizeValues(PageHost& host, int w, const PageSettings& s) {
+    const double r = ResolutionRatio(host.Pdf().Resolution());
+    double W = host.Pdf().PageWidth();
+    const double H = host.Pdf().PageHeight();
+    SliceValues v;
+    if (r <= 0) return v;
+    const double c = std::trunc(w / r);
+    if (s.autoAdjustPageWidth && c > W - s.marginRight - s.marginLeft) W = c + s.marginRight + s.marginLeft;
+    v.height = static_cast<int>(std::trunc((H - s.marginTop - s.marginBottom) * r));
+    v.width = static_cast<int>(s.autoAdjustContentWidth ? std::trunc((W - s.marginRight - s.marginLeft) * r)
+                                                         : std::trunc(w * r));
+    return v;
+}
+
+enum class SlicerUse { Count, Links, Convert };
+
+// Configures a slicer over the image the same way for every use, so page
+// counting, link mapping and conversion agree on the slices.
+void SetUpSlicer(PageHost& host, CEmfSlicer& slicer, const PageImage& image, std::span<const std::uint8_t> bytes,
+                 const PageSettings& s, SlicerUse use) {
+    const double r = ResolutionRatio(host.Pdf().Resolution());
+    const double g = s.renderScale;
+    const double sc = r * g;
+    const int w = image.widthPx;
+    double W = host.Pdf().PageWidth();
+    const double H = host.Pdf().PageHeight();
+    if (s.autoAdjustPageWidth && use != SlicerUse::Links) {
+        double widening = use == SlicerUse::Count ? PageSizeValues(host, w, s).width
+                                                  : (sc > 0 ? std::trunc(w / sc) : 0);
+        if (widening > W - s.marginRight - s.marginLeft) {
+            W = widening + s.marginRight + s.marginLeft;
+            host.Pdf().SetPageWidth(W);
+        }
+    }
+    slicer.SetPageBreaks(&image.pageBreaks);
+    slicer.SetSliceHeight(static_cast<int>(std::trunc((H - s.marginTop - s.marginBottom) * g)));
+    slicer.SetSliceWidth(static_cast<int>(std::trunc(w * sc)));
+    if (s.autoAdjustContentWidth)
+        slicer.SetSliceWidth(static_cast<int>(std::trunc((W - s.marginRight - s.marginLeft) * sc)));
+    slicer.SetSourceImage(bytes);
+}
+
+class CEmf2PDFConverter final : public PageConverter {
+public:
+    int CountPages(PageHost& host, const PageImage& image, const PageSettings& s) override {
+        std::vector<std::uint8_t> bytes = ImageBytes(image);
+        CEmfSlicer slicer(host.Log());
+        SetUpSlicer(host, slicer, image, bytes, s, SlicerUse::Count);
+        return slicer.SliceCount();
+    }
+
+    std::vector<std::vector<LinkRecord>> MapLinks(PageHost& host, const PageImage& image,
+                                                  const PageSettings& s) override {
+        std::vector<std::uint8_t> bytes = ImageBytes(image);
+        CEmfSlicer slicer(host.Log());
+        SetUpSlicer(host, slicer, image, bytes, s, SlicerUse::Links);
+        const double g = s.renderScale > 0 ? s.renderScale : 1.0;
+        std::vector<std::vector<LinkRecord>> pages;
+        for (int j = 0; j < slicer.SliceCount(); ++j) {
+            int s0 = 0, s1 = 0;
+            slicer.SliceRange(j, &s0, &s1);
+            std::vector<LinkRecord>& list = pages.emplace_back();
+            for (const LinkRecord& link : image.links) {
+                const std::int64_t hgt = static_cast<std::int64_t>(link.bottom) - link.top;
+                if (link.top < s0 || link.top + hgt >= s1) continue;
+                if (link.target.empty() && link.name.empty()) continue;
+                std::int64_t top = static_cast<std::int64_t>(std::trunc((link.top - s0) / g));
+                const auto left = static_cast<std::int64_t>(std::trunc(link.left / g));
+                const auto right = static_cast<std::int64_t>(std::trunc(link.right / g));
+                std::int64_t bottom = static_cast<std::int64_t>(std::trunc(top + hgt / g));
+                top = std::max<std::int64_t>(top, 0);
+                bottom = std::min<std::int64_t>(bottom, s1);
+                if ((top >= bottom || left >= right) && link.name.empty()) continue;
+                LinkRecord kept = link;
+                kept.left = static_cast<std::int32_t>(left + 1);
+                kept.top = static_cast<std::int32_t>(top + 1);
+                kept.right = static_cast<std::int32_t>(right + 1);
+                kept.bottom = static_cast<std::int32_t>(bottom + 1);
+                list.push_back(std::move(kept));
+            }
+        }
+        return pages;
+    }
+
+    void AdjustPageWidth(PageHost& host, const PageImage& image, const PageSettings& s) override {
+        host.Pdf().SetPageWidth(PageSizeValues(host, image.widthPx, s).width);
+    }
+
+    bool Convert(PageHost& host, const PageImage& image, int firstPage, int page, const PageSettings& s) override {
+        LogSource log(host.Log(), kSource);
+        std::vector<std::uint8_t> bytes = ImageBytes(image);
+        CEmfSlicer slicer(host.Log());
+        SetUpSlicer(host, slicer, image, bytes, s, SlicerUse::Convert);
+        log.Info("EMF Slicer created");
+        const double g = s.renderScale > 0 ? s.renderScale : 1.0;
+        const int count = slicer.SliceCount();
+        const int first = std::max(page, 0);
+        const int last = page == -1 ? count - 1 : std::min(count, page + 1) - 1;
+        log.Info(StrFormat("Starting conversion of pages from %d to %d inclusive", first, last));
+        std::string folder = s.debugFolder;
+        if (!folder.empty() && folder.back() != '/') folder += '/';
+        for (int u = first; u <= last; ++u) {
+            std::string debugFile = folder.empty() ? std::string() : folder + StrFormat("image_page_%d.emf", u);
+            const std::vector<std::uint8_t>* slice = slicer.GetSlice(u, debugFile);
+            if (!slice) continue;
+            if (u != first && com::FAILED(host.Pdf().SafeNewPage())) return false;
+            log.Info(StrFormat("Converting page %d with top margin = %d and left margin = %d", u, s.marginTop,
+                               s.marginLeft));
+            com::HRESULT hr = host.Pdf().DrawEmf(slice->data(), static_cast<std::uint32_t>(slice->size()),
+                                                 s.marginLeft, s.marginTop, 1.0 / g, 1.0 / g,
+                                                 platform::screen::kDpi);
+            if (com::FAILED(hr)) {
+                log.Error(StrFormat("Drawing page %d failed (0x%08X)", u, static_cast<unsigned>(hr)));
+                return false;
+            }
+            if (s.preserveLinks) ApplyLinks(host, log, firstPage + u);
+        }
+        return true;
+    }
+
+private:
+    static void ApplyLinks(PageHost& host, const LogSource& log, int p) {
+        log.Info(StrFormat("Applying links to page %d", p));
+        for (int i = 0, n = host.LinkCount(p); i < n; ++i) {
+            LinkRecord link;
+            if (!host.GetLink(p, i, &link)) continue;
+            if (link.target.empty() || link.target[0] == '#') continue;
+            host.Pdf().AddUrlLink(link.left, link.top, link.right, link.bottom, link.target.c_str());
+        }
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<PageConverter> CreatePageConverter() { return std::make_unique<CEmf2PDFConverter>(); }
+
+}  // namespace tessaline

@@ -1,0 +1,665 @@
+#include "pages/emf_slicer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <optional>
+
+#include "emf/reader.h"
+#include "emf/records.h"
+#include "platform/sysinfo.h"
+
+namespace tessaline {
+namespace {
+
+constexpr std::int64_t kMaxSlices = 10000;
+
+// Little-endian access to a record copy; every access is bounds-checked by
+// the caller through Has().
+struct Rec {
+    std::vector<std::uint8_t> b;
+
+    std::uint32_t Size() const { return static_cast<std::uint32_t>(b.size()); }
+    bool Has(std::size_t off, std::size_t n) const { return off <= b.size() && n <= b.size() - off; }
+    std::int32_t I32(std::size_t off) const {
+        std::uint32_t v;
+        std::memcpy(&v, &b[off], 4);
+        return static_cast<std::int32_t>(v);
+    }
+    std::uint32_t U32(std::size_t off) const { return static_cast<std::uint32_t>(I32(off)); }
+    void Set32(std::size_t off, std::int64_t v) {
+        auto c = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                                    std::numeric_limits<std::int32_t>::max()));
+        std::memcpy(&b[off], &c, 4);
+    }
+    std::int16_t I16(std::size_t off) const {
+        std::int16_t v;
+        std::memcpy(&v, &b[off], 2);
+        return v;
+    }
+    void Set16(std::size_t off, std::int64_t v) {
+        auto c = static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
+        std::memcpy(&b[off], &c, 2);
+    }
+};
+
+struct Box {
+    std::int64_t left, top, right, bottom;
+};
+
+// Offsets of the fields the rewriting needs, per bitmap record type.
+struct BltLayout {
+    std::size_t minSize;
+    std::size_t xDest, yDest;   // destination point
+    std::ptrdiff_t cxDest, cyDest;  // -1: none
+    std::ptrdiff_t ySrc, cySrc;     // -1: none
+    std::size_t offBmi, cbBmi, offBits, cbBits;
+};
+
+constexpr BltLayout kBitBlt{100, 24, 28, 32, 36, 48, -1, 84, 88, 92, 96};
+constexpr BltLayout kStretchBlt{108, 24, 28, 32, 36, 48, 104, 84, 88, 92, 96};
+constexpr BltLayout kMaskBlt{128, 24, 28, 32, 36, 48, -1, 84, 88, 92, 96};
+constexpr BltLayout kTransparentBlt{108, 24, 28, 32, 36, 48, 104, 84, 88, 92, 96};
+constexpr BltLayout kAlphaBlend{108, 24, 28, 32, 36, 48, 104, 84, 88, 92, 96};
+constexpr BltLayout kStretchDIBits{80, 24, 28, 72, 76, 36, 44, 48, 52, 56, 60};
+constexpr BltLayout kSetDIBitsToDevice{76, 24, 28, -1, -1, 36, 44, 48, 52, 56, 60};
+constexpr BltLayout kPlgBlt{140, 0, 0, -1, -1, 52, 60, 96, 100, 104, 108};
+
+}  // namespace
+
+// Rewrites one record for the slice (0, 0, w, h) after moving it by dy.
+class CEmfSlicer::RecordParser {
+public:
+    RecordParser(int w, int h, int dy, bool allowCutBack, const LogSource& log)
+        : w_(w), h_(h), dy_(dy), allowCutBack_(allowCutBack), log_(log) {}
+
+    int CutBack() const { return cutBack_; }
+
+    // Appends the rewritten record(s) to `out`; false when nothing is kept.
+    bool Process(const std::uint8_t* data, std::uint32_t size, std::size_t offset,
+                 std::vector<std::vector<std::uint8_t>>* out) {
+        Rec r{std::vector<std::uint8_t>(data, data + size)};
+        if (size < 8) return false;
+        offset_ = offset;
+        std::uint32_t type = r.U32(0);
+        bool keep = true;
+        switch (type) {
+            case emf::EMR_EXTTEXTOUTA:
+            case emf::EMR_EXTTEXTOUTW:
+                keep = Text(r, type == emf::EMR_EXTTEXTOUTW);
+                break;
+            case emf::EMR_POLYGON:
+                keep = Polygon(r, false);
+                break;
+            case emf::EMR_POLYGON16:
+                keep = Polygon(r, true);
+                break;
+            case emf::EMR_MOVETOEX:
+                if (!Need(r, 16)) return Drop(type, offset);
+                MovePoint(r, 8);
+                penX_ = r.I32(8), penY_ = r.I32(12);
+                break;
+            case emf::EMR_LINETO:
+                if (!Need(r, 16)) return Drop(type, offset);
+                return LineTo(r, out);
+            case emf::EMR_RECTANGLE: {
+                if (!Need(r, 24)) return Drop(type, offset);
+                Box box = MoveRect(r, 8);
+                if (!Visible(box)) return false;
+                r.Set32(12, std::max<std::int64_t>(box.top, 0));
+                r.Set32(20, std::min<std::int64_t>(box.bottom, h_));
+                break;
+            }
+            case emf::EMR_ROUNDRECT:
+                if (!Need(r, 32)) return Drop(type, offset);
+                if (!Visible(MoveRect(r, 8))) return false;
+                break;
+            case emf::EMR_EXTFLOODFILL:
+                if (!Need(r, 16)) return Drop(type, offset);
+                MovePoint(r, 8);
+                break;
+            case emf::EMR_EXCLUDECLIPRECT:
+            case emf::EMR_INTERSECTCLIPRECT:
+                if (!Need(r, 24)) return Drop(type, offset);
+                MoveRect(r, 8);
+                break;
+            case emf::EMR_EXTSELECTCLIPRGN: {
+                if (!Need(r, 16)) return Drop(type, offset);
+                if (r.U32(8) == 0) return false;  // the default clipping region
+                if (!MoveRegion(r, 16, r.U32(8))) return Drop(type, offset);
+                break;
+            }
+            case emf::EMR_FILLRGN:
+            case emf::EMR_FRAMERGN:
+            case emf::EMR_INVERTRGN:
+            case emf::EMR_PAINTRGN: {
+                std::size_t at = type == emf::EMR_FILLRGN ? 32 : type == emf::EMR_FRAMERGN ? 40 : 28;
+                if (!Need(r, at)) return Drop(type, offset);
+                MoveRect(r, 8);
+                if (!MoveRegion(r, at, r.U32(24))) return Drop(type, offset);
+                break;
+            }
+            case emf::EMR_FILLPATH:
+            case emf::EMR_STROKEANDFILLPATH:
+            case emf::EMR_STROKEPATH:
+                if (!Need(r, 24)) return Drop(type, offset);
+                MoveRect(r, 8);
+                break;
+            case emf::EMR_BITBLT:
+                keep = BitBlt(r, type, offset);
+                break;
+            case emf::EMR_STRETCHBLT:
+                keep = CroppedBlt(r, kStretchBlt, type, offset);
+                break;
+            case emf::EMR_MASKBLT:
+                keep = CroppedBlt(r, kMaskBlt, type, offset);
+                break;
+            case emf::EMR_TRANSPARENTBLT:
+                keep = CroppedBlt(r, kTransparentBlt, type, offset);
+                break;
+            case emf::EMR_PLGBLT:
+                keep = PlgBlt(r, offset);
+                break;
+            case emf::EMR_SETDIBITSTODEVICE:
+                keep = SetDIBits(r, offset);
+                break;
+            case emf::EMR_STRETCHDIBITS:
+                keep = ScaledBlt(r, kStretchDIBits, type, offset);
+                break;
+            case emf::EMR_ALPHABLEND:
+                keep = ScaledBlt(r, kAlphaBlend, type, offset);
+                break;
+            default:
+                break;
+        }
+        if (keep) out->push_back(std::move(r.b));
+        return keep;
+    }
+
+private:
+    static bool Need(const Rec& r, std::size_t size) { return r.Size() >= size; }
+    bool Drop(std::uint32_t type, std::size_t offset) {
+        log_.Error(StrFormat("Malformed record %s at offset %zu dropped", emf::RecordName(type).c_str(), offset));
+        return false;
+    }
+
+    void MovePoint(Rec& r, std::size_t off) { r.Set32(off + 4, static_cast<std::int64_t>(r.I32(off + 4)) + dy_); }
+    Box MoveRect(Rec& r, std::size_t off) {
+        std::int64_t l = r.I32(off), t = r.I32(off + 4), rt = r.I32(off + 8), b = r.I32(off + 12);
+        Box box{std::min(l, rt), std::min(t, b) + dy_, std::max(l, rt), std::max(t, b) + dy_};
+        r.Set32(off, box.left), r.Set32(off + 4, box.top), r.Set32(off + 8, box.right), r.Set32(off + 12, box.bottom);
+        return box;
+    }
+    bool Visible(const Box& box) const { return !(box.top > h_ || box.bottom < 0); }
+
+    bool Text(Rec& r, bool wide) {
+        if (!Need(r, emf::kExtTextOutHeaderSize)) return Drop(r.U32(0), offset_);
+        const bool validBounds = r.I32(16) != -1 && r.I32(20) != -1;
+        bool blank = false;
+        if (validBounds) {
+            Box box = MoveRect(r, 8);
+            if (box.top < 0) {
+                blank = true;  // begun in an earlier slice, drawn there
+            } else if (box.bottom > h_) {
+                // Push the line to the next slice; without cut-back (a line
+                // taller than a slice) draw it here if it begins here.
+                if (allowCutBack_) cutBack_ = std::max<std::int64_t>(cutBack_, h_ - box.top + 1);
+                blank = allowCutBack_ || box.top > h_;
+            }
+        }
+        MovePoint(r, 36);
+        MoveRect(r, 56);
+        if (blank) {
+            std::uint32_t n = r.U32(44), off = r.U32(48);
+            std::size_t unit = wide ? 2 : 1;
+            if (n > 0 && r.Has(off, static_cast<std::size_t>(n) * unit)) {
+                for (std::uint32_t i = 0; i < n; ++i) {
+                    if (wide)
+                        r.Set16(off + 2 * i, 32);
+                    else
+                        r.b[off + i] = 32;
+                }
+            }
+        }
+        return true;
+    }
+
+    bool Polygon(Rec& r, bool small) {
+        if (!Need(r, 28)) return Drop(r.U32(0), offset_);
+        std::uint32_t n = r.U32(24);
+        std::size_t unit = small ? 4 : 8;
+        if (!r.Has(28, static_cast<std::size_t>(n) * unit)) return Drop(r.U32(0), offset_);
+        if (!Visible(MoveRect(r, 8))) return false;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            std::size_t at = 28 + i * unit;
+            if (small) {
+                std::int64_t y = std::min<std::int64_t>(static_cast<std::int64_t>(r.I16(at + 2)) + dy_, h_);
+                r.Set16(at + 2, y);
+            } else {
+                std::int64_t y = std::min<std::int64_t>(static_cast<std::int64_t>(r.I32(at + 4)) + dy_, h_);
+                r.Set32(at + 4, y);
+            }
+        }
+        return true;
+    }
+
+    static std::vector<std::uint8_t> MoveTo(std::int64_t x, std::int64_t y) {
+        Rec m{std::vector<std::uint8_t>(16)};
+        m.Set32(0, emf::EMR_MOVETOEX), m.Set32(4, 16), m.Set32(8, x), m.Set32(12, y);
+        return std::move(m.b);
+    }
+
+    int Outcode(std::int64_t x, std::int64_t y) const {
+        int c = 0;
+        if (x < 0) c |= 1;
+        if (x > w_) c |= 2;
+        if (y > h_) c |= 4;
+        if (y < 0) c |= 8;
+        return c;
+    }
+
+    // Cohen–Sutherland clipping of the pen's segment to the slice.
+    bool LineTo(Rec& r, std::vector<std::vector<std::uint8_t>>* out) {
+        MovePoint(r, 8);
+        const std::int64_t ex = r.I32(8), ey = r.I32(12);
+        double x0 = static_cast<double>(penX_), y0 = static_cast<double>(penY_);
+        double x1 = static_cast<double>(ex), y1 = static_cast<double>(ey);
+        int c0 = Outcode(penX_, penY_), c1 = Outcode(ex, ey);
+        bool visible = false;
+        for (int guard = 0; guard < 8; ++guard) {
+            if (!(c0 | c1)) {
+                visible = true;
+                break;
+            }
+            if (c0 & c1) break;
+            int c = c0 ? c0 : c1;
+            double x = 0, y = 0;
+            if (c & 8) {
+                x = x0 + (x1 - x0) * (0 - y0) / (y1 - y0), y = 0;
+            } else if (c & 4) {
+                x = x0 + (x1 - x0) * (h_ - y0) / (y1 - y0), y = h_;
+            } else if (c & 2) {
+                y = y0 + (y1 - y0) * (w_ - x0) / (x1 - x0), x = w_;
+            } else {
+                y = y0 + (y1 - y0) * (0 - x0) / (x1 - x0), x = 0;
+            }
+            auto rx = static_cast<std::int64_t>(std::llround(x)), ry = static_cast<std::int64_t>(std::llround(y));
+            if (c == c0) {
+                x0 = x, y0 = y, c0 = Outcode(rx, ry);
+            } else {
+                x1 = x, y1 = y, c1 = Outcode(rx, ry);
+            }
+        }
+        std::size_t before = out->size();
+        if (visible) {
+            auto sx = std::llround(x0), sy = std::llround(y0), cx = std::llround(x1), cy = std::llround(y1);
+            if (sx != penX_ || sy != penY_) out->push_back(MoveTo(sx, sy));
+            r.Set32(8, cx), r.Set32(12, cy);
+            out->push_back(r.b);
+        }
+        out->push_back(MoveTo(ex, ey));
+        penX_ = ex, penY_ = ey;
+        return out->size() > before;
+    }
+
+    bool MoveRegion(Rec& r, std::size_t at, std::uint32_t cbData) {
+        // RGNDATAHEADER: dwSize, iType, nCount, nRgnSize, rcBound; then nCount rectangles.
+        if (!r.Has(at, 32) || cbData < 32 || !r.Has(at, cbData)) return false;
+        std::uint32_t n = r.U32(at + 8);
+        if (static_cast<std::uint64_t>(n) * 16 > cbData - 32) return false;
+        MoveRect(r, at + 16);
+        for (std::uint32_t i = 0; i < n; ++i) MoveRect(r, at + 32 + i * 16);
+        return true;
+    }
+
+    // The bitmap of a record: header and bits inside the record.
+    struct Dib {
+        std::size_t header = 0, bits = 0, bitsSize = 0;
+        std::int32_t width = 0, height = 0;  // height < 0: top-down
+        std::uint16_t bpp = 0;
+        std::uint32_t compression = 0;
+        std::size_t stride = 0;
+    };
+    bool FindDib(const Rec& r, const BltLayout& l, Dib* d) const {
+        std::uint32_t offBmi = r.U32(l.offBmi), cbBmi = r.U32(l.cbBmi);
+        std::uint32_t offBits = r.U32(l.offBits), cbBits = r.U32(l.cbBits);
+        if (cbBmi < 40 || !r.Has(offBmi, cbBmi) || !r.Has(offBits, cbBits)) return false;
+        d->header = offBmi;
+        d->bits = offBits;
+        d->bitsSize = cbBits;
+        d->width = r.I32(offBmi + 4);
+        d->height = r.I32(offBmi + 8);
+        std::memcpy(&d->bpp, &r.b[offBmi + 14], 2);
+        d->compression = r.U32(offBmi + 16);
+        if (d->width <= 0 || d->height == 0 || d->height == std::numeric_limits<std::int32_t>::min()) return false;
+        if (d->bpp == 0 || d->bpp > 32) return false;
+        d->stride = ((static_cast<std::size_t>(d->width) * d->bpp + 31) / 32) * 4;
+        return true;
+    }
+
+    // Keeps the picture rows [fromTop, rows - fromBottom) of the bitmap, moved
+    // to the start of the bits; false (record unchanged) when that is not
+    // possible: compressed bits, too few rows or bits shorter than declared.
+    bool RemoveRows(Rec& r, const BltLayout& l, std::int64_t fromBottom, std::int64_t fromTop) {
+        Dib d;
+        if (!FindDib(r, l, &d)) return false;
+        if (d.compression != emf::BI_RGB && d.compression != emf::BI_BITFIELDS) return false;
+        std::int64_t rows = std::abs(static_cast<std::int64_t>(d.height));
+        std::int64_t keep = rows - fromBottom - fromTop;
+        if (keep < 1 || fromBottom < 0 || fromTop < 0) return false;
+        if (d.stride * static_cast<std::size_t>(rows) > d.bitsSize) return false;
+        // Stored order: bottom-up bitmaps store the picture's bottom row first.
+        std::int64_t firstStored = d.height > 0 ? fromBottom : fromTop;
+        std::memmove(&r.b[d.bits], &r.b[d.bits + static_cast<std::size_t>(firstStored) * d.stride],
+                     static_cast<std::size_t>(keep) * d.stride);
+        r.Set32(d.header + 8, d.height > 0 ? keep : -keep);
+        r.Set32(d.header + 20, static_cast<std::int64_t>(keep) * static_cast<std::int64_t>(d.stride));
+        return true;
+    }
+
+    bool BitBlt(Rec& r, std::uint32_t type, std::size_t offset) {
+        if (!Need(r, kBitBlt.minSize)) return Drop(type, offset);
+        Box box = MoveRect(r, 8);
+        MovePoint(r, kBitBlt.xDest);
+        if (!Visible(box)) return false;
+        r.Set32(20, std::min<std::int64_t>(box.bottom, h_));
+        std::int64_t y = r.I32(kBitBlt.yDest), cy = r.I32(kBitBlt.cyDest);
+        if (y + cy > h_) r.Set32(kBitBlt.cyDest, h_ - y);
+        return true;
+    }
+
+    // STRETCHBLT, MASKBLT, TRANSPARENTBLT: one source row per destination row
+    // is assumed by the row removal, as the format's producers write them.
+    bool CroppedBlt(Rec& r, const BltLayout& l, std::uint32_t type, std::size_t offset) {
+        if (!Need(r, l.minSize)) return Drop(type, offset);
+        Box box = MoveRect(r, 8);
+        MovePoint(r, l.xDest);
+        if (!Visible(box)) return false;
+        std::int64_t a = 0;
+        if (box.bottom > h_) {
+            a = box.bottom - h_ + 1;
+            RemoveRows(r, l, a, 0);
+            r.Set32(20, h_);
+        } else if (box.top < 0) {
+            a = 1 - box.top;
+            RemoveRows(r, l, 0, a);
+            r.Set32(12, 0);
+            r.Set32(l.yDest, 0);
+            if (type != emf::EMR_STRETCHBLT) r.Set32(l.ySrc, 0);
+        }
+        if (a > 0) {
+            std::int64_t cyDest = r.I32(static_cast<std::size_t>(l.cyDest)) - a;
+            r.Set32(static_cast<std::size_t>(l.cyDest), cyDest);
+            if (cyDest <= 0) return false;
+            if (l.cySrc >= 0 && type != emf::EMR_MASKBLT) {
+                std::int64_t cySrc = r.I32(static_cast<std::size_t>(l.cySrc)) - a;
+                r.Set32(static_cast<std::size_t>(l.cySrc), cySrc);
+                if (cySrc <= 0) return false;
+            }
+        }
+        return true;
+    }
+
+    bool PlgBlt(Rec& r, std::size_t offset) {
+        const BltLayout& l = kPlgBlt;
+        if (!Need(r, l.minSize)) return Drop(emf::EMR_PLGBLT, offset);
+        Box box = MoveRect(r, 8);
+        for (int i = 0; i < 3; ++i) MovePoint(r, 24 + 8 * i);
+        if (!Visible(box)) return false;
+        std::int64_t a = 0;
+        if (box.bottom > h_) {
+            a = box.bottom - h_ + 1;
+            RemoveRows(r, l, a, 0);
+            r.Set32(20, h_);
+            for (int i = 0; i < 3; ++i) r.Set32(28 + 8 * i, std::min<std::int64_t>(r.I32(28 + 8 * i), h_));
+        } else if (box.top < 0) {
+            a = 1 - box.top;
+            RemoveRows(r, l, 0, a);
+            r.Set32(12, 0);
+            for (int i = 0; i < 3; ++i) r.Set32(28 + 8 * i, std::max<std::int64_t>(r.I32(28 + 8 * i), 0));
+            r.Set32(static_cast<std::size_t>(l.ySrc), 0);
+        }
+        if (a > 0) {
+            std::int64_t cySrc = r.I32(static_cast<std::size_t>(l.cySrc)) - a;
+            r.Set32(static_cast<std::size_t>(l.cySrc), cySrc);
+            if (cySrc <= 0) return false;
+        }
+        return true;
+    }
+
+    bool SetDIBits(Rec& r, std::size_t offset) {
+        const BltLayout& l = kSetDIBitsToDevice;
+        if (!Need(r, l.minSize)) return Drop(emf::EMR_SETDIBITSTODEVICE, offset);
+        Box box = MoveRect(r, 8);
+        MovePoint(r, l.xDest);
+        if (!Visible(box)) return false;
+        std::int64_t a = 0;
+        if (box.bottom > h_) {
+            a = box.bottom - h_ + 1;
+            RemoveRows(r, l, a, 0);
+            r.Set32(20, h_);
+            r.Set32(72, static_cast<std::int64_t>(r.I32(72)) - a);
+        } else if (box.top < 0) {
+            a = 1 - box.top;
+            RemoveRows(r, l, 0, a);
+            r.Set32(12, 0);
+            r.Set32(l.yDest, 0);
+            r.Set32(static_cast<std::size_t>(l.ySrc), 0);
+            r.Set32(68, static_cast<std::int64_t>(r.I32(68)) + a);
+        }
+        if (a > 0) {
+            std::int64_t cySrc = r.I32(static_cast<std::size_t>(l.cySrc)) - a;
+            r.Set32(static_cast<std::size_t>(l.cySrc), cySrc);
+            if (cySrc <= 0) return false;
+        }
+        return true;
+    }
+
+    // STRETCHDIBITS and ALPHABLEND scale the source: rows are removed in
+    // source units (ratio r) and the destination shrinks by what lies
+    // outside the slice, so both rectangles keep describing the same picture.
+    bool ScaledBlt(Rec& r, const BltLayout& l, std::uint32_t type, std::size_t offset) {
+        if (!Need(r, l.minSize)) return Drop(type, offset);
+        Box box = MoveRect(r, 8);
+        MovePoint(r, l.xDest);
+        std::int64_t cyDest = r.I32(static_cast<std::size_t>(l.cyDest));
+        if (!Visible(box) || cyDest <= 0) return false;
+        std::int64_t cySrc = r.I32(static_cast<std::size_t>(l.cySrc));
+        double ratio = static_cast<double>(cySrc) / static_cast<double>(cyDest);
+        std::int64_t destCut = 0, srcCut = 0;
+        if (box.bottom > h_) {
+            destCut = box.bottom - h_;
+            srcCut = static_cast<std::int64_t>(ratio * static_cast<double>(destCut));
+            if (srcCut > 0 && !RemoveRows(r, l, srcCut, 0)) srcCut = 0;
+            r.Set32(20, h_);
+        } else if (box.top < 0) {
+            destCut = -box.top;
+            srcCut = static_cast<std::int64_t>(ratio * static_cast<double>(destCut));
+            if (srcCut > 0 && !RemoveRows(r, l, 0, srcCut)) srcCut = 0;
+            r.Set32(12, 0);
+            r.Set32(l.yDest, 0);
+            r.Set32(static_cast<std::size_t>(l.ySrc), 0);
+        }
+        if (destCut > 0) {
+            if (srcCut == 0 && ratio * static_cast<double>(destCut) >= 1) {
+                // The bits could not be cut (compressed): keep the whole picture.
+                return true;
+            }
+            cyDest -= destCut;
+            cySrc -= srcCut;
+            r.Set32(static_cast<std::size_t>(l.cyDest), cyDest);
+            r.Set32(static_cast<std::size_t>(l.cySrc), cySrc);
+            if (cyDest < 1 || cySrc < 1) return false;
+        }
+        return true;
+    }
+
+    std::int64_t w_, h_, dy_;
+    bool allowCutBack_;
+    const LogSource& log_;
+    std::int64_t penX_ = 0, penY_ = 0;
+    std::int64_t cutBack_ = 0;
+    std::size_t offset_ = 0;
+};
+
+CEmfSlicer::CEmfSlicer(EventLog& log) : log_(log, "CEmfSlicer") {}
+
+CEmfSlicer::~CEmfSlicer() { log_.Info("Destroyed"); }
+
+void CEmfSlicer::SetPageBreaks(const std::vector<std::int32_t>* breaks) { breaks_ = breaks; }
+
+void CEmfSlicer::SetSliceHeight(int height) {
+    if (height <= 0) return;
+    sliceHeight_ = height;
+    if (haveSource_) ProduceSlices();
+}
+
+void CEmfSlicer::SetSliceWidth(int width) {
+    if (width <= 0) return;
+    sliceWidth_ = width;
+    if (haveSource_) ProduceSlices();
+}
+
+void CEmfSlicer::SetSourceImage(std::span<const std::uint8_t> emf) {
+    slices_.clear();
+    ranges_.clear();
+    source_ = emf;
+    haveSource_ = true;
+    ProduceSlices();
+}
+
+const std::vector<std::uint8_t>* CEmfSlicer::GetSlice(int index, const std::string& debugFile) const {
+    if (index < 0 || index >= SliceCount()) return nullptr;
+    const auto& slice = slices_[static_cast<std::size_t>(index)];
+    if (!debugFile.empty()) {
+        std::ofstream f(debugFile, std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char*>(slice.data()), static_cast<std::streamsize>(slice.size()));
+    }
+    return &slice;
+}
+
+bool CEmfSlicer::SliceRange(int index, int* top, int* end) const {
+    if (index < 0 || index >= static_cast<int>(ranges_.size())) return false;
+    *top = ranges_[static_cast<std::size_t>(index)].first;
+    *end = ranges_[static_cast<std::size_t>(index)].second;
+    return true;
+}
+
+bool CEmfSlicer::HandleRecord(const std::uint8_t* record, std::uint32_t size) {
+    if (!parser_) return false;
+    std::vector<std::vector<std::uint8_t>> produced;
+    parser_->Process(record, size, recordOffset_, &produced);
+    for (auto& rec : produced) {
+        if (out_.capacity() < out_.size() + rec.size()) out_.reserve(out_.size() + rec.size() + 16384);
+        out_.insert(out_.end(), rec.begin(), rec.end());
+        ++recordCount_;
+    }
+    return !produced.empty();
+}
+
+namespace {
+
+// A metafile's size in pixels on one axis, from its header: the frame (0.01 mm)
+// through the reference device's pixels per millimetre; 0 when unknown.
+std::int64_t PixelSize(std::int32_t from, std::int32_t to, std::int32_t devicePx, std::int32_t deviceMm) {
+    if (devicePx <= 0 || deviceMm <= 0) return 0;
+    std::int64_t span = std::llabs(static_cast<std::int64_t>(to) - from);
+    return span * devicePx / (static_cast<std::int64_t>(deviceMm) * 100);
+}
+
+}  // namespace
+
+bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, bool allowCutBack, std::vector<std::uint8_t>* out,
+                            int* cutBack) {
+    out_.clear();
+    recordCount_ = 0;
+    const int parserW = static_cast<int>(sliceWidth_ / scale_);
+    parser_ = std::make_unique<RecordParser>(parserW, h, -top, allowCutBack, log_);
+
+    for (const emf::Record& rec : records_) {
+        if (rec.type == 0 || rec.type > emf::kMaxRecordType) break;
+        recordOffset_ = rec.offset;
+        HandleRecord(source_.data() + rec.offset, rec.size);
+        if (rec.type == emf::EMR_EOF) break;
+    }
+    *cutBack = parser_->CutBack();
+    parser_.reset();
+    if (out_.size() < emf::kHeaderMinSize) return false;
+
+    // Header of the slice: sizes, bounds and the frame of a W x h picture on the screen.
+    Rec header{std::vector<std::uint8_t>(out_.begin(), out_.begin() + emf::kHeaderMinSize)};
+    namespace screen = platform::screen;
+    header.Set32(48, static_cast<std::int64_t>(out_.size()));
+    header.Set32(52, recordCount_);
+    header.Set32(16, sourceW);
+    header.Set32(20, h);
+    header.Set32(32, static_cast<std::int64_t>(sourceW) * screen::kWidthMm * 100 / screen::kWidth + 1);
+    header.Set32(36, static_cast<std::int64_t>(h) * screen::kHeightMm * 100 / screen::kHeight + 1);
+    std::memcpy(out_.data(), header.b.data(), header.b.size());
+    *out = out_;
+    return true;
+}
+
+void CEmfSlicer::ProduceSlices() {
+    slices_.clear();
+    ranges_.clear();
+    log_.Info("ProduceSlices called");
+    emf::Metafile mf = emf::Read(source_);
+    if (!mf.Usable() || source_.empty()) {
+        log_.Error("Invalid images passed to ProduceSlices");
+        return;
+    }
+    for (const emf::Diagnostic& d : mf.diagnostics) log_.Error(d.Text());
+    records_ = std::move(mf.records);
+    const emf::Header* header = &mf.header;
+    const std::int64_t W =
+        PixelSize(header->frame.left, header->frame.right, header->device.cx, header->millimeters.cx) + 1;
+    const std::int64_t H =
+        PixelSize(header->frame.top, header->frame.bottom, header->device.cy, header->millimeters.cy) + 1;
+    if (W < 1 || H < 1 || W > std::numeric_limits<std::int32_t>::max() ||
+        H > std::numeric_limits<std::int32_t>::max())
+        return;
+    scale_ = W > 1 ? std::min(1.0, static_cast<double>(sliceWidth_) / static_cast<double>(W - 1)) : 1.0;
+    log_.Info("Allocated buffer for metafile");
+    log_.Info(StrFormat("Slicing image %d x %d", static_cast<int>(W), static_cast<int>(H)));
+
+    std::vector<std::int32_t> breaks;
+    if (breaks_) breaks = *breaks_;
+    const int page = std::max(1, static_cast<int>(sliceHeight_ / scale_));
+    if (H / page > kMaxSlices) {
+        // A header claiming a document thousands of pages tall is damage.
+        log_.Error("Invalid images passed to ProduceSlices");
+        records_.clear();
+        return;
+    }
+    std::int64_t top = 0;
+    while (top < H) {
+        int h = static_cast<int>(std::min<std::int64_t>(H - top, page));
+        for (auto it = breaks.begin(); it != breaks.end(); ++it) {
+            if (top < *it && *it < top + h) {
+                h = static_cast<int>(*it - top);
+                breaks.erase(it);
+                break;
+            }
+        }
+        std::vector<std::uint8_t> slice;
+        int cutBack = 0;
+        if (!BuildSlice(static_cast<int>(top), h, static_cast<int>(W), true, &slice, &cutBack)) break;
+        if (cutBack >= h) {
+            // A text line taller than the slice would never fit: draw it here,
+            // whole, rather than pushing it on for ever.
+            BuildSlice(static_cast<int>(top), h, static_cast<int>(W), false, &slice, &cutBack);
+            cutBack = 0;
+        }
+        slices_.push_back(std::move(slice));
+        std::int64_t next = top + h - cutBack;
+        ranges_.emplace_back(static_cast<int>(top), static_cast<int>(next));
+        top = next;
+    }
+    records_.clear();
+    log_.Info(StrFormat("Produced %d slices", SliceCount()));
+}
+
+}  // namespace tessaline

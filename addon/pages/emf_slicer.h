@@ -1,0 +1,90 @@
+// Cuts a page image (one metafile as tall as the whole document) into page
+// slices: complete metafiles whose records are the source's records moved up
+// by the slice's top, with what lies wholly outside left out, shapes and
+// bitmaps crossing the edges cut back, and text lines crossing the bottom edge
+// pushed to the next slice. Forced page breaks end a slice early.
+//
+// The source bytes are untrusted: every record is checked (size, counts,
+// offsets) before it is read or rewritten; a record that does not hold what
+// its type needs is dropped with a warning in the log.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/event_log.h"
+#include "emf/reader.h"
+
+namespace tessaline {
+
+// A record visitor: the per-record callback of a metafile enumeration
+// (default: 0) and the handling of one record (default: not handled).
+class IEnumEMF {
+public:
+    virtual ~IEnumEMF() = default;
+    virtual int EnumRecord(const std::uint8_t* record, std::uint32_t size) {
+        (void)record, (void)size;
+        return 0;
+    }
+    virtual bool HandleRecord(const std::uint8_t* record, std::uint32_t size) {
+        (void)record, (void)size;
+        return false;
+    }
+};
+
+class CEmfSlicer : public IEnumEMF {
+public:
+    // log is borrowed and outlives the slicer.
+    explicit CEmfSlicer(EventLog& log);
+    ~CEmfSlicer() override;
+    CEmfSlicer(const CEmfSlicer&) = delete;
+    CEmfSlicer& operator=(const CEmfSlicer&) = delete;
+
+    // Break positions in source pixels, ascending; borrowed (may be null).
+    void SetPageBreaks(const std::vector<std::int32_t>* breaks);
+    // Values <= 0 are ignored; otherwise the slices are produced again when
+    // a source is set.
+    void SetSliceHeight(int height);
+    void SetSliceWidth(int width);
+    // Borrowed: the bytes must outlive the slicer. Produces the slices.
+    void SetSourceImage(std::span<const std::uint8_t> emf);
+
+    int SliceCount() const { return static_cast<int>(slices_.size()); }
+    // Null for an index out of range. With a debug file name the slice is
+    // first written to that file. The bytes stay owned by the slicer.
+    const std::vector<std::uint8_t>* GetSlice(int index, const std::string& debugFile = {}) const;
+    // Source extent of slice `index`: [top, end), end being the next slice's top.
+    bool SliceRange(int index, int* top, int* end) const;
+    double HorizontalScale() const { return scale_; }
+
+    // Processes one source record into the slice being built.
+    bool HandleRecord(const std::uint8_t* record, std::uint32_t size) override;
+
+private:
+    class RecordParser;
+    void ProduceSlices();
+    bool BuildSlice(int top, int h, int sourceW, bool allowCutBack, std::vector<std::uint8_t>* out,
+                    int* cutBack);
+
+    LogSource log_;
+    const std::vector<std::int32_t>* breaks_ = nullptr;
+    int sliceHeight_ = 842;
+    int sliceWidth_ = 595;
+    double scale_ = 1.0;
+    std::span<const std::uint8_t> source_;
+    bool haveSource_ = false;
+    std::vector<std::vector<std::uint8_t>> slices_;
+    std::vector<std::pair<int, int>> ranges_;
+
+    // State of the slice being built.
+    std::vector<emf::Record> records_;  // of the source, for one production
+    std::size_t recordOffset_ = 0;
+    std::unique_ptr<RecordParser> parser_;
+    std::vector<std::uint8_t> out_;
+    std::uint32_t recordCount_ = 0;
+};
+
+}  // namespace tessaline
