@@ -1,0 +1,154 @@
+// Metafiles written by independent producers, drawn through our library onto
+// a PDF page, compared with each producer's own PDF of the same drawing:
+// the text poppler extracts must be the drawing's text, and the renderings
+// must match within the tolerance stated below.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "core/document.h"
+#include "emf/reader.h"
+#include "pdfpaint/draw_metafile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kFixtures = VM_EMF_FIXTURES;
+
+std::string Run(const std::string& cmd) {
+    std::string out;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+    return out;
+}
+
+std::string Words(const std::string& text) {
+    std::istringstream in(text);
+    std::string w, all;
+    while (in >> w) all += (all.empty() ? "" : " ") + w;
+    return all;
+}
+
+struct Gray {
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> px;
+    int At(int x, int y) const { return x < 0 || y < 0 || x >= w || y >= h ? 255 : px[std::size_t(y) * w + x]; }
+};
+
+Gray Render(const fs::path& pdf, const fs::path& base, int dpi) {
+    Run("pdftoppm -gray -r " + std::to_string(dpi) + " -singlefile " + pdf.string() + " " + base.string());
+    std::ifstream in(base.string() + ".pgm", std::ios::binary);
+    Gray g;
+    std::string magic;
+    int maxv;
+    in >> magic >> g.w >> g.h >> maxv;
+    in.get();
+    g.px.resize(std::size_t(g.w) * g.h);
+    in.read(reinterpret_cast<char*>(g.px.data()), std::streamsize(g.px.size()));
+    return g;
+}
+
+// Share of the pixels inked in either picture whose grey level differs by
+// more than 64 from every pixel within one pixel of the same place in the
+// other picture, with `ours` shifted by (dx, dy). The one-pixel neighbourhood
+// absorbs the half-pixel offsets between two rasterisations of one drawing.
+double Mismatch(const Gray& ref, const Gray& ours, int dx, int dy, bool play = true) {
+    std::size_t inked = 0, bad = 0;
+    auto near = [](const Gray& g, int x, int y, int v) {
+        for (int j = -1; j <= 1; ++j)
+            for (int i = -1; i <= 1; ++i)
+                if (std::abs(g.At(x + i, y + j) - v) <= 64) return true;
+        return false;
+    };
+    for (int y = 0; y < ref.h; ++y)
+        for (int x = 0; x < ref.w; ++x) {
+            int a = ref.At(x, y), b = ours.At(x - dx, y - dy);
+            if (a > 240 && b > 240) continue;
+            ++inked;
+            if (play ? !near(ours, x - dx, y - dy, a) || !near(ref, x, y, b) : std::abs(a - b) > 64) ++bad;
+        }
+    return inked ? double(bad) / double(inked) : 1.0;
+}
+
+struct Outcome {
+    std::string text;
+    double mismatch = 1;
+    int dx = 0, dy = 0;
+};
+
+Outcome DrawAndCompare(const std::string& producer) {
+    const fs::path dir = fs::temp_directory_path() / ("vm_emf_producer_" + std::to_string(::getpid()) + producer);
+    fs::create_directories(dir);
+    std::ifstream in(kFixtures / (producer + ".emf"), std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto header = emf::ReadHeader(bytes);
+    EXPECT_TRUE(header.has_value());
+    if (!header) return {};
+    // Page units are the metafile's own device pixels; the page is the producer's.
+    double pxPerInch = header->device.cx * 25.4 / header->millimeters.cx;
+    double w = 0, h = 0;
+    std::sscanf(Run("pdfinfo " + (kFixtures / (producer + ".pdf")).string() + " | grep 'Page size'").c_str(),
+                "Page size: %lf x %lf", &w, &h);
+    pdfcore::Document doc;
+    doc.AddPage(w, h);
+    auto out = pdfpaint::DrawMetafile(doc, 0, bytes, 0, 0, 1, 1, 0, 72 / pxPerInch);
+    EXPECT_EQ(out.status, pdfpaint::DrawStatus::Ok) << out.error;
+    for (auto& d : out.diagnostics) std::printf("  %s: %s\n", producer.c_str(), d.Text().c_str());
+    doc.Write((dir / "ours.pdf").string());
+    Outcome o;
+    o.text = Words(Run("pdftotext " + (dir / "ours.pdf").string() + " -"));
+    Gray ref = Render(kFixtures / (producer + ".pdf"), dir / "ref", 50);
+    Gray ours = Render(dir / "ours.pdf", dir / "ours", 50);
+    // The producers crop or keep the page margin differently: align first
+    // (plain comparison), then measure with one pixel of play around it.
+    double best = 2;
+    int bx = 0, by = 0;
+    for (int dy = -20; dy <= 20; ++dy)
+        for (int dx = -20; dx <= 20; ++dx) {
+            double m = Mismatch(ref, ours, dx, dy, false);
+            if (m < best) best = m, bx = dx, by = dy;
+        }
+    for (int dy = by - 1; dy <= by + 1; ++dy)
+        for (int dx = bx - 1; dx <= bx + 1; ++dx) {
+            double m = Mismatch(ref, ours, dx, dy);
+            if (m < o.mismatch) o.mismatch = m, o.dx = dx, o.dy = dy;
+        }
+    if (!std::getenv("VM_KEEP_RENDERINGS")) fs::remove_all(dir);
+    return o;
+}
+
+std::string DrawingText() {
+    std::ifstream in(kFixtures / "source" / "drawing.txt");
+    return Words(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+}
+
+// Tolerance: at most 3 % of the inked pixels (50 pixels per inch, grey
+// levels 64 apart, one pixel of play) may differ; the producers' own glyph
+// positioning and antialiasing at edges account for the rest.
+constexpr double kTolerance = 0.03;
+
+TEST(ProducerMetafiles, VectorEditorExport) {
+    Outcome o = DrawAndCompare("inkscape");
+    EXPECT_EQ(o.text, DrawingText());
+    EXPECT_LT(o.mismatch, kTolerance) << "best shift " << o.dx << "," << o.dy;
+    std::printf("vector editor: %.2f %% of inked pixels differ (shift %d,%d)\n", o.mismatch * 100, o.dx, o.dy);
+}
+
+TEST(ProducerMetafiles, OfficeSuiteExport) {
+    Outcome o = DrawAndCompare("office");
+    EXPECT_EQ(o.text, DrawingText());
+    EXPECT_LT(o.mismatch, kTolerance) << "best shift " << o.dx << "," << o.dy;
+    std::printf("office suite: %.2f %% of inked pixels differ (shift %d,%d)\n", o.mismatch * 100, o.dx, o.dy);
+}
+
+}  // namespace
