@@ -156,9 +156,9 @@ LoadResult LoadBmp(std::string_view file, std::vector<Picture>& out) {
     if (dataOffset >= file.size()) return Fail("BMP file without pixel data");
     std::string_view data = file.substr(dataOffset);
     std::size_t rowBytes = r.RowBytes();
-    r.samples.assign(rowBytes * r.height, 0);
 
     if (comp == 1 || comp == 2) {
+        r.samples.assign(rowBytes * r.height, 0);
         if (!DecodeRle(data, r, bpp)) return Fail("damaged BMP file (no RLE data)");
         for (int y = 0; y < r.height / 2; ++y)
             std::swap_ranges(r.samples.begin() + y * rowBytes, r.samples.begin() + (y + 1) * rowBytes,
@@ -167,8 +167,12 @@ LoadResult LoadBmp(std::string_view file, std::vector<Picture>& out) {
         std::size_t stride = ((static_cast<std::size_t>(w) * bpp + 31) / 32) * 4;
         std::size_t rows = std::min<std::size_t>(r.height, data.size() / stride);
         if (rows == 0) return Fail("truncated BMP file (no complete row)");
-        if (rows < static_cast<std::size_t>(r.height))
+        if (rows < static_cast<std::size_t>(r.height)) {
+            // Keep the rows the file has, and nothing invented around them.
             p.note = "truncated BMP file: " + std::to_string(rows) + " of " + std::to_string(r.height) + " rows";
+            r.height = static_cast<int>(rows);
+        }
+        r.samples.assign(rowBytes * r.height, 0);
         bool anyAlpha = false;
         std::vector<std::uint8_t> a;
         if (alpha.mask) a.assign(static_cast<std::size_t>(r.width) * r.height, 255);

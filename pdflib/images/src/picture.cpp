@@ -127,6 +127,10 @@ namespace detail {
 
 double SaneDpi(double dpi) {
     if (!std::isfinite(dpi) || dpi < 1 || dpi > 10000) return 96;
+    // Files that count per metre or centimetre store 72 dpi as 72.009 and 300
+    // as 299.72: the whole number is what was meant.
+    double whole = std::round(dpi);
+    if (std::abs(dpi - whole) <= std::max(0.05, dpi * 0.002)) return whole;
     return dpi;
 }
 

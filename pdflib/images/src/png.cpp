@@ -131,7 +131,7 @@ void Fatal(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
 // Decodes with libpng; `r` gets colour (and alpha) samples. Returns the number
 // of rows read, or -1 when nothing could be read.
-int Decode(std::string_view file, Raster& r, std::vector<std::uint8_t>& buf) {
+int Decode(std::string_view file, Raster& r, std::vector<std::uint8_t>& buf, std::vector<std::uint8_t>& alphaTable) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, Fatal, Silent);
     if (!png) return -1;
     png_infop info = png_create_info_struct(png);
@@ -160,33 +160,26 @@ int Decode(std::string_view file, Raster& r, std::vector<std::uint8_t>& buf) {
     std::size_t rowBytes = png_get_rowbytes(png, info);
     std::uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
     if (!FitsLimit(w, h, static_cast<std::uint64_t>(channels) * (bits == 16 ? 2 : 1))) png_longjmp(png, 1);
-    buf.assign(rowBytes * h, 0);
+    // Rows are added as they decode, so a header that claims far more rows
+    // than the file holds costs no more than the rows that are there.
+    if (passes > 1) buf.assign(rowBytes * h, 0);
     r.width = static_cast<int>(w), r.height = static_cast<int>(h), r.bits = bits;
 
     r.model = indexed ? ColorModel::Indexed : channels >= 3 ? ColorModel::Rgb : ColorModel::Gray;
-    rows = 0;
-    for (int pass = 0; pass < passes; ++pass)
-        for (std::uint32_t y = 0; y < h; ++y) {
-            png_read_row(png, buf.data() + y * rowBytes, nullptr);
-            if (pass == passes - 1) rows = static_cast<int>(y + 1);
-        }
     if (indexed && trns) {
         png_bytep t = nullptr;
         int nt = 0;
         png_get_tRNS(png, info, &t, &nt, nullptr);
-        std::uint8_t table[256];
-        std::fill(std::begin(table), std::end(table), 255);
-        for (int i = 0; i < nt && i < 256; ++i) table[i] = t[i];
-        r.alpha.resize(static_cast<std::size_t>(w) * h);
-        for (std::uint32_t y = 0; y < h; ++y)
-            for (std::uint32_t x = 0; x < w; ++x) {
-                std::size_t bit = static_cast<std::size_t>(x) * bits;
-                unsigned v = buf[y * rowBytes + bit / 8];
-                v = (v >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
-                r.alpha[static_cast<std::size_t>(y) * w + x] = table[v];
-            }
-        r.alphaBits = 8;
+        alphaTable.assign(256, 255);
+        for (int i = 0; i < nt && i < 256; ++i) alphaTable[i] = t[i];
     }
+    rows = 0;
+    for (int pass = 0; pass < passes; ++pass)
+        for (std::uint32_t y = 0; y < h; ++y) {
+            if (passes == 1) buf.resize(rowBytes * (y + 1));
+            png_read_row(png, buf.data() + y * rowBytes, nullptr);
+            if (pass == passes - 1) rows = static_cast<int>(y + 1);
+        }
     png_destroy_read_struct(&png, &info, nullptr);
     return rows;
 }
@@ -211,11 +204,28 @@ LoadResult LoadPng(std::string_view file, std::vector<Picture>& out) {
         return Fail("PNG picture too large to decode");
 
     Raster r;
-    std::vector<std::uint8_t> buf;
-    int rows = Decode(file, r, buf);
+    std::vector<std::uint8_t> buf, alphaTable;
+    int rows = Decode(file, r, buf, alphaTable);
     if (rows <= 0) return Fail("damaged PNG file");
-    if (rows < r.height) p.note = "truncated PNG file: " + std::to_string(rows) + " of " + std::to_string(r.height) + " rows";
+    if (rows < r.height) {  // keep the rows that decoded
+        p.note = "truncated PNG file: " + std::to_string(rows) + " of " + std::to_string(r.height) + " rows";
+        buf.resize(buf.size() / r.height * rows);
+        r.height = rows;
+        p.height = rows;
+    }
 
+    if (!alphaTable.empty()) {  // palette transparency
+        std::size_t rowBytes = buf.size() / r.height;
+        r.alpha.resize(static_cast<std::size_t>(r.width) * r.height);
+        for (int y = 0; y < r.height; ++y)
+            for (int x = 0; x < r.width; ++x) {
+                std::size_t bit = static_cast<std::size_t>(x) * r.bits;
+                unsigned v = buf[y * rowBytes + bit / 8];
+                v = (v >> (8 - r.bits - bit % 8)) & ((1u << r.bits) - 1);
+                r.alpha[static_cast<std::size_t>(y) * r.width + x] = alphaTable[v];
+            }
+        r.alphaBits = 8;
+    }
     int colorCh = r.model == ColorModel::Rgb ? 3 : 1;
     bool hasAlpha = r.model != ColorModel::Indexed &&
                     buf.size() == static_cast<std::size_t>(r.width) * r.height * (colorCh + 1) * (r.bits / 8);

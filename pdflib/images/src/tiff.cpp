@@ -120,11 +120,14 @@ bool ReadDirect(TIFF* t, std::uint32_t w, std::uint32_t h, Raster& r, std::strin
     std::size_t fileRow = (static_cast<std::size_t>(w) * spp * bps + 7) / 8;
     if (scan <= 0 || static_cast<std::size_t>(scan) < fileRow) return false;
     std::vector<std::uint8_t> line(static_cast<std::size_t>(scan));
-    r.samples.assign(rowBytes * h, 0);
-    if (alpha) r.alpha.assign(static_cast<std::size_t>(w) * h * bytes, 0), r.alphaBits = bps;
+    if (alpha) r.alphaBits = bps;
     std::uint32_t y = 0;
     for (; y < h; ++y) {
         if (TIFFReadScanline(t, line.data(), y, 0) < 0) break;
+        // Grown row by row: a page claiming more rows than its strips hold
+        // costs only the rows that are there.
+        r.samples.resize(rowBytes * (y + 1));
+        if (alpha) r.alpha.resize(static_cast<std::size_t>(w) * (y + 1) * bytes);
         std::uint8_t* dst = r.samples.data() + y * rowBytes;
         if (spp == colors && bps < 16) { std::memcpy(dst, line.data(), rowBytes); continue; }
         for (std::uint32_t x = 0; x < w; ++x) {
@@ -150,7 +153,10 @@ bool ReadDirect(TIFF* t, std::uint32_t w, std::uint32_t h, Raster& r, std::strin
         }
     }
     if (y == 0) return false;
-    if (y < h) note = "damaged TIFF page: " + std::to_string(y) + " of " + std::to_string(h) + " rows";
+    if (y < h) {
+        note = "damaged TIFF page: " + std::to_string(y) + " of " + std::to_string(h) + " rows";
+        r.height = static_cast<int>(y);
+    }
     if (photo == PHOTOMETRIC_MINISWHITE) r.icc.clear();
     return true;
 }
@@ -217,7 +223,7 @@ LoadResult LoadTiff(std::string_view file, std::vector<Picture>& out) {
             p.image = EncodeRaster(std::move(r));
             if (direct && photo == PHOTOMETRIC_MINISWHITE) p.image.decode = {1, 0};
         }
-        p.width = static_cast<int>(w), p.height = static_cast<int>(h);
+        p.width = p.image.width, p.height = p.image.height;
         pages.push_back(std::move(p));
     } while (page < 10000 && TIFFReadDirectory(t));
     TIFFClose(t);

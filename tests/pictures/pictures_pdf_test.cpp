@@ -1,0 +1,243 @@
+// Pictures converted end to end: the driver with the real PDF library (and
+// the in-process stand-in for the add-on) over pictures that installed
+// packages ship, plus variants written at test time where no package ships
+// one. The PDFs are checked with pdfinfo, pdfimages and qpdf.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <regex>
+
+#include "driver.h"
+#include "fake_addon.h"
+#include "images/picture.h"
+#include "run_program.h"
+#include "test/fixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using vellumate::ConversionContext;
+using vmtest::FakeAddon;
+using vmtest::Sandbox;
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+    if (!p) return out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
+    return out;
+}
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+// Up to `max` files with one of the extensions below `roots`, in path order.
+std::vector<std::string> Installed(const std::vector<std::string>& exts, std::size_t max) {
+    std::vector<std::string> found;
+    for (const char* root : {"/usr/share/doc", "/usr/share/tcltk", "/usr/share/pixmaps", "/usr/share/icons",
+                             "/usr/share/qpdf", "/usr/share/cmake-3.25"}) {
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+             it != end && !ec; it.increment(ec)) {
+            if (!it->is_regular_file(ec) || it->file_size(ec) > (4u << 20)) continue;
+            std::string ext = it->path().extension().string();
+            std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+            if (std::find(exts.begin(), exts.end(), ext) != exts.end()) found.push_back(it->path().string());
+        }
+    }
+    std::sort(found.begin(), found.end());
+    // Spread the choice over the list rather than taking one folder's files.
+    std::vector<std::string> chosen;
+    for (std::size_t i = 0; i < max && i < found.size(); ++i) chosen.push_back(found[i * found.size() / std::min(max, found.size())]);
+    return chosen;
+}
+
+struct PageSize {
+    double w = 0, h = 0;
+};
+
+std::vector<PageSize> PageSizes(const std::string& pdf) {
+    std::vector<PageSize> sizes;
+    std::string info = Capture("pdfinfo -f 1 -l 100000 " + Q(pdf));
+    std::regex re(R"(Page +\d+ size: +([0-9.]+) x ([0-9.]+) pts)");
+    for (std::sregex_iterator it(info.begin(), info.end(), re), end; it != end; ++it)
+        sizes.push_back({std::stod((*it)[1]), std::stod((*it)[2])});
+    return sizes;
+}
+
+class PicturesPdf : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sandbox_ = new Sandbox;
+        ::setenv("VELLUMATE_REGISTRY", sandbox_->env["VELLUMATE_REGISTRY"].c_str(), 1);
+        ::setenv("VELLUMATE_UI", "none", 1);
+        registered_ = sandbox_->Run(REGSVR_BIN, {CORVANTH_LIB}) == 0;
+        fs::create_directories(sandbox_->Path("out"));
+    }
+    static void TearDownTestSuite() {
+        delete sandbox_;
+        sandbox_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(registered_) << sandbox_->lastStderr;
+        ctx.programPath = sandbox_->Path("prog/vellumate");
+        ctx.interactive = false;
+        ctx.createObjects = [this](ConversionContext& c) {
+            c.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
+            return com::SUCCEEDED(com::CreateInstance(corvanth::kProgId, &c.pdf));
+        };
+    }
+    void TearDown() override { vellumate::ReleaseComObjects(ctx); }
+    std::string Out(const std::string& name) { return sandbox_->Path("out/" + name); }
+    std::string In(const std::string& name, const std::string& bytes) { return sandbox_->Write("in/" + name, bytes); }
+
+    // Converts one picture and checks pages, page sizes and the PDF's health.
+    void ConvertAndCheck(const std::string& source, const std::string& label) {
+        SCOPED_TRACE(label + ": " + source);
+        std::vector<images::Picture> pics;
+        ASSERT_TRUE(images::LoadPictures(source, pics).ok);
+        std::string out = Out(label + ".pdf");
+        ASSERT_EQ(vellumate::ConvertFile(ctx, source, out), 0);
+        EXPECT_NE(Capture("qpdf --check " + Q(out)).find("No syntax or stream encoding errors"), std::string::npos);
+        auto sizes = PageSizes(out);
+        ASSERT_EQ(sizes.size(), pics.size());
+        const auto& s = ctx.settings;
+        for (std::size_t i = 0; i < pics.size(); ++i) {
+            const images::Picture& p = pics[i];
+            double res = std::clamp(std::round(p.dpiX), 1.0, 10000.0);
+            double units = res;  // the page's resolution
+            double wantW = (s.MarginLeft + std::round(p.width * res / p.dpiX) + s.MarginRight) * 72 / units;
+            double wantH = (s.MarginTop + std::round(p.height * res / p.dpiY) + s.MarginBottom) * 72 / units;
+            EXPECT_NEAR(sizes[i].w, wantW, 0.01) << "page " << i + 1;
+            EXPECT_NEAR(sizes[i].h, wantH, 0.01) << "page " << i + 1;
+        }
+        ++converted;
+    }
+
+    static Sandbox* sandbox_;
+    static bool registered_;
+    FakeAddon addon;
+    ConversionContext ctx;
+    int converted = 0;
+};
+
+Sandbox* PicturesPdf::sandbox_ = nullptr;
+bool PicturesPdf::registered_ = false;
+
+TEST_F(PicturesPdf, InstalledPicturesConvertPagePerFrame) {
+    int n = 0;
+    for (const auto& ext : std::vector<std::string>{".jpg", ".png", ".gif", ".bmp", ".tif", ".tiff"})
+        for (const auto& path : Installed({ext}, 6)) ConvertAndCheck(path, "installed" + std::to_string(++n));
+    EXPECT_GT(converted, 0) << "no installed pictures found";
+}
+
+TEST_F(PicturesPdf, JpegStreamIsTheSourceFile) {
+    auto jpegs = Installed({".jpg", ".jpeg"}, 3);
+    if (jpegs.empty()) GTEST_SKIP() << "no installed JPEG files";
+    for (const auto& jpeg : jpegs) {
+        std::string out = Out("jpeg.pdf");
+        ASSERT_EQ(vellumate::ConvertFile(ctx, jpeg, out), 0);
+        std::string prefix = sandbox_->Path("out/extracted");
+        Capture("pdfimages -all " + Q(out) + " " + Q(prefix));
+        EXPECT_EQ(vmtest::ReadFile(prefix + "-000.jpg"), vmtest::ReadFile(jpeg)) << jpeg;
+        fs::remove(prefix + "-000.jpg");
+    }
+}
+
+TEST_F(PicturesPdf, WrittenVariantsWhereNoPackageShipsOne) {
+    using namespace images::test;
+    std::vector<std::uint8_t> rgb(120 * 80 * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7 + i / 360);
+    // Three TIFF pages of which the last has another size: every page keeps its own.
+    TiffPage a;
+    a.width = 120, a.height = 80, a.data = rgb, a.dpi = 300, a.compression = 5;
+    TiffPage b = a;
+    b.width = 80, b.height = 120;
+    ConvertAndCheck(In("pages.tif", MakeTiff({a, a, b})), "tiff3");
+
+    TiffPage fax;
+    fax.bits = 1, fax.samples = 1, fax.photometric = 0, fax.compression = 4, fax.width = 64, fax.height = 16;
+    fax.data.assign(fax.width / 8 * fax.height, 0x0F);
+    std::string faxPath = In("fax.tif", MakeTiff({fax}));
+    ConvertAndCheck(faxPath, "fax");
+    EXPECT_NE(Capture("pdfimages -list " + Q(Out("fax.pdf"))).find("ccitt"), std::string::npos);
+
+    std::vector<std::uint8_t> pal = {255, 255, 255, 200, 0, 0, 0, 0, 200, 0, 150, 0};
+    GifFrame f1{0, 0, 20, 10, 1, -1, false, std::vector<std::uint8_t>(200, 1)};
+    GifFrame f2{5, 2, 8, 6, 2, 0, false, std::vector<std::uint8_t>(48, 2)};
+    ConvertAndCheck(In("anim.gif", MakeGif(20, 10, pal, {f1, f2, f1})), "gif3");
+
+    PngSpec alpha;
+    alpha.colorType = 6, alpha.width = 30, alpha.height = 20, alpha.ppm = 3780;
+    alpha.rows.resize(30 * 20 * 4);
+    for (std::size_t i = 0; i < alpha.rows.size(); ++i) alpha.rows[i] = static_cast<std::uint8_t>(i % 4 == 3 ? i / 8 : i * 3);
+    ConvertAndCheck(In("alpha.png", MakePng(alpha)), "alpha");
+    EXPECT_NE(Capture("pdfimages -list " + Q(Out("alpha.pdf"))).find("smask"), std::string::npos);
+
+    ConvertAndCheck(In("rle.bmp", MakeBmp(40, 4, 2, 8, 1, {0, 0, 0, 0, 255, 255, 255, 0}, {4, 1, 0, 0, 2, 0, 0, 1})), "bmp");
+}
+
+TEST_F(PicturesPdf, AllToOneGivesOneOutlinePerFile) {
+    using namespace images::test;
+    PngSpec s;
+    s.width = 10, s.height = 10, s.rows.assign(300, 90);
+    GifFrame f{0, 0, 4, 4, 0, -1, false, std::vector<std::uint8_t>(16, 1)};
+    std::vector<std::string> files = {In("one.png", MakePng(s)), In("two.gif", MakeGif(4, 4, {0, 0, 0, 9, 9, 9}, {f, f})),
+                                      In("three.bmp", MakeBmp(40, 2, 2, 24, 0, {}, std::vector<std::uint8_t>(16, 50)))};
+    std::string out = Out("merged.pdf");
+    ctx.MakeOne = true;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        ctx.firstFile = i == 0;
+        ctx.lastFile = i + 1 == files.size();
+        ASSERT_EQ(vellumate::ConvertFile(ctx, files[i], out), 0) << files[i];
+    }
+    EXPECT_EQ(PageSizes(out).size(), 4u);
+    std::string json = Capture("qpdf --json --json-key=outlines " + Q(out));
+    for (const char* title : {"\"one\"", "\"two\"", "\"three\""}) EXPECT_NE(json.find(title), std::string::npos) << json;
+    std::size_t outlines = 0;
+    for (std::size_t at = 0; (at = json.find("\"title\"", at)) != std::string::npos; ++at) ++outlines;
+    EXPECT_EQ(outlines, 3u);
+}
+
+TEST_F(PicturesPdf, BrokenPicturesFailWithoutOutput) {
+    using namespace images::test;
+    PngSpec s;
+    s.width = 10, s.height = 10, s.rows.assign(300, 90);
+    std::string png = MakePng(s);
+    std::string huge = MakeBmp(40, 60000, 60000, 24, 0, {}, std::vector<std::uint8_t>(64, 1));
+    for (auto [name, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {"text.png", "this is not a picture"},
+             {"empty.jpg", ""},
+             {"cut.png", png.substr(0, 30)},
+             {"huge.bmp", huge},
+             {"nodata.jpg", images::test::MakeJpeg({}).substr(0, 20)}}) {
+        std::string out = Out("broken-" + name + ".pdf");
+        EXPECT_EQ(vellumate::ConvertFile(ctx, In(name, bytes), out), -24) << name;
+        EXPECT_FALSE(fs::exists(out)) << name;
+    }
+}
+
+TEST_F(PicturesPdf, HighResolutionPictureRestartsTheDocumentAndInvertAll) {
+    images::test::JpegSpec j;
+    j.width = 600, j.height = 300, j.jfifUnits = 1, j.jfifX = j.jfifY = 300;
+    std::string jpeg = In("wide300.jpg", images::test::MakeJpeg(j));
+    ctx.invertFlag = true;
+    std::string out = Out("wide300.pdf");
+    ASSERT_EQ(vellumate::ConvertFile(ctx, jpeg, out), 0);
+    auto sizes = PageSizes(out);
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_NEAR(sizes[0].w, (10 + 600 + 10) * 72.0 / 300, 0.01);
+    EXPECT_NEAR(sizes[0].h, (10 + 300 + 10) * 72.0 / 300, 0.01);
+    std::string qdf = Capture("qpdf --qdf --object-streams=disable " + Q(out) + " -");
+    qdf.erase(std::remove_if(qdf.begin(), qdf.end(), ::isspace), qdf.end());
+    EXPECT_NE(qdf.find("/Decode[101010]"), std::string::npos);  // the negative
+}
+
+}  // namespace
