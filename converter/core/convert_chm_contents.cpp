@@ -28,14 +28,17 @@ bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
 
 // Every regular file below `folder`, as "/"-separated relative paths in
 // order. Links are not followed.
-std::vector<std::string> FilesBelow(const std::string& folder) {
+std::vector<std::string> FilesBelow(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     std::vector<std::string> out;
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         std::error_code sec;
         if (it->is_symlink(sec) || !it->is_regular_file(sec)) continue;
-        out.push_back(fs::relative(it->path(), folder, sec).generic_string());
+        // The iterator's paths are the folder text plus "/" plus the rest.
+        const std::string& full = it->path().native();
+        if (full.size() > folder.size() + 1) out.push_back(full.substr(folder.size() + 1));
     }
     std::sort(out.begin(), out.end());
     return out;

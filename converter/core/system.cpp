@@ -86,6 +86,8 @@ bool CanOpenForReading(const std::string& path, bool allowFolder) {
     if (path.empty()) return false;
     std::error_code ec;
     if (fs::is_directory(path, ec)) return allowFolder && ::access(path.c_str(), R_OK) == 0;
+    // Only regular files: a pipe or a device would block or never end.
+    if (!fs::is_regular_file(path, ec)) return false;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     ::close(fd);

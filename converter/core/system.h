@@ -50,7 +50,7 @@ long RegSetStringLM(std::string_view path, std::string_view name, std::string_vi
 
 // ---- Files ------------------------------------------------------------------------
 
-// The file can be opened for reading (folders count too, as with backup semantics when asked).
+// A regular file that can be opened for reading (with allowFolder, a readable folder too).
 bool CanOpenForReading(const std::string& path, bool allowFolder = false);
 bool Exists(const std::string& path);  // any file-system object
 bool IsFolder(const std::string& path);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "run_program.h"
@@ -108,6 +109,8 @@ TEST_F(Cli, SourceFilesByExtension) {
         EXPECT_EQ(Run({box.Write(std::string("in.") + ext, "x")}), kStatusNoComponents) << ext;
     }
     EXPECT_EQ(Run({box.dir()}), kStatusSourceMissing);  // a folder is no source
+    ASSERT_EQ(::mkfifo(box.Path("pipe.html").c_str(), 0600), 0);
+    EXPECT_EQ(Run({box.Path("pipe.html")}), kStatusSourceMissing);  // nor is a pipe
     // Interactive messages stay off on the command line.
     EXPECT_TRUE(box.Boxes().empty());
 }
