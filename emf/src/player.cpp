@@ -1392,18 +1392,17 @@ Rect FrameInPixels(const Header& h, int logPixels, std::vector<Diagnostic>* diag
     Rect f{h.frame.left * px / 100, h.frame.top * py / 100, h.frame.right * px / 100, h.frame.bottom * py / 100};
     const RectL& b = h.bounds;
     if (b.right > b.left && b.bottom > b.top) {
-        // A frame ten times too large (off by a decimal) matches the drawn bounds at a tenth.
-        auto near = [](double a, double c, double size) { return std::fabs(a - c) <= 2 + 0.03 * size; };
-        double bw = b.right - b.left, bh = b.bottom - b.top;
-        bool fits = near(f.left, b.left, bw) && near(f.top, b.top, bh) && near(f.right, b.right, bw) &&
-                    near(f.bottom, b.bottom, bh);
-        bool tenth = near(f.left / 10, b.left, bw) && near(f.top / 10, b.top, bh) && near(f.right / 10, b.right, bw) &&
-                     near(f.bottom / 10, b.bottom, bh);
-        if (!fits && tenth && bw > 4 && bh > 4) {
-            f = {f.left / 10, f.top / 10, f.right / 10, f.bottom / 10};
+        // A frame ten times the size of the drawn bounds (and then placed
+        // anywhere) is a known producer fault: the bounds stand in for it.
+        auto near = [](double a, double c) { return std::fabs(a - c) <= 2 + 0.03 * c; };
+        const double bw = b.right - b.left, bh = b.bottom - b.top;
+        const bool sizeFits = near(f.Width(), bw) && near(f.Height(), bh);
+        const bool tenfold = near(std::fabs(f.Width()) / 10, bw) && near(std::fabs(f.Height()) / 10, bh);
+        if (!sizeFits && tenfold && bw > 4 && bh > 4) {
+            f = {double(b.left), double(b.top), double(b.right), double(b.bottom)};
             if (diags)
                 diags->push_back({Diagnostic::Severity::Warning, 0, 0, EMR_HEADER,
-                                  "frame is ten times the drawn bounds; taken at a tenth"});
+                                  "frame is ten times the drawn bounds; the bounds are used instead"});
         }
     }
     if (f.right < f.left) std::swap(f.left, f.right);

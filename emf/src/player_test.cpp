@@ -269,9 +269,9 @@ TEST(Placement, FrameTopLeftGoesToTheGivenPointAndATenfoldFrameIsMended) {
     Matrix m = FramePlacement(h, 10, 20, 2, 2, 0, &d);
     EXPECT_EQ(m.Apply({0, 0}), (Point{10, 20}));
     EXPECT_TRUE(d.empty());
-    h.frame = {0, 0, 26190, 13230};
+    h.frame = {30000, 5000, 56190, 18230};  // ten times too large and off the drawing
     Rect f = FrameInPixels(h, 0, &d);
-    EXPECT_NEAR(f.right, 99, 0.5);
+    EXPECT_EQ(f, (Rect{0, 0, 99, 49}));
     EXPECT_EQ(d.size(), 1u);
     // A legitimately large frame around a small drawing is left alone.
     h.frame = {0, 0, 26190, 13230};

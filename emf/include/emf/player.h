@@ -38,8 +38,9 @@ PlayResult Play(std::span<const std::uint8_t> bytes, const Metafile& mf, Device&
 PlayResult Play(std::span<const std::uint8_t> bytes, Device& device, const PlayOptions& = {});
 
 // The header's frame in device pixels of the reference device (or at
-// `logPixels` per inch when that is positive). A frame that is ten times the
-// drawn bounds (a known producer fault) is taken at a tenth, with a warning.
+// `logPixels` per inch when that is positive). A frame ten times the size of
+// the drawn bounds (a known producer fault, often also misplaced) is replaced
+// by the bounds, with a warning.
 Rect FrameInPixels(const Header&, int logPixels = 0, std::vector<Diagnostic>* diagnostics = nullptr);
 
 // Places the frame scaled by (sx, sy) with its top-left corner at (x, y):

@@ -8,25 +8,12 @@
 
 namespace pdfpaint {
 
-DrawOutcome DrawMetafile(pdfcore::Document& doc, int page, std::span<const std::uint8_t> bytes, double x, double y,
-                         double scaleX, double scaleY, int logPixels, double pointsPerUnit) {
-    DrawOutcome out;
-    if (page < 0 || page >= doc.PageCount()) {
-        out.status = DrawStatus::BadPage;
-        out.error = "page " + std::to_string(page) + " does not exist";
-        return out;
-    }
-    emf::Metafile mf = emf::Read(bytes);
-    out.diagnostics = mf.diagnostics;
-    if (!mf.Usable()) {
-        out.status = DrawStatus::NotMetafile;
-        out.error = mf.diagnostics.empty() ? "not an enhanced metafile" : mf.diagnostics.front().message;
-        return out;
-    }
+namespace {
+
+DrawOutcome Paint(pdfcore::Document& doc, pdfcore::ContentBuilder& content, std::span<const std::uint8_t> bytes,
+                  const emf::Metafile& mf, const emf::Matrix& base, DrawOutcome out) {
     emf::PlayOptions opt;
-    opt.base = emf::FramePlacement(mf.header, x, y, scaleX, scaleY, logPixels, &out.diagnostics)
-                   .Then(emf::Matrix::Scale(pointsPerUnit, pointsPerUnit));
-    pdfcore::ContentBuilder& content = doc.GetPage(page).content;
+    opt.base = base;
     content.Save();
     {
         PdfPainter painter(doc, content);
@@ -36,6 +23,42 @@ DrawOutcome DrawMetafile(pdfcore::Document& doc, int page, std::span<const std::
     }
     content.Restore();
     return out;
+}
+
+DrawOutcome NotMetafile(const emf::Metafile& mf) {
+    DrawOutcome out;
+    out.diagnostics = mf.diagnostics;
+    out.status = DrawStatus::NotMetafile;
+    out.error = mf.diagnostics.empty() ? "not an enhanced metafile" : mf.diagnostics.front().message;
+    return out;
+}
+
+}  // namespace
+
+DrawOutcome PaintMetafile(pdfcore::Document& doc, pdfcore::ContentBuilder& content, std::span<const std::uint8_t> bytes,
+                          const emf::Matrix& base) {
+    emf::Metafile mf = emf::Read(bytes);
+    if (!mf.Usable()) return NotMetafile(mf);
+    DrawOutcome out;
+    out.diagnostics = mf.diagnostics;
+    return Paint(doc, content, bytes, mf, base, std::move(out));
+}
+
+DrawOutcome DrawMetafile(pdfcore::Document& doc, int page, std::span<const std::uint8_t> bytes, double x, double y,
+                         double scaleX, double scaleY, int logPixels, double pointsPerUnit) {
+    if (page < 0 || page >= doc.PageCount()) {
+        DrawOutcome out;
+        out.status = DrawStatus::BadPage;
+        out.error = "page " + std::to_string(page) + " does not exist";
+        return out;
+    }
+    emf::Metafile mf = emf::Read(bytes);
+    if (!mf.Usable()) return NotMetafile(mf);
+    DrawOutcome out;
+    out.diagnostics = mf.diagnostics;
+    emf::Matrix base = emf::FramePlacement(mf.header, x, y, scaleX, scaleY, logPixels, &out.diagnostics)
+                           .Then(emf::Matrix::Scale(pointsPerUnit, pointsPerUnit));
+    return Paint(doc, doc.GetPage(page).content, bytes, mf, base, std::move(out));
 }
 
 DrawOutcome DrawMetafileFile(pdfcore::Document& doc, int page, const std::string& path, double x, double y,

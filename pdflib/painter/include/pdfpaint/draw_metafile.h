@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/document.h"
+#include "emf/device.h"
 #include "emf/reader.h"
 
 namespace pdfpaint {
@@ -30,6 +31,12 @@ struct DrawOutcome {
     std::string error;                      // for the failures, a sentence for the caller's error text
     std::vector<emf::Diagnostic> diagnostics;
 };
+
+// Plays a metafile into any content (a page's, or a form XObject's for
+// pictures that stay vector); `base` maps metafile device pixels into that
+// content's space. The content gets one balanced q ... Q group.
+DrawOutcome PaintMetafile(pdfcore::Document& doc, pdfcore::ContentBuilder& content, std::span<const std::uint8_t> bytes,
+                          const emf::Matrix& base);
 
 DrawOutcome DrawMetafile(pdfcore::Document& doc, int page, std::span<const std::uint8_t> bytes, double x, double y,
                          double scaleX, double scaleY, int logPixels, double pointsPerUnit);
