@@ -189,7 +189,7 @@ TEST(LitehtmlEngine, DeepNestingIsCutAndDeepTablesAreFlattened) {
     EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
 
     std::string tables;
-    for (int i = 0; i < 30; ++i) tables += "<table><tr><td>";
+    for (int i = 0; i < 15; ++i) tables += "<table><tr><td>";
     tables += "inner";
     auto t = RenderString(tables);
     EXPECT_NE(Runs(t).find("inner"), std::string::npos);

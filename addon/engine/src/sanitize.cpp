@@ -66,6 +66,51 @@ const char* Attr(const GumboElement& e, const char* name) {
     return a ? a->value : nullptr;
 }
 
+// The HTML parser slows down with the square of the nesting depth. Before
+// parsing, an estimate of the depth (start tags of elements whose end tag is
+// required, minus end tags) cuts the text where it first passes `limit`.
+// Returns the length to keep.
+std::size_t RunawayNestingCut(std::string_view s, int limit) {
+    static const char* optionalEnd[] = {"p", "li", "dt", "dd", "tr", "td", "th", "option", "optgroup", "thead",
+                                        "tbody", "tfoot", "colgroup", "rb", "rt", "rp", "caption", "html", "head",
+                                        "body", "br", "img", "input", "meta", "link", "hr", "col", "area", "base",
+                                        "wbr", "param", "source", "track", "embed", "frame", "basefont", "keygen"};
+    int depth = 0;
+    std::size_t i = 0;
+    while ((i = s.find('<', i)) != std::string_view::npos) {
+        std::size_t at = i++;
+        bool end = i < s.size() && s[i] == '/';
+        if (end) ++i;
+        std::size_t n0 = i;
+        while (i < s.size() && std::isalnum(static_cast<unsigned char>(s[i]))) ++i;
+        if (i == n0) continue;
+        std::string name(s.substr(n0, i - n0));
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name == "script" || name == "style" || name == "textarea" || name == "title" || name == "xmp") {
+            if (!end) {  // skip raw text up to its end tag
+                auto close = s.find("</", i);
+                while (close != std::string_view::npos) {
+                    std::string tail(s.substr(close + 2, name.size()));
+                    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                    if (tail == name) break;
+                    close = s.find("</", close + 2);
+                }
+                if (close == std::string_view::npos) return s.size();
+                i = close;
+            }
+            continue;
+        }
+        bool optional = false;
+        for (const char* o : optionalEnd) optional = optional || name == o;
+        if (optional) continue;
+        auto gt = s.find('>', i);
+        bool selfClosing = gt != std::string_view::npos && gt > 0 && s[gt - 1] == '/';
+        if (end) depth = std::max(0, depth - 1);
+        else if (!selfClosing && ++depth > limit) return at;
+    }
+    return s.size();
+}
+
 }  // namespace
 
 std::string WrapGradients(std::string_view css) {
@@ -110,6 +155,11 @@ std::string WrapGradients(std::string_view css) {
 
 SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDepth) {
     SanitizedHtml out;
+    std::size_t keep = RunawayNestingCut(utf8, std::max(maxDepth, 1) * 16);
+    if (keep < utf8.size()) {
+        out.depthCut = true;
+        utf8 = utf8.substr(0, keep);
+    }
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;
     GumboOutput* doc = gumbo_parse_with_options(&options, utf8.data(), utf8.size());

@@ -30,7 +30,7 @@ struct RenderRequest {
     int minimalWidth = 800;
     int timeoutMs = 30000;          // bounds fetching the document and its resources
     int layoutGraceMs = 15000;      // time the layout and drawing may take on top
-    int maxDepth = 512;             // elements nested deeper are dropped
+    int maxDepth = 96;              // elements nested deeper are dropped
     int maxTableDepth = 8;          // tables nested deeper are laid out as blocks
     std::size_t maxDocumentBytes = 16u << 20;  // longer documents are cut
     std::size_t memoryLimitBytes = std::size_t(2) << 30;  // layout process's data limit

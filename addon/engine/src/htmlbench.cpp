@@ -1,0 +1,67 @@
+// Measures the engine on documents: parse, layout and recording time per KB
+// of HTML and the peak memory of the layout, one line per file.
+//   vm_htmlbench [--isolated] FILE...
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "emf/recorder_device.h"
+#include "emf/writer.h"
+#include "htmlengine/engine.h"
+#include "htmlengine/url.h"
+
+int main(int argc, char** argv) {
+    bool isolated = false;
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "--isolated") == 0) isolated = true, first = 2;
+    std::printf("file\tbytes\tms\tms_per_kb\tpeak_rss_kb\twidth\theight\tcalls\n");
+    for (int i = first; i < argc; ++i) {
+        struct stat st {};
+        if (::stat(argv[i], &st) != 0) continue;
+        // One child per file, so the peak memory is that file's own.
+        int fds[2];
+        if (pipe(fds) != 0) return 1;
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            auto engine = isolated ? htmlengine::CreateDefaultEngine() : htmlengine::CreateLitehtmlEngine();
+            htmlengine::RenderRequest req;
+            req.address = htmlengine::FileUrlFromPath(argv[i]);
+            req.timeoutMs = 60000;
+            auto t0 = std::chrono::steady_clock::now();
+            auto res = engine->Render(req);
+            emf::Recorder rec;
+            emf::RecorderDevice dev(rec);
+            res.drawing.Replay(dev);
+            auto bytes = rec.Finish();
+            double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            struct rusage ru {};
+            getrusage(isolated ? RUSAGE_CHILDREN : RUSAGE_SELF, &ru);
+            char line[512];
+            int n = std::snprintf(line, sizeof line, "%.3f\t%ld\t%d\t%d\t%zu\n", ms, ru.ru_maxrss, res.layoutWidth,
+                                  res.scrollHeight, res.drawing.CallCount());
+            (void)!write(fds[1], line, n);
+            _exit(res.documentAvailable ? 0 : 1);
+        }
+        close(fds[1]);
+        char buf[512] = {0};
+        ssize_t n = read(fds[0], buf, sizeof buf - 1);
+        close(fds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (n <= 0) {
+            std::printf("%s\t%lld\tfailed\n", argv[i], static_cast<long long>(st.st_size));
+            continue;
+        }
+        double ms = std::atof(buf);
+        std::printf("%s\t%lld\t%.2f\t%.3f\t%s", argv[i], static_cast<long long>(st.st_size), ms,
+                    ms / (st.st_size / 1024.0), std::strchr(buf, '\t') + 1);
+    }
+    return 0;
+}
