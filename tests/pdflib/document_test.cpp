@@ -230,8 +230,10 @@ TEST_F(PdfDocumentTest, BadArgumentsAreRejectedWithoutHarm) {
     EXPECT_EQ(d->put_OutlineOpen(-1), com::E_INVALIDARG);
     EXPECT_EQ(d->AddOutlineSibling(B("t").Get(), 99, 0, &id), com::E_INVALIDARG);
     EXPECT_EQ(d->get_PageCount(nullptr), com::E_POINTER);
-    EXPECT_EQ(d->GetPictureWidth(0, nullptr), com::E_NOTIMPL);
-    EXPECT_EQ(d->DrawEmfFile(B("/nonexistent.emf").Get(), 0, 0, 1, 1), com::E_NOTIMPL);
+    EXPECT_TRUE(com::FAILED(d->DrawEmfFile(B("/nonexistent.emf").Get(), 0, 0, 1, 1)));
+    const std::uint8_t junk[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_TRUE(com::FAILED(d->DrawEmf(junk, sizeof junk, 0, 0, 1, 1, 96)));
+    EXPECT_EQ(d->DrawEmf(nullptr, 0, 0, 0, 1, 1, 96), com::E_POINTER);
     // The document is still whole after all that.
     EXPECT_EQ(d->TextOut(B("still fine").Get(), 10, 10, 0), com::S_OK);
     ASSERT_EQ(d->EndDoc(), com::S_OK);

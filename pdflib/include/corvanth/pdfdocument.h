@@ -29,10 +29,10 @@ using com::HRESULT;
 using com::VARIANT_BOOL;
 
 // Paper size indexes (PaperSize), in their real sizes; 0 "UserDefined" is A4.
-// 1 Letter, 2 Legal, 3 A3, 4 A4, 5 A5, 6 B4, 7 B5, 8 Folio, 9 Quarto, 10 10x14,
-// 11 11x17, 12 Note, 13 Envelope #9, 14 Envelope #10, 15 Envelope #11,
-// 16 Envelope #12, 17 Envelope #14, 18 C size sheet, 19 D size sheet
-// (the converter's settings table is the authority on the order).
+// 1 Letter, 2 A4, 3 A3, 4 Legal, 5 B5 (JIS), 6 C5, 7 8 x 11 in, 8 B4 (JIS),
+// 9 A5, 10 Folio, 11 Executive, 12 envelope B4, 13 envelope B5, 14 envelope C6,
+// 15 envelope DL, 16 envelope Monarch, 17 envelope #9, 18 envelope #10,
+// 19 envelope #11 (the order of the converter's settings table).
 
 class IPdfDocument : public com::IDispatch {
 public:

@@ -156,7 +156,6 @@ std::string ContentBuilder::TakeData() {
 void ContentBuilder::ShowGlyphs(Font& font, double size, const Matrix& textMatrix,
                                 std::span<const PlacedGlyph> glyphs, const Rgb& color) {
     if (glyphs.empty() || !(size > 0) || !std::isfinite(size)) return;
-    static const char kHex[] = "0123456789ABCDEF";
     fonts_.insert(font.ResourceName());
     Matrix tm = textMatrix;
     if (font.SyntheticItalic()) tm = Matrix{1, 0, 0.21, 1, 0, 0}.Then(tm);
@@ -180,28 +179,31 @@ void ContentBuilder::ShowGlyphs(Font& font, double size, const Matrix& textMatri
         double x0 = glyphs[i].x;
         Matrix m = Matrix::Translate(x0, y0).Then(tm);
         Num(m.a), Num(m.b), Num(m.c), Num(m.d), Num(m.e), Num(m.f);
-        data_.append("Tm\n[<");
-        double pen = x0;  // where the font's advances put the next glyph
-        bool inString = true;
+        data_.append("Tm\n[(");
+        double pen = x0;  // where the font's own advances put the next glyph
         for (; i < glyphs.size() && glyphs[i].y == y0; ++i) {
             const PlacedGlyph& g = glyphs[i];
             // TJ numbers are thousandths of an em, subtracted from the position.
             double adjust = (pen - g.x) * 1000.0 / size;
             if (std::fabs(adjust) >= 0.05) {
-                if (inString) data_.push_back('>');
+                data_.push_back(')');
                 AppendNumber(data_, adjust);
-                data_.push_back('<');
-                inString = true;
+                data_.push_back('(');
                 pen = g.x;
             }
+            // Two-byte codes as a literal string: half the size of hex.
             std::uint16_t code = font.UseGlyph(g.gid);
-            data_.push_back(kHex[code >> 12]);
-            data_.push_back(kHex[(code >> 8) & 15]);
-            data_.push_back(kHex[(code >> 4) & 15]);
-            data_.push_back(kHex[code & 15]);
+            for (unsigned char byte : {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code & 0xFF)}) {
+                switch (byte) {
+                case '(': case ')': case '\\': data_.push_back('\\'); data_.push_back(static_cast<char>(byte)); break;
+                case '\r': data_.append("\\r"); break;
+                case '\n': data_.append("\\n"); break;
+                default: data_.push_back(static_cast<char>(byte));
+                }
+            }
             pen += font.GlyphAdvance(g.gid) * size;
         }
-        data_.append(">] TJ\n");
+        data_.append(")] TJ\n");
     }
     if (font.SyntheticBold()) Op("0 Tr");
     Op("ET");

@@ -65,12 +65,21 @@ TEST(ContentBuilder, GlyphPositionsBecomeTjAdjustments) {
     ContentBuilder c;
     c.ShowGlyphs(*f, 10, Matrix::Translate(5, 7), g, {0, 0, 0});
     // -100 thousandths of an em at size 10 is +1 unit.
-    EXPECT_NE(c.Data().find("<0001>-100<0002>] TJ"), std::string::npos) << c.Data();
+    EXPECT_NE(c.Data().find(std::string("[(\0\1)-100(\0\2)] TJ", 17)), std::string::npos) << c.Data();
     EXPECT_NE(c.Data().find("1 0 0 1 5 7 Tm"), std::string::npos);
     EXPECT_EQ(c.Fonts().count(f->ResourceName()), 1u);
     // Codes are given in first-use order; the same glyph keeps its code.
     EXPECT_EQ(f->UseGlyph(shaped[0].gid), 1);
     EXPECT_EQ(f->UseGlyph(shaped[1].gid), 2);
+    // Codes whose bytes are string delimiters are escaped.
+    std::vector<PlacedGlyph> many;
+    for (std::uint32_t gid = 3; gid < 60; ++gid) many.push_back({gid, 0, 0});
+    ContentBuilder esc;
+    esc.ShowGlyphs(*f, 10, Matrix{}, many, {0, 0, 0});
+    EXPECT_NE(esc.Data().find("\\("), std::string::npos);
+    EXPECT_NE(esc.Data().find("\\)"), std::string::npos);
+    EXPECT_NE(esc.Data().find("\\r"), std::string::npos);
+    EXPECT_NE(esc.Data().find("\\n"), std::string::npos);
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ std::string Deflate(const std::string& in) {
                   6) != Z_OK)
         throw std::runtime_error("cannot compress page content");
     out.resize(cap);
+    out.shrink_to_fit();  // pages are kept until the end: keep only what they need
     return out;
 }
 

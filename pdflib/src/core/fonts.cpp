@@ -68,7 +68,7 @@ struct Font::Impl {
     bool syntheticBold = false, syntheticItalic = false;
     bool cff = false;
 
-    std::vector<double> advance;            // ems, rounded to 1/1000 as /W writes them
+    std::vector<double> advance;            // ems, as exact as /W writes them
     std::vector<std::uint16_t> codeOf;      // gid -> code in the PDF font, kNoCode
     std::vector<std::uint32_t> gidOfCode;   // code -> gid
     std::vector<std::u16string> text;       // gid -> text it stands for
@@ -197,7 +197,7 @@ QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
     std::string w = "[0 [";
     for (size_t c = 0; c < codes; ++c) {
         if (c) w.push_back(' ');
-        AppendNumber(w, std::round(m.advance[m.gidOfCode[c]] * 1000));
+        AppendNumber(w, m.advance[m.gidOfCode[c]] * 1000);
     }
     w += "]]";
 
@@ -361,7 +361,7 @@ struct FontCache::Impl {
 
         m->advance.resize(m->glyphCount);
         for (std::uint32_t g = 0; g < m->glyphCount; ++g)
-            m->advance[g] = std::round(hb_font_get_glyph_h_advance(m->font, g) * 1000.0 / u) / 1000.0;
+            m->advance[g] = hb_font_get_glyph_h_advance(m->font, g) / u;
         m->codeOf.assign(m->glyphCount, kNoCode);
         m->gidOfCode.push_back(0);
         m->codeOf[0] = 0;

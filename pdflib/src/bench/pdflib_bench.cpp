@@ -1,0 +1,106 @@
+// Writes a text document through the document object, for the benchmark
+// script: N pages of 60 lines each.
+//
+//   pdflib_bench --pages 100 --out FILE [--encrypt] [--plain] [--no-embed] [--text FILE]
+//
+// --text also writes the same lines as an HTML <pre> page, for comparisons.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "pdf_document.h"
+
+namespace {
+
+std::vector<std::string> MakeLines(int count) {
+    static const char* words[] = {"document", "page",  "vellum", "text",   "kerning", "AVATAR", "Wave",
+                                  "line",     "glyph", "font",   "subset", "writer",  "quota",  "yield",
+                                  "office",   "table", "river",  "Tower",  "level",   "jump"};
+    std::vector<std::string> lines;
+    unsigned seed = 12345;
+    for (int i = 0; i < count; ++i) {
+        std::string l = std::to_string(i + 1) + ":";
+        while (l.size() < 80) {
+            seed = seed * 1103515245u + 12345u;
+            l += ' ';
+            l += words[(seed >> 16) % 20];
+        }
+        lines.push_back(l);
+    }
+    return lines;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int pages = 100;
+    std::string out = "bench.pdf", textOut;
+    bool encrypt = false, compress = true, embed = true;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--pages" && i + 1 < argc) {
+            pages = std::atoi(argv[++i]);
+        } else if (a == "--out" && i + 1 < argc) {
+            out = argv[++i];
+        } else if (a == "--text" && i + 1 < argc) {
+            textOut = argv[++i];
+        } else if (a == "--encrypt") {
+            encrypt = true;
+        } else if (a == "--plain") {
+            compress = false;
+        } else if (a == "--no-embed") {
+            embed = false;
+        } else {
+            std::fprintf(stderr, "usage: %s --pages N --out FILE [--encrypt] [--plain] [--no-embed] [--text FILE]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+    const int kLines = 60;
+    std::vector<std::string> lines = MakeLines(pages * kLines);
+    if (!textOut.empty()) {
+        std::ofstream html(textOut);
+        html << "<html><head><meta charset=\"utf-8\"></head><body><pre>\n";
+        for (const auto& l : lines) html << l << "\n";
+        html << "</pre></body></html>\n";
+    }
+
+    auto start = std::chrono::steady_clock::now();
+    auto* obj = corvanth::CPdfDocument::CreateOwned();
+    auto doc = com::ComPtr<corvanth::IPdfDocument>::Attach(static_cast<corvanth::IPdfDocument*>(obj));
+    auto check = [&](com::HRESULT hr, const char* what) {
+        if (com::FAILED(hr)) {
+            std::fprintf(stderr, "%s failed: 0x%08X %s\n", what, static_cast<unsigned>(hr), obj->LastError().c_str());
+            std::exit(1);
+        }
+    };
+    check(doc->put_FileName(com::Bstr(out).Get()), "FileName");
+    check(doc->put_Resolution(72), "Resolution");
+    check(doc->BeginDoc(), "BeginDoc");
+    check(doc->put_Compression(compress ? 1 : 0), "Compression");
+    check(doc->put_FontEmbedding(embed ? 2 : 3), "FontEmbedding");
+    if (encrypt) {
+        check(doc->put_Encrypt(-1), "Encrypt");
+        check(doc->put_KeyLength(1), "KeyLength");
+        check(doc->put_UserPassword(com::Bstr("").Get()), "UserPassword");
+        check(doc->put_OwnerPassword(com::Bstr("owner").Get()), "OwnerPassword");
+        check(doc->put_AllowCopy(0), "AllowCopy");
+    }
+    check(doc->SetFont(com::Bstr("DejaVu Sans Mono").Get(), 0, 0, 0, 0, 9, 1), "SetFont");
+    size_t n = 0;
+    for (int p = 0; p < pages; ++p) {
+        if (p) check(doc->NewPage(), "NewPage");
+        for (int l = 0; l < kLines; ++l) {
+            com::Bstr text(lines[n++]);
+            check(doc->TextOut(text.Get(), 36, 36 + l * 12.5, 0), "TextOut");
+        }
+    }
+    check(doc->EndDoc(), "EndDoc");
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%.3f\n", secs);
+    return 0;
+}
