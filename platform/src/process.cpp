@@ -127,6 +127,10 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const StartOption
         return false;
     }
     const char* cwd = options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
+    auto pathOrNull = [](const std::string& p) { return p.empty() ? nullptr : p.c_str(); };
+    const char* in = pathOrNull(options.stdinPath);
+    const char* out = pathOrNull(options.stdoutPath);
+    const char* err = pathOrNull(options.stderrPath);
     pid_t pid = fork();
     if (pid < 0) {
         int e = errno;
@@ -141,7 +145,14 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const StartOption
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         int e = 0;
-        if (cwd && chdir(cwd) != 0) e = errno;
+        const char* paths[3] = {in, out, err};
+        for (int fd = 0; fd < 3 && !e; ++fd) {
+            if (!paths[fd]) continue;
+            int f = open(paths[fd], fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (f < 0 || dup2(f, fd) < 0) e = errno;
+            if (f > 2) close(f);
+        }
+        if (!e && cwd && chdir(cwd) != 0) e = errno;
         if (!e) {
             execve(program.c_str(), args.data(), environ);
             e = errno;

@@ -49,6 +49,24 @@ TEST(Process, WaitWithTimeoutAndWorkingFolder) {
     EXPECT_FALSE(err.empty());
 }
 
+TEST(Process, StandardStreamsToFiles) {
+    TempDir dir;
+    std::ofstream(dir / "in.txt") << "from a file\n";
+    StartOptions opts;
+    opts.stdinPath = dir / "in.txt";
+    opts.stdoutPath = dir / "out.txt";
+    opts.stderrPath = "/dev/null";
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(std::vector<std::string>{"sh", "-c", "cat; echo oops >&2"}, opts));
+    ASSERT_TRUE(child.Wait());
+    std::ifstream in(dir / "out.txt");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "from a file\n");
+    opts.stdinPath = dir / "missing.txt";
+    std::string err;
+    EXPECT_FALSE(child.Start(std::vector<std::string>{"cat"}, opts, &err));
+}
+
 TEST(Process, FindProgramSearchesPath) {
     EXPECT_FALSE(FindProgram("sh").empty());
     EXPECT_EQ(FindProgram("no-such-program-vm"), "");

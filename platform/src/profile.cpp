@@ -97,7 +97,9 @@ bool Modify(const char* file, const std::function<bool(ProfileText&)>& edit) {
     Fd out(mkostemp(tmp.data(), O_CLOEXEC));
     if (out.get() < 0) return false;
     fchmod(out.get(), mode);
-    bool ok = WriteAll(out.get(), profile.Text()) && fsync(out.get()) == 0 && rename(tmp.c_str(), file) == 0;
+    // No fsync: readers in other processes see the renamed file whole either
+    // way, and a sync per key would make a ticket of many pages slow to write.
+    bool ok = WriteAll(out.get(), profile.Text()) && rename(tmp.c_str(), file) == 0;
     if (!ok) unlink(tmp.c_str());
     return ok;  // the lock ends with the folder's descriptor
 }

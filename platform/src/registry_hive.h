@@ -53,6 +53,7 @@ public:
 private:
     explicit Hive(std::string path);
     void Open();
+    bool HasSchema();
     LSTATUS Prepare(const char* sql, sqlite3_stmt** st);
     LSTATUS Begin();
     LSTATUS Commit();

@@ -17,6 +17,9 @@ namespace platform {
 
 struct StartOptions {
     std::string workingFolder;  // empty: the caller's
+    // Files for the child's standard streams (empty: the caller's;
+    // "/dev/null" to discard). Output files are created or truncated.
+    std::string stdinPath, stdoutPath, stderrPath;
 };
 
 // One started child. A child that is not waited for is reaped in the
