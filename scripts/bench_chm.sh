@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Compiled help files: unpacking speed and peak memory of hh, contents parsing
+# and the topic pass of the conversion, on the largest help file installed
+# below /usr/share (lazarus-doc ships one of about 20,000 topics) or on the
+# file given. With BENCH_PEER=1 and htmldoc installed, also times htmldoc on
+# the same topics in contents order (slow: minutes and gigabytes).
+# Usage: scripts/bench_chm.sh [BUILD_DIR] [FILE.chm]
+set -euo pipefail
+build=${1:-build}
+chm=${2:-}
+if [ -z "$chm" ]; then
+  chm=$(find /usr/share -iname '*.chm' -type f -printf '%s %p\n' 2>/dev/null | sort -n | tail -1 | cut -d' ' -f2-)
+fi
+if [ -z "$chm" ]; then
+  echo "no help file found below /usr/share (install lazarus-doc-2.2, or name one)" >&2
+  exit 1
+fi
+cmake --build "$build" --target hh chm_bench -j2 >/dev/null
+echo "== $chm ($(du -h "$chm" | cut -f1))"
+"$build/bin/chm_bench" "$build/bin/hh" "$chm"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+echo "== hh -decompile under /usr/bin/time"
+/usr/bin/time -f 'hh: %e s wall, %M KB peak' "$build/bin/hh" -decompile "$work/out" "$chm"
+
+if [ "${BENCH_PEER:-0}" = 1 ] && command -v htmldoc >/dev/null; then
+  hhc=$(find "$work/out" -maxdepth 1 -iname '*.hhc' | head -1)
+  grep -io 'name="local" value="[^"#]*' "$hhc" | sed 's/.*value="//' | awk '!seen[$0]++' |
+    sed "s|^|$work/out/|" > "$work/topics.txt"
+  echo "== htmldoc on $(wc -l < "$work/topics.txt") topics"
+  /usr/bin/time -f 'htmldoc: %e s wall, %M KB peak' \
+    htmldoc --webpage --quiet -f "$work/peer.pdf" $(cat "$work/topics.txt") || true
+  [ -f "$work/peer.pdf" ] && pdfinfo "$work/peer.pdf" | grep -i '^pages'
+fi
