@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/testing/fake_pdf_document.h"
+#include "corvanth/pdfdocument.h"
 #include "platform/com.h"
 #include "platform/com_dispatch.h"
 #include "platform/registry.h"
@@ -170,5 +171,62 @@ TEST_F(ServerTest, ClientSequenceWritesTheLog) {
     EXPECT_EQ(lines[9], "TessalineImpl - PDFInterface released");
     EXPECT_EQ(lines[10], "TessalineImpl - Destroyed");
 }
+
+#ifdef VM_CORVANTH
+// An HTML string through the real engine onto a real PDF document: the text
+// is HTML ("a < b" stays text, the tags are markup), an internal link finds
+// its anchor, and the file holds the text.
+TEST_F(ServerTest, HtmlStringBecomesPdfPagesThroughTheRealDocument) {
+    ASSERT_EQ(RunProgram({VM_REGSVR, "/s", VM_TESSALINE}), 0);
+    ASSERT_EQ(RunProgram({VM_REGSVR, "/s", VM_CORVANTH}), 0);
+    ComPtr<corvanth::IPdfDocument> pdf;
+    ASSERT_EQ(com::CreateInstance(corvanth::kProgId, &pdf), com::S_OK);
+    std::string out = dir_ + "/out.pdf";
+    com::Bstr file(out);
+    ASSERT_EQ(pdf->put_FileName(file.Get()), com::S_OK);
+    ASSERT_EQ(pdf->BeginDoc(), com::S_OK);
+
+    ComPtr<ITessaline2> t2;
+    ASSERT_EQ(com::CreateInstance("TessalineAddOn.Tessaline2", &t2), com::S_OK);
+    std::string log = dir_ + "/addon.log";
+    com::Bstr logName(log);
+    ASSERT_EQ(t2->SetLogFile(logName.Get()), com::S_OK);
+    ASSERT_EQ(t2->ConnectToPDFLibrary(pdf.Get()), com::S_OK);
+    ASSERT_EQ(t2->put_MarginLeft(20), com::S_OK);
+    ASSERT_EQ(t2->put_MarginTop(20), com::S_OK);
+    std::string html = "<p>a < b</p><p><a href=\"#there\">jump</a></p>"
+                       "<div style=\"page-break-before: always\"><a name=\"There\">target</a></div>";
+    com::Bstr text(html);
+    ASSERT_EQ(t2->LoadTextString(text.Get()), com::S_OK);
+    std::int32_t pages = 0;
+    ASSERT_EQ(t2->get_TotalPageCount(&pages), com::S_OK);
+    std::ifstream logIn(log);
+    std::string logText((std::istreambuf_iterator<char>(logIn)), std::istreambuf_iterator<char>());
+    ASSERT_GE(pages, 1) << logText;
+    EXPECT_EQ(t2->ConvertAll(), com::S_OK) << [&] {
+        std::ifstream again(log);
+        return std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>());
+    }();
+    EXPECT_EQ(t2->get_TotalPageCount(&pages), com::S_OK);
+    EXPECT_EQ(pages, 0);  // ConvertAll unloads
+    EXPECT_EQ(t2->DisconnectFromPDFLibrary(), com::S_OK);
+    t2 = nullptr;
+    ASSERT_EQ(pdf->EndDoc(), com::S_OK);
+    pdf = nullptr;
+    ASSERT_TRUE(fs::exists(out));
+    if (fs::exists("/usr/bin/pdftotext")) {
+        std::string txt = dir_ + "/out.txt";
+        ASSERT_EQ(RunProgram({"/usr/bin/pdftotext", out, txt}), 0);
+        std::ifstream in(txt);
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string packed;
+        for (char c : content)
+            if (c != ' ') packed += c;
+        EXPECT_NE(packed.find("a<b"), std::string::npos) << content;
+        EXPECT_EQ(content.find("<p>"), std::string::npos) << content;  // markup, not text
+        EXPECT_NE(content.find("target"), std::string::npos) << content;
+    }
+}
+#endif
 
 }  // namespace
