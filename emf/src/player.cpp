@@ -206,6 +206,7 @@ public:
             rec_ = mf_.records[i];
             v_ = rec_.View(bytes_);
             const std::size_t before = res_.diagnostics.size();
+            if (rec_.type != EMR_LINETO && rec_.type != EMR_MOVETOEX) FlushLines();
             const bool done = One();
             if (!done || res_.diagnostics.size() != before) {
                 if (opt_.strict) {
@@ -216,6 +217,7 @@ public:
             if (done) ++res_.played;
             if (rec_.type == EMR_EOF) break;
         }
+        FlushLines();
         while (!pushed_.empty()) dev_.PopClip(), pushed_.pop_back();
         if (opt_.pageBrackets) dev_.EndPage();
     }
@@ -236,6 +238,17 @@ private:
     Path path_;
     bool inPath_ = false, pathWidened_ = false;
     std::set<std::uint32_t> warnedTypes_;
+    // Consecutive LINETO records outside a path are stroked as one path, so
+    // that dashes run on and corners join as one polyline would.
+    Path lines_;
+    Point linesEnd_;
+
+    void FlushLines() {
+        if (lines_.Empty()) return;
+        Path p = std::move(lines_);
+        lines_ = Path{};
+        StrokeDev(p);
+    }
 
     bool Warn(const std::string& msg) {
         if (res_.diagnostics.size() < opt_.maxDiagnostics)
@@ -738,6 +751,18 @@ bool PlayerImpl::One() {
     case EMR_LINETO: {
         PointL p;
         if (!v_.Point(8, p)) return Short();
+        if (!inPath_) {
+            if (dc_.pen.null) {
+                dc_.cur = {double(p.x), double(p.y)};
+                return true;
+            }
+            Point from = Dev(dc_.cur), to = Dev({double(p.x), double(p.y)});
+            if (lines_.Empty() || !(linesEnd_ == from)) lines_.MoveTo(from);
+            lines_.LineTo(to);
+            linesEnd_ = to;
+            dc_.cur = {double(p.x), double(p.y)};
+            return true;
+        }
         Path tail;
         tail.LineTo({double(p.x), double(p.y)});
         ContinuePath(tail);

@@ -236,15 +236,19 @@ TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {
         img.width = 2, img.height = 1, img.pixels = {1, 2, 3, 4, 5, 6};
         dev.DrawImage(img, Matrix::Scale(20, 10).Then(Matrix::Translate(5, 5)));
     };
+  for (bool sliceSafe : {true, false}) {
+    SCOPED_TRACE(sliceSafe ? "slice-safe records" : "curves kept");
+    RecorderDeviceOptions options;
+    options.sliceSafe = sliceSafe;
     Recorder first;
     {
-        RecorderDevice dev(first);
+        RecorderDevice dev(first, options);
         record(dev);
     }
     auto a = first.Finish();
     Recorder second;
     {
-        RecorderDevice dev(second);
+        RecorderDevice dev(second, options);
         PlayResult r = Play(a, dev);
         ASSERT_TRUE(r.ok);
         EXPECT_TRUE(r.diagnostics.empty()) << r.diagnostics[0].Text();
@@ -258,6 +262,7 @@ TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {
                                b.begin() + std::ptrdiff_t(rb.offset)))
             << "record " << i << " " << RecordName(ra.type);
     }
+  }
 }
 
 TEST(Placement, FrameTopLeftGoesToTheGivenPointAndATenfoldFrameIsMended) {

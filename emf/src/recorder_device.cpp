@@ -78,14 +78,85 @@ struct Selection {
 
 }  // namespace
 
+struct Figure {
+    std::vector<PointL> pts;
+    bool closed = false;
+};
+
+// The path as figures of whole device pixels, curves flattened.
+std::vector<Figure> Flatten(const Path& p, const Matrix& m, double flatness) {
+    std::vector<Figure> figs;
+    Point cur{}, start{};
+    auto add = [&](Point q) {
+        if (figs.empty()) figs.push_back({});
+        PointL d{Round(q.x), Round(q.y)};
+        auto& pts = figs.back().pts;
+        if (pts.empty() || !(pts.back() == d)) pts.push_back(d);
+    };
+    std::size_t i = 0;
+    const auto& pts = p.Points();
+    for (auto op : p.Ops()) {
+        switch (op) {
+        case Path::Op::Move:
+            cur = start = m.Apply(pts[i++]);
+            if (figs.empty() || !figs.back().pts.empty()) figs.push_back({});
+            add(cur);
+            break;
+        case Path::Op::Line:
+            cur = m.Apply(pts[i++]);
+            add(cur);
+            break;
+        case Path::Op::Cubic: {
+            Point a = cur, b = m.Apply(pts[i]), c = m.Apply(pts[i + 1]), d = m.Apply(pts[i + 2]);
+            i += 3;
+            double len = std::hypot(b.x - a.x, b.y - a.y) + std::hypot(c.x - b.x, c.y - b.y) + std::hypot(d.x - c.x, d.y - c.y);
+            int n = std::clamp(int(std::ceil(std::sqrt(len / std::max(flatness, 0.01)))), 1, 100);
+            for (int k = 1; k <= n; ++k) {
+                double t = double(k) / n, u = 1 - t;
+                add({u * u * u * a.x + 3 * u * u * t * b.x + 3 * u * t * t * c.x + t * t * t * d.x,
+                     u * u * u * a.y + 3 * u * u * t * b.y + 3 * u * t * t * c.y + t * t * t * d.y});
+            }
+            cur = d;
+            break;
+        }
+        case Path::Op::Close:
+            if (!figs.empty()) figs.back().closed = true;
+            figs.push_back({});
+            cur = start;
+            add(cur);  // a figure after a close starts where the closed one began
+            break;
+        }
+    }
+    std::vector<Figure> out;
+    for (auto& f : figs)
+        if (f.pts.size() >= 2 || (f.closed && !f.pts.empty())) out.push_back(std::move(f));
+    return out;
+}
+
 struct RecorderDevice::Members {
     Recorder& rec;
+    RecorderDeviceOptions opt;
     Selection cur;
     std::vector<Selection> saved;
     std::map<std::uint32_t, int> refs;  // created objects still selected somewhere
     bool begun = false;
 
-    explicit Members(Recorder& r) : rec(r) {}
+    Members(Recorder& r, const RecorderDeviceOptions& o) : rec(r), opt(o) {}
+
+    void Lines(const Figure& f) {
+        rec.MoveToEx(f.pts[0].x, f.pts[0].y);
+        for (std::size_t k = 1; k < f.pts.size(); ++k) rec.LineTo(f.pts[k].x, f.pts[k].y);
+        if (f.closed) rec.LineTo(f.pts[0].x, f.pts[0].y);
+    }
+    void FlatBracket(const std::vector<Figure>& figs) {
+        rec.BeginPath();
+        for (auto& f : figs) {
+            rec.MoveToEx(f.pts[0].x, f.pts[0].y);
+            for (std::size_t k = 1; k < f.pts.size(); ++k) rec.LineTo(f.pts[k].x, f.pts[k].y);
+            if (f.closed) rec.CloseFigure();
+        }
+        rec.EndPath();
+    }
 
     void Begin() {
         if (begun) return;
@@ -210,7 +281,8 @@ struct RecorderDevice::Members {
     }
 };
 
-RecorderDevice::RecorderDevice(Recorder& recorder) : m_(std::make_unique<Members>(recorder)) {}
+RecorderDevice::RecorderDevice(Recorder& recorder, const RecorderDeviceOptions& options)
+    : m_(std::make_unique<Members>(recorder, options)) {}
 
 RecorderDevice::~RecorderDevice() {
     // Leave no created object behind: select stock objects and delete ours.
@@ -247,7 +319,16 @@ void RecorderDevice::FillPath(const Path& path, FillRule rule, const Paint& pain
     m_->FillMode(rule);
     std::vector<PointL> pts;
     bool closed;
-    if (Members::SimpleFigure(path, ctm, pts, closed) && pts.size() >= 3) {
+    if (m_->opt.sliceSafe) {
+        auto figs = Flatten(path, ctm, m_->opt.flatness);
+        if (figs.size() == 1 && figs[0].pts.size() >= 3) {
+            m_->SelectNullPen();
+            m_->rec.Polygon(figs[0].pts);
+        } else if (!figs.empty()) {
+            m_->FlatBracket(figs);
+            m_->rec.FillPath();
+        }
+    } else if (Members::SimpleFigure(path, ctm, pts, closed) && pts.size() >= 3) {
         m_->SelectNullPen();
         m_->rec.Polygon(pts);
     } else {
@@ -281,7 +362,16 @@ void RecorderDevice::StrokePath(const Path& path, const StrokeStyle& s, const Co
         m_->rec.SetMiterLimit(float(s.miterLimit)), m_->cur.miter = float(s.miterLimit);
     std::vector<PointL> pts;
     bool closed;
-    if (Members::SimpleFigure(path, ctm, pts, closed)) {
+    if (m_->opt.sliceSafe) {
+        for (auto& f : Flatten(path, ctm, m_->opt.flatness)) {
+            if (f.closed && f.pts.size() >= 3) {
+                m_->SelectNullBrush();
+                m_->rec.Polygon(f.pts);
+            } else {
+                m_->Lines(f);
+            }
+        }
+    } else if (Members::SimpleFigure(path, ctm, pts, closed)) {
         if (closed && pts.size() >= 3) {
             m_->SelectNullBrush();
             m_->rec.Polygon(pts);
@@ -382,7 +472,16 @@ void RecorderDevice::PushClip(const Path& path, FillRule rule, const Matrix& ctm
         return;
     }
     m_->FillMode(rule);
-    m_->PathBracket(path, ctm);
+    if (m_->opt.sliceSafe) {
+        auto figs = Flatten(path, ctm, m_->opt.flatness);
+        if (figs.empty()) {
+            m_->rec.IntersectClipRect({0, 0, 0, 0});  // nothing may show
+            return;
+        }
+        m_->FlatBracket(figs);
+    } else {
+        m_->PathBracket(path, ctm);
+    }
     m_->rec.SelectClipPath(RGN_AND);
 }
 

@@ -168,5 +168,36 @@ TEST(RecorderDevice, TextAdvancesAreRoundedWithoutDrift) {
     FAIL() << "no text record";
 }
 
+TEST(RecorderDevice, SliceSafeOutputUsesOnlyRecordsASlicerMoves) {
+    Recorder rec;
+    {
+        RecorderDevice dev(rec);
+        Path ring;
+        ring.MoveTo({10, 10}), ring.CubicTo({40, 0}, {60, 40}, {10, 50}), ring.Close();
+        ring.AddRect({15, 15, 20, 20});
+        Paint paint;
+        dev.FillPath(ring, FillRule::EvenOdd, paint, {});
+        StrokeStyle s;
+        s.dashes = {2, 2};
+        dev.StrokePath(ring, s, {}, {});
+        Path open;
+        open.MoveTo({0, 0}), open.CubicTo({5, 5}, {10, 0}, {15, 5});
+        dev.StrokePath(open, s, {}, {});
+        dev.PushClip(ring, FillRule::NonZero, {});
+        dev.PopClip();
+    }
+    auto bytes = rec.Finish();
+    Metafile mf = Read(bytes);
+    for (auto& r : mf.records) {
+        switch (r.type) {
+        case EMR_POLYBEZIER: case EMR_POLYBEZIERTO: case EMR_POLYLINE: case EMR_POLYLINETO: case EMR_POLYPOLYGON:
+        case EMR_POLYBEZIER16: case EMR_POLYBEZIERTO16: case EMR_POLYLINE16: case EMR_POLYLINETO16:
+            ADD_FAILURE() << RecordName(r.type) << " at " << r.offset;
+            break;
+        default: break;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace emf

@@ -14,10 +14,19 @@
 
 namespace emf {
 
+struct RecorderDeviceOptions {
+    // Only records that a page slicer moves by a plain offset: curves are
+    // flattened to lines, open lines are MOVETOEX/LINETO runs, closed shapes
+    // polygons, several figures a path bracket of those. Off: curves stay
+    // curves (POLYBEZIERTO) and open lines are POLYLINE records.
+    bool sliceSafe = true;
+    double flatness = 0.25;  // device pixels a flattened curve may stray
+};
+
 class RecorderDevice : public Device {
 public:
     // `recorder` is borrowed: it must outlive this device.
-    explicit RecorderDevice(Recorder& recorder);
+    explicit RecorderDevice(Recorder& recorder, const RecorderDeviceOptions& options = {});
     ~RecorderDevice() override;
 
     void BeginPage(const PageInfo&) override;
