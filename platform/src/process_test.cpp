@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 
 using namespace platform;
@@ -37,6 +39,8 @@ TEST(Process, WaitWithTimeoutAndWorkingFolder) {
     ASSERT_TRUE(child.Start(std::vector<std::string>{"sh", "-c", "touch here; sleep 5"}, opts));
     EXPECT_FALSE(child.Wait(50));
     EXPECT_TRUE(child.Running());
+    // Let the child get as far as its file before it is stopped.
+    for (int i = 0; i < 1000 && !std::filesystem::exists(dir / "here"); ++i) usleep(10000);
     child.Terminate();
     ASSERT_TRUE(child.Wait());
     EXPECT_EQ(child.ExitStatus(), 128 + 15);
@@ -65,6 +69,14 @@ TEST(Process, StandardStreamsToFiles) {
     opts.stdinPath = dir / "missing.txt";
     std::string err;
     EXPECT_FALSE(child.Start(std::vector<std::string>{"cat"}, opts, &err));
+}
+
+TEST(Process, ExitStatusIsTheResultModulo256) {
+    EXPECT_EQ(ExitStatusOf(0), 0);
+    EXPECT_EQ(ExitStatusOf(-1), 255);
+    EXPECT_EQ(ExitStatusOf(-6), 250);
+    EXPECT_EQ(ExitStatusOf(-100), 156);
+    EXPECT_EQ(ExitStatusOf(300), 44);
 }
 
 TEST(Process, FindProgramSearchesPath) {

@@ -93,7 +93,7 @@ HRESULT UnregisterTree(HKEY root, const RegTree& tree) {
 
 void AddClass(RegTree& classesRoot, const ClassRegistration& c) {
     std::string clsid = GuidToString(c.clsid);
-    RegTree& key = classesRoot.Key("CLSID", RegKeyMode::NoRemove).Key(clsid);
+    RegTree& key = classesRoot.Key("CLSID", RegKeyMode::NoRemove).Key(clsid, RegKeyMode::ForceRemove);
     key.Default(c.description);
     key.Key("InprocServer32").Default(c.libraryPath).Value("ThreadingModel", c.threadingModel);
     if (!c.progId.empty()) key.Key("ProgID").Default(c.progId);

@@ -247,6 +247,16 @@ TEST_F(Registry, ReadOnlyHiveRefusesWrites) {
     EXPECT_EQ(RegSetString(HKEY_CURRENT_USER, "Software\\Vellumate", "Language", "x"), ERROR_SUCCESS);
 }
 
+TEST_F(Registry, UnreachableFolderReadsAsEmptyAndRefusesWrites) {
+    ScopedEnv nowhere("VELLUMATE_REGISTRY", "/proc/vellumate-no-such-folder/registry");
+    std::string s;
+    EXPECT_EQ(RegGetString(HKEY_CURRENT_USER, "Software\\Vellumate", "Language", &s), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegSetString(HKEY_CURRENT_USER, "Software\\Vellumate", "Language", "x"), ERROR_ACCESS_DENIED);
+    char name[16];
+    DWORD cch = sizeof name;
+    EXPECT_EQ(RegEnumKeyEx(HKEY_CLASSES_ROOT, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+}
+
 TEST_F(Registry, DamagedHiveGivesAnErrorNotACrash) {
     {
         std::ofstream f(dir / "machine.db", std::ios::binary);

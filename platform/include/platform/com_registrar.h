@@ -66,7 +66,7 @@ private:
 HRESULT RegisterTree(platform::HKEY root, const RegTree& tree);
 HRESULT UnregisterTree(platform::HKEY root, const RegTree& tree);
 
-// The usual keys of one class: CLSID\{clsid} with its name, InprocServer32
+// The usual keys of one class: CLSID\{clsid} (ForceRemove) with its name, InprocServer32
 // (library path, ThreadingModel), ProgID and VersionIndependentProgID, and the
 // ProgIDs with their CLSID and CurVer. Empty ProgIDs are left out.
 struct ClassRegistration {

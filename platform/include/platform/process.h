@@ -60,6 +60,10 @@ private:
 // not be started.
 int RunProgram(std::string_view commandLine, bool wait, std::string* error = nullptr);
 
+// The exit status a program returns for a result code: the code modulo 256
+// (-1 -> 255, -6 -> 250, -100 -> 156).
+constexpr int ExitStatusOf(long result) { return static_cast<int>(static_cast<unsigned long>(result) & 0xFFu); }
+
 // PATH lookup as the shell does it; names with a "/" are taken as they are.
 // "" when nothing executable is found.
 std::string FindProgram(std::string_view name);
