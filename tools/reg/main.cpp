@@ -84,6 +84,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
             o->recursive = true;
         } else if (IsSwitch(a, "y")) {
             o->overwriteFile = true;
+        } else if (IsSwitch(a, "reg:32") || IsSwitch(a, "reg:64")) {
+            // One registry view only: nothing to choose.
         } else if (a.size() > 1 && a[0] == '/' && a.find('/', 1) == std::string::npos && a.find('\\') == std::string::npos &&
                    a.size() <= 4) {
             return *why = "Invalid syntax: unknown switch " + a + ".", false;
