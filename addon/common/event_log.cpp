@@ -1,5 +1,9 @@
 #include "common/event_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <ctime>
 
@@ -22,6 +26,41 @@ std::string StrFormat(const char* fmt, ...) {
     return out;
 }
 
+namespace {
+
+// Opens a log file for writing, truncating it. Only regular files and
+// character devices (a terminal, /dev/null) qualify: opening a FIFO with no
+// reader would block the caller for good. The descriptor is not inherited by
+// the programs the add-on starts.
+std::FILE* OpenLogFile(const std::string& name) {
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
+        ::close(fd);
+        return nullptr;
+    }
+    if (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::FILE* f = ::fdopen(fd, "w");
+    if (!f) ::close(fd);
+    return f;
+}
+
+// Only the recent part of the history is kept; readers want the last lines.
+constexpr std::size_t kKeptLines = 1000;
+
+void Keep(std::vector<std::string>& list, const std::string& line) {
+    if (list.size() >= kKeptLines) list.erase(list.begin(), list.begin() + kKeptLines / 2);
+    list.push_back(line);
+}
+
+}  // namespace
+
 EventLog::EventLog() = default;
 
 EventLog::~EventLog() { Close(); }
@@ -35,7 +74,7 @@ bool EventLog::SetLogFile(const std::string& name) {
             file_ = nullptr;
         }
         name_ = name;
-        if (!name_.empty()) file_ = std::fopen(name_.c_str(), "w");
+        if (!name_.empty()) file_ = OpenLogFile(name_);
     }
     return file_ != nullptr;
 }
@@ -72,8 +111,12 @@ void EventLog::Add(bool error, std::string_view source, std::string_view message
     line.append(source);
     line += " - ";
     line.append(message);
-    messages_.push_back(line);
-    if (error) errors_.push_back(line);
+    // One event, one line: a line break inside a message (a URL, a file name)
+    // must not start a line of its own.
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    Keep(messages_, line);
+    if (error) Keep(errors_, line);
     std::fprintf(file_, "%s\n", line.c_str());
     std::fflush(file_);
 }

@@ -4,8 +4,10 @@
 // message lists, while no log file is open.
 //
 // Line format: local time ("%c", at most 127 characters), a blank, "ERROR: "
-// for an error line, the source name, " - ", the message. Every line is
-// flushed at once. All members are safe to call from several threads.
+// for an error line, the source name, " - ", the message (line breaks in it
+// become blanks). Every line is flushed at once. The message lists keep the
+// recent lines (at least the last 500). All members are safe to call from
+// several threads.
 #pragma once
 
 #include <cstdio>
@@ -29,7 +31,8 @@ public:
 
     // Opens name for writing, truncating it, unless name equals the current
     // name byte for byte (then nothing changes, not even a failed open is
-    // retried). Returns whether a log file is open afterwards.
+    // retried). Only a regular file or a character device is opened. Returns
+    // whether a log file is open afterwards.
     bool SetLogFile(const std::string& name);
     bool IsOpen() const;
     std::string FileName() const;

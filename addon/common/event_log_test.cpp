@@ -1,6 +1,8 @@
 #include "common/event_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -95,6 +97,23 @@ TEST_F(EventLogTest, NewNameTruncatesAndSwitchesFiles) {
     ASSERT_EQ(b.size(), 1u);
     EXPECT_NE(b[0].find("S - to b"), std::string::npos);
     EXPECT_FALSE(log.SetLogFile(""));  // an empty name opens nothing
+}
+
+TEST_F(EventLogTest, HostileNamesAndMessagesStayOneLineAndNeverBlock) {
+    EventLog log;
+    std::string fifo = Path("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(log.SetLogFile(fifo));  // no reader: would block forever
+    EXPECT_FALSE(log.SetLogFile(dir_.string()));
+    ASSERT_TRUE(log.SetLogFile(Path("a.log")));
+    log.WriteError("TessalineImpl", "Base URL set to http://x/\n01/01/70 ERROR: forged");
+    auto lines = Lines(Path("a.log"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("http://x/ 01/01/70 ERROR: forged"), std::string::npos);
+    for (int i = 0; i < 5000; ++i) log.Write("S", "x");
+    EXPECT_LE(log.Messages().size(), 1000u);
+    EXPECT_GE(log.Messages().size(), 500u);
+    EXPECT_EQ(log.Errors().size(), 1u);
 }
 
 TEST_F(EventLogTest, ConcurrentWritersProduceWholeLines) {

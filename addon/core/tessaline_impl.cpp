@@ -178,7 +178,7 @@ HRESULT TessalineImpl::ConvertPage(std::int32_t page) {
 
 HRESULT TessalineImpl::ConvertAll() {
     Info("ConvertAllPages called");
-    if (!pdf_.IsConnected()) {
+    if (!images_.empty() && !pdf_.IsConnected()) {
         Error("No PDF document connected");
         return E_FAIL;
     }
