@@ -142,6 +142,11 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
     if (compression == BI_PNG) return error = "PNG bitmaps are not supported", false;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return error = "bitmap of " + std::to_string(bpp) + " bits per pixel", false;
+    // Run-length data can describe far more pixels than it has bytes; a
+    // picture that would need more than 4096 pixels a byte is not believed.
+    if ((compression == BI_RLE8 || compression == BI_RLE4) &&
+        std::uint64_t(width) * std::uint64_t(height) > std::uint64_t(bits.size() + 1) * 4096)
+        return error = "run-length bitmap far larger than its data", false;
     if ((compression == BI_RLE8 && bpp != 8) || (compression == BI_RLE4 && bpp != 4))
         return error = "run-length compression does not match the depth", false;
     if (compression != BI_RGB && compression != BI_RLE8 && compression != BI_RLE4 && compression != BI_BITFIELDS)

@@ -275,7 +275,15 @@ private:
             pushed_.push_back(dc_.clip[i]);
         }
     }
+    // More nested clip areas than any drawing needs is hostile input: each
+    // saved state copies them and each drawing call compares them.
+    static constexpr std::size_t kMaxClipDepth = 64;
+
     void CombineClip(Path p, FillRule rule, std::uint32_t mode) {
+        if ((mode == RGN_AND || mode == RGN_DIFF) && dc_.clip.size() >= kMaxClipDepth) {
+            Warn("too many nested clip areas; this one is ignored");
+            return;
+        }
         auto elem = [&](Path q, FillRule r) {
             auto e = std::make_shared<ClipElem>();
             e->path = std::move(q), e->rule = r;

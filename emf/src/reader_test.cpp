@@ -130,6 +130,9 @@ TEST(Player, DamagedRecordsAreSkippedWithTheirPositionAndPlayingGoesOn) {
          "dash count exceeds the record"},
         {"EMR_POLYDRAW16 rect:0,0,0,0 u32:2 i16:0 i16:0 i16:1 i16:1", "point types exceed the record"},
         {"EMR_GRADIENTFILL rect:0,0,0,0 u32:0x10000000 u32:1 u32:0", "gradient vertices exceed the record"},
+        {"EMR_STRETCHDIBITS rect:0,0,0,0 i32:0 i32:0 i32:0 i32:0 i32:1 i32:1 u32:80 u32:40 u32:120 u32:4 u32:0 "
+         "u32:0xCC0020 i32:1 i32:1 u32:40 i32:5000 i32:5000 u16:1 u16:8 u32:1 u32:0 u32:0 u32:0 u32:0 u32:0 hex:00010000",
+         "run-length bitmap far larger than its data"},
     };
     for (const auto& c : cases) {
         auto b = Assemble(std::string("header handles=4\nEMR_SETBKMODE u32:1\n") + c.record +
@@ -145,6 +148,20 @@ TEST(Player, DamagedRecordsAreSkippedWithTheirPositionAndPlayingGoesOn) {
         TraceDevice dev2;
         EXPECT_FALSE(Play(b, dev2, strict).ok) << c.record;
     }
+}
+
+TEST(Player, NestedClipAreasAreCapped) {
+    std::string text = "header\n";
+    for (int i = 0; i < 100; ++i) text += "EMR_INTERSECTCLIPRECT rect:0,0,100,100\n";
+    for (int i = 0; i < 2000; ++i) text += "EMR_SAVEDC\n";
+    text += "EMR_RECTANGLE rect:0,0,5,5\neof\n";
+    auto b = Assemble(text);
+    TraceDevice dev;
+    PlayResult r = Play(b, dev);
+    std::size_t pushes = 0;
+    for (std::size_t at = 0; (at = dev.Text().find("push_clip", at)) != std::string::npos; ++at) ++pushes;
+    EXPECT_EQ(pushes, 64u);
+    EXPECT_TRUE(Mentions(r.diagnostics, "too many nested clip areas", 88 + 64 * 24));
 }
 
 TEST(Dib, DecodesEveryDepthAndRunLengthData) {

@@ -21,7 +21,7 @@ struct DibDecodeOptions {
     bool premultipliedAlpha = false;  // 32-bit data carries alpha premultiplied (AlphaBlend with AC_SRC_ALPHA)
     bool useAlpha = false;            // 32-bit BI_RGB data's fourth byte is alpha
     std::uint32_t usage = DIB_RGB_COLORS;
-    std::size_t maxPixels = std::size_t(1) << 28;
+    std::size_t maxPixels = std::size_t(1) << 25;  // 32 Mpixels: an A4 page at 600 per inch fits
     // For SETDIBITSTODEVICE: bits hold only `scanCount` rows from `startScan`.
     std::int64_t startScan = 0, scanCount = -1;
 };
