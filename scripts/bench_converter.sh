@@ -36,6 +36,11 @@ if [ -f "$lib/libcorvanth.so" ] && [ -f "$lib/libtessaline.so" ] && [ -x "$build
   out=$work/one-page.pdf
   if "$bin" "$picture" "$out" >/dev/null 2>&1 && [ -s "$out" ]; then
     echo "one-page picture to PDF, median of $runs: $(median_ms "$bin" "$picture" "$out") ms"
+    page=$work/one-page.html
+    printf '<!DOCTYPE html><html><body><h1>One page</h1><p>A short paragraph of text.</p></body></html>\n' > "$page"
+    if "$bin" "$page" "$out" >/dev/null 2>&1; then
+      echo "one-page HTML to PDF, median of $runs: $(median_ms "$bin" "$page" "$out") ms"
+    fi
   else
     echo "one-page run: no converter makes a page yet (exit status $("$bin" "$picture" "$out" >/dev/null 2>&1; echo $?))"
   fi
