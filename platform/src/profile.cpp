@@ -123,8 +123,8 @@ std::uint32_t CopyList(const std::vector<std::string>& names, char* buf, std::ui
     for (const auto& n : names) {
         if (at + n.size() + 2 > size) {
             // Cut: as much as fits, then the two zeros; answers size - 2.
-            std::size_t room = size - 2 - at;
-            std::memcpy(buf + at, n.data(), room);
+            std::size_t room = at + 2 <= size ? size - 2 - at : 0;
+            std::memcpy(buf + at, n.data(), std::min(room, n.size()));
             buf[size - 2] = 0;
             buf[size - 1] = 0;
             return size - 2;

@@ -67,6 +67,23 @@ TEST(Profile, ListsSectionsAndKeysAsDoubleZeroLists) {
     EXPECT_EQ(GetPrivateProfileString(nullptr, nullptr, nullptr, buf, 6, f.c_str()), 4u);  // cut: size - 2
     EXPECT_EQ(std::string(buf, 6), std::string("One\0T\0", 6).substr(0, 4) + std::string("\0\0", 2));
     EXPECT_EQ(ProfileSections(f), (std::vector<std::string>{"One", "Two"}));
+    // The first name fills the buffer exactly: the cut leaves it whole.
+    WriteText(f, "[ab]\n[cd]\n");
+    char four[4];
+    EXPECT_EQ(GetPrivateProfileString(nullptr, nullptr, nullptr, four, sizeof four, f.c_str()), 2u);
+    EXPECT_EQ(std::string(four, 4), std::string("ab\0\0", 4));
+    // Every buffer size on a list gives a zero-ended list inside the buffer.
+    WriteText(f, "[One]\nalpha=1\nbeta=2\ngamma=3\n[Two]\n[Three]\n");
+    for (std::uint32_t size = 1; size < 24; ++size) {
+        std::vector<char> b(size + 8, 'x');
+        std::uint32_t n = GetPrivateProfileString("One", nullptr, nullptr, b.data(), size, f.c_str());
+        EXPECT_LE(n, size - 1);
+        EXPECT_EQ(b[size], 'x');
+        EXPECT_EQ(b[n], '\0');
+        EXPECT_EQ(b[size - 1], n + 1 < size ? b[size - 1] : '\0');
+        n = GetPrivateProfileString(nullptr, nullptr, nullptr, b.data(), size, f.c_str());
+        EXPECT_EQ(b[size], 'x');
+    }
 }
 
 TEST(Profile, WritesDeletesAndKeepsTheRest) {
