@@ -291,6 +291,39 @@ TEST(ConvertChm, FailuresGiveTheirCodesAndDeleteTheTemporaryFolder) {
     }
 }
 
+// Cancelled from the progress window between two topics: the add-on's pages
+// are unloaded, the output is discarded and the unpacked folder is deleted.
+class CancelAt final : public vellumate::IProgress {
+public:
+    explicit CancelAt(int check) : check_(check) {}
+    bool Cancelled() const override { return ++checks_ >= check_; }
+    void Advance(int steps) override { advanced += steps; }
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    int advanced = 0;
+    std::vector<std::string> statuses;
+
+private:
+    int check_;
+    mutable int checks_ = 0;
+};
+
+TEST(ConvertChm, CancelBetweenTopicsDiscardsAndDeletesTheTemporaryFolder) {
+    REQUIRE_CHMCMD();
+    Book book;
+    ASSERT_FALSE(book.chm.empty());
+    MergedRun run;
+    CancelAt progress(5);  // the frame, after the contents, then before each topic
+    run.ctx.interactive = true;
+    run.ctx.progress = &progress;
+    EXPECT_EQ(run.Convert(book.chm), vellumate::kCancelled);
+    EXPECT_EQ(run.addon.loads.size(), 2u);
+    EXPECT_EQ(run.addon.unloads, 1);
+    EXPECT_FALSE(run.ctx.addon);
+    EXPECT_FALSE(run.TemporaryFoldersLeft());
+    ASSERT_FALSE(progress.statuses.empty());
+    EXPECT_EQ(progress.statuses[0], "Importing file (1 of 8):\nintro.htm");
+}
+
 // Real help files: the contents tree read from each gives as many titled
 // entries as the file has sitemap objects, nested as deep as its lists.
 TEST(ChmContents, InstalledHelpFilesKeepTheirTree) {
