@@ -54,6 +54,11 @@ struct TextCollector : emf::Device {
 class EngineE2E : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Documents may name outside addresses: every fetch goes to a dead
+        // loopback proxy, except those to the test's own loopback server.
+        for (const char* v : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ALL_PROXY"}) ::setenv(v, "http://127.0.0.1:9", 1);
+        ::setenv("NO_PROXY", "127.0.0.1", 1);
+        ::setenv("no_proxy", "127.0.0.1", 1);
         tmp_ = fs::temp_directory_path() / ("vm_html_e2e_" + std::to_string(::getpid()));
         fs::create_directories(tmp_);
         ASSERT_TRUE(log_.SetLogFile((tmp_ / "addon.log").string()));

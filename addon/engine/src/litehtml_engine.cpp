@@ -114,6 +114,12 @@ struct Loaded {
 class LitehtmlEngine final : public HtmlEngine {
 public:
     RenderResult Render(const RenderRequest& req) override;
+    void WarmUp() override {
+        RenderRequest req;
+        req.kind = RenderRequest::Kind::String;
+        req.html = "<p>a <b>b</b> <i>c</i> <tt>d</tt> <span style='font-family:sans-serif'>e</span> \xE4\xB8\xAD</p>";
+        Render(req);
+    }
 
 private:
     bool Fetch(const RenderRequest& req, ResourceFetcher& fetcher, RenderResult& res, Loaded& doc);

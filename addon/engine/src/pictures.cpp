@@ -1,109 +1,165 @@
+// Pictures come from the suite's picture loaders (the same as the picture
+// conversion uses), which hand out samples encoded for PDF streams; the
+// layout needs plain pixels, so the Flate data and its PNG predictors are
+// undone here. JPEG data is kept as it is.
 #include "pictures.h"
 
-#include <png.h>
-#include <csetjmp>
-#include <cstdio>
+#include <zlib.h>
+
 #include <cstring>
-#include <jpeglib.h>
+
+#include "images/picture.h"
 
 namespace htmlengine {
 namespace {
 
-struct PngReader {
-    std::string_view data;
-    std::size_t pos = 0;
-};
-
-void PngRead(png_structp png, png_bytep out, png_size_t n) {
-    auto* r = static_cast<PngReader*>(png_get_io_ptr(png));
-    if (n > r->data.size() - r->pos) png_error(png, "truncated");
-    std::memcpy(out, r->data.data() + r->pos, n);
-    r->pos += n;
+bool Inflate(const std::string& in, std::string& out, std::size_t expect) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    out.resize(expect);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    int rc = inflate(&z, Z_FINISH);
+    std::size_t got = out.size() - z.avail_out;
+    inflateEnd(&z);
+    out.resize(got);
+    return (rc == Z_STREAM_END || rc == Z_BUF_ERROR || rc == Z_OK) && got == expect;
 }
 
-std::shared_ptr<emf::Image> DecodePng(std::string_view bytes, std::size_t maxPixels) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, [](png_structp p, png_const_charp) { longjmp(png_jmpbuf(p), 1); }, [](png_structp, png_const_charp) {});
-    if (!png) return nullptr;
-    png_infop info = png_create_info_struct(png);
-    PngReader reader{bytes, 0};
-    auto image = std::make_shared<emf::Image>();
-    std::vector<png_bytep> rows;
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return nullptr;
+int Paeth(int a, int b, int c) {
+    int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// Rows of `rowBytes` with a leading filter byte each -> plain rows.
+bool Unpredict(const std::string& in, std::size_t rows, std::size_t rowBytes, std::size_t bpp, std::string& out) {
+    if (in.size() != rows * (rowBytes + 1)) return false;
+    out.assign(rows * rowBytes, '\0');
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    const auto* s = reinterpret_cast<const unsigned char*>(in.data());
+    for (std::size_t y = 0; y < rows; ++y) {
+        unsigned filter = s[y * (rowBytes + 1)];
+        const unsigned char* src = s + y * (rowBytes + 1) + 1;
+        unsigned char* row = o + y * rowBytes;
+        const unsigned char* up = y ? row - rowBytes : nullptr;
+        for (std::size_t x = 0; x < rowBytes; ++x) {
+            int a = x >= bpp ? row[x - bpp] : 0, b = up ? up[x] : 0, c = (up && x >= bpp) ? up[x - bpp] : 0;
+            int v = src[x];
+            switch (filter) {
+                case 0: break;
+                case 1: v += a; break;
+                case 2: v += b; break;
+                case 3: v += (a + b) / 2; break;
+                case 4: v += Paeth(a, b, c); break;
+                default: return false;
+            }
+            row[x] = static_cast<unsigned char>(v);
+        }
     }
-    png_set_read_fn(png, &reader, PngRead);
-    png_read_info(png, info);
-    png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-    if (w == 0 || h == 0 || static_cast<std::size_t>(w) * h > maxPixels) png_error(png, "size");
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
+    return true;
+}
+
+// One byte per sample (8-bit; deeper samples keep their high byte, shallower are scaled).
+bool Samples(const images::PdfImage& im, std::vector<std::uint8_t>& out, int comps) {
+    const std::size_t w = static_cast<std::size_t>(im.width), h = static_cast<std::size_t>(im.height);
+    const int bpc = im.bitsPerComponent;
+    if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16) return false;
+    const std::size_t rowBytes = (w * comps * bpc + 7) / 8;
+    std::string plain;
+    if (im.filter == "FlateDecode") {
+        bool predicted = im.decodeParms.find("/Predictor 1") != std::string::npos;
+        std::string raw;
+        if (!Inflate(im.data, raw, h * (rowBytes + (predicted ? 1 : 0)))) return false;
+        if (predicted) {
+            if (!Unpredict(raw, h, rowBytes, std::max<std::size_t>(1, comps * bpc / 8), plain)) return false;
+        } else {
+            plain = std::move(raw);
+        }
+    } else if (im.filter.empty()) {
+        plain = im.data;
+        if (plain.size() < h * rowBytes) return false;
+    } else {
+        return false;  // CCITT and other encodings are not shown
+    }
+    out.resize(w * h * comps);
+    const auto* p = reinterpret_cast<const unsigned char*>(plain.data());
+    const bool indexed = im.model == images::ColorModel::Indexed;
+    for (std::size_t y = 0; y < h; ++y) {
+        const unsigned char* row = p + y * rowBytes;
+        for (std::size_t i = 0; i < w * comps; ++i) {
+            unsigned v;
+            if (bpc == 8) v = row[i];
+            else if (bpc == 16) v = row[2 * i];
+            else {
+                std::size_t bit = i * bpc;
+                v = (row[bit / 8] >> (8 - bpc - bit % 8)) & ((1u << bpc) - 1);
+                if (!indexed) v = v * 255 / ((1u << bpc) - 1);
+            }
+            out[y * w * comps + i] = static_cast<std::uint8_t>(v);
+        }
+    }
+    return true;
+}
+
+std::shared_ptr<emf::Image> ToImage(const images::Picture& pic) {
+    const images::PdfImage& im = pic.image;
+    if (pic.vector || im.width <= 0 || im.height <= 0) return nullptr;
+    auto image = std::make_shared<emf::Image>();
+    image->width = im.width;
+    image->height = im.height;
+    image->dpiX = pic.dpiX, image->dpiY = pic.dpiY;
+    if (im.filter == "DCTDecode") {
+        image->format = emf::Image::Format::Jpeg;
+        image->components = im.Components();
+        image->encoded.assign(im.data.begin(), im.data.end());
+        return image;
+    }
+    const int comps = im.Components();
+    std::vector<std::uint8_t> s;
+    if (!Samples(im, s, comps)) return nullptr;
+    std::vector<std::uint8_t> alpha;
+    if (im.softMask && (im.softMask->width != im.width || im.softMask->height != im.height || !Samples(*im.softMask, alpha, 1)))
+        alpha.clear();
+    const std::size_t n = static_cast<std::size_t>(im.width) * im.height;
     image->format = emf::Image::Format::Rgba8;
     image->components = 4;
-    image->width = static_cast<int>(w), image->height = static_cast<int>(h);
-    image->pixels.resize(static_cast<std::size_t>(w) * h * 4);
-    rows.resize(h);
-    for (png_uint_32 y = 0; y < h; ++y) rows[y] = image->pixels.data() + static_cast<std::size_t>(y) * w * 4;
-    png_read_image(png, rows.data());
-    png_destroy_read_struct(&png, &info, nullptr);
-    return image;
-}
-
-struct JpegError {
-    jpeg_error_mgr mgr;
-    jmp_buf jump;
-};
-
-std::shared_ptr<emf::Image> DecodeJpeg(std::string_view bytes, std::size_t maxPixels) {
-    jpeg_decompress_struct cinfo;
-    JpegError err;
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = [](j_common_ptr c) { longjmp(reinterpret_cast<JpegError*>(c->err)->jump, 1); };
-    err.mgr.output_message = [](j_common_ptr) {};
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return nullptr;
+    image->pixels.resize(n * 4);
+    const bool invert = im.decode.size() >= 2 && im.decode[0] > im.decode[1];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint8_t r, g, b;
+        switch (im.model) {
+            case images::ColorModel::Gray: r = g = b = s[i]; break;
+            case images::ColorModel::Rgb: r = s[i * 3], g = s[i * 3 + 1], b = s[i * 3 + 2]; break;
+            case images::ColorModel::Cmyk: {
+                unsigned k = s[i * 4 + 3];
+                r = static_cast<std::uint8_t>((255 - s[i * 4]) * (255 - k) / 255);
+                g = static_cast<std::uint8_t>((255 - s[i * 4 + 1]) * (255 - k) / 255);
+                b = static_cast<std::uint8_t>((255 - s[i * 4 + 2]) * (255 - k) / 255);
+                break;
+            }
+            default: {  // indexed
+                std::size_t at = static_cast<std::size_t>(s[i]) * 3;
+                if (at + 2 < im.palette.size()) r = im.palette[at], g = im.palette[at + 1], b = im.palette[at + 2];
+                else r = g = b = 0;
+            }
+        }
+        if (invert && im.model != images::ColorModel::Indexed) r = 255 - r, g = 255 - g, b = 255 - b;
+        auto* px = &image->pixels[i * 4];
+        px[0] = r, px[1] = g, px[2] = b, px[3] = alpha.empty() ? 255 : alpha[i];
     }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    jpeg_read_header(&cinfo, TRUE);
-    if (static_cast<std::size_t>(cinfo.image_width) * cinfo.image_height > maxPixels || cinfo.image_width == 0) {
-        jpeg_destroy_decompress(&cinfo);
-        return nullptr;
-    }
-    auto image = std::make_shared<emf::Image>();
-    image->format = emf::Image::Format::Jpeg;
-    image->width = static_cast<int>(cinfo.image_width);
-    image->height = static_cast<int>(cinfo.image_height);
-    image->components = cinfo.num_components;
-    image->encoded.assign(bytes.begin(), bytes.end());
-    // Also decoded, so devices that cannot embed JPEG data can still draw it.
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    std::vector<std::uint8_t> px(static_cast<std::size_t>(cinfo.output_width) * cinfo.output_height * 3);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = px.data() + static_cast<std::size_t>(cinfo.output_scanline) * cinfo.output_width * 3;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    image->format = emf::Image::Format::Rgb8;
-    image->components = 3;
-    image->pixels = std::move(px);
-    image->encoded.clear();
     return image;
 }
 
 }  // namespace
 
 std::shared_ptr<emf::Image> DecodePicture(std::string_view bytes, std::size_t maxPixels) {
-    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8) == 0) return DecodePng(bytes, maxPixels);
-    if (bytes.size() >= 3 && std::memcmp(bytes.data(), "\xFF\xD8\xFF", 3) == 0) return DecodeJpeg(bytes, maxPixels);
-    return nullptr;
+    std::vector<images::Picture> pics;
+    if (!images::LoadPicturesFromMemory(bytes, pics).ok || pics.empty()) return nullptr;
+    const auto& first = pics.front();
+    if (static_cast<std::size_t>(first.image.width) * static_cast<std::size_t>(first.image.height) > maxPixels) return nullptr;
+    return ToImage(first);
 }
 
 }  // namespace htmlengine

@@ -82,6 +82,10 @@ class HtmlEngine {
 public:
     virtual ~HtmlEngine() = default;
     virtual RenderResult Render(const RenderRequest&) = 0;
+    // Loads what every render needs (font configuration, default fonts, the
+    // default style sheet) ahead of time; layout processes started afterwards
+    // inherit it.
+    virtual void WarmUp() {}
 };
 
 // litehtml with our container, run in this process. Only the layout process
