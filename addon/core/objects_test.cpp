@@ -110,6 +110,18 @@ TEST(ObjectsTest, DispatchByNameReachesTheMembers) {
     EXPECT_EQ(com::InvokeByName(t2.Get(), "GetLinkCount", com::DISPATCH_METHOD, {Long(3)}, &r), com::S_OK);
     EXPECT_EQ(r.lVal, 0);
     EXPECT_EQ(com::InvokeByName(t2.Get(), "NoSuchMember", com::DISPATCH_METHOD, {}, nullptr), com::DISP_E_UNKNOWNNAME);
+    com::VARIANT word;
+    word.vt = com::VT_BSTR;
+    word.bstrVal = com::BstrFromUtf8("wide");
+    EXPECT_EQ(com::InvokeByName(t2.Get(), "MarginTop", com::DISPATCH_PROPERTYPUT, {word}, nullptr),
+              com::DISP_E_TYPEMISMATCH);
+    com::VariantClear(&word);
+    com::VARIANT unknown;
+    unknown.vt = com::VT_EMPTY;  // a null document only disconnects
+    EXPECT_EQ(com::InvokeByName(t2.Get(), "ConnectToPDFLibrary", com::DISPATCH_METHOD, {unknown}, nullptr), com::S_OK);
+    // Only the put of a property takes a value; a get with one is a wrong call.
+    EXPECT_EQ(com::InvokeByName(t2.Get(), "MarginTop", com::DISPATCH_PROPERTYGET, {Long(1)}, &r),
+              com::DISP_E_BADPARAMCOUNT);
     com::VARIANT text;
     text.vt = com::VT_BSTR;
     text.bstrVal = com::BstrFromUtf8("http://base.test/");
