@@ -159,4 +159,29 @@ TEST_F(CliPdf, ListToFolderNamesOutputs) {
     EXPECT_TRUE(std::filesystem::exists(box.Path("outdir/second.bmp.pdf")));
 }
 
+TEST_F(CliPdf, MergedHtmlFilesLinkToEachOther) {
+    const std::string one = box.Write("html/one.html",
+                                      "<html><body><h1>One</h1><p><a href=\"two.html#intro\">to the second file</a></p>"
+                                      "<p><a href=\"http://example.com/Path\">outside</a></p></body></html>");
+    const std::string two = box.Write("html/two.html", "<html><body><h1 id=intro>Two</h1></body></html>");
+    const std::string three = box.Write("html/three.txt", "plain text\n");
+    const std::string in = box.Write("in.txt", one + "\n" + two + "\n" + three + "\n");
+    const std::string outList = box.Write("out.txt", box.Path("merged.pdf") + "\n");
+    const int status = Run({"/inlist", in, "/outlist", outList, "/all2one", "yes"});
+    if (status == 239 || status == 246) GTEST_SKIP() << "the add-on makes no HTML pages yet (" << status << ")";
+    ASSERT_EQ(status, 0) << box.lastStderr;
+    const std::string merged = box.Path("merged.pdf");
+    const std::string tree = Capture(
+        "qpdf --json --json-key=outlines " + Q(merged) +
+        " | python3 -c 'import json,sys\n"
+        "for o in json.load(sys.stdin)[\"outlines\"]: print(o[\"title\"], o[\"destpageposfrom1\"], len(o[\"kids\"]))'");
+    // Each file starts where the pages of the ones before it end.
+    EXPECT_TRUE(tree.starts_with("one 1 0\ntwo ")) << tree;
+    const auto twoStart = tree.substr(tree.find("two ") + 4, tree.find(" 0\nthree") - tree.find("two ") - 4);
+    // The link to two.html goes to the page its outline names.
+    const std::string links =
+        Capture("qpdf --json --json-stream-data=none " + Q(merged) + " | python3 " + Q(PDF_LINKS_PY));
+    EXPECT_NE(links.find("1 goto " + twoStart + "\n"), std::string::npos) << links << tree;
+}
+
 }  // namespace
