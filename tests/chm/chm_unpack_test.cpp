@@ -117,6 +117,33 @@ TEST(HhDecompile, HostileNamesAndLinksCannotWriteOutsideTheFolder) {
     EXPECT_TRUE(FilesBelow(outside).empty());
 }
 
+TEST(HhDecompile, OutputLimitAndCutFilesLeaveNoPartialFiles) {
+    REQUIRE_CHMCMD();
+    TempFolder tmp;
+    std::string big(300000, 'a');
+    for (std::size_t i = 0; i < big.size(); i += 7) big[i] = char('a' + (i * 2654435761u >> 7) % 26);
+    std::string chm = CompileChm(tmp.path() + "/src", "big", {{"big.htm", big}, {"small.htm", Page("s")}}, "");
+    ASSERT_FALSE(chm.empty());
+    std::string error;
+    auto archive = hh::ChmArchive::Open(chm, &error);
+    ASSERT_TRUE(archive) << error;
+    hh::UnpackResult result;
+    ASSERT_TRUE(hh::Unpack(*archive, tmp.path() + "/limited", &result, &error, 100000));
+    EXPECT_EQ(ReadFile(tmp.path() + "/limited/small.htm"), Page("s"));
+    EXPECT_FALSE(Exists(tmp.path() + "/limited/big.htm"));
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_NE(result.failed[0].find("output limit"), std::string::npos);
+
+    // The same file cut short: what cannot be read in full is not written.
+    std::string bytes = ReadFile(chm);
+    WriteFile(tmp.path() + "/cut.chm", bytes.substr(0, bytes.size() * 2 / 3));
+    int rc = RunProgram({kHh, "-decompile", tmp.path() + "/cut", tmp.path() + "/cut.chm"});
+    EXPECT_TRUE(rc == 1 || rc == 2) << rc;
+    if (Exists(tmp.path() + "/cut/big.htm")) {
+        EXPECT_EQ(ReadFile(tmp.path() + "/cut/big.htm"), big);
+    }
+}
+
 TEST(HhDecompile, BadInputAndUsageFail) {
     TempFolder tmp;
     WriteFile(tmp.path() + "/not.chm", "this is not a help file at all, just text that is long enough");

@@ -37,7 +37,9 @@ TEST(ChmSeeds, SitemapSeedsParse) {
             EXPECT_EQ(entries[4].title, "ch1/pic.gif");
             EXPECT_TRUE(entries[5].web);
         }
-        if (e.path().filename() == "broken.hhc") EXPECT_TRUE(entries.empty());
+        if (e.path().filename() == "broken.hhc") {
+            EXPECT_TRUE(entries.empty());
+        }
     }
     EXPECT_EQ(seen, 3);
 }

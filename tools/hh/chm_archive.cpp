@@ -213,12 +213,12 @@ std::unique_ptr<ChmArchive> ChmArchive::Open(const std::string& path, std::strin
 const DirectoryListing& ChmArchive::Listing() const { return m_->listing; }
 std::uint64_t ChmArchive::FileSize() const { return m_->fileSize; }
 
-bool ChmArchive::Read(const ChmEntry& e, std::string* out, std::string* error) const {
+bool ChmArchive::ReadTo(const ChmEntry& e, const std::function<bool(const char*, std::size_t)>& sink,
+                        std::string* error) const {
     auto fail = [&](const std::string& why) {
         if (error) *error = e.name + ": " + why;
         return false;
     };
-    out->clear();
     std::uint64_t sectionLength = 0;
     if (e.section == 0) {
         sectionLength = m_->fileSize - m_->layout.contentOffset;
@@ -228,25 +228,36 @@ bool ChmArchive::Read(const ChmEntry& e, std::string* out, std::string* error) c
         return fail("unknown section");
     }
     if (e.offset > sectionLength || e.length > sectionLength - e.offset) return fail("lies outside its section");
-    if (e.length == 0) return true;
     chmUnitInfo ui{};
     ui.start = e.offset;
     ui.length = e.length;
     ui.space = int(e.section);
     std::strncpy(ui.path, e.name.c_str(), CHM_MAX_PATHLEN);
-    out->resize(std::size_t(e.length));
+    std::vector<unsigned char> buffer(std::size_t(std::min<std::uint64_t>(e.length, 1u << 20)));
     std::uint64_t done = 0;
     while (done < e.length) {
-        LONGINT64 want = LONGINT64(std::min<std::uint64_t>(e.length - done, 1u << 20));
-        LONGINT64 got = chm_retrieve_object(m_->file, &ui, reinterpret_cast<unsigned char*>(out->data() + done),
-                                            done, want);
-        if (got <= 0) {
-            out->clear();
-            return fail("cannot be read (damaged or cut short)");
-        }
+        LONGINT64 want = LONGINT64(std::min<std::uint64_t>(e.length - done, buffer.size()));
+        LONGINT64 got = chm_retrieve_object(m_->file, &ui, buffer.data(), done, want);
+        if (got <= 0) return fail("cannot be read (damaged or cut short)");
+        if (!sink(reinterpret_cast<const char*>(buffer.data()), std::size_t(got))) return fail("cannot be written");
         done += std::uint64_t(got);
     }
     return true;
+}
+
+bool ChmArchive::Read(const ChmEntry& e, std::string* out, std::string* error, std::uint64_t maxLength) const {
+    out->clear();
+    if (e.length > maxLength) {
+        if (error) *error = e.name + ": too large";
+        return false;
+    }
+    out->reserve(std::size_t(e.length));
+    bool ok = ReadTo(e, [&](const char* p, std::size_t n) {
+        out->append(p, n);
+        return true;
+    }, error);
+    if (!ok) out->clear();
+    return ok;
 }
 
 const ChmEntry* ChmArchive::Find(std::string_view name) const {
@@ -318,7 +329,9 @@ enum class Placed { kOk, kRefused, kFailed };
 
 // Opens (creating as needed) every folder of `rel` below `root` without
 // following links; for a file also creates the file itself.
-Placed PlaceFile(int root, const std::string& rel, bool isFolder, const std::string& data, std::string* why) {
+using Writer = std::function<bool(int fd, std::string* why)>;
+
+Placed PlaceFile(int root, const std::string& rel, bool isFolder, const Writer& write, std::string* why) {
     Fd dir(::dup(root));
     std::size_t start = 0;
     for (;;) {
@@ -346,15 +359,9 @@ Placed PlaceFile(int root, const std::string& rel, bool isFolder, const std::str
         *why = errno == ELOOP ? "a link stands in its place" : std::strerror(errno);
         return errno == ELOOP ? Placed::kRefused : Placed::kFailed;
     }
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(file.get(), data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *why = std::strerror(errno);
-            return Placed::kFailed;
-        }
-        done += std::size_t(n);
+    if (!write(file.get(), why)) {
+        ::unlinkat(dir.get(), leaf.c_str(), 0);  // no half-written files
+        return Placed::kFailed;
     }
     return Placed::kOk;
 }
@@ -382,7 +389,7 @@ bool Unpack(const ChmArchive& archive, const std::string& folder, UnpackResult* 
         return a->section != b->section ? a->section < b->section : a->offset < b->offset;
     });
     std::uint64_t total = 0;
-    std::string data, why;
+    std::string why;
     for (const ChmEntry* e : order) {
         bool isFolder = e->name.back() == '/';
         auto rel = SafeRelativePath(e->name);
@@ -390,18 +397,26 @@ bool Unpack(const ChmArchive& archive, const std::string& folder, UnpackResult* 
             result->refused.push_back(e->name);
             continue;
         }
-        if (!isFolder) {
-            if (e->length > totalLimit - std::min(total, totalLimit)) {
-                result->failed.push_back(e->name + ": output limit reached");
-                continue;
-            }
-            if (!archive.Read(*e, &data, &why)) {
-                result->failed.push_back(why);
-                continue;
-            }
-            total += data.size();
+        if (!isFolder && e->length > totalLimit - std::min(total, totalLimit)) {
+            result->failed.push_back(e->name + ": output limit reached");
+            continue;
         }
-        switch (PlaceFile(root.get(), *rel, isFolder, isFolder ? std::string() : data, &why)) {
+        Writer write = [&](int fd, std::string* whyNot) {
+            return archive.ReadTo(*e, [&](const char* p, std::size_t n) {
+                while (n > 0) {
+                    ssize_t w = ::write(fd, p, n);
+                    if (w < 0) {
+                        if (errno == EINTR) continue;
+                        return false;
+                    }
+                    p += w;
+                    n -= std::size_t(w);
+                    total += std::uint64_t(w);
+                }
+                return true;
+            }, whyNot);
+        };
+        switch (PlaceFile(root.get(), *rel, isFolder, write, &why)) {
         case Placed::kOk:
             if (!isFolder) ++result->written;
             break;
@@ -409,7 +424,7 @@ bool Unpack(const ChmArchive& archive, const std::string& folder, UnpackResult* 
             result->refused.push_back(e->name + ": " + why);
             break;
         case Placed::kFailed:
-            result->failed.push_back(e->name + ": " + why);
+            result->failed.push_back(why.starts_with(e->name) ? why : e->name + ": " + why);
             break;
         }
     }

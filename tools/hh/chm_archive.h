@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -73,9 +74,14 @@ public:
 
     const DirectoryListing& Listing() const;
     std::uint64_t FileSize() const;
-    // Reads a whole object; false (with `error`) when it cannot be read in
-    // full or claims more bytes than its section holds.
-    bool Read(const ChmEntry& entry, std::string* out, std::string* error) const;
+    // Reads an object piece by piece (up to 1 MiB a call of `sink`); false
+    // (with `error`) when it cannot be read in full, claims more bytes than
+    // its section holds, or `sink` returns false.
+    bool ReadTo(const ChmEntry& entry, const std::function<bool(const char*, std::size_t)>& sink,
+                std::string* error) const;
+    // Reads a whole object of at most `maxLength` bytes into `out`.
+    bool Read(const ChmEntry& entry, std::string* out, std::string* error,
+              std::uint64_t maxLength = std::uint64_t(64) << 20) const;
     // Finds a listed entry by name: exact first, then ignoring ASCII case.
     const ChmEntry* Find(std::string_view name) const;
     // The default topic recorded by the compiler (with its leading "/"), or

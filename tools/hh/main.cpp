@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -160,10 +161,15 @@ int ShowHelp(const std::string& argument) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && (args[0] == "-decompile" || args[0] == "/decompile")) {
-        if (args.size() != 3) return Usage();
-        return Decompile(args[1], args[2]);
+    try {
+        if (!args.empty() && (args[0] == "-decompile" || args[0] == "/decompile")) {
+            if (args.size() != 3) return Usage();
+            return Decompile(args[1], args[2]);
+        }
+        if (args.size() != 1 || args[0].empty()) return Usage();
+        return ShowHelp(args[0]);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "hh: %s\n", e.what());
+        return 1;
     }
-    if (args.size() != 1 || args[0].empty()) return Usage();
-    return ShowHelp(args[0]);
 }
