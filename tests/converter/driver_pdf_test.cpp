@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "app.h"
+#include "emf/writer.h"
 #include "driver.h"
 #include "fake_addon.h"
 #include "run_program.h"
@@ -292,6 +294,48 @@ TEST_F(DriverPdf, UrlRunOpensTheOutputOnYes) {
               std::string::npos)
         << boxes[0];
     EXPECT_NE(boxes[0].find("Tessaline Quorvel"), std::string::npos);
+}
+
+// A printed page as the virtual printer leaves it: an EMF file with a frame
+// and one line of text.
+std::string WritePrintedPage(const std::string& path, const std::u16string& text) {
+    emf::Recorder rec;
+    rec.Rectangle({20, 20, 400, 300});
+    emf::LogFont font;
+    font.height = -24;
+    font.faceName = u"DejaVu Sans";
+    rec.SelectObject(rec.ExtCreateFontIndirectW(font));
+    rec.ExtTextOutW(40, 60, 0, nullptr, text, {});
+    const auto bytes = rec.Finish();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+TEST_F(DriverPdf, PrintedPagesAreDrawnAndTheirFilesDeleted) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    std::filesystem::create_directories(sandbox_->Path("spool"));
+    const std::string out = Out("printed.pdf");
+    ctx.settings.PageNumbers = true;
+    ASSERT_EQ(vellumate::BeginFileFrame(ctx, out), 0);
+    vellumate::PageSource src;
+    src.pageCount = 2;
+    src.orientation = 1;  // landscape
+    src.placement = 0;
+    vellumate::QueuePageSource(ctx, src);
+    ctx.temporaryFiles = {WritePrintedPage(sandbox_->Path("spool/page1.emf"), u"Printed page one"),
+                          WritePrintedPage(sandbox_->Path("spool/page2.emf"), u"Printed page two")};
+    ASSERT_EQ(vellumate::GeneratePages(ctx, 1), 0);
+    const std::string text = Capture("pdftotext " + Q(out) + " -");
+    EXPECT_NE(text.find("Printed page one"), std::string::npos) << text;
+    EXPECT_NE(text.find("Printed page two"), std::string::npos) << text;
+    EXPECT_NE(text.find("Page 2"), std::string::npos) << text;
+    const std::string info = Capture("pdfinfo " + Q(out));
+    EXPECT_NE(info.find("Pages:           2"), std::string::npos) << info;
+    EXPECT_NE(info.find("841.89 x 595.276 pts (A4)"), std::string::npos) << info;  // landscape
+    EXPECT_FALSE(std::filesystem::exists(sandbox_->Path("spool/page1.emf")));
+    EXPECT_FALSE(std::filesystem::exists(sandbox_->Path("spool/page2.emf")));
+    EXPECT_TRUE(ctx.temporaryFiles.empty());
 }
 
 }  // namespace
