@@ -10,6 +10,7 @@
 #include "bytes.h"
 #include "emf/dib.h"
 #include "mapping.h"
+#include "platform/text.h"
 
 namespace emf {
 
@@ -1121,9 +1122,6 @@ bool PlayerImpl::Text(bool wide) {
     if (!v_.U32(noRect ? 56 : 72, offDx)) return Short();
     std::span<const std::uint8_t> s;
     if (!v_.Array(offString, n, wide ? 2 : 1, s) || (n && offString < 56)) return Warn("text exceeds the record");
-    std::u16string text;
-    text.reserve(n);
-    for (std::uint32_t i = 0; i < n; ++i) text += wide ? char16_t(GetU16(s.data() + 2 * i)) : FromCp1252(s[i]);
     std::vector<double> dx;
     if (offDx != 0 && n) {
         const std::size_t per = (options & ETO_PDY) ? 2 : 1;
@@ -1133,6 +1131,36 @@ bool PlayerImpl::Text(bool wide) {
         } else {
             for (std::uint32_t i = 0; i < n; ++i) dx.push_back(GetI32(d.data() + i * per * 4));
         }
+    }
+    std::u16string text;
+    text.reserve(n);
+    const int charset = dc_.font.lf.charSet;
+    if (wide) {
+        for (std::uint32_t i = 0; i < n; ++i) text += char16_t(GetU16(s.data() + 2 * i));
+    } else if (charset == 0 || charset == 1 || charset == 2 || charset == 255) {
+        for (std::uint32_t i = 0; i < n; ++i) text += FromCp1252(s[i]);
+    } else {
+        // Bytes of the font's character set; a character of two bytes takes
+        // the advances of both.
+        const int cp = platform::CodePageFromCharset(charset);
+        std::vector<double> merged;
+        for (std::uint32_t i = 0; i < n;) {
+            std::string_view one(reinterpret_cast<const char*>(s.data() + i), 1);
+            std::u16string c = platform::Utf16FromUtf8(platform::Utf8FromCodePage(one, cp));
+            std::uint32_t used = 1;
+            if ((c.empty() || c == u"\uFFFD") && i + 1 < n) {
+                std::string_view two(reinterpret_cast<const char*>(s.data() + i), 2);
+                std::u16string c2 = platform::Utf16FromUtf8(platform::Utf8FromCodePage(two, cp));
+                if (!c2.empty() && c2 != u"\uFFFD") c = c2, used = 2;
+            }
+            if (c.empty()) c = u"\uFFFD";
+            double adv = 0;
+            for (std::uint32_t k = 0; k < used && i + k < dx.size(); ++k) adv += dx[i + k];
+            for (std::size_t k = 0; k < c.size(); ++k) merged.push_back(k == 0 ? adv : 0);
+            text += c;
+            i += used;
+        }
+        if (!dx.empty()) dx = std::move(merged);
     }
     Matrix m = L2D();
     const LogFont& lf = dc_.font.lf;

@@ -109,6 +109,21 @@ TEST(Player, TextCarriesFaceAdvancesAndAlignment) {
               "text \"B\" at 0 18.4 face=\"Liberation Serif\" em=20 weight=700 italic charset=0 #000000 adv=10 ctm=[1 0 0 1 15 40]\n");
 }
 
+TEST(Player, SingleByteTextIsDecodedInTheFontsCharacterSet) {
+    auto font = [](int charset) {
+        return "EMR_EXTCREATEFONTINDIRECTW u32:1 i32:-10 i32:0 i32:0 i32:0 i32:400 u8:0 u8:0 u8:0 u8:" +
+               std::to_string(charset) + " u8:0 u8:0 u8:0 u8:0 w:\"X\" fill:62\nEMR_SELECTOBJECT u32:1\nEMR_SETBKMODE u32:1\n";
+    };
+    const std::string text = "EMR_EXTTEXTOUTA rect:0,0,-1,-1 u32:1 f32:0 f32:0 pt:0,0 u32:3 &s u32:0 rect:0,0,0,0 &dx "
+                             "@s hex:82a041 pad @dx i32:6 i32:6 i32:7\n";
+    // Windows-1252 (the default set): three characters.
+    EXPECT_NE(Trace(font(0) + text).find("text \"\u201A\u00A0A\""), std::string::npos) << Trace(font(0) + text);
+    // Shift-JIS: a two-byte character takes both advances.
+    std::string sjis = Trace(font(128) + text);
+    EXPECT_NE(sjis.find("text \"\u3042A\""), std::string::npos) << sjis;
+    EXPECT_NE(sjis.find("adv=12,7"), std::string::npos) << sjis;
+}
+
 TEST(Player, PathsAndClipping) {
     EXPECT_EQ(Trace(R"(
         EMR_SELECTOBJECT u32:0x80000008
