@@ -6,26 +6,23 @@
 
 namespace vellumate {
 
-// Creates a new, empty folder "_CH" + six characters in the temporary folder
+// Creates a new, empty folder "_CH" + a unique part in the temporary folder
 // ($TMPDIR, else /tmp); empty when it cannot be made.
 std::string MakeChmTemporaryFolder();
 
-// The unpacker: "hh" beside the program when it is there, else "hh" from PATH.
+// The unpacker: "hh" beside the program when it is there, else "hh" found in
+// PATH; empty when there is none.
 std::string ChmUnpackerPath(const std::string& programPath);
 
-// The command-line text that unpacks `source` into `folder`.
-std::string ChmUnpackCommand(const std::string& unpacker, const std::string& folder, const std::string& source);
-
 enum class ChmUnpackStatus {
-    kOk,         // unpacked (some names may have been refused as unsafe)
+    kOk,         // unpacked (names refused as unsafe or unreadable may be missing)
     kNotStarted, // the unpacker could not be started
     kFailed,     // it ran, but the file could not be unpacked at all
 };
 
-// Runs the unpacker and waits for its end. A source path with characters
-// that a command-line text cannot carry safely (quotes, "$", "`", "\",
-// line ends) is handed over through a link with a plain name beside the
-// folder, deleted afterwards.
+// Runs "hh -decompile FOLDER SOURCE" and waits for its end. The paths are
+// handed over as arguments of their own, so no character of a file name can
+// split or change the command.
 ChmUnpackStatus UnpackChm(const std::string& programPath, const std::string& folder, const std::string& source);
 
 }  // namespace vellumate

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "chm_archive.h"
-#include "opener.h"
+#include "platform/shell.h"
 
 namespace {
 
@@ -150,8 +150,8 @@ int ShowHelp(const std::string& argument) {
         return 1;
     }
     std::string target = anchor.empty() ? path : FileUrl(path, anchor);
-    if (!hh::OpenWithDesktop(target, &error)) {
-        std::fprintf(stderr, "hh: %s\n", error.c_str());
+    if (platform::ShellOpen(target) <= 32) {
+        std::fprintf(stderr, "hh: cannot open %s with the desktop's opener\n", target.c_str());
         return 1;
     }
     return 0;
