@@ -159,6 +159,31 @@ TEST_F(CliPdf, ListToFolderNamesOutputs) {
     EXPECT_TRUE(std::filesystem::exists(box.Path("outdir/second.bmp.pdf")));
 }
 
+// The colour of one pixel of the first page rendered at 96 dpi.
+std::array<int, 3> PixelAt(const std::string& pdf, int x, int y, const std::string& scratch) {
+    Capture("pdftoppm -r 96 -f 1 -l 1 -singlefile " + Q(pdf) + " " + Q(scratch));
+    const std::string ppm = vmtest::ReadFile(scratch + ".ppm");
+    int w = 0, h = 0, maxval = 0, consumed = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &w, &h, &maxval, &consumed) != 3 || x >= w || y >= h) return {-1, -1, -1};
+    const size_t at = static_cast<size_t>(consumed + 1) + (static_cast<size_t>(y) * w + x) * 3;
+    if (at + 2 >= ppm.size()) return {-1, -1, -1};
+    return {static_cast<unsigned char>(ppm[at]), static_cast<unsigned char>(ppm[at + 1]),
+            static_cast<unsigned char>(ppm[at + 2])};
+}
+
+TEST_F(CliPdf, InvertAllInvertsPictures) {
+    ASSERT_EQ(Run({picture, box.Path("plain.pdf")}), 0);
+    ASSERT_EQ(Run({picture, box.Path("inverted.pdf"), "/invertall"}), 0);
+    // Left half of the picture, inside the margins: RGB (224, 128, 32).
+    const auto plain = PixelAt(box.Path("plain.pdf"), 30, 40, box.Path("plain"));
+    const auto inverted = PixelAt(box.Path("inverted.pdf"), 30, 40, box.Path("inverted"));
+    const std::array<int, 3> expected{224, 128, 32};
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(plain[c], expected[c], 8) << c;
+        EXPECT_NEAR(inverted[c], 255 - expected[c], 8) << c;
+    }
+}
+
 TEST_F(CliPdf, MergedHtmlFilesLinkToEachOther) {
     const std::string one = box.Write("html/one.html",
                                       "<html><body><h1>One</h1><p><a href=\"two.html#intro\">to the second file</a></p>"
