@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 #include <stdexcept>
 
 #include "core/content.h"
@@ -73,6 +74,8 @@ struct Font::Impl {
     std::vector<std::uint32_t> gidOfCode;   // code -> gid
     std::vector<std::u16string> text;       // gid -> text it stands for
     std::vector<bool> hasText;
+    std::unordered_map<std::u16string, std::vector<ShapedGlyph>> wordCache;
+    std::u16string key;  // reused for lookups
 
     ~Impl() {
         if (buffer) hb_buffer_destroy(buffer);
@@ -114,6 +117,44 @@ double Font::GlyphAdvance(std::uint32_t gid) const {
 }
 
 std::vector<ShapedGlyph> Font::Shape(std::u16string_view text) {
+    Impl& m = *impl_;
+    std::vector<ShapedGlyph> out;
+    if (text.empty()) return out;
+    // Text of the simple left-to-right scripts is shaped word by word through
+    // a cache, as documents repeat their words; ligatures and kerning inside
+    // a word stay, and no script below U+0590 shapes across a blank.
+    bool simple = text.size() > 1;
+    for (char16_t c : text)
+        if (c >= 0x0590) {
+            simple = false;
+            break;
+        }
+    if (simple) {
+        out.reserve(text.size());
+        size_t i = 0;
+        while (i < text.size()) {
+            bool blank = text[i] == u' ';
+            size_t j = i + 1;
+            while (j < text.size() && (text[j] == u' ') == blank) ++j;
+            std::u16string_view word = text.substr(i, j - i);
+            m.key.assign(word);
+            auto it = m.wordCache.find(m.key);
+            if (it == m.wordCache.end()) {
+                if (m.wordCache.size() > 20000) m.wordCache.clear();
+                it = m.wordCache.emplace(m.key, ShapeRun(word)).first;
+            }
+            for (ShapedGlyph g : it->second) {
+                g.cluster += static_cast<std::uint32_t>(i);
+                out.push_back(g);
+            }
+            i = j;
+        }
+        return out;
+    }
+    return ShapeRun(text);
+}
+
+std::vector<ShapedGlyph> Font::ShapeRun(std::u16string_view text) {
     Impl& m = *impl_;
     std::vector<ShapedGlyph> out;
     if (text.empty()) return out;

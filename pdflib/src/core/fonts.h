@@ -77,6 +77,7 @@ public:
 
 private:
     friend class FontCache;
+    std::vector<ShapedGlyph> ShapeRun(std::u16string_view text);
     explicit Font(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
