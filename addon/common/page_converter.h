@@ -53,6 +53,18 @@ public:
     // page units without the margins.
     virtual std::vector<std::vector<LinkRecord>> MapLinks(PageHost& host, const PageImage& image,
                                                           const PageSettings& settings) = 0;
+    // Both of the above at load time, in that order. A converter that can do
+    // it with one pass over the image overrides this.
+    struct Layout {
+        int pageCount = 0;
+        std::vector<std::vector<LinkRecord>> pageLinks;
+    };
+    virtual Layout LayOut(PageHost& host, const PageImage& image, const PageSettings& settings) {
+        Layout l;
+        l.pageCount = CountPages(host, image, settings);
+        l.pageLinks = MapLinks(host, image, settings);
+        return l;
+    }
     // Sets the document's page width for the image (AutoAdjustPageWidth).
     virtual void AdjustPageWidth(PageHost& host, const PageImage& image, const PageSettings& settings) = 0;
     // Draws page `page` of the image (0-based within it) onto the current

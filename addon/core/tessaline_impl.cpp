@@ -129,13 +129,12 @@ void TessalineImpl::AcceptLoad(LoadResult&& result) {
     LoadedImage loaded;
     loaded.image = std::move(result.image);
     PageSettings settings = CurrentPageSettings();
-    int count = Converter().CountPages(*this, loaded.image, settings);
-    loaded.pageCount = count < 0 ? 0 : count;
+    PageConverter::Layout layout = Converter().LayOut(*this, loaded.image, settings);
+    loaded.pageCount = layout.pageCount < 0 ? 0 : layout.pageCount;
     // The page link lists are numbered like the pages, so every image adds
     // exactly one list per page, whatever the mapping found.
-    auto links = Converter().MapLinks(*this, loaded.image, settings);
-    links.resize(static_cast<std::size_t>(loaded.pageCount));
-    for (auto& page : links) pageLinks_.push_back(std::move(page));
+    layout.pageLinks.resize(static_cast<std::size_t>(loaded.pageCount));
+    for (auto& page : layout.pageLinks) pageLinks_.push_back(std::move(page));
     images_.push_back(std::move(loaded));
 }
 
