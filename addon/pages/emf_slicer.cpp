@@ -646,7 +646,9 @@ void CEmfSlicer::ProduceSlices() {
         }
         std::vector<std::uint8_t> slice;
         int cutBack = 0;
-        if (!BuildSlice(static_cast<int>(top), h, static_cast<int>(W), true, &slice, &cutBack)) break;
+        // The last slice has no next one to push a text line to.
+        const bool last = top + h >= H;
+        if (!BuildSlice(static_cast<int>(top), h, static_cast<int>(W), !last, &slice, &cutBack)) break;
         if (cutBack >= h) {
             // A text line taller than the slice would never fit: draw it here,
             // whole, rather than pushing it on for ever.

@@ -92,6 +92,13 @@ TEST_F(SlicerTest, SlicesCoverTheImageAndMoveRecordsUp) {
     EXPECT_EQ(t1[0].first, u"     ");   // above the slice: blanked
     EXPECT_EQ(t1[1].first, u"second");
     EXPECT_EQ(t1[1].second, 200);
+    // Nothing follows the last slice, so a line crossing its bottom stays there.
+    auto tail = PageImageOf(300, 299, [](emf::Recorder& rec) { Text(rec, 0, 290, u"last", 20); });
+    CEmfSlicer whole(log);
+    whole.SetSliceWidth(300);
+    whole.SetSourceImage(tail);
+    ASSERT_EQ(whole.SliceCount(), 1);
+    EXPECT_EQ(TextsOf(*whole.GetSlice(0))[0].first, u"last");
     // The rectangle lies in the last slice only, moved up by its top.
     int rects = 0;
     for (int i = 0; i < 3; ++i)

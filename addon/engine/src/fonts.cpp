@@ -22,7 +22,18 @@ struct FaceHandle {
     bool bold = false, italic = false;
 };
 
+struct Match {
+    std::string file;
+    int index = 0;
+    FcPattern* request = nullptr;  // for the fallback list, sorted when first needed
+    bool sorted = false;
+    std::vector<std::pair<std::string, int>> fallbacks;
+};
+
 struct FontManager::Impl {
+    // Matching is the slow part of making a font; its answer does not depend
+    // on the size, so it is kept for every later font of the same request.
+    std::map<std::string, std::unique_ptr<Match>> matches;
     FT_Library ft = nullptr;
     FcConfig* config = nullptr;
     std::map<std::string, std::unique_ptr<FaceHandle>> faces;  // file|index|size
@@ -157,7 +168,10 @@ FontManager::FontManager() : impl_(std::make_unique<Impl>()) {
 }
 
 FontManager::~FontManager() {
+    for (auto& [k, m] : impl_->matches)
+        if (m->request) FcPatternDestroy(m->request);
     for (auto& [k, f] : impl_->faces) {
+        if (!f) continue;
         if (f->hb) hb_font_destroy(f->hb);
         if (f->face) FT_Done_Face(f->face);
     }
@@ -201,70 +215,51 @@ Font* FontManager::Create(std::string_view familyList, int pixelSize, int weight
     font->italic = italic;
     font->decoration = decoration;
 
-    auto families = SplitFamilies(familyList);
-    FcPattern* chosen = nullptr;
-    FcPattern* request = nullptr;
-    for (std::size_t i = 0; i <= families.size() && !chosen; ++i) {
-        bool last = i == families.size();
-        std::string fam = last ? "sans-serif" : families[i];
-        std::string generic = GenericFamily(Lower(fam));
-        FcPattern* p = FcPatternCreate();
-        FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic.empty() ? fam.c_str() : generic.c_str()));
-        FcPatternAddInteger(p, FC_WEIGHT, FcWeightOf(weight));
-        FcPatternAddInteger(p, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-        FcPatternAddDouble(p, FC_PIXEL_SIZE, font->pixelSize);
-        FcConfigSubstitute(impl_->config, p, FcMatchPattern);
-        FcDefaultSubstitute(p);
-        FcResult res;
-        FcPattern* m = FcFontMatch(impl_->config, p, &res);
-        bool accept = false;
-        if (m) {
-            FcChar8* got = nullptr;
-            if (!generic.empty() || last) accept = true;
-            else if (FcPatternGetString(m, FC_FAMILY, 0, &got) == FcResultMatch && got &&
-                     Lower(reinterpret_cast<char*>(got)) == Lower(fam))
-                accept = true;
-            else {
-                // fontconfig's aliases (a metric-compatible substitute) count as a match.
-                for (int k = 1; !accept && FcPatternGetString(m, FC_FAMILY, k, &got) == FcResultMatch; ++k)
+    std::string key = Lower(familyList) + "|" + std::to_string(weight) + "|" + (italic ? "i" : "r");
+    auto cached = impl_->matches.find(key);
+    if (cached == impl_->matches.end()) {
+        auto match = std::make_unique<Match>();
+        auto families = SplitFamilies(familyList);
+        for (std::size_t i = 0; i <= families.size() && !match->request; ++i) {
+            bool last = i == families.size();
+            std::string fam = last ? "sans-serif" : families[i];
+            std::string generic = GenericFamily(Lower(fam));
+            FcPattern* p = FcPatternCreate();
+            FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic.empty() ? fam.c_str() : generic.c_str()));
+            FcPatternAddInteger(p, FC_WEIGHT, FcWeightOf(weight));
+            FcPatternAddInteger(p, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+            FcConfigSubstitute(impl_->config, p, FcMatchPattern);
+            FcDefaultSubstitute(p);
+            FcResult res;
+            FcPattern* m = FcFontMatch(impl_->config, p, &res);
+            bool accept = false;
+            if (m) {
+                FcChar8* got = nullptr;
+                if (!generic.empty() || last) accept = true;
+                // The family itself, or one fontconfig names as its alias (a
+                // metric-compatible substitute), counts as a match.
+                for (int k = 0; !accept && FcPatternGetString(m, FC_FAMILY, k, &got) == FcResultMatch; ++k)
                     accept = Lower(reinterpret_cast<char*>(got)) == Lower(fam);
             }
-        }
-        // A family nobody has: the first named family still decides through
-        // fontconfig's own substitution (a missing "Verdana" becomes a sans-serif).
-        if (!accept && m && i == 0 && families.size() == 1) accept = true;
-        if (accept) {
-            chosen = m;
-            request = p;
-        } else {
-            if (m) FcPatternDestroy(m);
-            FcPatternDestroy(p);
-        }
-    }
-
-    if (chosen) {
-        FcChar8* file = nullptr;
-        int index = 0;
-        FcPatternGetString(chosen, FC_FILE, 0, &file);
-        FcPatternGetInteger(chosen, FC_INDEX, 0, &index);
-        if (file) {
-            if (FaceHandle* h = Open(reinterpret_cast<char*>(file), index, font->pixelSize)) font->chain.push_back(h);
-        }
-        // Fallbacks: fontconfig's sorted list for the same request.
-        FcResult res;
-        FcFontSet* set = FcFontSort(impl_->config, request, FcTrue, nullptr, &res);
-        if (set) {
-            for (int k = 0; k < set->nfont && k < 64; ++k) {
-                FcChar8* f = nullptr;
-                int idx = 0;
-                if (FcPatternGetString(set->fonts[k], FC_FILE, 0, &f) != FcResultMatch) continue;
-                FcPatternGetInteger(set->fonts[k], FC_INDEX, 0, &idx);
-                font->fallbackFiles.push_back(std::string(reinterpret_cast<char*>(f)) + '\0' + std::to_string(idx));
+            // A family nobody has: the only named family still decides through
+            // fontconfig's own substitution (a missing "Verdana" becomes a sans-serif).
+            if (!accept && m && i == 0 && families.size() == 1) accept = true;
+            if (accept) {
+                FcChar8* file = nullptr;
+                FcPatternGetString(m, FC_FILE, 0, &file);
+                FcPatternGetInteger(m, FC_INDEX, 0, &match->index);
+                if (file) match->file = reinterpret_cast<char*>(file);
+                match->request = p;
+            } else {
+                FcPatternDestroy(p);
             }
-            FcFontSetDestroy(set);
+            if (m) FcPatternDestroy(m);
         }
-        FcPatternDestroy(chosen);
-        FcPatternDestroy(request);
+        cached = impl_->matches.emplace(key, std::move(match)).first;
+    }
+    font->match = cached->second.get();
+    if (!font->match->file.empty()) {
+        if (FaceHandle* h = Open(font->match->file, font->match->index, font->pixelSize)) font->chain.push_back(h);
     }
 
     if (!font->chain.empty()) {
@@ -312,11 +307,25 @@ int FontManager::FaceFor(Font& font, char32_t c) {
             break;
         }
     }
-    while (found < 0 && !font.fallbackFiles.empty()) {
-        std::string entry = font.fallbackFiles.front();
-        font.fallbackFiles.erase(font.fallbackFiles.begin());
-        auto zero = entry.find('\0');
-        FaceHandle* h = Open(entry.substr(0, zero), std::atoi(entry.c_str() + zero + 1), font.pixelSize);
+    Match* m = font.match;
+    if (found < 0 && m && m->request && !m->sorted) {
+        m->sorted = true;
+        FcResult res;
+        FcFontSet* set = FcFontSort(impl_->config, m->request, FcTrue, nullptr, &res);
+        if (set) {
+            for (int k = 0; k < set->nfont && k < 64; ++k) {
+                FcChar8* f = nullptr;
+                int idx = 0;
+                if (FcPatternGetString(set->fonts[k], FC_FILE, 0, &f) != FcResultMatch) continue;
+                FcPatternGetInteger(set->fonts[k], FC_INDEX, 0, &idx);
+                m->fallbacks.emplace_back(reinterpret_cast<char*>(f), idx);
+            }
+            FcFontSetDestroy(set);
+        }
+    }
+    while (found < 0 && m && font.nextFallback < m->fallbacks.size()) {
+        const auto& [file, index] = m->fallbacks[font.nextFallback++];
+        FaceHandle* h = Open(file, index, font.pixelSize);
         if (!h || std::find(font.chain.begin(), font.chain.end(), h) != font.chain.end()) continue;
         font.chain.push_back(h);
         if (FT_Get_Char_Index(h->face, c) != 0) found = static_cast<int>(font.chain.size() - 1);
@@ -364,7 +373,14 @@ std::vector<ShapedRun> FontManager::Shape(Font& font, std::string_view utf8) {
         hb_buffer_add_utf32(buf, reinterpret_cast<const uint32_t*>(piece.data()), static_cast<int>(piece.size()), 0,
                             static_cast<int>(piece.size()));
         hb_buffer_guess_segment_properties(buf);
-        hb_shape(h->hb, buf, nullptr, 0);
+        // The page image records characters, each drawn with its own glyph at
+        // its advance: a ligature glyph would have no character to stand on.
+        static const hb_feature_t kNoLigatures[] = {
+            {HB_TAG('l', 'i', 'g', 'a'), 0, 0, ~0u},
+            {HB_TAG('c', 'l', 'i', 'g'), 0, 0, ~0u},
+            {HB_TAG('d', 'l', 'i', 'g'), 0, 0, ~0u},
+        };
+        hb_shape(h->hb, buf, kNoLigatures, 3);
         unsigned n = 0;
         hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buf, &n);
         hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buf, &n);
