@@ -334,3 +334,34 @@ TEST_F(PdfDocumentTest, DispatchByName) {
 }
 
 }  // namespace
+
+namespace {
+
+// (xMin, yMin, xMax) of the first word of pdftotext -bbox output that is `word`.
+bool WordBox(const std::string& bbox, const std::string& word, double* x0, double* y0, double* x1) {
+    size_t at = bbox.find(">" + word + "</word>");
+    if (at == std::string::npos) return false;
+    size_t start = bbox.rfind("<word", at);
+    return std::sscanf(bbox.c_str() + start, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\"", x0, y0, x1) == 3;
+}
+
+TEST_F(PdfDocumentTest, TextSitsAtItsCellCornerAndMeasuresAsDrawn) {
+    auto d = Begin("placed.pdf", 144);  // 2 units per point
+    ASSERT_EQ(d->SetFont(B("Liberation Sans").Get(), 0, 0, 0, 0, 20, 1), com::S_OK);
+    ASSERT_EQ(d->TextOut(B("Placed").Get(), 144, 200, 0), com::S_OK);
+    double width = 0;
+    ASSERT_EQ(d->GetTextWidth(B("Placed").Get(), &width), com::S_OK);
+    // Bytes of an 8-bit code page are read with the font's character set.
+    ASSERT_EQ(d->SetFont(B("Liberation Sans").Get(), 0, 0, 0, 0, 12, 0), com::S_OK);
+    ASSERT_EQ(d->TextOut(B("\xE9t\xE9").Get(), 144, 400, 0), com::S_OK);
+    ASSERT_EQ(d->EndDoc(), com::S_OK);
+    std::string bbox = RunTool("pdftotext -bbox " + Quote(path_) + " -").out;
+    double x0 = 0, y0 = 0, x1 = 0;
+    ASSERT_TRUE(WordBox(bbox, "Placed", &x0, &y0, &x1)) << bbox;
+    EXPECT_NEAR(x0, 72, 0.5);
+    EXPECT_NEAR(y0, 100, 1.0);  // the cell's top, not the baseline
+    EXPECT_NEAR(x1 - x0, width / 2, 1.0);
+    EXPECT_TRUE(WordBox(bbox, "été", &x0, &y0, &x1)) << bbox;
+}
+
+}  // namespace
