@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,6 +129,39 @@ TEST_F(ServerTest, RegisteredServerIsCreatedByProgIdAndAnswersByName) {
     EXPECT_TRUE(KeyExists("CLSID"));
     ComPtr<ITessaline2> gone;
     EXPECT_NE(com::CreateInstance("TessalineAddOn.Tessaline2", &gone), com::S_OK);
+}
+
+// The exports answer as the runtime expects: a factory per class, and
+// "can unload" only while no object, factory or lock is alive.
+TEST(ServerExports, ClassObjectsAndUnloadCounting) {
+    void* lib = dlopen(VM_TESSALINE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    auto getClassObject = reinterpret_cast<com::DllGetClassObjectFn>(dlsym(lib, "DllGetClassObject"));
+    auto canUnload = reinterpret_cast<com::DllCanUnloadNowFn>(dlsym(lib, "DllCanUnloadNow"));
+    ASSERT_TRUE(getClassObject && canUnload);
+    EXPECT_EQ(canUnload(), com::S_OK);
+
+    void* p = nullptr;
+    EXPECT_EQ(getClassObject(com::GUID_NULL, com::IID_IClassFactory, &p), com::CLASS_E_CLASSNOTAVAILABLE);
+    ASSERT_EQ(getClassObject(tessaline::CLSID_Tessaline2, com::IID_IClassFactory, &p), com::S_OK);
+    auto factory = ComPtr<com::IClassFactory>::Attach(static_cast<com::IClassFactory*>(p));
+    EXPECT_EQ(canUnload(), com::S_FALSE);
+    ComPtr<ITessaline2> t2;
+    ASSERT_EQ(factory->CreateInstance(nullptr, com::iid_of<ITessaline2>, reinterpret_cast<void**>(t2.ReleaseAndGetAddressOf())),
+              com::S_OK);
+    ComPtr<ITessaline> wrong;
+    EXPECT_EQ(factory->CreateInstance(nullptr, com::iid_of<ITessaline>, reinterpret_cast<void**>(wrong.ReleaseAndGetAddressOf())),
+              com::E_NOINTERFACE);
+    EXPECT_EQ(factory->LockServer(true), com::S_OK);
+    factory = nullptr;
+    t2 = nullptr;
+    EXPECT_EQ(canUnload(), com::S_FALSE);  // locked
+    ASSERT_EQ(getClassObject(tessaline::CLSID_Tessaline, com::IID_IClassFactory, &p), com::S_OK);
+    factory = ComPtr<com::IClassFactory>::Attach(static_cast<com::IClassFactory*>(p));
+    EXPECT_EQ(factory->LockServer(false), com::S_OK);
+    factory = nullptr;
+    EXPECT_EQ(canUnload(), com::S_OK);
+    dlclose(lib);
 }
 
 // The whole client sequence through the real library: a log file with exact
