@@ -12,6 +12,7 @@
 namespace htmlengine {
 
 struct FaceHandle;  // one opened font file at one pixel size
+struct Match;       // what fontconfig answered for a family list, weight and slant
 
 struct Font {
     std::string requested;   // the family list as the style sheet gave it
@@ -22,7 +23,8 @@ struct Font {
     int ascent = 0, descent = 0, height = 0, xHeight = 0;
     // The matched font, then fallbacks in fontconfig's order (opened lazily).
     std::vector<FaceHandle*> chain;
-    std::vector<std::string> fallbackFiles;  // file\0index of not yet opened fallbacks
+    struct Match* match = nullptr;            // the shared font-configuration answer
+    std::size_t nextFallback = 0;             // next of match's fallbacks to open
     std::unordered_map<char32_t, int> faceOfChar;  // index into chain, -1 none has it
     std::unordered_map<std::string, int> widthCache;
 };

@@ -68,6 +68,22 @@ TEST(LitehtmlEngine, HiddenElementsDrawNothing) {
     EXPECT_EQ(Runs(r), "shown");
 }
 
+TEST(LitehtmlEngine, BodyIsShownEvenWhenStyledHidden) {
+    EXPECT_EQ(Runs(RenderString("<style>body{visibility:hidden}</style><body><p>seen</p></body>")), "seen");
+    EXPECT_EQ(Runs(RenderString("<body style='visibility:hidden;color:red'><p>seen</p></body>")), "seen");
+}
+
+TEST(LitehtmlEngine, FormFieldsShowTheirText) {
+    auto r = RenderString("<form><input value='typed'> <input type=password value='abc'> <input type=submit>"
+                          "<input type=hidden value='secret'><textarea>area text</textarea></form>");
+    std::string runs = Runs(r);
+    EXPECT_NE(runs.find("typed"), std::string::npos);
+    EXPECT_NE(runs.find("???"), std::string::npos);  // three bullets
+    EXPECT_NE(runs.find("Submit"), std::string::npos);
+    EXPECT_NE(runs.find("area"), std::string::npos);
+    EXPECT_EQ(runs.find("secret"), std::string::npos);
+}
+
 TEST(LitehtmlEngine, MinimalWidthAndWiderContent) {
     auto narrow = RenderString("<p>short</p>", 800);
     EXPECT_EQ(narrow.layoutWidth, 800);

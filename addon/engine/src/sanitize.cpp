@@ -229,6 +229,41 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     const char* alt = Attr(e, "alt");
                     if (src && alt) out.imageAlts.emplace_back(src, alt);
                 }
+                if (e.tag == GUMBO_TAG_INPUT) {
+                    // Form fields show their text as a browser shows it.
+                    const char* t = Attr(e, "type");
+                    std::string type = t ? t : "text";
+                    for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                    const char* v = Attr(e, "value");
+                    std::string value = v ? v : "";
+                    std::string cls = "vm-input";
+                    if (type == "hidden" || type == "image" || type == "file" || type == "range" || type == "color") {
+                        // hidden: not shown; the others keep the engine's plain box
+                    } else {
+                        if (type == "submit" || type == "button" || type == "reset") {
+                            cls += " vm-button";
+                            if (value.empty()) value = type == "reset" ? "Reset" : type == "submit" ? "Submit" : "";
+                        } else if (type == "checkbox" || type == "radio") {
+                            cls += " vm-check";
+                            value = Attr(e, "checked") ? (type == "radio" ? "\xE2\x97\x8F" : "\xE2\x9C\x93") : "";
+                        } else if (type == "password") {
+                            std::string dots;
+                            for (std::size_t k = 0; k < value.size(); ++k)
+                                if ((static_cast<unsigned char>(value[k]) & 0xC0) != 0x80) dots += "\xE2\x80\xA2";
+                            value = dots;
+                        }
+                        out.html += "<span class=\"" + cls + "\"";
+                        if (const char* st = Attr(e, "style")) {
+                            out.html += " style=\"";
+                            Escape(out.html, WrapGradients(st).c_str(), true);
+                            out.html += "\"";
+                        }
+                        out.html += ">";
+                        Escape(out.html, value.c_str(), false);
+                        out.html += "</span>";
+                        break;
+                    }
+                }
                 int tables = it.tables + (e.tag == GUMBO_TAG_TABLE ? 1 : 0);
                 std::string name = TagName(e);
                 if (tables > maxTableDepth && IsTablePart(e.tag)) {
@@ -237,6 +272,9 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     if (e.tag == GUMBO_TAG_COL || e.tag == GUMBO_TAG_COLGROUP) break;
                 }
                 out.html += "<" + name;
+                // The body is always shown, whatever the page's own rules say.
+                bool body = e.tag == GUMBO_TAG_BODY;
+                if (body && !gumbo_get_attribute(&e.attributes, "style")) out.html += " style=\"visibility: visible\"";
                 for (unsigned k = 0; k < e.attributes.length; ++k) {
                     auto* a = static_cast<GumboAttribute*>(e.attributes.data[k]);
                     std::string an = a->name;
@@ -244,7 +282,8 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     for (char c : an) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
                     if (!ok) continue;
                     out.html += " " + an + "=\"";
-                    if (an == "style") Escape(out.html, WrapGradients(a->value).c_str(), true);
+                    if (an == "style")
+                        Escape(out.html, (WrapGradients(a->value) + (body ? "; visibility: visible" : "")).c_str(), true);
                     else Escape(out.html, a->value, true);
                     out.html += "\"";
                 }

@@ -31,8 +31,8 @@ u, ins { text-decoration: underline; }
 s, strike, del { text-decoration: line-through; }
 big { font-size: larger; }
 small { font-size: smaller; }
-sub { vertical-align: sub; font-size: smaller; }
-sup { vertical-align: super; font-size: smaller; }
+sub { font-size: smaller; position: relative; top: 0.3em; }
+sup { font-size: smaller; position: relative; top: -0.45em; }
 nobr { white-space: nowrap; }
 mark { background-color: yellow; color: black; }
 abbr[title], acronym[title] { text-decoration: underline; }
@@ -72,6 +72,10 @@ input[type="checkbox"], input[type="radio"] { width: 13px; height: 13px; margin:
 input[type="submit"], input[type="button"], input[type="reset"], button { border: 2px outset #E0E0E0;
   background-color: #E0E0E0; padding: 1px 6px; }
 input[type="image"] { border: none; padding: 0; background-color: transparent; }
+span.vm-input { display: inline-block; font-family: sans-serif; font-size: 13px; color: black; white-space: pre;
+  border: 2px inset #E0E0E0; background-color: white; padding: 1px 2px; min-width: 8em; height: 1.2em; overflow: hidden; }
+span.vm-button { min-width: 0; border: 2px outset #E0E0E0; background-color: #E0E0E0; padding: 1px 6px; }
+span.vm-check { min-width: 0; width: 13px; height: 13px; padding: 0; margin: 3px; text-align: center; line-height: 13px; }
 textarea { white-space: pre-wrap; font-family: monospace; }
 option, optgroup { display: none; }
 select option[selected] { display: inline; }
