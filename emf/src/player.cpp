@@ -892,8 +892,8 @@ bool PlayerImpl::One() {
         RectL r;
         PointL s, e;
         if (!v_.Rect(8, r) || !v_.Point(24, s) || !v_.Point(32, e)) return Short();
-        Point c{(r.left + r.right) / 2.0, (r.top + r.bottom) / 2.0};
-        Point rad{std::fabs(r.right - r.left) / 2.0, std::fabs(r.bottom - r.top) / 2.0};
+        Point c{(double(r.left) + r.right) / 2, (double(r.top) + r.bottom) / 2};
+        Point rad{std::fabs(double(r.right) - r.left) / 2, std::fabs(double(r.bottom) - r.top) / 2};
         if (rad.x == 0 || rad.y == 0) return true;
         double t0 = ParamOf(c, rad, {double(s.x), double(s.y)}), t1 = ParamOf(c, rad, {double(e.x), double(e.y)});
         Matrix m = L2D();
@@ -1310,7 +1310,9 @@ bool PlayerImpl::Blit() {
 
     // Source rectangle (full picture when not given).
     if (cxs < 0 || cys < 0) cxs = img.width, cys = img.height;
-    if (t == EMR_BITBLT || t == EMR_MASKBLT) cxs = std::abs(cxd), cys = std::abs(cyd);
+    if (t == EMR_BITBLT || t == EMR_MASKBLT)
+        cxs = std::int32_t(std::min<std::int64_t>(std::llabs(cxd), INT32_MAX)),
+        cys = std::int32_t(std::min<std::int64_t>(std::llabs(cyd), INT32_MAX));
     std::int64_t top = ys;
     if (bottomUpOrigin && img.format != Image::Format::Jpeg) {
         // A bottom-up DIB counts source rows from its bottom edge.
