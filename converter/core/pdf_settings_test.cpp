@@ -107,8 +107,12 @@ TEST_F(SettingsRegistry, LayoutAfterSave) {
         EXPECT_EQ(type, platform::REG_DWORD) << name;
         EXPECT_EQ(size, 4u) << name;
         names.emplace_back(name, cch);
-        if (names.back() == "ProtectionEnabled") EXPECT_EQ(value, 1u);
-        if (names.back() == "Size") EXPECT_EQ(value, 2u);
+        if (names.back() == "ProtectionEnabled") {
+            EXPECT_EQ(value, 1u);
+        }
+        if (names.back() == "Size") {
+            EXPECT_EQ(value, 2u);
+        }
     }
     const std::vector<std::string> expected = {
         "Compression", "JPEGQuality", "Version", "Charset", "PageLayout", "PageMode", "Orientation", "Size",
