@@ -52,10 +52,22 @@ SliceValues PageSizeValues(PageHost& host, int w, const PageSettings& s) {
 
 enum class SlicerUse { Count, Links, Convert };
 
-// Configures a slicer over the image the same way for every use, so page
-// counting, link mapping and conversion agree on the slices.
-void SetUpSlicer(PageHost& host, CEmfSlicer& slicer, const PageImage& image, std::span<const std::uint8_t> bytes,
-                 const PageSettings& s, SlicerUse use) {
+// The slicer settings of one use; equal settings give equal slices.
+struct SlicerKey {
+    const std::uint8_t* bytes = nullptr;
+    std::size_t size = 0;
+    std::string path;
+    std::vector<std::int32_t> breaks;
+    int height = 0;
+    int width = 0;
+    int contentWidth = -1;  // the second width of content-width mode, else -1
+    friend bool operator==(const SlicerKey&, const SlicerKey&) = default;
+};
+
+// Works out the slicer settings for an image the same way for every use, so
+// page counting, link mapping and conversion agree on the slices. Widens the
+// document's page first where the use calls for it.
+SlicerKey SlicerSettings(PageHost& host, const PageImage& image, const PageSettings& s, SlicerUse use) {
     const double r = ResolutionRatio(host.Pdf().Resolution());
     const double g = s.renderScale;
     const double sc = r * g;
@@ -70,28 +82,26 @@ void SetUpSlicer(PageHost& host, CEmfSlicer& slicer, const PageImage& image, std
             host.Pdf().SetPageWidth(W);
         }
     }
-    slicer.SetPageBreaks(&image.pageBreaks);
-    slicer.SetSliceHeight(static_cast<int>(std::trunc((H - s.marginTop - s.marginBottom) * g)));
-    slicer.SetSliceWidth(static_cast<int>(std::trunc(w * sc)));
-    if (s.autoAdjustContentWidth)
-        slicer.SetSliceWidth(static_cast<int>(std::trunc((W - s.marginRight - s.marginLeft) * sc)));
-    slicer.SetSourceImage(bytes);
+    SlicerKey key;
+    key.bytes = image.emfBytes.data();
+    key.size = image.emfBytes.size();
+    key.path = image.emfPath;
+    key.breaks = image.pageBreaks;
+    key.height = static_cast<int>(std::trunc((H - s.marginTop - s.marginBottom) * g));
+    key.width = static_cast<int>(std::trunc(w * sc));
+    if (s.autoAdjustContentWidth) key.contentWidth = static_cast<int>(std::trunc((W - s.marginRight - s.marginLeft) * sc));
+    return key;
 }
 
 class CEmf2PDFConverter final : public PageConverter {
 public:
     int CountPages(PageHost& host, const PageImage& image, const PageSettings& s) override {
-        std::vector<std::uint8_t> bytes = ImageBytes(image);
-        CEmfSlicer slicer(host.Log());
-        SetUpSlicer(host, slicer, image, bytes, s, SlicerUse::Count);
-        return slicer.SliceCount();
+        return Slicer(host, image, s, SlicerUse::Count).SliceCount();
     }
 
     std::vector<std::vector<LinkRecord>> MapLinks(PageHost& host, const PageImage& image,
                                                   const PageSettings& s) override {
-        std::vector<std::uint8_t> bytes = ImageBytes(image);
-        CEmfSlicer slicer(host.Log());
-        SetUpSlicer(host, slicer, image, bytes, s, SlicerUse::Links);
+        CEmfSlicer& slicer = Slicer(host, image, s, SlicerUse::Links);
         const double g = s.renderScale > 0 ? s.renderScale : 1.0;
         std::vector<std::vector<LinkRecord>> pages;
         for (int j = 0; j < slicer.SliceCount(); ++j) {
@@ -126,9 +136,7 @@ public:
 
     bool Convert(PageHost& host, const PageImage& image, int firstPage, int page, const PageSettings& s) override {
         LogSource log(host.Log(), kSource);
-        std::vector<std::uint8_t> bytes = ImageBytes(image);
-        CEmfSlicer slicer(host.Log());
-        SetUpSlicer(host, slicer, image, bytes, s, SlicerUse::Convert);
+        CEmfSlicer& slicer = Slicer(host, image, s, SlicerUse::Convert);
         log.Info("EMF Slicer created");
         const double g = s.renderScale > 0 ? s.renderScale : 1.0;
         const int count = slicer.SliceCount();
@@ -157,6 +165,29 @@ public:
     }
 
 private:
+    // Slicing a tall image is the costly step, and every page of it is drawn
+    // by its own call: the last slicer is kept while its settings hold.
+    CEmfSlicer& Slicer(PageHost& host, const PageImage& image, const PageSettings& s, SlicerUse use) {
+        SlicerKey key = SlicerSettings(host, image, s, use);
+        if (slicer_ && key == key_ && &host.Log() == log_) return *slicer_;
+        slicer_.reset();
+        bytes_ = ImageBytes(image);
+        key_ = key;
+        log_ = &host.Log();
+        slicer_ = std::make_unique<CEmfSlicer>(host.Log());
+        slicer_->SetPageBreaks(&key_.breaks);
+        slicer_->SetSliceHeight(key_.height);
+        slicer_->SetSliceWidth(key_.width);
+        if (key_.contentWidth >= 0) slicer_->SetSliceWidth(key_.contentWidth);
+        slicer_->SetSourceImage(bytes_);
+        return *slicer_;
+    }
+
+    SlicerKey key_;
+    const EventLog* log_ = nullptr;
+    std::vector<std::uint8_t> bytes_;
+    std::unique_ptr<CEmfSlicer> slicer_;
+
     static void ApplyLinks(PageHost& host, const LogSource& log, int p) {
         log.Info(StrFormat("Applying links to page %d", p));
         for (int i = 0, n = host.LinkCount(p); i < n; ++i) {

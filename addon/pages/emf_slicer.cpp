@@ -16,32 +16,33 @@ namespace {
 
 constexpr std::int64_t kMaxSlices = 10000;
 
-// Little-endian access to a record copy; every access is bounds-checked by
-// the caller through Has().
+// Little-endian access to one record in the slice's buffer; every access is
+// bounds-checked by the caller through Has().
 struct Rec {
-    std::vector<std::uint8_t> b;
+    std::uint8_t* p;
+    std::size_t n;
 
-    std::uint32_t Size() const { return static_cast<std::uint32_t>(b.size()); }
-    bool Has(std::size_t off, std::size_t n) const { return off <= b.size() && n <= b.size() - off; }
+    std::uint32_t Size() const { return static_cast<std::uint32_t>(n); }
+    bool Has(std::size_t off, std::size_t len) const { return off <= n && len <= n - off; }
     std::int32_t I32(std::size_t off) const {
         std::uint32_t v;
-        std::memcpy(&v, &b[off], 4);
+        std::memcpy(&v, p + off, 4);
         return static_cast<std::int32_t>(v);
     }
     std::uint32_t U32(std::size_t off) const { return static_cast<std::uint32_t>(I32(off)); }
     void Set32(std::size_t off, std::int64_t v) {
         auto c = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
                                                                     std::numeric_limits<std::int32_t>::max()));
-        std::memcpy(&b[off], &c, 4);
+        std::memcpy(p + off, &c, 4);
     }
     std::int16_t I16(std::size_t off) const {
         std::int16_t v;
-        std::memcpy(&v, &b[off], 2);
+        std::memcpy(&v, p + off, 2);
         return v;
     }
     void Set16(std::size_t off, std::int64_t v) {
         auto c = static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
-        std::memcpy(&b[off], &c, 2);
+        std::memcpy(p + off, &c, 2);
     }
 };
 
@@ -77,13 +78,26 @@ public:
 
     int CutBack() const { return cutBack_; }
 
-    // Appends the rewritten record(s) to `out`; false when nothing is kept.
-    bool Process(const std::uint8_t* data, std::uint32_t size, std::size_t offset,
-                 std::vector<std::vector<std::uint8_t>>* out) {
-        Rec r{std::vector<std::uint8_t>(data, data + size)};
+    // Appends the rewritten record(s) to `out`, counting them in `count`;
+    // false when nothing is kept.
+    bool Process(const std::uint8_t* data, std::uint32_t size, std::size_t offset, std::vector<std::uint8_t>& out,
+                 std::uint32_t& count) {
         if (size < 8) return false;
         offset_ = offset;
-        std::uint32_t type = r.U32(0);
+        std::uint32_t type;
+        std::memcpy(&type, data, 4);
+        if (!Rewritten(type)) {
+            out.insert(out.end(), data, data + size);
+            ++count;
+            return true;
+        }
+        if (type == emf::EMR_LINETO) {
+            if (size < 16) return Drop(type, offset);
+            return LineTo(data, out, count);
+        }
+        const std::size_t at = out.size();
+        out.insert(out.end(), data, data + size);
+        Rec r{out.data() + at, size};
         bool keep = true;
         switch (type) {
             case emf::EMR_EXTTEXTOUTA:
@@ -97,38 +111,35 @@ public:
                 keep = Polygon(r, true);
                 break;
             case emf::EMR_MOVETOEX:
-                if (!Need(r, 16)) return Drop(type, offset);
+                if (!Need(r, 16)) { keep = Drop(type, offset); break; }
                 MovePoint(r, 8);
                 penX_ = r.I32(8), penY_ = r.I32(12);
                 break;
-            case emf::EMR_LINETO:
-                if (!Need(r, 16)) return Drop(type, offset);
-                return LineTo(r, out);
             case emf::EMR_RECTANGLE: {
-                if (!Need(r, 24)) return Drop(type, offset);
+                if (!Need(r, 24)) { keep = Drop(type, offset); break; }
                 Box box = MoveRect(r, 8);
-                if (!Visible(box)) return false;
+                if (!Visible(box)) { keep = false; break; }
                 r.Set32(12, std::max<std::int64_t>(box.top, 0));
                 r.Set32(20, std::min<std::int64_t>(box.bottom, h_));
                 break;
             }
             case emf::EMR_ROUNDRECT:
-                if (!Need(r, 32)) return Drop(type, offset);
-                if (!Visible(MoveRect(r, 8))) return false;
+                if (!Need(r, 32)) { keep = Drop(type, offset); break; }
+                if (!Visible(MoveRect(r, 8))) { keep = false; break; }
                 break;
             case emf::EMR_EXTFLOODFILL:
-                if (!Need(r, 16)) return Drop(type, offset);
+                if (!Need(r, 16)) { keep = Drop(type, offset); break; }
                 MovePoint(r, 8);
                 break;
             case emf::EMR_EXCLUDECLIPRECT:
             case emf::EMR_INTERSECTCLIPRECT:
-                if (!Need(r, 24)) return Drop(type, offset);
+                if (!Need(r, 24)) { keep = Drop(type, offset); break; }
                 MoveRect(r, 8);
                 break;
             case emf::EMR_EXTSELECTCLIPRGN: {
-                if (!Need(r, 16)) return Drop(type, offset);
-                if (r.U32(8) == 0) return false;  // the default clipping region
-                if (!MoveRegion(r, 16, r.U32(8))) return Drop(type, offset);
+                if (!Need(r, 16)) { keep = Drop(type, offset); break; }
+                if (r.U32(8) == 0) { keep = false; break; }  // the default clipping region
+                if (!MoveRegion(r, 16, r.U32(8))) { keep = Drop(type, offset); break; }
                 break;
             }
             case emf::EMR_FILLRGN:
@@ -136,15 +147,15 @@ public:
             case emf::EMR_INVERTRGN:
             case emf::EMR_PAINTRGN: {
                 std::size_t at = type == emf::EMR_FILLRGN ? 32 : type == emf::EMR_FRAMERGN ? 40 : 28;
-                if (!Need(r, at)) return Drop(type, offset);
+                if (!Need(r, at)) { keep = Drop(type, offset); break; }
                 MoveRect(r, 8);
-                if (!MoveRegion(r, at, r.U32(24))) return Drop(type, offset);
+                if (!MoveRegion(r, at, r.U32(24))) { keep = Drop(type, offset); break; }
                 break;
             }
             case emf::EMR_FILLPATH:
             case emf::EMR_STROKEANDFILLPATH:
             case emf::EMR_STROKEPATH:
-                if (!Need(r, 24)) return Drop(type, offset);
+                if (!Need(r, 24)) { keep = Drop(type, offset); break; }
                 MoveRect(r, 8);
                 break;
             case emf::EMR_BITBLT:
@@ -174,11 +185,28 @@ public:
             default:
                 break;
         }
-        if (keep) out->push_back(std::move(r.b));
+        if (keep)
+            ++count;
+        else
+            out.resize(at);
         return keep;
     }
 
 private:
+    static bool Rewritten(std::uint32_t type) {
+        switch (type) {
+            case emf::EMR_EXTTEXTOUTA: case emf::EMR_EXTTEXTOUTW: case emf::EMR_POLYGON: case emf::EMR_POLYGON16:
+            case emf::EMR_MOVETOEX: case emf::EMR_LINETO: case emf::EMR_RECTANGLE: case emf::EMR_ROUNDRECT:
+            case emf::EMR_EXTFLOODFILL: case emf::EMR_EXCLUDECLIPRECT: case emf::EMR_INTERSECTCLIPRECT:
+            case emf::EMR_EXTSELECTCLIPRGN: case emf::EMR_FILLRGN: case emf::EMR_FRAMERGN: case emf::EMR_INVERTRGN:
+            case emf::EMR_PAINTRGN: case emf::EMR_FILLPATH: case emf::EMR_STROKEANDFILLPATH: case emf::EMR_STROKEPATH:
+            case emf::EMR_BITBLT: case emf::EMR_STRETCHBLT: case emf::EMR_MASKBLT: case emf::EMR_TRANSPARENTBLT:
+            case emf::EMR_PLGBLT: case emf::EMR_SETDIBITSTODEVICE: case emf::EMR_STRETCHDIBITS: case emf::EMR_ALPHABLEND:
+                return true;
+            default:
+                return false;
+        }
+    }
     static bool Need(const Rec& r, std::size_t size) { return r.Size() >= size; }
     bool Drop(std::uint32_t type, std::size_t offset) {
         log_.Error(StrFormat("Malformed record %s at offset %zu dropped", emf::RecordName(type).c_str(), offset));
@@ -200,6 +228,9 @@ private:
         bool blank = false;
         if (validBounds) {
             Box box = MoveRect(r, 8);
+            // A line wholly outside the slice draws nothing here; leaving it
+            // out keeps every slice the size of its own page.
+            if (box.bottom < 0 || (box.top > h_ && allowCutBack_)) return false;
             if (box.top < 0) {
                 blank = true;  // begun in an earlier slice, drawn there
             } else if (box.bottom > h_) {
@@ -219,7 +250,7 @@ private:
                     if (wide)
                         r.Set16(off + 2 * i, 32);
                     else
-                        r.b[off + i] = 32;
+                        r.p[off + i] = 32;
                 }
             }
         }
@@ -245,10 +276,12 @@ private:
         return true;
     }
 
-    static std::vector<std::uint8_t> MoveTo(std::int64_t x, std::int64_t y) {
-        Rec m{std::vector<std::uint8_t>(16)};
-        m.Set32(0, emf::EMR_MOVETOEX), m.Set32(4, 16), m.Set32(8, x), m.Set32(12, y);
-        return std::move(m.b);
+    static void AppendMoveTo(std::vector<std::uint8_t>& out, std::uint32_t& count, std::int64_t x, std::int64_t y) {
+        std::uint8_t m[16];
+        Rec rec{m, sizeof m};
+        rec.Set32(0, emf::EMR_MOVETOEX), rec.Set32(4, 16), rec.Set32(8, x), rec.Set32(12, y);
+        out.insert(out.end(), m, m + sizeof m);
+        ++count;
     }
 
     int Outcode(std::int64_t x, std::int64_t y) const {
@@ -261,7 +294,10 @@ private:
     }
 
     // Cohen–Sutherland clipping of the pen's segment to the slice.
-    bool LineTo(Rec& r, std::vector<std::vector<std::uint8_t>>* out) {
+    bool LineTo(const std::uint8_t* data, std::vector<std::uint8_t>& out, std::uint32_t& count) {
+        std::uint8_t copy[16];
+        std::memcpy(copy, data, sizeof copy);
+        Rec r{copy, sizeof copy};
         MovePoint(r, 8);
         const std::int64_t ex = r.I32(8), ey = r.I32(12);
         double x0 = static_cast<double>(penX_), y0 = static_cast<double>(penY_);
@@ -292,16 +328,16 @@ private:
                 x1 = x, y1 = y, c1 = Outcode(rx, ry);
             }
         }
-        std::size_t before = out->size();
         if (visible) {
             auto sx = std::llround(x0), sy = std::llround(y0), cx = std::llround(x1), cy = std::llround(y1);
-            if (sx != penX_ || sy != penY_) out->push_back(MoveTo(sx, sy));
+            if (sx != penX_ || sy != penY_) AppendMoveTo(out, count, sx, sy);
             r.Set32(8, cx), r.Set32(12, cy);
-            out->push_back(r.b);
+            out.insert(out.end(), copy, copy + sizeof copy);
+            ++count;
         }
-        out->push_back(MoveTo(ex, ey));
+        AppendMoveTo(out, count, ex, ey);
         penX_ = ex, penY_ = ey;
-        return out->size() > before;
+        return true;
     }
 
     bool MoveRegion(Rec& r, std::size_t at, std::uint32_t cbData) {
@@ -331,7 +367,7 @@ private:
         d->bitsSize = cbBits;
         d->width = r.I32(offBmi + 4);
         d->height = r.I32(offBmi + 8);
-        std::memcpy(&d->bpp, &r.b[offBmi + 14], 2);
+        std::memcpy(&d->bpp, r.p + offBmi + 14, 2);
         d->compression = r.U32(offBmi + 16);
         if (d->width <= 0 || d->height == 0 || d->height == std::numeric_limits<std::int32_t>::min()) return false;
         if (d->bpp == 0 || d->bpp > 32) return false;
@@ -352,7 +388,7 @@ private:
         if (d.stride * static_cast<std::size_t>(rows) > d.bitsSize) return false;
         // Stored order: bottom-up bitmaps store the picture's bottom row first.
         std::int64_t firstStored = d.height > 0 ? fromBottom : fromTop;
-        std::memmove(&r.b[d.bits], &r.b[d.bits + static_cast<std::size_t>(firstStored) * d.stride],
+        std::memmove(r.p + d.bits, r.p + d.bits + static_cast<std::size_t>(firstStored) * d.stride,
                      static_cast<std::size_t>(keep) * d.stride);
         r.Set32(d.header + 8, d.height > 0 ? keep : -keep);
         r.Set32(d.header + 20, static_cast<std::int64_t>(keep) * static_cast<std::int64_t>(d.stride));
@@ -549,14 +585,7 @@ bool CEmfSlicer::SliceRange(int index, int* top, int* end) const {
 
 bool CEmfSlicer::HandleRecord(const std::uint8_t* record, std::uint32_t size) {
     if (!parser_) return false;
-    std::vector<std::vector<std::uint8_t>> produced;
-    parser_->Process(record, size, recordOffset_, &produced);
-    for (auto& rec : produced) {
-        if (out_.capacity() < out_.size() + rec.size()) out_.reserve(out_.size() + rec.size() + 16384);
-        out_.insert(out_.end(), rec.begin(), rec.end());
-        ++recordCount_;
-    }
-    return !produced.empty();
+    return parser_->Process(record, size, recordOffset_, out_, recordCount_);
 }
 
 namespace {
@@ -589,7 +618,7 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, bool allowCutBack, std:
     if (out_.size() < emf::kHeaderMinSize) return false;
 
     // Header of the slice: sizes, bounds and the frame of a W x h picture on the screen.
-    Rec header{std::vector<std::uint8_t>(out_.begin(), out_.begin() + emf::kHeaderMinSize)};
+    Rec header{out_.data(), emf::kHeaderMinSize};
     namespace screen = platform::screen;
     header.Set32(48, static_cast<std::int64_t>(out_.size()));
     header.Set32(52, recordCount_);
@@ -597,7 +626,6 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, bool allowCutBack, std:
     header.Set32(20, h);
     header.Set32(32, static_cast<std::int64_t>(sourceW) * screen::kWidthMm * 100 / screen::kWidth + 1);
     header.Set32(36, static_cast<std::int64_t>(h) * screen::kHeightMm * 100 / screen::kHeight + 1);
-    std::memcpy(out_.data(), header.b.data(), header.b.size());
     *out = out_;
     return true;
 }
