@@ -151,4 +151,31 @@ TEST(ProducerMetafiles, OfficeSuiteExport) {
     std::printf("office suite: %.2f %% of inked pixels differ (shift %d,%d)\n", o.mismatch * 100, o.dx, o.dy);
 }
 
+// Every metafile of the fuzz corpus (hostile ones included) drawn through the
+// painter gives a PDF that qpdf finds sound.
+TEST(ProducerMetafiles, CorpusThroughThePainterGivesSoundPdf) {
+    const fs::path dir = fs::temp_directory_path() / ("vm_emf_corpus_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    int n = 0;
+    for (const fs::path& folder : {kFixtures, kFixtures.parent_path() / "fuzz" / "corpus"}) {
+        for (auto& e : fs::directory_iterator(folder)) {
+            if (e.path().extension() != ".emf") continue;
+            SCOPED_TRACE(e.path().filename().string());
+            std::ifstream in(e.path(), std::ios::binary);
+            std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            pdfcore::Document doc;
+            doc.AddPage(300, 300);
+            auto out = pdfpaint::DrawMetafile(doc, 0, bytes, 10, 10, 0.5, 0.5, 0, 0.75);
+            EXPECT_NE(out.status, pdfpaint::DrawStatus::BadPage);
+            const fs::path pdf = dir / (e.path().stem().string() + ".pdf");
+            doc.Write(pdf.string());
+            std::string check = ::Run("qpdf --check " + pdf.string() + " 2>&1");
+            EXPECT_NE(check.find("No syntax or stream encoding errors"), std::string::npos) << check;
+            ++n;
+        }
+    }
+    EXPECT_GE(n, 4);
+    fs::remove_all(dir);
+}
+
 }  // namespace
