@@ -1,0 +1,157 @@
+// Compiled help files all the way to a PDF file: hh unpacks, the converter
+// reads the contents and loads the topics into the converter tests' stand-in
+// add-on (one line of text per page), the real PDF library (registered into
+// a private registry) writes the file, and qpdf, pdfinfo and pdftotext check
+// the outline tree, the page count, the page each outline leads to and the
+// link between two topics. Only the HTML rendering itself is stood in for.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "../converter/fake_addon.h"
+#include "../converter/run_program.h"
+#include "chm_fixtures.h"
+#include "context.h"
+#include "driver.h"
+#include "platform/com.h"
+
+namespace {
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>/dev/null").c_str(), "r"), ::pclose);
+    if (!p) return out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
+    return out;
+}
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+// One line per outline, indented by depth, with its target page (from 1).
+std::string OutlineTree(const std::string& pdf) {
+    return Capture("qpdf --json --json-key=outlines " + Q(pdf) +
+                   " | python3 -c 'import json,sys\n"
+                   "def walk(items, depth):\n"
+                   "    for o in items:\n"
+                   "        print(\"  \" * depth + o[\"title\"], o.get(\"destpageposfrom1\"))\n"
+                   "        walk(o[\"kids\"], depth + 1)\n"
+                   "walk(json.load(sys.stdin)[\"outlines\"], 0)'");
+}
+
+// The text of each page.
+std::vector<std::string> PageTexts(const std::string& pdf) {
+    std::string all = Capture("pdftotext -layout " + Q(pdf) + " -");
+    std::vector<std::string> pages;
+    std::size_t start = 0, ff;
+    while ((ff = all.find('\f', start)) != std::string::npos) {
+        pages.push_back(all.substr(start, ff - start));
+        start = ff + 1;
+    }
+    return pages;
+}
+
+class ChmPdf : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sandbox_ = new vmtest::Sandbox;
+        ::setenv("VELLUMATE_REGISTRY", sandbox_->env["VELLUMATE_REGISTRY"].c_str(), 1);
+        ::setenv("VELLUMATE_UI", "none", 1);
+        registered_ = sandbox_->Run(REGSVR_BIN, {CORVANTH_LIB}) == 0;
+    }
+    static void TearDownTestSuite() {
+        delete sandbox_;
+        sandbox_ = nullptr;
+    }
+    void SetUp() override {
+        if (chmtest::ChmCompiler().empty()) GTEST_SKIP() << "chmcmd (fp-utils) is not installed";
+        ASSERT_TRUE(registered_) << sandbox_->lastStderr;
+        const std::string hh = HH_PROGRAM;
+        ctx.programPath = hh.substr(0, hh.rfind('/')) + "/vellumate";  // hh beside it
+        ctx.interactive = false;
+        ctx.createObjects = [this](vellumate::ConversionContext& c) {
+            c.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
+            return com::SUCCEEDED(com::CreateInstance(corvanth::kProgId, &c.pdf));
+        };
+        std::filesystem::create_directories(sandbox_->Path("out"));
+        const std::string hhc = "<HTML><BODY><UL>\n" + chmtest::Item("Intro", "intro.htm") + "<UL>\n" +
+                                chmtest::Item("Part A", "a/a.htm") + "<UL>\n" + chmtest::Item("A detail", "a/a.htm#x") +
+                                chmtest::Item("A more", "a/a_more.htm") + "</UL>\n" + chmtest::Item("Part B", "b.htm") +
+                                "</UL>\n" + chmtest::Item("Just a heading", "") +
+                                chmtest::Item("Site", "http://example.com/") + "</UL></BODY></HTML>\n";
+        chm = chmtest::CompileChm(tmp.path() + "/src", "book",
+                                  {{"intro.htm", chmtest::Page("Intro")},
+                                   {"a/a.htm", chmtest::Page("A")},
+                                   {"a/a_more.htm", chmtest::Page("A more")},
+                                   {"b.htm", chmtest::Page("B")},
+                                   {"zorphan.html", chmtest::Page("Orphan")}},
+                                  hhc);
+        ASSERT_FALSE(chm.empty());
+    }
+    void TearDown() override { vellumate::ReleaseComObjects(ctx); }
+
+    static vmtest::Sandbox* sandbox_;
+    static bool registered_;
+    chmtest::TempFolder tmp;
+    std::string chm;
+    vmtest::FakeAddon addon;
+    vellumate::ConversionContext ctx;
+};
+
+vmtest::Sandbox* ChmPdf::sandbox_ = nullptr;
+bool ChmPdf::registered_ = false;
+
+TEST_F(ChmPdf, OutlinesFollowTheContentsTreeAndLeadToTheirTopics) {
+    addon.pagesPerFile["a.htm"] = 3;
+    addon.links[0] = {{"a/a_more.htm#x", 10, 10, 100, 30}};  // intro links to "A more"
+    const std::string out = sandbox_->Path("out/book.pdf");
+    ASSERT_EQ(vellumate::ConvertFile(ctx, chm, out), 0);
+
+    EXPECT_EQ(OutlineTree(out),
+              "Intro 1\n"
+              "  Part A 2\n"
+              "    A detail 2\n"
+              "    A more 5\n"
+              "  Part B 6\n"
+              "Just a heading None\n"
+              "Site None\n");
+    auto pages = PageTexts(out);
+    ASSERT_EQ(pages.size(), 7u);  // intro, a.htm (3), a_more, b, the orphan page
+    EXPECT_NE(pages[0].find("Content of intro.htm #1"), std::string::npos) << pages[0];
+    EXPECT_NE(pages[1].find("Content of a.htm #1"), std::string::npos) << pages[1];
+    EXPECT_NE(pages[3].find("Content of a.htm #3"), std::string::npos) << pages[3];
+    EXPECT_NE(pages[4].find("Content of a_more.htm #1"), std::string::npos) << pages[4];
+    EXPECT_NE(pages[6].find("Content of zorphan.html #1"), std::string::npos) << pages[6];
+    // a.htm was loaded once although two entries name it.
+    EXPECT_EQ(std::count(addon.calls.begin(), addon.calls.end(), "LoadHTMLFile a.htm"), 1);
+    EXPECT_EQ(Capture("qpdf --json --json-stream-data=none " + Q(out) + " | python3 " + PDF_LINKS_PY),
+              "1 goto 5\n");
+}
+
+TEST_F(ChmPdf, ExcludedOrphanPagesAreLeftOut) {
+    ctx.settings.ExcludeOrphanPages = true;
+    const std::string out = sandbox_->Path("out/no-orphans.pdf");
+    ASSERT_EQ(vellumate::ConvertFile(ctx, chm, out), 0);
+    auto pages = PageTexts(out);
+    ASSERT_EQ(pages.size(), 4u);
+    for (const auto& p : pages) EXPECT_EQ(p.find("zorphan"), std::string::npos);
+}
+
+TEST_F(ChmPdf, MergedRunGetsOneOutlinePerFile) {
+    ctx.MakeOne = true;
+    const std::string out = sandbox_->Path("out/merged.pdf");
+    ctx.firstFile = true;
+    ctx.lastFile = false;
+    ASSERT_EQ(vellumate::ConvertFile(ctx, chm, out), 0);
+    ctx.firstFile = false;
+    ctx.lastFile = true;
+    ASSERT_EQ(vellumate::ConvertFile(ctx, chm, out), 0);
+    EXPECT_EQ(OutlineTree(out), "book 1\nbook 6\n");
+    EXPECT_EQ(PageTexts(out).size(), 10u);
+}
+
+}  // namespace
