@@ -1,11 +1,10 @@
 #include "pdf_settings.h"
 
 #include <array>
-#include <cstdio>
 
 #include "strings.h"
 #include "system.h"
-#include "vellumate_version.h"
+#include "platform/sysinfo.h"
 
 namespace vellumate {
 namespace {
@@ -103,10 +102,8 @@ std::string ProductKeyNameFor(std::optional<std::string_view> versionText) {
 }
 
 std::string ProductKeyName() {
-    char text[64];
-    std::snprintf(text, sizeof text, "%d.%d.%d", VELLUMATE_VERSION_MAJOR, VELLUMATE_VERSION_MINOR,
-                  VELLUMATE_VERSION_PATCH);
-    return ProductKeyNameFor(std::string_view(text));
+    const std::string version = platform::ProductVersionString();
+    return ProductKeyNameFor(version.empty() ? std::nullopt : std::optional<std::string_view>(version));
 }
 
 std::string ProductKeyPath() { return "Software\\Brindlecote\\" + ProductKeyName(); }
