@@ -1,5 +1,3 @@
-// NOTE TO THE ENGINEER IMPLEMENTING THIS: first read /work/briefs/common.md (rules from the user, commit
-// protocol, build folders, deadline 13:55) and follow it; then delete this note.
 // The component object runtime: result codes, identifiers, the base
 // interfaces, automation strings and variants, and a reference-counting
 // pointer. Servers and clients are built by the same compiler, so the virtual

@@ -23,7 +23,7 @@ constexpr int kHeightMm = 286;
 constexpr int kBitsPerPixel = 32;
 }  // namespace screen
 
-// GetDeviceCaps indexes the Parts read.
+// GetDeviceCaps indexes the programs read.
 constexpr int HORZSIZE = 4;
 constexpr int VERTSIZE = 6;
 constexpr int HORZRES = 8;
