@@ -52,7 +52,7 @@ struct PenKey {
 };
 struct BrushKey {
     std::uint32_t style = 0, color = 0, hatch = 0;
-    const Image* pattern = nullptr;
+    std::shared_ptr<const Image> pattern;  // held, so that no other picture takes its address
     auto operator<=>(const BrushKey&) const = default;
 };
 struct FontKey {
@@ -313,7 +313,7 @@ void RecorderDevice::FillPath(const Path& path, FillRule rule, const Paint& pain
             m_->rec.SetBkMode(BKMODE_OPAQUE);
         }
         break;
-    case Paint::Kind::Pattern: k.style = BS_DIBPATTERNPT, k.pattern = paint.pattern.get(); break;
+    case Paint::Kind::Pattern: k.style = BS_DIBPATTERNPT, k.pattern = paint.pattern; break;
     }
     m_->SelectBrush(k, paint);
     m_->FillMode(rule);

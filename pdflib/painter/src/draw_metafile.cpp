@@ -15,11 +15,15 @@ DrawOutcome Paint(pdfcore::Document& doc, pdfcore::ContentBuilder& content, std:
     emf::PlayOptions opt;
     opt.base = base;
     content.Save();
-    {
+    try {
         PdfPainter painter(doc, content);
         emf::PlayResult r = emf::Play(bytes, mf, painter, opt);
         out.diagnostics.insert(out.diagnostics.end(), r.diagnostics.begin(), r.diagnostics.end());
         painter.Finish();
+    } catch (...) {
+        // The painter closed its clips on the way out; keep the page's q/Q balanced.
+        content.Restore();
+        throw;
     }
     content.Restore();
     return out;

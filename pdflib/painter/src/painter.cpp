@@ -125,7 +125,8 @@ struct PdfPainter::Members {
     pdfcore::Document& doc;
     pdfcore::ContentBuilder& cb;
     int clipDepth = 0;
-    std::map<const emf::Image*, std::string> patternNames;
+    // Held by owner, so that no other picture can come to live at the same address.
+    std::map<std::shared_ptr<const emf::Image>, std::string> patternNames;
     std::map<std::pair<pdfcore::Font*, char16_t>, pdfcore::ShapedGlyph> glyphs;
     Members(pdfcore::Document& d, pdfcore::ContentBuilder& c) : doc(d), cb(c) {}
 
@@ -187,6 +188,13 @@ void PdfPainter::FillPath(const emf::Path& path, emf::FillRule rule, const emf::
     if (path.Empty() || !Invertible(ctm) || !FinitePath(path)) return;
     auto& cb = m_->cb;
     const auto pr = rule == emf::FillRule::EvenOdd ? pdfcore::FillRule::EvenOdd : pdfcore::FillRule::NonZero;
+    // Resources first: nothing that can throw runs between q and Q.
+    std::string patternName;
+    if (paint.kind == emf::Paint::Kind::Pattern && paint.pattern) {
+        auto it = m_->patternNames.find(paint.pattern);
+        patternName = it != m_->patternNames.end() ? it->second
+                                                   : (m_->patternNames[paint.pattern] = m_->ImageName(*paint.pattern));
+    }
     cb.Save();
     cb.Concat(ToPdf(ctm));
     switch (paint.kind) {
@@ -229,8 +237,7 @@ void PdfPainter::FillPath(const emf::Path& path, emf::FillRule rule, const emf::
             cb.Fill(pdfcore::FillRule::NonZero);
             break;
         }
-        auto it = m_->patternNames.find(&img);
-        std::string name = it != m_->patternNames.end() ? it->second : (m_->patternNames[&img] = m_->ImageName(img));
+        const std::string& name = patternName;
         if (name.empty()) break;
         for (double r = 0; r < rows; ++r)
             for (double c = 0; c < cols; ++c) {

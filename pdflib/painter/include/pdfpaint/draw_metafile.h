@@ -32,6 +32,9 @@ struct DrawOutcome {
     std::vector<emf::Diagnostic> diagnostics;
 };
 
+// Failures of the document core (no font can be loaded at all, say) are
+// thrown as its exceptions; the content stays balanced (q ... Q) even then.
+//
 // Plays a metafile into any content (a page's, or a form XObject's for
 // pictures that stay vector); `base` maps metafile device pixels into that
 // content's space. The content gets one balanced q ... Q group.
