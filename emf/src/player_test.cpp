@@ -42,6 +42,18 @@ TEST(Player, MappingModesPlaceShapesInDevicePixels) {
               "stroke w=1 butt miter miter=10 #000000 ctm=[] M 0 0 L 96 95.9161\n");
 }
 
+TEST(Player, IsotropicMappingKeepsUnitsSquare) {
+    // Window 100 x 100 into a 400 x 200 viewport: both axes take the smaller scale, 2.
+    EXPECT_EQ(Trace(R"(
+        EMR_SETMAPMODE u32:7
+        EMR_SETWINDOWEXTEX i32:100 i32:100
+        EMR_SETVIEWPORTEXTEX i32:400 i32:200
+        EMR_SCALEVIEWPORTEXTEX i32:1 i32:2 i32:1 i32:1    # now 200 x 200: still 2
+        EMR_SELECTOBJECT u32:0x80000008
+        EMR_RECTANGLE rect:0,0,10,10)"),
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 20 0 L 20 20 L 0 20 Z\n");
+}
+
 TEST(Player, WorldTransformAndSavedStatesNest) {
     EXPECT_EQ(Trace(R"(
         EMR_SELECTOBJECT u32:0x80000008   # no pen
