@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <regex>
 
 #include "pdf_document.h"
 #include "tool_support.h"
@@ -183,6 +184,11 @@ TEST_F(PdfDocumentTest, TextExtractsExactlyInEveryScript) {
     EXPECT_NE(fonts.find("CID TrueType      Identity-H       yes yes yes"), std::string::npos) << fonts;
     EXPECT_EQ(fonts.find(" no "), std::string::npos) << fonts;  // every font embedded with ToUnicode
     EXPECT_NE(fonts.find("WenQuanYi"), std::string::npos) << fonts;  // CJK from a font that has it
+    // Kerning from shaping ("AV", "Wa") stays as TJ adjustments between glyph strings.
+    ASSERT_EQ(RunTool("qpdf --qdf --object-streams=disable " + Quote(path_) + " " + Quote(path_ + ".qdf")).status, 0);
+    std::ifstream qdf(path_ + ".qdf", std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(qdf)), {});
+    EXPECT_TRUE(std::regex_search(content, std::regex(R"([>)] ?-?[0-9]+(\.[0-9]+)? ?[<(][^\n]*\] ?TJ)"))) << "no TJ adjustment";
     EXPECT_NE(Tool("qpdf", "--check").find("No syntax or stream encoding errors"), std::string::npos);
 }
 
