@@ -184,6 +184,23 @@ TEST_F(PicturesPdf, WrittenVariantsWhereNoPackageShipsOne) {
     ConvertAndCheck(In("rle.bmp", MakeBmp(40, 4, 2, 8, 1, {0, 0, 0, 0, 255, 255, 255, 0}, {4, 1, 0, 0, 2, 0, 0, 1})), "bmp");
 }
 
+TEST_F(PicturesPdf, MetafilesStayVectors) {
+    int n = 0;
+    for (const char* name : {"inkscape.emf", "office.emf"}) {
+        std::string emf = std::string(EMF_FIXTURES) + "/" + name;
+        if (!fs::exists(emf)) continue;
+        ConvertAndCheck(emf, "emf" + std::to_string(++n));
+        std::vector<images::Picture> pics;
+        images::LoadPictures(emf, pics);
+        // Pictures inside the drawing may be rasters; the drawing itself is not one.
+        std::string list = Capture("pdfimages -list " + Q(Out("emf" + std::to_string(n) + ".pdf")));
+        std::regex row(R"(\n +\d+ +\d+ +\w+ +(\d+) +(\d+))");
+        for (std::sregex_iterator it(list.begin(), list.end(), row), end; it != end; ++it)
+            EXPECT_LT(std::stoi((*it)[1]), pics[0].width / 2) << list;
+    }
+    if (!n) GTEST_SKIP() << "no metafile fixtures";
+}
+
 TEST_F(PicturesPdf, AllToOneGivesOneOutlinePerFile) {
     using namespace images::test;
     PngSpec s;

@@ -38,8 +38,9 @@ bool FitsLimit(std::uint64_t w, std::uint64_t h, std::uint64_t bytesPerPixel);
 // plane that is fully opaque and narrows one that is only 0 or full to 1 bit.
 PdfImage EncodeRaster(Raster&& raster);
 
-// Deflates `in` (zlib format) at the best compression.
-std::string Deflate(const std::uint8_t* data, std::size_t size);
+// Deflates `in` (zlib format) at the best compression; `predicted` data went
+// through PNG row filters.
+std::string Deflate(const std::uint8_t* data, std::size_t size, bool predicted);
 // Inflates a zlib stream; false when it is damaged or would exceed `limit`.
 bool Inflate(std::string_view in, std::string& out, std::size_t limit);
 

@@ -38,10 +38,12 @@ Raster FromCanvas(const std::vector<std::uint8_t>& rgba, int w, int h) {
     std::unordered_map<std::uint32_t, std::uint8_t> index;
     std::string palette;
     bool fits = true;
+    std::uint32_t lastSeen = 0xFFFFFFFF;
     for (std::size_t i = 0; i < n && fits; ++i) {
         if (!rgba[4 * i + 3]) { transparent = true; continue; }
         std::uint32_t c = rgba[4 * i] << 16 | rgba[4 * i + 1] << 8 | rgba[4 * i + 2];
-        if (index.count(c)) continue;
+        if (c == lastSeen || index.count(c)) { lastSeen = c; continue; }
+        lastSeen = c;
         if (index.size() == 256) { fits = false; break; }
         index.emplace(c, static_cast<std::uint8_t>(index.size()));
         palette += static_cast<char>(rgba[4 * i]), palette += static_cast<char>(rgba[4 * i + 1]),
@@ -55,11 +57,14 @@ Raster FromCanvas(const std::vector<std::uint8_t>& rgba, int w, int h) {
         r.palette = std::move(palette);
         std::size_t rowBytes = r.RowBytes();
         r.samples.assign(rowBytes * h, 0);
+        std::uint32_t lastColor = 0xFFFFFFFF;
+        unsigned v = 0;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 std::size_t i = static_cast<std::size_t>(y) * w + x;
                 if (!rgba[4 * i + 3]) continue;
-                unsigned v = index[rgba[4 * i] << 16 | rgba[4 * i + 1] << 8 | rgba[4 * i + 2]];
+                std::uint32_t color = rgba[4 * i] << 16 | rgba[4 * i + 1] << 8 | rgba[4 * i + 2];
+                if (color != lastColor) v = index[color], lastColor = color;  // runs are common
                 std::size_t bit = static_cast<std::size_t>(x) * r.bits;
                 r.samples[y * rowBytes + bit / 8] |= static_cast<std::uint8_t>(v << (8 - r.bits - bit % 8));
             }
