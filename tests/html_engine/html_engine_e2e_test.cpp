@@ -318,7 +318,9 @@ TEST_F(EngineE2E, HostilePagesEndTheirOwnLoadOnly) {
         auto r = LoadFile((tmp_ / name).string(), 10000);
         // Whatever the outcome, the load ends with its closing line and the caller goes on.
         EXPECT_EQ(Lines().back(), "TessalineImpl - ImageCreator destroyed") << name;
-        if (r.ok) EXPECT_EQ(emf::Read(r.image.emfBytes).status, emf::ReadStatus::Ok) << name;
+        if (r.ok) {
+            EXPECT_EQ(emf::Read(r.image.emfBytes).status, emf::ReadStatus::Ok) << name;
+        }
     }
 }
 
@@ -333,7 +335,9 @@ TEST_F(EngineE2E, HugePageIsCutOrStopped) {
     settings_.pageTimeoutMs = 3000;
     auto r = LoadFile((tmp_ / "big.html").string(), 5000);
     EXPECT_EQ(Lines().back(), "TessalineImpl - ImageCreator destroyed");
-    if (!r.ok) EXPECT_TRUE(Logged("!TessalineImpl - Metafile creation failed") || Logged("!TessalineImpl - Download failed"));
+    if (!r.ok) {
+        EXPECT_TRUE(Logged("!TessalineImpl - Metafile creation failed") || Logged("!TessalineImpl - Download failed"));
+    }
 }
 
 TEST_F(EngineE2E, InstalledDocumentationPages) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 
 #include "container.h"
 #include "fonts.h"
@@ -115,6 +116,9 @@ class LitehtmlEngine final : public HtmlEngine {
 public:
     RenderResult Render(const RenderRequest& req) override;
     void WarmUp() override {
+        // Several loaders of one process may warm up at once; the fonts are shared.
+        static std::mutex lock;
+        std::lock_guard<std::mutex> guard(lock);
         RenderRequest req;
         req.kind = RenderRequest::Kind::String;
         req.html = "<p>a <b>b</b> <i>c</i> <tt>d</tt> <span style='font-family:sans-serif'>e</span> \xE4\xB8\xAD</p>";
