@@ -257,4 +257,19 @@ TEST_F(PicturesPdf, HighResolutionPictureRestartsTheDocumentAndInvertAll) {
     EXPECT_NE(qdf.find("/Decode[101010]"), std::string::npos);  // the negative
 }
 
+TEST_F(PicturesPdf, ExifOrientationTurnsThePageNotTheStream) {
+    images::test::JpegSpec j;
+    j.width = 600, j.height = 300, j.exifOrientation = 6;
+    std::string bytes = images::test::MakeJpeg(j);
+    std::string out = Out("turned.pdf");
+    ASSERT_EQ(vellumate::ConvertFile(ctx, In("turned.jpg", bytes), out), 0);
+    auto sizes = PageSizes(out);
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_NEAR(sizes[0].w, (10 + 300 + 10) * 0.75, 0.01);  // shown 300 wide, 600 high
+    EXPECT_NEAR(sizes[0].h, (10 + 600 + 10) * 0.75, 0.01);
+    std::string prefix = sandbox_->Path("out/turned");
+    Capture("pdfimages -all " + Q(out) + " " + Q(prefix));
+    EXPECT_EQ(vmtest::ReadFile(prefix + "-000.jpg"), bytes);
+}
+
 }  // namespace
