@@ -155,7 +155,6 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
     // Masks and colour table.
     std::size_t pos = hsize;
     Mask rm, gm, bm, am;
-    bool masks = compression == BI_BITFIELDS || bpp == 16 || bpp == 32;
     if (compression == BI_BITFIELDS) {
         if (hsize >= 52) {
             rm = Mask(GetU32(info.data() + 40)), gm = Mask(GetU32(info.data() + 44)), bm = Mask(GetU32(info.data() + 48));
@@ -191,7 +190,6 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
             }
         }
     }
-    (void)masks;
 
     // Pixels that run-length data skips, and rows outside the given scans, stay transparent.
     const bool rle = compression == BI_RLE8 || compression == BI_RLE4;

@@ -1177,8 +1177,6 @@ bool PlayerImpl::Text(bool wide) {
     const double ex = std::hypot(m.a, m.b), ey = std::hypot(m.c, m.d);
     if (ex == 0 || ey == 0) return Warn("degenerate mapping");
     const double ux = m.a / ex, uy = m.b / ex;
-    const double ySign = (m.a * m.d - m.b * m.c) < 0 ? -1 : 1;
-    (void)ySign;
     Point o = m.Apply(origin);
     Matrix textM{ux * ex, uy * ex, -uy * ey, ux * ey, o.x, o.y};
     if (lf.escapement != 0) {
@@ -1276,12 +1274,9 @@ bool PlayerImpl::Blit() {
         bottomUpOrigin = true;
         break;
     }
-    if (t == EMR_ALPHABLEND) {
-        std::uint8_t constant = std::uint8_t(rop >> 16), format = std::uint8_t(rop >> 24);
-        o.premultipliedAlpha = format & AC_SRC_ALPHA;
-        rop = SRCCOPY | (std::uint32_t(constant) << 8);  // kept below
-        (void)constant;
-    }
+    // ALPHABLEND keeps its blend function and TRANSPARENTBLT its key colour
+    // where the others keep the raster operation.
+    if (t == EMR_ALPHABLEND) o.premultipliedAlpha = (rop >> 24) & AC_SRC_ALPHA;
     const std::uint32_t ropCode = t == EMR_ALPHABLEND || t == EMR_TRANSPARENTBLT ? SRCCOPY : rop;
     if (cbBmi == 0) {
         // No source bitmap: a pattern or constant fill of the destination.
@@ -1354,9 +1349,7 @@ bool PlayerImpl::Blit() {
         });
     }
     if (t == EMR_ALPHABLEND) {
-        std::uint32_t blend;
-        v_.U32(40, blend);
-        std::uint8_t constant = std::uint8_t(blend >> 16);
+        const std::uint8_t constant = std::uint8_t(rop >> 16);
         if (constant != 255 && src.format != Image::Format::Jpeg) {
             src = WithAlphaWhere(src, [](std::size_t, std::uint8_t, std::uint8_t, std::uint8_t) { return false; });
             for (std::size_t k = 3; k < src.pixels.size(); k += 4) src.pixels[k] = std::uint8_t(src.pixels[k] * constant / 255);

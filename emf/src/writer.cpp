@@ -171,7 +171,6 @@ struct Recorder::Members {
         Rec r(type);
         r.Rect(devBox);
         std::uint32_t infoSize = std::uint32_t((dib.info.size() + 3) & ~std::size_t(3));
-        std::uint32_t bitsSize = std::uint32_t((dib.bits.size() + 3) & ~std::size_t(3));
         if (type == EMR_STRETCHDIBITS) {
             std::uint32_t offBmi = kStretchDIBitsSize, offBits = offBmi + infoSize;
             r.I32(dest.left).I32(dest.top).I32(src.left).I32(src.top);
@@ -188,7 +187,6 @@ struct Recorder::Members {
             r.I32(src.right - src.left).I32(src.bottom - src.top);
         }
         r.Bytes(dib.info).Pad().Bytes(dib.bits).Pad();
-        (void)bitsSize;
         Emit(r, &devBox);
     }
 };

@@ -8,8 +8,7 @@
 namespace emf {
 namespace {
 
-std::vector<std::string> Names(const std::vector<std::uint8_t>& bytes, const Metafile& mf) {
-    (void)bytes;
+std::vector<std::string> Names(const Metafile& mf) {
     std::vector<std::string> n;
     for (auto& r : mf.records) n.push_back(RecordName(r.type));
     return n;
@@ -41,7 +40,7 @@ TEST(Writer, OutputPassesTheReaderWithACompleteHeader) {
     EXPECT_EQ(mf.header.bounds, (RectL{0, 0, 110, 300}));
     // Without a given frame, the frame is the bounds in 0.01 mm.
     EXPECT_EQ(mf.header.frame.right, 110 * 50800 / 1920);
-    EXPECT_EQ(Names(bytes, mf), (std::vector<std::string>{"EMR_HEADER", "EMR_CREATEPEN", "EMR_SELECTOBJECT",
+    EXPECT_EQ(Names(mf), (std::vector<std::string>{"EMR_HEADER", "EMR_CREATEPEN", "EMR_SELECTOBJECT",
                                                            "EMR_RECTANGLE", "EMR_POLYGON16", "EMR_EXTTEXTOUTW",
                                                            "EMR_EOF"}));
 }

@@ -68,7 +68,6 @@ std::vector<std::uint8_t> Assemble(const std::string& text) {
         auto tok = Tokens(line);
         if (tok.empty()) continue;
         try {
-            const std::size_t start = out.size();
             std::vector<std::uint8_t> r;
             long long sizeOverride = -1;
             if (tok[0] == "header") {
@@ -167,11 +166,10 @@ std::vector<std::uint8_t> Assemble(const std::string& text) {
             }
             Patch32(r, 4, sizeOverride >= 0 ? std::uint32_t(sizeOverride) : std::uint32_t(r.size()));
             out.insert(out.end(), r.begin(), r.end());
-            (void)start;
             ++records;
         } catch (const std::invalid_argument& e) {
             throw std::invalid_argument("line " + std::to_string(lineNo) + ": " + e.what());
-        } catch (const std::out_of_range& e) {
+        } catch (const std::out_of_range&) {
             throw std::invalid_argument("line " + std::to_string(lineNo) + ": number out of range");
         }
     }
