@@ -73,10 +73,10 @@ constexpr BltLayout kPlgBlt{140, 0, 0, -1, -1, 52, 60, 96, 100, 104, 108};
 // Rewrites one record for the slice (0, 0, w, h) after moving it by dy.
 class CEmfSlicer::RecordParser {
 public:
-    RecordParser(int w, int h, int dy, bool allowCutBack, const LogSource& log)
-        : w_(w), h_(h), dy_(dy), allowCutBack_(allowCutBack), log_(log) {}
-
-    int CutBack() const { return cutBack_; }
+    // Text beginning at or below `pushFrom` (slice pixels) belongs to the
+    // next slice: it is blanked here.
+    RecordParser(int w, int h, int dy, std::int64_t pushFrom, const LogSource& log)
+        : w_(w), h_(h), dy_(dy), pushFrom_(pushFrom), log_(log) {}
 
     // Appends the rewritten record(s) to `out`, counting them in `count`;
     // false when nothing is kept.
@@ -230,15 +230,11 @@ private:
             Box box = MoveRect(r, 8);
             // A line wholly outside the slice draws nothing here; leaving it
             // out keeps every slice the size of its own page.
-            if (box.bottom < 0 || (box.top > h_ && allowCutBack_)) return false;
-            if (box.top < 0) {
-                blank = true;  // begun in an earlier slice, drawn there
-            } else if (box.bottom > h_) {
-                // Push the line to the next slice; without cut-back (a line
-                // taller than a slice) draw it here if it begins here.
-                if (allowCutBack_) cutBack_ = std::max<std::int64_t>(cutBack_, h_ - box.top + 1);
-                blank = allowCutBack_ || box.top > h_;
-            }
+            if (box.bottom < 0 || box.top > h_) return false;
+            // Every line is drawn in exactly one slice, the one its top falls
+            // in: one begun in an earlier slice, or pushed on to the next
+            // (the slice's cut-back), is blanked here.
+            blank = box.top < 0 || box.top >= pushFrom_;
         }
         MovePoint(r, 36);
         MoveRect(r, 56);
@@ -420,10 +416,13 @@ private:
             r.Set32(20, h_);
         } else if (box.top < 0) {
             a = 1 - box.top;
-            RemoveRows(r, l, 0, a);
+            const bool removed = RemoveRows(r, l, 0, a);
             r.Set32(12, 0);
             r.Set32(l.yDest, 0);
-            if (type != emf::EMR_STRETCHBLT) r.Set32(l.ySrc, 0);
+            if (!removed)  // compressed bits: the source window moves down instead
+                r.Set32(static_cast<std::size_t>(l.ySrc), static_cast<std::int64_t>(r.I32(static_cast<std::size_t>(l.ySrc))) + a);
+            else if (type != emf::EMR_STRETCHBLT)
+                r.Set32(static_cast<std::size_t>(l.ySrc), 0);
         }
         if (a > 0) {
             std::int64_t cyDest = r.I32(static_cast<std::size_t>(l.cyDest)) - a;
@@ -533,10 +532,9 @@ private:
     }
 
     std::int64_t w_, h_, dy_;
-    bool allowCutBack_;
+    std::int64_t pushFrom_;
     const LogSource& log_;
     std::int64_t penX_ = 0, penY_ = 0;
-    std::int64_t cutBack_ = 0;
     std::size_t offset_ = 0;
 };
 
@@ -600,12 +598,36 @@ std::int64_t PixelSize(std::int32_t from, std::int32_t to, std::int32_t devicePx
 
 }  // namespace
 
-bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, bool allowCutBack, std::vector<std::uint8_t>* out,
-                            int* cutBack) {
+// How far the next slice must start above this one's bottom so that every
+// text line crossing the bottom begins inside it. Lines taller than the slice
+// can never fit and are left where they begin.
+int CEmfSlicer::CutBack(int top, int h) const {
+    std::int64_t cutBack = 0;
+    for (const emf::Record& rec : records_) {
+        if (rec.type == 0 || rec.type > emf::kMaxRecordType || rec.type == emf::EMR_EOF) break;
+        if ((rec.type != emf::EMR_EXTTEXTOUTW && rec.type != emf::EMR_EXTTEXTOUTA) || rec.size < 24) continue;
+        const std::uint8_t* p = source_.data() + rec.offset;
+        std::int32_t t, b;
+        std::memcpy(&t, p + 12, 4);
+        std::memcpy(&b, p + 20, 4);
+        if (b == -1) continue;  // no bounds
+        std::int32_t right;
+        std::memcpy(&right, p + 16, 4);
+        if (right == -1) continue;
+        std::int64_t lineTop = std::min(t, b) - static_cast<std::int64_t>(top);
+        std::int64_t lineBottom = std::max(t, b) - static_cast<std::int64_t>(top);
+        if (lineTop < 0 || lineTop > h || lineBottom <= h || lineBottom - lineTop >= h) continue;
+        cutBack = std::max<std::int64_t>(cutBack, h - lineTop + 1);
+    }
+    return cutBack >= h ? 0 : static_cast<int>(cutBack);
+}
+
+bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vector<std::uint8_t>* out) {
     out_.clear();
     recordCount_ = 0;
     const int parserW = static_cast<int>(sliceWidth_ / scale_);
-    parser_ = std::make_unique<RecordParser>(parserW, h, -top, allowCutBack, log_);
+    const std::int64_t pushFrom = cutBack > 0 ? h - cutBack : std::numeric_limits<std::int64_t>::max();
+    parser_ = std::make_unique<RecordParser>(parserW, h, -top, pushFrom, log_);
 
     for (const emf::Record& rec : records_) {
         if (rec.type == 0 || rec.type > emf::kMaxRecordType) break;
@@ -613,7 +635,6 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, bool allowCutBack, std:
         HandleRecord(source_.data() + rec.offset, rec.size);
         if (rec.type == emf::EMR_EOF) break;
     }
-    *cutBack = parser_->CutBack();
     parser_.reset();
     if (out_.size() < emf::kHeaderMinSize) return false;
 
@@ -626,7 +647,7 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, bool allowCutBack, std:
     header.Set32(20, h);
     header.Set32(32, static_cast<std::int64_t>(sourceW) * screen::kWidthMm * 100 / screen::kWidth + 1);
     header.Set32(36, static_cast<std::int64_t>(h) * screen::kHeightMm * 100 / screen::kHeight + 1);
-    *out = out_;
+    out->assign(out_.begin(), out_.end());
     return true;
 }
 
@@ -665,24 +686,21 @@ void CEmfSlicer::ProduceSlices() {
     std::int64_t top = 0;
     while (top < H) {
         int h = static_cast<int>(std::min<std::int64_t>(H - top, page));
-        for (auto it = breaks.begin(); it != breaks.end(); ++it) {
+        // The nearest forced break inside the slice ends it; the list need
+        // not be sorted.
+        for (auto it = breaks.begin(); it != breaks.end();) {
             if (top < *it && *it < top + h) {
                 h = static_cast<int>(*it - top);
-                breaks.erase(it);
-                break;
+                it = breaks.erase(it);
+            } else {
+                ++it;
             }
         }
         std::vector<std::uint8_t> slice;
-        int cutBack = 0;
         // The last slice has no next one to push a text line to.
         const bool last = top + h >= H;
-        if (!BuildSlice(static_cast<int>(top), h, static_cast<int>(W), !last, &slice, &cutBack)) break;
-        if (cutBack >= h) {
-            // A text line taller than the slice would never fit: draw it here,
-            // whole, rather than pushing it on for ever.
-            BuildSlice(static_cast<int>(top), h, static_cast<int>(W), false, &slice, &cutBack);
-            cutBack = 0;
-        }
+        const int cutBack = last ? 0 : CutBack(static_cast<int>(top), h);
+        if (!BuildSlice(static_cast<int>(top), h, static_cast<int>(W), cutBack, &slice)) break;
         slices_.push_back(std::move(slice));
         std::int64_t next = top + h - cutBack;
         ranges_.emplace_back(static_cast<int>(top), static_cast<int>(next));

@@ -66,8 +66,8 @@ public:
 private:
     class RecordParser;
     void ProduceSlices();
-    bool BuildSlice(int top, int h, int sourceW, bool allowCutBack, std::vector<std::uint8_t>* out,
-                    int* cutBack);
+    int CutBack(int top, int h) const;
+    bool BuildSlice(int top, int h, int sourceW, int cutBack, std::vector<std::uint8_t>* out);
 
     LogSource log_;
     const std::vector<std::int32_t>* breaks_ = nullptr;

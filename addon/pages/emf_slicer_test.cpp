@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <random>
 
 #include "emf/reader.h"
@@ -62,6 +64,8 @@ void Text(emf::Recorder& rec, int x, int y, std::u16string_view s, int height = 
 
 class SlicerTest : public ::testing::Test {
 protected:
+    // Lines are kept for the test only while a log file is open.
+    void SetUp() override { log.SetLogFile(::testing::TempDir() + "slicer_test.log"); }
     EventLog log;
 };
 
@@ -255,6 +259,220 @@ TEST_F(SlicerTest, BrokenSourcesNeverCrash) {
         s.SetSourceImage(damaged);
         EXPECT_LE(s.SliceCount(), 20);
     }
+}
+
+// A raw record under construction: 32-bit fields at byte offsets.
+struct RawRecord {
+    std::vector<std::uint8_t> b;
+    RawRecord(std::uint32_t type, std::size_t size) : b(size, 0) {
+        Put(0, type);
+        Put(4, static_cast<std::uint32_t>(size));
+    }
+    RawRecord& Put(std::size_t off, std::int64_t v) {
+        auto u = static_cast<std::uint32_t>(v);
+        std::memcpy(&b[off], &u, 4);
+        return *this;
+    }
+    RawRecord& Box(std::size_t off, int l, int t, int r, int bottom) {
+        return Put(off, l).Put(off + 4, t).Put(off + 8, r).Put(off + 12, bottom);
+    }
+};
+
+// A picture of `rows` rows at `bpp` bits whose stored row k starts with the
+// byte `picture row of k` (bottom-up unless topDown), behind a record header
+// of `headerSize` bytes with the bitmap's offsets at offBmi.
+std::vector<std::uint8_t> WithBitmap(RawRecord rec, std::size_t headerSize, std::size_t offBmi, int bpp, int rows,
+                                     bool topDown) {
+    const int width = bpp == 1 ? 8 : bpp == 4 ? 2 : 1;
+    const std::size_t palette = bpp <= 8 ? (std::size_t{1} << bpp) * 4 : 0;
+    const std::size_t stride = 4;
+    const std::size_t bmi = 40 + palette, bits = stride * static_cast<std::size_t>(rows);
+    rec.b.resize(headerSize + bmi + bits, 0);
+    rec.Put(4, static_cast<std::uint32_t>(rec.b.size()));
+    rec.Put(offBmi, headerSize).Put(offBmi + 4, bmi).Put(offBmi + 8, headerSize + bmi).Put(offBmi + 12, bits);
+    rec.Put(headerSize, 40).Put(headerSize + 4, width).Put(headerSize + 8, topDown ? -rows : rows);
+    std::uint16_t planes = 1, depth = static_cast<std::uint16_t>(bpp);
+    std::memcpy(&rec.b[headerSize + 12], &planes, 2);
+    std::memcpy(&rec.b[headerSize + 14], &depth, 2);
+    rec.Put(headerSize + 20, bits);
+    for (int k = 0; k < rows; ++k)
+        rec.b[headerSize + bmi + stride * static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(topDown ? k : rows - 1 - k);
+    return rec.b;
+}
+
+// The picture rows a STRETCHBLT of a slice still holds, in picture order, and
+// its destination and source heights.
+struct KeptPicture {
+    std::vector<int> rows;
+    int cyDest = -1, cySrc = -1, yDest = -1;
+};
+KeptPicture PictureOf(const std::vector<std::uint8_t>& slice) {
+    KeptPicture k;
+    for (const SliceRecord& r : RecordsOf(slice)) {
+        if (r.type != emf::EMR_STRETCHBLT) continue;
+        const std::uint32_t offBmi = r.I32(84), offBits = r.I32(92);
+        const int height = r.I32(offBmi + 8);
+        const int n = std::abs(height);
+        for (int i = 0; i < n; ++i) k.rows.push_back(r.bytes[offBits + 4 * static_cast<std::size_t>(i)]);
+        if (height > 0) std::reverse(k.rows.begin(), k.rows.end());
+        k.cyDest = r.I32(36), k.cySrc = r.I32(104), k.yDest = r.I32(28);
+    }
+    return k;
+}
+
+TEST_F(SlicerTest, PicturesLoseTheRowsOutsideTheSliceAtEveryDepth) {
+    for (int bpp : {1, 4, 8, 24}) {
+        for (bool topDown : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << bpp << " bpp" << (topDown ? " top-down" : " bottom-up"));
+            // 20 rows drawn 1:1 at y 290 (bounds inclusive: 290..309), slices of 300.
+            RawRecord rec(emf::EMR_STRETCHBLT, 108);
+            rec.Box(8, 0, 290, 7, 309).Put(24, 0).Put(28, 290).Put(32, 8).Put(36, 20).Put(40, 0xCC0020);
+            rec.Put(100, 8).Put(104, 20);
+            auto bytes = WithBitmap(rec, 108, 84, bpp, 20, topDown);
+            auto image = PageImageOf(400, 599, [&](emf::Recorder& r) { r.AppendRaw(bytes); });
+            CEmfSlicer slicer(log);
+            slicer.SetSliceWidth(400);
+            slicer.SetSliceHeight(300);
+            slicer.SetSourceImage(image);
+            ASSERT_EQ(slicer.SliceCount(), 2);
+            KeptPicture first = PictureOf(*slicer.GetSlice(0));
+            std::vector<int> upper{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+            EXPECT_EQ(first.rows, upper);
+            EXPECT_EQ(first.cyDest, 10);
+            EXPECT_EQ(first.cySrc, 10);
+            // The next slice starts at 300: its bounds top is -10, and 1 - top
+            // rows go.
+            KeptPicture second = PictureOf(*slicer.GetSlice(1));
+            std::vector<int> lower{11, 12, 13, 14, 15, 16, 17, 18, 19};
+            EXPECT_EQ(second.rows, lower);
+            EXPECT_EQ(second.cyDest, 9);
+            EXPECT_EQ(second.yDest, 0);
+        }
+    }
+}
+
+TEST_F(SlicerTest, EveryRewrittenRecordTypeMovesWithTheSlice) {
+    // Each record sits at y 450..470 (second slice of 400) unless said.
+    std::vector<std::vector<std::uint8_t>> raw;
+    raw.push_back(RawRecord(emf::EMR_BITBLT, 100).Box(8, 0, 450, 9, 470).Put(28, 450).Put(36, 21).b);
+    raw.push_back(RawRecord(emf::EMR_EXTFLOODFILL, 24).Put(8, 3).Put(12, 460).b);
+    raw.push_back(RawRecord(emf::EMR_INTERSECTCLIPRECT, 24).Box(8, 1, 470, 9, 450).b);  // corners swapped
+    raw.push_back(RawRecord(emf::EMR_FILLPATH, 24).Box(8, 0, 450, 9, 470).b);
+    {  // FILLRGN with one rectangle
+        RawRecord r(emf::EMR_FILLRGN, 32 + 48);
+        r.Box(8, 0, 450, 9, 470).Put(24, 48).Put(28, 1);
+        r.Put(32, 32).Put(36, 1).Put(40, 1).Put(44, 16).Box(48, 0, 450, 9, 470).Box(64, 0, 455, 9, 465);
+        raw.push_back(r.b);
+    }
+    {  // SETDIBITSTODEVICE crossing the slice bottom at 800: 10 of 20 scans go.
+        RawRecord r(emf::EMR_SETDIBITSTODEVICE, 76);
+        r.Box(8, 0, 790, 7, 809).Put(28, 790).Put(44, 20).Put(68, 0).Put(72, 20);
+        raw.push_back(WithBitmap(r, 76, 48, 8, 20, false));
+    }
+    {  // POLYGON16 reaching below the slice: its points stop at the bottom.
+        RawRecord r(emf::EMR_POLYGON16, 28 + 12);
+        r.Box(8, 0, 450, 100, 900).Put(24, 3);
+        std::int16_t pts[6] = {0, 450, 100, 900, 50, 460};
+        std::memcpy(&r.b[28], pts, sizeof pts);
+        raw.push_back(r.b);
+    }
+    auto image = PageImageOf(400, 1199, [&](emf::Recorder& rec) {
+        for (auto& r : raw) rec.AppendRaw(r);
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(400);
+    slicer.SetSliceHeight(400);
+    slicer.SetSourceImage(image);
+    ASSERT_EQ(slicer.SliceCount(), 3);
+    std::map<std::uint32_t, SliceRecord> second;
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(1))) second.emplace(r.type, r);
+    EXPECT_EQ(second.at(emf::EMR_BITBLT).I32(28), 50);
+    EXPECT_EQ(second.at(emf::EMR_EXTFLOODFILL).I32(12), 60);
+    EXPECT_EQ(second.at(emf::EMR_INTERSECTCLIPRECT).I32(12), 50);
+    EXPECT_EQ(second.at(emf::EMR_INTERSECTCLIPRECT).I32(20), 70);
+    EXPECT_EQ(second.at(emf::EMR_FILLPATH).I32(12), 50);
+    EXPECT_EQ(second.at(emf::EMR_FILLRGN).I32(52), 50);  // region bounds
+    EXPECT_EQ(second.at(emf::EMR_FILLRGN).I32(68), 55);  // its rectangle
+    const SliceRecord& poly = second.at(emf::EMR_POLYGON16);
+    std::int16_t y1;
+    std::memcpy(&y1, &poly.bytes[28 + 6], 2);
+    EXPECT_EQ(y1, 400);
+    const SliceRecord& scans = second.at(emf::EMR_SETDIBITSTODEVICE);
+    EXPECT_EQ(scans.I32(20), 400);  // bounds bottom
+    EXPECT_EQ(scans.I32(44), 10);   // source height
+    EXPECT_EQ(scans.I32(72), 10);   // scan count
+    // In the third slice (top 800) the same bitmap lost its first 11 rows.
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(2))) {
+        if (r.type != emf::EMR_SETDIBITSTODEVICE) continue;
+        EXPECT_EQ(r.I32(28), 0);
+        EXPECT_EQ(r.I32(68), 11);  // start scan
+        EXPECT_EQ(r.I32(44), 9);
+    }
+    // Records of the second slice appear in no other slice.
+    for (int i : {0, 2})
+        for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(i)))
+            EXPECT_NE(r.type, std::uint32_t(emf::EMR_BITBLT)) << i;
+}
+
+TEST_F(SlicerTest, MalformedRecordsAreDroppedWithAWarning) {
+    // A polygon claiming more points than it holds.
+    RawRecord bad(emf::EMR_POLYGON, 28 + 16);
+    bad.Box(8, 0, 0, 10, 10).Put(24, 1000);
+    auto image = PageImageOf(300, 299, [&](emf::Recorder& rec) {
+        rec.AppendRaw(bad.b);
+        Text(rec, 0, 10, u"kept");
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(300);
+    slicer.SetSourceImage(image);
+    ASSERT_EQ(slicer.SliceCount(), 1);
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(0))) EXPECT_NE(r.type, std::uint32_t(emf::EMR_POLYGON));
+    EXPECT_EQ(TextsOf(*slicer.GetSlice(0))[0].first, u"kept");
+    EXPECT_NE(log.LastError().find("Malformed record EMR_POLYGON at offset"), std::string::npos) << log.LastError();
+}
+
+TEST_F(SlicerTest, EveryTextLineIsDrawnInExactlyOneSlice) {
+    // Lines of a large word with a small word beside it, every 25 pixels: at
+    // each slice bottom one line crosses and a small word may lie just above.
+    auto image = PageImageOf(400, 1999, [](emf::Recorder& rec) {
+        for (int i = 0; i < 78; ++i) {
+            const int y = 7 + 25 * i;
+            std::u16string big = u"B" + std::u16string(1, char16_t(u'0' + i % 10)) + char16_t(u'A' + i / 10);
+            Text(rec, 10, y, big, 22);
+            emf::RectL small{200, y + 5, 230, y + 17};
+            std::vector<std::int32_t> dx(3, 10);
+            std::u16string word = u"s" + big.substr(1);
+            rec.ExtTextOutW(200, y + 5, 0, nullptr, word, dx, &small);
+        }
+    });
+    std::vector<std::int32_t> breaks{1001, 333};  // not in order
+    CEmfSlicer slicer(log);
+    slicer.SetPageBreaks(&breaks);
+    slicer.SetSliceWidth(400);
+    slicer.SetSliceHeight(290);
+    slicer.SetSourceImage(image);
+    int top = 0, end = 0;
+    ASSERT_TRUE(slicer.SliceRange(0, &top, &end));
+    EXPECT_LE(end, 290);
+    ASSERT_TRUE(slicer.SliceRange(1, &top, &end));
+    EXPECT_LE(end, 333);  // the nearer break ends the slice
+    std::map<std::u16string, int> seen;
+    for (int i = 0; i < slicer.SliceCount(); ++i) {
+        ASSERT_TRUE(slicer.SliceRange(i, &top, &end));
+        const bool last = i + 1 == slicer.SliceCount();
+        const int h = emf::ReadHeader(*slicer.GetSlice(i))->bounds.bottom;
+        for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(i))) {
+            if (r.type != emf::EMR_EXTTEXTOUTW) continue;
+            std::u16string s(static_cast<std::size_t>(r.I32(44)), u' ');
+            std::memcpy(s.data(), &r.bytes[static_cast<std::size_t>(r.I32(48))], s.size() * 2);
+            if (s.find_first_not_of(u' ') == std::u16string::npos) continue;
+            ++seen[s];
+            EXPECT_GE(r.I32(12), 0);
+            if (!last) EXPECT_LE(r.I32(20), h) << i;  // drawn whole inside its slice
+        }
+    }
+    EXPECT_EQ(seen.size(), 156u);
+    for (auto& [text, n] : seen) EXPECT_EQ(n, 1);
 }
 
 }  // namespace
