@@ -340,6 +340,7 @@ struct FontCache::Impl {
     std::vector<std::unique_ptr<Font>> fonts;
     std::map<std::string, Font*> byFile;     // "path#index"
     std::map<std::string, Font*> byRequest;  // "face|weight|italic"
+    std::map<std::pair<int, bool>, std::vector<Font*>> fallbacks;  // fonts ResolveFor chose, per style
 
     ~Impl() {
         fonts.clear();
@@ -429,6 +430,15 @@ Font* FontCache::ResolveFor(char32_t c, int weight, bool italic) {
     std::string rkey = "U+" + std::to_string(static_cast<unsigned>(c)) + "|" + std::to_string(weight) + "|" +
                        (italic ? "1" : "0");
     if (auto it = impl_->byRequest.find(rkey); it != impl_->byRequest.end()) return it->second;
+    // A font already in use that has the character saves a search through
+    // every installed font (CJK text asks for thousands of characters).
+    std::vector<Font*>& earlier = impl_->fallbacks[{weight, italic}];
+    for (Font* f : earlier) {
+        if (f->HasChar(c)) {
+            impl_->byRequest[rkey] = f;
+            return f;
+        }
+    }
     FcInit();
     FcPattern* pat = FcPatternCreate();
     FcCharSet* cs = FcCharSetCreate();
@@ -460,6 +470,7 @@ Font* FontCache::ResolveFor(char32_t c, int weight, bool italic) {
     FcCharSetDestroy(cs);
     FcPatternDestroy(pat);
     impl_->byRequest[rkey] = font;
+    if (font && std::find(earlier.begin(), earlier.end(), font) == earlier.end()) earlier.push_back(font);
     return font;
 }
 
