@@ -219,7 +219,8 @@ TEST_F(EngineE2E, StringLoad) {
     TextCollector c = Play(r);
     EXPECT_NE(c.All().find("From a string"), std::string::npos);
     ASSERT_EQ(r.image.links.size(), 1u);
-    EXPECT_EQ(r.image.links[0].target, "http://base.test/page2.html");
+    // The base address is used with its closing slash added.
+    EXPECT_EQ(r.image.links[0].target, "http://base.test/docs/page2.html");
     auto lines = Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "CBrowserWindow - Arrived OnDocumentComplete for about:blank (0xB10001)"), 2);
     EXPECT_TRUE(Logged("TessalineImpl - Metafile created"));

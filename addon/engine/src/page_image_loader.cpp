@@ -97,7 +97,7 @@ bool ImageCreator::Run(const Request& req) {
     rr.kind = req.isString ? RenderRequest::Kind::String : RenderRequest::Kind::Address;
     rr.address = req.url;
     rr.html = req.html;
-    rr.baseUrl = req.baseUrl;
+    rr.baseUrl = baseUrl_;  // a string's relative references resolve inside the base folder
     rr.minimalWidth = std::max<std::int32_t>(1, req.minimalWidth);
     rr.timeoutMs = std::max(0, req.timeoutMs);
     rr.layoutGraceMs = grace_;
