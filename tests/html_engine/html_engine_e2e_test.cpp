@@ -302,6 +302,26 @@ TEST_F(EngineE2E, TimeOutDrawsWhatArrived) {
     EXPECT_TRUE(Logged("TessalineImpl - Metafile created"));
 }
 
+TEST_F(EngineE2E, ZeroTimeOutStillDrawsALocalPage) {
+    settings_.pageTimeoutMs = 0;
+    auto r = LoadFile((kDocs / "manual.html").string());
+    TextCollector c = Play(r);
+    EXPECT_NE(c.All().find("Widget"), std::string::npos);
+    EXPECT_TRUE(Logged("CBrowserWindow - Timeout interval (0 seconds) elapsed."));
+    EXPECT_TRUE(Logged("CBrowserWindow - StopDownload called"));
+}
+
+TEST_F(EngineE2E, TimeOutBeforeAnyByteDrawsAnEmptyPage) {
+    LoopbackServer server;
+    server.Route("/silent", {200, "text/html", "", "", 4000});
+    settings_.pageTimeoutMs = 500;
+    auto r = LoadFile(server.Url("/silent"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(Logged("CBrowserWindow - Timeout interval (0 seconds) elapsed."));
+    EXPECT_FALSE(Logged("CBrowserWindow - Arrived OnNavigateError for " + server.Url("/silent") + " (0xB10001)"));
+    EXPECT_TRUE(Logged("TessalineImpl - Metafile created"));
+}
+
 TEST_F(EngineE2E, HostilePagesEndTheirOwnLoadOnly) {
     std::string nested;
     for (int i = 0; i < 50000; ++i) nested += "<div>";

@@ -146,6 +146,10 @@ bool LitehtmlEngine::Fetch(const RenderRequest& req, ResourceFetcher& fetcher, R
     FetchResult r = fetcher.Fetch(req.address);
     res.finalUrl = r.finalUrl.empty() ? req.address : r.finalUrl;
     res.timedOut = res.timedOut || r.timedOut;
+    if (!r.ok && r.timedOut && r.status < 400) {
+        // Stopped by the time-out: what arrived (perhaps nothing) is the document.
+        r.ok = true;
+    }
     if (!r.ok) {
         res.events.push_back({true, true, req.address, r.status});
         res.warnings.push_back("document not loaded: " + r.error);

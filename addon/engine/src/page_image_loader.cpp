@@ -123,7 +123,8 @@ bool ImageCreator::Run(const Request& req) {
             window_.Info(StrFormat("Arrived OnDocumentComplete for %s (0x%X)", e.url.c_str(), ref));
         }
     }
-    if (result.timedOut) {
+    // A time-out of 0 fires before anything completes.
+    if (result.timedOut || rr.timeoutMs == 0) {
         window_.Info(StrFormat("Timeout interval (%d seconds) elapsed.", rr.timeoutMs / 1000));
         window_.Info("StopDownload called");
     }

@@ -76,12 +76,6 @@ FetchResult ResourceFetcher::Fetch(const std::string& url) {
         r.ok = true, r.status = 200, r.finalUrl = url, r.contentType = "text/html";
         return r;
     }
-    if (DeadlinePassed()) {
-        FetchResult r;
-        r.timedOut = anyTimedOut_ = true;
-        r.error = "time-out";
-        return r;
-    }
     if (scheme == "file" || scheme.empty()) {
         FetchResult r;
         r.finalUrl = url;
@@ -107,7 +101,17 @@ FetchResult ResourceFetcher::Fetch(const std::string& url) {
         r.status = 200;
         return r;
     }
-    if (scheme == "http" || scheme == "https") return FetchHttp(url);
+    if (scheme == "http" || scheme == "https") {
+        // Local files are read whatever the time; the network only until the deadline.
+        if (DeadlinePassed()) {
+            FetchResult r;
+            r.finalUrl = url;
+            r.timedOut = anyTimedOut_ = true;
+            r.error = "time-out";
+            return r;
+        }
+        return FetchHttp(url);
+    }
     FetchResult r;
     r.error = "unsupported scheme";
     r.finalUrl = url;
