@@ -219,6 +219,10 @@ public:
             if (rec_.type == EMR_EOF) break;
         }
         FlushLines();
+        if (sawPlus_ && !drew_) {
+            rec_ = mf_.records.back(), index_ = mf_.records.size() - 1;
+            Warn("only extended (EMF+) drawing records, which are not shown");
+        }
         while (!pushed_.empty()) dev_.PopClip(), pushed_.pop_back();
         if (opt_.pageBrackets) dev_.EndPage();
     }
@@ -238,6 +242,7 @@ private:
     ClipList pushed_;
     Path path_;
     bool inPath_ = false, pathWidened_ = false;
+    bool sawPlus_ = false, drew_ = false;
     std::set<std::uint32_t> warnedTypes_;
     // Consecutive LINETO records outside a path are stroked as one path, so
     // that dashes run on and corners join as one polyline would.
@@ -268,6 +273,7 @@ private:
 
     // ---- clipping
     void SyncClip() {
+        drew_ = true;  // every drawing call comes through here first
         std::size_t k = 0;
         while (k < pushed_.size() && k < dc_.clip.size() && pushed_[k] == dc_.clip[k]) ++k;
         while (pushed_.size() > k) dev_.PopClip(), pushed_.pop_back();
@@ -503,7 +509,10 @@ bool PlayerImpl::One() {
         if (!v_.U32(8, cb)) return Short();
         std::span<const std::uint8_t> d;
         if (!v_.Slice(12, cb, d)) return Warn("comment data exceeds the record");
-        if (cb >= 4 && v_.U32(12, id) && id == kEmfPlusComment) return true;  // the plain records follow
+        if (cb >= 4 && v_.U32(12, id) && id == kEmfPlusComment) {
+            sawPlus_ = true;  // the plain records that follow are what we play
+            return true;
+        }
         return true;
     }
     // ---- state

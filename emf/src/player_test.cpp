@@ -236,6 +236,11 @@ TEST(Player, PlusCommentsAreSkippedAndThePlainRecordsPlayed) {
     )", &diags),
               "fill evenodd solid #ffffff ctm=[] M 0 0 L 1 0 L 1 1 L 0 1 Z\n");
     EXPECT_TRUE(diags.empty());
+    // A file with only extended records draws nothing and says so.
+    diags.clear();
+    EXPECT_EQ(Trace("EMR_GDICOMMENT u32:8 a:\"EMF+\" u32:0x4001", &diags), "");
+    ASSERT_EQ(diags.size(), 1u);
+    EXPECT_NE(diags[0].find("only extended (EMF+) drawing records"), std::string::npos) << diags[0];
 }
 
 TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {

@@ -164,6 +164,49 @@ TEST_F(PainterTest, TextStaysTextInTwoFontsAndPicturesKeepTheirOrientation) {
     EXPECT_LE(lastInk, 10 + 10 * 15 + 1);
 }
 
+TEST_F(PainterTest, HatchesPatternsAndDashesPaintTheirGaps) {
+    pdfcore::Document doc;
+    doc.AddPage(200, 100);
+    PdfPainter p(doc, doc.GetPage(0).content);
+    emf::Path box;
+    box.AddRect({0, 0, 64, 64});
+    emf::Paint hatch;
+    hatch.kind = emf::Paint::Kind::Hatched, hatch.hatch = emf::Hatch::Cross, hatch.color = {255, 0, 0, 255};
+    hatch.opaqueBackground = true, hatch.background = {0, 0, 255, 255};
+    p.FillPath(box, emf::FillRule::NonZero, hatch, {});
+    auto tile = std::make_shared<emf::Image>();
+    tile->width = 2, tile->height = 2;
+    tile->pixels = {0, 255, 0, 255, 255, 255, 255, 255, 255, 0, 255, 0};
+    emf::Paint pattern;
+    pattern.kind = emf::Paint::Kind::Pattern, pattern.pattern = tile;
+    emf::Path small;
+    small.AddRect({0, 0, 8, 16});
+    p.FillPath(small, emf::FillRule::NonZero, pattern, emf::Matrix::Scale(4, 4).Then(emf::Matrix::Translate(70, 0)));
+    emf::Path line;
+    line.MoveTo({110, 50}), line.LineTo({190, 50});
+    emf::StrokeStyle dashed;
+    dashed.width = 4, dashed.cap = emf::LineCap::Butt, dashed.dashes = {10, 10};
+    p.StrokePath(line, dashed, {0, 0, 0, 255}, {});
+    p.Finish();
+    Raster r = Render(Write(doc, "fills.pdf"));
+    // Hatch: red lines every 8 units on the blue background.
+    EXPECT_EQ(r.At(4, 3), (std::array<int, 3>{0, 0, 255}));
+    int red = 0;
+    for (int x = 0; x < 64; ++x) red += r.At(x, 3)[0] > 200;
+    EXPECT_GE(red, 7);
+    EXPECT_LE(red, 18);
+    // Pattern: the 2 x 2 tile (4 points a pixel) repeats across the area.
+    EXPECT_EQ(r.At(72, 2), (std::array<int, 3>{0, 255, 0}));
+    EXPECT_EQ(r.At(76, 2), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_EQ(r.At(80, 2), (std::array<int, 3>{0, 255, 0}));
+    EXPECT_EQ(r.At(72, 6), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_EQ(r.At(80, 42), (std::array<int, 3>{0, 255, 0}));
+    // Dashes: ink, gap, ink.
+    EXPECT_EQ(r.At(115, 50)[0], 0);
+    EXPECT_EQ(r.At(125, 50)[0], 255);
+    EXPECT_EQ(r.At(135, 50)[0], 0);
+}
+
 TEST_F(PainterTest, FailuresAreReportedAndDrawNothing) {
     pdfcore::Document doc;
     doc.AddPage(100, 100);
