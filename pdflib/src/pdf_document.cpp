@@ -21,6 +21,9 @@ using com::S_OK;
 
 namespace {
 
+// A page edge of more than a kilometre is a caller's mistake, not a page.
+constexpr double kMaxPagePoints = 3e6;
+
 bool Truthy(VARIANT_BOOL v) { return v != 0; }
 VARIANT_BOOL Bool(bool v) { return v ? com::VARIANT_TRUE : com::VARIANT_FALSE; }
 
@@ -436,6 +439,7 @@ HRESULT CPdfDocument::put_PageWidth(double w) {
     return Trap([&] {
         CheckFinite(w, "width");
         if (w <= 0) throw InvalidArgument("page width must be positive");
+        if (ToPoints(w) > kMaxPagePoints) throw InvalidArgument("page width too large");
         CurrentPage().width = ToPoints(w);
         return S_OK;
     });
@@ -455,6 +459,7 @@ HRESULT CPdfDocument::put_PageHeight(double h) {
     return Trap([&] {
         CheckFinite(h, "height");
         if (h <= 0) throw InvalidArgument("page height must be positive");
+        if (ToPoints(h) > kMaxPagePoints) throw InvalidArgument("page height too large");
         CurrentPage().height = ToPoints(h);
         return S_OK;
     });

@@ -219,6 +219,7 @@ TEST_F(PdfDocumentTest, BadArgumentsAreRejectedWithoutHarm) {
     EXPECT_EQ(d->put_PageWidth(-5), com::E_INVALIDARG);
     EXPECT_EQ(d->put_PageHeight(0), com::E_INVALIDARG);
     EXPECT_EQ(d->put_PageWidth(std::nan("")), com::E_INVALIDARG);
+    EXPECT_EQ(d->put_PageHeight(1e300), com::E_INVALIDARG);
     EXPECT_EQ(d->put_Resolution(0), com::E_INVALIDARG);
     EXPECT_EQ(d->put_PaperSize(20), com::E_INVALIDARG);
     EXPECT_EQ(d->put_Orientation(2), com::E_INVALIDARG);
