@@ -18,34 +18,39 @@ bench=$build/bin/pdflib_bench
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-now() { date +%s.%N; }
-elapsed() { echo "$(echo "$2 - $1" | bc -l)" | awk '{printf "%.3f", $1}'; }
 size() { stat -c %s "$1"; }
+# Runs a command and prints "wall cpu" in seconds (cpu = user + system).
+timed() {
+  /usr/bin/time -f "%e %U %S" -o "$work/t.txt" "$@" >/dev/null 2>&1
+  awk '{printf "%.3f %.3f\n", $1, $2 + $3}' "$work/t.txt"
+}
 
 # Warm the font caches so the first run is not charged for them.
-"$bench" --pages 1 --out "$work/warm.pdf" >/dev/null
-
-t0=$(now); "$bench" --pages 100 --out "$work/ours.pdf" --text "$work/same.html" >/dev/null; t1=$(now)
-ours_t=$(elapsed "$t0" "$t1")
-t0=$(now); "$bench" --pages 100 --out "$work/ours128.pdf" --encrypt >/dev/null; t1=$(now)
-ours128_t=$(elapsed "$t0" "$t1")
+"$bench" --pages 1 --out "$work/warm.pdf" --text "$work/same.html" >/dev/null
+"$bench" --pages 100 --out "$work/warm.pdf" --text "$work/same.html" >/dev/null
 
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
-wk=wkhtmltopdf
 wkhtmltopdf --quiet "$work/same.html" "$work/warm-wk.pdf" >/dev/null 2>&1 || true
-t0=$(now); $wk --quiet "$work/same.html" "$work/peer.pdf" >/dev/null 2>&1; t1=$(now)
-peer_t=$(elapsed "$t0" "$t1")
-t0=$(now); $wk --quiet "$work/same.html" "$work/peer-tmp.pdf" >/dev/null 2>&1 \
-  && qpdf --allow-weak-crypto --encrypt "" owner 128 --use-aes=n --extract=n -- "$work/peer-tmp.pdf" "$work/peer128.pdf"; t1=$(now)
-peer128_t=$(elapsed "$t0" "$t1")
+
+read -r ours_t ours_c < <(timed "$bench" --pages 100 --out "$work/ours.pdf")
+read -r ours128_t ours128_c < <(timed "$bench" --pages 100 --out "$work/ours128.pdf" --encrypt)
+read -r peer_t peer_c < <(timed wkhtmltopdf --quiet "$work/same.html" "$work/peer.pdf")
+read -r enc_t enc_c < <(timed qpdf --allow-weak-crypto --encrypt "" owner 128 --use-aes=n --extract=n -- \
+  "$work/peer.pdf" "$work/peer128.pdf")
+peer128_t=$(echo "$peer_t + $enc_t" | bc -l)
+peer128_c=$(echo "$peer_c + $enc_c" | bc -l)
 
 pages_of() { pdfinfo "$1" 2>/dev/null | awk '/^Pages:/ {print $2}'; }
-printf '%-34s %10s %12s %7s\n' "100 pages x 60 lines" "wall s" "bytes" "pages"
-printf '%-34s %10s %12s %7s\n' "vellumate, Flate + subset" "$ours_t" "$(size "$work/ours.pdf")" "$(pages_of "$work/ours.pdf")"
-printf '%-34s %10s %12s %7s\n' "vellumate, + RC4 128-bit" "$ours128_t" "$(size "$work/ours128.pdf")" "$(pages_of "$work/ours128.pdf")"
-printf '%-34s %10s %12s %7s\n' "wkhtmltopdf (<pre> page)" "$peer_t" "$(size "$work/peer.pdf")" "$(pages_of "$work/peer.pdf")"
-printf '%-34s %10s %12s %7s\n' "wkhtmltopdf + qpdf RC4 128-bit" "$peer128_t" "$(size "$work/peer128.pdf")" "$(pages_of "$work/peer128.pdf")"
-echo "speed-up: $(echo "$peer_t / $ours_t" | bc -l | awk '{printf "%.1f", $1}')x plain, $(echo "$peer128_t / $ours128_t" | bc -l | awk '{printf "%.1f", $1}')x protected"
+row() { printf '%-34s %8.3f %8.3f %10s %6s\n' "$1" "$2" "$3" "$(size "$4")" "$(pages_of "$4")"; }
+ratio() { echo "$1 / $2" | bc -l | awk '{printf "%.1f", $1}'; }
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
+printf '%-34s %8s %8s %10s %6s\n' "100 pages x 60 lines" "wall s" "cpu s" "bytes" "pages"
+row "vellumate, Flate + subset" "$ours_t" "$ours_c" "$work/ours.pdf"
+row "vellumate, + RC4 128-bit" "$ours128_t" "$ours128_c" "$work/ours128.pdf"
+row "wkhtmltopdf (<pre> page)" "$peer_t" "$peer_c" "$work/peer.pdf"
+row "wkhtmltopdf + qpdf RC4 128-bit" "$peer128_t" "$peer128_c" "$work/peer128.pdf"
+echo "speed-up (wall): $(ratio "$peer_t" "$ours_t")x plain, $(ratio "$peer128_t" "$ours128_t")x protected"
+echo "speed-up (cpu):  $(ratio "$peer_c" "$ours_c")x plain, $(ratio "$peer128_c" "$ours128_c")x protected"
 pdffonts "$work/ours.pdf" | tail -n +3 | awk '{print "font:", $1, "emb", $(NF-4), "sub", $(NF-3), "uni", $(NF-2)}'
 
 /usr/bin/time -v "$bench" --pages 1000 --out "$work/big.pdf" 2>"$work/time.txt" >/dev/null
