@@ -3,7 +3,11 @@
 // caller's page units and state, and draws through the document core.
 //
 // Every interface method runs its body through Trap(): exceptions of the core
-// become HRESULTs with a description (LastError()); nothing escapes a call.
+// become HRESULTs with a description (LastError(); callers by name get it in
+// EXCEPINFO); nothing escapes a call.
+//
+// VELLUMATE_PDF_DETERMINISTIC=1 in the environment when an object is made
+// gives files with a fixed /ID and fixed dates (for tests).
 #pragma once
 
 #include <cstdint>
