@@ -202,13 +202,15 @@ TEST_F(EngineE2E, LegacyEncodingAndPlainText) {
     EXPECT_NE(latin.All().find("Café crème €"), std::string::npos);
     TextCollector text = Play(LoadFile((kDocs / "notes.txt").string()));
     ASSERT_GE(text.runs.size(), 3u);
-    EXPECT_EQ(text.runs[0].text, "Plain");
+    // Line breaks and spaces kept, monospace.
+    EXPECT_EQ(text.runs[0].text, "Plain text notes");
+    EXPECT_EQ(text.runs[1].text, "  indented line");
     EXPECT_NE(text.runs[0].face.find("Mono"), std::string::npos);
     // The long line wraps: its last word sits below its first.
     double firstY = 0, endY = 0;
     for (const auto& r : text.runs) {
-        if (r.text == "very") firstY = r.origin.y;
-        if (r.text == "end") endY = r.origin.y;
+        if (r.text.starts_with("A line that is very")) firstY = r.origin.y;
+        if (r.text.ends_with("end")) endY = r.origin.y;
     }
     EXPECT_GT(endY, firstY);
 }

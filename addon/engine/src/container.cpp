@@ -172,15 +172,58 @@ void Container::DrawTextAt(emf::Device& dev, const std::string& text, Font& font
         t.underline = (font.decoration & litehtml::font_decoration_underline) != 0;
         t.strikeout = (font.decoration & litehtml::font_decoration_linethrough) != 0;
         t.color = color;
-        dev.DrawText(t, {});
         x += run.width;
+        EmitText(dev, std::move(t), fonts_.Width(font, " "));
     }
     if (font.decoration & litehtml::font_decoration_overline) {
+        FlushText();
         double w = fonts_.Width(font, text);
         emf::Path p;
         p.AddRect({x - w, baseline - font.ascent, x, baseline - font.ascent + std::max(1, font.pixelSize / 16)});
         dev.FillPath(p, emf::FillRule::NonZero, Solid(color), {});
     }
+}
+
+void Container::EmitText(emf::Device& dev, emf::TextRun run, double spaceWidth) {
+    double width = 0;
+    for (double a : run.advances) width += a;
+    if (pendingDevice_ == &dev && !run.text.empty()) {
+        const emf::TextRun& p = pending_;
+        double gap = run.origin.x - pendingEnd_;
+        bool same = p.face == run.face && p.emHeight == run.emHeight && p.weight == run.weight &&
+                    p.italic == run.italic && p.underline == run.underline && p.strikeout == run.strikeout &&
+                    p.color == run.color && std::abs(p.origin.y - run.origin.y) < 0.01;
+        // Pieces of one word, or a word and the spaces litehtml draws itself
+        // (its positions are whole pixels, the advances are not).
+        if (same && std::abs(gap) < 1.0) {
+            if (!pending_.advances.empty()) pending_.advances.back() += gap;
+            pending_.text += run.text;
+            pending_.advances.insert(pending_.advances.end(), run.advances.begin(), run.advances.end());
+            pendingEnd_ = run.origin.x + width;
+            return;
+        }
+        if (same && gap > 0 && gap < 3 * std::max(1.0, pendingSpace_)) {  // the next word after a space
+            pending_.text += u' ';
+            pending_.advances.push_back(gap);
+            pending_.text += run.text;
+            pending_.advances.insert(pending_.advances.end(), run.advances.begin(), run.advances.end());
+            pendingEnd_ = run.origin.x + width;
+            return;
+        }
+    }
+    FlushText();
+    pendingEnd_ = run.origin.x + width;
+    pendingSpace_ = spaceWidth;
+    pending_ = std::move(run);
+    pendingDevice_ = &dev;
+}
+
+void Container::FlushText() {
+    if (!pendingDevice_) return;
+    emf::Device* dev = pendingDevice_;
+    pendingDevice_ = nullptr;
+    if (!pending_.text.empty()) dev->DrawText(pending_, {});
+    pending_ = {};
 }
 
 void Container::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* text, litehtml::uint_ptr hFont,
@@ -192,6 +235,7 @@ void Container::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* text,
 }
 
 void Container::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_marker& m) {
+    FlushText();
     emf::Device* dev = DeviceOf(hdc);
     if (!dev) return;
     if (!m.image.empty()) {
@@ -414,6 +458,7 @@ bool Container::DrawGradient(emf::Device& dev, const litehtml::background_paint&
 }
 
 void Container::draw_background(litehtml::uint_ptr hdc, const litehtml::background_paint& bg) {
+    FlushText();
     emf::Device* dev = DeviceOf(hdc);
     if (!dev) return;
     const auto& box = bg.clip_box;
@@ -435,6 +480,7 @@ void Container::draw_background(litehtml::uint_ptr hdc, const litehtml::backgrou
             frame.AddRect({box.x + 0.5, box.y + 0.5, box.right() - 0.5, box.bottom() - 0.5});
             dev->StrokePath(frame, Pen(1), {160, 160, 160, 255}, {});
             DrawTextAt(*dev, a->second, *altFont_, {0, 0, 0, 255}, box.x + 2, box.y + 2 + altFont_->ascent);
+            FlushText();
             dev->PopClip();
         }
         return;
@@ -473,6 +519,7 @@ void Container::draw_background(litehtml::uint_ptr hdc, const litehtml::backgrou
 }
 
 void Container::draw_borders(litehtml::uint_ptr hdc, const litehtml::borders& b, const litehtml::position& pos, bool) {
+    FlushText();
     emf::Device* dev = DeviceOf(hdc);
     if (!dev || pos.width <= 0 || pos.height <= 0) return;
     const double l = pos.x, t = pos.y, r = pos.right(), btm = pos.bottom();
@@ -614,6 +661,7 @@ void Container::import_css(litehtml::tstring& text, const litehtml::tstring& url
 
 void Container::set_clip(const litehtml::position& pos, const litehtml::border_radiuses& radius, bool valid_x,
                          bool valid_y) {
+    FlushText();
     if (!currentDevice_) return;
     constexpr double kFar = 1e7;
     double l = valid_x ? pos.x : -kFar, r = valid_x ? pos.right() : kFar;
@@ -623,6 +671,7 @@ void Container::set_clip(const litehtml::position& pos, const litehtml::border_r
 }
 
 void Container::del_clip() {
+    FlushText();
     if (clipDevices_.empty()) return;
     clipDevices_.back()->PopClip();
     clipDevices_.pop_back();

@@ -34,6 +34,8 @@ public:
     // Alternative texts of <img> elements by resolved address, shown when the picture is missing.
     void SetAltText(const std::string& resolvedUrl, const std::string& alt) { alt_.emplace(resolvedUrl, alt); }
     std::string Resolve(const std::string& ref, const std::string& base = {}) const;
+    // Draws the text run still held back for joining (call after drawing a document).
+    void FlushText();
     std::vector<std::string>& Warnings() { return warnings_; }
 
     litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight, litehtml::font_style italic,
@@ -79,6 +81,13 @@ private:
     void DrawTextAt(emf::Device& dev, const std::string& text, Font& font, const emf::Color& color, double x,
                     double baseline);
     bool DrawGradient(emf::Device& dev, const litehtml::background_paint& bg);
+
+    // Words litehtml draws one by one are joined into runs of a line: the
+    // run is held until a word that does not continue it, or any other drawing.
+    void EmitText(emf::Device& dev, emf::TextRun run, double spaceWidth);
+    emf::TextRun pending_;
+    emf::Device* pendingDevice_ = nullptr;
+    double pendingEnd_ = 0, pendingSpace_ = 0;
 
     FontManager& fonts_;
     ResourceFetcher& fetcher_;

@@ -315,6 +315,7 @@ void LitehtmlEngine::LayoutFrameset(const RenderRequest& req, ResourceFetcher& f
         cp.AddRect({double(x), double(y), double(x + colW[cell.col]), double(y + rowH[cell.row])});
         res.drawing.PushClip(cp, emf::FillRule::NonZero, {});
         cell.laid.doc->draw(reinterpret_cast<litehtml::uint_ptr>(&target), x, y, &clip);
+        cell.laid.container->FlushText();
         res.drawing.PopClip();
         for (auto& w : cell.laid.container->Warnings()) res.warnings.push_back(std::move(w));
     }
@@ -401,6 +402,7 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     container.SetViewport(laid.width, std::max(drawHeight, 1));
     litehtml::position clip(0, 0, laid.width, std::max(drawHeight, 1));
     laid.doc->draw(reinterpret_cast<litehtml::uint_ptr>(&target), 0, 0, &clip);
+    container.FlushText();
     for (auto& w : container.Warnings()) res.warnings.push_back(std::move(w));
     res.timedOut = res.timedOut || fetcher.AnyTimedOut();
     return res;
