@@ -1,6 +1,5 @@
 #include "pdf_document.h"
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "platform/shell.h"
 #include "platform/text.h"
 
 namespace corvanth {
@@ -388,21 +388,8 @@ HRESULT CPdfDocument::EndDoc() {
         if (fileName_.empty()) throw Failure(com::E_FAIL, "no output file name");
         begun_ = false;  // the document is written once; BeginDoc starts another
         doc_->Write(fileName_);
-        if (viewAfterEnd_) {
-            const char* opener = std::getenv("VELLUMATE_OPEN");
-            std::string cmd = opener && *opener ? opener : "xdg-open";
-            // Detached through a short-lived middle process, so no zombie is left.
-            pid_t mid = fork();
-            if (mid == 0) {
-                setsid();
-                if (fork() == 0) {
-                    execlp(cmd.c_str(), cmd.c_str(), fileName_.c_str(), static_cast<char*>(nullptr));
-                    _exit(127);
-                }
-                _exit(0);
-            }
-            if (mid > 0) waitpid(mid, nullptr, 0);
-        }
+        // The file is written; a viewer that will not start is no failure of it.
+        if (viewAfterEnd_) platform::ShellOpen(fileName_);
         return S_OK;
     });
 }

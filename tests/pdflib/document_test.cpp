@@ -18,6 +18,7 @@ namespace {
 using corvanth::CPdfDocument;
 using corvanth::IPdfDocument;
 using corvanth::IPdfDocumentCompat;
+using com::VARIANT_BOOL;
 using pdftest::B;
 using pdftest::Field;
 using pdftest::Quote;
@@ -369,6 +370,30 @@ TEST_F(PdfDocumentTest, TextSitsAtItsCellCornerAndMeasuresAsDrawn) {
     EXPECT_NEAR(y0, 100, 1.0);  // the cell's top, not the baseline
     EXPECT_NEAR(x1 - x0, width / 2, 1.0);
     EXPECT_TRUE(WordBox(bbox, "été", &x0, &y0, &x1)) << bbox;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PdfDocumentTest, ViewAfterEndOpensTheWrittenFile) {
+    std::string opener = tmp_.Path("opener.sh");
+    {
+        std::ofstream s(opener);
+        s << "#!/bin/sh\nprintf '%s' \"$1\" > '" << tmp_.Path("opened.txt") << "'\n";
+    }
+    chmod(opener.c_str(), 0755);
+    setenv("VELLUMATE_OPEN", opener.c_str(), 1);
+    auto d = Begin("viewed.pdf");
+    ASSERT_EQ(d->put_ViewAfterEnd(-1), com::S_OK);
+    VARIANT_BOOL on = 0;
+    d->get_ViewAfterEnd(&on);
+    EXPECT_EQ(on, com::VARIANT_TRUE);
+    ASSERT_EQ(d->EndDoc(), com::S_OK);
+    unsetenv("VELLUMATE_OPEN");
+    std::ifstream in(tmp_.Path("opened.txt"));
+    std::string opened((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(opened, path_);
 }
 
 }  // namespace
