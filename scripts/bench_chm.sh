@@ -24,6 +24,32 @@ trap 'rm -rf "$work"' EXIT
 echo "== hh -decompile under /usr/bin/time"
 /usr/bin/time -f 'hh: %e s wall, %M KB peak' "$build/bin/hh" -decompile "$work/out" "$chm"
 
+if [ -x "$build/bin/vellumate" ] && [ -f "$build/lib/libtessaline.so" ] && [ -f "$build/lib/libcorvanth.so" ]; then
+  export VELLUMATE_REGISTRY="$work/registry" VELLUMATE_UI=none
+  "$build/bin/regsvr" /s "$build/lib/libcorvanth.so"
+  "$build/bin/regsvr" /s "$build/lib/libtessaline.so"
+  echo "== vellumate: the whole file to PDF (time limit ${BENCH_TIMEOUT:-3600} s)"
+  start=$(date +%s.%N)
+  if timeout "${BENCH_TIMEOUT:-3600}" /usr/bin/time -f 'vellumate: %e s wall, %M KB peak' \
+      "$build/bin/vellumate" "$chm" "$work/ours.pdf"; then
+    end=$(date +%s.%N)
+    pages=$(pdfinfo "$work/ours.pdf" | awk '/^Pages:/ {print $2}')
+    outlines=$(qpdf --json --json-key=outlines "$work/ours.pdf" | python3 -c '
+import json, sys
+def count(items, depth):
+    n, d = 0, depth
+    for o in items:
+        k, kd = count(o["kids"], depth + 1)
+        n, d = n + 1 + k, max(d, kd)
+    return n, d
+n, d = count(json.load(sys.stdin)["outlines"], 0)
+print(n, "outlines,", d, "levels")')
+    echo "vellumate: $pages pages, $(python3 -c "print(round($pages / ($end - $start), 1))") pages/s, $outlines"
+  else
+    echo "vellumate: failed or out of time"
+  fi
+fi
+
 if [ "${BENCH_PEER:-0}" = 1 ] && command -v htmldoc >/dev/null; then
   hhc=$(find "$work/out" -maxdepth 1 -iname '*.hhc' | head -1)
   grep -io 'name="local" value="[^"#]*' "$hhc" | sed 's/.*value="//' | awk '!seen[$0]++' |
