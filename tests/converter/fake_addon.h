@@ -126,7 +126,13 @@ public:
         *n = it == links.end() ? 0 : static_cast<int>(it->second.size());
         return Call("GetLinkCount " + std::to_string(page));
     }
-    com::HRESULT GetLinkName(int, int, com::BSTR*) override { return com::E_NOTIMPL; }
+    // Named anchors: none; every entry is a link.
+    com::HRESULT GetLinkName(int page, int i, com::BSTR* s) override {
+        auto it = links.find(page);
+        if (it == links.end() || i < 0 || i >= static_cast<int>(it->second.size())) return com::E_INVALIDARG;
+        *s = nullptr;
+        return com::S_OK;
+    }
     com::HRESULT GetLinkText(int page, int i, com::BSTR* s) override {
         *s = com::BstrFromUtf8(links.at(page).at(static_cast<size_t>(i)).target);
         return com::S_OK;
