@@ -110,6 +110,8 @@ struct Recorder::Members {
     std::uint32_t NewSlot() {
         for (std::size_t i = 1; i < slots.size(); ++i)
             if (!slots[i]) return slots[i] = true, std::uint32_t(i);
+        // The header counts handles in 16 bits.
+        if (slots.size() >= 0xFFFF) throw std::length_error("more than 65534 objects alive in one metafile");
         slots.push_back(true);
         return std::uint32_t(slots.size() - 1);
     }
