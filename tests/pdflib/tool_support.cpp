@@ -16,6 +16,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+    if (std::getenv("VM_KEEP_TEST_FILES")) return;  // for looking at what a test wrote
     std::error_code ec;
     std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(dir_, ec);

@@ -9,7 +9,8 @@
 
 namespace pdftest {
 
-// A fresh folder under $TMPDIR, removed with its contents at the end.
+// A fresh folder under $TMPDIR, removed with its contents at the end (kept
+// when VM_KEEP_TEST_FILES is set).
 class TempDir {
 public:
     TempDir();
