@@ -159,6 +159,19 @@ TEST_F(CliPdf, ListToFolderNamesOutputs) {
     EXPECT_TRUE(std::filesystem::exists(box.Path("outdir/second.bmp.pdf")));
 }
 
+TEST_F(CliPdf, AddLogWritesBesideTheProgramAndEmptiesTheDebugFolder) {
+    const std::string program = vmtest::CopyProgram(VELLUMATE_BIN, box.Path("prog"));
+    box.Write("prog/DebugEMFs/stale.emf", "old");
+    ASSERT_EQ(box.Run(program, {picture, box.Path("logged.pdf"), "/addlog"}), 0) << box.lastStderr;
+    EXPECT_TRUE(std::filesystem::exists(box.Path("prog/vellumate_addon.log")));
+    EXPECT_TRUE(std::filesystem::is_directory(box.Path("prog/DebugEMFs")));
+    EXPECT_FALSE(std::filesystem::exists(box.Path("prog/DebugEMFs/stale.emf")));
+    // Without the flag nothing is touched.
+    box.Write("prog/DebugEMFs/kept.emf", "old");
+    ASSERT_EQ(box.Run(program, {picture, box.Path("unlogged.pdf")}), 0);
+    EXPECT_TRUE(std::filesystem::exists(box.Path("prog/DebugEMFs/kept.emf")));
+}
+
 // The colour of one pixel of the first page rendered at 96 dpi.
 std::array<int, 3> PixelAt(const std::string& pdf, int x, int y, const std::string& scratch) {
     Capture("pdftoppm -r 96 -f 1 -l 1 -singlefile " + Q(pdf) + " " + Q(scratch));
