@@ -42,6 +42,16 @@ struct PageTableEntry {
     // firstPage counts add-on pages only (the CHM contents keep the add-on's
     // running index); otherwise it is a PDF page index.
     bool addonIndex = false;
+    // A page loaded from a web address: the address, so that links to it
+    // (and to its anchors) stay inside the PDF. Empty for files.
+    std::string address;
+};
+
+// A named anchor of a converted document, found while links are collected.
+struct AnchorEntry {
+    std::string name;
+    std::int32_t page = 0;  // PDF page index
+    std::int32_t top = 0;   // from the page's top, page units
 };
 
 struct LinkEntry {
@@ -49,6 +59,12 @@ struct LinkEntry {
     std::int32_t page = 0;
     std::int32_t targetPage = -1;  // -1: none (URL link)
     std::string url;
+    // A link to an anchor of a converted document: the anchor's name and the
+    // page-table entry of that document (-1: any document of the run). It is
+    // resolved once every page is drawn; targetTop is the anchor's position.
+    std::string anchor;
+    std::int32_t anchorDocument = -1;
+    std::int32_t targetTop = 0;
 };
 
 struct OutlineEntry {
@@ -107,6 +123,7 @@ struct ConversionContext {
     std::vector<PageSource> queue;
     std::vector<PageTableEntry> pageTable;
     std::vector<LinkEntry> links;
+    std::vector<AnchorEntry> anchors;
     std::vector<OutlineEntry> outlines;
     std::vector<std::string> temporaryFiles;
     std::string receivedPrintJob;

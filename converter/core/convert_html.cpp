@@ -9,6 +9,7 @@ std::int32_t ConvertHtmlFile(ConversionContext& ctx, const std::string& source, 
     if (std::int32_t r = BeginFileFrame(ctx, output)) return r;
     if (CancelledAndDiscarded(ctx, true, false)) return kCancelled;
     AddFileEntries(ctx, source);
+    AddDocumentEntry(ctx, source, "");
 
     std::int32_t before = 0, after = 0;
     try {

@@ -7,6 +7,7 @@ namespace vellumate {
 
 std::int32_t ConvertUrl(ConversionContext& ctx, const std::string& url, const std::string& output) {
     if (std::int32_t r = BeginFileFrame(ctx, output)) return r;
+    AddDocumentEntry(ctx, url, url);
     std::int32_t before = 0, after = 0;
     try {
         AddonCheck(ctx.addon->get_TotalPageCount(&before));

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <limits>
 
 #include "converters.h"
 #include "paths.h"
@@ -58,9 +59,10 @@ void WritePageNumber(ConversionContext& ctx) {
     }
 }
 
-// The links of one add-on page, in PDF page coordinates.
+// The links and named anchors of one add-on page, in PDF page coordinates.
 void CollectLinks(ConversionContext& ctx, std::int32_t addonPage) {
     tessaline::ITessaline2* addon = ctx.addon.Get();
+    const std::int32_t pdfPage = AddonToPdfPage(ctx.queue, addonPage);
     int count = 0;
     AddonCheck(addon->GetLinkCount(addonPage, &count));
     for (int i = 0; i < count; ++i) {
@@ -72,13 +74,20 @@ void CollectLinks(ConversionContext& ctx, std::int32_t addonPage) {
         AddonCheck(addon->GetLinkLeft(addonPage, i, &left));
         AddonCheck(addon->GetLinkBottom(addonPage, i, &bottom));
         AddonCheck(addon->GetLinkRight(addonPage, i, &right));
+        // A named anchor is where links into the document go; it has no
+        // extent of its own and is no link unless it has a target too.
+        Bstr name;
+        AddonCheck(addon->GetLinkName(addonPage, i, name.Out()));
+        if (std::string n = name.Utf8(); !n.empty()) ctx.anchors.push_back({std::move(n), pdfPage, top});
+        const std::string reported = target.Utf8();
+        if (reported.empty()) continue;
         link.top = top;
         link.left = left;
         link.bottom = bottom;
         link.right = right;
         if (!(left < right && top < bottom)) continue;
-        ResolveLinkTarget(ctx, target.Utf8(), &link);
-        link.page = AddonToPdfPage(ctx.queue, addonPage);
+        ResolveLinkTarget(ctx, reported, &link, pdfPage);
+        link.page = pdfPage;
         ctx.links.push_back(std::move(link));
     }
 }
@@ -86,10 +95,12 @@ void CollectLinks(ConversionContext& ctx, std::int32_t addonPage) {
 void CreateLinks(ConversionContext& ctx) {
     corvanth::IPdfDocument* pdf = ctx.pdf.Get();
     if (!ctx.links.empty() && ctx.interactive) ctx.SetStatus(LoadString(IDS_GENERATING_LINKS));
-    for (const LinkEntry& link : ctx.links) {
+    for (LinkEntry link : ctx.links) {
+        ResolveAnchor(ctx, &link);
         std::int32_t action = 0;
         if (link.url.empty()) {
-            PdfCheck(pdf->CreateGoToAction(link.targetPage, 0, &action));
+            if (link.targetPage < 0) continue;
+            PdfCheck(pdf->CreateGoToAction(link.targetPage, link.targetTop, &action));
         } else {
             Bstr url(link.url);
             PdfCheck(pdf->CreateUriAction(url.Get(), &action));
@@ -366,6 +377,7 @@ std::int32_t BeginPdfDocument(ConversionContext& ctx, const std::string& output,
     ApplySettings(ctx);
     ctx.pageTable.clear();
     ctx.links.clear();
+    ctx.anchors.clear();
     ctx.outlines.clear();
     ctx.temporaryFiles.clear();
     ctx.queue.clear();
@@ -547,30 +559,134 @@ std::int32_t AddonToPdfPage(const std::vector<PageSource>& queue, std::int32_t a
     return addonPage + others;
 }
 
-void ResolveLinkTarget(const ConversionContext& ctx, const std::string& reported, LinkEntry* link) {
+namespace {
+
+// "scheme:" of a URL (letters, digits, "+", "-", "." before the colon; a
+// single letter is a drive, not a scheme).
+bool HasScheme(std::string_view lower) {
+    const size_t colon = lower.find(':');
+    if (colon == std::string_view::npos || colon < 2) return false;
+    for (size_t i = 0; i < colon; ++i) {
+        const char c = lower[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')) return false;
+    }
+    return true;
+}
+
+// An address as compared with the address a page was loaded from: without
+// fragment and trailing "/", scheme and host in lower case, the path as is.
+std::string AddressKey(std::string_view address) {
+    std::string a(address.substr(0, address.find('#')));
+    while (!a.empty() && a.back() == '/') a.pop_back();
+    const size_t scheme = a.find("://");
+    size_t hostEnd = scheme == std::string::npos ? 0 : a.find('/', scheme + 3);
+    if (hostEnd == std::string::npos) hostEnd = a.size();
+    for (size_t i = 0; i < hostEnd; ++i)
+        if (a[i] >= 'A' && a[i] <= 'Z') a[i] = static_cast<char>(a[i] - 'A' + 'a');
+    return a;
+}
+
+std::int32_t FirstPdfPage(const ConversionContext& ctx, const PageTableEntry& entry) {
+    return entry.addonIndex ? AddonToPdfPage(ctx.queue, entry.firstPage) : entry.firstPage;
+}
+
+// The page-table entry whose pages hold pdfPage; -1 when none does.
+std::int32_t DocumentOf(const ConversionContext& ctx, std::int32_t pdfPage) {
+    std::int32_t best = -1, bestFirst = -1;
+    for (size_t i = 0; i < ctx.pageTable.size(); ++i) {
+        const std::int32_t first = FirstPdfPage(ctx, ctx.pageTable[i]);
+        if (first <= pdfPage && first >= bestFirst) best = static_cast<std::int32_t>(i), bestFirst = first;
+    }
+    return best;
+}
+
+}  // namespace
+
+void ResolveLinkTarget(const ConversionContext& ctx, const std::string& reported, LinkEntry* link,
+                       std::int32_t fromPage) {
+    // Compared in lower case; what is stored is the target as reported, since
+    // the path of an address is case-sensitive.
     const std::string target = ToLowerAscii(reported);
     link->targetPage = -1;
-    if (target.starts_with("http://")) {
-        link->url = reported;  // the path part of an address is case-sensitive
-        return;
-    }
-    std::string path = target.substr(0, target.find('#'));
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    if (path.starts_with("../")) {
-        for (size_t pos = path.find("../"); pos != std::string::npos; pos = path.find("../", pos))
-            path.erase(pos, 3);
-    }
-    const std::string name = FileNamePart(path);
-    if (!name.empty()) {
-        for (const PageTableEntry& entry : ctx.pageTable) {
-            if (ToLowerAscii(FileNamePart(entry.fileName)) != name) continue;
-            link->targetPage = entry.addonIndex ? AddonToPdfPage(ctx.queue, entry.firstPage) : entry.firstPage;
-            link->url.clear();
+    link->url.clear();
+    link->anchor.clear();
+    link->anchorDocument = -1;
+    link->targetTop = 0;
+    const size_t hash = reported.find('#');
+    const std::string fragment = hash == std::string::npos ? std::string() : reported.substr(hash + 1);
+
+    std::int32_t document = -1;
+    if (HasScheme(target) && !target.starts_with("file:")) {
+        // A web address is outside the PDF unless a converted page came from it.
+        const std::string key = AddressKey(reported);
+        for (size_t i = 0; i < ctx.pageTable.size() && document < 0; ++i)
+            if (!ctx.pageTable[i].address.empty() && AddressKey(ctx.pageTable[i].address) == key)
+                document = static_cast<std::int32_t>(i);
+    } else if (hash == 0) {
+        // "#name": an anchor of the document the link is on.
+        document = DocumentOf(ctx, fromPage);
+        if (document < 0) {
+            link->url = reported;  // unless an anchor of the run has that name
+            link->anchor = fragment;
             return;
         }
+    } else {
+        std::string path = target.substr(0, target.find('#'));
+        for (char& c : path)
+            if (c == '\\') c = '/';
+        if (path.starts_with("../")) {
+            for (size_t pos = path.find("../"); pos != std::string::npos; pos = path.find("../", pos))
+                path.erase(pos, 3);
+        }
+        const std::string name = FileNamePart(path);
+        for (size_t i = 0; i < ctx.pageTable.size() && !name.empty(); ++i) {
+            if (ToLowerAscii(FileNamePart(ctx.pageTable[i].fileName)) == name) {
+                document = static_cast<std::int32_t>(i);
+                break;
+            }
+        }
     }
-    link->url = reported;
+    if (document < 0) {
+        link->url = reported;
+        return;
+    }
+    link->targetPage = FirstPdfPage(ctx, ctx.pageTable[static_cast<size_t>(document)]);
+    link->anchor = fragment;
+    link->anchorDocument = document;
+}
+
+void ResolveAnchor(const ConversionContext& ctx, LinkEntry* link) {
+    if (link->anchor.empty()) return;
+    // The pages of the link's document: from its first page to the next
+    // document's first page.
+    std::int32_t from = 0, to = std::numeric_limits<std::int32_t>::max();
+    if (link->anchorDocument >= 0 && static_cast<size_t>(link->anchorDocument) < ctx.pageTable.size()) {
+        from = FirstPdfPage(ctx, ctx.pageTable[static_cast<size_t>(link->anchorDocument)]);
+        for (const PageTableEntry& e : ctx.pageTable) {
+            const std::int32_t first = FirstPdfPage(ctx, e);
+            if (first > from && first < to) to = first;
+        }
+    }
+    const std::string wanted = ToLowerAscii(link->anchor);
+    for (const AnchorEntry& a : ctx.anchors) {
+        if (a.page < from || a.page >= to || ToLowerAscii(a.name) != wanted) continue;
+        link->targetPage = a.page;
+        link->targetTop = a.top;
+        link->url.clear();
+        return;
+    }
+}
+
+void AddDocumentEntry(ConversionContext& ctx, const std::string& source, const std::string& address) {
+    if (ctx.MakeOne && address.empty()) return;  // AddFileEntries has made it
+    PageTableEntry entry;
+    if (address.empty()) {
+        entry.displayName = DisplayName(source);
+        entry.fileName = FileNamePart(source);
+    }
+    entry.firstPage = ctx.MakeOne ? ctx.mergedPageCount : 0;
+    entry.address = address;
+    ctx.pageTable.push_back(std::move(entry));
 }
 
 }  // namespace vellumate

@@ -72,9 +72,20 @@ std::string ComErrorText(const char* who, const com::ComError& e);
 // An add-on page index as a PDF page index: adds the pages of the non-add-on
 // sources that stand before that add-on page in the queue.
 std::int32_t AddonToPdfPage(const std::vector<PageSource>& queue, std::int32_t addonPage);
-// Resolves a link target reported by the add-on (lower case already) against
-// the page table: sets targetPage (PDF index) and url of `link`.
-void ResolveLinkTarget(const ConversionContext& ctx, const std::string& target, LinkEntry* link);
+// Resolves a link target as the add-on reported it against the page table:
+// sets targetPage (PDF index of the document's first page) and url of `link`,
+// and for a target with a fragment the anchor to look for (see ResolveAnchor).
+// fromPage is the PDF page the link is on (for "#name", the same document).
+// Targets are compared in lower case; the URL keeps the reported case.
+void ResolveLinkTarget(const ConversionContext& ctx, const std::string& target, LinkEntry* link,
+                       std::int32_t fromPage = -1);
+// Once every page is drawn: sends a link with an anchor to the page and
+// position of the first anchor of that name (case-insensitive) in its
+// document; without one the link keeps its page (or URL).
+void ResolveAnchor(const ConversionContext& ctx, LinkEntry* link);
+// Adds the page-table entry of a converted page outside MakeOne runs (links
+// to the document itself), or of a page loaded from an address.
+void AddDocumentEntry(ConversionContext& ctx, const std::string& source, const std::string& address);
 
 // Failing calls on the two objects throw these, so a step can tell whose
 // error it was. Both are com::ComError.

@@ -67,6 +67,45 @@ TEST_F(LinkTargets, AddonIndexedEntriesAreMapped) {
     EXPECT_EQ(Resolve("topic.htm").targetPage, 3);  // add-on page 2 stands behind one picture page
 }
 
+TEST_F(LinkTargets, AnchorsOfConvertedDocumentsArePagesAndPositions) {
+    // Second document: PDF pages 3 to 5; both documents have an anchor "top".
+    ctx.anchors = {{"top", 1, 10}, {"Top", 4, 40}, {"deep", 5, 70}};
+    auto resolved = [&](const std::string& target, std::int32_t from) {
+        LinkEntry l;
+        ResolveLinkTarget(ctx, target, &l, from);
+        ResolveAnchor(ctx, &l);
+        return l;
+    };
+    // "#name" stays inside the document the link is on, in any case.
+    LinkEntry same = resolved("#TOP", 5);
+    EXPECT_EQ(same.targetPage, 4);
+    EXPECT_EQ(same.targetTop, 40);
+    EXPECT_TRUE(same.url.empty());
+    EXPECT_EQ(resolved("#top", 1).targetPage, 1);
+    // Another file of the run: its anchor, or its first page without one.
+    EXPECT_EQ(resolved("second.htm#deep", 1).targetPage, 5);
+    EXPECT_EQ(resolved("second.htm#deep", 1).targetTop, 70);
+    EXPECT_EQ(resolved("first.html#deep", 4).targetPage, 1);  // not in that file
+    EXPECT_EQ(resolved("first.html#deep", 4).targetTop, 0);
+    // Without a document to stand in, "#name" looks through the whole run,
+    // and an unknown one stays as it was reported.
+    ctx.pageTable.clear();
+    EXPECT_EQ(resolved("#deep", 5).targetPage, 5);
+    EXPECT_EQ(resolved("#Nowhere", 5).url, "#Nowhere");
+}
+
+TEST_F(LinkTargets, WebAddressesAreOutsideUnlessAPageCameFromThere) {
+    // The file name of another site's page is no file of the run.
+    EXPECT_EQ(Resolve("https://x.org/first.html").url, "https://x.org/first.html");
+    EXPECT_EQ(Resolve("mailto:First.html@x.org").targetPage, -1);
+    ctx.pageTable.push_back({"", "", 6, false, "http://127.0.0.1:8080/Docs/page.html"});
+    LinkEntry l;
+    ResolveLinkTarget(ctx, "HTTP://127.0.0.1:8080/Docs/page.html#Part", &l, 6);
+    EXPECT_EQ(l.targetPage, 6);
+    EXPECT_EQ(l.anchor, "Part");
+    EXPECT_EQ(Resolve("http://127.0.0.1:8080/docs/page.html").url, "http://127.0.0.1:8080/docs/page.html");
+}
+
 TEST(ComErrorText, FormatsCodeAndDescription) {
     EXPECT_EQ(ComErrorText("Corvanth", com::ComError(com::E_FAIL, "disk full")),
               "Corvanth has thrown an exception:\n\ncom error: -2147467259 - disk full");
