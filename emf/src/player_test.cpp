@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../testing/assembler.h"
+#include "testing/assembler.h"
 #include "emf/recorder_device.h"
 #include "emf/trace_device.h"
 #include "emf/writer.h"

@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "../testing/assembler.h"
+#include "testing/assembler.h"
 #include "emf/dib.h"
 #include "emf/player.h"
 #include "emf/recorder_device.h"

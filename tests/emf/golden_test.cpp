@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "../../emf/testing/assembler.h"
+#include "testing/assembler.h"
 #include "emf/player.h"
 #include "emf/trace_device.h"
 
