@@ -259,6 +259,26 @@ TEST_F(EngineE2E, WebArchiveWithPictureAndStyleSheet) {
     EXPECT_NE(c.runs[0].face.find("Mono"), std::string::npos);
 }
 
+TEST_F(EngineE2E, FramesetFramesAreLoadedAndPlaced) {
+    std::ofstream(tmp_ / "frames.html") << "<html><frameset rows='40,*'><frame src='top.html'>"
+                                           "<frameset cols='200,*'><frame src='nav.html'><frame src='body.html'></frameset>"
+                                           "</frameset></html>";
+    std::ofstream(tmp_ / "top.html") << "<p>Top banner</p>";
+    std::ofstream(tmp_ / "nav.html") << "<p><a href='body.html'>Navigation</a></p>";
+    std::ofstream(tmp_ / "body.html") << "<h1 style='page-break-before:always'>Body text</h1>";
+    auto r = LoadFile((tmp_ / "frames.html").string());
+    TextCollector c = Play(r);
+    std::string all = c.All();
+    EXPECT_NE(all.find("Top banner"), std::string::npos);
+    EXPECT_NE(all.find("Navigation"), std::string::npos);
+    EXPECT_NE(all.find("Body text"), std::string::npos);
+    // Framesets get neither links nor page breaks.
+    EXPECT_TRUE(r.image.links.empty());
+    EXPECT_TRUE(r.image.pageBreaks.empty());
+    EXPECT_FALSE(Logged("ImageCreator - Starting to explore page breaks"));
+    EXPECT_TRUE(Logged("CBrowserWindow - Arrived OnDocumentComplete for file://" + (tmp_ / "top.html").string() + " (0xB10002)"));
+}
+
 TEST_F(EngineE2E, FailedLoads) {
     // A missing file given as an address, an HTTP error, a refused connection.
     LoopbackServer server;

@@ -260,64 +260,96 @@ std::vector<int> SplitSizes(const std::string& spec, int total, std::size_t minC
     return px;
 }
 
+namespace {
+struct PlacedFrame {
+    LaidOut laid;
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+struct FrameContext {
+    const RenderRequest& req;
+    ResourceFetcher& fetcher;
+    FontManager& fonts;
+    RenderResult& res;
+    int budget = 64;  // frames laid out at most
+};
+
+// Lays out a frameset in a box `width` wide (rows split `heightHint`): each
+// frame is a document of its own in its cell; a row grows to show the whole
+// of its tallest document. Frames are placed relative to the frameset's
+// corner; returns its height.
+int PlaceFrames(const FrameNode& node, const std::string& baseUrl, int width, int heightHint, FrameContext& ctx,
+                std::vector<PlacedFrame>& out) {
+    std::vector<int> colW = SplitSizes(node.cols, width, 1);
+    std::vector<int> rowH = SplitSizes(node.rows, heightHint, 1);
+    struct Cell {
+        std::vector<PlacedFrame> frames;
+        bool direct = false;
+    };
+    std::vector<Cell> cells;
+    for (std::size_t i = 0; i < node.kids.size() && i < colW.size() * rowH.size(); ++i) {
+        const FrameNode& kid = node.kids[i];
+        std::size_t c = i % colW.size(), r = i / colW.size();
+        Cell cell;
+        if (kid.isFrame) {
+            if (ctx.budget-- <= 0) break;
+            std::string url = kid.src.empty() ? "about:blank" : ResolveUrl(baseUrl, kid.src);
+            FetchResult f = ctx.fetcher.Fetch(url);
+            ctx.res.timedOut = ctx.res.timedOut || f.timedOut;
+            ctx.res.events.push_back({!f.ok, false, url, f.status});
+            std::string html = f.ok ? DecodeHtml(f.body, CharsetFromContentType(f.contentType)) : std::string();
+            SanitizedHtml sane = SanitizeHtml(html, ctx.req.maxDepth, ctx.req.maxTableDepth);
+            PlacedFrame pf;
+            pf.laid = LayOut(ctx.fonts, ctx.fetcher, sane.html, f.finalUrl.empty() ? url : f.finalUrl, "UTF-8", sane,
+                             std::max(1, colW[c]), false);
+            if (!pf.laid.doc) continue;
+            pf.w = colW[c];
+            rowH[r] = std::max(rowH[r], pf.laid.height);
+            cell.frames.push_back(std::move(pf));
+            cell.direct = true;
+        } else {
+            rowH[r] = std::max(rowH[r], PlaceFrames(kid, baseUrl, colW[c], rowH[r], ctx, cell.frames));
+        }
+        cells.push_back(std::move(cell));
+    }
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        std::size_t c = i % colW.size(), r = i / colW.size();
+        int x = 0, y = 0;
+        for (std::size_t k = 0; k < c; ++k) x += colW[k];
+        for (std::size_t k = 0; k < r; ++k) y += rowH[k];
+        for (auto& f : cells[i].frames) {
+            f.x += x, f.y += y;
+            if (cells[i].direct) f.h = rowH[r];
+            out.push_back(std::move(f));
+        }
+    }
+    int total = 0;
+    for (int h : rowH) total += h;
+    return total;
+}
+}  // namespace
+
 void LitehtmlEngine::LayoutFrameset(const RenderRequest& req, ResourceFetcher& fetcher, const SanitizedHtml& top,
                                     const std::string& baseUrl, RenderResult& res) {
-    // Each frame is a document of its own, laid out in its cell of the
-    // frameset's grid; a cell grows to show the whole of its document, and
-    // the grid grows with it.
-    FontManager* fonts = &SharedFonts();
-    int width = req.minimalWidth;
-    std::vector<int> colW = SplitSizes(top.frames.cols, width, 1);
-    std::vector<int> rowH = SplitSizes(top.frames.rows, 1080 - 4, 1);
-    std::size_t cells = colW.size() * rowH.size();
-    struct Cell {
-        LaidOut laid;
-        int col = 0, row = 0;
-    };
-    std::vector<Cell> laid;
-    for (std::size_t i = 0; i < top.frames.frames.size() && i < cells && i < 64; ++i) {
-        const FrameRef& f = top.frames.frames[i];
-        std::string url = ResolveUrl(baseUrl, f.src);
-        FetchResult r;
-        if (f.src.empty()) r.ok = true, r.status = 200, r.finalUrl = "about:blank";
-        else r = fetcher.Fetch(url);
-        res.timedOut = res.timedOut || r.timedOut;
-        res.events.push_back({!r.ok, false, url, r.status});
-        Cell cell;
-        cell.col = static_cast<int>(i % colW.size());
-        cell.row = static_cast<int>(i / colW.size());
-        std::string html = r.ok ? DecodeHtml(r.body, CharsetFromContentType(r.contentType)) : std::string();
-        SanitizedHtml sane = SanitizeHtml(html, req.maxDepth, req.maxTableDepth);
-        cell.laid = LayOut(*fonts, fetcher, sane.html, r.finalUrl.empty() ? url : r.finalUrl, "UTF-8", sane,
-                           colW[cell.col], false);
-        if (!cell.laid.doc) continue;
-        rowH[cell.row] = std::max(rowH[cell.row], cell.laid.height);
-        colW[cell.col] = std::max(colW[cell.col], cell.laid.doc->width());
-        laid.push_back(std::move(cell));
-    }
-    int totalW = 0, totalH = 0;
-    for (int w : colW) totalW += w;
-    for (int h : rowH) totalH += h;
+    FrameContext ctx{req, fetcher, SharedFonts(), res};
+    std::vector<PlacedFrame> frames;
+    int width = std::max(1, req.minimalWidth);
+    int height = PlaceFrames(top.frames, baseUrl, width, 1080, ctx, frames);
     res.frameset = true;
-    res.layoutWidth = std::max(totalW, req.minimalWidth);
-    res.scrollWidth = res.layoutWidth;
-    res.bodyScrollWidth = res.layoutWidth;
-    res.scrollHeight = totalH;
-    res.elements.push_back({"HTML", false, false, false, {{0, 0, res.layoutWidth, totalH}}});
+    res.layoutWidth = res.scrollWidth = res.bodyScrollWidth = width;
+    res.scrollHeight = height;
+    res.elements.push_back({"HTML", false, false, false, {{0, 0, width, height}}});
     DrawTarget target{&res.drawing};
-    for (auto& cell : laid) {
-        int x = 0, y = 0;
-        for (int c = 0; c < cell.col; ++c) x += colW[c];
-        for (int r = 0; r < cell.row; ++r) y += rowH[r];
-        cell.laid.container->SetDevice(&res.drawing);
-        litehtml::position clip(x, y, colW[cell.col], rowH[cell.row]);
+    for (auto& f : frames) {
+        f.laid.container->SetDevice(&res.drawing);
+        litehtml::position clip(f.x, f.y, f.w, f.h);
         emf::Path cp;
-        cp.AddRect({double(x), double(y), double(x + colW[cell.col]), double(y + rowH[cell.row])});
+        cp.AddRect({double(f.x), double(f.y), double(f.x + f.w), double(f.y + f.h)});
         res.drawing.PushClip(cp, emf::FillRule::NonZero, {});
-        cell.laid.doc->draw(reinterpret_cast<litehtml::uint_ptr>(&target), x, y, &clip);
-        cell.laid.container->FlushText();
+        f.laid.doc->draw(reinterpret_cast<litehtml::uint_ptr>(&target), f.x, f.y, &clip);
+        f.laid.container->FlushText();
         res.drawing.PopClip();
-        for (auto& w : cell.laid.container->Warnings()) res.warnings.push_back(std::move(w));
+        for (auto& w : f.laid.container->Warnings()) res.warnings.push_back(std::move(w));
     }
 }
 

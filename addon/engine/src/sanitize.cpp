@@ -175,14 +175,27 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
         int tables;
         bool close;
         std::string closeTag;
+        bool endsFrameset = false;
     };
     std::vector<Item> stack;
     stack.push_back({doc->root, 0, 0, false, {}});
-    bool inFrameset = false;
+    // Where the walk is inside the frameset tree: indices of kids from the root.
+    bool framesetOpen = false;
+    std::vector<std::size_t> framePath;
+    auto currentFrameset = [&]() {
+        FrameNode* n = &out.frames;
+        for (std::size_t k : framePath) n = &n->kids[k];
+        return n;
+    };
+    bool pushedFrameset = false;
     while (!stack.empty()) {
         Item it = std::move(stack.back());
         stack.pop_back();
         if (it.close) {
+            if (it.endsFrameset) {
+                if (!framePath.empty()) framePath.pop_back();
+                else framesetOpen = false;
+            }
             out.html += "</" + it.closeTag + ">";
             continue;
         }
@@ -211,18 +224,26 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     out.depthCut = true;
                     break;
                 }
-                if (e.tag == GUMBO_TAG_FRAMESET) {
-                    if (!inFrameset && !out.frameset) {
-                        out.frameset = true;
-                        if (const char* r = Attr(e, "rows")) out.frames.rows = r;
-                        if (const char* c = Attr(e, "cols")) out.frames.cols = c;
+                pushedFrameset = false;
+                if (e.tag == GUMBO_TAG_FRAMESET && (framesetOpen || !out.frameset)) {
+                    FrameNode node;
+                    if (const char* r = Attr(e, "rows")) node.rows = r;
+                    if (const char* c = Attr(e, "cols")) node.cols = c;
+                    if (!out.frameset) {
+                        out.frameset = framesetOpen = true;
+                        out.frames = std::move(node);
+                    } else {
+                        FrameNode* cur = currentFrameset();
+                        cur->kids.push_back(std::move(node));
+                        framePath.push_back(cur->kids.size() - 1);
                     }
-                    inFrameset = true;
+                    pushedFrameset = true;
                 }
-                if (e.tag == GUMBO_TAG_FRAME && out.frameset) {
-                    const char* src = Attr(e, "src");
-                    const char* name = Attr(e, "name");
-                    out.frames.frames.push_back({src ? src : "", name ? name : ""});
+                if (e.tag == GUMBO_TAG_FRAME && framesetOpen) {
+                    FrameNode frame;
+                    frame.isFrame = true;
+                    if (const char* src = Attr(e, "src")) frame.src = src;
+                    currentFrameset()->kids.push_back(std::move(frame));
                 }
                 if (e.tag == GUMBO_TAG_IMG) {
                     const char* src = Attr(e, "src");
@@ -289,7 +310,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                 }
                 out.html += ">";
                 if (IsVoid(e.tag)) break;
-                stack.push_back({nullptr, 0, 0, true, name});
+                stack.push_back({nullptr, 0, 0, true, name, pushedFrameset});
                 const GumboVector& kids = e.children;
                 for (unsigned k = kids.length; k-- > 0;)
                     stack.push_back({static_cast<GumboNode*>(kids.data[k]), it.depth + 1, tables, false, {}});

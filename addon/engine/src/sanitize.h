@@ -9,14 +9,12 @@
 
 namespace htmlengine {
 
-struct FrameRef {
-    std::string src;
-    std::string name;
-};
-
-struct FramesetInfo {
-    std::string rows, cols;      // as written
-    std::vector<FrameRef> frames;  // the top frameset's frames, nested framesets flattened
+// A frameset and what it holds, in document order: frames and framesets.
+struct FrameNode {
+    bool isFrame = false;
+    std::string src;             // frames
+    std::string rows, cols;      // framesets, as written
+    std::vector<FrameNode> kids;
 };
 
 struct SanitizedHtml {
@@ -25,7 +23,7 @@ struct SanitizedHtml {
     bool depthCut = false;         // elements beyond the depth cap were dropped
     bool tablesFlattened = false;  // tables beyond the table cap became blocks
     bool frameset = false;
-    FramesetInfo frames;
+    FrameNode frames;              // the first top-level frameset
     std::vector<std::pair<std::string, std::string>> imageAlts;  // src, alt of <img> elements
 };
 
