@@ -1,6 +1,8 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <new>
+#include <stdexcept>
 #include <sys/stat.h>
 
 #include "codecs.h"
@@ -51,8 +53,9 @@ std::string PdfImage::ColorSpaceText() const {
     return s + ">]";
 }
 
-LoadResult LoadPicturesFromMemory(std::string_view bytes, std::vector<Picture>& out) {
-    std::vector<Picture> got;
+namespace {
+
+LoadResult Dispatch(std::string_view bytes, std::vector<Picture>& got) {
     LoadResult r;
     switch (Sniff(bytes)) {
         case Format::Jpeg: r = detail::LoadJpeg(bytes, got); break;
@@ -62,6 +65,21 @@ LoadResult LoadPicturesFromMemory(std::string_view bytes, std::vector<Picture>& 
         case Format::Tiff: r = detail::LoadTiff(bytes, got); break;
         case Format::Emf: r = detail::LoadEmf(bytes, got); break;
         default: return detail::Fail("not a picture file of a known format");
+    }
+    return r;
+}
+
+}  // namespace
+
+LoadResult LoadPicturesFromMemory(std::string_view bytes, std::vector<Picture>& out) {
+    std::vector<Picture> got;
+    LoadResult r;
+    try {
+        r = Dispatch(bytes, got);
+    } catch (const std::bad_alloc&) {
+        return detail::Fail("not enough memory to load the picture");
+    } catch (const std::exception& e) {
+        return detail::Fail(std::string("cannot load the picture: ") + e.what());
     }
     if (r.ok && got.empty()) r = detail::Fail("the file holds no picture");
     if (!r.ok) return r;
@@ -75,7 +93,12 @@ LoadResult LoadPictures(const std::string& path, std::vector<Picture>& out) {
     if (!S_ISREG(st.st_mode)) return detail::Fail(path + " is not a file");
     std::ifstream in(path, std::ios::binary);
     if (!in) return detail::Fail("cannot open " + path);
-    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::string bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(st.st_size));
+    } catch (const std::exception&) {
+        return detail::Fail(path + " is too large to read");
+    }
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(in.gcount()));
     return LoadPicturesFromMemory(bytes, out);

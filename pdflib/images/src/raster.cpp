@@ -5,11 +5,11 @@
 
 namespace images::detail {
 
-std::string Deflate(const std::uint8_t* data, std::size_t size, bool predicted) {
+namespace {
+
+std::string DeflateWith(const std::uint8_t* data, std::size_t size, int strategy) {
     z_stream z{};
-    // Rows through PNG predictors are mostly small values: Z_FILTERED favours
-    // literals there and gives 5-10 % smaller streams than the default.
-    deflateInit2(&z, 9, Z_DEFLATED, 15, 9, predicted ? Z_FILTERED : Z_DEFAULT_STRATEGY);
+    deflateInit2(&z, 9, Z_DEFLATED, 15, 9, strategy);
     std::string out(deflateBound(&z, static_cast<uLong>(size)), '\0');
     z.next_in = const_cast<Bytef*>(data);
     z.next_out = reinterpret_cast<Bytef*>(out.data());
@@ -28,6 +28,35 @@ std::string Deflate(const std::uint8_t* data, std::size_t size, bool predicted) 
     out.resize(out.size() - outLeft);
     deflateEnd(&z);
     return out;
+}
+
+}  // namespace
+
+std::string Deflate(const std::uint8_t* data, std::size_t size, bool predicted) {
+    if (!predicted) return DeflateWith(data, size, Z_DEFAULT_STRATEGY);
+    // Predicted rows of photographs are small noisy values: run-length coding
+    // is smaller there and twenty times faster than searching for matches;
+    // drawings and screenshots repeat and want the full search. Small inputs
+    // try each way; large ones decide on slices spread over the data.
+    static const int strategies[] = {Z_RLE, Z_FILTERED, Z_DEFAULT_STRATEGY};
+    constexpr std::size_t kSlice = 64 * 1024, kSlices = 8;
+    if (size <= kSlice * kSlices) {
+        std::string best;
+        for (int st : strategies) {
+            std::string got = DeflateWith(data, size, st);
+            if (best.empty() || got.size() < best.size()) best = std::move(got);
+        }
+        return best;
+    }
+    int bestStrategy = Z_RLE;
+    std::size_t bestSize = ~std::size_t{0};
+    for (int st : strategies) {
+        std::size_t total = 0;
+        for (std::size_t i = 0; i < kSlices; ++i)
+            total += DeflateWith(data + (size - kSlice) / (kSlices - 1) * i, kSlice, st).size();
+        if (total < bestSize) bestSize = total, bestStrategy = st;
+    }
+    return DeflateWith(data, size, bestStrategy);
 }
 
 bool Inflate(std::string_view in, std::string& out, std::size_t limit) {
