@@ -26,8 +26,6 @@ namespace pdfcore {
 
 namespace {
 
-constexpr std::uint16_t kNoCode = 0xFFFF;
-
 std::string Hex4(unsigned v) {
     char b[8];
     std::snprintf(b, sizeof b, "%04X", v & 0xFFFFu);
@@ -70,8 +68,10 @@ struct Font::Impl {
     bool cff = false;
 
     std::vector<double> advance;            // ems, as exact as /W writes them
-    std::vector<std::uint16_t> codeOf;      // gid -> code in the PDF font, kNoCode
-    std::vector<std::uint32_t> gidOfCode;   // code -> gid
+    // Codes in the PDF font are glyph ids (CID = GID), so that without an
+    // embedded program a viewer holding the same font still finds the glyphs.
+    std::vector<bool> used;                 // gid -> drawn
+    std::vector<std::uint32_t> usedList;    // drawn gids, .notdef first
     std::vector<std::u16string> text;       // gid -> text it stands for
     std::vector<bool> hasText;
     std::unordered_map<std::u16string, std::vector<ShapedGlyph>> wordCache;
@@ -198,18 +198,12 @@ double Font::Measure(std::u16string_view text) {
 
 std::uint16_t Font::UseGlyph(std::uint32_t gid) {
     Impl& m = *impl_;
-    if (gid >= m.glyphCount) gid = 0;
-    std::uint16_t code = m.codeOf[gid];
-    if (code != kNoCode) return code;
-    if (gid == 0) {
-        code = 0;
-    } else {
-        if (m.gidOfCode.size() >= 0xFFFE) return 0;  // more glyphs than a 2-byte code holds
-        code = static_cast<std::uint16_t>(m.gidOfCode.size());
+    if (gid >= m.glyphCount || gid > 0xFFFF) gid = 0;
+    if (!m.used[gid]) {
+        m.used[gid] = true;
+        m.usedList.push_back(gid);
     }
-    if (code == m.gidOfCode.size()) m.gidOfCode.push_back(gid);
-    m.codeOf[gid] = code;
-    return code;
+    return static_cast<std::uint16_t>(gid);
 }
 
 void Font::SetGlyphText(std::uint32_t gid, std::u16string_view text) {
@@ -219,26 +213,32 @@ void Font::SetGlyphText(std::uint32_t gid, std::u16string_view text) {
     m.text[gid] = std::u16string(text);
 }
 
-bool Font::AnyGlyphUsed() const { return impl_->gidOfCode.size() > 1; }
+bool Font::AnyGlyphUsed() const { return impl_->usedList.size() > 1; }
 
 QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
     Impl& m = *impl_;
-    const size_t codes = m.gidOfCode.size();  // code 0 is .notdef
+    std::vector<std::uint32_t> gids = m.usedList;  // with .notdef
+    std::sort(gids.begin(), gids.end());
 
     // Subset tag from the glyphs used: equal input, equal tag.
     std::uint32_t h = 2166136261u;
-    for (std::uint32_t g : m.gidOfCode) h = (h ^ g) * 16777619u;
+    for (std::uint32_t g : gids) h = (h ^ g) * 16777619u;
     for (char c : m.psName) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
     std::string tag;
     for (int i = 0; i < 6; ++i) tag.push_back(static_cast<char>('A' + (h >> (i * 5)) % 26));
     std::string baseName = m.psName.empty() ? std::string("Font") : m.psName;
     std::string name = embed ? tag + "+" + baseName : baseName;
 
-    // Widths: one run from code 0.
-    std::string w = "[0 [";
-    for (size_t c = 0; c < codes; ++c) {
-        if (c) w.push_back(' ');
-        AppendNumber(w, m.advance[m.gidOfCode[c]] * 1000);
+    // Widths: one run per stretch of consecutive glyph ids.
+    std::string w = "[";
+    for (size_t i = 0; i < gids.size(); ++i) {
+        if (i == 0 || gids[i] != gids[i - 1] + 1) {
+            if (i) w += "] ";
+            w += std::to_string(gids[i]) + " [";
+        } else {
+            w.push_back(' ');
+        }
+        AppendNumber(w, m.advance[gids[i]] * 1000);
     }
     w += "]]";
 
@@ -269,7 +269,7 @@ QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
         hb_subset_input_t* input = hb_subset_input_create_or_fail();
         if (!input) throw std::runtime_error("out of memory while subsetting " + m.path);
         hb_set_t* glyphs = hb_subset_input_glyph_set(input);
-        for (std::uint32_t g : m.gidOfCode) hb_set_add(glyphs, g);
+        for (std::uint32_t g : gids) hb_set_add(glyphs, g);
         hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
         for (const char* t : {"GSUB", "GPOS", "GDEF", "kern", "morx", "mort", "BASE", "JSTF", "DSIG", "vhea",
                               "vmtx", "VORG", "hdmx", "LTSH", "VDMX", "PCLT"})
@@ -284,12 +284,13 @@ QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
             throw std::runtime_error("cannot subset font " + m.path);
         }
         const hb_map_t* oldToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
-        std::string map(codes * 2, '\0');
-        for (size_t c = 0; c < codes; ++c) {
-            hb_codepoint_t ng = hb_map_get(oldToNew, m.gidOfCode[c]);
+        // CID (the original glyph id) -> glyph id in the subset.
+        std::string map((static_cast<size_t>(gids.back()) + 1) * 2, '\0');
+        for (std::uint32_t g : gids) {
+            hb_codepoint_t ng = hb_map_get(oldToNew, g);
             if (ng == HB_MAP_VALUE_INVALID) ng = 0;
-            map[2 * c] = static_cast<char>(ng >> 8);
-            map[2 * c + 1] = static_cast<char>(ng & 0xFF);
+            map[2 * g] = static_cast<char>(ng >> 8);
+            map[2 * g + 1] = static_cast<char>(ng & 0xFF);
         }
         HbBlob data{hb_face_reference_blob(sub)};
         unsigned len = 0;
@@ -308,10 +309,8 @@ QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
 
     // ToUnicode: one bfchar per code that stands for text, 100 per block.
     std::vector<std::pair<size_t, const std::u16string*>> entries;
-    for (size_t c = 1; c < codes; ++c) {
-        std::uint32_t g = m.gidOfCode[c];
-        if (m.hasText[g] && !m.text[g].empty()) entries.emplace_back(c, &m.text[g]);
-    }
+    for (std::uint32_t g : gids)
+        if (g != 0 && m.hasText[g] && !m.text[g].empty()) entries.emplace_back(g, &m.text[g]);
     std::string cmap =
         "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
         "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
@@ -404,9 +403,9 @@ struct FontCache::Impl {
         m->advance.resize(m->glyphCount);
         for (std::uint32_t g = 0; g < m->glyphCount; ++g)
             m->advance[g] = hb_font_get_glyph_h_advance(m->font, g) / u;
-        m->codeOf.assign(m->glyphCount, kNoCode);
-        m->gidOfCode.push_back(0);
-        m->codeOf[0] = 0;
+        m->used.assign(m->glyphCount, false);
+        m->used[0] = true;
+        m->usedList.push_back(0);
         m->text.resize(m->glyphCount);
         m->hasText.assign(m->glyphCount, false);
         m->resourceName = "F" + std::to_string(fonts.size() + 1);

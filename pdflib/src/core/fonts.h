@@ -61,7 +61,8 @@ public:
     // Whether the font has a glyph for the character.
     bool HasChar(char32_t c) const;
 
-    // Marks a glyph as drawn and gives its code in the PDF font (2 bytes).
+    // Marks a glyph as drawn and gives its code in the PDF font (2 bytes: the
+    // glyph id itself).
     std::uint16_t UseGlyph(std::uint32_t gid);
     // Overrides the text a glyph extracts as (first setting wins otherwise).
     void SetGlyphText(std::uint32_t gid, std::u16string_view text);
