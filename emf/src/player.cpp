@@ -9,6 +9,7 @@
 
 #include "bytes.h"
 #include "emf/dib.h"
+#include "emf/layouts.h"
 #include "mapping.h"
 #include "platform/text.h"
 
@@ -661,8 +662,9 @@ bool PlayerImpl::One() {
     }
     case EMR_EXTCREATEPEN: {
         std::uint32_t ih, style, width, bstyle, color, n;
-        if (!v_.U32(8, ih) || !v_.U32(28, style) || !v_.U32(32, width) || !v_.U32(36, bstyle) || !v_.U32(40, color) ||
-            !v_.U32(48, n))
+        using L = layout::ExtCreatePen;
+        if (!v_.U32(L::handle, ih) || !v_.U32(L::style, style) || !v_.U32(L::width, width) ||
+            !v_.U32(L::brushStyle, bstyle) || !v_.U32(L::color, color) || !v_.U32(L::dashCount, n))
             return Short();
         Object* o = Obj(ih, true);
         if (!o) return false;
@@ -674,7 +676,7 @@ bool PlayerImpl::One() {
         p.color = FromRef(color);
         if ((style & PS_STYLE_MASK) == PS_USERSTYLE) {
             std::span<const std::uint8_t> e;
-            if (!v_.Array(52, n, 4, e)) return Warn("dash count exceeds the record");
+            if (!v_.Array(L::dashes, n, 4, e)) return Warn("dash count exceeds the record");
             for (std::size_t i = 0; i < n && i < 64; ++i) p.userDashes.push_back(GetU32(e.data() + i * 4));
         }
         *o = p;
@@ -1058,11 +1060,15 @@ bool PlayerImpl::Region() {
     const std::uint32_t t = rec_.type;
     // EXTSELECTCLIPRGN: cbRgnData, iMode, data. FILLRGN: bounds, cbRgnData, ihBrush, data.
     // FRAMERGN: bounds, cbRgnData, ihBrush, width, height, data. PAINT/INVERTRGN: bounds, cbRgnData, data.
-    std::size_t cbAt = t == EMR_EXTSELECTCLIPRGN ? 8 : 24;
-    std::size_t dataAt = t == EMR_EXTSELECTCLIPRGN ? 16 : t == EMR_FILLRGN ? 32 : t == EMR_FRAMERGN ? 40 : 28;
+    using L = layout::Region;
+    const std::size_t cbAt = t == EMR_EXTSELECTCLIPRGN ? L::clipSize : L::size;
+    const std::size_t dataAt = t == EMR_EXTSELECTCLIPRGN ? L::clipData
+                               : t == EMR_FILLRGN        ? L::fillData
+                               : t == EMR_FRAMERGN       ? L::frameData
+                                                         : L::paintData;
     std::uint32_t cb, mode = RGN_COPY;
     if (!v_.U32(cbAt, cb)) return Short();
-    if (t == EMR_EXTSELECTCLIPRGN && !v_.U32(12, mode)) return Short();
+    if (t == EMR_EXTSELECTCLIPRGN && !v_.U32(L::clipMode, mode)) return Short();
     std::span<const std::uint8_t> data;
     if (!v_.Slice(dataAt, cb, data)) return Warn("region data exceeds the record");
     if (cb == 0) {
@@ -1072,12 +1078,12 @@ bool PlayerImpl::Region() {
         }
         return Warn("region without data");
     }
-    if (cb < 32) return Warn("region header too short");
-    std::uint32_t n = GetU32(data.data() + 8);
-    if (n > (cb - 32) / 16) return Warn("region rectangle count exceeds its data");
+    if (cb < L::headerSize) return Warn("region header too short");
+    std::uint32_t n = GetU32(data.data() + L::count);
+    if (n > (cb - L::headerSize) / 16) return Warn("region rectangle count exceeds its data");
     Path p;
     for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint8_t* r = data.data() + 32 + std::size_t(i) * 16;
+        const std::uint8_t* r = data.data() + L::headerSize + std::size_t(i) * 16;
         double l = GetI32(r), tp = GetI32(r + 4), rt = GetI32(r + 8), bt = GetI32(r + 12);
         if (rt > l && bt > tp) p.AddRect({l, tp, rt, bt});
     }
@@ -1091,7 +1097,7 @@ bool PlayerImpl::Region() {
     BrushObj brush = dc_.brush;
     if (t != EMR_PAINTRGN) {
         std::uint32_t ih;
-        if (!v_.U32(28, ih)) return Short();
+        if (!v_.U32(L::brush, ih)) return Short();
         if (ih & kStockObject) {
             brush = StockBrush(ih & ~kStockObject);
         } else {
@@ -1106,7 +1112,7 @@ bool PlayerImpl::Region() {
     SyncClip();
     if (t == EMR_FRAMERGN) {
         std::int32_t w = 1, h = 1;
-        v_.I32(32, w), v_.I32(36, h);
+        v_.I32(L::frameWidth, w), v_.I32(L::frameHeight, h);
         StrokeStyle s;
         Matrix m = L2D();
         s.width = std::max(1.0, std::fabs(w * m.a));
@@ -1121,16 +1127,19 @@ bool PlayerImpl::Region() {
 bool PlayerImpl::Text(bool wide) {
     // bounds, iGraphicsMode, exScale, eyScale, then the text: reference, count,
     // offString, options, rectangle (absent with ETO_NO_RECT), offDx.
+    using L = layout::ExtTextOut;
     PointL ref;
     std::uint32_t n, offString, options;
-    if (!v_.Point(36, ref) || !v_.U32(44, n) || !v_.U32(48, offString) || !v_.U32(52, options)) return Short();
+    if (!v_.Point(L::reference, ref) || !v_.U32(L::chars, n) || !v_.U32(L::offString, offString) ||
+        !v_.U32(L::options, options))
+        return Short();
     RectL rc{};
     std::uint32_t offDx = 0;
     const bool noRect = options & ETO_NO_RECT;
-    if (!noRect && !v_.Rect(56, rc)) return Short();
-    if (!v_.U32(noRect ? 56 : 72, offDx)) return Short();
+    if (!noRect && !v_.Rect(L::rect, rc)) return Short();
+    if (!v_.U32(noRect ? L::offDxNoRect : L::offDx, offDx)) return Short();
     std::span<const std::uint8_t> s;
-    if (!v_.Array(offString, n, wide ? 2 : 1, s) || (n && offString < 56)) return Warn("text exceeds the record");
+    if (!v_.Array(offString, n, wide ? 2 : 1, s) || (n && offString < L::rect)) return Warn("text exceeds the record");
     std::vector<double> dx;
     if (offDx != 0 && n) {
         const std::size_t per = (options & ETO_PDY) ? 2 : 1;
@@ -1249,39 +1258,48 @@ bool PlayerImpl::Blit() {
     Image img;
     bool bottomUpOrigin = false;  // source y counted from the bottom of a bottom-up DIB
     switch (t) {
-    case EMR_BITBLT: case EMR_STRETCHBLT: case EMR_MASKBLT: case EMR_ALPHABLEND: case EMR_TRANSPARENTBLT:
-        if (!v_.I32(24, xd) || !v_.I32(28, yd) || !v_.I32(32, cxd) || !v_.I32(36, cyd) || !v_.U32(40, rop) ||
-            !v_.I32(44, xs) || !v_.I32(48, ys) || !v_.U32(80, usage) || !v_.U32(88, cbBmi))
+    case EMR_BITBLT: case EMR_STRETCHBLT: case EMR_MASKBLT: case EMR_ALPHABLEND: case EMR_TRANSPARENTBLT: {
+        using L = layout::Blt;
+        if (!v_.I32(L::xDest, xd) || !v_.I32(L::yDest, yd) || !v_.I32(L::cxDest, cxd) || !v_.I32(L::cyDest, cyd) ||
+            !v_.U32(L::rop, rop) || !v_.I32(L::xSrc, xs) || !v_.I32(L::ySrc, ys) || !v_.U32(L::usageSrc, usage) ||
+            !v_.U32(L::cbBmiSrc, cbBmi))
             return Short();
-        bmiAt = 84;
+        bmiAt = L::offBmiSrc;
         if (t != EMR_BITBLT && t != EMR_MASKBLT) {
-            if (!v_.I32(100, cxs) || !v_.I32(104, cys)) return Short();
+            if (!v_.I32(L::cxSrc, cxs) || !v_.I32(L::cySrc, cys)) return Short();
         }
         break;
-    case EMR_PLGBLT:
-        if (!v_.I32(48, xs) || !v_.I32(52, ys) || !v_.I32(56, cxs) || !v_.I32(60, cys) || !v_.U32(92, usage) ||
-            !v_.U32(100, cbBmi))
+    }
+    case EMR_PLGBLT: {
+        using L = layout::PlgBlt;
+        if (!v_.I32(L::xSrc, xs) || !v_.I32(L::ySrc, ys) || !v_.I32(L::cxSrc, cxs) || !v_.I32(L::cySrc, cys) ||
+            !v_.U32(L::usageSrc, usage) || !v_.U32(L::cbBmiSrc, cbBmi))
             return Short();
-        bmiAt = 96;
+        bmiAt = L::offBmiSrc;
         break;
+    }
     case EMR_SETDIBITSTODEVICE: {
+        using L = layout::SetDIBitsToDevice;
         std::uint32_t start, scans;
-        if (!v_.I32(24, xd) || !v_.I32(28, yd) || !v_.I32(32, xs) || !v_.I32(36, ys) || !v_.I32(40, cxs) ||
-            !v_.I32(44, cys) || !v_.U32(52, cbBmi) || !v_.U32(64, usage) || !v_.U32(68, start) || !v_.U32(72, scans))
+        if (!v_.I32(L::xDest, xd) || !v_.I32(L::yDest, yd) || !v_.I32(L::xSrc, xs) || !v_.I32(L::ySrc, ys) ||
+            !v_.I32(L::cxSrc, cxs) || !v_.I32(L::cySrc, cys) || !v_.U32(L::cbBmiSrc, cbBmi) ||
+            !v_.U32(L::usageSrc, usage) || !v_.U32(L::startScan, start) || !v_.U32(L::scans, scans))
             return Short();
-        bmiAt = 48, cxd = cxs, cyd = cys;
+        bmiAt = L::offBmiSrc, cxd = cxs, cyd = cys;
         o.startScan = start, o.scanCount = scans;
         bottomUpOrigin = true;
         break;
     }
-    case EMR_STRETCHDIBITS:
-        if (!v_.I32(24, xd) || !v_.I32(28, yd) || !v_.I32(32, xs) || !v_.I32(36, ys) || !v_.I32(40, cxs) ||
-            !v_.I32(44, cys) || !v_.U32(52, cbBmi) || !v_.U32(64, usage) || !v_.U32(68, rop) || !v_.I32(72, cxd) ||
-            !v_.I32(76, cyd))
+    case EMR_STRETCHDIBITS: {
+        using L = layout::StretchDIBits;
+        if (!v_.I32(L::xDest, xd) || !v_.I32(L::yDest, yd) || !v_.I32(L::xSrc, xs) || !v_.I32(L::ySrc, ys) ||
+            !v_.I32(L::cxSrc, cxs) || !v_.I32(L::cySrc, cys) || !v_.U32(L::cbBmiSrc, cbBmi) ||
+            !v_.U32(L::usageSrc, usage) || !v_.U32(L::rop, rop) || !v_.I32(L::cxDest, cxd) || !v_.I32(L::cyDest, cyd))
             return Short();
-        bmiAt = 48;
+        bmiAt = L::offBmiSrc;
         bottomUpOrigin = true;
         break;
+    }
     }
     // ALPHABLEND keeps its blend function and TRANSPARENTBLT its key colour
     // where the others keep the raster operation.
@@ -1334,10 +1352,11 @@ bool PlayerImpl::Blit() {
         std::uint32_t offMaskBmi = 0, cbMaskBmi = 0;
         std::int32_t xm = 0, ym = 0;
         std::uint32_t usageMask = 0;
-        if (v_.U32(116, cbMaskBmi) && cbMaskBmi && v_.U32(112, offMaskBmi) && v_.I32(100, xm) && v_.I32(104, ym) &&
-            v_.U32(108, usageMask)) {
+        using L = layout::Blt;
+        if (v_.U32(L::cbBmiMask, cbMaskBmi) && cbMaskBmi && v_.U32(L::offBmiMask, offMaskBmi) && v_.I32(L::xMask, xm) &&
+            v_.I32(L::yMask, ym) && v_.U32(L::usageMask, usageMask)) {
             Image mask;
-            if (DibFrom(112, usageMask, mask)) {
+            if (DibFrom(L::offBmiMask, usageMask, mask)) {
                 Image mc = Crop(mask, xm, ym, src.width, src.height);
                 src = WithAlphaWhere(src, [&](std::size_t i, std::uint8_t, std::uint8_t, std::uint8_t) {
                     std::size_t x = i % std::size_t(src.width), y = i / std::size_t(src.width);
@@ -1366,7 +1385,8 @@ bool PlayerImpl::Blit() {
     }
     if (t == EMR_PLGBLT) {
         PointL p[3];
-        if (!v_.Point(24, p[0]) || !v_.Point(32, p[1]) || !v_.Point(40, p[2])) return Short();
+        const std::size_t at = layout::PlgBlt::corners;
+        if (!v_.Point(at, p[0]) || !v_.Point(at + 8, p[1]) || !v_.Point(at + 16, p[2])) return Short();
         // Unit square to the parallelogram upper-left, upper-right, lower-left.
         Matrix m{double(p[1].x - p[0].x), double(p[1].y - p[0].y), double(p[2].x - p[0].x),
                  double(p[2].y - p[0].y), double(p[0].x), double(p[0].y)};
