@@ -493,6 +493,9 @@ private:
 
     bool One();
     bool Text(bool wide);
+    bool SmallText();
+    bool ShowText(PointL ref, std::uint32_t options, const RectL* clipRect, std::u16string text,
+                  std::vector<double> dx);
     bool Blit();
     bool Region();
     bool Gradient();
@@ -1047,7 +1050,8 @@ bool PlayerImpl::One() {
     case EMR_GRADIENTFILL: return Gradient();
 
     case EMR_EXTFLOODFILL: return Unsupported("flood fill");
-    case EMR_POLYTEXTOUTA: case EMR_POLYTEXTOUTW: case EMR_SMALLTEXTOUT: return Unsupported("this text record");
+    case EMR_SMALLTEXTOUT: return SmallText();
+    case EMR_POLYTEXTOUTA: case EMR_POLYTEXTOUTW: return Unsupported("this text record");
     case EMR_GLSRECORD: case EMR_GLSBOUNDEDRECORD: case EMR_DRAWESCAPE: case EMR_EXTESCAPE: case EMR_NAMEDESCAPE:
         return Unsupported("device escape");
     default:
@@ -1180,6 +1184,31 @@ bool PlayerImpl::Text(bool wide) {
         }
         if (!dx.empty()) dx = std::move(merged);
     }
+    return ShowText(ref, options, noRect ? nullptr : &rc, std::move(text), std::move(dx));
+}
+
+bool PlayerImpl::SmallText() {
+    // x, y, count, options, graphics mode, x/y scales, clipping rectangle
+    // (absent with ETO_NO_RECT), then 8-bit (ETO_SMALL_CHARS) or 16-bit text.
+    constexpr std::uint32_t kSmallChars = 0x200;
+    PointL ref;
+    std::uint32_t n, options;
+    if (!v_.Point(8, ref) || !v_.U32(16, n) || !v_.U32(20, options)) return Short();
+    RectL rc{};
+    const bool noRect = options & ETO_NO_RECT;
+    if (!noRect && !v_.Rect(36, rc)) return Short();
+    const bool small = options & kSmallChars;
+    std::span<const std::uint8_t> s;
+    if (!v_.Array(noRect ? 36 : 52, n, small ? 1 : 2, s)) return Warn("text exceeds the record");
+    std::u16string text;
+    for (std::uint32_t i = 0; i < n; ++i) text += small ? FromCp1252(s[i]) : char16_t(GetU16(s.data() + 2 * i));
+    return ShowText(ref, options & ~kSmallChars, noRect ? nullptr : &rc, std::move(text), {});
+}
+
+bool PlayerImpl::ShowText(PointL ref, std::uint32_t options, const RectL* clipRect, std::u16string text,
+                          std::vector<double> dx) {
+    const bool noRect = clipRect == nullptr;
+    const RectL rc = clipRect ? *clipRect : RectL{};
     Matrix m = L2D();
     const LogFont& lf = dc_.font.lf;
     // Opaque rectangle first.

@@ -121,6 +121,17 @@ TEST(Player, TextCarriesFaceAdvancesAndAlignment) {
               "text \"B\" at 0 18.4 face=\"Liberation Serif\" em=20 weight=700 italic charset=0 #000000 adv=10 ctm=[1 0 0 1 15 40]\n");
 }
 
+TEST(Player, SmallTextRecordsShowTheirText) {
+    EXPECT_EQ(Trace(R"(
+        EMR_SETBKMODE u32:1
+        EMR_SETTEXTALIGN u32:24
+        EMR_SMALLTEXTOUT pt:10,20 u32:2 u32:0x300 u32:1 f32:0 f32:0 a:"ok" pad
+        EMR_SMALLTEXTOUT pt:10,40 u32:1 u32:0x000 u32:1 f32:0 f32:0 rect:0,0,0,0 w:"w" pad
+    )"),
+              "text \"ok\" at 0 0 face=\"sans-serif\" em=13.92 weight=700 #000000 ctm=[1 0 0 1 10 20]\n"
+              "text \"w\" at 0 0 face=\"sans-serif\" em=13.92 weight=700 #000000 ctm=[1 0 0 1 10 40]\n");
+}
+
 TEST(Player, SingleByteTextIsDecodedInTheFontsCharacterSet) {
     auto font = [](int charset) {
         return "EMR_EXTCREATEFONTINDIRECTW u32:1 i32:-10 i32:0 i32:0 i32:0 i32:400 u8:0 u8:0 u8:0 u8:" +
