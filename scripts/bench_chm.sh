@@ -4,6 +4,9 @@
 # below /usr/share (lazarus-doc ships one of about 20,000 topics) or on the
 # file given. With BENCH_PEER=1 and htmldoc installed, also times htmldoc on
 # the same topics in contents order (slow: minutes and gigabytes).
+# BENCH_TOPICS=N converts only the first N topics of the contents (the whole
+# file takes hours while the converter resolves every link against every
+# topic one by one).
 # Usage: scripts/bench_chm.sh [BUILD_DIR] [FILE.chm]
 set -euo pipefail
 build=${1:-build}
@@ -24,14 +27,44 @@ trap 'rm -rf "$work"' EXIT
 echo "== hh -decompile under /usr/bin/time"
 /usr/bin/time -f 'hh: %e s wall, %M KB peak' "$build/bin/hh" -decompile "$work/out" "$chm"
 
+# BENCH_TOPICS=N converts a help file made of the first N topics of the
+# contents instead of the whole file (chmcmd compiles it).
+target=$chm
+if [ -n "${BENCH_TOPICS:-}" ] && command -v chmcmd >/dev/null; then
+  python3 - "$work/out" "$work/subset" "$BENCH_TOPICS" <<'PY'
+import os, re, shutil, sys
+src, dst, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
+hhc = next(f for f in os.listdir(src) if f.lower().endswith(".hhc"))
+text = open(os.path.join(src, hhc), encoding="latin-1").read()
+topics = []
+for ref in re.findall(r'(?i)name="local"\s+value="([^"#]*)', text):
+    if ref not in topics and os.path.isfile(os.path.join(src, ref)):
+        topics.append(ref)
+    if len(topics) == n:
+        break
+files = set(topics) | {f for f in os.listdir(src) if f.lower().endswith(".css")}
+for f in files:
+    os.makedirs(os.path.dirname(os.path.join(dst, f)), exist_ok=True)
+    shutil.copy(os.path.join(src, f), os.path.join(dst, f))
+items = "".join('<LI><OBJECT type="text/sitemap"><param name="Name" value="%s"><param name="Local" value="%s"></OBJECT>\n'
+                % (os.path.basename(t), t) for t in topics)
+open(os.path.join(dst, "subset.hhc"), "w").write("<UL>\n" + items + "</UL>\n")
+open(os.path.join(dst, "subset.hhp"), "w").write(
+    "[OPTIONS]\nCompiled file=subset.chm\nContents file=subset.hhc\n\n[FILES]\n" + "\n".join(sorted(files)) + "\n")
+PY
+  (cd "$work/subset" && chmcmd --no-html-scan subset.hhp >/dev/null 2>&1)
+  target=$work/subset/subset.chm
+  echo "== subset of the first $BENCH_TOPICS topics: $(du -h "$target" | cut -f1)"
+fi
+
 if [ -x "$build/bin/vellumate" ] && [ -f "$build/lib/libtessaline.so" ] && [ -f "$build/lib/libcorvanth.so" ]; then
   export VELLUMATE_REGISTRY="$work/registry" VELLUMATE_UI=none
   "$build/bin/regsvr" /s "$build/lib/libcorvanth.so"
   "$build/bin/regsvr" /s "$build/lib/libtessaline.so"
-  echo "== vellumate: the whole file to PDF (time limit ${BENCH_TIMEOUT:-3600} s)"
+  echo "== vellumate: $(basename "$target") to PDF (time limit ${BENCH_TIMEOUT:-3600} s)"
   start=$(date +%s.%N)
   if timeout "${BENCH_TIMEOUT:-3600}" /usr/bin/time -f 'vellumate: %e s wall, %M KB peak' \
-      "$build/bin/vellumate" "$chm" "$work/ours.pdf"; then
+      "$build/bin/vellumate" "$target" "$work/ours.pdf"; then
     end=$(date +%s.%N)
     pages=$(pdfinfo "$work/ours.pdf" | awk '/^Pages:/ {print $2}')
     outlines=$(qpdf --json --json-key=outlines "$work/ours.pdf" | python3 -c '
