@@ -243,6 +243,9 @@ void TessalineImpl::CreateInternalLinks() {
 HRESULT TessalineImpl::UnloadAll() {
     images_.clear();
     pageLinks_.clear();
+    // The page code keeps the slices of the image it drew last; they go with
+    // the images (and the slicer says so in the log while it is still open).
+    converter_.reset();
     // Names are forgotten once deleted: another process may reuse a name
     // later, and its file is not ours to delete.
     for (const auto& name : tempFiles_) std::remove(name.c_str());

@@ -110,7 +110,11 @@ public:
             std::vector<LinkRecord>& list = pages.emplace_back();
             for (const LinkRecord& link : image.links) {
                 const std::int64_t hgt = static_cast<std::int64_t>(link.bottom) - link.top;
-                if (link.top < s0 || link.top + hgt >= s1) continue;
+                // A link crossing into the next slice is on neither page; the
+                // image's own end is no such boundary (an element flush with
+                // the bottom of the document still belongs to the last page).
+                const bool last = j + 1 == slicer.SliceCount();
+                if (link.top < s0 || (last ? link.top >= s1 : link.top + hgt >= s1)) continue;
                 if (link.target.empty() && link.name.empty()) continue;
                 std::int64_t top = static_cast<std::int64_t>(std::trunc((link.top - s0) / g));
                 const auto left = static_cast<std::int64_t>(std::trunc(link.left / g));

@@ -225,15 +225,17 @@ TEST(PageLinks, LinksMapOntoTheirSliceAndUrlLinksAreApplied) {
         {40, 1784, 80, 1804, "#Part", ""},                  // slice 1, 100 pixels below its top
         {0, 2000, 0, 2000, "", "part"},                     // an anchor: kept although empty
         {5, 10, 5, 10, "", ""},                             // neither target nor name
+        {0, 2980, 50, 3001, "", "bottom"},                  // flush with the image's end
     };
     auto pages = conv->MapLinks(host, image, s);
     ASSERT_EQ(pages.size(), 2u);
     ASSERT_EQ(pages[0].size(), 1u);
     EXPECT_EQ(pages[0][0], (LinkRecord{51, 101, 151, 121, "http://example.test/A", ""}));
-    ASSERT_EQ(pages[1].size(), 2u);
+    ASSERT_EQ(pages[1].size(), 3u);
     EXPECT_EQ(pages[1][0], (LinkRecord{21, 51, 41, 61, "#Part", ""}));
     EXPECT_EQ(pages[1][1].name, "part");
     EXPECT_EQ(pages[1][1].top, 159);
+    EXPECT_EQ(pages[1][2].name, "bottom");
 
     // Applying: URL links land on the current page, fragments are left to
     // the internal links.

@@ -1,0 +1,490 @@
+// HTML, text, MHT and web addresses to PDF with the built vellumate and both
+// components registered in a private registry. The PDFs are read back with
+// pdftotext, pdfinfo and qpdf; real documents are the HTML documentation that
+// Debian packages install.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "run_program.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vmtest::Sandbox;
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>/dev/null").c_str(), "r"), ::pclose);
+    if (!p) return out;
+    std::array<char, 8192> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
+    return out;
+}
+std::string Q(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+int PageCount(const std::string& pdf) {
+    const std::string info = Capture("pdfinfo " + Q(pdf));
+    const auto at = info.find("Pages:");
+    return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
+}
+double PageWidthPt(const std::string& pdf) {
+    const std::string info = Capture("pdfinfo " + Q(pdf));
+    const auto at = info.find("Page size:");
+    return at == std::string::npos ? -1 : std::atof(info.c_str() + at + 10);
+}
+std::string PageText(const std::string& pdf, int page) {
+    return Capture("pdftotext -raw -f " + std::to_string(page) + " -l " + std::to_string(page) + " " + Q(pdf) + " -");
+}
+
+struct Link {
+    int page = 0;
+    std::string kind;  // "goto" or "uri"
+    int target = 0;    // goto: page from 1
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    std::string uri;
+    double destTop = -1;
+};
+std::vector<Link> Links(const std::string& pdf) {
+    std::vector<Link> links;
+    std::istringstream in(Capture("qpdf --json --json-stream-data=none " + Q(pdf) + " | python3 " + Q(PDF_LINKS_PY)));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        Link l;
+        f >> l.page >> l.kind;
+        if (l.kind == "goto") {
+            std::string top;
+            f >> l.target >> l.x1 >> l.y1 >> l.x2 >> l.y2 >> top;
+            l.destTop = top == "-" ? -1 : std::atof(top.c_str());
+        } else {
+            f >> l.x1 >> l.y1 >> l.x2 >> l.y2;
+            std::getline(f >> std::ws, l.uri);
+        }
+        links.push_back(l);
+    }
+    return links;
+}
+
+// Where a word is drawn: page from 1, box in points from the top-left.
+struct WordBox {
+    int page = 0;
+    double xMin = 0, yMin = 0, xMax = 0, yMax = 0, pageHeight = 0;
+};
+std::vector<WordBox> FindWord(const std::string& pdf, const std::string& word) {
+    std::vector<WordBox> found;
+    const std::string html = Capture("pdftotext -bbox " + Q(pdf) + " -");
+    static const std::regex pageRe(R"re(<page width="([0-9.]+)" height="([0-9.]+)">)re");
+    static const std::regex wordRe(
+        R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="([0-9.]+)">([^<]*)</word>)re");
+    int page = 0;
+    double height = 0;
+    std::istringstream in(html);
+    std::string line;
+    std::smatch m;
+    while (std::getline(in, line)) {
+        if (std::regex_search(line, m, pageRe)) ++page, height = std::stod(m[2]);
+        if (std::regex_search(line, m, wordRe) && m[5] == word)
+            found.push_back({page, std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), height});
+    }
+    return found;
+}
+
+// Lower-case words of three or more letters or digits, in order.
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::string w;
+    auto flush = [&] {
+        if (w.size() >= 3) words.push_back(w);
+        w.clear();
+    };
+    for (unsigned char c : text) {
+        if (std::isalnum(c)) w += static_cast<char>(std::tolower(c));
+        else flush();
+    }
+    flush();
+    return words;
+}
+
+// The text a reader sees of an HTML page: no head, scripts, styles, comments
+// or tags; entities separate words, as their characters do in the PDF.
+std::string VisibleText(std::string html) {
+    static const std::regex drop(R"(<!--[\s\S]*?-->|<head[\s>][\s\S]*?</head\s*>|<script[\s\S]*?</script\s*>|<style[\s\S]*?</style\s*>|<title[\s\S]*?</title\s*>)",
+                                 std::regex::icase);
+    html = std::regex_replace(html, drop, " ");
+    static const std::regex tags(R"(<[^>]*>|&[#a-zA-Z0-9]+;)");
+    return std::regex_replace(html, tags, " ");
+}
+
+class HtmlPdf : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* lib : {CORVANTH_LIB, TESSALINE_LIB})
+            ASSERT_EQ(box.Run(REGSVR_BIN, {lib}), 0) << box.lastStderr;
+    }
+    int Run(const std::vector<std::string>& args) { return box.Run(VELLUMATE_BIN, args); }
+    // Converts one page written from `html`; returns the PDF's path.
+    std::string Convert(const std::string& name, const std::string& html, std::vector<std::string> switches = {}) {
+        const std::string src = box.Write("in/" + name, html);
+        const std::string out = box.Path("out/" + name + ".pdf");
+        fs::create_directories(box.Path("out"));
+        std::vector<std::string> args{src, out};
+        args.insert(args.end(), switches.begin(), switches.end());
+        EXPECT_EQ(Run(args), 0) << name << ": " << box.lastStderr;
+        return out;
+    }
+    Sandbox box;
+};
+
+// Paragraphs numbered from `from`, enough to fill pages.
+std::string Paragraphs(int from, int count, const std::string& word = "para") {
+    std::string s;
+    for (int i = from; i < from + count; ++i)
+        s += "<p>" + word + std::to_string(i) + " the quick brown fox jumps over the lazy dog</p>\n";
+    return s;
+}
+
+TEST_F(HtmlPdf, RealDocumentationKeepsEveryLineOnce) {
+    // Debian's installed HTML documentation: a spread of files of modest size.
+    std::vector<fs::path> docs;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator("/usr/share/doc", fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        const fs::path& p = it->path();
+        if (p.extension() != ".html" && p.extension() != ".htm") continue;
+        std::error_code sizeError;
+        const auto size = fs::file_size(p, sizeError);
+        if (!sizeError && size >= 3000 && size <= 60000 && !fs::is_symlink(p)) docs.push_back(p);
+    }
+    if (docs.empty()) GTEST_SKIP() << "no HTML documentation installed";
+    std::sort(docs.begin(), docs.end());
+    std::vector<fs::path> chosen;
+    const size_t want = 8;
+    for (size_t i = 0; i < want && i < docs.size(); ++i) chosen.push_back(docs[i * docs.size() / std::min(want, docs.size())]);
+
+    fs::create_directories(box.Path("docs"));
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        SCOPED_TRACE(chosen[i].string());
+        const std::string out = box.Path("docs/" + std::to_string(i) + ".pdf");
+        ASSERT_EQ(Run({chosen[i].string(), out, "/compress", "flate"}), 0) << box.lastStderr;
+        ASSERT_GE(PageCount(out), 1);
+        EXPECT_NE(Capture("qpdf --check " + Q(out)).find("No syntax or stream encoding errors"), std::string::npos);
+
+        const auto expected = Words(VisibleText(vmtest::ReadFile(chosen[i].string())));
+        const auto got = Words(Capture("pdftotext -raw " + Q(out) + " -"));
+        std::map<std::string, int> want, have;
+        for (auto& w : expected) ++want[w];
+        for (auto& w : got) ++have[w];
+        // Lost and doubled words: no line may go missing or appear twice at
+        // a page boundary. A small allowance covers text the page hides.
+        int lost = 0, doubled = 0;
+        for (auto& [w, n] : want) lost += std::max(0, n - have[w]);
+        for (auto& [w, n] : have) doubled += std::max(0, n - want[w]);
+        EXPECT_LE(lost, static_cast<int>(expected.size() / 50) + 2) << lost << " of " << expected.size();
+        EXPECT_LE(doubled, static_cast<int>(expected.size() / 100) + 2) << doubled << " of " << got.size();
+        // In order: the words that occur once in both texts appear in the
+        // PDF in the document's order (longest increasing run of positions).
+        std::map<std::string, size_t> position;
+        for (size_t k = 0; k < got.size(); ++k) position[got[k]] = k;
+        std::vector<size_t> sequence;
+        for (const auto& w : expected)
+            if (want[w] == 1 && have[w] == 1) sequence.push_back(position[w]);
+        std::vector<size_t> tails;
+        for (size_t v : sequence) {
+            auto it = std::lower_bound(tails.begin(), tails.end(), v);
+            if (it == tails.end()) tails.push_back(v);
+            else *it = v;
+        }
+        const size_t inOrder = tails.size();
+        const size_t unique = sequence.size();
+        EXPECT_GE(inOrder * 100, unique * 97) << inOrder << " of " << unique;
+    }
+}
+
+TEST_F(HtmlPdf, PageBoundariesNeitherLoseNorDoubleLines) {
+    const std::string out = Convert("long.html", "<html><body>" + Paragraphs(1, 200) + "</body></html>",
+                                    {"/compress", "flate"});
+    const int pages = PageCount(out);
+    ASSERT_GE(pages, 3);
+    std::string all;
+    for (int p = 1; p <= pages; ++p) all += PageText(out, p);
+    for (int i = 1; i <= 200; ++i) {
+        const std::string word = "para" + std::to_string(i) + " ";
+        size_t n = 0;
+        for (size_t at = all.find(word); at != std::string::npos; at = all.find(word, at + 1)) ++n;
+        EXPECT_EQ(n, 1u) << word;
+    }
+    // In order across the pages.
+    size_t at = 0;
+    for (int i = 1; i <= 200; ++i) {
+        const size_t next = all.find("para" + std::to_string(i) + " ", at);
+        ASSERT_NE(next, std::string::npos) << i;
+        at = next;
+    }
+}
+
+TEST_F(HtmlPdf, LinksBecomeUriAndGoToAnnotationsWhereTheirTextIs) {
+    const std::string html = "<html><body><p><a href=\"http://Example.test/Case/Path?Q=1\">outside</a> and "
+                             "<a href=\"#Far\">jumpdown</a></p>" +
+                             Paragraphs(1, 120) + "<h2><a name=\"far\">farheading</a></h2>" + Paragraphs(500, 5) +
+                             "</body></html>";
+    const std::string out = Convert("links.html", html);
+    const auto links = Links(out);
+    const auto outside = FindWord(out, "outside");
+    const auto heading = FindWord(out, "farheading");
+    ASSERT_EQ(outside.size(), 1u);
+    ASSERT_EQ(heading.size(), 1u);
+    ASSERT_GT(heading[0].page, 1);
+    bool uri = false, go = false;
+    for (const Link& l : links) {
+        if (l.kind == "uri" && l.uri == "http://Example.test/Case/Path?Q=1") {
+            uri = true;
+            EXPECT_EQ(l.page, 1);
+            // The word's middle lies inside the annotation's rectangle.
+            const WordBox& w = outside[0];
+            const double cx = (w.xMin + w.xMax) / 2, cy = w.pageHeight - (w.yMin + w.yMax) / 2;
+            EXPECT_TRUE(cx >= std::min(l.x1, l.x2) - 2 && cx <= std::max(l.x1, l.x2) + 2) << cx << " " << l.x1;
+            EXPECT_TRUE(cy >= std::min(l.y1, l.y2) - 2 && cy <= std::max(l.y1, l.y2) + 2) << cy << " " << l.y1;
+        }
+        if (l.kind == "goto" && l.page == 1) {
+            go = true;
+            EXPECT_EQ(l.target, heading[0].page);  // the anchor's page, found case-insensitively
+            // and the anchor's position on it (within a line)
+            const double headingTop = heading[0].pageHeight - heading[0].yMin;
+            EXPECT_NEAR(l.destTop, headingTop, 30);
+        }
+        EXPECT_EQ(l.uri.find("file:"), std::string::npos) << l.uri;
+    }
+    EXPECT_TRUE(uri);
+    EXPECT_TRUE(go);
+}
+
+TEST_F(HtmlPdf, MergedFilesLinkToEachOthersPagesAndAnchors) {
+    const std::string one = box.Write("m/one.html", "<html><body><p><a href=\"two.html\">totwo</a> "
+                                                    "<a href=\"Two.html#Deep\">todeep</a></p>" +
+                                                        Paragraphs(1, 60) + "</body></html>");
+    const std::string two = box.Write("m/two.html", "<html><body>" + Paragraphs(100, 90) +
+                                                        "<p><a name=\"deep\">deepplace</a></p>" + Paragraphs(300, 5) +
+                                                        "</body></html>");
+    const std::string in = box.Write("in.txt", one + "\n" + two + "\n");
+    const std::string outList = box.Write("out.txt", box.Path("merged.pdf") + "\n");
+    ASSERT_EQ(Run({"/inlist", in, "/outlist", outList, "/all2one", "yes"}), 0) << box.lastStderr;
+    const std::string merged = box.Path("merged.pdf");
+    const auto twoStart = FindWord(merged, "para100");
+    const auto deep = FindWord(merged, "deepplace");
+    ASSERT_EQ(twoStart.size(), 1u);
+    ASSERT_EQ(deep.size(), 1u);
+    ASSERT_GT(deep[0].page, twoStart[0].page);
+    // Each link is told by the word it covers.
+    const auto totwo = FindWord(merged, "totwo"), todeep = FindWord(merged, "todeep");
+    ASSERT_EQ(totwo.size(), 1u);
+    ASSERT_EQ(todeep.size(), 1u);
+    std::map<std::string, int> targets;
+    for (const Link& l : Links(merged)) {
+        if (l.kind != "goto" || l.page != 1) continue;
+        for (const auto& [name, w] : {std::pair{"file", totwo[0]}, std::pair{"anchor", todeep[0]}}) {
+            const double cx = (w.xMin + w.xMax) / 2;
+            if (cx >= std::min(l.x1, l.x2) && cx <= std::max(l.x1, l.x2)) targets[name] = l.target;
+        }
+    }
+    EXPECT_EQ(targets["file"], twoStart[0].page);
+    EXPECT_EQ(targets["anchor"], deep[0].page);
+}
+
+TEST_F(HtmlPdf, ForcedBreaksPageNumbersAndMargins) {
+    const std::string html = "<html><body><p>firstpart</p><p style=\"page-break-before: always\">secondpart</p>"
+                             "<p>thirdpart</p></body></html>";
+    const std::string plain = Convert("breaks.html", html);
+    ASSERT_EQ(PageCount(plain), 2);
+    EXPECT_NE(PageText(plain, 1).find("firstpart"), std::string::npos);
+    EXPECT_EQ(PageText(plain, 1).find("secondpart"), std::string::npos);
+    EXPECT_EQ(PageText(plain, 2).find("secondpart"), 0u) << PageText(plain, 2);
+
+    const std::string numbered = Convert("numbered.html", html, {"/pagenumbers", "yes"});
+    EXPECT_NE(PageText(numbered, 1).find("Page 1"), std::string::npos);
+    EXPECT_NE(PageText(numbered, 2).find("Page 2"), std::string::npos);
+
+    // Margins in units of 1/96 inch: 100 instead of 10 on the left moves the
+    // text 90 units (67.5 points) to the right, and the top margin the same.
+    const std::string wide = Convert("margins.html", html, {"/margin-left", "100", "/margin-top", "100"});
+    const auto a = FindWord(plain, "firstpart"), b = FindWord(wide, "firstpart");
+    ASSERT_EQ(a.size(), 1u);
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_NEAR(b[0].xMin - a[0].xMin, 67.5, 2);
+    EXPECT_NEAR(b[0].yMin - a[0].yMin, 67.5, 2);
+}
+
+TEST_F(HtmlPdf, WidthModesWidenThePageOrScaleTheContent) {
+    const std::string html = "<html><body><div style=\"width: 2000px\"><span>leftword</span>"
+                             "<span style=\"margin-left: 1800px\">rightword</span></div></body></html>";
+    const std::string page = Convert("page.html", html, {"/widthadj", "page"});
+    const std::string content = Convert("content.html", html, {"/widthadj", "content"});
+    const std::string none = Convert("none.html", html, {"/widthadj", "none"});
+    // "page": the page grows to the content; A4 is 595 points wide.
+    EXPECT_GT(PageWidthPt(page), 1000);
+    auto right = FindWord(page, "rightword");
+    ASSERT_EQ(right.size(), 1u);
+    EXPECT_GT(right[0].xMin, 1000);
+    // "content": the page stays A4 and the content is scaled into it.
+    EXPECT_NEAR(PageWidthPt(content), 595.3, 1);
+    right = FindWord(content, "rightword");
+    ASSERT_EQ(right.size(), 1u);
+    EXPECT_LT(right[0].xMax, 595.3);
+    // "none": A4 at full size, so the right word lies beyond the page.
+    EXPECT_NEAR(PageWidthPt(none), 595.3, 1);
+    const auto left = FindWord(none, "leftword"), leftScaled = FindWord(content, "leftword");
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_EQ(leftScaled.size(), 1u);
+    EXPECT_GT(left[0].xMax - left[0].xMin, (leftScaled[0].xMax - leftScaled[0].xMin) * 1.5);
+}
+
+TEST_F(HtmlPdf, TextFilesAndWebArchives) {
+    const std::string txt = Convert("notes.txt", "first line of notes\n    indented second line\n<not a tag>\n");
+    const std::string text = Capture("pdftotext -raw " + Q(txt) + " -");
+    EXPECT_NE(text.find("first line of notes"), std::string::npos) << text;
+    EXPECT_NE(text.find("<not a tag>"), std::string::npos) << text;
+
+    const std::string mht = Convert("page.mht",
+                                    "MIME-Version: 1.0\r\n"
+                                    "Content-Type: multipart/related; boundary=\"XYZ\"; type=\"text/html\"\r\n\r\n"
+                                    "--XYZ\r\nContent-Type: text/html; charset=utf-8\r\n"
+                                    "Content-Location: http://archive.test/page.html\r\n\r\n"
+                                    "<html><body><p>archivedword inside</p></body></html>\r\n--XYZ--\r\n");
+    EXPECT_NE(Capture("pdftotext -raw " + Q(mht) + " -").find("archivedword"), std::string::npos);
+}
+
+// A web server on 127.0.0.1 for the URL mode: serves `pages` by path, one
+// request per connection, and stops when the test ends or after 60 seconds.
+class LocalServer {
+public:
+    explicit LocalServer(std::map<std::string, std::string> pages) : pages_(std::move(pages)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        socklen_t len = sizeof addr;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            return;
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~LocalServer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int port() const { return port_; }
+    int requests() const { return requests_; }
+
+private:
+    void Serve() {
+        for (int ticks = 0; !stop_ && ticks < 600; ++ticks) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            const int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0) continue;
+            std::string request;
+            char buf[4096];
+            pollfd q{c, POLLIN, 0};
+            while (request.find("\r\n\r\n") == std::string::npos && ::poll(&q, 1, 2000) > 0) {
+                const ssize_t n = ::read(c, buf, sizeof buf);
+                if (n <= 0) break;
+                request.append(buf, static_cast<size_t>(n));
+            }
+            ++requests_;
+            std::string path;
+            std::istringstream(request) >> path >> path;
+            const auto it = pages_.find(path);
+            const std::string body = it == pages_.end() ? "not here" : it->second;
+            const std::string head = std::string(it == pages_.end() ? "HTTP/1.0 404 Not Found" : "HTTP/1.0 200 OK") +
+                                     "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                                     std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+            const std::string reply = head + body;
+            for (size_t sent = 0; sent < reply.size();) {
+                const ssize_t n = ::write(c, reply.data() + sent, reply.size() - sent);
+                if (n <= 0) break;
+                sent += static_cast<size_t>(n);
+            }
+            ::close(c);
+        }
+    }
+    std::map<std::string, std::string> pages_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> requests_{0};
+    std::thread thread_;
+};
+
+TEST_F(HtmlPdf, UrlModeConvertsAServedPage) {
+    LocalServer server({{"/doc/page.html", "<html><body><p>servedword <a href=\"#End\">jump</a> "
+                                           "<a href=\"other.html\">elsewhere</a></p>" +
+                                               Paragraphs(1, 100) + "<p><a name=\"end\">endplace</a></p></body></html>"}});
+    ASSERT_GT(server.port(), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/doc/page.html";
+    ASSERT_EQ(Run({"/url", url}), 0) << box.lastStderr;
+    EXPECT_GE(server.requests(), 1);
+    std::string pdf;
+    for (const auto& e : fs::recursive_directory_iterator(box.dir()))
+        if (e.path().filename() == "ConvertedDocument.pdf") pdf = e.path().string();
+    ASSERT_FALSE(pdf.empty());
+    EXPECT_NE(Capture("pdftotext -raw " + Q(pdf) + " -").find("servedword"), std::string::npos);
+    const auto end = FindWord(pdf, "endplace");
+    ASSERT_EQ(end.size(), 1u);
+    bool go = false, other = false;
+    for (const Link& l : Links(pdf)) {
+        if (l.kind == "goto" && l.page == 1) go = l.target == end[0].page;
+        if (l.kind == "uri") other |= l.uri == "http://127.0.0.1:" + std::to_string(server.port()) + "/doc/other.html";
+    }
+    EXPECT_TRUE(go);     // the page's own anchor stays inside the PDF
+    EXPECT_TRUE(other);  // another address stays an address
+}
+
+TEST_F(HtmlPdf, AddLogWritesTheLogAndEmptiesTheDebugFolder) {
+    const std::string program = vmtest::CopyProgram(VELLUMATE_BIN, box.Path("prog"));
+    fs::create_directories(box.Path("prog/DebugEMFs"));
+    box.Write("prog/DebugEMFs/stale.emf", "old");
+    const std::string src = box.Write("in/logged.html", "<html><body>" + Paragraphs(1, 80) + "</body></html>");
+    ASSERT_EQ(box.Run(program, {src, box.Path("logged.pdf"), "/addlog"}), 0) << box.lastStderr;
+    const int pages = PageCount(box.Path("logged.pdf"));
+    ASSERT_GE(pages, 2);
+    EXPECT_FALSE(fs::exists(box.Path("prog/DebugEMFs/stale.emf")));
+    for (int u = 0; u < pages; ++u)
+        EXPECT_TRUE(fs::exists(box.Path("prog/DebugEMFs/image_page_" + std::to_string(u) + ".emf"))) << u;
+    const std::string log = vmtest::ReadFile(box.Path("prog/vellumate_addon.log"));
+    for (const char* line : {"CEmfSlicer - ProduceSlices called", "CEmfSlicer - Allocated buffer for metafile",
+                             "CEmfSlicer - Slicing image ", "CEmfSlicer - Produced ", "CEmfSlicer - Destroyed",
+                             "CEmf2PDFConverter - EMF Slicer created",
+                             "CEmf2PDFConverter - Starting conversion of pages from 0 to 0 inclusive",
+                             "CEmf2PDFConverter - Converting page 0 with top margin = 10 and left margin = 10",
+                             "TessalineImpl - ConvertPage called for page number 1", "TessalineImpl - SafeNewPage called",
+                             "TessalineImpl - PDFInterface set", "TessalineImpl - PDFInterface released"})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    // The driver makes the links itself, so the add-on applies none.
+    EXPECT_EQ(log.find("Applying links"), std::string::npos);
+}
+
+}  // namespace
