@@ -84,9 +84,11 @@ print(n, "outlines,", d, "levels")')
 fi
 
 if [ "${BENCH_PEER:-0}" = 1 ] && command -v htmldoc >/dev/null; then
-  hhc=$(find "$work/out" -maxdepth 1 -iname '*.hhc' | head -1)
+  dir=$work/out
+  [ "$target" != "$chm" ] && dir=$work/subset
+  hhc=$(find "$dir" -maxdepth 1 -iname '*.hhc' | head -1)
   grep -io 'name="local" value="[^"#]*' "$hhc" | sed 's/.*value="//' | awk '!seen[$0]++' |
-    sed "s|^|$work/out/|" > "$work/topics.txt"
+    sed "s|^|$dir/|" > "$work/topics.txt"
   echo "== htmldoc on $(wc -l < "$work/topics.txt") topics"
   /usr/bin/time -f 'htmldoc: %e s wall, %M KB peak' \
     htmldoc --webpage --quiet -f "$work/peer.pdf" $(cat "$work/topics.txt") || true
