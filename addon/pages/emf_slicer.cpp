@@ -86,12 +86,17 @@ public:
         offset_ = offset;
         std::uint32_t type;
         std::memcpy(&type, data, 4);
+        if (type == emf::EMR_BEGINPATH) inPath_ = true;
+        if (type == emf::EMR_ENDPATH || type == emf::EMR_ABORTPATH) inPath_ = false;
         if (!Rewritten(type)) {
             out.insert(out.end(), data, data + size);
             ++count;
             return true;
         }
-        if (type == emf::EMR_LINETO) {
+        // Inside a path a line is one edge of a figure: clipping it would
+        // split the figure into loose segments that no longer fill. The
+        // path's fill or stroke is cut at the slice's frame instead.
+        if (type == emf::EMR_LINETO && !inPath_) {
             if (size < 16) return Drop(type, offset);
             return LineTo(data, out, count);
         }
@@ -110,10 +115,41 @@ public:
             case emf::EMR_POLYGON16:
                 keep = Polygon(r, true);
                 break;
+            case emf::EMR_LINETO:  // inside a path
             case emf::EMR_MOVETOEX:
                 if (!Need(r, 16)) { keep = Drop(type, offset); break; }
                 MovePoint(r, 8);
                 penX_ = r.I32(8), penY_ = r.I32(12);
+                break;
+            // Shapes and figures the table above does not name still sit at
+            // document positions: they move with the slice like the rest.
+            case emf::EMR_POLYBEZIER: case emf::EMR_POLYLINE: case emf::EMR_POLYBEZIERTO:
+            case emf::EMR_POLYLINETO:
+                keep = Points(r, 24, false);
+                break;
+            case emf::EMR_POLYBEZIER16: case emf::EMR_POLYLINE16: case emf::EMR_POLYBEZIERTO16:
+            case emf::EMR_POLYLINETO16:
+                keep = Points(r, 24, true);
+                break;
+            case emf::EMR_POLYPOLYLINE: case emf::EMR_POLYPOLYGON:
+                keep = PolyPoints(r, false);
+                break;
+            case emf::EMR_POLYPOLYLINE16: case emf::EMR_POLYPOLYGON16:
+                keep = PolyPoints(r, true);
+                break;
+            case emf::EMR_ELLIPSE:
+                if (!Need(r, 24)) { keep = Drop(type, offset); break; }
+                keep = Visible(MoveRect(r, 8)) || inPath_;
+                break;
+            case emf::EMR_ARC: case emf::EMR_ARCTO: case emf::EMR_CHORD: case emf::EMR_PIE:
+                if (!Need(r, 40)) { keep = Drop(type, offset); break; }
+                keep = Visible(MoveRect(r, 8)) || inPath_ || type == emf::EMR_ARCTO;
+                MovePoint(r, 24);
+                MovePoint(r, 32);
+                break;
+            case emf::EMR_SETPIXELV:
+                if (!Need(r, 16)) { keep = Drop(type, offset); break; }
+                MovePoint(r, 8);
                 break;
             case emf::EMR_RECTANGLE: {
                 if (!Need(r, 24)) { keep = Drop(type, offset); break; }
@@ -202,6 +238,11 @@ private:
             case emf::EMR_PAINTRGN: case emf::EMR_FILLPATH: case emf::EMR_STROKEANDFILLPATH: case emf::EMR_STROKEPATH:
             case emf::EMR_BITBLT: case emf::EMR_STRETCHBLT: case emf::EMR_MASKBLT: case emf::EMR_TRANSPARENTBLT:
             case emf::EMR_PLGBLT: case emf::EMR_SETDIBITSTODEVICE: case emf::EMR_STRETCHDIBITS: case emf::EMR_ALPHABLEND:
+            case emf::EMR_POLYBEZIER: case emf::EMR_POLYLINE: case emf::EMR_POLYBEZIERTO: case emf::EMR_POLYLINETO:
+            case emf::EMR_POLYBEZIER16: case emf::EMR_POLYLINE16: case emf::EMR_POLYBEZIERTO16:
+            case emf::EMR_POLYLINETO16: case emf::EMR_POLYPOLYLINE: case emf::EMR_POLYPOLYGON:
+            case emf::EMR_POLYPOLYLINE16: case emf::EMR_POLYPOLYGON16: case emf::EMR_ELLIPSE: case emf::EMR_ARC:
+            case emf::EMR_ARCTO: case emf::EMR_CHORD: case emf::EMR_PIE: case emf::EMR_SETPIXELV:
                 return true;
             default:
                 return false;
@@ -251,6 +292,49 @@ private:
             }
         }
         return true;
+    }
+
+    // Bounds, a count at `at` and the points after it. Outside a path a
+    // figure wholly outside the slice is left out; pen-moving figures stay
+    // (the pen must end where the figure did).
+    bool Points(Rec& r, std::size_t at, bool small) {
+        const std::uint32_t type = r.U32(0);
+        if (!Need(r, at + 4)) return Drop(type, offset_);
+        const std::uint32_t n = r.U32(at);
+        const std::size_t unit = small ? 4 : 8;
+        if (!r.Has(at + 4, static_cast<std::size_t>(n) * unit)) return Drop(type, offset_);
+        const Box box = MoveRect(r, 8);
+        MovePointList(r, at + 4, n, small);
+        const bool movesPen = type == emf::EMR_POLYBEZIERTO || type == emf::EMR_POLYLINETO ||
+                              type == emf::EMR_POLYBEZIERTO16 || type == emf::EMR_POLYLINETO16;
+        if (movesPen && n > 0) {
+            const std::size_t last = at + 4 + (n - 1) * unit;
+            penX_ = small ? r.I16(last) : r.I32(last);
+            penY_ = small ? r.I16(last + 2) : r.I32(last + 4);
+        }
+        return inPath_ || movesPen || box.right < box.left || Visible(box);
+    }
+    // POLYPOLYLINE and POLYPOLYGON: bounds, figure count, point count, the
+    // figures' point counts, then the points.
+    bool PolyPoints(Rec& r, bool small) {
+        const std::uint32_t type = r.U32(0);
+        if (!Need(r, 32)) return Drop(type, offset_);
+        const std::uint64_t figures = r.U32(24), points = r.U32(28);
+        const std::size_t unit = small ? 4 : 8;
+        if (figures * 4 > r.Size() || !r.Has(32 + figures * 4, points * unit)) return Drop(type, offset_);
+        const Box box = MoveRect(r, 8);
+        MovePointList(r, 32 + static_cast<std::size_t>(figures) * 4, static_cast<std::uint32_t>(points), small);
+        return inPath_ || box.right < box.left || Visible(box);
+    }
+    void MovePointList(Rec& r, std::size_t at, std::uint32_t n, bool small) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (small) {
+                const std::size_t y = at + i * 4 + 2;
+                r.Set16(y, static_cast<std::int64_t>(r.I16(y)) + dy_);
+            } else {
+                MovePoint(r, at + i * 8);
+            }
+        }
     }
 
     bool Polygon(Rec& r, bool small) {
@@ -535,6 +619,7 @@ private:
     std::int64_t pushFrom_;
     const LogSource& log_;
     std::int64_t penX_ = 0, penY_ = 0;
+    bool inPath_ = false;
     std::size_t offset_ = 0;
 };
 

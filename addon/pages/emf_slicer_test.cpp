@@ -475,5 +475,59 @@ TEST_F(SlicerTest, EveryTextLineIsDrawnInExactlyOneSlice) {
     for (auto& [text, n] : seen) EXPECT_EQ(n, 1);
 }
 
+TEST_F(SlicerTest, FiguresAndPathsMoveWithTheSliceAndStayWhole) {
+    // A filled figure of lines and a curve in the second slice (top 400),
+    // and a polyline drawn outside any path.
+    auto image = PageImageOf(400, 799, [](emf::Recorder& rec) {
+        rec.BeginPath();
+        rec.MoveToEx(10, 450);
+        rec.LineTo(100, 450);
+        rec.LineTo(100, 520);
+        std::vector<emf::PointL> curve{{80, 530}, {40, 530}, {10, 520}};
+        rec.PolyBezierTo(curve);
+        rec.CloseFigure();
+        rec.EndPath();
+        rec.FillPath();
+        std::vector<emf::PointL> line{{0, 600}, {50, 650}};
+        rec.Polyline(line);
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(400);
+    slicer.SetSliceHeight(400);
+    slicer.SetSourceImage(image);
+    ASSERT_EQ(slicer.SliceCount(), 2);
+    std::vector<std::uint32_t> types;
+    std::vector<int> ys;
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(1))) {
+        types.push_back(r.type);
+        if (r.type == emf::EMR_MOVETOEX || r.type == emf::EMR_LINETO) ys.push_back(r.I32(12));
+        if (r.type == emf::EMR_POLYBEZIERTO16 || r.type == emf::EMR_POLYBEZIERTO) {
+            const bool small = r.type == emf::EMR_POLYBEZIERTO16;
+            std::int32_t y = 0;
+            if (small) {
+                std::int16_t v;
+                std::memcpy(&v, &r.bytes[28 + 2], 2);
+                y = v;
+            } else {
+                y = r.I32(32);
+            }
+            ys.push_back(y);
+        }
+        if (r.type == emf::EMR_POLYLINE16 || r.type == emf::EMR_POLYLINE) {
+            std::int16_t v;
+            std::memcpy(&v, &r.bytes[28 + 2], 2);
+            ys.push_back(r.type == emf::EMR_POLYLINE16 ? v : r.I32(32));
+        }
+    }
+    // One figure: a move, two edges and the curve, all 400 higher; no
+    // extra pen moves split it.
+    const std::vector<int> expected{50, 50, 120, 130, 200};
+    EXPECT_EQ(ys, expected);
+    EXPECT_EQ(std::count(types.begin(), types.end(), std::uint32_t(emf::EMR_MOVETOEX)), 1);
+    // The first slice holds no part of the polyline.
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(0)))
+        EXPECT_TRUE(r.type != emf::EMR_POLYLINE16 && r.type != emf::EMR_POLYLINE);
+}
+
 }  // namespace
 }  // namespace tessaline
