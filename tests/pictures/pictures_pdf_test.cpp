@@ -223,6 +223,18 @@ TEST_F(PicturesPdf, AllToOneGivesOneOutlinePerFile) {
     EXPECT_EQ(outlines, 3u);
 }
 
+TEST_F(PicturesPdf, BrokenLastFileOfAMergedRunKeepsTheOthers) {
+    images::test::PngSpec s;
+    s.width = 10, s.height = 10, s.rows.assign(300, 90);
+    std::string out = Out("merged-broken.pdf");
+    ctx.MakeOne = true;
+    ctx.firstFile = true, ctx.lastFile = false;
+    ASSERT_EQ(vellumate::ConvertFile(ctx, In("good.png", images::test::MakePng(s)), out), 0);
+    ctx.firstFile = false, ctx.lastFile = true;
+    EXPECT_EQ(vellumate::ConvertFile(ctx, In("bad.png", "not a picture"), out), -24);
+    EXPECT_EQ(PageSizes(out).size(), 1u);  // the good file's page was still written
+}
+
 TEST_F(PicturesPdf, BrokenPicturesFailWithoutOutput) {
     using namespace images::test;
     PngSpec s;
