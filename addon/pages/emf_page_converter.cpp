@@ -21,8 +21,12 @@ std::vector<std::uint8_t> ImageBytes(const PageImage& image) {
     if (!image.emfBytes.empty()) return image.emfBytes;
     std::vector<std::uint8_t> bytes;
     if (image.emfPath.empty()) return bytes;
-    std::ifstream f(image.emfPath, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    std::ifstream f(image.emfPath, std::ios::binary | std::ios::ate);
+    const std::streamoff size = f ? static_cast<std::streamoff>(f.tellg()) : -1;
+    if (size <= 0) return bytes;
+    bytes.resize(static_cast<std::size_t>(size));
+    f.seekg(0);
+    if (!f.read(reinterpret_cast<char*>(bytes.data()), size)) bytes.clear();
     return bytes;
 }
 

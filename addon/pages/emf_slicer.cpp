@@ -68,6 +68,20 @@ constexpr BltLayout kStretchDIBits{80, 24, 28, 72, 76, 36, 44, 48, 52, 56, 60};
 constexpr BltLayout kSetDIBitsToDevice{76, 24, 28, -1, -1, 36, 44, 48, 52, 56, 60};
 constexpr BltLayout kPlgBlt{140, 0, 0, -1, -1, 52, 60, 96, 100, 104, 108};
 
+// Records the rewriting leaves out of a slice whenever their bounds lie
+// wholly outside it, whatever came before them.
+bool LeftOutWhenOutside(std::uint32_t type) {
+    switch (type) {
+        case emf::EMR_EXTTEXTOUTA: case emf::EMR_EXTTEXTOUTW: case emf::EMR_POLYGON: case emf::EMR_POLYGON16:
+        case emf::EMR_RECTANGLE: case emf::EMR_ROUNDRECT: case emf::EMR_BITBLT: case emf::EMR_STRETCHBLT:
+        case emf::EMR_MASKBLT: case emf::EMR_TRANSPARENTBLT: case emf::EMR_PLGBLT: case emf::EMR_SETDIBITSTODEVICE:
+        case emf::EMR_STRETCHDIBITS: case emf::EMR_ALPHABLEND:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 // Rewrites one record for the slice (0, 0, w, h) after moving it by dy.
@@ -714,8 +728,13 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vecto
     const std::int64_t pushFrom = cutBack > 0 ? h - cutBack : std::numeric_limits<std::int64_t>::max();
     parser_ = std::make_unique<RecordParser>(parserW, h, -top, pushFrom, log_);
 
-    for (const emf::Record& rec : records_) {
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        const emf::Record& rec = records_[i];
         if (rec.type == 0 || rec.type > emf::kMaxRecordType) break;
+        // Drawing wholly above or below the slice is left out unread; the
+        // rewriting would drop it too, after copying it.
+        const Extent& e = extents_[i];
+        if (e.known && (e.bottom < top || e.top > static_cast<std::int64_t>(top) + h)) continue;
         recordOffset_ = rec.offset;
         HandleRecord(source_.data() + rec.offset, rec.size);
         if (rec.type == emf::EMR_EOF) break;
@@ -747,6 +766,16 @@ void CEmfSlicer::ProduceSlices() {
     }
     for (const emf::Diagnostic& d : mf.diagnostics) log_.Error(d.Text());
     records_ = std::move(mf.records);
+    extents_.assign(records_.size(), Extent{});
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        const emf::Record& rec = records_[i];
+        if (!LeftOutWhenOutside(rec.type) || rec.size < 24) continue;
+        std::int32_t b[4];
+        std::memcpy(b, source_.data() + rec.offset + 8, sizeof b);
+        const bool text = rec.type == emf::EMR_EXTTEXTOUTW || rec.type == emf::EMR_EXTTEXTOUTA;
+        if (text && (b[2] == -1 || b[3] == -1)) continue;  // no bounds: always drawn
+        extents_[i] = {true, std::min(b[1], b[3]), std::max(b[1], b[3])};
+    }
     const emf::Header* header = &mf.header;
     const std::int64_t W =
         PixelSize(header->frame.left, header->frame.right, header->device.cx, header->millimeters.cx) + 1;
@@ -792,6 +821,7 @@ void CEmfSlicer::ProduceSlices() {
         top = next;
     }
     records_.clear();
+    extents_.clear();
     log_.Info(StrFormat("Produced %d slices", SliceCount()));
 }
 

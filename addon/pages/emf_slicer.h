@@ -81,6 +81,13 @@ private:
 
     // State of the slice being built.
     std::vector<emf::Record> records_;  // of the source, for one production
+    // Vertical extent of the records that are left out of a slice they lie
+    // wholly outside of (known false for the others).
+    struct Extent {
+        bool known = false;
+        std::int64_t top = 0, bottom = 0;
+    };
+    std::vector<Extent> extents_;
     std::size_t recordOffset_ = 0;
     std::unique_ptr<RecordParser> parser_;
     std::vector<std::uint8_t> out_;
