@@ -494,6 +494,7 @@ private:
     bool One();
     bool Text(bool wide);
     bool SmallText();
+    bool PolyText(bool wide);
     bool ShowText(PointL ref, std::uint32_t options, const RectL* clipRect, std::u16string text,
                   std::vector<double> dx);
     bool Blit();
@@ -1051,7 +1052,8 @@ bool PlayerImpl::One() {
 
     case EMR_EXTFLOODFILL: return Unsupported("flood fill");
     case EMR_SMALLTEXTOUT: return SmallText();
-    case EMR_POLYTEXTOUTA: case EMR_POLYTEXTOUTW: return Unsupported("this text record");
+    case EMR_POLYTEXTOUTA: return PolyText(false);
+    case EMR_POLYTEXTOUTW: return PolyText(true);
     case EMR_GLSRECORD: case EMR_GLSBOUNDEDRECORD: case EMR_DRAWESCAPE: case EMR_EXTESCAPE: case EMR_NAMEDESCAPE:
         return Unsupported("device escape");
     default:
@@ -1185,6 +1187,32 @@ bool PlayerImpl::Text(bool wide) {
         if (!dx.empty()) dx = std::move(merged);
     }
     return ShowText(ref, options, noRect ? nullptr : &rc, std::move(text), std::move(dx));
+}
+
+bool PlayerImpl::PolyText(bool wide) {
+    // bounds, graphics mode, x/y scales, string count, then one text object
+    // (reference, count, offString, options, rectangle, offDx) per string.
+    std::uint32_t count;
+    if (!v_.U32(36, count)) return Short();
+    std::span<const std::uint8_t> objs;
+    if (!v_.Array(40, count, 40, objs)) return Warn("string count exceeds the record");
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::size_t at = 40 + std::size_t(k) * 40;
+        PointL ref;
+        RectL rc;
+        std::uint32_t n = 0, offString = 0, options = 0, offDx = 0;
+        v_.Point(at, ref), v_.U32(at + 8, n), v_.U32(at + 12, offString), v_.U32(at + 16, options);
+        v_.Rect(at + 20, rc), v_.U32(at + 36, offDx);
+        std::span<const std::uint8_t> str, d;
+        if (!v_.Array(offString, n, wide ? 2 : 1, str)) return Warn("text exceeds the record");
+        std::u16string text;
+        for (std::uint32_t i = 0; i < n; ++i) text += wide ? char16_t(GetU16(str.data() + 2 * i)) : FromCp1252(str[i]);
+        std::vector<double> dx;
+        if (offDx && v_.Array(offDx, n, 4, d))
+            for (std::uint32_t i = 0; i < n; ++i) dx.push_back(GetI32(d.data() + 4 * i));
+        ShowText(ref, options & ~ETO_NO_RECT, &rc, std::move(text), std::move(dx));
+    }
+    return true;
 }
 
 bool PlayerImpl::SmallText() {

@@ -130,6 +130,14 @@ TEST(Player, SmallTextRecordsShowTheirText) {
     )"),
               "text \"ok\" at 0 0 face=\"sans-serif\" em=13.92 weight=700 #000000 ctm=[1 0 0 1 10 20]\n"
               "text \"w\" at 0 0 face=\"sans-serif\" em=13.92 weight=700 #000000 ctm=[1 0 0 1 10 40]\n");
+    // Several strings in one record, each with its own place and advances.
+    EXPECT_EQ(Trace(R"(
+        EMR_SETBKMODE u32:1
+        EMR_SETTEXTALIGN u32:24
+        EMR_POLYTEXTOUTW rect:0,0,0,0 u32:1 f32:0 f32:0 u32:2 pt:1,2 u32:1 &a u32:0 rect:0,0,0,0 &da pt:3,4 u32:2 &b u32:0 rect:0,0,0,0 u32:0 @a w:"x" pad @da i32:7 @b w:"yz"
+    )"),
+              "text \"x\" at 0 0 face=\"sans-serif\" em=13.92 weight=700 #000000 adv=7 ctm=[1 0 0 1 1 2]\n"
+              "text \"yz\" at 0 0 face=\"sans-serif\" em=13.92 weight=700 #000000 ctm=[1 0 0 1 3 4]\n");
 }
 
 TEST(Player, SingleByteTextIsDecodedInTheFontsCharacterSet) {
