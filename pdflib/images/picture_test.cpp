@@ -360,6 +360,16 @@ TEST(Tiff, AlphaAndBilevel) {
     EXPECT_EQ(p.image.decode, (std::vector<double>{1, 0}));
 }
 
+TEST(Tiff, OrientationTagTurnsThePlacement) {
+    TiffPage turned;
+    turned.width = 5, turned.height = 2, turned.data = Ramp(5 * 2 * 3), turned.orientation = 8;
+    auto p = Load(MakeTiff({turned}))[0];
+    EXPECT_EQ(p.orientation, 8);
+    EXPECT_EQ(p.width, 2);
+    EXPECT_EQ(p.height, 5);
+    EXPECT_EQ(DecodeSamples(p.image), turned.data);  // samples as stored
+}
+
 TEST(Tiff, DamagedFilesFailOrKeepWhatDecodes) {
     TiffPage a;
     a.width = 40, a.height = 30, a.data = Ramp(40 * 30 * 3), a.compression = 8;

@@ -202,6 +202,12 @@ LoadResult LoadTiff(std::string_view file, std::vector<Picture>& out) {
         p.format = Format::Tiff;
         Dpi(t, p);
         if (w == 0 || h == 0) { skipped += " " + std::to_string(page); continue; }
+        // Pages read as stored keep the file's orientation for the placement
+        // (same numbering as EXIF); libtiff's RGBA reader turns them upright itself.
+        std::uint16_t orientation = ORIENTATION_TOPLEFT;
+        TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
+        if (orientation < 1 || orientation > 8) orientation = ORIENTATION_TOPLEFT;
+        bool stored = true;
         if (!PassThroughG4(t, file, w, h, p)) {
             Raster r;
             std::uint16_t photo = 0;
@@ -215,6 +221,7 @@ LoadResult LoadTiff(std::string_view file, std::vector<Picture>& out) {
                 std::string icc = std::move(r.icc);
                 r = Raster{};
                 if (!ReadRgba(t, w, h, r)) { skipped += " " + std::to_string(page); continue; }
+                stored = false;
                 if (photo == PHOTOMETRIC_RGB) r.icc = std::move(icc);
             }
             if (r.model == ColorModel::Gray && r.icc.size() >= 132 && std::string_view(r.icc).substr(16, 4) != "GRAY") r.icc.clear();
@@ -224,6 +231,10 @@ LoadResult LoadTiff(std::string_view file, std::vector<Picture>& out) {
             if (direct && photo == PHOTOMETRIC_MINISWHITE) p.image.decode = {1, 0};
         }
         p.width = p.image.width, p.height = p.image.height;
+        if (stored && orientation != ORIENTATION_TOPLEFT) {
+            p.orientation = orientation;
+            if (orientation >= 5) std::swap(p.width, p.height), std::swap(p.dpiX, p.dpiY);
+        }
         pages.push_back(std::move(p));
     } while (page < 10000 && TIFFReadDirectory(t));
     TIFFClose(t);

@@ -117,6 +117,7 @@ std::string MakeTiff(const std::vector<TiffPage>& pages) {
             std::uint16_t e = static_cast<std::uint16_t>(p.extra);
             TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &e);
         }
+        if (p.orientation) TIFFSetField(t, TIFFTAG_ORIENTATION, p.orientation);
         if (p.dpi > 0) {
             TIFFSetField(t, TIFFTAG_XRESOLUTION, p.dpi);
             TIFFSetField(t, TIFFTAG_YRESOLUTION, p.dpi);

@@ -37,6 +37,7 @@ struct TiffPage {
     int bits = 8, samples = 3, photometric = 2, compression = 1;
     int extra = 0;  // EXTRASAMPLES value of one extra sample, 0 for none
     float dpi = 0;
+    int orientation = 0;  // ORIENTATION tag, 0 for none
     std::vector<std::uint8_t> data;  // rows as libtiff writes them (native 16-bit)
 };
 std::string MakeTiff(const std::vector<TiffPage>& pages);
