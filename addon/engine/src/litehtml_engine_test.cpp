@@ -82,6 +82,9 @@ TEST(LitehtmlEngine, FormFieldsShowTheirText) {
     EXPECT_NE(runs.find("Submit"), std::string::npos);
     EXPECT_NE(runs.find("area"), std::string::npos);
     EXPECT_EQ(runs.find("secret"), std::string::npos);
+    // A list shows its chosen entry, else its first.
+    EXPECT_EQ(Runs(RenderString("<select><option>one<option selected>two</select>")), "two");
+    EXPECT_EQ(Runs(RenderString("<select><optgroup label=g><option>first<option>second</optgroup></select>")), "first");
 }
 
 TEST(LitehtmlEngine, MinimalWidthAndWiderContent) {

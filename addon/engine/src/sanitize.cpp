@@ -285,6 +285,28 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                         break;
                     }
                 }
+                bool markSelected = false;
+                if (e.tag == GUMBO_TAG_OPTION && n->parent && n->parent->type == GUMBO_NODE_ELEMENT) {
+                    // A list shows its chosen entry, the first one when none is chosen.
+                    GumboNode* list = n->parent;
+                    if (list->v.element.tag == GUMBO_TAG_OPTGROUP && list->parent) list = list->parent;
+                    bool anySelected = false;
+                    GumboNode* firstOption = nullptr;
+                    std::vector<GumboNode*> todo{list};
+                    while (!todo.empty()) {
+                        GumboNode* x = todo.back();
+                        todo.pop_back();
+                        if (x->type != GUMBO_NODE_ELEMENT) continue;
+                        if (x->v.element.tag == GUMBO_TAG_OPTION) {
+                            if (!firstOption) firstOption = x;
+                            anySelected = anySelected || gumbo_get_attribute(&x->v.element.attributes, "selected");
+                        } else if (x == list || x->v.element.tag == GUMBO_TAG_OPTGROUP) {
+                            for (unsigned k = x->v.element.children.length; k-- > 0;)
+                                todo.push_back(static_cast<GumboNode*>(x->v.element.children.data[k]));
+                        }
+                    }
+                    markSelected = !anySelected && firstOption == n;
+                }
                 int tables = it.tables + (e.tag == GUMBO_TAG_TABLE ? 1 : 0);
                 std::string name = TagName(e);
                 if (tables > maxTableDepth && IsTablePart(e.tag)) {
@@ -303,11 +325,16 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     for (char c : an) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
                     if (!ok) continue;
                     out.html += " " + an + "=\"";
+                    if (an == "selected" && !*a->value) {
+                        out.html += "selected\"";  // the engine ignores attributes without a value
+                        continue;
+                    }
                     if (an == "style")
                         Escape(out.html, (WrapGradients(a->value) + (body ? "; visibility: visible" : "")).c_str(), true);
                     else Escape(out.html, a->value, true);
                     out.html += "\"";
                 }
+                if (markSelected) out.html += " selected=\"selected\"";
                 out.html += ">";
                 if (IsVoid(e.tag)) break;
                 stack.push_back({nullptr, 0, 0, true, name, pushedFrameset});

@@ -77,7 +77,8 @@ span.vm-input { display: inline-block; font-family: sans-serif; font-size: 13px;
 span.vm-button { min-width: 0; border: 2px outset #E0E0E0; background-color: #E0E0E0; padding: 1px 6px; }
 span.vm-check { min-width: 0; width: 13px; height: 13px; padding: 0; margin: 3px; text-align: center; line-height: 13px; }
 textarea { white-space: pre-wrap; font-family: monospace; }
-option, optgroup { display: none; }
+option { display: none; }
+optgroup { display: inline; }
 select option[selected] { display: inline; }
 details > summary { display: list-item; list-style-type: disc; }
 summary { font-weight: normal; }
