@@ -90,12 +90,14 @@ run() {
       linked=$((linked + 1))
   done
   peak=$(grep -E '^[0-9]+$' "$work/$tool.time" | sort -n | tail -n 1)
-  printf '%-12s %6d %6d %9.2f %9.1f %12d %10.0f %8.1f %6d/%d %6d/%d\n' "$tool" "$failed" "$pages" "$secs" \
-    "$(echo "scale=3; $pages / $secs" | bc)" "$bytes" "$(echo "scale=1; $bytes / ($pages + ($pages == 0))" | bc)" \
+  printf '%-12s %6d %6d %9.2f %9.1f %7.2f %12d %10.0f %8.1f %6d/%d %6d/%d\n' "$tool" "$failed" "$pages" "$secs" \
+    "$(echo "scale=3; $pages / $secs" | bc)" "$(echo "scale=3; ${#inputs[@]} / $secs" | bc)" "$bytes" "$(echo "scale=1; $bytes / ($pages + ($pages == 0))" | bc)" \
     "$(echo "scale=1; ${peak:-0} / 1024" | bc)" "$texts" "${#inputs[@]}" "$linked" "${#inputs[@]}"
 }
 
-printf '%-12s %6s %6s %9s %9s %12s %10s %8s %8s %8s\n' tool failed pages seconds "pages/s" "bytes" "bytes/page" \
+# Page counts differ between the tools (each lays out its own way), so
+# documents per second is shown next to pages per second.
+printf '%-12s %6s %6s %9s %9s %7s %12s %10s %8s %8s %8s\n' tool failed pages seconds "pages/s" "docs/s" "bytes" "bytes/page" \
   "peak MB" text links
 for tool in vellumate wkhtmltopdf weasyprint htmldoc; do
   if [ "$tool" != vellumate ] && ! command -v "$tool" >/dev/null; then
