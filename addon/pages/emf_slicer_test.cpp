@@ -529,5 +529,56 @@ TEST_F(SlicerTest, FiguresAndPathsMoveWithTheSliceAndStayWhole) {
         EXPECT_TRUE(r.type != emf::EMR_POLYLINE16 && r.type != emf::EMR_POLYLINE);
 }
 
+TEST_F(SlicerTest, SkewedMaskedAndTransparentPicturesAreCutToo) {
+    // Each 20 rows at y 290..309 (bounds inclusive), 8 bits per pixel, slices of 300.
+    RawRecord plg(emf::EMR_PLGBLT, 140);
+    plg.Box(8, 0, 290, 7, 309).Put(24, 0).Put(28, 290).Put(32, 8).Put(36, 290).Put(40, 0).Put(44, 310);
+    plg.Put(56, 1).Put(60, 20);
+    RawRecord transparent(emf::EMR_TRANSPARENTBLT, 108);
+    transparent.Box(8, 0, 290, 7, 309).Put(28, 290).Put(32, 1).Put(36, 20).Put(48, 0).Put(100, 1).Put(104, 20);
+    RawRecord mask(emf::EMR_MASKBLT, 128);
+    mask.Box(8, 0, 290, 7, 309).Put(28, 290).Put(32, 1).Put(36, 20);
+    const auto plgBytes = WithBitmap(plg, 140, 96, 8, 20, false);
+    const auto transparentBytes = WithBitmap(transparent, 108, 84, 8, 20, false);
+    const auto maskBytes = WithBitmap(mask, 128, 84, 8, 20, false);
+    auto image = PageImageOf(400, 599, [&](emf::Recorder& r) {
+        r.AppendRaw(plgBytes);
+        r.AppendRaw(transparentBytes);
+        r.AppendRaw(maskBytes);
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(400);
+    slicer.SetSliceHeight(300);
+    slicer.SetSourceImage(image);
+    ASSERT_EQ(slicer.SliceCount(), 2);
+    std::map<std::uint32_t, SliceRecord> first, second;
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(0))) first.emplace(r.type, r);
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(1))) second.emplace(r.type, r);
+    // Bottom of the first slice: 10 rows go, corners stop at the bottom.
+    const SliceRecord& p0 = first.at(emf::EMR_PLGBLT);
+    EXPECT_EQ(p0.I32(20), 300);
+    EXPECT_EQ(p0.I32(44), 300);
+    EXPECT_EQ(p0.I32(60), 10);
+    EXPECT_EQ(p0.I32(p0.I32(96) + 8), 10);  // bitmap height
+    EXPECT_EQ(first.at(emf::EMR_TRANSPARENTBLT).I32(36), 10);
+    EXPECT_EQ(first.at(emf::EMR_TRANSPARENTBLT).I32(104), 10);
+    EXPECT_EQ(first.at(emf::EMR_MASKBLT).I32(36), 10);
+    // Top of the second slice: 11 rows go, everything starts at 0.
+    const SliceRecord& p1 = second.at(emf::EMR_PLGBLT);
+    EXPECT_EQ(p1.I32(12), 0);
+    EXPECT_EQ(p1.I32(28), 0);
+    EXPECT_EQ(p1.I32(36), 0);
+    EXPECT_EQ(p1.I32(44), 10);
+    EXPECT_EQ(p1.I32(52), 0);
+    EXPECT_EQ(p1.I32(60), 9);
+    const SliceRecord& t1 = second.at(emf::EMR_TRANSPARENTBLT);
+    EXPECT_EQ(t1.I32(28), 0);
+    EXPECT_EQ(t1.I32(36), 9);
+    EXPECT_EQ(t1.I32(104), 9);
+    EXPECT_EQ(t1.bytes[static_cast<std::size_t>(t1.I32(92))], 19);  // stored bottom row still the picture's last
+    EXPECT_EQ(second.at(emf::EMR_MASKBLT).I32(36), 9);
+    EXPECT_EQ(second.at(emf::EMR_MASKBLT).I32(28), 0);
+}
+
 }  // namespace
 }  // namespace tessaline
