@@ -295,6 +295,8 @@ TEST(Bmp, HostileHeadersFailCleanly) {
     std::vector<std::uint8_t> px(16, 0);
     LoadResult r;
     EXPECT_TRUE(Load(MakeBmp(40, 100000, 100000, 24, 0, {}, px), &r).empty());
+    EXPECT_FALSE(r.error.empty());
+    EXPECT_TRUE(Load(MakeBmp(40, 100000, 100000, 8, 1, {}, px), &r).empty());  // RLE may claim it all
     EXPECT_NE(r.error.find("too large"), std::string::npos);
     EXPECT_TRUE(Load(MakeBmp(40, 0, 5, 24, 0, {}, px)).empty());
     EXPECT_TRUE(Load(MakeBmp(40, 2, 2, 7, 0, {}, px)).empty());

@@ -99,8 +99,11 @@ LoadResult LoadBmp(std::string_view file, std::vector<Picture>& out) {
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return Fail("BMP file with " + std::to_string(bpp) + " bits per pixel");
     bool indexed = bpp <= 8;
-    if (!FitsLimit(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(h), indexed ? 1 : 4))
+    const std::uint64_t pixelBytes = indexed ? 1 : 4;
+    // Uncompressed rows are checked once it is known how many the file holds.
+    if ((comp == 1 || comp == 2) && !FitsLimit(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(h), pixelBytes))
         return Fail("BMP picture too large to decode");
+    if (w > (1 << 30) || h > (1 << 30)) return Fail("BMP picture too large to decode");
 
     Raster r;
     r.width = static_cast<int>(w), r.height = static_cast<int>(h);
@@ -167,6 +170,7 @@ LoadResult LoadBmp(std::string_view file, std::vector<Picture>& out) {
         std::size_t stride = ((static_cast<std::size_t>(w) * bpp + 31) / 32) * 4;
         std::size_t rows = std::min<std::size_t>(r.height, data.size() / stride);
         if (rows == 0) return Fail("truncated BMP file (no complete row)");
+        if (!FitsLimit(static_cast<std::uint64_t>(w), rows, pixelBytes)) return Fail("BMP picture too large to decode");
         if (rows < static_cast<std::size_t>(r.height)) {
             // Keep the rows the file has, and nothing invented around them.
             p.note = "truncated BMP file: " + std::to_string(rows) + " of " + std::to_string(r.height) + " rows";

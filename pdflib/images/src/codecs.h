@@ -30,7 +30,8 @@ struct Raster {
 };
 
 // Whether a picture of w x h pixels with `bytesPerPixel` bytes each (colour
-// plus alpha) stays within the decoding limit.
+// plus alpha) stays within the decoding limit, counting the copy the encoder
+// makes.
 bool FitsLimit(std::uint64_t w, std::uint64_t h, std::uint64_t bytesPerPixel);
 
 // Flate-compresses the raster (with the PNG predictor that gives the smaller

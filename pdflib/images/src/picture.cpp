@@ -159,7 +159,8 @@ double SaneDpi(double dpi) {
 
 bool FitsLimit(std::uint64_t w, std::uint64_t h, std::uint64_t bpp) {
     if (w == 0 || h == 0 || w > (1u << 30) || h > (1u << 30)) return false;
-    return w * h <= kMaxDecodedBytes / (bpp ? bpp : 1);
+    // The samples and, while they are encoded, their filtered copy.
+    return w * h <= kMaxDecodedBytes / (2 * (bpp ? bpp : 1));
 }
 
 }  // namespace detail
