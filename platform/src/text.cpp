@@ -1,6 +1,8 @@
 // Case folding, strict UTF conversions and code pages through iconv.
 #include "platform/text.h"
 
+#include "utf8.h"
+
 #include <iconv.h>
 #include <locale.h>
 #include <wctype.h>
@@ -12,51 +14,6 @@
 namespace platform {
 
 namespace {
-
-// Strict decoder shared by the helpers below; 0 means no valid sequence at p.
-std::size_t DecodeOne(const unsigned char* p, std::size_t avail, char32_t* cp) {
-    unsigned char b = p[0];
-    if (b < 0x80) {
-        *cp = b;
-        return 1;
-    }
-    std::size_t len;
-    char32_t c, min;
-    if (b >= 0xC2 && b <= 0xDF)
-        len = 2, c = b & 0x1F, min = 0x80;
-    else if (b >= 0xE0 && b <= 0xEF)
-        len = 3, c = b & 0x0F, min = 0x800;
-    else if (b >= 0xF0 && b <= 0xF4)
-        len = 4, c = b & 0x07, min = 0x10000;
-    else
-        return 0;
-    if (avail < len) return 0;
-    for (std::size_t i = 1; i < len; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        c = (c << 6) | (p[i] & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-    *cp = c;
-    return len;
-}
-
-void Append(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 locale_t Utf8Locale() {
     static locale_t loc = [] {
@@ -80,14 +37,14 @@ std::string FoldCase(std::string_view utf8) {
             continue;
         }
         char32_t c;
-        std::size_t len = DecodeOne(p + i, utf8.size() - i, &c);
+        std::size_t len = utf8::Decode(p + i, utf8.size() - i, &c);
         if (len == 0) {
             out += static_cast<char>(p[i++]);
             continue;
         }
         if (!loc) loc = Utf8Locale();
         i += len;
-        Append(out, loc ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc)) : c);
+        utf8::Append(out, loc ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc)) : c);
     }
     return out;
 }
@@ -98,7 +55,7 @@ bool IsValidUtf8(std::string_view bytes) {
     auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     for (std::size_t i = 0; i < bytes.size();) {
         char32_t c;
-        std::size_t len = DecodeOne(p + i, bytes.size() - i, &c);
+        std::size_t len = utf8::Decode(p + i, bytes.size() - i, &c);
         if (len == 0) return false;
         i += len;
     }
@@ -110,7 +67,7 @@ std::u16string Utf16FromUtf8(std::string_view utf8) {
     auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
     for (std::size_t i = 0; i < utf8.size();) {
         char32_t c;
-        std::size_t len = DecodeOne(p + i, utf8.size() - i, &c);
+        std::size_t len = utf8::Decode(p + i, utf8.size() - i, &c);
         if (len == 0) {
             c = 0xFFFD;
             len = 1;
@@ -137,7 +94,7 @@ std::string Utf8FromUtf16(std::u16string_view s) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        Append(out, c);
+        utf8::Append(out, c);
     }
     return out;
 }
@@ -232,7 +189,7 @@ std::string Utf8From1252(std::string_view bytes) {
         0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     std::string out;
     out.reserve(bytes.size());
-    for (unsigned char b : bytes) Append(out, b >= 0x80 && b < 0xA0 ? char32_t(kHigh[b - 0x80]) : char32_t(b));
+    for (unsigned char b : bytes) utf8::Append(out, b >= 0x80 && b < 0xA0 ? char32_t(kHigh[b - 0x80]) : char32_t(b));
     return out;
 }
 
@@ -247,7 +204,7 @@ std::string Utf8FromCodePage(std::string_view bytes, int codePage) {
         auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
         for (std::size_t i = 0; i < bytes.size();) {
             char32_t c;
-            std::size_t len = DecodeOne(p + i, bytes.size() - i, &c);
+            std::size_t len = utf8::Decode(p + i, bytes.size() - i, &c);
             if (len == 0) {
                 out += Utf8FromCodePage(bytes.substr(i, 1), 1252);
                 ++i;
@@ -260,7 +217,7 @@ std::string Utf8FromCodePage(std::string_view bytes, int codePage) {
     }
     if (codePage == 42) {  // symbol fonts: the private-use block
         std::string out;
-        for (unsigned char b : bytes) Append(out, b < 0x20 ? char32_t(b) : char32_t(0xF000 + b));
+        for (unsigned char b : bytes) utf8::Append(out, b < 0x20 ? char32_t(b) : char32_t(0xF000 + b));
         return out;
     }
     const char* name = IconvName(codePage);
