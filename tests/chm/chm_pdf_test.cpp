@@ -20,17 +20,10 @@
 
 namespace {
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>/dev/null").c_str(), "r"), ::pclose);
-    if (!p) return out;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
-    return out;
-}
+// Standard output only: the tools' warnings would spoil what is parsed.
+std::string Capture(const std::string& command) { return vmtest::Capture(command, false); }
 
-std::string Q(const std::string& path) { return "'" + path + "'"; }
+using vmtest::Q;
 
 // One line per outline, indented by depth, with its target page (from 1).
 std::string OutlineTree(const std::string& pdf) {

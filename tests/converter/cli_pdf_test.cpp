@@ -14,16 +14,8 @@ namespace {
 
 using vmtest::Sandbox;
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
-    if (!p) return out;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
-    return out;
-}
-std::string Q(const std::string& path) { return "'" + path + "'"; }
+using vmtest::Capture;
+using vmtest::Q;
 
 void Put32(std::string* s, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) s->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));

@@ -22,17 +22,9 @@ using vellumate::ConversionContext;
 using vmtest::FakeAddon;
 using vmtest::Sandbox;
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
-    if (!p) return out;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
-    return out;
-}
+using vmtest::Capture;
 
-std::string Q(const std::string& path) { return "'" + path + "'"; }
+using vmtest::Q;
 
 // Asks to stop once `after` status texts were shown.
 class Cancelling : public vellumate::IProgress {

@@ -1,5 +1,9 @@
 #include "run_program.h"
 
+#include <array>
+#include <cstdio>
+#include <memory>
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -107,6 +111,23 @@ std::string CopyProgram(const std::string& program, const std::string& folder) {
     const std::string copy = folder + "/" + fs::path(program).filename().string();
     fs::copy_file(program, copy, fs::copy_options::overwrite_existing);
     return copy;
+}
+
+std::string Capture(const std::string& command, bool withStderr) {
+    std::string out;
+    const std::string line = command + (withStderr ? " 2>&1" : " 2>/dev/null");
+    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen(line.c_str(), "r"), ::pclose);
+    if (!p) return out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
+    return out;
+}
+
+std::string Q(const std::string& path) {
+    std::string q = "'";
+    for (char c : path) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
 }
 
 }  // namespace vmtest

@@ -28,20 +28,9 @@ namespace {
 namespace fs = std::filesystem;
 using vmtest::Sandbox;
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>/dev/null").c_str(), "r"), ::pclose);
-    if (!p) return out;
-    std::array<char, 8192> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
-    return out;
-}
-std::string Q(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+// Standard output only: the tools' warnings would spoil what is parsed.
+std::string Capture(const std::string& command) { return vmtest::Capture(command, false); }
+using vmtest::Q;
 
 int PageCount(const std::string& pdf) {
     const std::string info = Capture("pdfinfo " + Q(pdf));
