@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -60,9 +61,9 @@ void WritePageNumber(ConversionContext& ctx) {
 }
 
 // The links and named anchors of one add-on page, in PDF page coordinates.
-void CollectLinks(ConversionContext& ctx, std::int32_t addonPage) {
+void CollectLinks(ConversionContext& ctx, const PageTableIndex& index, std::int32_t addonPage) {
     tessaline::ITessaline2* addon = ctx.addon.Get();
-    const std::int32_t pdfPage = AddonToPdfPage(ctx.queue, addonPage);
+    const std::int32_t pdfPage = index.PdfPage(addonPage);
     int count = 0;
     AddonCheck(addon->GetLinkCount(addonPage, &count));
     for (int i = 0; i < count; ++i) {
@@ -86,17 +87,18 @@ void CollectLinks(ConversionContext& ctx, std::int32_t addonPage) {
         link.bottom = bottom;
         link.right = right;
         if (!(left < right && top < bottom)) continue;
-        ResolveLinkTarget(ctx, reported, &link, pdfPage);
+        ResolveLinkTarget(index, reported, &link, pdfPage);
         link.page = pdfPage;
         ctx.links.push_back(std::move(link));
     }
 }
 
-void CreateLinks(ConversionContext& ctx) {
+void CreateLinks(ConversionContext& ctx, const PageTableIndex& index) {
     corvanth::IPdfDocument* pdf = ctx.pdf.Get();
     if (!ctx.links.empty() && ctx.interactive) ctx.SetStatus(LoadString(IDS_GENERATING_LINKS));
+    const AnchorIndex anchors(ctx.anchors);
     for (LinkEntry link : ctx.links) {
-        ResolveAnchor(ctx, &link);
+        ResolveAnchor(index, anchors, &link);
         std::int32_t action = 0;
         if (link.url.empty()) {
             if (link.targetPage < 0) continue;
@@ -165,6 +167,8 @@ std::int32_t GenerateAll(ConversionContext& ctx, int step, Drawing* drawing) {
     const std::int32_t total = addonPages + pictures + static_cast<std::int32_t>(ctx.temporaryFiles.size());
     ctx.Step(step);
 
+    // Every source is queued and in the page table by now.
+    const PageTableIndex index(ctx);
     std::int32_t pageNumber = 1, addonUsed = 0, printedUsed = 0;
     for (const PageSource& src : ctx.queue) {
         for (std::int32_t i = 0; i < src.pageCount; ++i, ++pageNumber) {
@@ -190,7 +194,7 @@ std::int32_t GenerateAll(ConversionContext& ctx, int step, Drawing* drawing) {
                 AddonCheck(addon->put_MinimalWidth(
                     static_cast<std::int32_t>(paperWidth - (s.MarginRight + s.MarginLeft))));
                 AddonCheck(addon->ConvertPage(addonUsed));
-                if (s.PreserveLinks) CollectLinks(ctx, addonUsed);
+                if (s.PreserveLinks) CollectLinks(ctx, index, addonUsed);
                 ++addonUsed;
             } else if (src.pictureSource) {
                 *drawing = Drawing::Picture;
@@ -241,7 +245,7 @@ std::int32_t GenerateAll(ConversionContext& ctx, int step, Drawing* drawing) {
     }
 
     *drawing = Drawing::Other;
-    CreateLinks(ctx);
+    CreateLinks(ctx, index);
     CreateOutlines(ctx);
     ctx.Step(step);
     *drawing = Drawing::Addon;
@@ -573,8 +577,8 @@ bool HasScheme(std::string_view lower) {
     return true;
 }
 
-// An address as compared with the address a page was loaded from: without
-// fragment and trailing "/", scheme and host in lower case, the path as is.
+}  // namespace
+
 std::string AddressKey(std::string_view address) {
     std::string a(address.substr(0, address.find('#')));
     while (!a.empty() && a.back() == '/') a.pop_back();
@@ -586,23 +590,92 @@ std::string AddressKey(std::string_view address) {
     return a;
 }
 
-std::int32_t FirstPdfPage(const ConversionContext& ctx, const PageTableEntry& entry) {
-    return entry.addonIndex ? AddonToPdfPage(ctx.queue, entry.firstPage) : entry.firstPage;
-}
-
-// The page-table entry whose pages hold pdfPage; -1 when none does.
-std::int32_t DocumentOf(const ConversionContext& ctx, std::int32_t pdfPage) {
-    std::int32_t best = -1, bestFirst = -1;
-    for (size_t i = 0; i < ctx.pageTable.size(); ++i) {
-        const std::int32_t first = FirstPdfPage(ctx, ctx.pageTable[i]);
-        if (first <= pdfPage && first >= bestFirst) best = static_cast<std::int32_t>(i), bestFirst = first;
+PageTableIndex::PageTableIndex(const ConversionContext& ctx) {
+    std::int32_t addonSeen = 0;
+    for (const PageSource& src : ctx.queue) {
+        if (src.addonSource) {
+            addonSeen += src.pageCount;
+            addonEnd_.push_back(addonSeen);
+            othersBefore_.push_back(othersTotal_);
+        } else {
+            othersTotal_ += src.pageCount;
+        }
     }
-    return best;
+    first_.reserve(ctx.pageTable.size());
+    byFirst_.reserve(ctx.pageTable.size());
+    for (size_t i = 0; i < ctx.pageTable.size(); ++i) {
+        const PageTableEntry& e = ctx.pageTable[i];
+        const auto index = static_cast<std::int32_t>(i);
+        first_.push_back(e.addonIndex ? PdfPage(e.firstPage) : e.firstPage);
+        byFirst_.emplace_back(first_.back(), index);
+        names_.emplace(ToLowerAscii(FileNamePart(e.fileName)), index);
+        if (!e.address.empty()) addresses_.emplace(AddressKey(e.address), index);
+    }
+    std::sort(byFirst_.begin(), byFirst_.end());
 }
 
-}  // namespace
+std::int32_t PageTableIndex::PdfPage(std::int32_t addonPage) const {
+    // The first add-on source that ends after the page holds it (sources of
+    // no pages hold none); past them all, every other page stands before it.
+    const auto it = std::upper_bound(addonEnd_.begin(), addonEnd_.end(), addonPage);
+    const std::int32_t others =
+        it == addonEnd_.end() ? othersTotal_ : othersBefore_[static_cast<size_t>(it - addonEnd_.begin())];
+    return addonPage + others;
+}
+
+std::int32_t PageTableIndex::ByFileName(const std::string& lowerName) const {
+    if (lowerName.empty()) return -1;
+    const auto it = names_.find(lowerName);
+    return it == names_.end() ? -1 : it->second;
+}
+
+std::int32_t PageTableIndex::ByAddress(const std::string& key) const {
+    const auto it = addresses_.find(key);
+    return it == addresses_.end() ? -1 : it->second;
+}
+
+std::int32_t PageTableIndex::DocumentOf(std::int32_t pdfPage) const {
+    const auto it = std::upper_bound(byFirst_.begin(), byFirst_.end(),
+                                     std::pair(pdfPage, std::numeric_limits<std::int32_t>::max()));
+    return it == byFirst_.begin() ? -1 : std::prev(it)->second;
+}
+
+std::int32_t PageTableIndex::NextFirstPage(std::int32_t page) const {
+    const auto it = std::upper_bound(byFirst_.begin(), byFirst_.end(),
+                                     std::pair(page, std::numeric_limits<std::int32_t>::max()));
+    return it == byFirst_.end() ? std::numeric_limits<std::int32_t>::max() : it->first;
+}
+
+AnchorIndex::AnchorIndex(const std::vector<AnchorEntry>& anchors) {
+    for (const AnchorEntry& a : anchors) {
+        Named& named = byName_[ToLowerAscii(a.name)];
+        if (!named.entries.empty() && named.entries.back()->page > a.page) named.pagesAscending = false;
+        named.entries.push_back(&a);
+    }
+}
+
+const AnchorEntry* AnchorIndex::Find(const std::string& lowerName, std::int32_t from, std::int32_t to) const {
+    const auto it = byName_.find(lowerName);
+    if (it == byName_.end()) return nullptr;
+    const std::vector<const AnchorEntry*>& entries = it->second.entries;
+    if (it->second.pagesAscending) {
+        // Found page by page (the usual case): the first in range is the
+        // first at or after `from`.
+        const auto at = std::lower_bound(entries.begin(), entries.end(), from,
+                                         [](const AnchorEntry* a, std::int32_t page) { return a->page < page; });
+        return at != entries.end() && (*at)->page < to ? *at : nullptr;
+    }
+    for (const AnchorEntry* a : entries)
+        if (a->page >= from && a->page < to) return a;
+    return nullptr;
+}
 
 void ResolveLinkTarget(const ConversionContext& ctx, const std::string& reported, LinkEntry* link,
+                       std::int32_t fromPage) {
+    ResolveLinkTarget(PageTableIndex(ctx), reported, link, fromPage);
+}
+
+void ResolveLinkTarget(const PageTableIndex& index, const std::string& reported, LinkEntry* link,
                        std::int32_t fromPage) {
     // Compared in lower case; what is stored is the target as reported, since
     // the path of an address is case-sensitive.
@@ -618,13 +691,10 @@ void ResolveLinkTarget(const ConversionContext& ctx, const std::string& reported
     std::int32_t document = -1;
     if (HasScheme(target) && !target.starts_with("file:")) {
         // A web address is outside the PDF unless a converted page came from it.
-        const std::string key = AddressKey(reported);
-        for (size_t i = 0; i < ctx.pageTable.size() && document < 0; ++i)
-            if (!ctx.pageTable[i].address.empty() && AddressKey(ctx.pageTable[i].address) == key)
-                document = static_cast<std::int32_t>(i);
+        document = index.ByAddress(AddressKey(reported));
     } else if (hash == 0) {
         // "#name": an anchor of the document the link is on.
-        document = DocumentOf(ctx, fromPage);
+        document = index.DocumentOf(fromPage);
         if (document < 0) {
             link->url = reported;  // unless an anchor of the run has that name
             link->anchor = fragment;
@@ -638,42 +708,35 @@ void ResolveLinkTarget(const ConversionContext& ctx, const std::string& reported
             for (size_t pos = path.find("../"); pos != std::string::npos; pos = path.find("../", pos))
                 path.erase(pos, 3);
         }
-        const std::string name = FileNamePart(path);
-        for (size_t i = 0; i < ctx.pageTable.size() && !name.empty(); ++i) {
-            if (ToLowerAscii(FileNamePart(ctx.pageTable[i].fileName)) == name) {
-                document = static_cast<std::int32_t>(i);
-                break;
-            }
-        }
+        document = index.ByFileName(FileNamePart(path));
     }
     if (document < 0) {
         link->url = reported;
         return;
     }
-    link->targetPage = FirstPdfPage(ctx, ctx.pageTable[static_cast<size_t>(document)]);
+    link->targetPage = index.FirstPdfPage(static_cast<size_t>(document));
     link->anchor = fragment;
     link->anchorDocument = document;
 }
 
 void ResolveAnchor(const ConversionContext& ctx, LinkEntry* link) {
     if (link->anchor.empty()) return;
+    ResolveAnchor(PageTableIndex(ctx), AnchorIndex(ctx.anchors), link);
+}
+
+void ResolveAnchor(const PageTableIndex& index, const AnchorIndex& anchors, LinkEntry* link) {
+    if (link->anchor.empty()) return;
     // The pages of the link's document: from its first page to the next
     // document's first page.
     std::int32_t from = 0, to = std::numeric_limits<std::int32_t>::max();
-    if (link->anchorDocument >= 0 && static_cast<size_t>(link->anchorDocument) < ctx.pageTable.size()) {
-        from = FirstPdfPage(ctx, ctx.pageTable[static_cast<size_t>(link->anchorDocument)]);
-        for (const PageTableEntry& e : ctx.pageTable) {
-            const std::int32_t first = FirstPdfPage(ctx, e);
-            if (first > from && first < to) to = first;
-        }
+    if (link->anchorDocument >= 0 && static_cast<size_t>(link->anchorDocument) < index.size()) {
+        from = index.FirstPdfPage(static_cast<size_t>(link->anchorDocument));
+        to = index.NextFirstPage(from);
     }
-    const std::string wanted = ToLowerAscii(link->anchor);
-    for (const AnchorEntry& a : ctx.anchors) {
-        if (a.page < from || a.page >= to || ToLowerAscii(a.name) != wanted) continue;
-        link->targetPage = a.page;
-        link->targetTop = a.top;
+    if (const AnchorEntry* a = anchors.Find(ToLowerAscii(link->anchor), from, to)) {
+        link->targetPage = a->page;
+        link->targetTop = a->top;
         link->url.clear();
-        return;
     }
 }
 

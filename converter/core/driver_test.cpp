@@ -106,6 +106,65 @@ TEST_F(LinkTargets, WebAddressesAreOutsideUnlessAPageCameFromThere) {
     EXPECT_EQ(Resolve("http://127.0.0.1:8080/docs/page.html").url, "http://127.0.0.1:8080/docs/page.html");
 }
 
+TEST(PageTableIndex, MapsAddonPagesAsTheQueueWalkDoes) {
+    // Sources of no pages, pictures between and after, pages past the end.
+    std::vector<PageSource> q{Picture(2), Addon(3), Addon(0), Picture(1), Addon(2), Picture(4), Addon(0)};
+    ConversionContext ctx;
+    ctx.queue = q;
+    const PageTableIndex index(ctx);
+    for (std::int32_t page = 0; page < 9; ++page) EXPECT_EQ(index.PdfPage(page), AddonToPdfPage(q, page)) << page;
+}
+
+TEST_F(LinkTargets, FileNamesRepeatedOrInAnotherCaseFindTheFirstEntry) {
+    ctx.pageTable.push_back({"FIRST", "FIRST.HTML", 4});
+    ctx.pageTable.push_back({"", "", 6, false, "http://127.0.0.1/"});  // no file name: matches nothing
+    EXPECT_EQ(Resolve("First.HTML").targetPage, 1);
+    EXPECT_EQ(Resolve("..\\..\\sub\\FIRST.html#x").targetPage, 1);
+    EXPECT_EQ(Resolve("sub/../second.htm").targetPage, 3);
+    EXPECT_EQ(Resolve("folder/").url, "folder/");
+    EXPECT_EQ(Resolve("").targetPage, -1);
+}
+
+TEST_F(LinkTargets, SamePageAnchorsStayInTheDocumentTheLinkIsOn) {
+    // Many topics of one name and anchor, as a large help file has them;
+    // two entries share a first page (the later one holds it).
+    ctx.queue.clear();
+    ctx.pageTable.clear();
+    for (int i = 0; i < 300; ++i) {
+        ctx.queue.push_back(Addon(2));
+        ctx.pageTable.push_back({"index", "index.htm", 2 * i, true});
+        ctx.anchors.push_back({i % 2 ? "TOP" : "top", 2 * i + 1, i});
+    }
+    ctx.pageTable.push_back({"extra", "extra.htm", 10, true});
+    const PageTableIndex index(ctx);
+    const AnchorIndex anchors(ctx.anchors);
+    for (int page : {0, 1, 11, 250, 599}) {
+        LinkEntry l;
+        ResolveLinkTarget(index, "#Top", &l, page);
+        ResolveAnchor(index, anchors, &l);
+        const int document = page / 2;
+        EXPECT_EQ(l.anchorDocument, page == 11 ? 300 : document) << page;
+        EXPECT_EQ(l.targetPage, 2 * document + 1) << page;  // its own page's anchor, not another's
+        EXPECT_EQ(l.targetTop, document) << page;
+    }
+    LinkEntry l;
+    ResolveLinkTarget(index, "INDEX.htm#top", &l, 400);
+    ResolveAnchor(index, anchors, &l);
+    EXPECT_EQ(l.targetPage, 1);  // the first entry of the name
+}
+
+TEST(AnchorIndex, FirstFoundWinsWhenPagesComeOutOfOrder) {
+    const std::vector<AnchorEntry> found{{"a", 7, 1}, {"A", 3, 2}, {"a", 5, 3}, {"b", 4, 4}};
+    const AnchorIndex index(found);
+    EXPECT_EQ(index.Find("a", 0, 10)->top, 1);
+    EXPECT_EQ(index.Find("a", 0, 7)->top, 2);
+    EXPECT_EQ(index.Find("a", 4, 7)->top, 3);
+    EXPECT_EQ(index.Find("a", 8, 10), nullptr);
+    EXPECT_EQ(index.Find("b", 4, 5)->top, 4);
+    EXPECT_EQ(index.Find("b", 5, 9), nullptr);
+    EXPECT_EQ(index.Find("c", 0, 10), nullptr);
+}
+
 TEST(ComErrorText, FormatsCodeAndDescription) {
     EXPECT_EQ(ComErrorText("Corvanth", com::ComError(com::E_FAIL, "disk full")),
               "Corvanth has thrown an exception:\n\ncom error: -2147467259 - disk full");
