@@ -1,7 +1,9 @@
 #include "core/tessaline_impl.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <unordered_map>
 
 #include "platform/text.h"
 
@@ -134,13 +136,17 @@ void TessalineImpl::AcceptLoad(LoadResult&& result) {
     // The page link lists are numbered like the pages, so every image adds
     // exactly one list per page, whatever the mapping found.
     layout.pageLinks.resize(static_cast<std::size_t>(loaded.pageCount));
+    // Once laid out, an image that has its file is read again from there when
+    // its pages are drawn: holding the bytes of every loaded page image would
+    // make a run of thousands of documents grow by each one.
+    if (!loaded.image.emfPath.empty()) std::vector<std::uint8_t>().swap(loaded.image.emfBytes);
     for (auto& page : layout.pageLinks) pageLinks_.push_back(std::move(page));
+    imageEnd_.push_back((imageEnd_.empty() ? 0 : imageEnd_.back()) + loaded.pageCount);
     images_.push_back(std::move(loaded));
 }
 
 std::int32_t TessalineImpl::TotalPages() const {
-    std::int64_t total = 0;
-    for (const auto& img : images_) total += img.pageCount;
+    const std::int64_t total = imageEnd_.empty() ? 0 : imageEnd_.back();
     return total > std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::max()
                                                             : static_cast<std::int32_t>(total);
 }
@@ -162,9 +168,10 @@ HRESULT TessalineImpl::ConvertPage(std::int32_t page) {
         Error("No PDF document connected");
         return E_FAIL;
     }
-    std::int32_t first = 0;
-    std::size_t k = 0;
-    while (k < images_.size() && page >= first + images_[k].pageCount) first += images_[k++].pageCount;
+    // The image holding the page: the first that ends after it.
+    const auto k = static_cast<std::size_t>(std::upper_bound(imageEnd_.begin(), imageEnd_.end(), page) -
+                                            imageEnd_.begin());
+    const auto first = static_cast<std::int32_t>(k == 0 ? 0 : imageEnd_[k - 1]);
     const LoadedImage& img = images_[k];
     PageSettings settings = CurrentPageSettings();
     if (autoAdjustPageWidth_) Converter().AdjustPageWidth(*this, img.image, settings);
@@ -217,6 +224,8 @@ void TessalineImpl::CreateInternalLinks() {
         }
     }
     // Selecting pages to link them must not move the client's current page.
+    std::unordered_map<std::string, std::vector<const AnchorRecord*>> byName;  // folded name, in order
+    for (const AnchorRecord& a : anchors_) byName[platform::FoldCase(a.name)].push_back(&a);
     std::int32_t current = pdf_.CurrentPage();
     bool moved = false;
     for (int b = 0; b < static_cast<int>(pageLinks_.size()); ++b) {
@@ -225,9 +234,10 @@ void TessalineImpl::CreateInternalLinks() {
             if (!GetLink(b, c, &l)) continue;
             std::size_t hash = l.target.find('#');
             if (hash == std::string::npos) continue;
-            std::string fragment = platform::FoldCase(l.target.substr(hash + 1));
-            for (const AnchorRecord& a : anchors_) {
-                if (platform::FoldCase(a.name) != fragment) continue;
+            const auto named = byName.find(platform::FoldCase(l.target.substr(hash + 1)));
+            if (named == byName.end()) continue;
+            for (const AnchorRecord* anchor : named->second) {
+                const AnchorRecord& a = *anchor;
                 if (b + offset < 0 || a.pdfPage < 0) continue;
                 if (com::FAILED(pdf_.SelectPage(b + offset))) continue;
                 moved = true;
@@ -242,6 +252,7 @@ void TessalineImpl::CreateInternalLinks() {
 
 HRESULT TessalineImpl::UnloadAll() {
     images_.clear();
+    imageEnd_.clear();
     pageLinks_.clear();
     // The page code keeps the slices of the image it drew last; they go with
     // the images (and the slicer says so in the log while it is still open).

@@ -134,6 +134,9 @@ private:
     std::string baseUrl_;
     std::vector<std::string> tempFiles_;
     std::vector<LoadedImage> images_;
+    // Per image: the add-on pages up to and including it, so that finding a
+    // page's image costs no walk over every image loaded before.
+    std::vector<std::int64_t> imageEnd_;
     std::vector<std::vector<LinkRecord>> pageLinks_;
     std::vector<AnchorRecord> anchors_;
     std::string debugFolder_;
