@@ -162,15 +162,28 @@ HRESULT CPdfDocument::DrawPicture(std::int32_t index, double x, double y) {
         return com::S_OK;
     });
     if (com::FAILED(hr) || !vector) return hr;
-    return DrawEmfAny(reinterpret_cast<const std::uint8_t*>(vector->metafile->data()),
-                      static_cast<std::uint32_t>(vector->metafile->size()), std::string(), x, y, scaleX, scaleY, 0);
+    hr = DrawEmfAny(reinterpret_cast<const std::uint8_t*>(vector->metafile->data()),
+                    static_cast<std::uint32_t>(vector->metafile->size()), std::string(), x, y, scaleX, scaleY, 0);
+    if (com::FAILED(hr) || !pictures_[index].inverted) return hr;
+    // A metafile has no samples to invert: white blended by difference over
+    // its box turns what was drawn there into its negative.
+    return Trap([&] {
+        const Picture& entry = pictures_[index];
+        pdfcore::ContentBuilder& content = CurrentPage().content;
+        content.Save();
+        content.SetDifferenceBlend();
+        content.SetFillColor({1, 1, 1});
+        content.Rectangle(ToPoints(x), ToPoints(y), ToPoints(entry.width), ToPoints(entry.height));
+        content.Fill(pdfcore::FillRule::NonZero);
+        content.Restore();
+        return com::S_OK;
+    });
 }
 
 HRESULT CPdfDocument::InvertPicture(std::int32_t index) {
     return Trap([&] {
-        Held& held = HeldOf(pictures_, index);
-        // A metafile has no samples to invert: it is drawn as it is.
-        if (!held.picture.vector) pictures_[index].inverted = !pictures_[index].inverted;
+        HeldOf(pictures_, index);
+        pictures_[index].inverted = !pictures_[index].inverted;
         return com::S_OK;
     });
 }

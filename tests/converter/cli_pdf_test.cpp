@@ -1,6 +1,7 @@
 // vellumate from the command line with both components registered in the
 // sandbox's registry: pictures become PDF files whose settings record comes
 // from the switches. Checked with pdfinfo, qpdf and pdftotext.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -187,6 +188,39 @@ TEST_F(CliPdf, InvertAllInvertsPictures) {
         EXPECT_NEAR(plain[c], expected[c], 8) << c;
         EXPECT_NEAR(inverted[c], 255 - expected[c], 8) << c;
     }
+}
+
+// The first page rendered at 48 dpi, as RGB triplets (empty when it fails).
+std::vector<unsigned char> Render(const std::string& pdf, const std::string& scratch, int* w, int* h) {
+    Capture("pdftoppm -r 48 -f 1 -l 1 -singlefile " + Q(pdf) + " " + Q(scratch));
+    const std::string ppm = vmtest::ReadFile(scratch + ".ppm");
+    int maxval = 0, consumed = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", w, h, &maxval, &consumed) != 3) return {};
+    const size_t from = static_cast<size_t>(consumed + 1), size = static_cast<size_t>(*w) * *h * 3;
+    if (ppm.size() < from + size) return {};
+    return {ppm.begin() + from, ppm.begin() + from + size};
+}
+
+TEST_F(CliPdf, InvertAllInvertsMetafilePictures) {
+    ASSERT_EQ(Run({EMF_PICTURE, box.Path("plain.pdf")}), 0);
+    ASSERT_EQ(Run({EMF_PICTURE, box.Path("inverted.pdf"), "/invertall"}), 0);
+    int w = 0, h = 0, w2 = 0, h2 = 0;
+    const auto plain = Render(box.Path("plain.pdf"), box.Path("plain"), &w, &h);
+    const auto inverted = Render(box.Path("inverted.pdf"), box.Path("inverted"), &w2, &h2);
+    ASSERT_FALSE(plain.empty());
+    ASSERT_EQ(plain.size(), inverted.size());
+    // The strongly coloured pixels of the drawing come out as their negative
+    // (all but a few partly covered ones on the shapes' edges).
+    int checked = 0, negative = 0;
+    for (size_t i = 0; i + 2 < plain.size(); i += 3) {
+        const int r = plain[i], g = plain[i + 1], b = plain[i + 2];
+        if (std::max({r, g, b}) - std::min({r, g, b}) < 120) continue;  // white, grey
+        ++checked;
+        negative += std::abs(inverted[i] - (255 - r)) <= 24 && std::abs(inverted[i + 1] - (255 - g)) <= 24 &&
+                    std::abs(inverted[i + 2] - (255 - b)) <= 24;
+    }
+    EXPECT_GT(checked, 50);
+    EXPECT_GE(negative * 10, checked * 9) << negative << " of " << checked;
 }
 
 TEST_F(CliPdf, MergedHtmlFilesLinkToEachOther) {

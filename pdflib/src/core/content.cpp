@@ -115,6 +115,11 @@ void ContentBuilder::SetStrokeColor(const Rgb& c) {
     Op("RG");
 }
 
+void ContentBuilder::SetDifferenceBlend() {
+    data_.append("/GSdiff gs\n");
+    gstates_.insert("GSdiff");
+}
+
 void ContentBuilder::SetAlpha(double fill, double stroke) {
     std::string name = AlphaStateName(fill, stroke);
     data_.push_back('/');

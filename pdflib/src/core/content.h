@@ -69,6 +69,9 @@ public:
     // Constant alpha through an ExtGState resource (1 = opaque). The name is
     // recorded in ExtGStates(); the document creates the dictionary.
     void SetAlpha(double fill, double stroke);
+    // Blend mode Difference through the ExtGState "GSdiff": white painted over
+    // a region afterwards turns it into its negative.
+    void SetDifferenceBlend();
 
     // ---- paths
     void MoveTo(double x, double y);

@@ -356,6 +356,13 @@ QPDFObjectHandle Document::Impl::Resources(const ContentBuilder& c,
     if (!c.ExtGStates().empty()) {
         QPDFObjectHandle gd = QPDFObjectHandle::newDictionary();
         for (const std::string& n : c.ExtGStates()) {
+            if (n == "GSdiff") {
+                QPDFObjectHandle g = QPDFObjectHandle::newDictionary();
+                g.replaceKey("/Type", QPDFObjectHandle::newName("/ExtGState"));
+                g.replaceKey("/BM", QPDFObjectHandle::newName("/Difference"));
+                gd.replaceKey("/GSdiff", g);
+                continue;
+            }
             int fill = 1000, stroke = 1000;
             if (std::sscanf(n.c_str(), "GSa%ds%d", &fill, &stroke) != 2) continue;
             QPDFObjectHandle g = QPDFObjectHandle::newDictionary();
