@@ -9,9 +9,11 @@
 #include <hb.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <map>
+#include <utility>
 
 namespace htmlengine {
 
@@ -38,7 +40,50 @@ struct FontManager::Impl {
     FcConfig* config = nullptr;
     std::map<std::string, std::unique_ptr<FaceHandle>> faces;  // file|index|size
     std::vector<std::unique_ptr<Font>> fonts;
+    std::vector<FontRequest> newRequests;
+    std::size_t prepared = 0;
 };
+
+namespace {
+// A layout reports at most this many new fonts; a process prepares at most
+// this many in all (a page asking for every size of every family must not
+// make the long-lived process grow with each load).
+constexpr std::size_t kMaxNewRequests = 64;
+constexpr std::size_t kMaxPrepared = 256;
+constexpr std::size_t kMaxFamilyListBytes = 512;
+
+std::atomic<FontManager*> sharedFonts{nullptr};
+}  // namespace
+
+FontManager& SharedFonts() {
+    static FontManager* fonts = [] {
+        auto* f = new FontManager;
+        sharedFonts.store(f);
+        return f;
+    }();
+    return *fonts;
+}
+
+FontManager* SharedFontsIfMade() { return sharedFonts.load(); }
+
+std::mutex& SharedFontsLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::vector<FontRequest> FontManager::TakeNewRequests() { return std::exchange(impl_->newRequests, {}); }
+
+void FontManager::Prepare(const std::vector<FontRequest>& requests) {
+    for (const FontRequest& r : requests) {
+        if (impl_->prepared >= kMaxPrepared) return;
+        if (r.familyList.size() > kMaxFamilyListBytes) continue;
+        ++impl_->prepared;
+        Font* f = Create(r.familyList, r.pixelSize, std::clamp(r.weight, 1, 1000), r.italic, 0);
+        Shape(*f, "a A 1");
+        Release(f);
+    }
+    impl_->newRequests.clear();
+}
 
 std::u32string DecodeUtf8(std::string_view s) {
     std::u32string out;
@@ -217,7 +262,9 @@ Font* FontManager::Create(std::string_view familyList, int pixelSize, int weight
 
     std::string key = Lower(familyList) + "|" + std::to_string(weight) + "|" + (italic ? "i" : "r");
     auto cached = impl_->matches.find(key);
-    if (cached == impl_->matches.end()) {
+    const std::size_t facesBefore = impl_->faces.size();
+    const bool matched = cached == impl_->matches.end();
+    if (matched) {
         auto match = std::make_unique<Match>();
         auto families = SplitFamilies(familyList);
         for (std::size_t i = 0; i <= families.size() && !match->request; ++i) {
@@ -288,6 +335,8 @@ Font* FontManager::Create(std::string_view familyList, int pixelSize, int weight
         font->height = font->ascent + font->descent;
         font->xHeight = font->pixelSize / 2;
     }
+    if ((matched || impl_->faces.size() != facesBefore) && impl_->newRequests.size() < kMaxNewRequests)
+        impl_->newRequests.push_back({font->requested, font->pixelSize, weight, italic});
     auto* raw = font.get();
     impl_->fonts.push_back(std::move(font));
     return raw;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,6 +39,14 @@ struct ShapedRun {
     bool syntheticBold = false, syntheticItalic = false;
 };
 
+// A font as the layout asked for it, enough to make it again.
+struct FontRequest {
+    std::string familyList;
+    int pixelSize = 16;
+    int weight = 400;
+    bool italic = false;
+};
+
 class FontManager {
 public:
     FontManager();
@@ -52,12 +61,30 @@ public:
     std::vector<ShapedRun> Shape(Font&, std::string_view utf8);
     int Width(Font&, std::string_view utf8);
 
+    // The requests that made this manager ask fontconfig or open a face since
+    // the last call (a bounded number). A layout process hands them to the
+    // process it was forked from, so that the next layout process finds them
+    // ready instead of setting up the same fonts again.
+    std::vector<FontRequest> TakeNewRequests();
+    // Makes each request once (matching, opening, shaping a sample), up to a
+    // limit for the manager's lifetime, so what it keeps stays small.
+    void Prepare(const std::vector<FontRequest>& requests);
+
 private:
     FaceHandle* Open(const std::string& file, int index, int pixelSize);
     int FaceFor(Font&, char32_t c);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The font manager of the process, made on first use. Layout processes are
+// forked from this process and inherit what it has set up.
+FontManager& SharedFonts();
+// The same, or nullptr when nothing has made it yet.
+FontManager* SharedFontsIfMade();
+// Held while the shared manager is changed outside a layout, and around the
+// fork of a layout process, so that no child inherits it half changed.
+std::mutex& SharedFontsLock();
 
 // UTF-8 helpers shared by the container.
 std::u32string DecodeUtf8(std::string_view s);

@@ -14,7 +14,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <string_view>
+#include <vector>
 
+#include "fonts.h"
 #include "htmlengine/engine.h"
 #include "wire.h"
 
@@ -38,11 +42,48 @@ struct ChildJob {
     std::string out;
 };
 
+// After the result, the child names the fonts it had to set up, so that the
+// parent sets them up once for every later child:
+//   result | requests | u32 length of requests | u32 kFontsMagic
+constexpr std::uint32_t kFontsMagic = 0x564D4631;  // "VMF1"
+
+void AppendNewFonts(std::string& out) {
+    FontManager* fonts = SharedFontsIfMade();
+    const std::vector<FontRequest> requests = fonts ? fonts->TakeNewRequests() : std::vector<FontRequest>{};
+    std::string trailer;
+    wire::Writer w(trailer);
+    w.U32(static_cast<std::uint32_t>(requests.size()));
+    for (const FontRequest& r : requests) w.Str(r.familyList), w.I32(r.pixelSize), w.I32(r.weight), w.Bool(r.italic);
+    out += trailer;
+    wire::Writer tail(out);
+    tail.U32(static_cast<std::uint32_t>(trailer.size()));
+    tail.U32(kFontsMagic);
+}
+
+// Splits the child's output into the result and the font requests after it.
+// Output without the trailer is all result; a damaged trailer names no fonts.
+std::string_view SplitNewFonts(std::string_view data, std::vector<FontRequest>& requests) {
+    if (data.size() < 8) return data;
+    wire::Reader tail(data.substr(data.size() - 8));
+    const std::uint32_t length = tail.U32();
+    if (tail.U32() != kFontsMagic || length > data.size() - 8) return data;
+    const std::string_view trailer = data.substr(data.size() - 8 - length, length);
+    try {
+        wire::Reader r(trailer);
+        std::vector<FontRequest> got(r.Count(13));
+        for (FontRequest& f : got) f.familyList = r.Str(), f.pixelSize = r.I32(), f.weight = r.I32(), f.italic = r.Bool();
+        if (r.AtEnd()) requests = std::move(got);
+    } catch (const wire::Damaged&) {
+    }
+    return data.substr(0, data.size() - 8 - length);
+}
+
 void* RunChild(void* p) {
     auto* job = static_cast<ChildJob*>(p);
     try {
         RenderResult r = job->engine->Render(*job->request);
         SerializeResult(r, job->out);
+        AppendNewFonts(job->out);
     } catch (...) {
         job->out.clear();
     }
@@ -99,7 +140,11 @@ public:
             return failed;
         }
         auto start = Clock::now();
-        pid_t pid = fork();
+        pid_t pid = -1;
+        {
+            std::lock_guard<std::mutex> fonts(SharedFontsLock());
+            pid = fork();
+        }
         if (pid < 0) {
             ::close(fds[0]), ::close(fds[1]);
             failed.warnings.push_back(std::string("no layout process: ") + std::strerror(errno));
@@ -142,7 +187,14 @@ public:
         }
         bool clean = !stopped && !tooLarge && WIFEXITED(status) && WEXITSTATUS(status) == 0;
         RenderResult result;
-        if (clean && DeserializeResult(data, result)) return result;
+        std::vector<FontRequest> newFonts;
+        if (clean && DeserializeResult(SplitNewFonts(data, newFonts), result)) {
+            if (FontManager* fonts = newFonts.empty() ? nullptr : SharedFontsIfMade()) {
+                std::lock_guard<std::mutex> lock(SharedFontsLock());
+                fonts->Prepare(newFonts);
+            }
+            return result;
+        }
         failed.timedOut = stopped;
         if (stopped) failed.warnings.push_back("layout process stopped at the time-out");
         else if (tooLarge) failed.warnings.push_back("layout result too large");

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "fonts.h"
 #include "htmlengine/engine.h"
 
 namespace htmlengine {
@@ -85,6 +87,25 @@ TEST(IsolatedEngine, MemoryHogHitsTheDataLimit) {
     EXPECT_FALSE(r.timedOut);
 }
 #endif
+
+TEST(IsolatedEngine, FontsTheLayoutProcessSetUpAreReadyForTheNextOne) {
+    auto engine = CreateDefaultEngine();  // warms this process's fonts up
+    RenderRequest req;
+    req.kind = RenderRequest::Kind::String;
+    req.html = "<p style='font-family:serif;font-size:37px;font-weight:bold'>made in the child</p>";
+    req.timeoutMs = 20000;
+    auto r = engine->Render(req);
+    ASSERT_FALSE(r.crashed);
+    FontManager& fonts = SharedFonts();
+    std::lock_guard<std::mutex> lock(SharedFontsLock());
+    fonts.TakeNewRequests();
+    Font* seen = fonts.Create("serif", 37, 700, false, 0);
+    EXPECT_TRUE(fonts.TakeNewRequests().empty());  // the child's font is here already
+    Font* unseen = fonts.Create("serif", 41, 700, false, 0);
+    EXPECT_EQ(fonts.TakeNewRequests().size(), 1u);
+    fonts.Release(seen);
+    fonts.Release(unseen);
+}
 
 }  // namespace
 }  // namespace htmlengine

@@ -117,8 +117,7 @@ public:
     RenderResult Render(const RenderRequest& req) override;
     void WarmUp() override {
         // Several loaders of one process may warm up at once; the fonts are shared.
-        static std::mutex lock;
-        std::lock_guard<std::mutex> guard(lock);
+        std::lock_guard<std::mutex> guard(SharedFontsLock());
         RenderRequest req;
         req.kind = RenderRequest::Kind::String;
         req.html = "<p>a <b>b</b> <i>c</i> <tt>d</tt> <span style='font-family:sans-serif'>e</span> \xE4\xB8\xAD</p>";
@@ -185,12 +184,6 @@ bool LitehtmlEngine::Fetch(const RenderRequest& req, ResourceFetcher& fetcher, R
     return true;
 }
 
-// One font manager for the process: the layout process renders once, and
-// tests that render in process reuse the opened fonts.
-FontManager& SharedFonts() {
-    static FontManager* fonts = new FontManager;
-    return *fonts;
-}
 
 litehtml::context& MasterContext() {
     static litehtml::context* ctx = [] {
