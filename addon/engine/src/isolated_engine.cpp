@@ -4,6 +4,7 @@
 // stops the child, so a document that never finishes laying out, or that
 // would crash the layout, ends its own load and nothing else.
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -111,6 +112,12 @@ bool WriteAll(int fd, const std::string& data) {
         setrlimit(RLIMIT_DATA, &data);
     }
 #endif
+    // The layout thread allocates from the heap the process already has
+    // (rather than from a fresh arena grown page by page with mprotect), in
+    // large steps: the process ends after one layout, nothing is given back.
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_TOP_PAD, 8 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     ChildJob job{&engine, &req, {}};
     pthread_attr_t attr;
     pthread_attr_init(&attr);

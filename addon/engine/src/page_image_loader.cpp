@@ -39,11 +39,8 @@ std::string WithExtension(const std::string& path, const std::string& ext) {
     return path + ext;
 }
 
-bool LooksLikeEmf(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    // EMR_HEADER first, with the " EMF" signature at offset 40.
+// EMR_HEADER first, with the " EMF" signature at offset 40.
+bool LooksLikeEmf(const std::vector<std::uint8_t>& bytes) {
     return bytes.size() >= 88 && bytes[0] == 1 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 0 &&
            bytes[40] == ' ' && bytes[41] == 'E' && bytes[42] == 'M' && bytes[43] == 'F';
 }
@@ -74,6 +71,8 @@ public:
     std::vector<tessaline::LinkRecord> links;
     std::vector<std::int32_t> pageBreaks;
     std::int32_t width = 0, height = 0;
+    // The page image as written to its file (empty when it was not written).
+    std::vector<std::uint8_t> imageBytes;
 
 private:
     bool HandleDocument(const RenderResult* doc, const Request& req);
@@ -239,7 +238,9 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
     if (!out) {
         log_.Error("Page image not written: " + file);
         std::remove(file.c_str());
+        return;
     }
+    imageBytes = std::move(bytes);
 }
 
 class PageImageLoader final : public tessaline::DocumentLoader {
@@ -300,8 +301,9 @@ tessaline::LoadResult PageImageLoader::Load(bool isString, const std::string& te
         if (req.emfPath.empty()) impl_.Error("No temporary file name for the page image");
         if (ok) {
             impl_.Info("Download complete");
-            std::vector<std::uint8_t> bytes;
-            if (LooksLikeEmf(req.emfPath, bytes)) {
+            // What was written is what the file holds: no need to read it back.
+            std::vector<std::uint8_t> bytes = std::move(creator.imageBytes);
+            if (LooksLikeEmf(bytes)) {
                 impl_.Info("Metafile created");
                 result.ok = true;
                 result.image.emfPath = req.emfPath;
