@@ -76,6 +76,43 @@ struct Selection {
     float miter = -1;
 };
 
+// Objects the recorder has created, kept for reuse: a page draws with a few
+// fonts, pens and brushes over and over, and every creation record is
+// carried into each page slice that is cut from the picture. Least recently
+// used entries go first once the cache is full.
+template <class Key>
+struct ObjectCache {
+    struct Entry {
+        Key key;
+        std::uint32_t handle;
+        std::uint64_t used;
+    };
+    std::vector<Entry> entries;
+    std::size_t capacity;
+    std::uint64_t clock = 0;
+
+    explicit ObjectCache(std::size_t cap) : capacity(cap) {}
+    std::uint32_t Find(const Key& k) {
+        for (auto& e : entries)
+            if (e.key == k) return e.used = ++clock, e.handle;
+        return 0;
+    }
+    // Adds `h`; returns the handle that made room for it, or 0.
+    std::uint32_t Add(const Key& k, std::uint32_t h) {
+        std::uint32_t evicted = 0;
+        if (entries.size() >= capacity && !entries.empty()) {
+            auto old = std::min_element(entries.begin(), entries.end(),
+                                        [](const Entry& a, const Entry& b) { return a.used < b.used; });
+            evicted = old->handle;
+            entries.erase(old);
+        }
+        entries.push_back({k, h, ++clock});
+        return evicted;
+    }
+};
+
+constexpr std::size_t kCachedFonts = 48, kCachedPens = 24, kCachedBrushes = 24;
+
 }  // namespace
 
 struct Figure {
@@ -138,10 +175,29 @@ struct RecorderDevice::Members {
     RecorderDeviceOptions opt;
     Selection cur;
     std::vector<Selection> saved;
-    std::map<std::uint32_t, int> refs;  // created objects still selected somewhere
+    std::map<std::uint32_t, int> refs;  // created objects still selected somewhere or cached
+    ObjectCache<FontKey> fonts{kCachedFonts};
+    ObjectCache<PenKey> pens{kCachedPens};
+    ObjectCache<BrushKey> brushes{kCachedBrushes};
     bool begun = false;
 
     Members(Recorder& r, const RecorderDeviceOptions& o) : rec(r), opt(o) {}
+
+    // The cached handle for `k`, else a new one from `create`, cached.
+    template <class Key, class Create>
+    std::uint32_t Cached(ObjectCache<Key>& cache, const Key& k, Create create) {
+        if (std::uint32_t h = cache.Find(k)) return h;
+        std::uint32_t h = create();
+        AddRef(h);
+        Release(cache.Add(k, h));
+        return h;
+    }
+    void ReleaseCached() {
+        for (auto& e : fonts.entries) Release(e.handle);
+        for (auto& e : pens.entries) Release(e.handle);
+        for (auto& e : brushes.entries) Release(e.handle);
+        fonts.entries.clear(), pens.entries.clear(), brushes.entries.clear();
+    }
 
     void Lines(const Figure& f) {
         rec.MoveToEx(f.pts[0].x, f.pts[0].y);
@@ -173,7 +229,8 @@ struct RecorderDevice::Members {
     }
     void SelectPen(const PenKey& k) {
         if (!cur.nullPen && cur.pen && cur.penKey == k) return;
-        std::uint32_t h = rec.ExtCreatePen(k.style, k.width, BS_SOLID, k.color, 0, k.dashes);
+        std::uint32_t h =
+            Cached(pens, k, [&] { return rec.ExtCreatePen(k.style, k.width, BS_SOLID, k.color, 0, k.dashes); });
         rec.SelectObject(h);
         AddRef(h);
         std::uint32_t old = cur.pen;
@@ -189,11 +246,10 @@ struct RecorderDevice::Members {
     }
     void SelectBrush(const BrushKey& k, const Paint& paint) {
         if (!cur.nullBrush && cur.brush && cur.brushKey == k) return;
-        std::uint32_t h;
-        if (k.style == BS_DIBPATTERNPT && paint.pattern)
-            h = rec.CreateDibPatternBrush(EncodeDib(*paint.pattern));
-        else
-            h = rec.CreateBrushIndirect(k.style, k.color, k.hatch);
+        std::uint32_t h = Cached(brushes, k, [&] {
+            if (k.style == BS_DIBPATTERNPT && paint.pattern) return rec.CreateDibPatternBrush(EncodeDib(*paint.pattern));
+            return rec.CreateBrushIndirect(k.style, k.color, k.hatch);
+        });
         rec.SelectObject(h);
         AddRef(h);
         std::uint32_t old = cur.brush;
@@ -210,7 +266,7 @@ struct RecorderDevice::Members {
     void SelectFont(const LogFont& f) {
         FontKey k{f};
         if (cur.font && cur.fontKey == k) return;
-        std::uint32_t h = rec.ExtCreateFontIndirectW(f);
+        std::uint32_t h = Cached(fonts, k, [&] { return rec.ExtCreateFontIndirectW(f); });
         rec.SelectObject(h);
         AddRef(h);
         std::uint32_t old = cur.font;
@@ -245,6 +301,65 @@ struct RecorderDevice::Members {
         }
         return pts.size() >= 2;
     }
+    // The device box of a path that is one whole ellipse drawn as four
+    // quarter curves (a rounded box with full radii, as round markers are),
+    // with no rotation or skew; nothing otherwise.
+    static bool WholeEllipse(const Path& p, const Matrix& m, RectL& box) {
+        if (m.b != 0 || m.c != 0) return false;
+        const auto& ops = p.Ops();
+        if (ops.empty() || ops[0] != Path::Op::Move || ops.back() != Path::Op::Close) return false;
+        std::vector<Point> on, ctrl;  // curve ends, control points
+        std::size_t i = 0;
+        Point cur{};
+        for (std::size_t k = 0; k < ops.size(); ++k) {
+            switch (ops[k]) {
+            case Path::Op::Move:
+                if (k != 0) return false;
+                cur = m.Apply(p.Points()[i++]);
+                break;
+            case Path::Op::Line: {
+                Point q = m.Apply(p.Points()[i++]);
+                if (std::fabs(q.x - cur.x) > 1e-6 || std::fabs(q.y - cur.y) > 1e-6) return false;
+                break;
+            }
+            case Path::Op::Cubic:
+                ctrl.push_back(m.Apply(p.Points()[i])), ctrl.push_back(m.Apply(p.Points()[i + 1]));
+                cur = m.Apply(p.Points()[i + 2]);
+                on.push_back(cur);
+                i += 3;
+                break;
+            case Path::Op::Close:
+                if (k + 1 != ops.size()) return false;
+                break;
+            }
+        }
+        if (on.size() != 4) return false;
+        double l = on[0].x, t = on[0].y, r = l, b = t;
+        for (auto& q : on) l = std::min(l, q.x), t = std::min(t, q.y), r = std::max(r, q.x), b = std::max(b, q.y);
+        const double cx = (l + r) / 2, cy = (t + b) / 2, rx = (r - l) / 2, ry = (b - t) / 2;
+        if (!(rx > 0 && ry > 0 && rx < 1e8 && ry < 1e8)) return false;
+        const double tol = std::max(0.02, 1e-3 * std::max(rx, ry));
+        auto near = [&](Point q, double x, double y) { return std::fabs(q.x - x) <= tol && std::fabs(q.y - y) <= tol; };
+        // Every curve runs from one axis end of the ellipse to the next, its
+        // control points where a quarter circle puts them.
+        constexpr double kappa = 0.5522847498;
+        Point start = on[3];
+        for (std::size_t c = 0; c < 4; ++c) {
+            Point a = start, d = on[c];
+            const bool aOnX = near(a, l, cy) || near(a, r, cy);
+            const bool aOnY = near(a, cx, t) || near(a, cx, b);
+            const bool dOnX = near(d, l, cy) || near(d, r, cy);
+            const bool dOnY = near(d, cx, t) || near(d, cx, b);
+            if (!((aOnX && dOnY) || (aOnY && dOnX))) return false;
+            // From a horizontal-axis end the first control point leaves vertically.
+            Point c1 = aOnX ? Point{a.x, a.y + (d.y - a.y) * kappa} : Point{a.x + (d.x - a.x) * kappa, a.y};
+            Point c2 = aOnX ? Point{d.x + (a.x - d.x) * kappa, d.y} : Point{d.x, d.y + (a.y - d.y) * kappa};
+            if (!near(ctrl[c * 2], c1.x, c1.y) || !near(ctrl[c * 2 + 1], c2.x, c2.y)) return false;
+            start = d;
+        }
+        box = {Round(l), Round(t), Round(r), Round(b)};
+        return box.right > box.left && box.bottom > box.top;
+    }
     void PathBracket(const Path& p, const Matrix& m) {
         rec.BeginPath();
         std::vector<PointL> run;
@@ -260,19 +375,29 @@ struct RecorderDevice::Members {
             run.clear();
         };
         std::size_t i = 0;
-        for (auto op : p.Ops()) {
+        PointL at{}, start{};
+        const auto& ops = p.Ops();
+        for (std::size_t n = 0; n < ops.size(); ++n) {
+            const Path::Op op = ops[n];
+            // A line that goes nowhere before another segment (rounded boxes
+            // have them between their corners) draws nothing.
+            if (op == Path::Op::Line && n + 1 < ops.size() &&
+                (ops[n + 1] == Path::Op::Line || ops[n + 1] == Path::Op::Cubic) && Dev(m, p.Points()[i]) == at) {
+                ++i;
+                continue;
+            }
             if (op != runOp || op == Path::Op::Move || op == Path::Op::Close) flush();
             switch (op) {
             case Path::Op::Move: {
-                PointL q = Dev(m, p.Points()[i++]);
-                rec.MoveToEx(q.x, q.y);
+                start = at = Dev(m, p.Points()[i++]);
+                rec.MoveToEx(at.x, at.y);
                 break;
             }
-            case Path::Op::Line: run.push_back(Dev(m, p.Points()[i++])); break;
+            case Path::Op::Line: run.push_back(at = Dev(m, p.Points()[i++])); break;
             case Path::Op::Cubic:
-                for (int k = 0; k < 3; ++k) run.push_back(Dev(m, p.Points()[i++]));
+                for (int k = 0; k < 3; ++k) run.push_back(at = Dev(m, p.Points()[i++]));
                 break;
-            case Path::Op::Close: rec.CloseFigure(); break;
+            case Path::Op::Close: rec.CloseFigure(), at = start; break;
             }
             runOp = op;
         }
@@ -291,6 +416,7 @@ RecorderDevice::~RecorderDevice() {
         if (m_->cur.pen) m_->rec.SelectObject(kStockObject | BLACK_PEN), m_->Release(m_->cur.pen);
         if (m_->cur.brush) m_->rec.SelectObject(kStockObject | WHITE_BRUSH), m_->Release(m_->cur.brush);
         if (m_->cur.font) m_->rec.SelectObject(kStockObject | DEVICE_DEFAULT_FONT), m_->Release(m_->cur.font);
+        m_->ReleaseCached();
     } catch (...) {
         // The recorder was finished before this device: nothing more can be written.
     }
@@ -319,7 +445,11 @@ void RecorderDevice::FillPath(const Path& path, FillRule rule, const Paint& pain
     m_->FillMode(rule);
     std::vector<PointL> pts;
     bool closed;
-    if (m_->opt.sliceSafe) {
+    RectL oval;
+    if (!m_->opt.sliceSafe && Members::WholeEllipse(path, ctm, oval)) {
+        m_->SelectNullPen();
+        m_->rec.Ellipse(oval);
+    } else if (m_->opt.sliceSafe) {
         auto figs = Flatten(path, ctm, m_->opt.flatness);
         if (figs.size() == 1 && figs[0].pts.size() >= 3) {
             m_->SelectNullPen();
@@ -362,7 +492,11 @@ void RecorderDevice::StrokePath(const Path& path, const StrokeStyle& s, const Co
         m_->rec.SetMiterLimit(float(s.miterLimit)), m_->cur.miter = float(s.miterLimit);
     std::vector<PointL> pts;
     bool closed;
-    if (m_->opt.sliceSafe) {
+    RectL oval;
+    if (!m_->opt.sliceSafe && Members::WholeEllipse(path, ctm, oval)) {
+        m_->SelectNullBrush();
+        m_->rec.Ellipse(oval);
+    } else if (m_->opt.sliceSafe) {
         for (auto& f : Flatten(path, ctm, m_->opt.flatness)) {
             if (f.closed && f.pts.size() >= 3) {
                 m_->SelectNullBrush();

@@ -141,6 +141,41 @@ TEST(RecorderDevice, ReusesObjectsAndLeavesNoneBehind) {
     EXPECT_EQ(mf.header.handles, 3);
 }
 
+TEST(RecorderDevice, CreatedObjectsAreKeptForReuseWithinABound) {
+    // Text runs that take turns between two faces create each font once; a
+    // flood of faces keeps the handle table bounded and deletes every object.
+    Recorder rec;
+    {
+        RecorderDevice dev(rec);
+        TextRun t;
+        t.text = u"x";
+        for (int i = 0; i < 6; ++i) {
+            t.face = i % 2 ? "DejaVu Serif" : "DejaVu Sans";
+            dev.DrawText(t, {});
+        }
+        for (int i = 0; i < 200; ++i) {
+            t.face = "Face " + std::to_string(i);
+            dev.DrawText(t, {});
+            dev.PushClip(Path{}, FillRule::NonZero, {});  // a saved DC holds the selected font
+            if (i % 50 == 0) continue;
+            dev.PopClip();
+        }
+    }
+    auto bytes = rec.Finish();
+    Metafile mf = Read(bytes);
+    ASSERT_EQ(mf.status, ReadStatus::Ok) << Dump(bytes, mf);
+    int creates = 0, deletes = 0, firstFlood = -1;
+    for (auto& r : mf.records) {
+        if (r.type == EMR_EXTCREATEFONTINDIRECTW) ++creates;
+        if (r.type == EMR_EXTTEXTOUTW && firstFlood < 0 && creates > 2) firstFlood = creates;
+        deletes += r.type == EMR_DELETEOBJECT;
+    }
+    EXPECT_EQ(firstFlood, 3);  // the two faces of the first runs were created once each
+    EXPECT_EQ(creates, 202);
+    EXPECT_EQ(deletes, creates);
+    EXPECT_LT(mf.header.handles, 64u);
+}
+
 TEST(RecorderDevice, TextAdvancesAreRoundedWithoutDrift) {
     Recorder rec;
     {
@@ -170,7 +205,9 @@ TEST(RecorderDevice, TextAdvancesAreRoundedWithoutDrift) {
 TEST(RecorderDevice, SliceSafeOutputUsesOnlyRecordsASlicerMoves) {
     Recorder rec;
     {
-        RecorderDevice dev(rec);
+        RecorderDeviceOptions options;
+        options.sliceSafe = true;
+        RecorderDevice dev(rec, options);
         Path ring;
         ring.MoveTo({10, 10}), ring.CubicTo({40, 0}, {60, 40}, {10, 50}), ring.Close();
         ring.AddRect({15, 15, 20, 20});
@@ -196,6 +233,51 @@ TEST(RecorderDevice, SliceSafeOutputUsesOnlyRecordsASlicerMoves) {
         default: break;
         }
     }
+}
+
+TEST(RecorderDevice, CurvesStayCurvesAndWholeEllipsesAreOneRecord) {
+    constexpr double k = 0.5522847498;
+    auto oval = [&](double l, double t, double r, double b) {  // four quarters, as rounded boxes are drawn
+        double cx = (l + r) / 2, cy = (t + b) / 2, rx = (r - l) / 2, ry = (b - t) / 2;
+        Path p;
+        p.MoveTo({cx, t}), p.LineTo({cx, t});
+        p.CubicTo({cx + rx * k, t}, {r, cy - ry * k}, {r, cy}), p.LineTo({r, cy});
+        p.CubicTo({r, cy + ry * k}, {cx + rx * k, b}, {cx, b}), p.LineTo({cx, b});
+        p.CubicTo({cx - rx * k, b}, {l, cy + ry * k}, {l, cy}), p.LineTo({l, cy});
+        p.CubicTo({l, cy - ry * k}, {cx - rx * k, t}, {cx, t});
+        p.Close();
+        return p;
+    };
+    Recorder rec;
+    {
+        RecorderDevice dev(rec);
+        Paint paint;
+        dev.FillPath(oval(10, 10, 16, 16), FillRule::NonZero, paint, Matrix::Translate(0, 100));  // a disc marker
+        dev.StrokePath(oval(0, 0, 20, 10), {}, {}, {});                                        // a circle marker
+        Path lopsided = oval(0, 0, 20, 20);
+        lopsided.CubicTo({1, 1}, {2, 2}, {3, 3});  // a fifth curve after the close: not an ellipse
+        dev.FillPath(lopsided, FillRule::NonZero, paint, {});
+        dev.FillPath(oval(0, 0, 20, 20), FillRule::NonZero, paint, Matrix{0.8, 0.6, -0.6, 0.8, 0, 0});  // rotated
+    }
+    auto bytes = rec.Finish();
+    Metafile mf = Read(bytes);
+    ASSERT_EQ(mf.status, ReadStatus::Ok) << Dump(bytes, mf);
+    std::vector<RectL> ellipses;
+    int curves = 0, lines = 0;
+    for (auto& r : mf.records) {
+        if (r.type == EMR_ELLIPSE) {
+            RectL box;
+            ASSERT_TRUE(r.View(bytes).Rect(8, box));
+            ellipses.push_back(box);
+        }
+        curves += r.type == EMR_POLYBEZIERTO || r.type == EMR_POLYBEZIERTO16;
+        lines += r.type == EMR_LINETO;
+    }
+    ASSERT_EQ(ellipses.size(), 2u);
+    EXPECT_EQ(ellipses[0], (RectL{10, 110, 16, 116}));
+    EXPECT_EQ(ellipses[1], (RectL{0, 0, 20, 10}));
+    EXPECT_GE(curves, 2);  // the others keep their curves, not flattened steps
+    EXPECT_EQ(lines, 0);
 }
 
 }  // namespace

@@ -15,11 +15,12 @@
 namespace emf {
 
 struct RecorderDeviceOptions {
-    // Only records that a page slicer moves by a plain offset: curves are
-    // flattened to lines, open lines are MOVETOEX/LINETO runs, closed shapes
-    // polygons, several figures a path bracket of those. Off: curves stay
-    // curves (POLYBEZIERTO) and open lines are POLYLINE records.
-    bool sliceSafe = true;
+    // On: curves are flattened to lines, open lines are MOVETOEX/LINETO runs,
+    // closed shapes polygons, several figures a path bracket of those (for a
+    // reader that moves no other records). Off: curves stay curves
+    // (POLYBEZIERTO), a whole axis-aligned ellipse is one ELLIPSE record and
+    // open lines are POLYLINE records.
+    bool sliceSafe = false;
     double flatness = 0.25;  // device pixels a flattened curve may stray
 };
 
