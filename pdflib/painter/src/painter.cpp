@@ -3,8 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 namespace pdfpaint {
 
@@ -130,6 +132,103 @@ struct PdfPainter::Members {
     std::map<std::pair<pdfcore::Font*, char16_t>, pdfcore::ShapedGlyph> glyphs;
     Members(pdfcore::Document& d, pdfcore::ContentBuilder& c) : doc(d), cb(c) {}
 
+    // Consecutive calls with one matrix share one q/cm ... Q group (a page
+    // slice is drawn with one matrix throughout), and inside it colours,
+    // alphas and line styles are written only when they change. Calls that
+    // must change more (clips, hatches, patterns, some text) nest their own
+    // q/Q inside the group or close it.
+    struct Known {
+        std::optional<pdfcore::Rgb> fill, stroke;
+        std::uint8_t fillAlpha = 255, strokeAlpha = 255;
+        std::optional<double> width, miter;
+        std::optional<int> cap, join;
+        std::optional<std::pair<std::vector<double>, double>> dash;
+    };
+    bool open = false;
+    emf::Matrix groupCtm;
+    Known known;
+    // A path written but not yet painted, so that the next one with the same
+    // paint can join it: fills whose boxes do not overlap, opaque strokes.
+    enum class Pending { None, Fill, Stroke } pending = Pending::None;
+    pdfcore::FillRule pendingRule = pdfcore::FillRule::NonZero;
+    std::vector<emf::Rect> pendingBoxes;
+
+    static bool Same(const emf::Matrix& a, const emf::Matrix& b) {
+        return a.a == b.a && a.b == b.b && a.c == b.c && a.d == b.d && a.e == b.e && a.f == b.f;
+    }
+    static bool SameRgb(const std::optional<pdfcore::Rgb>& k, const pdfcore::Rgb& c) {
+        return k && k->r == c.r && k->g == c.g && k->b == c.b;
+    }
+    void Flush() {
+        if (pending == Pending::Fill) cb.Fill(pendingRule);
+        if (pending == Pending::Stroke) cb.Stroke();
+        pending = Pending::None;
+        pendingBoxes.clear();
+    }
+    void Enter(const emf::Matrix& ctm) {
+        Flush();
+        if (open && Same(ctm, groupCtm)) return;
+        Leave();
+        cb.Save();
+        // Six decimals: everything in the group is placed through this one
+        // matrix, so a rounded scale would move things far from its origin.
+        std::string cm;
+        for (double v : {ctm.a, ctm.b, ctm.c, ctm.d, ctm.e, ctm.f}) {
+            char buf[64];
+            auto [end, ec] = std::to_chars(buf, buf + sizeof buf, std::fabs(v) < 5e-7 ? 0.0 : v, std::chars_format::fixed, 6);
+            std::string n = ec == std::errc() ? std::string(buf, end) : "0";
+            while (n.find('.') != std::string::npos && (n.back() == '0' || n.back() == '.')) n.pop_back();
+            cm += n + ' ';
+        }
+        cb.Raw(cm + "cm\n");
+        open = true, groupCtm = ctm, known = {};
+    }
+    // Like Enter, but a matrix that only moves the group's one is taken as
+    // an offset of the call's space (text runs come placed by their matrix).
+    emf::Point EnterMoved(const emf::Matrix& ctm) {
+        const emf::Matrix& g = groupCtm;
+        if (open && ctm.a == g.a && ctm.b == g.b && ctm.c == g.c && ctm.d == g.d) {
+            const double det = g.a * g.d - g.b * g.c, ex = ctm.e - g.e, ey = ctm.f - g.f;
+            const emf::Point t{(g.d * ex - g.c * ey) / det, (g.a * ey - g.b * ex) / det};
+            if (std::isfinite(t.x) && std::isfinite(t.y) && std::fabs(t.x) < 1e7 && std::fabs(t.y) < 1e7) {
+                Flush();
+                return t;
+            }
+        }
+        Enter(ctm);
+        return {0, 0};
+    }
+    void Leave() {
+        Flush();
+        if (open) cb.Restore();
+        open = false;
+    }
+    // Inside the group (not nested): alphas as asked.
+    void GroupAlpha(std::uint8_t fill, std::uint8_t stroke) {
+        if (fill == known.fillAlpha && stroke == known.strokeAlpha) return;
+        cb.SetAlpha(fill / 255.0, stroke / 255.0);
+        known.fillAlpha = fill, known.strokeAlpha = stroke;
+    }
+    // Inside a nested q: alphas as asked, the group's state left to its Q.
+    void NestedAlpha(std::uint8_t fill, std::uint8_t stroke) {
+        if (fill != known.fillAlpha || stroke != known.strokeAlpha) cb.SetAlpha(fill / 255.0, stroke / 255.0);
+    }
+    void FillColor(const pdfcore::Rgb& c) {
+        if (!SameRgb(known.fill, c)) cb.SetFillColor(c), known.fill = c;
+    }
+    void StrokeColor(const pdfcore::Rgb& c) {
+        if (!SameRgb(known.stroke, c)) cb.SetStrokeColor(c), known.stroke = c;
+    }
+    // A fill at `box` may join the pending one when nothing else changes and
+    // it overlaps none of its figures (overlaps could cancel each other out).
+    bool JoinsFill(const emf::Matrix& ctm, pdfcore::FillRule rule, const emf::Rect& box) const {
+        if (!open || pending != Pending::Fill || pendingRule != rule || !Same(ctm, groupCtm) || pendingBoxes.size() >= 64)
+            return false;
+        for (auto& b : pendingBoxes)
+            if (box.left < b.right && b.left < box.right && box.top < b.bottom && b.top < box.bottom) return false;
+        return true;
+    }
+
     // The glyph of one character on its own (cached: text pages repeat characters).
     pdfcore::ShapedGlyph GlyphOf(pdfcore::Font& f, char16_t c) {
         auto key = std::make_pair(&f, c);
@@ -145,9 +244,6 @@ struct PdfPainter::Members {
         pdfcore::EncodedImage e = EncodeImage(img);
         if (e.data.empty()) return {};
         return doc.AddImage(std::move(e));
-    }
-    void Alpha(std::uint8_t fill, std::uint8_t stroke) {
-        if (fill != 255 || stroke != 255) cb.SetAlpha(fill / 255.0, stroke / 255.0);
     }
     // Hatch lines 8 units apart over the box, in the call's space (already clipped).
     void Hatch(const emf::Rect& box, emf::Hatch h, const emf::Color& c) {
@@ -181,6 +277,7 @@ PdfPainter::PdfPainter(pdfcore::Document& doc, pdfcore::ContentBuilder& content)
 PdfPainter::~PdfPainter() { Finish(); }
 
 void PdfPainter::Finish() {
+    m_->Leave();
     while (m_->clipDepth > 0) PopClip();
 }
 
@@ -195,31 +292,45 @@ void PdfPainter::FillPath(const emf::Path& path, emf::FillRule rule, const emf::
         patternName = it != m_->patternNames.end() ? it->second
                                                    : (m_->patternNames[paint.pattern] = m_->ImageName(*paint.pattern));
     }
-    cb.Save();
-    cb.Concat(ToPdf(ctm));
     switch (paint.kind) {
-    case emf::Paint::Kind::Solid:
+    case emf::Paint::Kind::Solid: {
         if (paint.color.a == 0) break;
-        m_->Alpha(paint.color.a, 255);
-        cb.SetFillColor(ToRgb(paint.color));
+        const pdfcore::Rgb rgb = ToRgb(paint.color);
+        if (m_->JoinsFill(ctm, pr, BoundsOf(path)) && paint.color.a == m_->known.fillAlpha && Members::SameRgb(m_->known.fill, rgb)) {
+            EmitPath(cb, path);
+            m_->pendingBoxes.push_back(BoundsOf(path));
+            break;
+        }
+        m_->Enter(ctm);
+        m_->GroupAlpha(paint.color.a, m_->known.strokeAlpha);
+        m_->FillColor(rgb);
         EmitPath(cb, path);
-        cb.Fill(pr);
+        m_->pending = Members::Pending::Fill, m_->pendingRule = pr;
+        m_->pendingBoxes.push_back(BoundsOf(path));
         break;
+    }
     case emf::Paint::Kind::Hatched: {
+        m_->Enter(ctm);
+        cb.Save();
         EmitPath(cb, path);
         cb.Clip(pr);
         emf::Rect box = BoundsOf(path);
+        m_->NestedAlpha(255, 255);
         if (paint.opaqueBackground) {
             cb.SetFillColor(ToRgb(paint.background));
             cb.Rectangle(box.left, box.top, box.Width(), box.Height());
             cb.Fill(pdfcore::FillRule::NonZero);
         }
         m_->Hatch(box, paint.hatch, paint.color);
+        cb.Restore();
         break;
     }
     case emf::Paint::Kind::Pattern: {
         if (!paint.pattern || paint.pattern->width <= 0 || paint.pattern->height <= 0) break;
         const emf::Image& img = *paint.pattern;
+        m_->Enter(ctm);
+        cb.Save();
+        m_->NestedAlpha(255, 255);
         EmitPath(cb, path);
         cb.Clip(pr);
         emf::Rect box = BoundsOf(path);
@@ -235,42 +346,55 @@ void PdfPainter::FillPath(const emf::Path& path, emf::FillRule rule, const emf::
             cb.SetFillColor({s[0] / n / 255, s[1] / n / 255, s[2] / n / 255});
             cb.Rectangle(box.left, box.top, box.Width(), box.Height());
             cb.Fill(pdfcore::FillRule::NonZero);
-            break;
+        } else if (!patternName.empty()) {
+            for (double r = 0; r < rows; ++r)
+                for (double c = 0; c < cols; ++c) {
+                    cb.Save();
+                    cb.Concat({w, 0, 0, -h, x0 + c * w, y0 + r * h + h});
+                    cb.DrawXObject(patternName);
+                    cb.Restore();
+                }
         }
-        const std::string& name = patternName;
-        if (name.empty()) break;
-        for (double r = 0; r < rows; ++r)
-            for (double c = 0; c < cols; ++c) {
-                cb.Save();
-                cb.Concat({w, 0, 0, -h, x0 + c * w, y0 + r * h + h});
-                cb.DrawXObject(name);
-                cb.Restore();
-            }
+        cb.Restore();
         break;
     }
     }
-    cb.Restore();
 }
 
 void PdfPainter::StrokePath(const emf::Path& path, const emf::StrokeStyle& s, const emf::Color& color,
                             const emf::Matrix& ctm) {
     if (path.Empty() || color.a == 0 || !Invertible(ctm) || !FinitePath(path)) return;
     auto& cb = m_->cb;
-    cb.Save();
-    cb.Concat(ToPdf(ctm));
-    m_->Alpha(255, color.a);
-    cb.SetLineWidth(std::isfinite(s.width) ? std::max(0.0, s.width) : 1);
-    cb.SetLineCap(s.cap == emf::LineCap::Butt ? 0 : s.cap == emf::LineCap::Round ? 1 : 2);
-    cb.SetLineJoin(s.join == emf::LineJoin::Miter ? 0 : s.join == emf::LineJoin::Round ? 1 : 2);
-    if (s.join == emf::LineJoin::Miter) cb.SetMiterLimit(std::clamp(s.miterLimit, 1.0, 100.0));
+    auto& k = m_->known;
+    const double width = std::isfinite(s.width) ? std::max(0.0, s.width) : 1;
+    const int cap = s.cap == emf::LineCap::Butt ? 0 : s.cap == emf::LineCap::Round ? 1 : 2;
+    const int join = s.join == emf::LineJoin::Miter ? 0 : s.join == emf::LineJoin::Round ? 1 : 2;
+    const std::optional<double> miter =
+        s.join == emf::LineJoin::Miter ? std::optional<double>(std::clamp(s.miterLimit, 1.0, 100.0)) : std::nullopt;
     std::vector<double> dashes;
     for (double d : s.dashes) dashes.push_back(std::isfinite(d) ? std::max(0.0, d) : 0);
-    bool allZero = std::all_of(dashes.begin(), dashes.end(), [](double d) { return d == 0; });
-    if (!dashes.empty() && !allZero) cb.SetDash(dashes, s.dashPhase);
-    cb.SetStrokeColor(ToRgb(color));
+    if (std::all_of(dashes.begin(), dashes.end(), [](double d) { return d == 0; })) dashes.clear();
+    const std::pair<std::vector<double>, double> dash{dashes, dashes.empty() ? 0.0 : s.dashPhase};
+    const pdfcore::Rgb rgb = ToRgb(color);
+    const bool sameStyle = k.width == width && k.cap == cap && k.join == join && (!miter || k.miter == miter) &&
+                           (k.dash ? *k.dash == dash : dashes.empty()) && Members::SameRgb(k.stroke, rgb) &&
+                           k.strokeAlpha == color.a;
+    // Opaque strokes of one style paint the same as one stroke of all their figures.
+    if (m_->open && m_->pending == Members::Pending::Stroke && Members::Same(ctm, m_->groupCtm) && sameStyle &&
+        color.a == 255) {
+        EmitPath(cb, path);
+        return;
+    }
+    m_->Enter(ctm);
+    m_->GroupAlpha(k.fillAlpha, color.a);
+    if (k.width != width) cb.SetLineWidth(width), k.width = width;
+    if (k.cap != cap) cb.SetLineCap(cap), k.cap = cap;
+    if (k.join != join) cb.SetLineJoin(join), k.join = join;
+    if (miter && k.miter != miter) cb.SetMiterLimit(*miter), k.miter = miter;
+    if (k.dash ? *k.dash != dash : !dashes.empty()) cb.SetDash(dash.first, dash.second), k.dash = dash;
+    m_->StrokeColor(rgb);
     EmitPath(cb, path);
-    cb.Stroke();
-    cb.Restore();
+    m_->pending = Members::Pending::Stroke;
 }
 
 void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
@@ -312,12 +436,21 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
         else segs.push_back({f, from, to});
     }
 
-    cb.Save();
-    cb.Concat(ToPdf(ctm));
-    if (run.color.a != 255) m_->Alpha(run.color.a, run.color.a);
+    // Synthetic bold leaves a line width and a rendering mode behind, and
+    // lines under or through the text change the matrix: those runs, and
+    // translucent ones, keep their state to a q/Q of their own.
+    bool nested = run.color.a != 255 || run.underline || run.strikeout || m_->known.fillAlpha != 255;
+    for (auto& sg : segs) nested = nested || sg.font->SyntheticBold();
+    const emf::Point moved = m_->EnterMoved(ctm);
+    const double ox = run.origin.x + moved.x, oy = run.origin.y + moved.y;
+    if (nested) {
+        cb.Save();
+        m_->NestedAlpha(run.color.a, run.color.a);
+    }
+    bool shown = false;
     const double a = run.angle * std::numbers::pi / 180, cs = std::cos(a), sn = std::sin(a);
     // Text space is y up; the run's space is y down.
-    const pdfcore::Matrix tm{cs, -sn, -sn, -cs, run.origin.x, run.origin.y};
+    const pdfcore::Matrix tm{cs, -sn, -sn, -cs, ox, oy};
     double pen = 0;
     for (auto& sg : segs) {
         std::vector<pdfcore::PlacedGlyph> placed;
@@ -355,7 +488,7 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
             for (auto& g : shaped) place(g, u + std::min<std::size_t>(g.cluster, end - u - 1));
             u = end;
         }
-        if (!placed.empty()) cb.ShowGlyphs(*sg.font, em, tm, placed, ToRgb(run.color));
+        if (!placed.empty()) cb.ShowGlyphs(*sg.font, em, tm, placed, ToRgb(run.color)), shown = true;
     }
     if (run.underline || run.strikeout) {
         const double width = unitX.empty() ? pen : unitX.back();
@@ -366,7 +499,10 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
         if (run.strikeout) cb.Rectangle(0, primary->StrikeoutPosition() * em - th / 2, width, th);
         cb.Fill(pdfcore::FillRule::NonZero);
     }
-    cb.Restore();
+    if (nested)
+        cb.Restore();
+    else if (shown)
+        m_->known.fill = ToRgb(run.color);  // the text object set it
 }
 
 void PdfPainter::DrawImage(const emf::Image& img, const emf::Matrix& ctm) {
@@ -374,15 +510,18 @@ void PdfPainter::DrawImage(const emf::Image& img, const emf::Matrix& ctm) {
     std::string name = m_->ImageName(img);
     if (name.empty()) return;
     auto& cb = m_->cb;
+    m_->Enter(ctm);
     cb.Save();
+    m_->NestedAlpha(255, 255);
     // Image space has its first row at the top of the unit square (y = 1).
-    cb.Concat(ToPdf(emf::Matrix{1, 0, 0, -1, 0, 1}.Then(ctm)));
+    cb.Concat({1, 0, 0, -1, 0, 1});
     cb.DrawXObject(name);
     cb.Restore();
 }
 
 void PdfPainter::PushClip(const emf::Path& path, emf::FillRule rule, const emf::Matrix& ctm) {
     auto& cb = m_->cb;
+    m_->Leave();
     cb.Save();
     ++m_->clipDepth;
     if (!FinitePath(path)) return;
@@ -395,6 +534,7 @@ void PdfPainter::PushClip(const emf::Path& path, emf::FillRule rule, const emf::
 void PdfPainter::PopClip() {
     if (m_->clipDepth == 0) return;
     --m_->clipDepth;
+    m_->Leave();
     m_->cb.Restore();
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "emf/recorder_device.h"
 #include "emf/writer.h"
@@ -205,6 +206,56 @@ TEST_F(PainterTest, HatchesPatternsAndDashesPaintTheirGaps) {
     EXPECT_EQ(r.At(115, 50)[0], 0);
     EXPECT_EQ(r.At(125, 50)[0], 255);
     EXPECT_EQ(r.At(135, 50)[0], 0);
+}
+
+TEST_F(PainterTest, StateKeptAcrossCallsDoesNotLeakIntoLaterOnes) {
+    pdfcore::Document doc;
+    doc.AddPage(200, 100);
+    PdfPainter p(doc, doc.GetPage(0).content);
+    auto box = [](double l, double t, double r, double b, bool reversed) {
+        emf::Path q;
+        if (reversed)
+            q.MoveTo({l, t}), q.LineTo({l, b}), q.LineTo({r, b}), q.LineTo({r, t}), q.Close();
+        else
+            q.AddRect({l, t, r, b});
+        return q;
+    };
+    emf::Paint red, veil, green;
+    red.color = {255, 0, 0, 255}, veil.color = {0, 0, 255, 128}, green.color = {0, 255, 0, 255};
+    // Overlapping boxes wound opposite ways: painted one by one, the overlap stays red.
+    p.FillPath(box(0, 0, 20, 20, false), emf::FillRule::NonZero, red, {});
+    p.FillPath(box(10, 0, 30, 20, true), emf::FillRule::NonZero, red, {});
+    p.FillPath(box(40, 0, 50, 20, true), emf::FillRule::NonZero, red, {});
+    // A dashed line, then a solid one of the same colour and width.
+    emf::StrokeStyle dashed, solid;
+    dashed.width = solid.width = 4, dashed.cap = solid.cap = emf::LineCap::Butt, dashed.dashes = {10, 10};
+    emf::Path l1, l2;
+    l1.MoveTo({0, 30}), l1.LineTo({100, 30});
+    l2.MoveTo({0, 40}), l2.LineTo({100, 40});
+    p.StrokePath(l1, dashed, {0, 0, 0, 255}, {});
+    p.StrokePath(l2, solid, {0, 0, 0, 255}, {});
+    // A translucent fill, then opaque ones and a picture.
+    p.FillPath(box(100, 0, 120, 20, false), emf::FillRule::NonZero, veil, {});
+    p.FillPath(box(150, 0, 170, 20, false), emf::FillRule::NonZero, green, {});
+    emf::Image dot;
+    dot.width = dot.height = 1, dot.pixels = {0, 255, 0};
+    p.DrawImage(dot, emf::Matrix::Scale(20, 20).Then(emf::Matrix::Translate(125, 0)));
+    p.Finish();
+
+    std::istringstream ops(doc.GetPage(0).content.Data());
+    int saves = 0, restores = 0, matrices = 0;
+    for (std::string tok; ops >> tok;) saves += tok == "q", restores += tok == "Q", matrices += tok == "cm";
+    EXPECT_EQ(saves, restores);
+    EXPECT_EQ(matrices, 3);  // one per matrix in a row, one for the picture's rows
+    Raster r = Render(Write(doc, "state.pdf"));
+    EXPECT_EQ(r.At(15, 10), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_EQ(r.At(45, 10), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_EQ(r.At(5, 30), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(r.At(15, 30), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_EQ(r.At(15, 40), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_NEAR(r.At(110, 10)[0], 127, 2);
+    EXPECT_EQ(r.At(160, 10), (std::array<int, 3>{0, 255, 0}));
+    EXPECT_EQ(r.At(135, 10), (std::array<int, 3>{0, 255, 0}));
 }
 
 TEST_F(PainterTest, FailuresAreReportedAndDrawNothing) {
