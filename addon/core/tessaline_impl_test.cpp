@@ -271,6 +271,29 @@ TEST_F(ImplTest, PagesAreNumberedAcrossImagesAndOutOfRangeIsRejected) {
     EXPECT_EQ(LogLines().back(), "TessalineImpl - ConvertPage called for page number 1");  // no line for E_FAIL
 }
 
+TEST_F(ImplTest, ImagesWithoutPagesHoldNoneAndUnloadStartsTheCountAgain) {
+    FakePdfDocument& doc = Doc(true, false);
+    impl_->ConnectToPDFLibrary(doc.Unknown());
+    for (int pages : {2, 0, 1, 0, 3}) {
+        script_.results.push_back(Ok(Image(pages)));
+        impl_->LoadHTMLFile("x.html", "");
+    }
+    EXPECT_EQ(Total(), 6);
+    for (int page : {1, 2, 3, 5}) EXPECT_EQ(impl_->ConvertPage(page), com::S_OK);
+    EXPECT_THAT(drawn_.calls, ElementsAre("convert pages=2 first=0 page=1 scale=1.500000",
+                                          "convert pages=1 first=2 page=0 scale=1.500000",
+                                          "convert pages=3 first=3 page=0 scale=1.500000",
+                                          "convert pages=3 first=3 page=2 scale=1.500000"));
+    EXPECT_EQ(impl_->ConvertPage(6), com::E_INVALIDARG);
+    impl_->UnloadAll();
+    EXPECT_EQ(Total(), 0);
+    script_.results.push_back(Ok(Image(1)));
+    impl_->LoadHTMLFile("y.html", "");
+    EXPECT_EQ(Total(), 1);
+    EXPECT_EQ(impl_->ConvertPage(0), com::S_OK);
+    EXPECT_EQ(drawn_.calls.back(), "convert pages=1 first=0 page=0 scale=1.500000");
+}
+
 TEST_F(ImplTest, ConvertingWithoutDocumentFailsClearly) {
     script_.results.push_back(Ok(Image(1)));
     impl_->LoadHTMLFile("a.html", "");
