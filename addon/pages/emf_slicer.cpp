@@ -102,6 +102,18 @@ public:
         std::memcpy(&type, data, 4);
         if (type == emf::EMR_BEGINPATH) inPath_ = true;
         if (type == emf::EMR_ENDPATH || type == emf::EMR_ABORTPATH) inPath_ = false;
+        // A path bracket is held until the record after it: filled or
+        // stroked wholly outside the slice, it is taken out again with its
+        // paint record. A clip path stays wherever it is.
+        const bool paintsPath = type == emf::EMR_FILLPATH || type == emf::EMR_STROKEPATH ||
+                                type == emf::EMR_STROKEANDFILLPATH;
+        if (type == emf::EMR_BEGINPATH) {
+            path_ = {true, false, out.size(), count};
+        } else if (type == emf::EMR_ENDPATH && path_.held) {
+            path_.ended = true;
+        } else if (path_.held && (type == emf::EMR_ABORTPATH || (path_.ended && !paintsPath))) {
+            path_.held = false;
+        }
         if (!Rewritten(type)) {
             out.insert(out.end(), data, data + size);
             ++count;
@@ -204,10 +216,26 @@ public:
             }
             case emf::EMR_FILLPATH:
             case emf::EMR_STROKEANDFILLPATH:
-            case emf::EMR_STROKEPATH:
+            case emf::EMR_STROKEPATH: {
                 if (!Need(r, 24)) { keep = Drop(type, offset); break; }
-                MoveRect(r, 8);
+                const Box box = MoveRect(r, 8);
+                // The bounds leave out the pen: a margin stands for its width.
+                constexpr std::int64_t kPenMargin = 128;
+                if (path_.held && path_.ended && box.right >= box.left &&
+                    (box.top - kPenMargin > h_ || box.bottom + kPenMargin < 0)) {
+                    out.resize(path_.at);
+                    count = path_.count;
+                    path_.held = false;
+                    // The pen stays where the figures left it, for lines that
+                    // follow; one move stands for a run of left-out paths.
+                    if (path_.at == movedTo_ && path_.at >= 16 && count > 0) out.resize(path_.at - 16), --count;
+                    AppendMoveTo(out, count, penX_, penY_);
+                    movedTo_ = out.size();
+                    return false;
+                }
+                path_.held = false;
                 break;
+            }
             case emf::EMR_BITBLT:
                 keep = BitBlt(r, type, offset);
                 break;
@@ -634,6 +662,12 @@ private:
     const LogSource& log_;
     std::int64_t penX_ = 0, penY_ = 0;
     bool inPath_ = false;
+    struct HeldPath {
+        bool held = false, ended = false;
+        std::size_t at = 0;       // where its BEGINPATH starts in the slice
+        std::uint32_t count = 0;  // records before it
+    } path_;
+    std::size_t movedTo_ = 0;  // the end of the pen move that stands for left-out paths
     std::size_t offset_ = 0;
 };
 

@@ -490,6 +490,18 @@ TEST_F(SlicerTest, FiguresAndPathsMoveWithTheSliceAndStayWhole) {
         rec.FillPath();
         std::vector<emf::PointL> line{{0, 600}, {50, 650}};
         rec.Polyline(line);
+        for (bool clip : {false, true}) {  // a figure and a clip far below the first slice
+            rec.BeginPath();
+            rec.MoveToEx(0, 700);
+            rec.LineTo(50, 700);
+            rec.LineTo(50, 750);
+            rec.CloseFigure();
+            rec.EndPath();
+            if (clip)
+                rec.SelectClipPath(emf::RGN_AND);
+            else
+                rec.FillPath();
+        }
     });
     CEmfSlicer slicer(log);
     slicer.SetSliceWidth(400);
@@ -498,7 +510,9 @@ TEST_F(SlicerTest, FiguresAndPathsMoveWithTheSliceAndStayWhole) {
     ASSERT_EQ(slicer.SliceCount(), 2);
     std::vector<std::uint32_t> types;
     std::vector<int> ys;
+    int brackets = 0;
     for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(1))) {
+        if (r.type == emf::EMR_BEGINPATH && ++brackets > 1) break;  // the first figure and the polyline are checked
         types.push_back(r.type);
         if (r.type == emf::EMR_MOVETOEX || r.type == emf::EMR_LINETO) ys.push_back(r.I32(12));
         if (r.type == emf::EMR_POLYBEZIERTO16 || r.type == emf::EMR_POLYBEZIERTO) {
@@ -524,9 +538,18 @@ TEST_F(SlicerTest, FiguresAndPathsMoveWithTheSliceAndStayWhole) {
     const std::vector<int> expected{50, 50, 120, 130, 200};
     EXPECT_EQ(ys, expected);
     EXPECT_EQ(std::count(types.begin(), types.end(), std::uint32_t(emf::EMR_MOVETOEX)), 1);
-    // The first slice holds no part of the polyline.
-    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(0)))
+    // The first slice holds no part of the polyline or of the figure far
+    // below it; the first figure, within a pen's reach of its bottom, and
+    // the clip path stay.
+    std::map<std::uint32_t, int> first;
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(0))) {
         EXPECT_TRUE(r.type != emf::EMR_POLYLINE16 && r.type != emf::EMR_POLYLINE);
+        ++first[r.type];
+    }
+    EXPECT_EQ(first[emf::EMR_FILLPATH], 1);
+    EXPECT_EQ(first[emf::EMR_BEGINPATH], 2);
+    EXPECT_EQ(first[emf::EMR_ENDPATH], 2);
+    EXPECT_EQ(first[emf::EMR_SELECTCLIPPATH], 1);
 }
 
 TEST_F(SlicerTest, SkewedMaskedAndTransparentPicturesAreCutToo) {
