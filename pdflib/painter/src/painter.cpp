@@ -174,7 +174,7 @@ struct PdfPainter::Members {
         // matrix, so a rounded scale would move things far from its origin.
         std::string cm;
         for (double v : {ctm.a, ctm.b, ctm.c, ctm.d, ctm.e, ctm.f}) {
-            char buf[64];
+            char buf[400];  // room for any finite double in fixed notation
             auto [end, ec] = std::to_chars(buf, buf + sizeof buf, std::fabs(v) < 5e-7 ? 0.0 : v, std::chars_format::fixed, 6);
             std::string n = ec == std::errc() ? std::string(buf, end) : "0";
             while (n.find('.') != std::string::npos && (n.back() == '0' || n.back() == '.')) n.pop_back();
