@@ -13,7 +13,8 @@ done
 mkdir -p out
 if [ -x "$bin/vellumate" ]; then
   export VELLUMATE_UI=none
-  for f in samples/*; do
+  # The suite's own help file (built beside the programs) is a compiled help file too.
+  for f in samples/* "$bin/help.chm"; do
     [ -f "$f" ] || continue
     name=$(basename "$f")
     abs=$(readlink -f "$f")
