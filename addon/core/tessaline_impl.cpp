@@ -138,8 +138,10 @@ void TessalineImpl::AcceptLoad(LoadResult&& result) {
     layout.pageLinks.resize(static_cast<std::size_t>(loaded.pageCount));
     // Once laid out, an image that has its file is read again from there when
     // its pages are drawn: holding the bytes of every loaded page image would
-    // make a run of thousands of documents grow by each one.
+    // make a run of thousands of documents grow by each one. Its links now
+    // live in the page link lists.
     if (!loaded.image.emfPath.empty()) std::vector<std::uint8_t>().swap(loaded.image.emfBytes);
+    std::vector<LinkRecord>().swap(loaded.image.links);
     for (auto& page : layout.pageLinks) pageLinks_.push_back(std::move(page));
     imageEnd_.push_back((imageEnd_.empty() ? 0 : imageEnd_.back()) + loaded.pageCount);
     images_.push_back(std::move(loaded));
