@@ -1,5 +1,6 @@
 // Picture decoding for the layout: the seam between the container and the
-// suite's picture decoders (PNG and JPEG here).
+// suite's picture decoders, and SVG documents drawn through librsvg where the
+// build has it.
 #pragma once
 
 #include <memory>
