@@ -551,16 +551,17 @@ private:
                 r.Set32(static_cast<std::size_t>(l.ySrc), 0);
         }
         if (a > 0) {
-            std::int64_t cyDest = r.I32(static_cast<std::size_t>(l.cyDest)) - a;
-            r.Set32(static_cast<std::size_t>(l.cyDest), cyDest);
-            if (cyDest <= 0) return false;
-            if (l.cySrc >= 0 && type != emf::EMR_MASKBLT) {
-                std::int64_t cySrc = r.I32(static_cast<std::size_t>(l.cySrc)) - a;
-                r.Set32(static_cast<std::size_t>(l.cySrc), cySrc);
-                if (cySrc <= 0) return false;
-            }
+            if (!Shrink(r, l.cyDest, a)) return false;
+            if (l.cySrc >= 0 && type != emf::EMR_MASKBLT && !Shrink(r, l.cySrc, a)) return false;
         }
         return true;
+    }
+
+    // Lowers the height field at `off` by the rows removed; false when no row is left.
+    static bool Shrink(Rec& r, std::ptrdiff_t off, std::int64_t rows) {
+        const std::int64_t left = r.I32(static_cast<std::size_t>(off)) - rows;
+        r.Set32(static_cast<std::size_t>(off), left);
+        return left > 0;
     }
 
     bool PlgBlt(Rec& r, std::size_t offset) {
@@ -582,12 +583,7 @@ private:
             for (int i = 0; i < 3; ++i) r.Set32(28 + 8 * i, std::max<std::int64_t>(r.I32(28 + 8 * i), 0));
             r.Set32(static_cast<std::size_t>(l.ySrc), 0);
         }
-        if (a > 0) {
-            std::int64_t cySrc = r.I32(static_cast<std::size_t>(l.cySrc)) - a;
-            r.Set32(static_cast<std::size_t>(l.cySrc), cySrc);
-            if (cySrc <= 0) return false;
-        }
-        return true;
+        return a <= 0 || Shrink(r, l.cySrc, a);
     }
 
     bool SetDIBits(Rec& r, std::size_t offset) {
@@ -610,12 +606,7 @@ private:
             r.Set32(static_cast<std::size_t>(l.ySrc), 0);
             r.Set32(68, static_cast<std::int64_t>(r.I32(68)) + a);
         }
-        if (a > 0) {
-            std::int64_t cySrc = r.I32(static_cast<std::size_t>(l.cySrc)) - a;
-            r.Set32(static_cast<std::size_t>(l.cySrc), cySrc);
-            if (cySrc <= 0) return false;
-        }
-        return true;
+        return a <= 0 || Shrink(r, l.cySrc, a);
     }
 
     // STRETCHDIBITS and ALPHABLEND scale the source: rows are removed in
