@@ -1,8 +1,11 @@
 // Writes a text document through the document object, for the benchmark
 // script: N pages of 60 lines each.
 //
-//   pdflib_bench --pages 100 --out FILE [--encrypt] [--plain] [--no-embed] [--text FILE]
+//   pdflib_bench --pages 100 --out FILE [--links N] [--encrypt] [--plain] [--no-embed] [--text FILE]
 //
+// --links adds N link annotations to every page once all pages are drawn, as
+// the converter does for a compiled help file: every other one an address
+// (URI action), the others a jump to another page (GoTo action).
 // --text also writes the same lines as an HTML <pre> page, for comparisons.
 #include <chrono>
 #include <cstdio>
@@ -37,13 +40,15 @@ std::vector<std::string> MakeLines(int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int pages = 100;
+    int pages = 100, links = 0;
     std::string out = "bench.pdf", textOut;
     bool encrypt = false, compress = true, embed = true;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--pages" && i + 1 < argc) {
             pages = std::atoi(argv[++i]);
+        } else if (a == "--links" && i + 1 < argc) {
+            links = std::atoi(argv[++i]);
         } else if (a == "--out" && i + 1 < argc) {
             out = argv[++i];
         } else if (a == "--text" && i + 1 < argc) {
@@ -55,7 +60,7 @@ int main(int argc, char** argv) {
         } else if (a == "--no-embed") {
             embed = false;
         } else {
-            std::fprintf(stderr, "usage: %s --pages N --out FILE [--encrypt] [--plain] [--no-embed] [--text FILE]\n",
+            std::fprintf(stderr, "usage: %s --pages N --out FILE [--links N] [--encrypt] [--plain] [--no-embed] [--text FILE]\n",
                          argv[0]);
             return 2;
         }
@@ -97,6 +102,24 @@ int main(int argc, char** argv) {
         for (int l = 0; l < kLines; ++l) {
             com::Bstr text(lines[n++]);
             check(doc->TextOut(text.Get(), 36, 36 + l * 12.5, 0), "TextOut");
+        }
+    }
+    unsigned seed = 777;
+    for (int p = 0; p < pages && links > 0; ++p) {
+        for (int k = 0; k < links; ++k) {
+            std::int32_t action = 0;
+            seed = seed * 1103515245u + 12345u;
+            if (k % 2 == 0) {
+                std::string url = "https://docs.example.test/library/topic" + std::to_string(seed % 20200) +
+                                  ".htm#section" + std::to_string(k);
+                check(doc->CreateUriAction(com::Bstr(url).Get(), &action), "CreateUriAction");
+            } else {
+                check(doc->CreateGoToAction(static_cast<std::int32_t>(seed % pages), 120, &action),
+                      "CreateGoToAction");
+            }
+            check(doc->put_CurrentPage(p), "CurrentPage");
+            double top = 36 + (k % 60) * 12.5;
+            check(doc->AddLink(36 + (k / 60) * 200, top, 236 + (k / 60) * 200, top + 12, action), "AddLink");
         }
     }
     check(doc->EndDoc(), "EndDoc");

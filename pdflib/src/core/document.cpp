@@ -1,10 +1,7 @@
 #include "core/document.h"
 
 #include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFWriter.hh>
 #include <qpdf/QUtil.hh>
-#include <zlib.h>
 
 #include <unistd.h>
 
@@ -20,6 +17,9 @@
 #include <map>
 #include <random>
 #include <stdexcept>
+
+#include "core/pdf_writer.h"
+#include "platform/paths.h"
 
 namespace pdfcore {
 
@@ -55,23 +55,6 @@ constexpr PaperSize kPapers[20] = {
     {324, 747},              // 19 envelope #11 4.5 x 10.375 in
 };
 
-std::string Deflate(const std::string& in) {
-    uLongf cap = compressBound(in.size());
-    std::string out(cap, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &cap, reinterpret_cast<const Bytef*>(in.data()), in.size(),
-                  6) != Z_OK)
-        throw std::runtime_error("cannot compress page content");
-    out.resize(cap);
-    out.shrink_to_fit();  // pages are kept until the end: keep only what they need
-    return out;
-}
-
-QPDFObjectHandle Num(double v) {
-    std::string s;
-    AppendNumber(s, v);
-    return QPDFObjectHandle::parse(s);
-}
-
 std::string PdfDate(const Settings::Date& d) {
     char buf[64];
     int off = d.utcOffsetMinutes;
@@ -104,10 +87,10 @@ std::string PasswordBytes(const std::string& utf8) {
 }
 
 // A PDF text string: ASCII as it is, anything else UTF-16BE with its BOM.
-QPDFObjectHandle TextString(const std::string& utf8) {
+std::string TextString(const std::string& utf8) {
     for (unsigned char c : utf8)
-        if (c >= 0x80) return QPDFObjectHandle::newString(QUtil::utf8_to_utf16(utf8));
-    return QPDFObjectHandle::newString(utf8);
+        if (c >= 0x80) return QUtil::utf8_to_utf16(utf8);
+    return utf8;
 }
 
 struct Form {
@@ -128,9 +111,8 @@ bool PaperSizePoints(int index, double* width, double* height) {
 struct Document::Impl {
     Settings settings;
     FontCache fonts;
-    QPDF pdf;
     std::vector<Page> pages;
-    std::map<std::string, QPDFObjectHandle> images;
+    std::map<std::string, std::shared_ptr<const EncodedImage>> images;
     std::map<std::string, Form> forms;
     int imageCount = 0;
     std::vector<Action> actions;  // id = index + 1
@@ -141,19 +123,43 @@ struct Document::Impl {
     std::vector<Dest> dests;  // id = index + 1
     std::vector<Outline> outlines;
     std::vector<int> topOutlines;
+    // Finished page content: an unnamed file of the temporary folder (unlinked
+    // as soon as it is made, so nothing is left behind on any path).
+    int spool = -1;
+    std::uint64_t spoolEnd = 0;
 
-    Impl() { pdf.emptyPDF(); }
+    ~Impl() {
+        if (spool >= 0) close(spool);
+    }
 
-    QPDFObjectHandle Resources(const ContentBuilder& c, std::map<std::string, QPDFObjectHandle>& fontObjs,
-                               std::map<std::string, QPDFObjectHandle>& formObjs);
-    QPDFObjectHandle FontObject(const std::string& name, std::map<std::string, QPDFObjectHandle>& fontObjs);
-    QPDFObjectHandle FormObject(const std::string& name, std::map<std::string, QPDFObjectHandle>& fontObjs,
-                                std::map<std::string, QPDFObjectHandle>& formObjs, int depth);
-    QPDFObjectHandle Resources(const ContentBuilder& c, std::map<std::string, QPDFObjectHandle>& fontObjs,
-                               std::map<std::string, QPDFObjectHandle>& formObjs, int depth);
-    void BuildOutlines(QPDFObjectHandle root, const std::vector<QPDFObjectHandle>& pageObjs,
-                       const std::vector<QPDFObjectHandle>& actionObjs);
-    int VisibleCount(int id) const;
+    void SpoolSegment(Page& page, const std::string& data, bool compressed);
+
+    // ---- writing
+    struct Out {
+        explicit Out(ObjectWriter& writer) : w(writer) {}
+        ObjectWriter& w;
+        int firstPage = 3;  // page i is object firstPage + i
+        std::map<std::string, int> fontNums, imageNums;
+        struct FormState {
+            int num = 0, resources = 0;
+            bool busy = false;
+        };
+        std::map<std::string, FormState> formStates;
+        std::map<std::string, int> resourceNums;  // dictionary text -> object
+        std::map<double, int> flipNums;           // page height -> object
+        std::vector<std::uint32_t> actionUses;
+        std::vector<int> sharedActions;  // action index -> object, 0: written inline
+    };
+    int Resources(Out& o, const ContentBuilder& c, int depth);
+    int FormNumber(Out& o, const std::string& name, int depth);
+    int FlipStream(Out& o, double height);
+    void DestArray(Out& o, int page, double top);
+    void ActionValue(Out& o, int id);  // "/A ..." inline or as a reference
+    void InlineAction(Out& o, const Action& a);
+    void WritePage(Out& o, size_t index);
+    int WriteOutlines(Out& o);
+    void WriteImage(Out& o, int num, const EncodedImage& im);
+    void WriteBody(ObjectWriter& w, const std::string& id);
 };
 
 Document::Document() : impl_(std::make_unique<Impl>()) {}
@@ -173,60 +179,41 @@ int Document::AddPage(double width, double height) {
 int Document::PageCount() const { return static_cast<int>(impl_->pages.size()); }
 Page& Document::GetPage(int index) { return impl_->pages.at(static_cast<size_t>(index)); }
 
+void Document::Impl::SpoolSegment(Page& page, const std::string& data, bool compressed) {
+    if (spool < 0) {
+        std::string tmpl = platform::TempFolder() + "/vellumate-pages.XXXXXX";
+        spool = mkstemp(tmpl.data());
+        if (spool < 0)
+            throw std::runtime_error("cannot create a spool file in " + platform::TempFolder() + ": " +
+                                     std::strerror(errno));
+        unlink(tmpl.c_str());
+    }
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = pwrite(spool, data.data() + done, data.size() - done, static_cast<off_t>(spoolEnd + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw std::runtime_error(std::string("cannot write the page spool file: ") + std::strerror(errno));
+        done += static_cast<size_t>(n);
+    }
+    page.finished.push_back({spoolEnd, data.size(), compressed});
+    spoolEnd += data.size();
+}
+
 void Document::FinishPageContent(int index) {
     Page& p = GetPage(index);
     if (p.content.Empty()) return;
-    Page::Segment seg;
     std::string raw = p.content.TakeData();
     if (impl_->settings.compress) {
-        seg.data = Deflate(raw);
-        seg.compressed = true;
+        impl_->SpoolSegment(p, Deflate(raw), true);
     } else {
-        seg.data = std::move(raw);
+        impl_->SpoolSegment(p, raw, false);
     }
-    p.finished.push_back(std::move(seg));
 }
 
 std::string Document::AddImage(EncodedImage image) {
-    QPDF& pdf = impl_->pdf;
-    auto make = [&pdf](const EncodedImage& im, auto& self) -> QPDFObjectHandle {
-        QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
-        dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-        dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-        dict.replaceKey("/Width", QPDFObjectHandle::newInteger(im.width));
-        dict.replaceKey("/Height", QPDFObjectHandle::newInteger(im.height));
-        if (im.imageMask) {
-            dict.replaceKey("/ImageMask", QPDFObjectHandle::newBool(true));
-        } else {
-            dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(im.bitsPerComponent));
-            QPDFObjectHandle cs = QPDFObjectHandle::parse(im.colorSpace.empty() ? "/DeviceRGB" : im.colorSpace);
-            if (!im.iccProfile.empty()) {
-                QPDFObjectHandle icc = pdf.newStream(im.iccProfile);
-                icc.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(im.iccComponents));
-                if (cs.isName()) icc.getDict().replaceKey("/Alternate", cs);
-                cs = QPDFObjectHandle::newArray({QPDFObjectHandle::newName("/ICCBased"), icc});
-            }
-            dict.replaceKey("/ColorSpace", cs);
-        }
-        if (!im.decode.empty()) {
-            QPDFObjectHandle arr = QPDFObjectHandle::newArray();
-            for (double v : im.decode) arr.appendItem(Num(v));
-            dict.replaceKey("/Decode", arr);
-        }
-        if (im.interpolate) dict.replaceKey("/Interpolate", QPDFObjectHandle::newBool(true));
-        if (im.softMask) dict.replaceKey("/SMask", self(*im.softMask, self));
-        QPDFObjectHandle stream = pdf.newStream();
-        QPDFObjectHandle filter = im.filter.empty() ? QPDFObjectHandle::newNull()
-                                                    : QPDFObjectHandle::newName("/" + im.filter);
-        QPDFObjectHandle parms =
-            im.decodeParms.empty() ? QPDFObjectHandle::newNull() : QPDFObjectHandle::parse(im.decodeParms);
-        stream.replaceStreamData(im.data, filter, parms);
-        for (const std::string& key : dict.getKeys()) stream.getDict().replaceKey(key, dict.getKey(key));
-        return stream;
-    };
     if (image.width <= 0 || image.height <= 0) throw std::invalid_argument("image without size");
     std::string name = "Im" + std::to_string(++impl_->imageCount);
-    impl_->images[name] = make(image, make);
+    impl_->images[name] = std::make_shared<const EncodedImage>(std::move(image));
     return name;
 }
 
@@ -281,284 +268,574 @@ Outline& Document::GetOutline(int id) { return impl_->outlines.at(static_cast<si
 
 // ---- writing -------------------------------------------------------------------
 
-QPDFObjectHandle Document::Impl::FontObject(const std::string& name,
-                                            std::map<std::string, QPDFObjectHandle>& fontObjs) {
-    if (auto it = fontObjs.find(name); it != fontObjs.end()) return it->second;
-    for (const auto& f : fonts.All()) {
-        if (f->ResourceName() != name) continue;
-        QPDFObjectHandle obj;
-        bool embed = settings.fontEmbedding != 3;
-        try {
-            obj = f->WriteTo(pdf, embed, settings.deterministic);
-        } catch (const std::exception&) {
-            if (!embed) throw;
-            obj = f->WriteTo(pdf, false, settings.deterministic);  // a font we cannot subset still shows
-        }
-        fontObjs[name] = obj;
-        return obj;
-    }
-    return QPDFObjectHandle::newNull();
-}
-
-QPDFObjectHandle Document::Impl::FormObject(const std::string& name,
-                                            std::map<std::string, QPDFObjectHandle>& fontObjs,
-                                            std::map<std::string, QPDFObjectHandle>& formObjs, int depth) {
-    if (auto it = formObjs.find(name); it != formObjs.end()) return it->second;
-    auto it = forms.find(name);
-    if (it == forms.end() || depth > 8) return QPDFObjectHandle::newNull();
-    // Reserve first: a form that draws itself must not recurse forever.
-    formObjs[name] = QPDFObjectHandle::newNull();
-    const Form& f = it->second;
-    QPDFObjectHandle stream = pdf.newStream(f.content.Data());
-    QPDFObjectHandle d = stream.getDict();
-    d.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-    d.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
-    d.replaceKey("/BBox", QPDFObjectHandle::newArray({Num(f.bbox.left), Num(f.bbox.top), Num(f.bbox.right),
-                                                       Num(f.bbox.bottom)}));
-    const Matrix& m = f.matrix;
-    d.replaceKey("/Matrix", QPDFObjectHandle::newArray({Num(m.a), Num(m.b), Num(m.c), Num(m.d), Num(m.e), Num(m.f)}));
-    d.replaceKey("/Resources", Resources(f.content, fontObjs, formObjs, depth + 1));
-    formObjs[name] = stream;
-    return stream;
-}
-
-QPDFObjectHandle Document::Impl::Resources(const ContentBuilder& c,
-                                           std::map<std::string, QPDFObjectHandle>& fontObjs,
-                                           std::map<std::string, QPDFObjectHandle>& formObjs) {
-    return Resources(c, fontObjs, formObjs, 0);
-}
-
-QPDFObjectHandle Document::Impl::Resources(const ContentBuilder& c,
-                                           std::map<std::string, QPDFObjectHandle>& fontObjs,
-                                           std::map<std::string, QPDFObjectHandle>& formObjs, int depth) {
-    QPDFObjectHandle res = QPDFObjectHandle::newDictionary();
-    res.replaceKey("/ProcSet", QPDFObjectHandle::parse("[/PDF /Text /ImageB /ImageC /ImageI]"));
+// Resource dictionaries hold no strings, so equal text means an equal
+// dictionary even under encryption: pages with the same fonts share one.
+int Document::Impl::Resources(Out& o, const ContentBuilder& c, int depth) {
+    std::string r = "<</ProcSet[/PDF/Text/ImageB/ImageC/ImageI]";
+    auto ref = [&r](const std::string& name, int num) {
+        r += "/" + name + " " + std::to_string(num) + " 0 R";
+    };
     if (!c.Fonts().empty()) {
-        QPDFObjectHandle fd = QPDFObjectHandle::newDictionary();
+        r += "/Font<<";
         for (const std::string& n : c.Fonts()) {
-            QPDFObjectHandle f = FontObject(n, fontObjs);
-            if (!f.isNull()) fd.replaceKey("/" + n, f);
-        }
-        res.replaceKey("/Font", fd);
-    }
-    if (!c.XObjects().empty()) {
-        QPDFObjectHandle xd = QPDFObjectHandle::newDictionary();
-        for (const std::string& n : c.XObjects()) {
-            if (auto it = images.find(n); it != images.end()) {
-                xd.replaceKey("/" + n, it->second);
-            } else {
-                QPDFObjectHandle f = FormObject(n, fontObjs, formObjs, depth);
-                if (!f.isNull()) xd.replaceKey("/" + n, f);
+            if (auto it = o.fontNums.find(n); it != o.fontNums.end()) {
+                ref(n, it->second);
+                continue;
+            }
+            for (const auto& f : fonts.All()) {
+                if (f->ResourceName() != n) continue;
+                int num = o.w.NewObject();
+                o.fontNums[n] = num;
+                ref(n, num);
+                break;
             }
         }
-        res.replaceKey("/XObject", xd);
+        r += ">>";
+    }
+    if (!c.XObjects().empty()) {
+        r += "/XObject<<";
+        for (const std::string& n : c.XObjects()) {
+            if (images.count(n)) {
+                int& num = o.imageNums[n];
+                if (!num) num = o.w.NewObject();
+                ref(n, num);
+            } else if (int num = FormNumber(o, n, depth)) {
+                ref(n, num);
+            }
+        }
+        r += ">>";
     }
     if (!c.ExtGStates().empty()) {
-        QPDFObjectHandle gd = QPDFObjectHandle::newDictionary();
+        r += "/ExtGState<<";
         for (const std::string& n : c.ExtGStates()) {
             if (n == "GSdiff") {
-                QPDFObjectHandle g = QPDFObjectHandle::newDictionary();
-                g.replaceKey("/Type", QPDFObjectHandle::newName("/ExtGState"));
-                g.replaceKey("/BM", QPDFObjectHandle::newName("/Difference"));
-                gd.replaceKey("/GSdiff", g);
+                r += "/GSdiff<</Type/ExtGState/BM/Difference>>";
                 continue;
             }
             int fill = 1000, stroke = 1000;
             if (std::sscanf(n.c_str(), "GSa%ds%d", &fill, &stroke) != 2) continue;
-            QPDFObjectHandle g = QPDFObjectHandle::newDictionary();
-            g.replaceKey("/Type", QPDFObjectHandle::newName("/ExtGState"));
-            g.replaceKey("/ca", Num(fill / 1000.0));
-            g.replaceKey("/CA", Num(stroke / 1000.0));
-            gd.replaceKey("/" + n, g);
+            r += "/" + n + "<</Type/ExtGState/ca ";
+            AppendNumber(r, std::clamp(fill, 0, 1000) / 1000.0);
+            r += "/CA ";
+            AppendNumber(r, std::clamp(stroke, 0, 1000) / 1000.0);
+            r += ">>";
         }
-        res.replaceKey("/ExtGState", gd);
+        r += ">>";
     }
-    return res;
+    r += ">>";
+    auto [it, fresh] = o.resourceNums.emplace(std::move(r), 0);
+    if (fresh) {
+        it->second = o.w.NewObject();
+        o.w.Begin(it->second);
+        o.w.Raw(it->first);
+        o.w.End();
+    }
+    return it->second;
 }
 
-int Document::Impl::VisibleCount(int id) const {
-    int n = 0;
-    for (int c : outlines[id].children) {
-        ++n;
-        if (outlines[c].open) n += VisibleCount(c);
-    }
-    return n;
+// A form's number, its resources settled (and written) now; the form itself
+// is written at the end. A form that draws itself, directly or through
+// others, does not find itself among its resources (no endless recursion in
+// viewers), nor does a form nested deeper than 8.
+int Document::Impl::FormNumber(Out& o, const std::string& name, int depth) {
+    if (auto it = o.formStates.find(name); it != o.formStates.end()) return it->second.busy ? 0 : it->second.num;
+    auto f = forms.find(name);
+    if (f == forms.end() || depth > 8) return 0;
+    o.formStates[name].busy = true;
+    int res = Resources(o, f->second.content, depth + 1);
+    Out::FormState& st = o.formStates[name];
+    st.busy = false;
+    st.resources = res;
+    st.num = o.w.NewObject();
+    return st.num;
 }
 
-void Document::Impl::BuildOutlines(QPDFObjectHandle root, const std::vector<QPDFObjectHandle>& pageObjs,
-                                   const std::vector<QPDFObjectHandle>& actionObjs) {
-    (void)pageObjs;
-    if (topOutlines.empty()) return;
-    std::vector<QPDFObjectHandle> items(outlines.size());
-    for (size_t i = 0; i < outlines.size(); ++i)
-        items[i] = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
-    QPDFObjectHandle top = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Outlines >>"));
-    auto link = [&](QPDFObjectHandle parent, const std::vector<int>& kids) {
-        for (size_t k = 0; k < kids.size(); ++k) {
-            QPDFObjectHandle it = items[kids[k]];
-            it.replaceKey("/Parent", parent);
-            if (k > 0) it.replaceKey("/Prev", items[kids[k - 1]]);
-            if (k + 1 < kids.size()) it.replaceKey("/Next", items[kids[k + 1]]);
-        }
-        if (!kids.empty()) {
-            parent.replaceKey("/First", items[kids.front()]);
-            parent.replaceKey("/Last", items[kids.back()]);
-        }
-    };
-    link(top, topOutlines);
-    int total = 0;
-    for (int t : topOutlines) total += 1 + (outlines[t].open ? VisibleCount(t) : 0);
-    top.replaceKey("/Count", QPDFObjectHandle::newInteger(total));
-    for (size_t i = 0; i < outlines.size(); ++i) {
-        const Outline& o = outlines[i];
-        QPDFObjectHandle it = items[i];
-        it.replaceKey("/Title", TextString(o.title));
-        if (o.action >= 1 && o.action <= static_cast<int>(actionObjs.size()))
-            it.replaceKey("/A", actionObjs[o.action - 1]);
-        link(it, o.children);
-        if (!o.children.empty()) {
-            int n = VisibleCount(static_cast<int>(i));
-            it.replaceKey("/Count", QPDFObjectHandle::newInteger(o.open ? n : -static_cast<int>(o.children.size())));
-        }
-    }
-    root.replaceKey("/Outlines", top);
-}
-
-void Document::Write(const std::string& path) {
-    Impl& d = *impl_;
-    QPDF& pdf = d.pdf;
-    const Settings& s = d.settings;
-    if (d.pages.empty()) AddPage(kPapers[0].w, kPapers[0].h);
-
-    QPDFObjectHandle root = pdf.getRoot();
-    QPDFObjectHandle pagesNode = root.getKey("/Pages");
-    QPDFObjectHandle kids = QPDFObjectHandle::newArray();
-    std::map<std::string, QPDFObjectHandle> fontObjs, formObjs;
-    std::vector<QPDFObjectHandle> pageObjs;
-    pageObjs.reserve(d.pages.size());
-
-    for (size_t i = 0; i < d.pages.size(); ++i) {
-        FinishPageContent(static_cast<int>(i));
-        Page& p = d.pages[i];
-        QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
-        page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-        page.replaceKey("/Parent", pagesNode);
-        page.replaceKey("/MediaBox", QPDFObjectHandle::newArray({QPDFObjectHandle::newInteger(0),
-                                                                  QPDFObjectHandle::newInteger(0), Num(p.width),
-                                                                  Num(p.height)}));
-        if (p.rotation) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(p.rotation));
-        page.replaceKey("/Resources", d.Resources(p.content, fontObjs, formObjs));
-        // Page content is drawn top-down; this puts the origin at the top-left.
+// Page content is drawn top-down; this stream, in front of a page's own,
+// puts the origin at the top-left. Pages of one height share it.
+int Document::Impl::FlipStream(Out& o, double height) {
+    auto [it, fresh] = o.flipNums.emplace(height, 0);
+    if (fresh) {
         std::string flip = "1 0 0 -1 0 ";
-        AppendNumber(flip, p.height);
+        AppendNumber(flip, height);
         flip += " cm\n";
-        QPDFObjectHandle contents = QPDFObjectHandle::newArray();
-        contents.appendItem(pdf.newStream(flip));
-        for (Page::Segment& seg : p.finished) {
-            QPDFObjectHandle st = pdf.newStream();
-            st.replaceStreamData(seg.data,
-                                 seg.compressed ? QPDFObjectHandle::newName("/FlateDecode")
-                                                : QPDFObjectHandle::newNull(),
-                                 QPDFObjectHandle::newNull());
-            std::string().swap(seg.data);
-            contents.appendItem(st);
-        }
-        page.replaceKey("/Contents", contents);
-        kids.appendItem(page);
-        pageObjs.push_back(page);
+        it->second = o.w.NewObject();
+        o.w.Begin(it->second);
+        o.w.EndStream(flip, false);
     }
-    pagesNode.replaceKey("/Kids", kids);
-    pagesNode.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(d.pages.size())));
+    return it->second;
+}
 
-    auto pageTop = [&](int page, double top) {
-        return Num(std::clamp(d.pages[page].height - top, 0.0, d.pages[page].height));
-    };
-    auto destArray = [&](int page, double top) {
-        return QPDFObjectHandle::newArray({pageObjs[page], QPDFObjectHandle::newName("/XYZ"),
-                                           QPDFObjectHandle::newNull(), pageTop(page, top),
-                                           QPDFObjectHandle::newNull()});
-    };
+void Document::Impl::DestArray(Out& o, int page, double top) {
+    page = std::clamp(page, 0, static_cast<int>(pages.size()) - 1);
+    double h = pages[page].height;
+    o.w.Raw("[");
+    o.w.Ref(o.firstPage + page);
+    o.w.Raw("/XYZ null");
+    o.w.ShortNum(std::clamp(h - top, 0.0, h));
+    o.w.Raw(" null]");
+}
 
-    std::vector<QPDFObjectHandle> actionObjs;
-    for (const Action& a : d.actions) {
-        QPDFObjectHandle obj = QPDFObjectHandle::newDictionary();
-        obj.replaceKey("/Type", QPDFObjectHandle::newName("/Action"));
-        switch (a.kind) {
-        case Action::Kind::GoTo: {
-            int page = std::clamp(a.page, 0, static_cast<int>(d.pages.size()) - 1);
-            obj.replaceKey("/S", QPDFObjectHandle::newName("/GoTo"));
-            obj.replaceKey("/D", destArray(page, a.top));
-            break;
-        }
-        case Action::Kind::Uri:
-            obj.replaceKey("/S", QPDFObjectHandle::newName("/URI"));
-            obj.replaceKey("/URI", QPDFObjectHandle::newString(a.text));
-            break;
-        case Action::Kind::JavaScript:
-            obj.replaceKey("/S", QPDFObjectHandle::newName("/JavaScript"));
-            obj.replaceKey("/JS", TextString(a.text));
-            break;
-        }
-        actionObjs.push_back(pdf.makeIndirectObject(obj));
+void Document::Impl::InlineAction(Out& o, const Action& a) {
+    switch (a.kind) {
+    case Action::Kind::GoTo:
+        o.w.Raw("<</S/GoTo/D");
+        DestArray(o, a.page, a.top);
+        break;
+    case Action::Kind::Uri:
+        o.w.Raw("<</S/URI/URI");
+        o.w.String(a.text);
+        break;
+    case Action::Kind::JavaScript:
+        o.w.Raw("<</S/JavaScript/JS");
+        o.w.String(TextString(a.text));
+        break;
+    }
+    o.w.Raw(">>");
+}
+
+// Most actions belong to one link and sit inside it; one that many links or
+// outlines use is one object they all refer to, when that is smaller.
+void Document::Impl::ActionValue(Out& o, int id) {
+    const Action& a = actions[id - 1];
+    std::uint32_t uses = o.actionUses[id - 1];
+    size_t inlineSize = a.kind == Action::Kind::GoTo ? 40 : 16 + a.text.size();
+    bool share = uses > 1 && (uses - 1) * inlineSize > 40 + uses * 8;
+    o.w.Raw("/A");
+    if (!share) {
+        InlineAction(o, a);
+        return;
+    }
+    int& num = o.sharedActions[id - 1];
+    if (!num) num = o.w.NewObject();
+    o.w.Ref(num);
+}
+
+void Document::Impl::WritePage(Out& o, size_t index) {
+    Page& p = pages[index];
+    int res = Resources(o, p.content, 0);
+    int flip = FlipStream(o, p.height);
+    int firstSegment = o.w.ObjectCount() + 1;
+    for (size_t k = 0; k < p.finished.size(); ++k) o.w.NewObject();
+    auto valid = [&](const Link& l) {
+        return (l.action >= 1 && l.action <= static_cast<int>(actions.size())) ||
+               (l.destination >= 1 && l.destination <= static_cast<int>(dests.size()));
+    };
+    size_t linkCount = 0;
+    for (const Link& l : p.links) linkCount += valid(l);
+    int firstLink = o.w.ObjectCount() + 1;
+    for (size_t k = 0; k < linkCount; ++k) o.w.NewObject();
+
+    ObjectWriter& w = o.w;
+    w.Begin(o.firstPage + static_cast<int>(index));
+    w.Raw("<</Type/Page/Parent 2 0 R/MediaBox[0 0");
+    w.Num(p.width);
+    w.Num(p.height);
+    w.Raw("]");
+    if (p.rotation) {
+        w.Raw("/Rotate");
+        w.Int(p.rotation);
+    }
+    w.Raw("/Resources");
+    w.Ref(res);
+    w.Raw("/Contents[");
+    w.Ref(flip);
+    for (size_t k = 0; k < p.finished.size(); ++k) w.Ref(firstSegment + static_cast<int>(k));
+    w.Raw("]");
+    if (linkCount) {
+        w.Raw("/Annots[");
+        for (size_t k = 0; k < linkCount; ++k) w.Ref(firstLink + static_cast<int>(k));
+        w.Raw("]");
+    }
+    w.Raw(">>");
+    w.End();
+
+    for (size_t k = 0; k < p.finished.size(); ++k) {
+        const Page::Segment& seg = p.finished[k];
+        w.Begin(firstSegment + static_cast<int>(k));
+        if (seg.compressed) w.Raw("/Filter/FlateDecode");
+        w.EndStreamFromFile(spool, seg.offset, seg.length);
     }
 
-    for (size_t i = 0; i < d.pages.size(); ++i) {
-        Page& p = d.pages[i];
-        if (p.links.empty()) continue;
-        QPDFObjectHandle annots = QPDFObjectHandle::newArray();
-        for (const Link& l : p.links) {
-            QPDFObjectHandle an = QPDFObjectHandle::parse("<< /Type /Annot /Subtype /Link /Border [0 0 0] >>");
-            double x0 = std::min(l.rect.left, l.rect.right), x1 = std::max(l.rect.left, l.rect.right);
-            double y0 = p.height - std::max(l.rect.top, l.rect.bottom);
-            double y1 = p.height - std::min(l.rect.top, l.rect.bottom);
-            an.replaceKey("/Rect", QPDFObjectHandle::newArray({Num(x0), Num(y0), Num(x1), Num(y1)}));
-            if (l.action >= 1 && l.action <= static_cast<int>(actionObjs.size())) {
-                an.replaceKey("/A", actionObjs[l.action - 1]);
-            } else if (l.destination >= 1 && l.destination <= static_cast<int>(d.dests.size())) {
-                const auto& ds = d.dests[l.destination - 1];
-                int page = std::clamp(ds.page, 0, static_cast<int>(d.pages.size()) - 1);
-                an.replaceKey("/Dest", destArray(page, ds.top));
-            } else {
-                continue;
+    int num = firstLink;
+    for (const Link& l : p.links) {
+        if (!valid(l)) continue;
+        double x0 = std::min(l.rect.left, l.rect.right), x1 = std::max(l.rect.left, l.rect.right);
+        double y0 = p.height - std::max(l.rect.top, l.rect.bottom);
+        double y1 = p.height - std::min(l.rect.top, l.rect.bottom);
+        w.Begin(num++);
+        w.Raw("<</Type/Annot/Subtype/Link/Rect[");
+        w.ShortNum(x0);
+        w.ShortNum(y0);
+        w.ShortNum(x1);
+        w.ShortNum(y1);
+        w.Raw("]/Border[0 0 0]");
+        if (l.action >= 1 && l.action <= static_cast<int>(actions.size())) {
+            ActionValue(o, l.action);
+        } else {
+            const Dest& ds = dests[l.destination - 1];
+            w.Raw("/Dest");
+            DestArray(o, ds.page, ds.top);
+        }
+        w.Raw(">>");
+        w.End();
+    }
+}
+
+// Outline items are numbered in one block after the outline root. Children
+// always have larger ids than their parent, so open counts are summed from
+// the last id down (no recursion, however deep the tree).
+int Document::Impl::WriteOutlines(Out& o) {
+    if (topOutlines.empty()) return 0;
+    ObjectWriter& w = o.w;
+    const int n = static_cast<int>(outlines.size());
+    int top = w.NewObject();
+    int first = w.ObjectCount() + 1;
+    for (int i = 0; i < n; ++i) w.NewObject();
+    auto inRange = [n](int c) { return c >= 0 && c < n; };
+    // Visible descendants when open; prev/next siblings and parent object.
+    std::vector<int> visible(n, 0), prev(n, -1), next(n, -1), parentObj(n, top);
+    for (int i = n - 1; i >= 0; --i)
+        for (int c : outlines[i].children)
+            if (inRange(c) && c > i) visible[i] += 1 + (outlines[c].open ? visible[c] : 0);
+    auto siblings = [&](const std::vector<int>& kids, int parentNum) {
+        int before = -1;
+        for (int c : kids) {
+            if (!inRange(c)) continue;
+            parentObj[c] = parentNum;
+            prev[c] = before;
+            if (before >= 0) next[before] = c;
+            before = c;
+        }
+    };
+    siblings(topOutlines, top);
+    for (int i = 0; i < n; ++i) siblings(outlines[i].children, first + i);
+    auto firstLast = [&](const std::vector<int>& kids) {
+        int a = -1, b = -1;
+        for (int c : kids)
+            if (inRange(c)) {
+                if (a < 0) a = c;
+                b = c;
             }
-            an.replaceKey("/P", pageObjs[i]);
-            annots.appendItem(pdf.makeIndirectObject(an));
+        if (a < 0) return;
+        w.Raw("/First");
+        w.Ref(first + a);
+        w.Raw("/Last");
+        w.Ref(first + b);
+    };
+
+    int total = 0;
+    for (int t : topOutlines)
+        if (inRange(t)) total += 1 + (outlines[t].open ? visible[t] : 0);
+    w.Begin(top);
+    w.Raw("<</Type/Outlines");
+    firstLast(topOutlines);
+    w.Raw("/Count");
+    w.Int(total);
+    w.Raw(">>");
+    w.End();
+
+    for (int i = 0; i < n; ++i) {
+        const Outline& ol = outlines[i];
+        w.Begin(first + i);
+        w.Raw("<</Title");
+        w.String(TextString(ol.title));
+        w.Raw("/Parent");
+        w.Ref(parentObj[i]);
+        if (prev[i] >= 0) {
+            w.Raw("/Prev");
+            w.Ref(first + prev[i]);
         }
-        pageObjs[i].replaceKey("/Annots", annots);
+        if (next[i] >= 0) {
+            w.Raw("/Next");
+            w.Ref(first + next[i]);
+        }
+        firstLast(ol.children);
+        if (visible[i]) {
+            // Closed: minus the number that opening it would show.
+            w.Raw("/Count");
+            w.Int(ol.open ? visible[i] : -visible[i]);
+        }
+        if (ol.action >= 1 && ol.action <= static_cast<int>(actions.size())) ActionValue(o, ol.action);
+        w.Raw(">>");
+        w.End();
+    }
+    return top;
+}
+
+void Document::Impl::WriteImage(Out& o, int num, const EncodedImage& im) {
+    ObjectWriter& w = o.w;
+    int maskNum = im.softMask ? w.NewObject() : 0;
+    int iccNum = !im.imageMask && !im.iccProfile.empty() ? w.NewObject() : 0;
+    std::string cs = im.colorSpace.empty() ? "/DeviceRGB" : im.colorSpace;
+    bool csIsName = cs.size() > 1 && cs[0] == '/' && cs.find_first_of(" []<>()/", 1) == std::string::npos;
+    w.Begin(num);
+    w.Raw("/Type/XObject/Subtype/Image/Width");
+    w.Int(im.width);
+    w.Raw("/Height");
+    w.Int(im.height);
+    if (im.imageMask) {
+        w.Raw("/ImageMask true");
+    } else {
+        w.Raw("/BitsPerComponent");
+        w.Int(im.bitsPerComponent);
+        w.Raw("/ColorSpace");
+        if (iccNum) {
+            w.Raw("[/ICCBased");
+            w.Ref(iccNum);
+            w.Raw("]");
+        } else {
+            w.ObjectText(cs);
+        }
+    }
+    if (!im.decode.empty()) {
+        w.Raw("/Decode[");
+        for (double v : im.decode) w.Num(v);
+        w.Raw("]");
+    }
+    if (im.interpolate) w.Raw("/Interpolate true");
+    if (maskNum) {
+        w.Raw("/SMask");
+        w.Ref(maskNum);
+    }
+    if (!im.filter.empty()) {
+        w.Raw("/Filter");
+        w.Name(im.filter);
+    }
+    if (!im.decodeParms.empty()) {
+        w.Raw("/DecodeParms");
+        w.ObjectText(im.decodeParms);
+    }
+    w.EndStream(im.data, im.filter.empty());
+    if (maskNum) WriteImage(o, maskNum, *im.softMask);
+    if (iccNum) {
+        w.Begin(iccNum);
+        w.Raw("/N");
+        w.Int(im.iccComponents);
+        if (csIsName) {
+            w.Raw("/Alternate");
+            w.Raw(cs);
+        }
+        w.EndStream(im.iccProfile, true);
+    }
+}
+
+namespace {
+
+// The key-derivation inputs of the standard security handler.
+struct Protection {
+    int v = 1, r = 2, keyBytes = 5, p = 0;
+    std::string o, u, key;
+};
+
+Protection MakeProtection(const Settings& s, const std::string& id1) {
+    Protection pr;
+    std::string user = PasswordBytes(s.userPassword);
+    std::string owner = PasswordBytes(s.ownerPassword);
+    if (owner.empty()) {
+        // Without an owner password anyone who opens the file could lift the
+        // permissions; a random one keeps them in force.
+        std::string seed;
+        if (s.deterministic) {
+            seed = "vellumate-owner";
+        } else {
+            std::random_device rd;
+            for (int i = 0; i < 4; ++i) seed += std::to_string(rd());
+        }
+        owner = "~" + seed + user;
+    }
+    std::vector<int> cleared;
+    if (s.key128) {
+        pr.v = 2, pr.r = 3, pr.keyBytes = 16;
+        if (!s.allowCopy) cleared.push_back(5);
+        if (!s.allowModify) cleared.insert(cleared.end(), {4, 6, 9, 11});
+        if (!s.allowPrint) cleared.insert(cleared.end(), {3, 12});
+    } else {
+        if (!s.allowPrint) cleared.push_back(3);
+        if (!s.allowModify) cleared.insert(cleared.end(), {4, 6});
+        if (!s.allowCopy) cleared.push_back(5);
+    }
+    std::uint32_t mask = 3;
+    for (int b : cleared) mask |= 1u << (b - 1);
+    pr.p = static_cast<int>(~mask);
+    QPDF::compute_encryption_O_U(user.c_str(), owner.c_str(), pr.v, pr.r, pr.keyBytes, pr.p, true, id1, pr.o, pr.u);
+    pr.key = QPDF::compute_encryption_key(
+        user, QPDF::EncryptionData(pr.v, pr.r, pr.keyBytes, pr.p, pr.o, pr.u, "", "", "", id1, true));
+    return pr;
+}
+
+std::string FileId(const Settings& s, const std::string& path) {
+    std::string id(16, '\0');
+    if (s.deterministic) {
+        static const char kFixed[] = "vellumate-static";
+        std::memcpy(id.data(), kFixed, 16);
+        return id;
+    }
+    // Unique, not secret: random bits mixed with the time and the name.
+    std::random_device rd;
+    std::uint64_t h = 1469598103934665603ull ^ static_cast<std::uint64_t>(std::time(nullptr));
+    for (char c : path) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    for (int i = 0; i < 16; i += 4) {
+        std::uint32_t r = rd() ^ static_cast<std::uint32_t>(h >> (i * 2));
+        std::memcpy(id.data() + i, &r, 4);
+    }
+    return id;
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char* kHex = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) out += kHex[c >> 4], out += kHex[c & 15];
+    return out;
+}
+
+}  // namespace
+
+void Document::Impl::WriteBody(ObjectWriter& w, const std::string& id) {
+    const Settings& s = settings;
+    bool v14 = s.pdfVersion != 0 || (s.encrypt && s.key128);
+    w.Header(v14 ? "1.4" : "1.3");
+    Protection pr;
+    if (s.encrypt) {
+        pr = MakeProtection(s, id);
+        w.SetEncryption(pr.key, pr.v, pr.r);
+    }
+    int catalog = w.NewObject(), pagesRoot = w.NewObject();
+    Out o(w);
+    o.firstPage = w.ObjectCount() + 1;
+    for (size_t i = 0; i < pages.size(); ++i) w.NewObject();
+
+    o.actionUses.assign(actions.size(), 0);
+    o.sharedActions.assign(actions.size(), 0);
+    auto use = [&](int a) {
+        if (a >= 1 && a <= static_cast<int>(actions.size())) ++o.actionUses[a - 1];
+    };
+    for (const Page& p : pages)
+        for (const Link& l : p.links) use(l.action);
+    for (const Outline& ol : outlines) use(ol.action);
+
+    for (size_t i = 0; i < pages.size(); ++i) WritePage(o, i);
+    int outlineRoot = WriteOutlines(o);
+
+    for (size_t i = 0; i < actions.size(); ++i) {
+        if (!o.sharedActions[i]) continue;
+        w.Begin(o.sharedActions[i]);
+        InlineAction(o, actions[i]);
+        w.End();
+    }
+    for (const auto& [name, st] : o.formStates) {
+        if (!st.num) continue;
+        const Form& f = forms.at(name);
+        w.Begin(st.num);
+        w.Raw("/Type/XObject/Subtype/Form/BBox[");
+        for (double v : {f.bbox.left, f.bbox.top, f.bbox.right, f.bbox.bottom}) w.Num(v);
+        w.Raw("]/Matrix[");
+        const Matrix& m = f.matrix;
+        for (double v : {m.a, m.b, m.c, m.d, m.e, m.f}) w.Num(v);
+        w.Raw("]/Resources");
+        w.Ref(st.resources);
+        w.EndStream(f.content.Data(), true);
+    }
+    for (const auto& [name, num] : o.imageNums) WriteImage(o, num, *images.at(name));
+    bool embed = s.fontEmbedding != 3;
+    for (const auto& [name, num] : o.fontNums) {
+        for (const auto& f : fonts.All()) {
+            if (f->ResourceName() != name) continue;
+            try {
+                f->WriteTo(w, num, embed, s.deterministic);
+            } catch (const std::runtime_error&) {
+                if (!embed) throw;
+                f->WriteTo(w, num, false, s.deterministic);  // a font we cannot subset still shows
+            }
+            break;
+        }
     }
 
-    d.BuildOutlines(root, pageObjs, actionObjs);
+    w.Begin(pagesRoot);
+    w.Raw("<</Type/Pages/Count");
+    w.Int(static_cast<long long>(pages.size()));
+    w.Raw("/Kids[");
+    for (size_t i = 0; i < pages.size(); ++i) w.Ref(o.firstPage + static_cast<int>(i));
+    w.Raw("]>>");
+    w.End();
 
     static const char* kLayouts[] = {"/SinglePage", "/OneColumn", "/TwoColumnLeft", "/TwoColumnRight"};
     static const char* kModes[] = {"/UseNone", "/UseOutlines", "/UseThumbs", "/FullScreen"};
-    root.replaceKey("/PageLayout", QPDFObjectHandle::newName(kLayouts[std::clamp(s.pageLayout, 0, 3)]));
-    root.replaceKey("/PageMode", QPDFObjectHandle::newName(kModes[std::clamp(s.pageMode, 0, 3)]));
-    QPDFObjectHandle prefs = QPDFObjectHandle::newDictionary();
-    auto pref = [&](const char* key, bool on) {
-        if (on) prefs.replaceKey(key, QPDFObjectHandle::newBool(true));
-    };
-    pref("/HideToolbar", s.hideToolBar);
-    pref("/HideMenubar", s.hideMenuBar);
-    pref("/HideWindowUI", s.hideWindowUI);
-    pref("/FitWindow", s.fitWindow);
-    pref("/CenterWindow", s.centerWindow);
-    if (!prefs.getKeys().empty()) root.replaceKey("/ViewerPreferences", prefs);
+    w.Begin(catalog);
+    w.Raw("<</Type/Catalog/Pages");
+    w.Ref(pagesRoot);
+    if (outlineRoot) {
+        w.Raw("/Outlines");
+        w.Ref(outlineRoot);
+    }
+    w.Raw("/PageLayout");
+    w.Raw(kLayouts[std::clamp(s.pageLayout, 0, 3)]);
+    w.Raw("/PageMode");
+    w.Raw(kModes[std::clamp(s.pageMode, 0, 3)]);
+    std::string prefs;
+    if (s.hideToolBar) prefs += "/HideToolbar true";
+    if (s.hideMenuBar) prefs += "/HideMenubar true";
+    if (s.hideWindowUI) prefs += "/HideWindowUI true";
+    if (s.fitWindow) prefs += "/FitWindow true";
+    if (s.centerWindow) prefs += "/CenterWindow true";
+    if (!prefs.empty()) w.Raw("/ViewerPreferences<<" + prefs + ">>");
+    w.Raw(">>");
+    w.End();
 
-    QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
+    int info = w.NewObject();
+    w.Begin(info);
+    w.Raw("<<");
     auto text = [&](const char* key, const std::string& v) {
-        if (!v.empty()) info.replaceKey(key, TextString(v));
+        if (v.empty()) return;
+        w.Raw(key);
+        w.String(TextString(v));
     };
     text("/Title", s.title);
     text("/Author", s.author);
     text("/Subject", s.subject);
     text("/Keywords", s.keywords);
-    info.replaceKey("/Producer", QPDFObjectHandle::newString("Vellumate"));
+    w.Raw("/Producer");
+    w.String("Vellumate");
     Settings::Date fixed{2000, 1, 1, 0, 0, 0, 0};
     Settings::Date now = s.deterministic ? fixed : Now();
     Settings::Date created = s.deterministic ? fixed : s.creationDate.value_or(now);
-    info.replaceKey("/CreationDate", QPDFObjectHandle::newString(PdfDate(created)));
-    info.replaceKey("/ModDate", QPDFObjectHandle::newString(PdfDate(now)));
-    pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+    w.Raw("/CreationDate");
+    w.String(PdfDate(created));
+    w.Raw("/ModDate");
+    w.String(PdfDate(now));
+    w.Raw(">>");
+    w.End();
+
+    std::string trailer = "/Root " + std::to_string(catalog) + " 0 R/Info " + std::to_string(info) + " 0 R/ID[<" +
+                          Hex(id) + "><" + Hex(id) + ">]";
+    if (s.encrypt) {
+        int enc = w.NewObject();
+        w.NextObjectPlain();
+        w.Begin(enc);
+        w.Raw("<</Filter/Standard/V");
+        w.Int(pr.v);
+        w.Raw("/R");
+        w.Int(pr.r);
+        if (pr.v >= 2) {
+            w.Raw("/Length");
+            w.Int(pr.keyBytes * 8);
+        }
+        w.Raw("/O");
+        w.String(pr.o);
+        w.Raw("/U");
+        w.String(pr.u);
+        w.Raw("/P");
+        w.Int(pr.p);
+        w.Raw(">>");
+        w.End();
+        trailer += "/Encrypt " + std::to_string(enc) + " 0 R";
+    }
+    w.Finish(trailer);
+}
+
+void Document::Write(const std::string& path) {
+    Impl& d = *impl_;
+    if (d.pages.empty()) AddPage(kPapers[0].w, kPapers[0].h);
+    for (size_t i = 0; i < d.pages.size(); ++i) FinishPageContent(static_cast<int>(i));
 
     // Written beside the target and renamed, so a failure never leaves a
     // half-written file under the output's name.
@@ -571,39 +848,11 @@ void Document::Write(const std::string& path) {
         unlink(tmpl.c_str());
         throw std::runtime_error("cannot open " + tmpl);
     }
+    std::vector<char> buffer(1 << 20);
+    std::setvbuf(out, buffer.data(), _IOFBF, buffer.size());
     try {
-        QPDFWriter w(pdf);
-        w.setOutputFile(path.c_str(), out, false);
-        w.setDecodeLevel(qpdf_dl_none);
-        w.setCompressStreams(s.compress);
-        w.setObjectStreamMode(qpdf_o_disable);
-        w.setMinimumPDFVersion(s.pdfVersion == 0 ? "1.3" : "1.4");
-        if (s.deterministic) w.setStaticID(true);
-        if (s.encrypt) {
-            std::string user = PasswordBytes(s.userPassword);
-            std::string owner = PasswordBytes(s.ownerPassword);
-            if (owner.empty()) {
-                // Without an owner password anyone who opens the file could
-                // lift the permissions; a random one keeps them in force.
-                std::string seed;
-                if (s.deterministic) {
-                    seed = "vellumate-owner";
-                } else {
-                    std::random_device rd;
-                    for (int i = 0; i < 4; ++i) seed += std::to_string(rd());
-                }
-                owner = "~" + seed + user;
-            }
-            if (s.key128) {
-                w.setR3EncryptionParametersInsecure(user.c_str(), owner.c_str(), true, s.allowCopy, s.allowModify,
-                                                    s.allowModify, s.allowModify, s.allowModify,
-                                                    s.allowPrint ? qpdf_r3p_full : qpdf_r3p_none);
-            } else {
-                w.setR2EncryptionParametersInsecure(user.c_str(), owner.c_str(), s.allowPrint, s.allowModify,
-                                                    s.allowCopy, s.allowModify);
-            }
-        }
-        w.write();
+        ObjectWriter w(out, d.settings.compress);
+        d.WriteBody(w, FileId(d.settings, path));
         if (std::fflush(out) != 0 || fsync(fileno(out)) != 0 || std::ferror(out))
             throw std::runtime_error(std::string("cannot write ") + path + ": " + std::strerror(errno));
     } catch (const std::exception& e) {

@@ -1,7 +1,7 @@
 // The document model behind the PDF document object: pages with their content,
 // fonts, images and forms, link annotations, actions, destinations, outlines,
-// document information, viewer settings and protection; Write() turns it into
-// a PDF file through qpdf.
+// document information, viewer settings and protection; Write() streams it
+// into a PDF file.
 //
 // Lengths are points; page positions are top-down (origin top-left, y down),
 // as in content.h. Ownership: the Document owns everything it hands out by
@@ -61,10 +61,11 @@ struct Link {
 struct Page {
     double width = 595.2756, height = 841.8898;  // points
     int rotation = 0;                            // 0, 90, 180, 270
-    // Finished content streams (already Flate-compressed when
-    // `compressed`), then the one being written.
+    // Finished content streams, then the one being written. Finished ones
+    // live in the document's spool file (already Flate-compressed when
+    // `compressed`), not in memory.
     struct Segment {
-        std::string data;
+        std::uint64_t offset = 0, length = 0;
         bool compressed = false;
     };
     std::vector<Segment> finished;
@@ -119,7 +120,10 @@ public:
     int PageCount() const;
     Page& GetPage(int index);  // index must be valid
     // Closes the content being written on a page into a finished segment
-    // (compressing it when settings say so); cheap to call often.
+    // (compressing it when settings say so) and moves it out of memory into
+    // the spool file, an unnamed file in the temporary folder that goes away
+    // with the Document on every path. Cheap to call often. Throws
+    // std::runtime_error when the spool cannot be written.
     void FinishPageContent(int index);
 
     // ---- images and forms: each returns the resource name to draw with
@@ -142,8 +146,9 @@ public:
     int OutlineCount() const;
     Outline& GetOutline(int id);
 
-    // Writes the whole file. Throws std::runtime_error (with a description)
-    // on failure; the file may then be partly written.
+    // Writes the whole file: into a temporary file beside `path`, synced and
+    // then renamed over it. Throws std::runtime_error (with a description) on
+    // failure; the temporary file is removed then and `path` is untouched.
     void Write(const std::string& path);
 
 private:

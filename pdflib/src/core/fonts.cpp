@@ -9,9 +9,6 @@
 #include <hb-subset.h>
 #include <hb.h>
 
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +18,7 @@
 #include <stdexcept>
 
 #include "core/content.h"
+#include "core/pdf_writer.h"
 
 namespace pdfcore {
 
@@ -215,7 +213,7 @@ void Font::SetGlyphText(std::uint32_t gid, std::u16string_view text) {
 
 bool Font::AnyGlyphUsed() const { return impl_->usedList.size() > 1; }
 
-QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
+void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*deterministic*/) {
     Impl& m = *impl_;
     std::vector<std::uint32_t> gids = m.usedList;  // with .notdef
     std::sort(gids.begin(), gids.end());
@@ -233,8 +231,8 @@ QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
     std::string w = "[";
     for (size_t i = 0; i < gids.size(); ++i) {
         if (i == 0 || gids[i] != gids[i - 1] + 1) {
-            if (i) w += "] ";
-            w += std::to_string(gids[i]) + " [";
+            if (i) w += "]";
+            w += std::to_string(gids[i]) + "[";
         } else {
             w.push_back(' ');
         }
@@ -242,28 +240,8 @@ QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
     }
     w += "]]";
 
-    auto num = [](double v) {
-        std::string s;
-        AppendNumber(s, std::round(v * 1000));
-        return s;
-    };
-    int flags = 32;  // non-symbolic
-    if (m.fixedPitch) flags |= 1;
-    if (m.serif) flags |= 2;
-    if (m.italicAngle != 0 || m.syntheticItalic) flags |= 64;
-    std::string desc = "<< /Type /FontDescriptor /FontName /" + name + " /Flags " + std::to_string(flags) +
-                       " /FontBBox [" + num(m.bbox[0]) + " " + num(m.bbox[1]) + " " + num(m.bbox[2]) + " " +
-                       num(m.bbox[3]) + "] /ItalicAngle " + std::to_string(static_cast<int>(m.italicAngle)) +
-                       " /Ascent " + num(m.ascent) + " /Descent " + num(m.descent) + " /CapHeight " +
-                       num(m.capHeight) + " /StemV 80 >>";
-    QPDFObjectHandle descriptor = QPDFObjectHandle::parse(desc);
-
-    QPDFObjectHandle cidFont = QPDFObjectHandle::parse(
-        "<< /Type /Font /Subtype /CIDFontType2 /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) "
-        "/Supplement 0 >> /DW 0 >>");
-    cidFont.replaceKey("/BaseFont", QPDFObjectHandle::newName("/" + name));
-    cidFont.replaceKey("/W", QPDFObjectHandle::parse(w));
-
+    // Everything that can fail comes before the first byte is written.
+    std::string program, map;
     if (embed) {
         if (m.cff) throw std::runtime_error("fonts with PostScript outlines are not embedded: " + m.path);
         hb_subset_input_t* input = hb_subset_input_create_or_fail();
@@ -285,7 +263,7 @@ QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
         }
         const hb_map_t* oldToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
         // CID (the original glyph id) -> glyph id in the subset.
-        std::string map((static_cast<size_t>(gids.back()) + 1) * 2, '\0');
+        map.assign((static_cast<size_t>(gids.back()) + 1) * 2, '\0');
         for (std::uint32_t g : gids) {
             hb_codepoint_t ng = hb_map_get(oldToNew, g);
             if (ng == HB_MAP_VALUE_INVALID) ng = 0;
@@ -295,41 +273,141 @@ QPDFObjectHandle Font::WriteTo(QPDF& pdf, bool embed, bool /*deterministic*/) {
         HbBlob data{hb_face_reference_blob(sub)};
         unsigned len = 0;
         const char* bytes = hb_blob_get_data(data.p, &len);
-        std::string program(bytes ? bytes : "", len);
+        program.assign(bytes ? bytes : "", len);
         hb_face_destroy(sub);
         hb_subset_plan_destroy(plan);
         if (program.empty()) throw std::runtime_error("empty font subset for " + m.path);
-
-        QPDFObjectHandle file = pdf.newStream(program);
-        file.getDict().replaceKey("/Length1", QPDFObjectHandle::newInteger(static_cast<long long>(program.size())));
-        descriptor.replaceKey("/FontFile2", file);
-        cidFont.replaceKey("/CIDToGIDMap", pdf.newStream(map));
     }
-    cidFont.replaceKey("/FontDescriptor", pdf.makeIndirectObject(descriptor));
 
-    // ToUnicode: one bfchar per code that stands for text, 100 per block.
-    std::vector<std::pair<size_t, const std::u16string*>> entries;
-    for (std::uint32_t g : gids)
-        if (g != 0 && m.hasText[g] && !m.text[g].empty()) entries.emplace_back(g, &m.text[g]);
+    std::string cmap = ToUnicodeMap(gids);
+
+    int cidNum = out.NewObject(), descNum = out.NewObject(), cmapNum = out.NewObject();
+    int fileNum = embed ? out.NewObject() : 0, mapNum = embed ? out.NewObject() : 0;
+
+    out.Begin(number);
+    out.Raw("<</Type/Font/Subtype/Type0/BaseFont");
+    out.Name(name);
+    out.Raw("/Encoding/Identity-H/DescendantFonts[");
+    out.Ref(cidNum);
+    out.Raw("]/ToUnicode");
+    out.Ref(cmapNum);
+    out.Raw(">>");
+    out.End();
+
+    out.Begin(cidNum);
+    out.Raw("<</Type/Font/Subtype/CIDFontType2/BaseFont");
+    out.Name(name);
+    out.Raw("/CIDSystemInfo<</Registry");
+    out.String("Adobe");
+    out.Raw("/Ordering");
+    out.String("Identity");
+    out.Raw("/Supplement 0>>/DW 0/W");
+    out.Raw(w);
+    out.Raw("/FontDescriptor");
+    out.Ref(descNum);
+    if (embed) {
+        out.Raw("/CIDToGIDMap");
+        out.Ref(mapNum);
+    }
+    out.Raw(">>");
+    out.End();
+
+    int flags = 32;  // non-symbolic
+    if (m.fixedPitch) flags |= 1;
+    if (m.serif) flags |= 2;
+    if (m.italicAngle != 0 || m.syntheticItalic) flags |= 64;
+    auto em = [&](double v) { out.Num(std::round(v * 1000)); };
+    out.Begin(descNum);
+    out.Raw("<</Type/FontDescriptor/FontName");
+    out.Name(name);
+    out.Raw("/Flags");
+    out.Int(flags);
+    out.Raw("/FontBBox[");
+    for (double v : m.bbox) em(v);
+    out.Raw("]/ItalicAngle");
+    out.Int(static_cast<int>(m.italicAngle));
+    out.Raw("/Ascent");
+    em(m.ascent);
+    out.Raw("/Descent");
+    em(m.descent);
+    out.Raw("/CapHeight");
+    em(m.capHeight);
+    out.Raw("/StemV 80");
+    if (embed) {
+        out.Raw("/FontFile2");
+        out.Ref(fileNum);
+    }
+    out.Raw(">>");
+    out.End();
+
+    out.Begin(cmapNum);
+    out.EndStream(cmap, true);
+    if (embed) {
+        out.Begin(fileNum);
+        out.Raw("/Length1");
+        out.Int(static_cast<long long>(program.size()));
+        out.EndStream(program, true);
+        out.Begin(mapNum);
+        out.EndStream(map, true);
+    }
+}
+
+std::string Font::ToUnicodeMap(const std::vector<std::uint32_t>& sortedGids) const {
+    const Impl& m = *impl_;
+    // Codes that stand for text, in code order. A run of codes whose texts are
+    // single consecutive UTF-16 units ("a", "b", "c" on glyphs 68, 69, 70)
+    // becomes one bfrange entry; the rest are bfchar entries. A range changes
+    // only the last byte of its code and of its text.
+    struct Entry {
+        std::uint32_t code;
+        const std::u16string* text;
+    };
+    std::vector<Entry> entries;
+    for (std::uint32_t g : sortedGids)
+        if (g != 0 && m.hasText[g] && !m.text[g].empty()) entries.push_back({g, &m.text[g]});
+    std::vector<std::pair<size_t, size_t>> ranges;  // [first, last] indexes into entries
+    std::vector<size_t> singles;
+    for (size_t i = 0; i < entries.size();) {
+        size_t j = i;
+        if (entries[i].text->size() == 1) {
+            while (j + 1 < entries.size() && entries[j + 1].text->size() == 1 &&
+                   entries[j + 1].code == entries[j].code + 1 && (entries[j + 1].code & 0xFF) != 0 &&
+                   (*entries[j + 1].text)[0] == (*entries[j].text)[0] + 1 && ((*entries[j + 1].text)[0] & 0xFF) != 0)
+                ++j;
+        }
+        if (j > i) {
+            ranges.emplace_back(i, j);
+        } else {
+            singles.push_back(i);
+        }
+        i = j + 1;
+    }
     std::string cmap =
-        "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
-        "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
-        "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
-        "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
-    for (size_t i = 0; i < entries.size(); i += 100) {
-        size_t n = std::min<size_t>(100, entries.size() - i);
+        "/CIDInit/ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+        "/CIDSystemInfo<</Registry(Adobe)/Ordering(UCS)/Supplement 0>>def\n"
+        "/CMapName/Adobe-Identity-UCS def\n/CMapType 2 def\n"
+        "1 begincodespacerange\n<0000><FFFF>\nendcodespacerange\n";
+    for (size_t i = 0; i < singles.size(); i += 100) {
+        size_t n = std::min<size_t>(100, singles.size() - i);
         cmap += std::to_string(n) + " beginbfchar\n";
-        for (size_t k = i; k < i + n; ++k)
-            cmap += "<" + Hex4(static_cast<unsigned>(entries[k].first)) + "> <" + HexUtf16(*entries[k].second) + ">\n";
+        for (size_t k = i; k < i + n; ++k) {
+            const Entry& e = entries[singles[k]];
+            cmap += "<" + Hex4(e.code) + "><" + HexUtf16(*e.text) + ">\n";
+        }
         cmap += "endbfchar\n";
     }
-    cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
-
-    QPDFObjectHandle type0 = QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type0 /Encoding /Identity-H >>");
-    type0.replaceKey("/BaseFont", QPDFObjectHandle::newName("/" + name));
-    type0.replaceKey("/DescendantFonts", QPDFObjectHandle::newArray({pdf.makeIndirectObject(cidFont)}));
-    type0.replaceKey("/ToUnicode", pdf.newStream(cmap));
-    return pdf.makeIndirectObject(type0);
+    for (size_t i = 0; i < ranges.size(); i += 100) {
+        size_t n = std::min<size_t>(100, ranges.size() - i);
+        cmap += std::to_string(n) + " beginbfrange\n";
+        for (size_t k = i; k < i + n; ++k) {
+            const Entry& a = entries[ranges[k].first];
+            const Entry& b = entries[ranges[k].second];
+            cmap += "<" + Hex4(a.code) + "><" + Hex4(b.code) + "><" + HexUtf16(*a.text) + ">\n";
+        }
+        cmap += "endbfrange\n";
+    }
+    cmap += "endcmap\nCMapName currentdict/CMap defineresource pop\nend\nend\n";
+    return cmap;
 }
 
 // ---- FontCache ---------------------------------------------------------------

@@ -13,10 +13,9 @@
 #include <string_view>
 #include <vector>
 
-class QPDF;
-class QPDFObjectHandle;
-
 namespace pdfcore {
+
+class ObjectWriter;
 
 // One glyph out of shaping. Advances and offsets are in ems (multiply by the
 // font size); `cluster` is the index of the first UTF-16 unit of the text that
@@ -68,17 +67,19 @@ public:
     void SetGlyphText(std::uint32_t gid, std::u16string_view text);
     bool AnyGlyphUsed() const;
 
-    // Creates the font dictionary with its descendant, widths, ToUnicode map
-    // and, when `embed`, the subset font program. Returns the Type0 dictionary
-    // (an indirect object of pdf). Throws std::runtime_error when the subset
-    // cannot be made (the caller can retry without embedding).
-    QPDFObjectHandle WriteTo(QPDF& pdf, bool embed, bool deterministic);
+    // Writes the Type0 font dictionary as object `number` of `out`, with its
+    // descendant, widths, ToUnicode map and, when `embed`, the subset font
+    // program (further objects of out). Throws std::runtime_error before
+    // anything is written when the subset cannot be made (the caller can
+    // retry without embedding).
+    void WriteTo(ObjectWriter& out, int number, bool embed, bool deterministic);
 
     struct Impl;
 
 private:
     friend class FontCache;
     std::vector<ShapedGlyph> ShapeRun(std::u16string_view text);
+    std::string ToUnicodeMap(const std::vector<std::uint32_t>& sortedGids) const;
     explicit Font(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };

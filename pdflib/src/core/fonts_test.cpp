@@ -5,6 +5,14 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+#include <stdlib.h>
+
+#include "core/pdf_writer.h"
+
 namespace pdfcore {
 namespace {
 
@@ -38,13 +46,47 @@ TEST(Font, ShapingKeepsKerningAndClusters) {
     EXPECT_EQ(f->Measure(u""), 0);
 }
 
+// Writes the font as object 1 of a small file and reads it back with qpdf.
+QPDFObjectHandle WriteFontAlone(Font* f, bool embed, const std::string& path) {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(out, nullptr);
+    {
+        ObjectWriter w(out, true);
+        w.Header("1.4");
+        int font = w.NewObject(), page = w.NewObject(), pages = w.NewObject(), catalog = w.NewObject();
+        f->WriteTo(w, font, embed, true);
+        w.Begin(page);
+        w.Raw("<</Type/Page/Parent " + std::to_string(pages) + " 0 R/MediaBox[0 0 10 10]/Resources<</Font<<" +
+              "/F1 " + std::to_string(font) + " 0 R>>>>>>");
+        w.End();
+        w.Begin(pages);
+        w.Raw("<</Type/Pages/Count 1/Kids[" + std::to_string(page) + " 0 R]>>");
+        w.End();
+        w.Begin(catalog);
+        w.Raw("<</Type/Catalog/Pages " + std::to_string(pages) + " 0 R>>");
+        w.End();
+        w.Finish("/Root " + std::to_string(catalog) + " 0 R");
+    }
+    std::fclose(out);
+    static std::vector<std::unique_ptr<QPDF>> keep;  // the handles stay valid for the test
+    keep.push_back(std::make_unique<QPDF>());
+    keep.back()->processFile(path.c_str());
+    QPDFObjectHandle page = keep.back()->getAllPages().at(0);
+    return page.getKey("/Resources").getKey("/Font").getKey("/F1");
+}
+
+std::string StreamText(QPDFObjectHandle stream) {
+    auto data = stream.getStreamData(qpdf_dl_all);
+    return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+}
+
 TEST(Font, SubsetCarriesOnlyUsedGlyphsAndMapsText) {
+    char dir[] = "/tmp/pdfcore_font.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
     FontCache cache;
     Font* f = cache.Resolve("DejaVu Sans", 400, false);
     for (const auto& g : f->Shape(u"Жёлтый ﬁ€")) f->UseGlyph(g.gid);
-    QPDF pdf;
-    pdf.emptyPDF();
-    QPDFObjectHandle type0 = f->WriteTo(pdf, true, true);
+    QPDFObjectHandle type0 = WriteFontAlone(f, true, std::string(dir) + "/a.pdf");
     std::string base = type0.getKey("/BaseFont").getName();
     EXPECT_EQ(base[7], '+') << base;
     QPDFObjectHandle cid = type0.getKey("/DescendantFonts").getArrayItem(0);
@@ -52,18 +94,28 @@ TEST(Font, SubsetCarriesOnlyUsedGlyphsAndMapsText) {
     ASSERT_TRUE(file.isStream());
     auto program = file.getStreamData(qpdf_dl_all);
     EXPECT_LT(program->getSize(), 20000u);  // the whole face is over 700 KB
-    auto cmap = type0.getKey("/ToUnicode").getStreamData(qpdf_dl_all);
-    std::string text(reinterpret_cast<const char*>(cmap->getBuffer()), cmap->getSize());
+    std::string text = StreamText(type0.getKey("/ToUnicode"));
     EXPECT_NE(text.find("<0416>"), std::string::npos);  // Ж
     EXPECT_NE(text.find("<20AC>"), std::string::npos);  // €
     EXPECT_NE(text.find("<FB01>"), std::string::npos);  // the ligature character as written
 
+    // Glyphs and characters that both run in order collapse into ranges;
+    // the range never carries the last byte of a code or text past FF.
     Font* plain = cache.Resolve("Liberation Serif", 400, false);
-    for (const auto& g : plain->Shape(u"abc")) plain->UseGlyph(g.gid);
-    QPDFObjectHandle noEmbed = plain->WriteTo(pdf, false, true);
+    for (const auto& g : plain->Shape(u"abcdefxyz")) plain->UseGlyph(g.gid);
+    QPDFObjectHandle noEmbed = WriteFontAlone(plain, false, std::string(dir) + "/b.pdf");
     QPDFObjectHandle desc = noEmbed.getKey("/DescendantFonts").getArrayItem(0).getKey("/FontDescriptor");
     EXPECT_FALSE(desc.hasKey("/FontFile2"));
     EXPECT_EQ(noEmbed.getKey("/BaseFont").getName().find('+'), std::string::npos);
+    std::string cmap = StreamText(noEmbed.getKey("/ToUnicode"));
+    std::uint16_t a = plain->Shape(u"a")[0].gid, f6 = plain->Shape(u"f")[0].gid;
+    char range[40];
+    std::snprintf(range, sizeof range, "<%04X><%04X><0061>", a, f6);
+    if (f6 == a + 5 && (a & 0xFF) + 5 <= 0xFF) {
+        EXPECT_NE(cmap.find(range), std::string::npos) << cmap;
+    }
+    EXPECT_NE(cmap.find("beginbfrange"), std::string::npos) << cmap;
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
