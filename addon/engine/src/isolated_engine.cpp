@@ -21,6 +21,7 @@
 
 #include "fonts.h"
 #include "htmlengine/engine.h"
+#include "optional_modules.h"
 #include "wire.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -43,27 +44,34 @@ struct ChildJob {
     std::string out;
 };
 
-// After the result, the child names the fonts it had to set up, so that the
-// parent sets them up once for every later child:
-//   result | requests | u32 length of requests | u32 kFontsMagic
-constexpr std::uint32_t kFontsMagic = 0x564D4631;  // "VMF1"
+// After the result, the child names the fonts it had to set up and the
+// modules it opened, so that the parent sets them up once for every later
+// child:
+//   result | requests, u32 module mask | u32 length of the trailer | u32 kFontsMagic
+constexpr std::uint32_t kFontsMagic = 0x564D4632;  // "VMF2"
 
-void AppendNewFonts(std::string& out) {
+struct Inherited {
+    std::vector<FontRequest> fonts;
+    std::uint32_t modules = 0;
+};
+
+void AppendTrailer(std::string& out) {
     FontManager* fonts = SharedFontsIfMade();
     const std::vector<FontRequest> requests = fonts ? fonts->TakeNewRequests() : std::vector<FontRequest>{};
     std::string trailer;
     wire::Writer w(trailer);
     w.U32(static_cast<std::uint32_t>(requests.size()));
     for (const FontRequest& r : requests) w.Str(r.familyList), w.I32(r.pixelSize), w.I32(r.weight), w.Bool(r.italic);
+    w.U32(OpenedModules());
     out += trailer;
     wire::Writer tail(out);
     tail.U32(static_cast<std::uint32_t>(trailer.size()));
     tail.U32(kFontsMagic);
 }
 
-// Splits the child's output into the result and the font requests after it.
-// Output without the trailer is all result; a damaged trailer names no fonts.
-std::string_view SplitNewFonts(std::string_view data, std::vector<FontRequest>& requests) {
+// Splits the child's output into the result and the trailer after it. Output
+// without the trailer is all result; a damaged trailer names nothing.
+std::string_view SplitTrailer(std::string_view data, Inherited& inherited) {
     if (data.size() < 8) return data;
     wire::Reader tail(data.substr(data.size() - 8));
     const std::uint32_t length = tail.U32();
@@ -73,7 +81,8 @@ std::string_view SplitNewFonts(std::string_view data, std::vector<FontRequest>& 
         wire::Reader r(trailer);
         std::vector<FontRequest> got(r.Count(13));
         for (FontRequest& f : got) f.familyList = r.Str(), f.pixelSize = r.I32(), f.weight = r.I32(), f.italic = r.Bool();
-        if (r.AtEnd()) requests = std::move(got);
+        const std::uint32_t modules = r.U32();
+        if (r.AtEnd()) inherited.fonts = std::move(got), inherited.modules = modules;
     } catch (const wire::Damaged&) {
     }
     return data.substr(0, data.size() - 8 - length);
@@ -84,7 +93,7 @@ void* RunChild(void* p) {
     try {
         RenderResult r = job->engine->Render(*job->request);
         SerializeResult(r, job->out);
-        AppendNewFonts(job->out);
+        AppendTrailer(job->out);
     } catch (...) {
         job->out.clear();
     }
@@ -150,6 +159,7 @@ public:
         pid_t pid = -1;
         {
             std::lock_guard<std::mutex> fonts(SharedFontsLock());
+            std::lock_guard<std::mutex> modules(ModulesLock());
             pid = fork();
         }
         if (pid < 0) {
@@ -194,12 +204,14 @@ public:
         }
         bool clean = !stopped && !tooLarge && WIFEXITED(status) && WEXITSTATUS(status) == 0;
         RenderResult result;
-        std::vector<FontRequest> newFonts;
-        if (clean && DeserializeResult(SplitNewFonts(data, newFonts), result)) {
-            if (FontManager* fonts = newFonts.empty() ? nullptr : SharedFontsIfMade()) {
+        Inherited inherited;
+        if (clean && DeserializeResult(SplitTrailer(data, inherited), result)) {
+            if (FontManager* fonts = inherited.fonts.empty() ? nullptr : SharedFontsIfMade()) {
                 std::lock_guard<std::mutex> lock(SharedFontsLock());
-                fonts->Prepare(newFonts);
+                fonts->Prepare(inherited.fonts);
             }
+            // Opened here once, a module costs the later layouts nothing.
+            if (const std::uint32_t missing = inherited.modules & ~OpenedModules()) OpenModules(missing);
             return result;
         }
         failed.timedOut = stopped;

@@ -9,16 +9,13 @@
 #include <cmath>
 #include <cstring>
 
-#ifdef VM_HAVE_RSVG
-#include <cairo.h>
-#include <librsvg/rsvg.h>
-#endif
 
 #include <zlib.h>
 
 #include <cstring>
 
 #include "images/picture.h"
+#include "optional_modules.h"
 
 namespace htmlengine {
 namespace {
@@ -164,7 +161,6 @@ std::shared_ptr<emf::Image> ToImage(const images::Picture& pic) {
 
 }  // namespace
 
-#ifdef VM_HAVE_RSVG
 // An SVG document: XML whose first element is <svg> (a BOM, an XML
 // declaration, comments or a doctype may come first).
 bool LooksLikeSvg(std::string_view bytes) {
@@ -176,63 +172,18 @@ bool LooksLikeSvg(std::string_view bytes) {
     return i == svg || head.substr(i, 5) == "<?xml" || head.substr(i, 4) == "<!--" || head.substr(i, 9) == "<!DOCTYPE";
 }
 
-// Renders an SVG document at its own size (300 x 150 when it names none, as
-// browsers do) into straight RGBA. External references are not followed: the
-// document comes from memory with no base.
+// SVG pictures are drawn by the SVG module; without it they show their alt text.
 std::shared_ptr<emf::Image> DecodeSvg(std::string_view bytes, std::size_t maxPixels) {
-    GError* error = nullptr;
-    RsvgHandle* handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(bytes.data()), bytes.size(), &error);
-    if (!handle) {
-        if (error) g_error_free(error);
-        return nullptr;
-    }
-    gdouble fw = 300, fh = 150;
-    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &fw, &fh) || !(fw >= 1) || !(fh >= 1)) fw = 300, fh = 150;
-    const double kMaxSide = 8192;
-    if (fw > kMaxSide || fh > kMaxSide || fw * fh > static_cast<double>(maxPixels)) {
-        g_object_unref(handle);
-        return nullptr;
-    }
-    const int w = static_cast<int>(std::ceil(fw)), h = static_cast<int>(std::ceil(fh));
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-    cairo_t* cr = cairo_create(surface);
-    RsvgRectangle viewport{0, 0, static_cast<double>(w), static_cast<double>(h)};
-    const bool ok = rsvg_handle_render_document(handle, cr, &viewport, &error);
-    if (error) g_error_free(error);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    std::shared_ptr<emf::Image> image;
-    if (ok && cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
-        image = std::make_shared<emf::Image>();
-        image->format = emf::Image::Format::Rgba8;
-        image->components = 4;
-        image->width = w, image->height = h;
-        image->pixels.resize(static_cast<std::size_t>(w) * h * 4);
-        const unsigned char* data = cairo_image_surface_get_data(surface);
-        const int stride = cairo_image_surface_get_stride(surface);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                std::uint32_t argb;  // native-endian, premultiplied
-                std::memcpy(&argb, data + static_cast<std::size_t>(y) * stride + x * 4, 4);
-                const unsigned a = argb >> 24;
-                auto straight = [a](unsigned c) { return a ? static_cast<std::uint8_t>(std::min(255u, (c * 255 + a / 2) / a)) : 0; };
-                std::uint8_t* px = &image->pixels[(static_cast<std::size_t>(y) * w + x) * 4];
-                px[0] = straight((argb >> 16) & 0xFF), px[1] = straight((argb >> 8) & 0xFF), px[2] = straight(argb & 0xFF);
-                px[3] = static_cast<std::uint8_t>(a);
-            }
-        }
-    }
-    cairo_surface_destroy(surface);
-    g_object_unref(handle);
+    RenderSvgFn* render = SvgModule();
+    if (!render) return nullptr;
+    auto image = std::make_shared<emf::Image>();
+    if (!render(bytes.data(), bytes.size(), maxPixels, image.get())) return nullptr;
     return image;
 }
-#endif
 
 std::shared_ptr<emf::Image> DecodePicture(std::string_view bytes, std::size_t maxPixels) {
     std::vector<images::Picture> pics;
-#ifdef VM_HAVE_RSVG
     if (LooksLikeSvg(bytes)) return DecodeSvg(bytes, maxPixels);
-#endif
     if (!images::LoadPicturesFromMemory(bytes, pics).ok || pics.empty()) return nullptr;
     const auto& first = pics.front();
     if (static_cast<std::size_t>(first.image.width) * static_cast<std::size_t>(first.image.height) > maxPixels) return nullptr;

@@ -1,6 +1,6 @@
 // Picture decoding for the layout: the seam between the container and the
-// suite's picture decoders, and SVG documents drawn through librsvg where the
-// build has it.
+// suite's picture decoders, and SVG documents drawn by the SVG module
+// (librsvg, opened on first use) where it is installed.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,5 @@
 #include "resources.h"
 
-#include <curl/curl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,27 +7,10 @@
 #include <fstream>
 
 #include "htmlengine/url.h"
+#include "optional_modules.h"
 
 namespace htmlengine {
 namespace {
-
-struct Sink {
-    std::string* body;
-    std::size_t max;
-    bool truncated = false;
-};
-
-size_t WriteBody(char* p, size_t size, size_t n, void* user) {
-    auto* s = static_cast<Sink*>(user);
-    std::size_t len = size * n;
-    if (s->body->size() + len > s->max) {
-        s->body->append(p, s->max - s->body->size());
-        s->truncated = true;
-        return 0;  // stops the transfer
-    }
-    s->body->append(p, len);
-    return len;
-}
 
 FetchResult FetchData(const std::string& url) {
     FetchResult r;
@@ -54,9 +36,7 @@ FetchResult FetchData(const std::string& url) {
 }  // namespace
 
 ResourceFetcher::ResourceFetcher(Clock::time_point deadline, std::string userAgent, std::size_t maxBytes)
-    : deadline_(deadline), userAgent_(std::move(userAgent)), maxBytes_(maxBytes) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-}
+    : deadline_(deadline), userAgent_(std::move(userAgent)), maxBytes_(maxBytes) {}
 
 ResourceFetcher::~ResourceFetcher() = default;
 
@@ -119,52 +99,18 @@ FetchResult ResourceFetcher::Fetch(const std::string& url) {
 }
 
 FetchResult ResourceFetcher::FetchHttp(const std::string& url) {
-    FetchResult r;
-    r.finalUrl = url;
-    CURL* curl = curl_easy_init();
-    if (!curl) {
-        r.error = "no transfer handle";
+    std::string why;
+    FetchHttpFn* fetch = FetchModule(&why);
+    if (!fetch) {
+        FetchResult r;
+        r.finalUrl = url;
+        r.error = "web addresses cannot be loaded: " + why;
         return r;
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-    Sink sink{&r.body, maxBytes_};
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent_.c_str());
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(1, left)));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    CURLcode rc = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    char* ct = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &ct);
-    if (ct) r.contentType = ct;
-    char* eff = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &eff);
-    if (eff) r.finalUrl = eff;
-    r.status = static_cast<int>(status);
-    r.truncated = sink.truncated;
-    if (rc == CURLE_OPERATION_TIMEDOUT) {
-        r.timedOut = anyTimedOut_ = true;
-        r.error = "time-out";
-        // What arrived before the time-out is shown.
-        r.ok = status > 0 && status < 400;
-    } else if (rc == CURLE_WRITE_ERROR && sink.truncated) {
-        r.ok = status < 400;
-    } else if (rc != CURLE_OK) {
-        r.error = curl_easy_strerror(rc);
-    } else if (status >= 400) {
-        r.error = "HTTP status " + std::to_string(status);
-    } else {
-        r.ok = true;
-    }
-    curl_easy_cleanup(curl);
+    FetchResult r;
+    fetch(url.c_str(), userAgent_.c_str(), static_cast<long>(std::max<long long>(1, left)), maxBytes_, &r);
+    if (r.timedOut) anyTimedOut_ = true;
     return r;
 }
 

@@ -1,6 +1,7 @@
 // Fetching documents, style sheets and pictures: local files and file:
-// addresses, http: and https: through libcurl, data: addresses, and the parts
-// of a loaded web archive. Every fetch is bounded by the load's deadline.
+// addresses, http: and https: through the fetch module (libcurl, opened on
+// first use), data: addresses, and the parts of a loaded web archive. Every
+// fetch is bounded by the load's deadline.
 #pragma once
 
 #include <chrono>
