@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cmath>
 #include <map>
+#include <unordered_map>
 #include <utility>
 
 namespace htmlengine {
@@ -42,7 +43,36 @@ struct FontManager::Impl {
     std::vector<std::unique_ptr<Font>> fonts;
     std::vector<FontRequest> newRequests;
     std::size_t prepared = 0;
+    // First family name of every font fontconfig knows, by file|index, taken
+    // from its caches. Querying the file instead would compute the font's
+    // whole character set (a CJK font takes milliseconds).
+    std::unordered_map<std::string, std::string> familyOf;
+    bool familiesIndexed = false;
+
+    const std::string* CachedFamily(const std::string& fileAndIndex);
 };
+
+const std::string* FontManager::Impl::CachedFamily(const std::string& fileAndIndex) {
+    if (!familiesIndexed) {
+        familiesIndexed = true;
+        for (FcSetName which : {FcSetSystem, FcSetApplication}) {
+            FcFontSet* set = FcConfigGetFonts(config, which);
+            for (int k = 0; set && k < set->nfont; ++k) {
+                FcChar8* file = nullptr;
+                FcChar8* family = nullptr;
+                int index = 0;
+                if (FcPatternGetString(set->fonts[k], FC_FILE, 0, &file) != FcResultMatch ||
+                    FcPatternGetString(set->fonts[k], FC_FAMILY, 0, &family) != FcResultMatch)
+                    continue;
+                FcPatternGetInteger(set->fonts[k], FC_INDEX, 0, &index);
+                familyOf.emplace(reinterpret_cast<char*>(file) + ("|" + std::to_string(index)),
+                                 reinterpret_cast<char*>(family));
+            }
+        }
+    }
+    auto it = familyOf.find(fileAndIndex);
+    return it == familyOf.end() ? nullptr : &it->second;
+}
 
 namespace {
 // A layout reports at most this many new fonts; a process prepares at most
@@ -240,9 +270,11 @@ FaceHandle* FontManager::Open(const std::string& file, int index, int pixelSize)
     h->family = h->face->family_name ? h->face->family_name : "";
     h->bold = (h->face->style_flags & FT_STYLE_FLAG_BOLD) != 0;
     h->italic = (h->face->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
-    // FcPattern gives the family as fontconfig names it (first family entry), better for requests.
-    FcPattern* pat = FcFreeTypeQueryFace(h->face, reinterpret_cast<const FcChar8*>(file.c_str()), index, nullptr);
-    if (pat) {
+    // The family as fontconfig names it (first family entry) is better for
+    // requests than FreeType's; a font outside fontconfig's caches is queried.
+    if (const std::string* family = impl_->CachedFamily(file + "|" + std::to_string(index))) {
+        h->family = *family;
+    } else if (FcPattern* pat = FcFreeTypeQueryFace(h->face, reinterpret_cast<const FcChar8*>(file.c_str()), index, nullptr)) {
         FcChar8* fam = nullptr;
         if (FcPatternGetString(pat, FC_FAMILY, 0, &fam) == FcResultMatch && fam) h->family = reinterpret_cast<char*>(fam);
         FcPatternDestroy(pat);
