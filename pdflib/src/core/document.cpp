@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -115,7 +116,9 @@ struct Document::Impl {
     std::map<std::string, std::shared_ptr<const EncodedImage>> images;
     std::map<std::string, Form> forms;
     int imageCount = 0;
-    std::vector<Action> actions;  // id = index + 1
+    // id = index + 1. A deque: a converter run makes one per link, a million
+    // or more, and a vector would hold two copies while it grows.
+    std::deque<Action> actions;
     struct Dest {
         int page;
         double top;
@@ -146,7 +149,7 @@ struct Document::Impl {
         };
         std::map<std::string, FormState> formStates;
         std::map<std::string, int> resourceNums;  // dictionary text -> object
-        std::map<double, int> flipNums;           // page height -> object
+        std::map<std::string, int> flipNums;      // flip operators -> object
         std::vector<std::uint32_t> actionUses;
         std::vector<int> sharedActions;  // action index -> object, 0: written inline
     };
@@ -353,14 +356,14 @@ int Document::Impl::FormNumber(Out& o, const std::string& name, int depth) {
 // Page content is drawn top-down; this stream, in front of a page's own,
 // puts the origin at the top-left. Pages of one height share it.
 int Document::Impl::FlipStream(Out& o, double height) {
-    auto [it, fresh] = o.flipNums.emplace(height, 0);
+    std::string flip = "1 0 0 -1 0 ";
+    AppendNumber(flip, height);
+    flip += " cm\n";
+    auto [it, fresh] = o.flipNums.emplace(std::move(flip), 0);
     if (fresh) {
-        std::string flip = "1 0 0 -1 0 ";
-        AppendNumber(flip, height);
-        flip += " cm\n";
         it->second = o.w.NewObject();
         o.w.Begin(it->second);
-        o.w.EndStream(flip, false);
+        o.w.EndStream(it->first, false);
     }
     return it->second;
 }
@@ -371,7 +374,10 @@ void Document::Impl::DestArray(Out& o, int page, double top) {
     o.w.Raw("[");
     o.w.Ref(o.firstPage + page);
     o.w.Raw("/XYZ null");
-    o.w.ShortNum(std::clamp(h - top, 0.0, h));
+    double y = h - top;  // kept on the page, whatever the values
+    if (!(y <= h)) y = h;
+    if (!(y >= 0)) y = 0;
+    o.w.ShortNum(y);
     o.w.Raw(" null]");
 }
 
@@ -643,19 +649,22 @@ Protection MakeProtection(const Settings& s, const std::string& id1) {
         }
         owner = "~" + seed + user;
     }
-    std::vector<int> cleared;
+    // Permission bits cleared, numbered from 1 as the format counts them;
+    // bits 1 and 2 are always clear.
+    std::uint32_t mask = 3;
+    auto clear = [&mask](std::initializer_list<int> bits) {
+        for (int b : bits) mask |= 1u << (b - 1);
+    };
     if (s.key128) {
         pr.v = 2, pr.r = 3, pr.keyBytes = 16;
-        if (!s.allowCopy) cleared.push_back(5);
-        if (!s.allowModify) cleared.insert(cleared.end(), {4, 6, 9, 11});
-        if (!s.allowPrint) cleared.insert(cleared.end(), {3, 12});
+        if (!s.allowCopy) clear({5});
+        if (!s.allowModify) clear({4, 6, 9, 11});
+        if (!s.allowPrint) clear({3, 12});
     } else {
-        if (!s.allowPrint) cleared.push_back(3);
-        if (!s.allowModify) cleared.insert(cleared.end(), {4, 6});
-        if (!s.allowCopy) cleared.push_back(5);
+        if (!s.allowPrint) clear({3});
+        if (!s.allowModify) clear({4, 6});
+        if (!s.allowCopy) clear({5});
     }
-    std::uint32_t mask = 3;
-    for (int b : cleared) mask |= 1u << (b - 1);
     pr.p = static_cast<int>(~mask);
     QPDF::compute_encryption_O_U(user.c_str(), owner.c_str(), pr.v, pr.r, pr.keyBytes, pr.p, true, id1, pr.o, pr.u);
     pr.key = QPDF::compute_encryption_key(
