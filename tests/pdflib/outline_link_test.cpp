@@ -129,3 +129,53 @@ TEST(PdfOutlines, TreeFromLevelsWithCharsetsAndOpenFlags) {
 }
 
 }  // namespace
+
+namespace {
+
+// Protected files with awkward strings everywhere, read back by qpdf with
+// each password: the structure checks clean and every string decrypts to
+// what was given.
+TEST(PdfLinks, HostileStringsSurviveProtectionWithEitherPassword) {
+    pdftest::TempDir tmp;
+    const std::string uri = "http://x.test/p(a)th\\x?q=\xC3\xA9&r=)(";
+    const std::string title = "T (1) \\ \xC3\xA4\xE2\x82\xAC";
+    for (int keyLength : {0, 1}) {
+        std::string path = tmp.Path("hostile" + std::to_string(keyLength) + ".pdf");
+        auto d = com::ComPtr<IPdfDocument>::Attach(static_cast<IPdfDocument*>(CPdfDocument::CreateOwned()));
+        d->put_FileName(B(path).Get());
+        ASSERT_EQ(d->BeginDoc(), com::S_OK);
+        d->put_Compression(1);
+        d->put_Encrypt(-1);
+        d->put_KeyLength(keyLength);
+        d->put_UserPassword(B("u(1)").Get());
+        d->put_OwnerPassword(B("o\\2").Get());
+        d->put_Title(B(title).Get());
+        d->put_Subject(B("line\rbreak").Get());
+        d->TextOut(B("Body (text) \\").Get(), 20, 20, 0);
+        for (int i = 0; i < 40; ++i) ASSERT_EQ(d->AddUrlLink(10, 10 + i, 20, 11 + i, B(uri).Get()), com::S_OK);
+        std::int32_t go = 0, outline = 0;
+        ASSERT_EQ(d->CreateGoToAction(0, 50, &go), com::S_OK);
+        ASSERT_EQ(d->AddOutlineSibling(B(title).Get(), go, 1, &outline), com::S_OK);
+        ASSERT_EQ(d->EndDoc(), com::S_OK);
+
+        for (const char* password : {"u(1)", "o\\2"}) {
+            std::string pw = " --password=" + Quote(password) + " ";
+            auto check = RunTool("qpdf --check" + pw + Quote(path));
+            EXPECT_EQ(check.status, 0) << check.out;
+            std::string json = pdftest::Squeeze(RunTool("qpdf --json --json-key=qpdf" + pw + Quote(path)).out);
+            // The address keeps its bytes (qpdf shows the UTF-8 pair as two characters).
+            EXPECT_NE(json.find("\"/URI\": \"u:http://x.test/p(a)th\\\\x?q=\xC3\x83\xC2\xA9&r=)(\""),
+                      std::string::npos);
+            EXPECT_NE(json.find("\"/Title\": \"u:T (1) \\\\ ä€\""), std::string::npos);
+            EXPECT_NE(json.find("\"/Subject\": \"u:line\\rbreak\""), std::string::npos);
+            EXPECT_NE(json.find("\"/D\": [\"3 0 R\",\"/XYZ\",null,791.89,null]"), std::string::npos);
+            bool owner = std::string(password) == "o\\2";
+            auto text = RunTool(std::string("pdftotext ") + (owner ? "-opw " : "-upw ") + Quote(password) + " " +
+                                Quote(path) + " -");
+            EXPECT_NE(text.out.find("Body (text) \\"), std::string::npos) << text.out;
+        }
+        EXPECT_NE(RunTool("qpdf --check --password=wrong " + Quote(path)).status, 0);
+    }
+}
+
+}  // namespace
