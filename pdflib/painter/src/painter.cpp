@@ -488,7 +488,8 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
             for (auto& g : shaped) place(g, u + std::min<std::size_t>(g.cluster, end - u - 1));
             u = end;
         }
-        if (!placed.empty()) cb.ShowGlyphs(*sg.font, em, tm, placed, ToRgb(run.color)), shown = true;
+        // Explicit advances are whole logical units: half a unit either way is rounding.
+        if (!placed.empty()) cb.ShowGlyphs(*sg.font, em, tm, placed, ToRgb(run.color), unitX.empty() ? 0 : 0.5), shown = true;
     }
     if (run.underline || run.strikeout) {
         const double width = unitX.empty() ? pen : unitX.back();

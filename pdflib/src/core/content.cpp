@@ -170,7 +170,7 @@ std::string ContentBuilder::TakeData() {
 }
 
 void ContentBuilder::ShowGlyphs(Font& font, double size, const Matrix& textMatrix,
-                                std::span<const PlacedGlyph> glyphs, const Rgb& color) {
+                                std::span<const PlacedGlyph> glyphs, const Rgb& color, double slack) {
     if (glyphs.empty() || !(size > 0) || !std::isfinite(size)) return;
     fonts_.insert(font.ResourceName());
     Matrix tm = textMatrix;
@@ -200,12 +200,12 @@ void ContentBuilder::ShowGlyphs(Font& font, double size, const Matrix& textMatri
         for (; i < glyphs.size() && glyphs[i].y == y0; ++i) {
             const PlacedGlyph& g = glyphs[i];
             // TJ numbers are thousandths of an em, subtracted from the position.
-            double adjust = (pen - g.x) * 1000.0 / size;
-            if (std::fabs(adjust) >= 0.05) {
+            double adjust = std::round((pen - g.x) * 1000.0 / size);
+            if (adjust != 0 && std::fabs(pen - g.x) > slack) {
                 data_.push_back(')');
                 AppendNumber(data_, adjust);
                 data_.push_back('(');
-                pen = g.x;
+                pen -= adjust * size / 1000.0;
             }
             // Two-byte codes as a literal string: half the size of hex.
             std::uint16_t code = font.UseGlyph(g.gid);

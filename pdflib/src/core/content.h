@@ -95,8 +95,13 @@ public:
     // `textMatrix` maps text space (y up) into the current user space.
     // The glyphs are marked as used in the font (subset and ToUnicode map).
     // Synthetic bold/italic of the font (Font::SyntheticBold/Italic) is applied.
+    // `slack` (text-space units) is how far the caller's positions may be off
+    // the font's own advances by rounding alone: a glyph that near where the
+    // font puts it gets no adjustment, so text laid out on a coarse grid does
+    // not turn into one TJ number per glyph. Adjustments are whole thousandths
+    // of an em; the error they leave is carried to the next glyph.
     void ShowGlyphs(Font& font, double size, const Matrix& textMatrix, std::span<const PlacedGlyph> glyphs,
-                    const Rgb& color);
+                    const Rgb& color, double slack = 0);
 
     // ---- external objects: "/name Do" with the unit square (images) or the
     // form's own space mapped by the current matrix.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <vector>
 
 #include "core/fonts.h"
@@ -81,6 +82,37 @@ TEST(ContentBuilder, GlyphPositionsBecomeTjAdjustments) {
     EXPECT_NE(esc.Data().find("\\)"), std::string::npos);
     EXPECT_NE(esc.Data().find("\\r"), std::string::npos);
     EXPECT_NE(esc.Data().find("\\n"), std::string::npos);
+}
+
+TEST(ContentBuilder, RoundingSlackKeepsGridTextPlainAndCarriesTheError) {
+    FontCache cache;
+    Font* f = cache.Resolve("DejaVu Sans", 400, false);
+    auto shaped = f->Shape(u"nnnnnnnnnnnnnnnnnnnn");
+    ASSERT_EQ(shaped.size(), 20u);
+    const double size = 16, adv = f->GlyphAdvance(shaped[0].gid) * size;
+    // Every glyph on the whole unit nearest its true place: rounding only.
+    std::vector<PlacedGlyph> grid;
+    for (std::size_t i = 0; i < shaped.size(); ++i) grid.push_back({shaped[i].gid, std::round(i * adv), 0});
+    ContentBuilder plain;
+    plain.ShowGlyphs(*f, size, Matrix{}, grid, {0, 0, 0}, 0.5);
+    const std::string& d = plain.Data();
+    const auto tj = d.find("[(");
+    ASSERT_NE(tj, std::string::npos);
+    EXPECT_EQ(d.find(")", tj + 2 + 2 * shaped.size()), tj + 2 + 2 * shaped.size()) << "no adjustment expected: " << d;
+
+    // Each glyph one unit further than the font puts it: the drift passes the
+    // slack every other glyph and is taken back in whole thousandths, so the
+    // last glyph ends within the slack of where the caller wanted it.
+    std::vector<PlacedGlyph> wide;
+    for (std::size_t i = 0; i < shaped.size(); ++i) wide.push_back({shaped[i].gid, i * (adv + 0.7), 0});
+    ContentBuilder spread;
+    spread.ShowGlyphs(*f, size, Matrix{}, wide, {0, 0, 0}, 0.5);
+    double taken = 0;  // sum of the adjustments, in text units
+    const std::string& s = spread.Data();
+    for (std::size_t i = s.find(")-"); i != std::string::npos; i = s.find(")-", i + 1))
+        taken += std::stod(s.substr(i + 1)) * -size / 1000;
+    EXPECT_NEAR(taken, 19 * 0.7, 0.5) << s;
+    EXPECT_EQ(s.find('.', s.find("[(")), std::string::npos) << "adjustments are whole numbers: " << s;
 }
 
 }  // namespace
