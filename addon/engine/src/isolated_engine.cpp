@@ -91,8 +91,12 @@ std::string_view SplitTrailer(std::string_view data, Inherited& inherited) {
 void* RunChild(void* p) {
     auto* job = static_cast<ChildJob*>(p);
     try {
-        RenderResult r = job->engine->Render(*job->request);
-        SerializeResult(r, job->out);
+        // The process ends after this: what the render made is left to its end.
+        RenderRequest request = *job->request;
+        request.processEndsAfterRender = true;
+        static RenderResult* result = nullptr;  // reachable, for leak checkers
+        result = new RenderResult(job->engine->Render(request));
+        SerializeResult(*result, job->out);
         AppendTrailer(job->out);
     } catch (...) {
         job->out.clear();

@@ -196,6 +196,16 @@ litehtml::context& MasterContext() {
 
 // Parses and lays out one document at `width` (grown to its content when
 // wider), collecting nothing; used for the frames of a frameset.
+// Moves `value` where nothing takes it apart: the process ends soon and
+// gives its memory back whole. Kept reachable, so leak checkers stay quiet.
+template <class T>
+void LeaveToProcessEnd(T&& value) {
+    static std::mutex lock;
+    static std::vector<const void*> kept;
+    std::lock_guard<std::mutex> guard(lock);
+    kept.push_back(new std::decay_t<T>(std::forward<T>(value)));
+}
+
 struct LaidOut {
     std::unique_ptr<Container> container;  // outlives the document, which releases its fonts
     std::shared_ptr<litehtml::document> doc;
@@ -344,6 +354,7 @@ void LitehtmlEngine::LayoutFrameset(const RenderRequest& req, ResourceFetcher& f
         res.drawing.PopClip();
         for (auto& w : f.laid.container->Warnings()) res.warnings.push_back(std::move(w));
     }
+    if (req.processEndsAfterRender) LeaveToProcessEnd(std::move(frames));
 }
 
 RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
@@ -430,6 +441,7 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     container.FlushText();
     for (auto& w : container.Warnings()) res.warnings.push_back(std::move(w));
     res.timedOut = res.timedOut || fetcher.AnyTimedOut();
+    if (req.processEndsAfterRender) LeaveToProcessEnd(std::move(laid));
     return res;
 }
 

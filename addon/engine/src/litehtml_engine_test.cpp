@@ -230,3 +230,29 @@ TEST(LitehtmlEngine, FramesetLaysOutItsFramesSideBySide) {
 
 }  // namespace
 }  // namespace htmlengine
+
+namespace htmlengine {
+namespace {
+
+// A layout process leaves its documents to the process's end; what it
+// reports must be what a render that takes them apart reports.
+TEST(LitehtmlEngine, RenderLeavingItsDocumentReportsTheSame) {
+    const std::string pages[] = {
+        "<h1>Title</h1><p>text <a href='x.html'>link</a></p><table><tr><td>a<td>b</table>",
+        "<frameset cols='50%,50%'><frame src='data:text/html,<p>left'><frame src='data:text/html,<p>right'></frameset>",
+    };
+    for (const std::string& html : pages) {
+        RenderRequest req;
+        req.kind = RenderRequest::Kind::String;
+        req.html = html;
+        std::string kept, left;
+        SerializeResult(CreateLitehtmlEngine()->Render(req), kept);
+        req.processEndsAfterRender = true;
+        SerializeResult(CreateLitehtmlEngine()->Render(req), left);
+        EXPECT_EQ(kept, left) << html;
+        EXPECT_GT(kept.size(), 100u);
+    }
+}
+
+}  // namespace
+}  // namespace htmlengine

@@ -35,6 +35,10 @@ struct RenderRequest {
     std::size_t maxDocumentBytes = 16u << 20;  // longer documents are cut
     std::size_t memoryLimitBytes = std::size_t(2) << 30;  // layout process's data limit
     std::string userAgent = "Mozilla/5.0 (X11; Linux x86_64) Tessaline/1.0";
+    // Set by the isolated engine in its layout process, which ends right after
+    // the render: the laid-out document is then left for the process's end
+    // instead of being taken apart element by element.
+    bool processEndsAfterRender = false;
 };
 
 // One navigation event of a frame, in the order they happened.
