@@ -68,6 +68,19 @@ TEST_F(OptionalModules, MissingModulesFailClearlyWithTheOldFallback) {
     EXPECT_TRUE(fetcher.Fetch("data:text/plain,abc").ok);
 }
 
+TEST_F(OptionalModules, ModulesOfAnotherBuildAreRefusedUncalled) {
+    SetModuleFolderForTesting(VM_STALE_MODULES);
+    std::string why;
+    EXPECT_EQ(SvgModule(&why), nullptr);  // calling it would abort
+    EXPECT_NE(why.find("another build"), std::string::npos) << why;
+    EXPECT_EQ(DecodePicture(kSvg), nullptr);
+    ResourceFetcher fetcher(ResourceFetcher::Clock::now() + std::chrono::seconds(5), "test", 1024);
+    FetchResult r = fetcher.Fetch("http://127.0.0.1:9/page.html");
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("another build"), std::string::npos) << r.error;
+    EXPECT_EQ(OpenedModules(), 0u);
+}
+
 TEST_F(OptionalModules, ModulesOfTheBuildAreFoundBesideOrBelowLib) {
     std::string why;
     EXPECT_NE(FetchModule(&why), nullptr) << why;
