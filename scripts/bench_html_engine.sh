@@ -61,3 +61,25 @@ done
 awk '{b+=$1; o+=$2; w+=$4; if ($3>orss) orss=$3; if ($5>wrss) wrss=$5; n++}
      END { if (n) printf "\n%d pages, %.0f KB: ours %.3f ms/KB (peak %.1f MB), wkhtmltopdf %.3f ms/KB (peak %.1f MB)\n",
            n, b/1024, o/(b/1024), orss/1024, w/(b/1024), wrss/1024 }' "$work/sums"
+
+# Start-up: what one conversion of a one-line page costs (the fixed cost
+# every document pays), and how many shared libraries the add-on maps.
+if [ -x "$build/bin/vellumate" ] && [ -f "$build/lib/libtessaline.so" ] && [ -f "$build/lib/libcorvanth.so" ]; then
+  runs=${BENCH_STARTUP_RUNS:-30}
+  (
+    export VELLUMATE_REGISTRY=$work/registry VELLUMATE_UI=none HOME=$work TMPDIR=$work
+    "$build/bin/regsvr" /s "$build/lib/libcorvanth.so"
+    "$build/bin/regsvr" /s "$build/lib/libtessaline.so"
+    echo '<p>Hello</p>' > "$work/one.html"
+    "$build/bin/vellumate" "$work/one.html" "$work/one.pdf" >/dev/null 2>&1  # font caches made
+    : > "$work/startup.time"
+    for _ in $(seq "$runs"); do
+      "${offline[@]}" /usr/bin/time -a -o "$work/startup.time" -f '%U %S %e %M' \
+        "$build/bin/vellumate" "$work/one.html" "$work/one.pdf" >/dev/null 2>&1
+    done
+    awk -v n="$runs" '/^[0-9.]+ [0-9.]+ [0-9.]+ [0-9]+$/ {u+=$1; s+=$2; e+=$3; if ($4>m) m=$4}
+         END { printf "\nstart-up, one-line page, %d runs: %.1f ms CPU (user %.1f, sys %.1f), %.1f ms wall per document, peak %.1f MB\n",
+               n, (u+s)*1000/n, u*1000/n, s*1000/n, e*1000/n, m/1024 }' "$work/startup.time"
+  )
+  echo "libraries mapped with libtessaline.so: $(ldd "$build/lib/libtessaline.so" | wc -l)"
+fi
