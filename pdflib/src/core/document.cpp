@@ -205,12 +205,14 @@ void Document::Impl::SpoolSegment(Page& page, const std::string& data, bool comp
 void Document::FinishPageContent(int index) {
     Page& p = GetPage(index);
     if (p.content.Empty()) return;
-    std::string raw = p.content.TakeData();
+    // The content leaves the builder only once it is safely in the spool: a
+    // full disk fails the call, not the page.
     if (impl_->settings.compress) {
-        impl_->SpoolSegment(p, Deflate(raw), true);
+        impl_->SpoolSegment(p, Deflate(p.content.Data()), true);
     } else {
-        impl_->SpoolSegment(p, raw, false);
+        impl_->SpoolSegment(p, p.content.Data(), false);
     }
+    p.content.TakeData();
 }
 
 std::string Document::AddImage(EncodedImage image) {

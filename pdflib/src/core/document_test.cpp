@@ -5,6 +5,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,8 @@
 #include <set>
 #include <sstream>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace pdfcore {
 namespace {
@@ -387,6 +390,34 @@ TEST_F(DocumentTest, ProtectedFilesOpenWithEitherPasswordAndDecryptWhole) {
         QPDF wrong;
         EXPECT_ANY_THROW(wrong.processFile(path.c_str(), "nope"));
     }
+}
+
+// A spool that cannot take a page (here: the file size limit) fails the call
+// and keeps the content where it was; once there is room it goes through.
+TEST_F(DocumentTest, FullSpoolFailsTheCallButKeepsThePage) {
+    Document doc;
+    int p = doc.AddPage(200, 200);
+    for (int k = 0; k < 400; ++k) doc.GetPage(p).content.Rectangle(k, k, 1, 1);
+    size_t size = doc.GetPage(p).content.Data().size();
+    ASSERT_GT(size, 4096u);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_THROW(doc.FinishPageContent(p), std::runtime_error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(doc.GetPage(p).content.Data().size(), size);
+    EXPECT_TRUE(doc.GetPage(p).finished.empty());
+
+    doc.Write(Path("after.pdf"));
+    QPDF pdf;
+    pdf.processFile(Path("after.pdf").c_str());
+    QPDFObjectHandle page = pdf.getAllPages().at(0);
+    auto data = page.getKey("/Contents").getArrayItem(1).getStreamData(qpdf_dl_all);
+    EXPECT_EQ(data->getSize(), size);
 }
 
 // The spool is an unnamed file in the temporary folder: only an open
