@@ -61,6 +61,11 @@ public:
     // HTML text given as a string. Never throws.
     virtual LoadResult LoadString(const std::string& html, const std::string& baseUrl,
                                   const LoadSettings& settings) = 0;
+    // A hint: LoadFile will soon be called with these arguments, and a loader
+    // may start on it now. Whatever it does must leave that LoadFile's result
+    // and log exactly as without the hint. Never throws.
+    virtual void Announce(const std::string& /*source*/, const std::string& /*baseUrl*/,
+                          const LoadSettings& /*settings*/) {}
 };
 
 // The HTML engine's loader; defined by the engine library (vm_htmlengine),

@@ -13,11 +13,12 @@
 #include "platform/com.h"
 #include "platform/com_dispatch.h"
 #include "platform/com_server.h"
+#include "tessaline/itessaline.h"
 
 namespace tessaline {
 
 template <class Itf>
-class AddonObject : public com::DispatchImpl<Itf>, public com::IObjectWithSite {
+class AddonObject : public com::DispatchImpl<Itf>, public com::IObjectWithSite, public ITessalineLookahead {
 public:
     // outer: the controlling unknown when the object is aggregated, else null.
     explicit AddonObject(com::IUnknown* outer) : inner_(this), outer_(outer ? outer : &inner_) {}
@@ -38,6 +39,12 @@ public:
         site_ = com::ComPtr<com::IUnknown>(site);
         return com::S_OK;
     }
+    com::HRESULT AnnounceHTMLFile(com::BSTR name) override {
+        if (!name) return com::E_INVALIDARG;
+        impl_.AnnounceHTMLFile(com::Utf8FromBstr(name));
+        return com::S_OK;
+    }
+
     com::HRESULT GetSite(com::REFIID riid, void** ppv) override {
         if (!ppv) return com::E_POINTER;
         *ppv = nullptr;
@@ -75,6 +82,8 @@ private:
                 *ppv = static_cast<Itf*>(owner_);
             else if (riid == com::IID_IObjectWithSite)
                 *ppv = static_cast<com::IObjectWithSite*>(owner_);
+            else if (riid == IID_ITessalineLookahead)
+                *ppv = static_cast<ITessalineLookahead*>(owner_);
             else
                 return com::E_NOINTERFACE;
             static_cast<Itf*>(owner_)->AddRef();

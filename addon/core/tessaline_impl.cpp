@@ -124,6 +124,10 @@ HRESULT TessalineImpl::LoadHTMLFile(const std::string& source, const std::string
     return S_OK;
 }
 
+void TessalineImpl::AnnounceHTMLFile(const std::string& source) {
+    if (!source.empty()) Loader().Announce(source, "", CurrentLoadSettings());
+}
+
 void TessalineImpl::AcceptLoad(LoadResult&& result) {
     tempFiles_.insert(tempFiles_.end(), result.tempFiles.begin(), result.tempFiles.end());
     if (!result.ok) return;  // the loader has said why; the page count stays as it was

@@ -44,6 +44,8 @@ public:
     com::HRESULT LoadHTMLString(const std::string& html, const std::string& baseUrl);
     // Files and URLs alike.
     com::HRESULT LoadHTMLFile(const std::string& source, const std::string& baseUrl);
+    // A file LoadHTMLFile will soon be asked for (no base address).
+    void AnnounceHTMLFile(const std::string& source);
     com::HRESULT TotalPageCount(std::int32_t* count) const;
     com::HRESULT ConvertPage(std::int32_t page);
     com::HRESULT ConvertAll();

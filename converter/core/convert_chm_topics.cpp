@@ -1,6 +1,7 @@
 #include "convert_chm_topics.h"
 
 #include <unordered_map>
+#include <unordered_set>
 
 #include "driver.h"
 #include "paths.h"
@@ -13,6 +14,19 @@ std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics
     *totalPages = 0;
     std::unordered_map<std::string, std::int32_t> loaded;  // file -> first add-on page
     const auto count = static_cast<int>(topics.size());
+    // The files in the order they will be loaded: while one loads, the add-on
+    // may lay out the next one.
+    com::ComPtr<tessaline::ITessalineLookahead> lookahead;
+    std::vector<std::string> order;
+    if (ctx.addon && ctx.addon.As(&lookahead) == com::S_OK) {
+        std::unordered_set<std::string> seen;
+        for (const ChmTopic& topic : topics) {
+            if (topic.web || topic.local.empty() || topic.page >= 0) continue;
+            std::string file = WithoutAnchor(topic.local);
+            if (seen.insert(file).second) order.push_back(std::move(file));
+        }
+    }
+    std::size_t next = 0;  // index into order of the next file to load
     for (int i = 0; i < count; ++i) {
         if (CancelledAndDiscarded(ctx, true, true)) return kCancelled;
         ChmTopic& topic = topics[i];
@@ -26,6 +40,11 @@ std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics
                     ctx.SetStatus(FormatString(LoadString(IDS_IMPORTING_FILE).c_str(), i + 1, count) +
                                   FileNamePart(path));
                 std::int32_t before = 0, after = 0;
+                if (next < order.size() && order[next] == file) ++next;
+                if (lookahead && next < order.size()) {
+                    com::Bstr upcoming(folder + "/" + order[next]);
+                    lookahead->AnnounceHTMLFile(upcoming.Get());
+                }
                 try {
                     AddonCheck(ctx.addon->get_TotalPageCount(&before));
                     com::Bstr bpath(path);

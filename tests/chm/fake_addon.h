@@ -18,16 +18,24 @@ using com::BSTR;
 using com::HRESULT;
 using com::VARIANT_BOOL;
 
-class FakeAddon final : public tessaline::ITessaline2 {
+class FakeAddon final : public tessaline::ITessaline2, public tessaline::ITessalineLookahead {
 public:
     std::map<std::string, std::int32_t> pagesOf;  // by file name after the last "/"
     std::vector<std::string> loads;                // full paths, in order
+    std::vector<std::string> announced;            // full paths, in order
     std::int32_t total = 0;
     int unloads = 0;
 
-    HRESULT QueryInterface(com::REFIID, void** ppv) override {
-        *ppv = this;
+    HRESULT QueryInterface(com::REFIID riid, void** ppv) override {
+        if (riid == tessaline::IID_ITessalineLookahead)
+            *ppv = static_cast<tessaline::ITessalineLookahead*>(this);
+        else
+            *ppv = static_cast<tessaline::ITessaline2*>(this);
         AddRef();
+        return com::S_OK;
+    }
+    HRESULT AnnounceHTMLFile(BSTR file) override {
+        announced.push_back(com::Utf8FromBstr(file));
         return com::S_OK;
     }
     std::uint32_t AddRef() override { return ++refs_; }

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -150,15 +151,62 @@ public:
     // from reading the font configuration again.
     void WarmUp() override { inner_->WarmUp(); }
 
-    RenderResult Render(const RenderRequest& req) override {
-        using Clock = std::chrono::steady_clock;
-        RenderResult failed;
-        failed.crashed = true;
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) {
-            failed.warnings.push_back(std::string("no pipe: ") + std::strerror(errno));
-            return failed;
+    ~IsolatedEngine() override {
+        for (Child& c : ahead_) Abandon(c);
+    }
+
+    // Lays out the announced document in a process of its own right away;
+    // the Render that asks for it reads that process's answer. Two documents
+    // are kept ahead (the one about to be asked for and the next): an older
+    // announcement still waiting is abandoned.
+    void Prefetch(const RenderRequest& req) override {
+        for (const Child& c : ahead_)
+            if (c.request == req) return;
+        if (ahead_.size() >= kAhead) {
+            Abandon(ahead_.front());
+            ahead_.erase(ahead_.begin());
         }
+        Child c;
+        c.request = req;
+        if (Start(c).empty()) ahead_.push_back(std::move(c));
+    }
+
+    RenderResult Render(const RenderRequest& req) override {
+        Child child;
+        auto found = std::find_if(ahead_.begin(), ahead_.end(), [&](const Child& c) { return c.request == req; });
+        if (found != ahead_.end()) {
+            child = std::move(*found);
+            ahead_.erase(found);
+            // It may have waited on a full pipe while the caller was busy: its
+            // answer is read now, with the time it had left or a moment more.
+            child.deadline = std::max(child.deadline, Clock::now() + std::chrono::milliseconds(1000));
+        } else {
+            child.request = req;
+            if (std::string error = Start(child); !error.empty()) {
+                RenderResult failed;
+                failed.crashed = true;
+                failed.warnings.push_back(error);
+                return failed;
+            }
+        }
+        return Collect(child);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::size_t kAhead = 2;
+
+    struct Child {
+        RenderRequest request;
+        pid_t pid = -1;
+        int fd = -1;  // read end of the result pipe
+        Clock::time_point deadline;
+    };
+
+    // Forks the layout process; an error text when that fails.
+    std::string Start(Child& c) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return std::string("no pipe: ") + std::strerror(errno);
         auto start = Clock::now();
         pid_t pid = -1;
         {
@@ -168,31 +216,48 @@ public:
         }
         if (pid < 0) {
             ::close(fds[0]), ::close(fds[1]);
-            failed.warnings.push_back(std::string("no layout process: ") + std::strerror(errno));
-            return failed;
+            return std::string("no layout process: ") + std::strerror(errno);
         }
         if (pid == 0) {
             ::close(fds[0]);
-            ChildMain(fds[1], *inner_, req);
+            ChildMain(fds[1], *inner_, c.request);
         }
         ::close(fds[1]);
-        auto hardDeadline = start + std::chrono::milliseconds(std::max(0, req.timeoutMs)) +
-                            std::chrono::milliseconds(std::max(0, req.layoutGraceMs));
+        c.pid = pid;
+        c.fd = fds[0];
+        c.deadline = start + std::chrono::milliseconds(std::max(0, c.request.timeoutMs)) +
+                     std::chrono::milliseconds(std::max(0, c.request.layoutGraceMs));
+        return {};
+    }
+
+    static void Abandon(Child& c) {
+        if (c.pid <= 0) return;
+        ::close(c.fd);
+        ::kill(c.pid, SIGKILL);
+        while (::waitpid(c.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        c.pid = -1;
+    }
+
+    // Reads the process's answer until its deadline, then reaps it.
+    RenderResult Collect(Child& c) {
+        RenderResult failed;
+        failed.crashed = true;
         std::string data;
         bool stopped = false, tooLarge = false;
         char buf[65536];
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(hardDeadline - Clock::now()).count();
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c.deadline - Clock::now()).count();
             if (left <= 0) {
                 stopped = true;
                 break;
             }
-            pollfd p{fds[0], POLLIN, 0};
+            pollfd p{c.fd, POLLIN, 0};
             int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
             if (rc < 0 && errno == EINTR) continue;
             if (rc < 0) break;
             if (rc == 0) continue;
-            ssize_t n = ::read(fds[0], buf, sizeof buf);
+            ssize_t n = ::read(c.fd, buf, sizeof buf);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             if (data.size() + static_cast<std::size_t>(n) > kMaxResultBytes) {
@@ -201,11 +266,12 @@ public:
             }
             data.append(buf, static_cast<std::size_t>(n));
         }
-        ::close(fds[0]);
-        if (stopped || tooLarge) ::kill(pid, SIGKILL);
+        ::close(c.fd);
+        if (stopped || tooLarge) ::kill(c.pid, SIGKILL);
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
         }
+        c.pid = -1;
         bool clean = !stopped && !tooLarge && WIFEXITED(status) && WEXITSTATUS(status) == 0;
         RenderResult result;
         Inherited inherited;
@@ -227,7 +293,7 @@ public:
         return failed;
     }
 
-private:
+    std::vector<Child> ahead_;
     std::unique_ptr<HtmlEngine> inner_;
 };
 

@@ -1,10 +1,17 @@
 // The layout process: results cross the pipe whole, and a layout that
 // crashes, never ends or eats memory ends only its own render.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <signal.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,8 +25,11 @@ namespace {
 class FakeEngine : public HtmlEngine {
 public:
     enum class Mode { Answer, Crash, Hang, Hog, Throw };
-    explicit FakeEngine(Mode m) : mode_(m) {}
+    explicit FakeEngine(Mode m, std::string journal = {}) : mode_(m), journal_(std::move(journal)) {}
     RenderResult Render(const RenderRequest& req) override {
+        if (!journal_.empty()) {  // one line per layout, written as it starts
+            std::ofstream(journal_, std::ios::app) << req.address << ' ' << req.minimalWidth << '\n';
+        }
         switch (mode_) {
             case Mode::Crash: ::raise(SIGSEGV); break;
             case Mode::Hang: std::this_thread::sleep_for(std::chrono::seconds(60)); break;
@@ -42,6 +52,7 @@ public:
 
 private:
     Mode mode_;
+    std::string journal_;
 };
 
 RenderResult RenderWith(FakeEngine::Mode m, int timeoutMs = 2000, int graceMs = 1000) {
@@ -87,6 +98,68 @@ TEST(IsolatedEngine, MemoryHogHitsTheDataLimit) {
     EXPECT_FALSE(r.timedOut);
 }
 #endif
+
+std::vector<std::string> JournalLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(IsolatedEngine, AnnouncedLayoutsStartAtOnceAndAnswerTheirOwnRenderOnly) {
+    char dir[] = "/tmp/vm_ahead_XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string journal = std::string(dir) + "/journal";
+    auto request = [](const char* address, int width) {
+        RenderRequest req;
+        req.address = address;
+        req.minimalWidth = width;
+        req.timeoutMs = 20000;
+        req.memoryLimitBytes = 256u << 20;
+        return req;
+    };
+    {
+        auto engine = CreateIsolatedEngine(std::make_unique<FakeEngine>(FakeEngine::Mode::Answer, journal));
+        const RenderRequest a = request("file:///a.html", 640), b = request("file:///b.html", 640);
+        engine->Prefetch(a);
+        engine->Prefetch(a);  // the same announcement twice lays out once
+        // The layout starts without waiting for its Render.
+        for (int i = 0; i < 500 && JournalLines(journal).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(JournalLines(journal), std::vector<std::string>{"file:///a.html 640"});
+
+        // Another document, or the same one at another width, is laid out for
+        // its own Render; the announced one still answers its own.
+        engine->Prefetch(b);
+        auto wider = engine->Render(request("file:///a.html", 900));
+        EXPECT_EQ(wider.layoutWidth, 900);
+        auto ra = engine->Render(a);
+        auto rb = engine->Render(b);
+        ASSERT_FALSE(ra.crashed);
+        ASSERT_FALSE(rb.crashed);
+        EXPECT_EQ(ra.events.at(0).url, "file:///a.html");
+        EXPECT_EQ(rb.events.at(0).url, "file:///b.html");
+        auto lines = JournalLines(journal);
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, (std::vector<std::string>{"file:///a.html 640", "file:///a.html 900", "file:///b.html 640"}));
+
+        // Announcements never asked for are abandoned with the engine.
+        for (const char* address : {"file:///c.html", "file:///d.html", "file:///e.html"})
+            engine->Prefetch(request(address, 640));
+    }
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a layout process outlived its engine";
+    EXPECT_EQ(errno, ECHILD);
+
+    // A layout that crashes ends its render the same way, announced or not.
+    auto crashing = CreateIsolatedEngine(std::make_unique<FakeEngine>(FakeEngine::Mode::Crash));
+    const RenderRequest c = request("file:///c.html", 640);
+    crashing->Prefetch(c);
+    auto rc = crashing->Render(c);
+    EXPECT_TRUE(rc.crashed);
+    EXPECT_FALSE(rc.timedOut);
+    EXPECT_FALSE(rc.warnings.empty());
+    std::system((std::string("rm -rf ") + dir).c_str());
+}
 
 TEST(IsolatedEngine, FontsTheLayoutProcessSetUpAreReadyForTheNextOne) {
     auto engine = CreateDefaultEngine();  // warms this process's fonts up

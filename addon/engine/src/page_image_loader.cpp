@@ -58,6 +58,26 @@ struct Request {
     int mode = 0;
 };
 
+// A base address gets its closing slash; an empty one stays empty, so
+// "file:" links keep their relative form instead of becoming "/name".
+std::string WithClosingSlash(std::string base) {
+    if (!base.empty() && !base.ends_with('/')) base += '/';
+    return base;
+}
+
+// What the engine is asked to lay out for a load.
+RenderRequest MakeRenderRequest(const Request& req, int layoutGraceMs) {
+    RenderRequest rr;
+    rr.kind = req.isString ? RenderRequest::Kind::String : RenderRequest::Kind::Address;
+    rr.address = req.url;
+    rr.html = req.html;
+    rr.baseUrl = WithClosingSlash(req.baseUrl);  // a string's relative references resolve inside the base folder
+    rr.minimalWidth = std::max<std::int32_t>(1, req.minimalWidth);
+    rr.timeoutMs = std::max(0, req.timeoutMs);
+    rr.layoutGraceMs = layoutGraceMs;
+    return rr;
+}
+
 // The image creator: runs the browser window, takes the loaded document,
 // measures it, finds its breaks and links and saves the page image.
 class ImageCreator {
@@ -86,20 +106,9 @@ private:
 };
 
 bool ImageCreator::Run(const Request& req) {
-    baseUrl_ = req.baseUrl;
-    // A base address gets its closing slash; an empty one stays empty, so
-    // "file:" links keep their relative form instead of becoming "/name".
-    if (!baseUrl_.empty() && !baseUrl_.ends_with('/')) baseUrl_ += '/';
-
+    baseUrl_ = WithClosingSlash(req.baseUrl);
     window_.Info("Created");
-    RenderRequest rr;
-    rr.kind = req.isString ? RenderRequest::Kind::String : RenderRequest::Kind::Address;
-    rr.address = req.url;
-    rr.html = req.html;
-    rr.baseUrl = baseUrl_;  // a string's relative references resolve inside the base folder
-    rr.minimalWidth = std::max<std::int32_t>(1, req.minimalWidth);
-    rr.timeoutMs = std::max(0, req.timeoutMs);
-    rr.layoutGraceMs = grace_;
+    const RenderRequest rr = MakeRenderRequest(req, grace_);
     RenderResult result = engine_.Render(rr);
 
     if (result.crashed && !result.timedOut) {
@@ -256,8 +265,20 @@ public:
                                      const tessaline::LoadSettings& settings) override {
         return Load(true, html, baseUrl, settings);
     }
+    void Announce(const std::string& source, const std::string& baseUrl,
+                  const tessaline::LoadSettings& settings) override {
+        if (source.empty()) return;
+        try {
+            engine_->Prefetch(MakeRenderRequest(MakeRequest(false, source, baseUrl, settings), options_.layoutGraceMs));
+        } catch (const std::exception&) {
+            // only a hint
+        }
+    }
 
 private:
+    // The load's request without its page image file.
+    Request MakeRequest(bool isString, const std::string& text, const std::string& baseUrl,
+                        const tessaline::LoadSettings& settings) const;
     tessaline::LoadResult Load(bool isString, const std::string& text, const std::string& baseUrl,
                                const tessaline::LoadSettings& settings);
 
@@ -267,6 +288,26 @@ private:
     LoaderOptions options_;
 };
 
+Request PageImageLoader::MakeRequest(bool isString, const std::string& text, const std::string& baseUrl,
+                                     const tessaline::LoadSettings& settings) const {
+    Request req;
+    req.isString = isString;
+    if (isString) {
+        req.url = "about:blank";
+        req.html = text;
+    } else {
+        req.url = NormaliseSource(text, options_.currentFolder.empty() ? CurrentFolder() : options_.currentFolder);
+    }
+    req.printableWidth = settings.PrintableWidth();
+    req.printableHeight = settings.PrintableHeight();
+    req.zoom = settings.resolution / kScreenDpi;
+    req.mode = settings.WidthAdjustMode();
+    req.minimalWidth = settings.minimalWidth;
+    req.baseUrl = baseUrl;
+    req.timeoutMs = settings.pageTimeoutMs;
+    return req;
+}
+
 tessaline::LoadResult PageImageLoader::Load(bool isString, const std::string& text, const std::string& baseUrl,
                                             const tessaline::LoadSettings& settings) {
     tessaline::LoadResult result;
@@ -274,28 +315,14 @@ tessaline::LoadResult PageImageLoader::Load(bool isString, const std::string& te
     try {
         std::string folder = options_.tempFolder.empty() ? platform::TempFolder() : options_.tempFolder;
         std::string made = platform::MakeTempFile(folder, "TSL", ".tmp");
-        Request req;
-        req.isString = isString;
+        Request req = MakeRequest(isString, text, baseUrl, settings);
         if (!made.empty()) {
             req.emfPath = WithExtension(made, ".emf");
             std::remove(made.c_str());
             result.tempFiles.push_back(req.emfPath);
         }
-        if (isString) {
-            req.url = "about:blank";
-            req.html = text;
-        } else {
-            req.url = NormaliseSource(text, options_.currentFolder.empty() ? CurrentFolder() : options_.currentFolder);
-        }
         ImageCreator creator(log_, *engine_, options_.layoutGraceMs);
         impl_.Info("ImageCreator created");
-        req.printableWidth = settings.PrintableWidth();
-        req.printableHeight = settings.PrintableHeight();
-        req.zoom = settings.resolution / kScreenDpi;
-        req.mode = settings.WidthAdjustMode();
-        req.minimalWidth = settings.minimalWidth;
-        req.baseUrl = baseUrl;
-        req.timeoutMs = settings.pageTimeoutMs;
 
         bool ok = !req.emfPath.empty() && creator.Run(req);
         if (req.emfPath.empty()) impl_.Error("No temporary file name for the page image");

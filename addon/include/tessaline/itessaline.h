@@ -243,10 +243,23 @@ enum TessalineDispid : com::DISPID {
     DISPID_T1_SafeNewPage = 201,
 };
 
+// An optional interface of both classes, for a client that knows which files
+// it will load next (the topics of a compiled help file): AnnounceHTMLFile
+// names a file that LoadHTMLFile will soon be asked for, with the settings as
+// they stand then, and the add-on may lay it out meanwhile. An announcement
+// changes nothing that a load returns, logs or counts; a file announced and
+// never loaded costs only the work done on it. S_OK (E_INVALIDARG for a null
+// name).
+class ITessalineLookahead : public com::IUnknown {
+public:
+    virtual HRESULT AnnounceHTMLFile(BSTR sFileName) = 0;
+};
+
 // ---- Identifiers ----------------------------------------------------------
 
 constexpr com::IID IID_ITessaline2{0x6F65D59F, 0xA69A, 0x444C, {0x9F, 0x41, 0xD5, 0xA7, 0x99, 0x12, 0x11, 0x30}};
 constexpr com::IID IID_ITessaline{0xD37122E3, 0xD04A, 0x47F9, {0xBB, 0x84, 0x9C, 0x11, 0xE6, 0xC7, 0xCC, 0xB4}};
+constexpr com::IID IID_ITessalineLookahead{0x3C1A7E52, 0x8B0D, 0x4F6A, {0xA4, 0x19, 0x5E, 0x2D, 0x70, 0xC3, 0x9B, 0x61}};
 // Class CTessaline ("Tessaline Class"): ITessaline, IObjectWithSite.
 constexpr com::CLSID CLSID_Tessaline{0x6EBE927F, 0x6E40, 0x48CA, {0x8E, 0xA3, 0xBB, 0x86, 0xDD, 0x0B, 0x0F, 0x3D}};
 // Class CTessaline2 ("Tessaline2 Class"): ITessaline2, IObjectWithSite.
@@ -268,4 +281,6 @@ template <>
 inline constexpr IID iid_of<tessaline::ITessaline2> = tessaline::IID_ITessaline2;
 template <>
 inline constexpr IID iid_of<tessaline::ITessaline> = tessaline::IID_ITessaline;
+template <>
+inline constexpr IID iid_of<tessaline::ITessalineLookahead> = tessaline::IID_ITessalineLookahead;
 }  // namespace com

@@ -39,6 +39,8 @@ struct RenderRequest {
     // the render: the laid-out document is then left for the process's end
     // instead of being taken apart element by element.
     bool processEndsAfterRender = false;
+
+    friend bool operator==(const RenderRequest&, const RenderRequest&) = default;
 };
 
 // One navigation event of a frame, in the order they happened.
@@ -90,6 +92,10 @@ public:
     // default style sheet) ahead of time; layout processes started afterwards
     // inherit it.
     virtual void WarmUp() {}
+    // A render that will soon be asked for with this very request: an engine
+    // may start on it now, so that the Render call finds it done or under way.
+    // The result is the same as without the hint.
+    virtual void Prefetch(const RenderRequest&) {}
 };
 
 // litehtml with our container, run in this process. Only the layout process
