@@ -181,7 +181,15 @@ void Hive::Open() {
         if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || attempt > 200) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (rc != SQLITE_OK) openStatus_ = ErrorFromSqlite(rc);
+    if (rc != SQLITE_OK) {
+        openStatus_ = ErrorFromSqlite(rc);
+        return;
+    }
+    // The write-ahead log and its index stay beside the hive when the last
+    // connection closes: every program start would otherwise create both
+    // files and every end delete them again.
+    int persist = 1;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
 }
 
 bool Hive::HasSchema() {

@@ -314,12 +314,13 @@ tessaline::LoadResult PageImageLoader::Load(bool isString, const std::string& te
     if (text.empty()) return result;
     try {
         std::string folder = options_.tempFolder.empty() ? platform::TempFolder() : options_.tempFolder;
-        std::string made = platform::MakeTempFile(folder, "TSL", ".tmp");
+        // The page image's own name is made unique at once (no name-only
+        // reservation to delete again: each file made costs a journal write).
+        std::string made = platform::MakeTempFile(folder, "TSL", ".emf");
         Request req = MakeRequest(isString, text, baseUrl, settings);
         if (!made.empty()) {
-            req.emfPath = WithExtension(made, ".emf");
-            std::remove(made.c_str());
-            result.tempFiles.push_back(req.emfPath);
+            req.emfPath = made;
+            result.tempFiles.push_back(made);
         }
         ImageCreator creator(log_, *engine_, options_.layoutGraceMs);
         impl_.Info("ImageCreator created");
@@ -346,6 +347,7 @@ tessaline::LoadResult PageImageLoader::Load(bool isString, const std::string& te
         } else {
             impl_.Error("Download failed");
         }
+        if (!result.ok && !req.emfPath.empty()) std::remove(req.emfPath.c_str());  // no image: no file
         impl_.Info("ImageCreator destroyed");
     } catch (const std::exception& e) {
         impl_.Error(std::string("Load failed: ") + e.what());
