@@ -86,8 +86,10 @@ if [ "${BENCH_PEER:-0}" = 1 ] && command -v htmldoc >/dev/null; then
   dir=$work/out
   [ "$target" != "$chm" ] && dir=$work/subset
   hhc=$(find "$dir" -maxdepth 1 -iname '*.hhc' | head -1)
-  grep -io 'name="local" value="[^"#]*' "$hhc" | sed 's/.*value="//' | awk '!seen[$0]++' |
-    sed "s|^|$dir/|" > "$work/topics.txt"
+  # The same topics we convert: the contents in order, then the pages no
+  # contents entry names (ours keeps them as orphan pages).
+  { grep -io 'name="local" value="[^"#]*' "$hhc" | sed 's/.*value="//' | sed "s|^|$dir/|"
+    find "$dir" -iname '*.htm*' | sort; } | awk '!seen[$0]++' > "$work/topics.txt"
   echo "== htmldoc on $(wc -l < "$work/topics.txt") topics"
   /usr/bin/time -f 'htmldoc: %e s wall, %M KB peak' \
     htmldoc --webpage --quiet -f "$work/peer.pdf" $(cat "$work/topics.txt") || true
