@@ -112,16 +112,21 @@ struct Loaded {
     std::string encoding;
 };
 
+litehtml::context& MasterContext();
+
 class LitehtmlEngine final : public HtmlEngine {
 public:
     RenderResult Render(const RenderRequest& req) override;
     void WarmUp() override {
         // Several loaders of one process may warm up at once; the fonts are shared.
         std::lock_guard<std::mutex> guard(SharedFontsLock());
-        RenderRequest req;
-        req.kind = RenderRequest::Kind::String;
-        req.html = "<p>a <b>b</b> <i>c</i> <tt>d</tt> <span style='font-family:sans-serif'>e</span> \xE4\xB8\xAD</p>";
-        Render(req);
+        // The style sheet every document starts from, and the font
+        // configuration. Faces are not opened ahead: a one-document run would
+        // pay for faces it never uses, and in longer runs the faces each
+        // layout process opened are set up here after its render (see
+        // the isolated engine), so later ones inherit them.
+        MasterContext();
+        SharedFonts();  // reads the font configuration
     }
 
 private:
