@@ -1,9 +1,9 @@
 #include "optional_modules.h"
 
-#include <dlfcn.h>
-
 #include <array>
 #include <atomic>
+
+#include "platform/modules.h"
 
 namespace htmlengine {
 namespace {
@@ -32,54 +32,12 @@ std::string& FolderOverride() {
 
 std::atomic<std::uint32_t> g_opened{0};
 
-// The folder of the object (library or program) this code was linked into.
-std::string OwnFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&OwnFolder), &info) == 0 || !info.dli_fname) return {};
-    std::string path = info.dli_fname;
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-void* OpenFrom(const std::string& path, std::string& error) {
-    // RTLD_LOCAL: the module's libraries stay out of the global namespace.
-    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!h) {
-        const char* e = dlerror();
-        if (!error.empty()) error += "; ";
-        error += e ? e : path + ": cannot be opened";
-    }
-    return h;
-}
-
 // Called with ModulesLock held.
 void Open(ModuleState& m) {
     if (m.tried) return;
     m.tried = true;
-    std::string errors;
-    void* handle = nullptr;
-    if (!FolderOverride().empty()) {
-        handle = OpenFrom(FolderOverride() + "/" + m.file, errors);
-    } else {
-        const std::string own = OwnFolder();
-        if (!own.empty()) {
-            handle = OpenFrom(own + "/" + m.file, errors);
-            if (!handle) handle = OpenFrom(own + "/../lib/" + m.file, errors);
-        }
-    }
-    if (!handle) {
-        m.why = std::string(m.file) + " is not available (" + errors + ")";
-        return;
-    }
-    auto* version = reinterpret_cast<ModuleVersionFn*>(dlsym(handle, "VmModuleAbiVersion"));
-    void* fn = dlsym(handle, m.entry);
-    if (!version || !fn || version() != kModuleAbiVersion) {
-        // Another build's module: left mapped (its code may have run), never called.
-        m.why = std::string(m.file) + " belongs to another build";
-        return;
-    }
-    m.fn = fn;
-    g_opened.fetch_or(static_cast<std::uint32_t>(m.bit));
+    m.fn = platform::OpenModuleEntry(FolderOverride(), m.file, m.entry, kModuleAbiVersion, &m.why);
+    if (m.fn) g_opened.fetch_or(static_cast<std::uint32_t>(m.bit));
 }
 
 void* Entry(OptionalModule which, std::string* why) {

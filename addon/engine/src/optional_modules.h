@@ -27,7 +27,6 @@ struct FetchResult;
 // module left over from another build: both sides pass C++ objects.
 constexpr std::uint32_t kModuleAbiVersion = 1;
 extern "C" {
-using ModuleVersionFn = std::uint32_t();
 // Transfers `url` (http or https, redirects followed) until `timeoutMs` has
 // passed, keeping at most `maxBytes` of the body. Fills everything of `out`.
 using FetchHttpFn = void(const char* url, const char* userAgent, long timeoutMs, std::size_t maxBytes,

@@ -1,7 +1,5 @@
 #include "core/document.h"
 
-#include <qpdf/QPDF.hh>
-#include <qpdf/QUtil.hh>
 
 #include <unistd.h>
 
@@ -20,7 +18,9 @@
 #include <stdexcept>
 
 #include "core/pdf_writer.h"
+#include "core/protection.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace pdfcore {
 
@@ -80,18 +80,17 @@ Settings::Date Now() {
     return d;
 }
 
-// Passwords of the RC4 handlers are PDFDocEncoding bytes.
-std::string PasswordBytes(const std::string& utf8) {
-    std::string out;
-    QUtil::utf8_to_pdf_doc(utf8, out, '?');
-    return out;
-}
-
 // A PDF text string: ASCII as it is, anything else UTF-16BE with its BOM.
 std::string TextString(const std::string& utf8) {
-    for (unsigned char c : utf8)
-        if (c >= 0x80) return QUtil::utf8_to_utf16(utf8);
-    return utf8;
+    bool ascii = true;
+    for (unsigned char c : utf8) ascii = ascii && c < 0x80;
+    if (ascii) return utf8;
+    std::string out = "\xFE\xFF";
+    for (char16_t u : platform::Utf16FromUtf8(utf8)) {
+        out.push_back(static_cast<char>(u >> 8));
+        out.push_back(static_cast<char>(u & 0xFF));
+    }
+    return out;
 }
 
 struct Form {
@@ -637,8 +636,8 @@ struct Protection {
 
 Protection MakeProtection(const Settings& s, const std::string& id1) {
     Protection pr;
-    std::string user = PasswordBytes(s.userPassword);
-    std::string owner = PasswordBytes(s.ownerPassword);
+    std::string user = s.userPassword;
+    std::string owner = s.ownerPassword;
     if (owner.empty()) {
         // Without an owner password anyone who opens the file could lift the
         // permissions; a random one keeps them in force.
@@ -668,9 +667,8 @@ Protection MakeProtection(const Settings& s, const std::string& id1) {
         if (!s.allowCopy) clear({5});
     }
     pr.p = static_cast<int>(~mask);
-    QPDF::compute_encryption_O_U(user.c_str(), owner.c_str(), pr.v, pr.r, pr.keyBytes, pr.p, true, id1, pr.o, pr.u);
-    pr.key = QPDF::compute_encryption_key(
-        user, QPDF::EncryptionData(pr.v, pr.r, pr.keyBytes, pr.p, pr.o, pr.u, "", "", "", id1, true));
+    ProtectionKeys keys = ComputeProtectionKeys(user, owner, pr.v, pr.r, pr.keyBytes, pr.p, id1);
+    pr.o = std::move(keys.o), pr.u = std::move(keys.u), pr.key = std::move(keys.key);
     return pr;
 }
 

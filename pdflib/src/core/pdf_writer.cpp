@@ -1,6 +1,5 @@
 #include "core/pdf_writer.h"
 
-#include <qpdf/QPDF.hh>
 #include <zlib.h>
 
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <utility>
 
 #include "core/content.h"
+#include "core/protection.h"
 
 namespace pdfcore {
 
@@ -86,7 +86,7 @@ void ObjectWriter::Begin(int num) {
     buf_.clear();
     plain_ = plainNext_;
     plainNext_ = false;
-    if (encrypt_ && !plain_) objectKey_ = QPDF::compute_data_key(fileKey_, num, 0, false, v_, r_);
+    if (encrypt_ && !plain_) objectKey_ = ObjectKey(fileKey_, num, v_, r_);
 }
 
 void ObjectWriter::NeedSeparator() {
