@@ -205,6 +205,18 @@ private:
 
     // Forks the layout process; an error text when that fails.
     std::string Start(Child& c) {
+        // What earlier layout processes had to set up is set up here once, so
+        // that this one and every later one inherit it. (Done before a fork
+        // rather than after each render: a run of one document never pays.)
+        if (!fontsForNext_.empty()) {
+            if (FontManager* fonts = SharedFontsIfMade()) {
+                std::lock_guard<std::mutex> lock(SharedFontsLock());
+                fonts->Prepare(fontsForNext_);
+            }
+            fontsForNext_.clear();
+        }
+        if (const std::uint32_t missing = modulesForNext_ & ~OpenedModules()) OpenModules(missing);
+        modulesForNext_ = 0;
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return std::string("no pipe: ") + std::strerror(errno);
         auto start = Clock::now();
@@ -276,12 +288,9 @@ private:
         RenderResult result;
         Inherited inherited;
         if (clean && DeserializeResult(SplitTrailer(data, inherited), result)) {
-            if (FontManager* fonts = inherited.fonts.empty() ? nullptr : SharedFontsIfMade()) {
-                std::lock_guard<std::mutex> lock(SharedFontsLock());
-                fonts->Prepare(inherited.fonts);
-            }
-            // Opened here once, a module costs the later layouts nothing.
-            if (const std::uint32_t missing = inherited.modules & ~OpenedModules()) OpenModules(missing);
+            // Set up before the next fork, a font or module costs the later layouts nothing.
+            fontsForNext_.insert(fontsForNext_.end(), inherited.fonts.begin(), inherited.fonts.end());
+            modulesForNext_ |= inherited.modules;
             return result;
         }
         failed.timedOut = stopped;
@@ -294,6 +303,8 @@ private:
     }
 
     std::vector<Child> ahead_;
+    std::vector<FontRequest> fontsForNext_;
+    std::uint32_t modulesForNext_ = 0;
     std::unique_ptr<HtmlEngine> inner_;
 };
 

@@ -169,6 +169,12 @@ TEST(IsolatedEngine, FontsTheLayoutProcessSetUpAreReadyForTheNextOne) {
     req.timeoutMs = 20000;
     auto r = engine->Render(req);
     ASSERT_FALSE(r.crashed);
+    // The next layout process starts with them (set up before its fork).
+    RenderRequest next;
+    next.kind = RenderRequest::Kind::String;
+    next.html = "<p>next</p>";
+    next.timeoutMs = 20000;
+    ASSERT_FALSE(engine->Render(next).crashed);
     FontManager& fonts = SharedFonts();
     std::lock_guard<std::mutex> lock(SharedFontsLock());
     fonts.TakeNewRequests();

@@ -93,7 +93,7 @@ TEST_F(OptionalModules, ModulesOfTheBuildAreFoundBesideOrBelowLib) {
 }
 
 #ifdef VM_HAVE_RSVG
-TEST_F(OptionalModules, ModuleOpenedByALayoutProcessIsOpenedByItsParent) {
+TEST_F(OptionalModules, ModuleOpenedByALayoutProcessIsOpenedForTheNextOne) {
     auto engine = CreateIsolatedEngine(CreateLitehtmlEngine());
     RenderRequest req;
     req.kind = RenderRequest::Kind::String;
@@ -102,6 +102,11 @@ TEST_F(OptionalModules, ModuleOpenedByALayoutProcessIsOpenedByItsParent) {
     RenderResult r = engine->Render(req);
     ASSERT_TRUE(r.documentAvailable);
     ASSERT_FALSE(r.crashed);
+    // The parent opens it before it forks the next layout process.
+    RenderRequest next;
+    next.kind = RenderRequest::Kind::String;
+    next.html = "<p>next</p>";
+    ASSERT_FALSE(engine->Render(next).crashed);
     EXPECT_EQ(OpenedModules(), static_cast<std::uint32_t>(OptionalModule::Svg));
     EXPECT_TRUE(Mapped("librsvg"));
 }
