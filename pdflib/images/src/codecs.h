@@ -54,7 +54,13 @@ LoadResult LoadJpeg(std::string_view file, std::vector<Picture>& out);
 LoadResult LoadPng(std::string_view file, std::vector<Picture>& out);
 LoadResult LoadGif(std::string_view file, std::vector<Picture>& out);
 LoadResult LoadBmp(std::string_view file, std::vector<Picture>& out);
+// TIFF goes through libtiff in the module libvm_tiff.so (opened by the first
+// TIFF picture: libtiff maps eight more libraries that other runs never need).
 LoadResult LoadTiff(std::string_view file, std::vector<Picture>& out);
+constexpr std::uint32_t kTiffModuleAbi = 1;
+extern "C" {
+using LoadTiffFn = void(std::string_view file, std::vector<Picture>* out, LoadResult* result);
+}
 LoadResult LoadEmf(std::string_view file, std::vector<Picture>& out);
 
 inline LoadResult Fail(std::string why) { return {false, std::move(why)}; }

@@ -1,6 +1,6 @@
-// TIFF through libtiff: every page (directory) becomes a picture. Common
-// layouts are read sample for sample (1..16 bits, palette, grey, RGB, CMYK,
-// with alpha); single-strip CCITT G4 pages keep their compressed data
+// TIFF through libtiff, built as the module libvm_tiff.so: every page
+// (directory) becomes a picture. Common layouts are read sample for sample
+// (1..16 bits, palette, grey, RGB, CMYK, with alpha); single-strip CCITT G4 pages keep their compressed data
 // (CCITTFaxDecode); anything else goes through libtiff's RGBA reader.
 #include <mutex>
 #include <tiffio.h>
@@ -181,7 +181,8 @@ bool ReadRgba(TIFF* t, std::uint32_t w, std::uint32_t h, Raster& r) {
 
 }  // namespace
 
-LoadResult LoadTiff(std::string_view file, std::vector<Picture>& out) {
+LoadResult LoadTiffWithLibtiff(std::string_view file, std::vector<Picture>& out);
+LoadResult LoadTiffWithLibtiff(std::string_view file, std::vector<Picture>& out) {
     static std::once_flag quiet;
     std::call_once(quiet, [] {
         TIFFSetErrorHandler(nullptr);
@@ -245,3 +246,14 @@ LoadResult LoadTiff(std::string_view file, std::vector<Picture>& out) {
 }
 
 }  // namespace images::detail
+
+// The module's entry points.
+extern "C" __attribute__((visibility("default"))) std::uint32_t VmModuleAbiVersion() {
+    return images::detail::kTiffModuleAbi;
+}
+
+extern "C" __attribute__((visibility("default"))) void VmLoadTiff(std::string_view file,
+                                                                  std::vector<images::Picture>* out,
+                                                                  images::LoadResult* result) {
+    *result = images::detail::LoadTiffWithLibtiff(file, *out);
+}
