@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "../converter/fake_addon.h"
+#include "../converter/real_pdf_fixture.h"
 #include "../converter/run_program.h"
 #include "chm_fixtures.h"
 #include "context.h"
@@ -48,28 +49,13 @@ std::vector<std::string> PageTexts(const std::string& pdf) {
     return pages;
 }
 
-class ChmPdf : public ::testing::Test {
+class ChmPdf : public vmtest::RealPdfSuite<vmtest::FakeAddon> {
 protected:
-    static void SetUpTestSuite() {
-        sandbox_ = new vmtest::Sandbox;
-        ::setenv("VELLUMATE_REGISTRY", sandbox_->env["VELLUMATE_REGISTRY"].c_str(), 1);
-        ::setenv("VELLUMATE_UI", "none", 1);
-        registered_ = sandbox_->Run(REGSVR_BIN, {CORVANTH_LIB}) == 0;
-    }
-    static void TearDownTestSuite() {
-        delete sandbox_;
-        sandbox_ = nullptr;
-    }
     void SetUp() override {
         if (chmtest::ChmCompiler().empty()) GTEST_SKIP() << "chmcmd (fp-utils) is not installed";
-        ASSERT_TRUE(registered_) << sandbox_->lastStderr;
         const std::string hh = HH_PROGRAM;
-        ctx.programPath = hh.substr(0, hh.rfind('/')) + "/vellumate";  // hh beside it
-        ctx.interactive = false;
-        ctx.createObjects = [this](vellumate::ConversionContext& c) {
-            c.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
-            return com::SUCCEEDED(com::CreateInstance(corvanth::kProgId, &c.pdf));
-        };
+        SetUpContext(hh.substr(0, hh.rfind('/')) + "/vellumate");  // hh beside it
+        if (HasFatalFailure()) return;
         std::filesystem::create_directories(sandbox_->Path("out"));
         const std::string hhc = "<HTML><BODY><UL>\n" + chmtest::Item("Intro", "intro.htm") + "<UL>\n" +
                                 chmtest::Item("Part A", "a/a.htm") + "<UL>\n" + chmtest::Item("A detail", "a/a.htm#x") +
@@ -85,18 +71,10 @@ protected:
                                   hhc);
         ASSERT_FALSE(chm.empty());
     }
-    void TearDown() override { vellumate::ReleaseComObjects(ctx); }
 
-    static vmtest::Sandbox* sandbox_;
-    static bool registered_;
     chmtest::TempFolder tmp;
     std::string chm;
-    vmtest::FakeAddon addon;
-    vellumate::ConversionContext ctx;
 };
-
-vmtest::Sandbox* ChmPdf::sandbox_ = nullptr;
-bool ChmPdf::registered_ = false;
 
 TEST_F(ChmPdf, OutlinesFollowTheContentsTreeAndLeadToTheirTopics) {
     addon.pagesPerFile["a.htm"] = 3;

@@ -14,6 +14,7 @@
 #include "emf/writer.h"
 #include "driver.h"
 #include "fake_addon.h"
+#include "real_pdf_fixture.h"
 #include "run_program.h"
 
 namespace {
@@ -43,39 +44,11 @@ private:
     int left_;
 };
 
-class DriverPdf : public ::testing::Test {
+class DriverPdf : public vmtest::RealPdfSuite<FakeAddon> {
 protected:
-    static void SetUpTestSuite() {
-        sandbox_ = new Sandbox;
-        ::setenv("VELLUMATE_REGISTRY", sandbox_->env["VELLUMATE_REGISTRY"].c_str(), 1);
-        ::setenv("VELLUMATE_UI", "none", 1);
-        registered_ = sandbox_->Run(REGSVR_BIN, {CORVANTH_LIB}) == 0;
-    }
-    static void TearDownTestSuite() {
-        delete sandbox_;
-        sandbox_ = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(registered_) << sandbox_->lastStderr;
-        ctx.programPath = sandbox_->Path("prog/vellumate");
-        ctx.interactive = false;
-        ctx.createObjects = [this](ConversionContext& c) {
-            c.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
-            return com::SUCCEEDED(com::CreateInstance(corvanth::kProgId, &c.pdf));
-        };
-    }
-    void TearDown() override { vellumate::ReleaseComObjects(ctx); }
     std::string Page(const std::string& name) { return sandbox_->Write("in/" + name, "<p>" + name + "</p>"); }
-    std::string Out(const std::string& name) { return sandbox_->Path("out/" + name); }
-
-    static Sandbox* sandbox_;
-    static bool registered_;
-    FakeAddon addon;
-    ConversionContext ctx;
 };
 
-Sandbox* DriverPdf::sandbox_ = nullptr;
-bool DriverPdf::registered_ = false;
 
 TEST_F(DriverPdf, SettingsRecordReachesThePdf) {
     std::filesystem::create_directories(sandbox_->Path("out"));

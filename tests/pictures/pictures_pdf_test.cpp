@@ -14,6 +14,7 @@
 
 #include "driver.h"
 #include "fake_addon.h"
+#include "real_pdf_fixture.h"
 #include "images/picture.h"
 #include "run_program.h"
 #include "test/fixtures.h"
@@ -72,30 +73,12 @@ std::vector<PageSize> PageSizes(const std::string& pdf) {
     return sizes;
 }
 
-class PicturesPdf : public ::testing::Test {
+class PicturesPdf : public vmtest::RealPdfSuite<FakeAddon> {
 protected:
     static void SetUpTestSuite() {
-        sandbox_ = new Sandbox;
-        ::setenv("VELLUMATE_REGISTRY", sandbox_->env["VELLUMATE_REGISTRY"].c_str(), 1);
-        ::setenv("VELLUMATE_UI", "none", 1);
-        registered_ = sandbox_->Run(REGSVR_BIN, {CORVANTH_LIB}) == 0;
+        RealPdfSuite::SetUpTestSuite();
         fs::create_directories(sandbox_->Path("out"));
     }
-    static void TearDownTestSuite() {
-        delete sandbox_;
-        sandbox_ = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(registered_) << sandbox_->lastStderr;
-        ctx.programPath = sandbox_->Path("prog/vellumate");
-        ctx.interactive = false;
-        ctx.createObjects = [this](ConversionContext& c) {
-            c.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
-            return com::SUCCEEDED(com::CreateInstance(corvanth::kProgId, &c.pdf));
-        };
-    }
-    void TearDown() override { vellumate::ReleaseComObjects(ctx); }
-    std::string Out(const std::string& name) { return sandbox_->Path("out/" + name); }
     std::string In(const std::string& name, const std::string& bytes) { return sandbox_->Write("in/" + name, bytes); }
 
     // Converts one picture and checks pages, page sizes and the PDF's health.
@@ -121,15 +104,8 @@ protected:
         ++converted;
     }
 
-    static Sandbox* sandbox_;
-    static bool registered_;
-    FakeAddon addon;
-    ConversionContext ctx;
     int converted = 0;
 };
-
-Sandbox* PicturesPdf::sandbox_ = nullptr;
-bool PicturesPdf::registered_ = false;
 
 TEST_F(PicturesPdf, InstalledPicturesConvertPagePerFrame) {
     int n = 0;
