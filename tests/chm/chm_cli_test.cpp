@@ -17,6 +17,7 @@ namespace {
 // Standard output only: the tools' warnings would spoil what is parsed.
 std::string Capture(const std::string& command) { return vmtest::Capture(command, false); }
 
+using vmtest::PdfPageTexts;
 using vmtest::Q;
 
 struct Outline {
@@ -44,16 +45,6 @@ std::vector<Outline> Outlines(const std::string& pdf) {
     return out;
 }
 
-std::vector<std::string> PageTexts(const std::string& pdf) {
-    std::string all = Capture("pdftotext -layout " + Q(pdf) + " -");
-    std::vector<std::string> pages;
-    std::size_t start = 0, ff;
-    while ((ff = all.find('\f', start)) != std::string::npos) {
-        pages.push_back(all.substr(start, ff - start));
-        start = ff + 1;
-    }
-    return pages;
-}
 
 class ChmCli : public ::testing::Test {
 protected:
@@ -73,7 +64,7 @@ TEST_F(ChmCli, OwnHelpFileBecomesAPdfWithItsContentsTree) {
     const std::string out = box.Path("help.pdf");
     ASSERT_EQ(Run({HELP_CHM, out}), 0) << box.lastStderr;
     auto outlines = Outlines(out);
-    auto pages = PageTexts(out);
+    auto pages = PdfPageTexts(out);
     std::vector<std::pair<std::string, int>> tree;
     for (const auto& o : outlines) tree.emplace_back(o.title, o.depth);
     EXPECT_EQ(tree, (std::vector<std::pair<std::string, int>>{{"Welcome to Vellumate", 0},
@@ -108,8 +99,8 @@ TEST_F(ChmCli, OrphanPagesFollowTheSwitchAndBrokenFilesEndWithTheirCodes) {
     ASSERT_FALSE(chm.empty());
     ASSERT_EQ(Run({chm, box.Path("with.pdf")}), 0) << box.lastStderr;
     ASSERT_EQ(Run({chm, box.Path("without.pdf"), "/excludeorphanpages", "yes"}), 0) << box.lastStderr;
-    auto with = PageTexts(box.Path("with.pdf"));
-    auto without = PageTexts(box.Path("without.pdf"));
+    auto with = PdfPageTexts(box.Path("with.pdf"));
+    auto without = PdfPageTexts(box.Path("without.pdf"));
     ASSERT_EQ(with.size(), 2u);
     EXPECT_NE(with[1].find("Unlisted topic"), std::string::npos);
     ASSERT_EQ(without.size(), 1u);

@@ -24,30 +24,9 @@ namespace {
 // Standard output only: the tools' warnings would spoil what is parsed.
 std::string Capture(const std::string& command) { return vmtest::Capture(command, false); }
 
+using vmtest::PdfOutlineTree;
+using vmtest::PdfPageTexts;
 using vmtest::Q;
-
-// One line per outline, indented by depth, with its target page (from 1).
-std::string OutlineTree(const std::string& pdf) {
-    return Capture("qpdf --json --json-key=outlines " + Q(pdf) +
-                   " | python3 -c 'import json,sys\n"
-                   "def walk(items, depth):\n"
-                   "    for o in items:\n"
-                   "        print(\"  \" * depth + o[\"title\"], o.get(\"destpageposfrom1\"))\n"
-                   "        walk(o[\"kids\"], depth + 1)\n"
-                   "walk(json.load(sys.stdin)[\"outlines\"], 0)'");
-}
-
-// The text of each page.
-std::vector<std::string> PageTexts(const std::string& pdf) {
-    std::string all = Capture("pdftotext -layout " + Q(pdf) + " -");
-    std::vector<std::string> pages;
-    std::size_t start = 0, ff;
-    while ((ff = all.find('\f', start)) != std::string::npos) {
-        pages.push_back(all.substr(start, ff - start));
-        start = ff + 1;
-    }
-    return pages;
-}
 
 class ChmPdf : public vmtest::RealPdfSuite<vmtest::FakeAddon> {
 protected:
@@ -82,7 +61,7 @@ TEST_F(ChmPdf, OutlinesFollowTheContentsTreeAndLeadToTheirTopics) {
     const std::string out = sandbox_->Path("out/book.pdf");
     ASSERT_EQ(vellumate::ConvertFile(ctx, chm, out), 0);
 
-    EXPECT_EQ(OutlineTree(out),
+    EXPECT_EQ(PdfOutlineTree(out),
               "Intro 1\n"
               "  Part A 2\n"
               "    A detail 2\n"
@@ -90,7 +69,7 @@ TEST_F(ChmPdf, OutlinesFollowTheContentsTreeAndLeadToTheirTopics) {
               "  Part B 6\n"
               "Just a heading None\n"
               "Site None\n");
-    auto pages = PageTexts(out);
+    auto pages = PdfPageTexts(out);
     ASSERT_EQ(pages.size(), 7u);  // intro, a.htm (3), a_more, b, the orphan page
     EXPECT_NE(pages[0].find("Content of intro.htm #1"), std::string::npos) << pages[0];
     EXPECT_NE(pages[1].find("Content of a.htm #1"), std::string::npos) << pages[1];
@@ -109,7 +88,7 @@ TEST_F(ChmPdf, ExcludedOrphanPagesAreLeftOut) {
     ctx.settings.ExcludeOrphanPages = true;
     const std::string out = sandbox_->Path("out/no-orphans.pdf");
     ASSERT_EQ(vellumate::ConvertFile(ctx, chm, out), 0);
-    auto pages = PageTexts(out);
+    auto pages = PdfPageTexts(out);
     ASSERT_EQ(pages.size(), 4u);
     for (const auto& p : pages) EXPECT_EQ(p.find("zorphan"), std::string::npos);
 }
@@ -123,8 +102,8 @@ TEST_F(ChmPdf, MergedRunGetsOneOutlinePerFile) {
     ctx.firstFile = false;
     ctx.lastFile = true;
     ASSERT_EQ(vellumate::ConvertFile(ctx, chm, out), 0);
-    EXPECT_EQ(OutlineTree(out), "book 1\nbook 6\n");
-    EXPECT_EQ(PageTexts(out).size(), 10u);
+    EXPECT_EQ(PdfOutlineTree(out), "book 1\nbook 6\n");
+    EXPECT_EQ(PdfPageTexts(out).size(), 10u);
 }
 
 }  // namespace

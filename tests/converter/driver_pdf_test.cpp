@@ -166,15 +166,7 @@ TEST_F(DriverPdf, OutlineLevelsBecomeATree) {
     src.addonSource = true;
     vellumate::QueuePageSource(ctx, src);
     ASSERT_EQ(vellumate::GeneratePages(ctx, 1), 0);
-    // One line per outline, indented by its depth, with its target page.
-    const std::string tree = Capture(
-        "qpdf --json --json-key=outlines " + Q(Out("tree.pdf")) +
-        " | python3 -c 'import json,sys\n"
-        "def walk(items, depth):\n"
-        "    for o in items:\n"
-        "        print(\"  \" * depth + o[\"title\"], o.get(\"destpageposfrom1\"))\n"
-        "        walk(o[\"kids\"], depth + 1)\n"
-        "walk(json.load(sys.stdin)[\"outlines\"], 0)'");
+    const std::string tree = vmtest::PdfOutlineTree(Out("tree.pdf"));
     EXPECT_EQ(tree,
               "A 1\n"
               "  A1 1\n"

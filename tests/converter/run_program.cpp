@@ -130,4 +130,26 @@ std::string Q(const std::string& path) {
     return q + "'";
 }
 
+std::vector<std::string> PdfPageTexts(const std::string& pdf) {
+    const std::string all = Capture("pdftotext -layout " + Q(pdf) + " -", false);
+    std::vector<std::string> pages;
+    std::size_t start = 0, ff;
+    while ((ff = all.find('\f', start)) != std::string::npos) {
+        pages.push_back(all.substr(start, ff - start));
+        start = ff + 1;
+    }
+    return pages;
+}
+
+std::string PdfOutlineTree(const std::string& pdf) {
+    return Capture("qpdf --json --json-key=outlines " + Q(pdf) +
+                       " | python3 -c 'import json,sys\n"
+                       "def walk(items, depth):\n"
+                       "    for o in items:\n"
+                       "        print(\"  \" * depth + o[\"title\"], o.get(\"destpageposfrom1\"))\n"
+                       "        walk(o[\"kids\"], depth + 1)\n"
+                       "walk(json.load(sys.stdin)[\"outlines\"], 0)'",
+                   false);
+}
+
 }  // namespace vmtest

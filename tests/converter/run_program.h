@@ -44,4 +44,10 @@ std::string Q(const std::string& path);
 // A copy of a program in a folder of its own (its "program folder").
 std::string CopyProgram(const std::string& program, const std::string& folder);
 
+// The text of each page of a PDF (pdftotext -layout), page by page.
+std::vector<std::string> PdfPageTexts(const std::string& pdf);
+// One line per outline of a PDF, indented two spaces per level, with its
+// target page from 1 ("None" without one).
+std::string PdfOutlineTree(const std::string& pdf);
+
 }  // namespace vmtest
