@@ -468,7 +468,9 @@ TEST_F(SlicerTest, EveryTextLineIsDrawnInExactlyOneSlice) {
             if (s.find_first_not_of(u' ') == std::u16string::npos) continue;
             ++seen[s];
             EXPECT_GE(r.I32(12), 0);
-            if (!last) EXPECT_LE(r.I32(20), h) << i;  // drawn whole inside its slice
+            if (!last) {
+                EXPECT_LE(r.I32(20), h) << i;  // drawn whole inside its slice
+            }
         }
     }
     EXPECT_EQ(seen.size(), 156u);

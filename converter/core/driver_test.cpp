@@ -31,8 +31,8 @@ class LinkTargets : public ::testing::Test {
 protected:
     void SetUp() override {
         ctx.queue = {Picture(1), Addon(2), Addon(3)};
-        ctx.pageTable.push_back({"first", "First.html", 1});
-        ctx.pageTable.push_back({"second", "second.htm", 3});
+        ctx.pageTable.push_back({"first", "First.html", 1, false, ""});
+        ctx.pageTable.push_back({"second", "second.htm", 3, false, ""});
     }
     LinkEntry Resolve(const std::string& target) {
         LinkEntry l;
@@ -63,7 +63,7 @@ TEST_F(LinkTargets, UnknownTargetsStayAddresses) {
 }
 
 TEST_F(LinkTargets, AddonIndexedEntriesAreMapped) {
-    ctx.pageTable.push_back({"topic", "topic.htm", 2, true});
+    ctx.pageTable.push_back({"topic", "topic.htm", 2, true, ""});
     EXPECT_EQ(Resolve("topic.htm").targetPage, 3);  // add-on page 2 stands behind one picture page
 }
 
@@ -116,7 +116,7 @@ TEST(PageTableIndex, MapsAddonPagesAsTheQueueWalkDoes) {
 }
 
 TEST_F(LinkTargets, FileNamesRepeatedOrInAnotherCaseFindTheFirstEntry) {
-    ctx.pageTable.push_back({"FIRST", "FIRST.HTML", 4});
+    ctx.pageTable.push_back({"FIRST", "FIRST.HTML", 4, false, ""});
     ctx.pageTable.push_back({"", "", 6, false, "http://127.0.0.1/"});  // no file name: matches nothing
     EXPECT_EQ(Resolve("First.HTML").targetPage, 1);
     EXPECT_EQ(Resolve("..\\..\\sub\\FIRST.html#x").targetPage, 1);
@@ -132,10 +132,10 @@ TEST_F(LinkTargets, SamePageAnchorsStayInTheDocumentTheLinkIsOn) {
     ctx.pageTable.clear();
     for (int i = 0; i < 300; ++i) {
         ctx.queue.push_back(Addon(2));
-        ctx.pageTable.push_back({"index", "index.htm", 2 * i, true});
+        ctx.pageTable.push_back({"index", "index.htm", 2 * i, true, ""});
         ctx.anchors.push_back({i % 2 ? "TOP" : "top", 2 * i + 1, i});
     }
-    ctx.pageTable.push_back({"extra", "extra.htm", 10, true});
+    ctx.pageTable.push_back({"extra", "extra.htm", 10, true, ""});
     const PageTableIndex index(ctx);
     const AnchorIndex anchors(ctx.anchors);
     for (int page : {0, 1, 11, 250, 599}) {

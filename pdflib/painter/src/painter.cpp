@@ -12,7 +12,6 @@ namespace pdfpaint {
 
 namespace {
 
-pdfcore::Matrix ToPdf(const emf::Matrix& m) { return {m.a, m.b, m.c, m.d, m.e, m.f}; }
 pdfcore::Rgb ToRgb(const emf::Color& c) { return {c.r / 255.0, c.g / 255.0, c.b / 255.0}; }
 bool Invertible(const emf::Matrix& m) {
     double det = m.a * m.d - m.b * m.c;
