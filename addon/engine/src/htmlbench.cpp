@@ -1,11 +1,14 @@
 // Measures the engine on documents: parse, layout and recording time per KB
 // of HTML and the peak memory of the layout, one line per file.
 //   vm_htmlbench [--isolated] FILE...
+//   vm_htmlbench --serial FILE...   (all files in one process, one after the
+//                                    other: the steady cost of a long run)
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +23,28 @@ int main(int argc, char** argv) {
     bool isolated = false;
     int first = 1;
     if (argc > 1 && std::strcmp(argv[1], "--isolated") == 0) isolated = true, first = 2;
+    if (argc > 1 && std::strcmp(argv[1], "--serial") == 0) {
+        auto engine = htmlengine::CreateLitehtmlEngine();
+        engine->WarmUp();
+        long long bytes = 0;
+        auto t0 = std::chrono::steady_clock::now();
+        for (int i = 2; i < argc; ++i) {
+            htmlengine::RenderRequest req;
+            req.address = htmlengine::FileUrlFromPath(argv[i]);
+            req.timeoutMs = 60000;
+            auto res = engine->Render(req);
+            emf::Recorder rec;
+            emf::RecorderDevice dev(rec);
+            res.drawing.Replay(dev);
+            bytes += static_cast<long long>(rec.Finish().size());
+        }
+        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        struct rusage ru {};
+        getrusage(RUSAGE_SELF, &ru);
+        std::printf("%d files in %.1f ms (%.2f ms a file), %lld bytes of metafile, peak %ld KB\n", argc - 2, ms,
+                    ms / std::max(1, argc - 2), bytes, ru.ru_maxrss);
+        return 0;
+    }
     // Fonts and the default style sheet are loaded once, as the add-on does
     // before its first layout process; each file then gets a fresh process.
     auto warm = htmlengine::CreateLitehtmlEngine();
