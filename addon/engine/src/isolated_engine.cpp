@@ -1,14 +1,22 @@
-// Runs an engine in a child process. The child gets the load's deadline, a
-// data-size limit and a large stack; it writes its result to a pipe and
-// exits. The parent reads until the deadline plus the layout grace and then
-// stops the child, so a document that never finishes laying out, or that
-// would crash the layout, ends its own load and nothing else.
+// Runs an engine in layout processes. A layout process is forked from the
+// caller and lays out one document after another, each bounded by its own
+// deadline (the parent reads the answer until then and kills the process
+// after it), with a data-size limit and a large stack. A document that never
+// finishes laying out, or that would crash the layout, ends that process and
+// its own load, nothing else; the next document gets a new process.
+//
+// Requests and answers cross a socket pair as frames:
+//   request: u32 length | request fields
+//   answer:  u64 length | result | trailer
+// A process that fails a render (an exception, no memory) answers nothing
+// and exits with status 3.
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,25 +46,27 @@ namespace {
 
 constexpr std::size_t kChildStack = 512u << 20;
 constexpr std::size_t kMaxResultBytes = 1u << 30;
+constexpr std::size_t kMaxRequestBytes = 1u << 30;
+// A layout process is retired after this many documents, or when its heap
+// stays above kRetireHeapBytes after a document: long runs then never carry
+// one process's fragmentation or leaks along.
+constexpr unsigned kRetireAfterJobs = 1000;
+constexpr std::size_t kRetireHeapBytes = 256u << 20;
 
-struct ChildJob {
-    HtmlEngine* engine;
-    const RenderRequest* request;
-    std::string out;
-};
-
-// After the result, the child names the fonts it had to set up and the
+// After the result, the process names the fonts it had to set up and the
 // modules it opened, so that the parent sets them up once for every later
-// child:
-//   result | requests, u32 module mask | u32 length of the trailer | u32 kFontsMagic
-constexpr std::uint32_t kFontsMagic = 0x564D4632;  // "VMF2"
+// process, and whether it retires after this answer:
+//   result | requests, u32 module mask, u32 flags | u32 length of the trailer | u32 kTrailerMagic
+constexpr std::uint32_t kTrailerMagic = 0x564D4633;  // "VMF3"
+constexpr std::uint32_t kRetiring = 1;
 
-struct Inherited {
+struct Trailer {
     std::vector<FontRequest> fonts;
     std::uint32_t modules = 0;
+    std::uint32_t flags = 0;
 };
 
-void AppendTrailer(std::string& out) {
+void AppendTrailer(std::string& out, std::uint32_t flags) {
     FontManager* fonts = SharedFontsIfMade();
     const std::vector<FontRequest> requests = fonts ? fonts->TakeNewRequests() : std::vector<FontRequest>{};
     std::string trailer;
@@ -64,51 +74,61 @@ void AppendTrailer(std::string& out) {
     w.U32(static_cast<std::uint32_t>(requests.size()));
     for (const FontRequest& r : requests) w.Str(r.familyList), w.I32(r.pixelSize), w.I32(r.weight), w.Bool(r.italic);
     w.U32(OpenedModules());
+    w.U32(flags);
     out += trailer;
     wire::Writer tail(out);
     tail.U32(static_cast<std::uint32_t>(trailer.size()));
-    tail.U32(kFontsMagic);
+    tail.U32(kTrailerMagic);
 }
 
-// Splits the child's output into the result and the trailer after it. Output
+// Splits an answer into the result and the trailer after it. An answer
 // without the trailer is all result; a damaged trailer names nothing.
-std::string_view SplitTrailer(std::string_view data, Inherited& inherited) {
+std::string_view SplitTrailer(std::string_view data, Trailer& trailer) {
     if (data.size() < 8) return data;
     wire::Reader tail(data.substr(data.size() - 8));
     const std::uint32_t length = tail.U32();
-    if (tail.U32() != kFontsMagic || length > data.size() - 8) return data;
-    const std::string_view trailer = data.substr(data.size() - 8 - length, length);
+    if (tail.U32() != kTrailerMagic || length > data.size() - 8) return data;
+    const std::string_view bytes = data.substr(data.size() - 8 - length, length);
     try {
-        wire::Reader r(trailer);
-        std::vector<FontRequest> got(r.Count(13));
-        for (FontRequest& f : got) f.familyList = r.Str(), f.pixelSize = r.I32(), f.weight = r.I32(), f.italic = r.Bool();
-        const std::uint32_t modules = r.U32();
-        if (r.AtEnd()) inherited.fonts = std::move(got), inherited.modules = modules;
+        wire::Reader r(bytes);
+        Trailer got;
+        got.fonts.resize(r.Count(13));
+        for (FontRequest& f : got.fonts) f.familyList = r.Str(), f.pixelSize = r.I32(), f.weight = r.I32(), f.italic = r.Bool();
+        got.modules = r.U32();
+        got.flags = r.U32();
+        if (r.AtEnd()) trailer = std::move(got);
     } catch (const wire::Damaged&) {
     }
     return data.substr(0, data.size() - 8 - length);
 }
 
-void* RunChild(void* p) {
-    auto* job = static_cast<ChildJob*>(p);
-    try {
-        // The process ends after this: what the render made is left to its end.
-        RenderRequest request = *job->request;
-        request.processEndsAfterRender = true;
-        static RenderResult* result = nullptr;  // reachable, for leak checkers
-        result = new RenderResult(job->engine->Render(request));
-        SerializeResult(*result, job->out);
-        AppendTrailer(job->out);
-    } catch (...) {
-        job->out.clear();
-    }
-    return nullptr;
+void SerializeRequest(const RenderRequest& q, std::string& out) {
+    wire::Writer w(out);
+    w.U32(q.kind == RenderRequest::Kind::String ? 1 : 0);
+    w.Str(q.address), w.Str(q.html), w.Str(q.baseUrl);
+    w.I32(q.minimalWidth), w.I32(q.timeoutMs), w.I32(q.layoutGraceMs), w.I32(q.maxDepth), w.I32(q.maxTableDepth);
+    w.Pod<std::uint64_t>(q.maxDocumentBytes), w.Pod<std::uint64_t>(q.memoryLimitBytes);
+    w.Str(q.userAgent);
 }
 
-bool WriteAll(int fd, const std::string& data) {
+bool DeserializeRequest(std::string_view bytes, RenderRequest& q) {
+    try {
+        wire::Reader r(bytes);
+        q.kind = r.U32() == 1 ? RenderRequest::Kind::String : RenderRequest::Kind::Address;
+        q.address = r.Str(), q.html = r.Str(), q.baseUrl = r.Str();
+        q.minimalWidth = r.I32(), q.timeoutMs = r.I32(), q.layoutGraceMs = r.I32(), q.maxDepth = r.I32(), q.maxTableDepth = r.I32();
+        q.maxDocumentBytes = r.Pod<std::uint64_t>(), q.memoryLimitBytes = r.Pod<std::uint64_t>();
+        q.userAgent = r.Str();
+        return r.AtEnd();
+    } catch (const wire::Damaged&) {
+        return false;
+    }
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
     std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    while (done < size) {
+        ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
@@ -116,33 +136,102 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
-[[noreturn]] void ChildMain(int fd, HtmlEngine& engine, const RenderRequest& req) {
+// Reads exactly `size` bytes; false at the end of the stream or an error.
+bool ReadAll(int fd, char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::read(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// ---- the layout process
+
+struct WorkerLoop {
+    int fd;
+    HtmlEngine* engine;
+    int exitCode = 0;
+};
+
+std::size_t HeapInUse() {
+    const struct mallinfo2 heap = mallinfo2();
+    return heap.uordblks + heap.hblkhd;
+}
+
+void* RunWorker(void* p) {
+    auto* loop = static_cast<WorkerLoop*>(p);
+    // What the process inherited from the caller does not count.
+    const std::size_t inherited = HeapInUse();
+    bool retiring = false;
+    for (unsigned jobs = 1;; ++jobs) {
+        std::uint32_t length = 0;
+        std::string bytes;
+        RenderRequest request;
+        if (!ReadAll(loop->fd, reinterpret_cast<char*>(&length), sizeof length)) return nullptr;  // the engine is done
+        try {
+            bytes.resize(length);
+        } catch (const std::bad_alloc&) {
+            loop->exitCode = 3;
+            return nullptr;
+        }
+        if (!ReadAll(loop->fd, bytes.data(), length) || !DeserializeRequest(bytes, request)) {
+            loop->exitCode = 5;
+            return nullptr;
+        }
+        request.deferTeardown = true;  // taken apart after the answer has gone out
+        retiring = retiring || jobs >= kRetireAfterJobs;
+        std::string out(sizeof(std::uint64_t), '\0');
+        try {
+            SerializeResult(loop->engine->Render(request), out);
+            AppendTrailer(out, retiring ? kRetiring : 0);
+            const std::uint64_t size = out.size() - sizeof(std::uint64_t);
+            std::memcpy(out.data(), &size, sizeof size);
+            if (!WriteAll(loop->fd, out.data(), out.size())) {
+                loop->exitCode = 4;
+                return nullptr;
+            }
+            if (retiring) return nullptr;
+            std::string().swap(out);
+            loop->engine->ReleaseDeferred();
+            // A heap that stays large retires the process after the next document.
+            retiring = HeapInUse() > inherited + kRetireHeapBytes;
+        } catch (...) {
+            loop->exitCode = 3;
+            return nullptr;
+        }
+    }
+}
+
+[[noreturn]] void WorkerMain(int fd, HtmlEngine& engine, std::size_t memoryLimitBytes) {
     signal(SIGPIPE, SIG_IGN);
     struct rlimit core {0, 0};
     setrlimit(RLIMIT_CORE, &core);
 #ifndef VM_ASAN
-    if (req.memoryLimitBytes > 0) {
-        struct rlimit data {req.memoryLimitBytes + kChildStack, req.memoryLimitBytes + kChildStack};
+    if (memoryLimitBytes > 0) {
+        struct rlimit data {memoryLimitBytes + kChildStack, memoryLimitBytes + kChildStack};
         setrlimit(RLIMIT_DATA, &data);
     }
 #endif
     // The layout thread allocates from the heap the process already has
     // (rather than from a fresh arena grown page by page with mprotect), in
-    // large steps: the process ends after one layout, nothing is given back.
+    // large steps.
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_TOP_PAD, 8 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
-    ChildJob job{&engine, &req, {}};
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    WorkerLoop loop{fd, &engine};
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, kChildStack);
     pthread_t th;
-    if (pthread_create(&th, &attr, RunChild, &job) == 0) pthread_join(th, nullptr);
-    else RunChild(&job);
-    int code = job.out.empty() ? 3 : (WriteAll(fd, job.out) ? 0 : 4);
-    ::close(fd);
-    _exit(code);
+    if (pthread_create(&th, &attr, RunWorker, &loop) == 0) pthread_join(th, nullptr);
+    else RunWorker(&loop);
+    _exit(loop.exitCode);
 }
+
+// ---- the caller's side
 
 class IsolatedEngine final : public HtmlEngine {
 public:
@@ -152,7 +241,8 @@ public:
     void WarmUp() override { inner_->WarmUp(); }
 
     ~IsolatedEngine() override {
-        for (Child& c : ahead_) Abandon(c);
+        for (Job& j : ahead_) Stop(j.worker);
+        for (Worker& w : idle_) Stop(w);
     }
 
     // Lays out the announced document in a process of its own right away;
@@ -160,51 +250,60 @@ public:
     // are kept ahead (the one about to be asked for and the next): an older
     // announcement still waiting is abandoned.
     void Prefetch(const RenderRequest& req) override {
-        for (const Child& c : ahead_)
-            if (c.request == req) return;
+        for (const Job& j : ahead_)
+            if (j.request == req) return;
         if (ahead_.size() >= kAhead) {
-            Abandon(ahead_.front());
+            Stop(ahead_.front().worker);
             ahead_.erase(ahead_.begin());
         }
-        Child c;
-        c.request = req;
-        if (Start(c).empty()) ahead_.push_back(std::move(c));
+        Job j;
+        j.request = req;
+        if (Dispatch(j).empty()) ahead_.push_back(std::move(j));
     }
 
     RenderResult Render(const RenderRequest& req) override {
-        Child child;
-        auto found = std::find_if(ahead_.begin(), ahead_.end(), [&](const Child& c) { return c.request == req; });
+        Job job;
+        auto found = std::find_if(ahead_.begin(), ahead_.end(), [&](const Job& j) { return j.request == req; });
         if (found != ahead_.end()) {
-            child = std::move(*found);
+            job = std::move(*found);
             ahead_.erase(found);
-            // It may have waited on a full pipe while the caller was busy: its
-            // answer is read now, with the time it had left or a moment more.
-            child.deadline = std::max(child.deadline, Clock::now() + std::chrono::milliseconds(1000));
+            // It may have waited on a full socket while the caller was busy:
+            // its answer is read now, with the time it had left or a moment more.
+            job.deadline = std::max(job.deadline, Clock::now() + std::chrono::milliseconds(1000));
         } else {
-            child.request = req;
-            if (std::string error = Start(child); !error.empty()) {
-                RenderResult failed;
-                failed.crashed = true;
-                failed.warnings.push_back(error);
-                return failed;
-            }
+            job.request = req;
+            if (std::string error = Dispatch(job); !error.empty()) return Failed(error);
         }
-        return Collect(child);
+        return Collect(job);
     }
 
 private:
     using Clock = std::chrono::steady_clock;
     static constexpr std::size_t kAhead = 2;
+    static constexpr std::size_t kKeepIdle = 2;
 
-    struct Child {
-        RenderRequest request;
+    struct Worker {
         pid_t pid = -1;
-        int fd = -1;  // read end of the result pipe
+        int fd = -1;  // the socket to the process
+        std::size_t memoryLimit = 0;
+        unsigned jobs = 0;  // documents it was sent
+    };
+
+    struct Job {
+        RenderRequest request;
+        Worker worker;
         Clock::time_point deadline;
     };
 
-    // Forks the layout process; an error text when that fails.
-    std::string Start(Child& c) {
+    static RenderResult Failed(std::string warning) {
+        RenderResult failed;
+        failed.crashed = true;
+        failed.warnings.push_back(std::move(warning));
+        return failed;
+    }
+
+    // Forks a layout process; an error text when that fails.
+    std::string Spawn(Worker& w, std::size_t memoryLimit) {
         // What earlier layout processes had to set up is set up here once, so
         // that this one and every later one inherit it. (Done before a fork
         // rather than after each render: a run of one document never pays.)
@@ -218,8 +317,8 @@ private:
         if (const std::uint32_t missing = modulesForNext_ & ~OpenedModules()) OpenModules(missing);
         modulesForNext_ = 0;
         int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return std::string("no pipe: ") + std::strerror(errno);
-        auto start = Clock::now();
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+            return std::string("no socket: ") + std::strerror(errno);
         pid_t pid = -1;
         {
             std::lock_guard<std::mutex> fonts(SharedFontsLock());
@@ -232,77 +331,135 @@ private:
         }
         if (pid == 0) {
             ::close(fds[0]);
-            ChildMain(fds[1], *inner_, c.request);
+            // The other processes' sockets belong to the parent.
+            for (const Job& j : ahead_) ::close(j.worker.fd);
+            for (const Worker& idle : idle_) ::close(idle.fd);
+            WorkerMain(fds[1], *inner_, memoryLimit);
         }
         ::close(fds[1]);
-        c.pid = pid;
-        c.fd = fds[0];
-        c.deadline = start + std::chrono::milliseconds(std::max(0, c.request.timeoutMs)) +
-                     std::chrono::milliseconds(std::max(0, c.request.layoutGraceMs));
+        w.pid = pid;
+        w.fd = fds[0];
+        w.memoryLimit = memoryLimit;
+        w.jobs = 0;
         return {};
     }
 
-    static void Abandon(Child& c) {
-        if (c.pid <= 0) return;
-        ::close(c.fd);
-        ::kill(c.pid, SIGKILL);
-        while (::waitpid(c.pid, nullptr, 0) < 0 && errno == EINTR) {
+    // Sends the job to an idle process with the same memory limit, or to a
+    // new one; an error text when no process takes it.
+    std::string Dispatch(Job& j) {
+        std::string request(sizeof(std::uint32_t), '\0');
+        SerializeRequest(j.request, request);
+        if (request.size() - sizeof(std::uint32_t) > kMaxRequestBytes) return "layout request too large";
+        const auto length = static_cast<std::uint32_t>(request.size() - sizeof(std::uint32_t));
+        std::memcpy(request.data(), &length, sizeof length);
+        const auto start = Clock::now();
+        for (;;) {
+            auto idle = std::find_if(idle_.begin(), idle_.end(),
+                                     [&](const Worker& w) { return w.memoryLimit == j.request.memoryLimitBytes; });
+            if (idle != idle_.end()) {
+                j.worker = *idle;
+                idle_.erase(idle);
+                // One that ended while it waited (killed from outside) is
+                // reaped and replaced.
+                if (::waitpid(j.worker.pid, nullptr, WNOHANG) == j.worker.pid) {
+                    ::close(j.worker.fd);
+                    continue;
+                }
+            } else if (std::string error = Spawn(j.worker, j.request.memoryLimitBytes); !error.empty()) {
+                return error;
+            }
+            ++j.worker.jobs;
+            if (WriteAll(j.worker.fd, request.data(), request.size())) break;
+            // Only a process that ended between documents refuses one.
+            const bool fresh = j.worker.jobs == 1;
+            Stop(j.worker);
+            if (fresh) return std::string("layout process gone: ") + std::strerror(errno);
         }
-        c.pid = -1;
+        j.deadline = start + std::chrono::milliseconds(std::max(0, j.request.timeoutMs)) +
+                     std::chrono::milliseconds(std::max(0, j.request.layoutGraceMs));
+        return {};
     }
 
-    // Reads the process's answer until its deadline, then reaps it.
-    RenderResult Collect(Child& c) {
-        RenderResult failed;
-        failed.crashed = true;
-        std::string data;
-        bool stopped = false, tooLarge = false;
-        char buf[65536];
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c.deadline - Clock::now()).count();
-            if (left <= 0) {
-                stopped = true;
-                break;
-            }
-            pollfd p{c.fd, POLLIN, 0};
+    // Ends the process (one that already ended keeps its exit status) and
+    // reaps it; its status.
+    static int Stop(Worker& w) {
+        if (w.pid <= 0) return 0;
+        ::close(w.fd);
+        ::kill(w.pid, SIGKILL);
+        int status = 0;
+        while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        w.pid = -1;
+        return status;
+    }
+
+    // Reads `size` bytes of the answer until the job's deadline. 0: read;
+    // 1: the deadline passed; 2: the stream ended or failed.
+    static int ReadUntil(const Job& j, char* data, std::size_t size) {
+        std::size_t done = 0;
+        while (done < size) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(j.deadline - Clock::now()).count();
+            if (left <= 0) return 1;
+            pollfd p{j.worker.fd, POLLIN, 0};
             int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
             if (rc < 0 && errno == EINTR) continue;
-            if (rc < 0) break;
+            if (rc < 0) return 2;
             if (rc == 0) continue;
-            ssize_t n = ::read(c.fd, buf, sizeof buf);
+            ssize_t n = ::read(j.worker.fd, data + done, size - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            if (data.size() + static_cast<std::size_t>(n) > kMaxResultBytes) {
-                tooLarge = true;
-                break;
-            }
-            data.append(buf, static_cast<std::size_t>(n));
+            if (n <= 0) return 2;
+            done += static_cast<std::size_t>(n);
         }
-        ::close(c.fd);
-        if (stopped || tooLarge) ::kill(c.pid, SIGKILL);
-        int status = 0;
-        while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        c.pid = -1;
-        bool clean = !stopped && !tooLarge && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        RenderResult result;
-        Inherited inherited;
-        if (clean && DeserializeResult(SplitTrailer(data, inherited), result)) {
-            // Set up before the next fork, a font or module costs the later layouts nothing.
-            fontsForNext_.insert(fontsForNext_.end(), inherited.fonts.begin(), inherited.fonts.end());
-            modulesForNext_ |= inherited.modules;
-            return result;
-        }
-        failed.timedOut = stopped;
-        if (stopped) failed.warnings.push_back("layout process stopped at the time-out");
-        else if (tooLarge) failed.warnings.push_back("layout result too large");
-        else if (WIFSIGNALED(status))
-            failed.warnings.push_back("layout process ended by signal " + std::to_string(WTERMSIG(status)));
-        else failed.warnings.push_back("layout process failed (status " + std::to_string(WEXITSTATUS(status)) + ")");
-        return failed;
+        return 0;
     }
 
-    std::vector<Child> ahead_;
+    // Reads the process's answer until the job's deadline.
+    RenderResult Collect(Job& j) {
+        std::uint64_t size = 0;
+        std::string data;
+        int got = ReadUntil(j, reinterpret_cast<char*>(&size), sizeof size);
+        const bool tooLarge = got == 0 && size > kMaxResultBytes;
+        if (got == 0 && !tooLarge) {
+            data.resize(size);
+            got = ReadUntil(j, data.data(), data.size());
+        }
+        if (got == 0 && !tooLarge) {
+            RenderResult result;
+            Trailer trailer;
+            if (DeserializeResult(SplitTrailer(data, trailer), result)) {
+                // Set up before the next fork, a font or module costs the later layouts nothing.
+                fontsForNext_.insert(fontsForNext_.end(), trailer.fonts.begin(), trailer.fonts.end());
+                modulesForNext_ |= trailer.modules;
+                if (trailer.flags & kRetiring) Stop(j.worker);
+                else Keep(j.worker);
+                return result;
+            }
+            Stop(j.worker);
+            return Failed("layout process failed (damaged answer)");
+        }
+        if (got == 1 || tooLarge) {
+            Stop(j.worker);
+            if (tooLarge) return Failed("layout result too large");
+            RenderResult failed = Failed("layout process stopped at the time-out");
+            failed.timedOut = true;
+            return failed;
+        }
+        const int status = Stop(j.worker);
+        if (WIFSIGNALED(status)) return Failed("layout process ended by signal " + std::to_string(WTERMSIG(status)));
+        return Failed("layout process failed (status " + std::to_string(WEXITSTATUS(status)) + ")");
+    }
+
+    void Keep(Worker& w) {
+        if (idle_.size() >= kKeepIdle) {
+            Stop(idle_.front());
+            idle_.erase(idle_.begin());
+        }
+        idle_.push_back(w);
+        w = Worker{};
+    }
+
+    std::vector<Job> ahead_;
+    std::vector<Worker> idle_;
     std::vector<FontRequest> fontsForNext_;
     std::uint32_t modulesForNext_ = 0;
     std::unique_ptr<HtmlEngine> inner_;

@@ -24,13 +24,21 @@ namespace {
 
 class FakeEngine : public HtmlEngine {
 public:
-    enum class Mode { Answer, Crash, Hang, Hog, Throw };
+    // ByAddress: "crash", "hang" or "throw" in the address picks the fault.
+    enum class Mode { Answer, Crash, Hang, Hog, Throw, ByAddress };
     explicit FakeEngine(Mode m, std::string journal = {}) : mode_(m), journal_(std::move(journal)) {}
     RenderResult Render(const RenderRequest& req) override {
         if (!journal_.empty()) {  // one line per layout, written as it starts
             std::ofstream(journal_, std::ios::app) << req.address << ' ' << req.minimalWidth << '\n';
         }
-        switch (mode_) {
+        Mode mode = mode_;
+        if (mode == Mode::ByAddress) {
+            mode = req.address.find("crash") != std::string::npos   ? Mode::Crash
+                   : req.address.find("hang") != std::string::npos  ? Mode::Hang
+                   : req.address.find("throw") != std::string::npos ? Mode::Throw
+                                                                    : Mode::Answer;
+        }
+        switch (mode) {
             case Mode::Crash: ::raise(SIGSEGV); break;
             case Mode::Hang: std::this_thread::sleep_for(std::chrono::seconds(60)); break;
             case Mode::Hog: {
@@ -38,10 +46,12 @@ public:
                 for (;;) blocks.emplace_back(64u << 20, 'x');  // ends in bad_alloc at the data limit
             }
             case Mode::Throw: throw std::runtime_error("engine fault");
-            case Mode::Answer: break;
+            case Mode::Answer:
+            case Mode::ByAddress: break;
         }
         RenderResult r;
         r.documentAvailable = true;
+        r.finalUrl = std::to_string(::getpid());  // which layout process answered
         r.layoutWidth = req.minimalWidth;
         r.events.push_back({false, true, req.address, 200});
         emf::TextRun t;
@@ -161,6 +171,60 @@ TEST(IsolatedEngine, AnnouncedLayoutsStartAtOnceAndAnswerTheirOwnRenderOnly) {
     std::system((std::string("rm -rf ") + dir).c_str());
 }
 
+bool IsZombie(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    auto close = line.rfind(')');
+    return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
+}
+
+TEST(IsolatedEngine, OneLayoutProcessServesDocumentsUntilOneFails) {
+    {
+        auto engine = CreateIsolatedEngine(std::make_unique<FakeEngine>(FakeEngine::Mode::ByAddress));
+        auto render = [&](const char* address, int timeoutMs = 20000) {
+            RenderRequest req;
+            req.address = address;
+            req.timeoutMs = timeoutMs;
+            req.layoutGraceMs = 200;
+            req.memoryLimitBytes = 256u << 20;
+            return engine->Render(req);
+        };
+        auto a = render("file:///a.html"), b = render("file:///b.html");
+        ASSERT_FALSE(a.crashed);
+        ASSERT_FALSE(b.crashed);
+        EXPECT_EQ(a.finalUrl, b.finalUrl) << "each document got a process of its own";
+
+        // Each failure ends its own render and its process; the next document
+        // gets a new process.
+        auto crash = render("file:///crash.html");
+        EXPECT_TRUE(crash.crashed);
+        EXPECT_EQ(crash.warnings, std::vector<std::string>{"layout process ended by signal 11"});
+        auto c = render("file:///c.html");
+        ASSERT_FALSE(c.crashed);
+        EXPECT_NE(c.finalUrl, a.finalUrl);
+        auto thrown = render("file:///throw.html");
+        EXPECT_EQ(thrown.warnings, std::vector<std::string>{"layout process failed (status 3)"});
+        auto hang = render("file:///hang.html", 100);
+        EXPECT_TRUE(hang.timedOut);
+        EXPECT_EQ(hang.warnings, std::vector<std::string>{"layout process stopped at the time-out"});
+        auto d = render("file:///d.html");
+        ASSERT_FALSE(d.crashed);
+
+        // A process killed from outside while it waits is replaced, and the
+        // document sent next is not taken for a crash.
+        const pid_t idle = std::stoi(d.finalUrl);
+        ASSERT_EQ(::kill(idle, SIGKILL), 0);
+        for (int i = 0; i < 500 && !IsZombie(idle); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        auto e = render("file:///e.html");
+        ASSERT_FALSE(e.crashed) << (e.warnings.empty() ? "" : e.warnings[0]);
+        EXPECT_NE(e.finalUrl, d.finalUrl);
+    }
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a layout process outlived its engine";
+    EXPECT_EQ(errno, ECHILD);
+}
+
 TEST(IsolatedEngine, FontsTheLayoutProcessSetUpAreReadyForTheNextOne) {
     auto engine = CreateDefaultEngine();  // warms this process's fonts up
     RenderRequest req;
@@ -169,11 +233,13 @@ TEST(IsolatedEngine, FontsTheLayoutProcessSetUpAreReadyForTheNextOne) {
     req.timeoutMs = 20000;
     auto r = engine->Render(req);
     ASSERT_FALSE(r.crashed);
-    // The next layout process starts with them (set up before its fork).
+    // The next layout process (another memory limit needs one) starts with
+    // them, set up before its fork.
     RenderRequest next;
     next.kind = RenderRequest::Kind::String;
     next.html = "<p>next</p>";
     next.timeoutMs = 20000;
+    next.memoryLimitBytes = req.memoryLimitBytes / 2;
     ASSERT_FALSE(engine->Render(next).crashed);
     FontManager& fonts = SharedFonts();
     std::lock_guard<std::mutex> lock(SharedFontsLock());

@@ -114,6 +114,18 @@ struct Loaded {
 
 litehtml::context& MasterContext();
 
+// What renders with deferTeardown keep until ReleaseDeferred (or the
+// process's end, which gives the memory back whole).
+std::mutex deferredLock;
+std::vector<std::shared_ptr<void>> deferred;
+
+template <class T>
+void DeferTeardown(T&& value) {
+    auto kept = std::make_shared<std::decay_t<T>>(std::forward<T>(value));
+    std::lock_guard<std::mutex> guard(deferredLock);
+    deferred.push_back(std::move(kept));
+}
+
 class LitehtmlEngine final : public HtmlEngine {
 public:
     RenderResult Render(const RenderRequest& req) override;
@@ -127,6 +139,14 @@ public:
         // the isolated engine), so later ones inherit them.
         MasterContext();
         SharedFonts();  // reads the font configuration
+    }
+
+    void ReleaseDeferred() override {
+        std::vector<std::shared_ptr<void>> taken;
+        {
+            std::lock_guard<std::mutex> guard(deferredLock);
+            taken.swap(deferred);
+        }
     }
 
 private:
@@ -197,18 +217,6 @@ litehtml::context& MasterContext() {
         return c;
     }();
     return *ctx;
-}
-
-// Parses and lays out one document at `width` (grown to its content when
-// wider), collecting nothing; used for the frames of a frameset.
-// Moves `value` where nothing takes it apart: the process ends soon and
-// gives its memory back whole. Kept reachable, so leak checkers stay quiet.
-template <class T>
-void LeaveToProcessEnd(T&& value) {
-    static std::mutex lock;
-    static std::vector<const void*> kept;
-    std::lock_guard<std::mutex> guard(lock);
-    kept.push_back(new std::decay_t<T>(std::forward<T>(value)));
 }
 
 struct LaidOut {
@@ -359,7 +367,7 @@ void LitehtmlEngine::LayoutFrameset(const RenderRequest& req, ResourceFetcher& f
         res.drawing.PopClip();
         for (auto& w : f.laid.container->Warnings()) res.warnings.push_back(std::move(w));
     }
-    if (req.processEndsAfterRender) LeaveToProcessEnd(std::move(frames));
+    if (req.deferTeardown) DeferTeardown(std::move(frames));
 }
 
 RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
@@ -446,7 +454,7 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     container.FlushText();
     for (auto& w : container.Warnings()) res.warnings.push_back(std::move(w));
     res.timedOut = res.timedOut || fetcher.AnyTimedOut();
-    if (req.processEndsAfterRender) LeaveToProcessEnd(std::move(laid));
+    if (req.deferTeardown) DeferTeardown(std::move(laid));
     return res;
 }
 

@@ -234,9 +234,9 @@ TEST(LitehtmlEngine, FramesetLaysOutItsFramesSideBySide) {
 namespace htmlengine {
 namespace {
 
-// A layout process leaves its documents to the process's end; what it
-// reports must be what a render that takes them apart reports.
-TEST(LitehtmlEngine, RenderLeavingItsDocumentReportsTheSame) {
+// A layout process frees its documents after answering; what it reports
+// must be what a render that takes them apart at once reports.
+TEST(LitehtmlEngine, RenderDeferringTeardownReportsTheSame) {
     const std::string pages[] = {
         "<h1>Title</h1><p>text <a href='x.html'>link</a></p><table><tr><td>a<td>b</table>",
         "<frameset cols='50%,50%'><frame src='data:text/html,<p>left'><frame src='data:text/html,<p>right'></frameset>",
@@ -247,8 +247,10 @@ TEST(LitehtmlEngine, RenderLeavingItsDocumentReportsTheSame) {
         req.html = html;
         std::string kept, left;
         SerializeResult(CreateLitehtmlEngine()->Render(req), kept);
-        req.processEndsAfterRender = true;
-        SerializeResult(CreateLitehtmlEngine()->Render(req), left);
+        req.deferTeardown = true;
+        auto engine = CreateLitehtmlEngine();
+        SerializeResult(engine->Render(req), left);
+        engine->ReleaseDeferred();
         EXPECT_EQ(kept, left) << html;
         EXPECT_GT(kept.size(), 100u);
     }

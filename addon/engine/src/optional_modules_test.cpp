@@ -102,10 +102,12 @@ TEST_F(OptionalModules, ModuleOpenedByALayoutProcessIsOpenedForTheNextOne) {
     RenderResult r = engine->Render(req);
     ASSERT_TRUE(r.documentAvailable);
     ASSERT_FALSE(r.crashed);
-    // The parent opens it before it forks the next layout process.
+    // The parent opens it before it forks the next layout process (another
+    // memory limit needs one).
     RenderRequest next;
     next.kind = RenderRequest::Kind::String;
     next.html = "<p>next</p>";
+    next.memoryLimitBytes = req.memoryLimitBytes / 2;
     ASSERT_FALSE(engine->Render(next).crashed);
     EXPECT_EQ(OpenedModules(), static_cast<std::uint32_t>(OptionalModule::Svg));
     EXPECT_TRUE(Mapped("librsvg"));

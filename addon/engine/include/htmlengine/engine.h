@@ -35,10 +35,11 @@ struct RenderRequest {
     std::size_t maxDocumentBytes = 16u << 20;  // longer documents are cut
     std::size_t memoryLimitBytes = std::size_t(2) << 30;  // layout process's data limit
     std::string userAgent = "Mozilla/5.0 (X11; Linux x86_64) Tessaline/1.0";
-    // Set by the isolated engine in its layout process, which ends right after
-    // the render: the laid-out document is then left for the process's end
-    // instead of being taken apart element by element.
-    bool processEndsAfterRender = false;
+    // Set by the isolated engine in its layout process: the laid-out document
+    // is kept rather than taken apart element by element before the answer
+    // goes out; ReleaseDeferred() (after the answer) or the process's end
+    // frees it.
+    bool deferTeardown = false;
 
     friend bool operator==(const RenderRequest&, const RenderRequest&) = default;
 };
@@ -96,14 +97,17 @@ public:
     // may start on it now, so that the Render call finds it done or under way.
     // The result is the same as without the hint.
     virtual void Prefetch(const RenderRequest&) {}
+    // Frees what renders with deferTeardown kept.
+    virtual void ReleaseDeferred() {}
 };
 
 // litehtml with our container, run in this process. Only the layout process
 // (and tests of the container) use it directly.
 std::unique_ptr<HtmlEngine> CreateLitehtmlEngine();
 
-// Runs `inner` in a child process per render: hostile documents (deep trees,
-// huge tables, runaway memory) end that process, never the caller.
+// Runs `inner` in layout processes: hostile documents (deep trees, huge
+// tables, runaway memory) end such a process, never the caller. A process
+// lays out one document after another until one fails or it is retired.
 std::unique_ptr<HtmlEngine> CreateIsolatedEngine(std::unique_ptr<HtmlEngine> inner);
 
 // The engine the add-on uses: litehtml in a child process.
