@@ -128,7 +128,6 @@ struct PdfPainter::Members {
     int clipDepth = 0;
     // Held by owner, so that no other picture can come to live at the same address.
     std::map<std::shared_ptr<const emf::Image>, std::string> patternNames;
-    std::map<std::pair<pdfcore::Font*, char16_t>, pdfcore::ShapedGlyph> glyphs;
     Members(pdfcore::Document& d, pdfcore::ContentBuilder& c) : doc(d), cb(c) {}
 
     // Consecutive calls with one matrix share one q/cm ... Q group (a page
@@ -229,16 +228,6 @@ struct PdfPainter::Members {
     }
 
     // The glyph of one character on its own (cached: text pages repeat characters).
-    pdfcore::ShapedGlyph GlyphOf(pdfcore::Font& f, char16_t c) {
-        auto key = std::make_pair(&f, c);
-        auto it = glyphs.find(key);
-        if (it != glyphs.end()) return it->second;
-        auto shaped = f.Shape(std::u16string_view(&c, 1));
-        pdfcore::ShapedGlyph g = shaped.empty() ? pdfcore::ShapedGlyph{} : shaped.front();
-        g.cluster = 0;
-        return glyphs[key] = g;
-    }
-
     std::string ImageName(const emf::Image& img) {
         pdfcore::EncodedImage e = EncodeImage(img);
         if (e.data.empty()) return {};
@@ -476,7 +465,7 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
             const bool simple = c < 0x0590 && !(c >= 0xD800 && c < 0xE000) &&
                                 !(u + 1 < sg.to && run.text[u + 1] >= 0x0300 && run.text[u + 1] < 0x0370);
             if (!unitX.empty() && simple) {
-                place(m_->GlyphOf(*sg.font, c), u);
+                place(sg.font->GlyphOf(c), u);
                 ++u;
                 continue;
             }

@@ -74,6 +74,9 @@ struct Font::Impl {
     std::vector<bool> hasText;
     std::unordered_map<std::u16string, std::vector<ShapedGlyph>> wordCache;
     std::u16string key;  // reused for lookups
+    static constexpr char16_t kCharTable = 0x0590;
+    std::vector<ShapedGlyph> charGlyph;  // GlyphOf's table, made on first use
+    std::vector<bool> charKnown;
 
     ~Impl() {
         if (buffer) hb_buffer_destroy(buffer);
@@ -150,6 +153,18 @@ std::vector<ShapedGlyph> Font::Shape(std::u16string_view text) {
         return out;
     }
     return ShapeRun(text);
+}
+
+ShapedGlyph Font::GlyphOf(char16_t c) {
+    Impl& m = *impl_;
+    const bool tabled = c < Impl::kCharTable;
+    if (tabled && m.charKnown.empty()) m.charGlyph.resize(Impl::kCharTable), m.charKnown.resize(Impl::kCharTable);
+    if (tabled && m.charKnown[c]) return m.charGlyph[c];
+    std::vector<ShapedGlyph> shaped = ShapeRun(std::u16string_view(&c, 1));
+    ShapedGlyph g = shaped.empty() ? ShapedGlyph{} : shaped.front();
+    g.cluster = 0;
+    if (tabled) m.charGlyph[c] = g, m.charKnown[c] = true;
+    return g;
 }
 
 std::vector<ShapedGlyph> Font::ShapeRun(std::u16string_view text) {

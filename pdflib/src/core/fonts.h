@@ -52,6 +52,10 @@ public:
     // Shapes left-to-right text (kerning and ligatures on). Records which text
     // each glyph stands for, so that glyphs drawn later extract as that text.
     std::vector<ShapedGlyph> Shape(std::u16string_view text);
+    // One character of the scripts below U+0590 shaped alone (cluster 0).
+    // Text placed character by character asks for the same few again and
+    // again: they are kept in a table.
+    ShapedGlyph GlyphOf(char16_t c);
     // Sum of the shaped advances, in ems.
     double Measure(std::u16string_view text);
     // The font's own advance of a glyph (its width in the PDF font), in ems.

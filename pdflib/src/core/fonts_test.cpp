@@ -44,6 +44,19 @@ TEST(Font, ShapingKeepsKerningAndClusters) {
     EXPECT_LT(g[0].advance, f->GlyphAdvance(g[0].gid));
     EXPECT_NEAR(f->Measure(u"AVA"), g[0].advance + g[1].advance + g[2].advance, 1e-9);
     EXPECT_EQ(f->Measure(u""), 0);
+
+    // One character alone: the same glyph from the table as from shaping,
+    // at either end of the table and past it.
+    for (char16_t c : {u'A', u'V', u' ', u'\u00e9', u'\u058f', u'\u05d0', u'\u20ac'}) {
+        for (int twice = 0; twice < 2; ++twice) {
+            ShapedGlyph one = f->GlyphOf(c);
+            auto shaped = f->Shape(std::u16string(1, c));
+            ASSERT_EQ(shaped.size(), 1u);
+            EXPECT_EQ(one.gid, shaped[0].gid) << int(c);
+            EXPECT_EQ(one.advance, shaped[0].advance) << int(c);
+            EXPECT_EQ(one.cluster, 0u);
+        }
+    }
 }
 
 // Writes the font as object 1 of a small file and reads it back with qpdf.
