@@ -293,6 +293,7 @@ private:
         RenderRequest request;
         Worker worker;
         Clock::time_point deadline;
+        bool retry = false;  // a second try in a new process
     };
 
     static RenderResult Failed(std::string warning) {
@@ -345,8 +346,8 @@ private:
     }
 
     // Sends the job to an idle process with the same memory limit, or to a
-    // new one; an error text when no process takes it.
-    std::string Dispatch(Job& j) {
+    // new one (always with `fresh`); an error text when no process takes it.
+    std::string Dispatch(Job& j, bool fresh = false) {
         std::string request(sizeof(std::uint32_t), '\0');
         SerializeRequest(j.request, request);
         if (request.size() - sizeof(std::uint32_t) > kMaxRequestBytes) return "layout request too large";
@@ -354,8 +355,9 @@ private:
         std::memcpy(request.data(), &length, sizeof length);
         const auto start = Clock::now();
         for (;;) {
-            auto idle = std::find_if(idle_.begin(), idle_.end(),
-                                     [&](const Worker& w) { return w.memoryLimit == j.request.memoryLimitBytes; });
+            auto idle = fresh ? idle_.end() : std::find_if(idle_.begin(), idle_.end(), [&](const Worker& w) {
+                return w.memoryLimit == j.request.memoryLimitBytes;
+            });
             if (idle != idle_.end()) {
                 j.worker = *idle;
                 idle_.erase(idle);
@@ -371,9 +373,9 @@ private:
             ++j.worker.jobs;
             if (WriteAll(j.worker.fd, request.data(), request.size())) break;
             // Only a process that ended between documents refuses one.
-            const bool fresh = j.worker.jobs == 1;
+            const bool firstJob = j.worker.jobs == 1;
             Stop(j.worker);
-            if (fresh) return std::string("layout process gone: ") + std::strerror(errno);
+            if (firstJob) return std::string("layout process gone: ") + std::strerror(errno);
         }
         j.deadline = start + std::chrono::milliseconds(std::max(0, j.request.timeoutMs)) +
                      std::chrono::milliseconds(std::max(0, j.request.layoutGraceMs));
@@ -444,7 +446,20 @@ private:
             failed.timedOut = true;
             return failed;
         }
+        const unsigned served = j.worker.jobs;
         const int status = Stop(j.worker);
+        // A process that served earlier documents may have been killed from
+        // outside while it waited: such a document is laid out once more by a
+        // new process before that end counts as its failure.
+        const bool killed = (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ||
+                            (WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        if (served > 1 && killed && !j.retry) {
+            Job again;
+            again.request = j.request;
+            again.retry = true;
+            std::string error = Dispatch(again, true);
+            return error.empty() ? Collect(again) : Failed(error);
+        }
         if (WIFSIGNALED(status)) return Failed("layout process ended by signal " + std::to_string(WTERMSIG(status)));
         return Failed("layout process failed (status " + std::to_string(WEXITSTATUS(status)) + ")");
     }

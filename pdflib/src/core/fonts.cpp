@@ -77,6 +77,7 @@ struct Font::Impl {
     static constexpr char16_t kCharTable = 0x0590;
     std::vector<ShapedGlyph> charGlyph;  // GlyphOf's table, made on first use
     std::vector<bool> charKnown;
+    std::vector<std::int8_t> charHas;  // HasChar's answers: -1 not asked yet
 
     ~Impl() {
         if (buffer) hb_buffer_destroy(buffer);
@@ -109,8 +110,16 @@ bool Font::SyntheticItalic() const { return impl_->syntheticItalic; }
 std::uint32_t Font::GlyphCount() const { return impl_->glyphCount; }
 
 bool Font::HasChar(char32_t c) const {
+    Impl& m = *impl_;
+    if (c < Impl::kCharTable) {
+        // Asked for every character drawn: the answers are kept.
+        if (m.charHas.empty()) m.charHas.assign(Impl::kCharTable, -1);
+        if (m.charHas[c] >= 0) return m.charHas[c] != 0;
+    }
     hb_codepoint_t g = 0;
-    return hb_font_get_nominal_glyph(impl_->font, c, &g) && g != 0;
+    const bool has = hb_font_get_nominal_glyph(m.font, c, &g) && g != 0;
+    if (c < Impl::kCharTable) m.charHas[c] = has ? 1 : 0;
+    return has;
 }
 
 double Font::GlyphAdvance(std::uint32_t gid) const {
@@ -433,6 +442,12 @@ struct FontCache::Impl {
     std::map<std::string, Font*> byFile;     // "path#index"
     std::map<std::string, Font*> byRequest;  // "face|weight|italic"
     std::map<std::pair<int, bool>, std::vector<Font*>> fallbacks;  // fonts ResolveFor chose, per style
+    // The last request Resolve answered: text runs mostly ask for the font
+    // of the run before.
+    std::string lastFace;
+    int lastWeight = 0;
+    bool lastItalic = false;
+    Font* last = nullptr;
 
     ~Impl() {
         fonts.clear();
@@ -568,6 +583,14 @@ Font* FontCache::ResolveFor(char32_t c, int weight, bool italic) {
 
 Font* FontCache::Resolve(std::string_view face, int weight, bool italic) {
     weight = std::clamp(weight, 1, 1000);
+    Impl& m = *impl_;
+    if (m.last && m.lastWeight == weight && m.lastItalic == italic && m.lastFace == face) return m.last;
+    Font* font = ResolveRequest(face, weight, italic);
+    m.lastFace.assign(face), m.lastWeight = weight, m.lastItalic = italic, m.last = font;
+    return font;
+}
+
+Font* FontCache::ResolveRequest(std::string_view face, int weight, bool italic) {
     std::string rkey = std::string(face) + "|" + std::to_string(weight) + "|" + (italic ? "1" : "0");
     if (auto it = impl_->byRequest.find(rkey); it != impl_->byRequest.end()) return it->second;
 

@@ -110,6 +110,7 @@ public:
     const std::vector<std::unique_ptr<Font>>& All() const;
 
 private:
+    Font* ResolveRequest(std::string_view face, int weight, bool italic);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
