@@ -169,7 +169,11 @@ void Hive::Open() {
     // Several processes may open a fresh hive at once; the busy handler does
     // not cover every step of switching to WAL, so retry a while.
     for (int attempt = 0;; ++attempt) {
-        rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+        // The log is emptied when the last connection closes: the next start
+        // then has nothing to read back into its index and nothing to copy
+        // into the hive again when it ends.
+        rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=0",
+                          nullptr, nullptr, nullptr);
         // A hive that has its tables needs no write to open (a reader starts faster).
         if (rc == SQLITE_OK && HasSchema()) break;
         if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);

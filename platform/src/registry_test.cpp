@@ -316,3 +316,25 @@ TEST_F(Registry, TwoProcessesWritingTheSameKeyLoseNothing) {
             EXPECT_EQ(d, static_cast<DWORD>(i));
         }
 }
+
+TEST_F(Registry, ProgramThatEndsLeavesAnEmptyLogAndItsValues) {
+    // Each program start would otherwise read the whole log back and copy it
+    // into the hive again (with its syncs) when it ends.
+    for (int run = 0; run < 2; ++run) {
+        pid_t kid = fork();
+        ASSERT_GE(kid, 0);
+        if (kid == 0) {
+            const bool ok = RegSetString(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "Run " + std::to_string(run), "done") == 0;
+            std::exit(ok ? 0 : 1);  // an ordinary end: the hive is closed
+        }
+        int status = 0;
+        waitpid(kid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const auto log = dir / "machine.db-wal";
+        EXPECT_TRUE(!std::filesystem::exists(log) || std::filesystem::file_size(log) == 0);
+    }
+    std::string s;
+    EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "Run 0", &s), ERROR_SUCCESS);
+    EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "Run 1", &s), ERROR_SUCCESS);
+    EXPECT_EQ(s, "done");
+}
