@@ -603,24 +603,30 @@ Font* FontCache::ResolveRequest(std::string_view face, int weight, bool italic) 
     FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
     FcConfigSubstitute(nullptr, pat, FcMatchPattern);
     FcDefaultSubstitute(pat);
+    // The best match is nearly always usable: it alone costs much less than
+    // sorting every installed font, which is the way on when it is not.
+    auto load = [&](FcPattern* candidate) -> Font* {
+        FcChar8* file = nullptr;
+        int index = 0;
+        if (FcPatternGetString(candidate, FC_FILE, 0, &file) != FcResultMatch) return nullptr;
+        FcPatternGetInteger(candidate, FC_INDEX, 0, &index);
+        // Only outline fonts in a TrueType/OpenType container can be drawn here.
+        FcChar8* format = nullptr;
+        if (FcPatternGetString(candidate, FC_FONTFORMAT, 0, &format) == FcResultMatch &&
+            std::string_view(reinterpret_cast<const char*>(format)) != "TrueType" &&
+            std::string_view(reinterpret_cast<const char*>(format)) != "CFF")
+            return nullptr;
+        return impl_->Load(reinterpret_cast<const char*>(file), index, weight >= 600, italic);
+    };
     FcResult res = FcResultNoMatch;
-    FcFontSet* set = FcFontSort(nullptr, pat, FcTrue, nullptr, &res);
     Font* font = nullptr;
+    if (FcPattern* best = FcFontMatch(nullptr, pat, &res)) {
+        font = load(best);
+        FcPatternDestroy(best);
+    }
+    FcFontSet* set = font ? nullptr : FcFontSort(nullptr, pat, FcTrue, nullptr, &res);
     if (set) {
-        for (int i = 0; i < set->nfont && !font; ++i) {
-            FcChar8* file = nullptr;
-            int index = 0;
-            if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch) continue;
-            FcPatternGetInteger(set->fonts[i], FC_INDEX, 0, &index);
-            std::string path(reinterpret_cast<const char*>(file));
-            // Only outline fonts in a TrueType/OpenType container can be drawn here.
-            FcChar8* format = nullptr;
-            if (FcPatternGetString(set->fonts[i], FC_FONTFORMAT, 0, &format) == FcResultMatch &&
-                std::string_view(reinterpret_cast<const char*>(format)) != "TrueType" &&
-                std::string_view(reinterpret_cast<const char*>(format)) != "CFF")
-                continue;
-            font = impl_->Load(path, index, weight >= 600, italic);
-        }
+        for (int i = 0; i < set->nfont && !font; ++i) font = load(set->fonts[i]);
         FcFontSetDestroy(set);
     }
     FcPatternDestroy(pat);
