@@ -1,12 +1,13 @@
 #include "pdfpaint/painter.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <numbers>
 #include <optional>
+#include <stdexcept>
+
+#include "core/pdf_writer.h"
 
 namespace pdfpaint {
 
@@ -58,12 +59,12 @@ emf::Rect BoundsOf(const emf::Path& p) {
     return r;
 }
 
-std::string Deflate(const std::uint8_t* data, std::size_t size) {
-    uLongf bound = compressBound(uLong(size));
-    std::string out(bound, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &bound, data, uLong(size), 6) != Z_OK) return {};
-    out.resize(bound);
-    return out;
+std::string Deflate(const std::vector<std::uint8_t>& data) {
+    try {
+        return pdfcore::Deflate(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    } catch (const std::runtime_error&) {
+        return {};  // the picture is left out
+    }
 }
 
 std::u32string Codepoints(const std::u16string& s, std::vector<std::size_t>& unitOf) {
@@ -110,12 +111,12 @@ pdfcore::EncodedImage EncodeImage(const emf::Image& img) {
     }
     default: color.assign(img.pixels.begin(), img.pixels.begin() + std::ptrdiff_t(n * 3)); break;
     }
-    e.data = Deflate(color.data(), color.size());
+    e.data = Deflate(color);
     e.filter = "FlateDecode";
     if (!alpha.empty()) {
         auto m = std::make_shared<pdfcore::EncodedImage>();
         m->width = img.width, m->height = img.height, m->colorSpace = "/DeviceGray";
-        m->data = Deflate(alpha.data(), alpha.size());
+        m->data = Deflate(alpha);
         m->filter = "FlateDecode";
         e.softMask = m;
     }

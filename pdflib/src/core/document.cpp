@@ -859,8 +859,10 @@ void Document::Write(const std::string& path) {
         unlink(tmpl.c_str());
         throw std::runtime_error("cannot open " + tmpl);
     }
-    std::vector<char> buffer(1 << 20);
-    std::setvbuf(out, buffer.data(), _IOFBF, buffer.size());
+    // Left uninitialised: a small file touches only the pages it fills.
+    constexpr std::size_t kBuffer = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[kBuffer]);
+    std::setvbuf(out, buffer.get(), _IOFBF, kBuffer);
     try {
         ObjectWriter w(out, d.settings.compress);
         d.WriteBody(w, FileId(d.settings, path));

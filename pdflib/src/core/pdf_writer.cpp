@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -35,13 +36,15 @@ void Rc4::Apply(char* data, size_t n) {
 }
 
 std::string Deflate(std::string_view in) {
+    // Compressed into a scratch buffer that stays (no fresh zeroed pages per
+    // stream), then copied out at its real size.
+    thread_local std::unique_ptr<Bytef[]> scratch;
+    thread_local uLong scratchSize = 0;
     uLongf cap = compressBound(in.size());
-    std::string out(cap, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &cap, reinterpret_cast<const Bytef*>(in.data()), in.size(),
-                  6) != Z_OK)
+    if (cap > scratchSize) scratch.reset(new Bytef[cap]), scratchSize = cap;
+    if (compress2(scratch.get(), &cap, reinterpret_cast<const Bytef*>(in.data()), in.size(), 6) != Z_OK)
         throw std::runtime_error("cannot compress a stream");
-    out.resize(cap);
-    return out;
+    return std::string(reinterpret_cast<const char*>(scratch.get()), cap);
 }
 
 void AppendShortNumber(std::string& out, double v) {
