@@ -28,7 +28,9 @@ TEST(PdfRobustness, RandomCallsWithHostileValues) {
         auto d = com::ComPtr<IPdfDocument>::Attach(static_cast<IPdfDocument*>(CPdfDocument::CreateOwned()));
         std::string path = tmp.Path("r" + std::to_string(round) + ".pdf");
         d->put_FileName(B(path).Get());
-        if (round % 2 == 0) ASSERT_EQ(d->BeginDoc(), com::S_OK);
+        if (round % 2 == 0) {
+            ASSERT_EQ(d->BeginDoc(), com::S_OK);
+        }
         std::int32_t out = 0;
         double dout = 0;
         for (int i = 0; i < 600; ++i) {
@@ -53,7 +55,9 @@ TEST(PdfRobustness, RandomCallsWithHostileValues) {
             case 17: d->AddDestination(pick(ints), pick(values), &out); break;
             }
         }
-        if (round % 2 == 1) ASSERT_EQ(d->BeginDoc(), com::S_OK);
+        if (round % 2 == 1) {
+            ASSERT_EQ(d->BeginDoc(), com::S_OK);
+        }
         d->put_Compression(round % 2);
         ASSERT_EQ(d->EndDoc(), com::S_OK);
         auto check = pdftest::RunTool("qpdf --check " + pdftest::Quote(path));

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,8 @@
 #include <map>
 #include <random>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "core/pdf_writer.h"
 #include "core/protection.h"
@@ -701,6 +704,29 @@ std::string Hex(const std::string& bytes) {
 
 }  // namespace
 
+namespace {
+// Subsets and their compression are made on as many threads as there are
+// cores, a font each; the fonts are then written in order.
+void PrepareFonts(const std::vector<std::pair<Font*, int>>& fonts, bool embed, bool compress) {
+    if (fonts.size() < 2) return;  // made as it is written
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < fonts.size();) fonts[i].first->PrepareWrite(embed, compress);
+    };
+    const std::size_t helpers = std::min<std::size_t>(fonts.size(), std::max(1u, std::thread::hardware_concurrency())) - 1;
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < helpers; ++i) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // this thread does the rest
+        }
+    }
+    work();
+    for (std::thread& t : threads) t.join();
+}
+}  // namespace
+
 void Document::Impl::WriteBody(ObjectWriter& w, const std::string& id) {
     const Settings& s = settings;
     bool v14 = s.pdfVersion != 0 || (s.encrypt && s.key128);
@@ -748,16 +774,21 @@ void Document::Impl::WriteBody(ObjectWriter& w, const std::string& id) {
     }
     for (const auto& [name, num] : o.imageNums) WriteImage(o, num, *images.at(name));
     bool embed = s.fontEmbedding != 3;
+    std::vector<std::pair<Font*, int>> written;
     for (const auto& [name, num] : o.fontNums) {
         for (const auto& f : fonts.All()) {
             if (f->ResourceName() != name) continue;
-            try {
-                f->WriteTo(w, num, embed, s.deterministic);
-            } catch (const std::runtime_error&) {
-                if (!embed) throw;
-                f->WriteTo(w, num, false, s.deterministic);  // a font we cannot subset still shows
-            }
+            written.emplace_back(f.get(), num);
             break;
+        }
+    }
+    PrepareFonts(written, embed, s.compress);
+    for (auto [f, num] : written) {
+        try {
+            f->WriteTo(w, num, embed, s.deterministic);
+        } catch (const std::runtime_error&) {
+            if (!embed) throw;
+            f->WriteTo(w, num, false, s.deterministic);  // a font we cannot subset still shows
         }
     }
 

@@ -95,6 +95,12 @@ struct Font::Impl {
 };
 
 Font::Font(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+struct Font::Prepared {
+    bool embed = false;
+    std::string name, widths, cmap, program, map;
+    std::string cmapPacked, programPacked, mapPacked;  // PackStream of each
+};
+
 Font::~Font() = default;
 
 const std::string& Font::ResourceName() const { return impl_->resourceName; }
@@ -237,8 +243,8 @@ void Font::SetGlyphText(std::uint32_t gid, std::u16string_view text) {
 
 bool Font::AnyGlyphUsed() const { return impl_->usedList.size() > 1; }
 
-void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*deterministic*/) {
-    Impl& m = *impl_;
+std::unique_ptr<Font::Prepared> Font::Prepare(bool embed, bool compress) const {
+    const Impl& m = *impl_;
     std::vector<std::uint32_t> gids = m.usedList;  // with .notdef
     std::sort(gids.begin(), gids.end());
 
@@ -249,10 +255,13 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
     std::string tag;
     for (int i = 0; i < 6; ++i) tag.push_back(static_cast<char>('A' + (h >> (i * 5)) % 26));
     std::string baseName = m.psName.empty() ? std::string("Font") : m.psName;
-    std::string name = embed ? tag + "+" + baseName : baseName;
+    auto p = std::make_unique<Prepared>();
+    p->embed = embed;
+    p->name = embed ? tag + "+" + baseName : baseName;
 
     // Widths: one run per stretch of consecutive glyph ids.
-    std::string w = "[";
+    std::string& w = p->widths;
+    w = "[";
     for (size_t i = 0; i < gids.size(); ++i) {
         if (i == 0 || gids[i] != gids[i - 1] + 1) {
             if (i) w += "]";
@@ -265,7 +274,8 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
     w += "]]";
 
     // Everything that can fail comes before the first byte is written.
-    std::string program, map;
+    std::string& program = p->program;
+    std::string& map = p->map;
     if (embed) {
         if (m.cff) throw std::runtime_error("fonts with PostScript outlines are not embedded: " + m.path);
         hb_subset_input_t* input = hb_subset_input_create_or_fail();
@@ -303,8 +313,29 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
         if (program.empty()) throw std::runtime_error("empty font subset for " + m.path);
     }
 
-    std::string cmap = ToUnicodeMap(gids);
+    p->cmap = ToUnicodeMap(gids);
+    if (compress) {
+        p->cmapPacked = PackStream(p->cmap);
+        p->programPacked = PackStream(program);
+        p->mapPacked = PackStream(map);
+    }
+    return p;
+}
 
+void Font::PrepareWrite(bool embed, bool compress) {
+    try {
+        prepared_ = Prepare(embed, compress);
+    } catch (const std::exception&) {
+        prepared_.reset();  // WriteTo tries again and reports it
+    }
+}
+
+void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*deterministic*/) {
+    Impl& m = *impl_;
+    std::unique_ptr<Prepared> p = std::move(prepared_);
+    if (!p || p->embed != embed) p = Prepare(embed, false);
+    const std::string& name = p->name;
+    const std::string& w = p->widths;
     int cidNum = out.NewObject(), descNum = out.NewObject(), cmapNum = out.NewObject();
     int fileNum = embed ? out.NewObject() : 0, mapNum = embed ? out.NewObject() : 0;
 
@@ -365,14 +396,14 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
     out.End();
 
     out.Begin(cmapNum);
-    out.EndStream(cmap, true);
+    out.EndStream(p->cmap, true, &p->cmapPacked);
     if (embed) {
         out.Begin(fileNum);
         out.Raw("/Length1");
-        out.Int(static_cast<long long>(program.size()));
-        out.EndStream(program, true);
+        out.Int(static_cast<long long>(p->program.size()));
+        out.EndStream(p->program, true, &p->programPacked);
         out.Begin(mapNum);
-        out.EndStream(map, true);
+        out.EndStream(p->map, true, &p->mapPacked);
     }
 }
 

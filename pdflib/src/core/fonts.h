@@ -77,15 +77,23 @@ public:
     // anything is written when the subset cannot be made (the caller can
     // retry without embedding).
     void WriteTo(ObjectWriter& out, int number, bool embed, bool deterministic);
+    // Makes ahead what WriteTo with `embed` takes time over (the subset and,
+    // with `compress`, the compressed streams). Touches only this font, so
+    // several fonts can be prepared at once on threads of their own; a
+    // failure is left for WriteTo to meet again.
+    void PrepareWrite(bool embed, bool compress);
 
     struct Impl;
 
 private:
     friend class FontCache;
+    struct Prepared;
+    std::unique_ptr<Prepared> Prepare(bool embed, bool compress) const;
     std::vector<ShapedGlyph> ShapeRun(std::u16string_view text);
     std::string ToUnicodeMap(const std::vector<std::uint32_t>& sortedGids) const;
     explicit Font(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
+    std::unique_ptr<Prepared> prepared_;
 };
 
 class FontCache {

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
 #include <stdlib.h>
@@ -128,6 +130,23 @@ TEST(Font, SubsetCarriesOnlyUsedGlyphsAndMapsText) {
         EXPECT_NE(cmap.find(range), std::string::npos) << cmap;
     }
     EXPECT_NE(cmap.find("beginbfrange"), std::string::npos) << cmap;
+
+    // Prepared ahead (as the document does on several threads) or made as it
+    // is written: the same bytes; a preparation for the other embedding is
+    // not taken.
+    auto fileBytes = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    for (bool embed : {true, false}) {
+        WriteFontAlone(f, embed, std::string(dir) + "/inline.pdf");
+        f->PrepareWrite(embed, true);
+        WriteFontAlone(f, embed, std::string(dir) + "/ahead.pdf");
+        f->PrepareWrite(!embed, true);
+        WriteFontAlone(f, embed, std::string(dir) + "/other.pdf");
+        EXPECT_EQ(fileBytes(std::string(dir) + "/inline.pdf"), fileBytes(std::string(dir) + "/ahead.pdf")) << embed;
+        EXPECT_EQ(fileBytes(std::string(dir) + "/inline.pdf"), fileBytes(std::string(dir) + "/other.pdf")) << embed;
+    }
     std::filesystem::remove_all(dir);
 }
 

@@ -229,11 +229,13 @@ void ObjectWriter::End() {
     open_ = 0;
 }
 
-void ObjectWriter::EndStream(std::string_view data, bool mayCompress) {
+std::string PackStream(std::string_view data) { return data.size() >= 64 ? Deflate(data) : std::string(); }
+
+void ObjectWriter::EndStream(std::string_view data, bool mayCompress, const std::string* ahead) {
     if (!open_) throw std::logic_error("no PDF object is open");
     std::string packed;
     if (mayCompress && compress_ && data.size() >= 64) {
-        packed = Deflate(data);
+        packed = ahead && !ahead->empty() ? *ahead : Deflate(data);
         if (packed.size() < data.size()) {
             buf_ += "/Filter/FlateDecode";
             data = packed;

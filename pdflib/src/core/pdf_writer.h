@@ -33,6 +33,8 @@ private:
 
 // Flate (zlib) at level 6; throws std::runtime_error when zlib fails.
 std::string Deflate(std::string_view in);
+// What EndStream would compress `data` to when compressing (empty: it would not try).
+std::string PackStream(std::string_view data);
 
 // Appends v with at most 2 decimals (rectangles of links, destinations).
 void AppendShortNumber(std::string& out, double v);
@@ -69,7 +71,8 @@ public:
     void End();
     // Ends the open object as a stream: the text so far holds its dictionary
     // entries (without << >>). `mayCompress`: the data has no filter yet.
-    void EndStream(std::string_view data, bool mayCompress);
+    // `packed`: PackStream(data), made ahead (on another thread, say).
+    void EndStream(std::string_view data, bool mayCompress, const std::string* packed = nullptr);
     // As EndStream, with the data read from a region of a file (pread).
     void EndStreamFromFile(int fd, std::uint64_t offset, std::uint64_t length);
 
