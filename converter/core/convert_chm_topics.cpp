@@ -1,5 +1,6 @@
 #include "convert_chm_topics.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -8,6 +9,10 @@
 #include "strings.h"
 
 namespace vellumate {
+
+namespace {
+constexpr std::size_t kLookahead = 2;  // files announced ahead of the one loading
+}  // namespace
 
 std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics, const std::string& folder,
                            std::int32_t* totalPages) {
@@ -26,7 +31,8 @@ std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics
             if (seen.insert(file).second) order.push_back(std::move(file));
         }
     }
-    std::size_t next = 0;  // index into order of the next file to load
+    std::size_t next = 0;       // index into order of the next file to load
+    std::size_t announced = 0;  // files of order announced so far
     for (int i = 0; i < count; ++i) {
         if (CancelledAndDiscarded(ctx, true, true)) return kCancelled;
         ChmTopic& topic = topics[i];
@@ -41,8 +47,11 @@ std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics
                                   FileNamePart(path));
                 std::int32_t before = 0, after = 0;
                 if (next < order.size() && order[next] == file) ++next;
-                if (lookahead && next < order.size()) {
-                    com::Bstr upcoming(folder + "/" + order[next]);
+                // Two ahead: one layout runs while this topic is drawn, the
+                // next is under way when that one is asked for.
+                for (announced = std::max(announced, next);
+                     lookahead && announced < order.size() && announced < next + kLookahead; ++announced) {
+                    com::Bstr upcoming(folder + "/" + order[announced]);
                     lookahead->AnnounceHTMLFile(upcoming.Get());
                 }
                 try {

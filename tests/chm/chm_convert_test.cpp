@@ -147,7 +147,8 @@ TEST(ChmTopics, EachPageLoadedOnceOutlinesAtTheirLevelsAndPages) {
     const std::string u = book.unpacked + "/";
     EXPECT_EQ(addon.loads, (std::vector<std::string>{u + "intro.htm", u + "a/a.htm", u + "a/a_more.htm",
                                                      u + "b.htm", u + "zorphan.html"}));
-    // While a file loads, the add-on hears of the one that comes next.
+    // While a file loads, the add-on has heard of the ones that come next,
+    // each once and in order.
     EXPECT_EQ(addon.announced, std::vector<std::string>(addon.loads.begin() + 1, addon.loads.end()));
     EXPECT_EQ(total, 7);
     ASSERT_EQ(ctx.queue.size(), 5u);

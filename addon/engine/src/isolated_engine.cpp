@@ -246,9 +246,9 @@ public:
     }
 
     // Lays out the announced document in a process of its own right away;
-    // the Render that asks for it reads that process's answer. Two documents
-    // are kept ahead (the one about to be asked for and the next): an older
-    // announcement still waiting is abandoned.
+    // the Render that asks for it reads that process's answer. Three
+    // documents are kept ahead (the one about to be asked for and the two
+    // after it): an older announcement still waiting is abandoned.
     void Prefetch(const RenderRequest& req) override {
         for (const Job& j : ahead_)
             if (j.request == req) return;
@@ -279,8 +279,8 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::size_t kAhead = 2;
-    static constexpr std::size_t kKeepIdle = 2;
+    static constexpr std::size_t kAhead = 3;
+    static constexpr std::size_t kKeepIdle = kAhead;
 
     struct Worker {
         pid_t pid = -1;
