@@ -2,6 +2,7 @@
 
 #include <gumbo.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace htmlengine {
@@ -188,6 +189,10 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
         return n;
     };
     bool pushedFrameset = false;
+    auto addTag = [&out](const std::string& name) {
+        auto at = std::lower_bound(out.tags.begin(), out.tags.end(), name);
+        if (at == out.tags.end() || *at != name) out.tags.insert(at, name);
+    };
     while (!stack.empty()) {
         Item it = std::move(stack.back());
         stack.pop_back();
@@ -273,6 +278,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                                 if ((static_cast<unsigned char>(value[k]) & 0xC0) != 0x80) dots += "\xE2\x80\xA2";
                             value = dots;
                         }
+                        addTag("span");
                         out.html += "<span class=\"" + cls + "\"";
                         if (const char* st = Attr(e, "style")) {
                             out.html += " style=\"";
@@ -314,6 +320,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     name = e.tag == GUMBO_TAG_TD || e.tag == GUMBO_TAG_TH ? "span" : "div";
                     if (e.tag == GUMBO_TAG_COL || e.tag == GUMBO_TAG_COLGROUP) break;
                 }
+                addTag(name);
                 out.html += "<" + name;
                 // The body is always shown, whatever the page's own rules say.
                 bool body = e.tag == GUMBO_TAG_BODY;
