@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace htmlengine {
 namespace {
@@ -189,10 +190,9 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
         return n;
     };
     bool pushedFrameset = false;
-    auto addTag = [&out](const std::string& name) {
-        auto at = std::lower_bound(out.tags.begin(), out.tags.end(), name);
-        if (at == out.tags.end() || *at != name) out.tags.insert(at, name);
-    };
+    // A hash set: a page can have as many distinct tags as elements.
+    std::unordered_set<std::string> tags;
+    auto addTag = [&tags](const std::string& name) { tags.insert(name); };
     while (!stack.empty()) {
         Item it = std::move(stack.back());
         stack.pop_back();
@@ -360,6 +360,8 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
         }
     }
     gumbo_destroy_output(&options, doc);
+    out.tags.assign(tags.begin(), tags.end());
+    std::sort(out.tags.begin(), out.tags.end());
     return out;
 }
 
