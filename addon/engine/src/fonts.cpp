@@ -50,7 +50,16 @@ struct FontManager::Impl {
     bool familiesIndexed = false;
 
     const std::string* CachedFamily(const std::string& fileAndIndex);
+
+    // Shaped text by font request, size and text: the layout measures every
+    // word and the drawing shapes it again, and the documents of one run
+    // share most of their words. Bounded by the bytes it holds, emptied when full.
+    std::unordered_map<std::string, std::vector<ShapedRun>> shapes;
+    std::size_t shapeBytes = 0;
 };
+
+constexpr std::size_t kMaxShapedTextBytes = 256;        // longer texts are shaped every time
+constexpr std::size_t kShapeCacheBytes = std::size_t(4) << 20;
 
 const std::string* FontManager::Impl::CachedFamily(const std::string& fileAndIndex) {
     if (!familiesIndexed) {
@@ -416,6 +425,27 @@ int FontManager::FaceFor(Font& font, char32_t c) {
 }
 
 std::vector<ShapedRun> FontManager::Shape(Font& font, std::string_view utf8) {
+    // Fonts of one request and size start from the same face and fall back
+    // through the same list, each character to the first face that has it, so
+    // the result depends on nothing else.
+    if (font.chain.empty() || !font.match || utf8.size() > kMaxShapedTextBytes) return ShapeUncached(font, utf8);
+    std::string key(reinterpret_cast<const char*>(&font.match), sizeof font.match);
+    key.append(reinterpret_cast<const char*>(&font.pixelSize), sizeof font.pixelSize);
+    key.append(utf8);
+    if (auto it = impl_->shapes.find(key); it != impl_->shapes.end()) return it->second;
+    std::vector<ShapedRun> runs = ShapeUncached(font, utf8);
+    std::size_t bytes = key.size() + 64;
+    for (const auto& r : runs) bytes += sizeof r + r.family.size() + r.text.size() * 2 + r.advances.size() * sizeof(double);
+    if (impl_->shapeBytes + bytes > kShapeCacheBytes) {
+        impl_->shapes.clear();
+        impl_->shapeBytes = 0;
+    }
+    impl_->shapeBytes += bytes;
+    impl_->shapes.emplace(std::move(key), runs);
+    return runs;
+}
+
+std::vector<ShapedRun> FontManager::ShapeUncached(Font& font, std::string_view utf8) {
     std::vector<ShapedRun> runs;
     std::u32string text = DecodeUtf8(utf8);
     if (text.empty()) return runs;

@@ -71,6 +71,7 @@ public:
     void Prepare(const std::vector<FontRequest>& requests);
 
 private:
+    std::vector<ShapedRun> ShapeUncached(Font&, std::string_view utf8);
     FaceHandle* Open(const std::string& file, int index, int pixelSize);
     int FaceFor(Font&, char32_t c);
     struct Impl;

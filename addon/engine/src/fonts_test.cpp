@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace htmlengine {
 namespace {
@@ -54,6 +55,46 @@ TEST(Fonts, RunsNameTheirFaceAsAQueryOfTheFileDoes) {
     if (runs.size() < 2 || cjk.empty()) GTEST_SKIP() << "no font with CJK characters installed";
     EXPECT_EQ(runs.back().family, cjk);
     fonts.Release(font);
+}
+
+std::string Describe(const std::vector<ShapedRun>& runs) {
+    std::string out;
+    for (const auto& r : runs) {
+        out += r.family + (r.syntheticBold ? " b" : "") + (r.syntheticItalic ? " i" : "") + ":";
+        for (char16_t c : r.text) out += std::to_string(c) + ",";
+        for (double a : r.advances) out += std::to_string(a) + ",";
+        out += std::to_string(r.width) + ";";
+    }
+    return out;
+}
+
+// Shaped text is kept across the fonts of a manager: what a font gets must be
+// what a new manager shapes for the same request, size and text, whatever
+// other fonts and texts came before (fallback faces opened, other sizes).
+TEST(Fonts, ShapingDependsOnlyOnRequestSizeAndText) {
+    const char* texts[] = {"Hello", "a\xE4\xB8\xAD b", "\xCE\xA9mega", "\xD8\xB3\xD9\x84\xD8\xA7\xD9\x85",
+                           "x\xF0\x9F\x98\x80y", "Hello ", " ", "fi fl"};
+    struct Req {
+        const char* family;
+        int size, weight;
+        bool italic;
+    } reqs[] = {{"sans-serif", 16, 400, false}, {"sans-serif", 32, 400, false}, {"serif", 16, 700, false},
+                {"monospace", 16, 400, true}, {"Verdana, sans-serif", 16, 400, false}};
+    FontManager shared;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& q : reqs) {
+            Font* font = shared.Create(q.family, q.size, q.weight, q.italic, 0);
+            for (std::size_t k = 0; k < std::size(texts); ++k) {
+                const char* text = texts[pass == 0 ? k : std::size(texts) - 1 - k];
+                FontManager fresh;
+                Font* alone = fresh.Create(q.family, q.size, q.weight, q.italic, 0);
+                EXPECT_EQ(Describe(shared.Shape(*font, text)), Describe(fresh.Shape(*alone, text)))
+                    << q.family << " " << q.size << " " << text;
+                fresh.Release(alone);
+            }
+            shared.Release(font);
+        }
+    }
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 //   vm_htmlbench [--isolated] FILE...
 //   vm_htmlbench --serial FILE...   (all files in one process, one after the
 //                                    other: the steady cost of a long run)
+//   vm_htmlbench --digest FILE...   (as --serial; prints a hash of each file's
+//                                    whole result and metafile, to compare
+//                                    two builds' output: scripts/compare_html_output.sh)
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -23,7 +27,8 @@ int main(int argc, char** argv) {
     bool isolated = false;
     int first = 1;
     if (argc > 1 && std::strcmp(argv[1], "--isolated") == 0) isolated = true, first = 2;
-    if (argc > 1 && std::strcmp(argv[1], "--serial") == 0) {
+    bool digest = argc > 1 && std::strcmp(argv[1], "--digest") == 0;
+    if (argc > 1 && (std::strcmp(argv[1], "--serial") == 0 || digest)) {
         auto engine = htmlengine::CreateLitehtmlEngine();
         engine->WarmUp();
         long long bytes = 0;
@@ -36,8 +41,23 @@ int main(int argc, char** argv) {
             emf::Recorder rec;
             emf::RecorderDevice dev(rec);
             res.drawing.Replay(dev);
-            bytes += static_cast<long long>(rec.Finish().size());
+            auto emfBytes = rec.Finish();
+            bytes += static_cast<long long>(emfBytes.size());
+            if (digest) {
+                // The whole result (display list, element boxes, anchors,
+                // warnings) and the metafile made from it.
+                std::string wire;
+                htmlengine::SerializeResult(res, wire);
+                std::uint64_t h = 1469598103934665603ull;
+                auto mix = [&h](const void* p, std::size_t n) {
+                    for (std::size_t k = 0; k < n; ++k) h = (h ^ static_cast<const unsigned char*>(p)[k]) * 1099511628211ull;
+                };
+                mix(wire.data(), wire.size());
+                mix(emfBytes.data(), emfBytes.size());
+                std::printf("%016llx %zu %s\n", static_cast<unsigned long long>(h), emfBytes.size(), argv[i]);
+            }
         }
+        if (digest) return 0;
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         struct rusage ru {};
         getrusage(RUSAGE_SELF, &ru);
@@ -63,6 +83,7 @@ int main(int argc, char** argv) {
             htmlengine::RenderRequest req;
             req.address = htmlengine::FileUrlFromPath(argv[i]);
             req.timeoutMs = 60000;
+            req.processEndsAfterRender = true;  // as in a layout process: the child ends after this one
             auto t0 = std::chrono::steady_clock::now();
             auto res = engine->Render(req);
             emf::Recorder rec;

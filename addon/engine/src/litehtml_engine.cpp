@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <mutex>
 
 #include "container.h"
@@ -112,7 +113,7 @@ struct Loaded {
     std::string encoding;
 };
 
-litehtml::context& MasterContext();
+const PrunableStyleSheet& DefaultSheet();
 
 // What renders with deferTeardown keep until ReleaseDeferred (or the
 // process's end, which gives the memory back whole).
@@ -132,12 +133,13 @@ public:
     void WarmUp() override {
         // Several loaders of one process may warm up at once; the fonts are shared.
         std::lock_guard<std::mutex> guard(SharedFontsLock());
-        // The style sheet every document starts from, and the font
-        // configuration. Faces are not opened ahead: a one-document run would
-        // pay for faces it never uses, and in longer runs the faces each
-        // layout process opened are set up here after its render (see
+        // The style sheet every document starts from, split into its rules
+        // (each document parses the part it can use, see ContextFor), and
+        // the font configuration. Faces are not opened ahead: a one-document
+        // run would pay for faces it never uses, and in longer runs the faces
+        // each layout process opened are set up here after its render (see
         // the isolated engine), so later ones inherit them.
-        MasterContext();
+        DefaultSheet();
         SharedFonts();  // reads the font configuration
     }
 
@@ -210,16 +212,51 @@ bool LitehtmlEngine::Fetch(const RenderRequest& req, ResourceFetcher& fetcher, R
 }
 
 
-litehtml::context& MasterContext() {
-    static litehtml::context* ctx = [] {
-        auto* c = new litehtml::context;
-        c->load_master_stylesheet(UserAgentStyleSheet());
-        return c;
-    }();
-    return *ctx;
+// Every element is matched against every selector of the default sheet, most
+// of which name tags a given document does not have. A document gets the
+// sheet without those (its tags come from the markup clean-up, together with
+// the ones the parser may add), parsed once per distinct cut: the documents
+// of one help file mostly share a tag set, so a few parsed cuts serve a long
+// run. Even a layout process that lays out one document and ends is faster
+// parsing its cut than matching every element against the whole sheet.
+const PrunableStyleSheet& DefaultSheet() {
+    static const PrunableStyleSheet sheet(UserAgentStyleSheet());
+    return sheet;
+}
+
+std::shared_ptr<litehtml::context> ContextFor(const std::vector<std::string>& documentTags) {
+    const PrunableStyleSheet& sheet = DefaultSheet();
+    std::vector<std::string> tags;
+    tags.reserve(documentTags.size() + ImpliedTags().size());
+    std::set_union(documentTags.begin(), documentTags.end(), ImpliedTags().begin(), ImpliedTags().end(),
+                   std::back_inserter(tags));
+    std::string css = sheet.Prune(tags);
+
+    struct Entry {
+        std::string css;
+        std::shared_ptr<litehtml::context> ctx;
+    };
+    static std::mutex lock;
+    static std::vector<Entry> cache;  // most recently used first
+    constexpr std::size_t kCacheEntries = 8;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (std::size_t i = 0; i < cache.size(); ++i) {
+            if (cache[i].css != css) continue;
+            std::rotate(cache.begin(), cache.begin() + static_cast<std::ptrdiff_t>(i), cache.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            return cache.front().ctx;
+        }
+    }
+    auto ctx = std::make_shared<litehtml::context>();
+    ctx->load_master_stylesheet(css.c_str());
+    std::lock_guard<std::mutex> guard(lock);
+    cache.insert(cache.begin(), {std::move(css), ctx});
+    if (cache.size() > kCacheEntries) cache.pop_back();
+    return ctx;
 }
 
 struct LaidOut {
+    std::shared_ptr<litehtml::context> context;  // default sheet of the document
     std::unique_ptr<Container> container;  // outlives the document, which releases its fonts
     std::shared_ptr<litehtml::document> doc;
     int width = 0, height = 0;
@@ -233,7 +270,8 @@ LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& 
     out.container->SetDocumentEncoding(encoding);
     out.container->SetViewport(width, 1080);
     for (const auto& [src, alt] : sane.imageAlts) out.container->SetAltText(out.container->Resolve(src), alt);
-    out.doc = litehtml::document::createFromUTF8(html.c_str(), out.container.get(), &MasterContext());
+    out.context = ContextFor(sane.tags);
+    out.doc = litehtml::document::createFromUTF8(html.c_str(), out.container.get(), out.context.get());
     if (!out.doc) return out;
     out.doc->render(width);
     int w = std::max(out.doc->width(), width);

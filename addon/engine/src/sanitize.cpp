@@ -2,7 +2,9 @@
 
 #include <gumbo.h>
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace htmlengine {
 namespace {
@@ -188,6 +190,9 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
         return n;
     };
     bool pushedFrameset = false;
+    // A hash set: a page can have as many distinct tags as elements.
+    std::unordered_set<std::string> tags;
+    auto addTag = [&tags](const std::string& name) { tags.insert(name); };
     while (!stack.empty()) {
         Item it = std::move(stack.back());
         stack.pop_back();
@@ -273,6 +278,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                                 if ((static_cast<unsigned char>(value[k]) & 0xC0) != 0x80) dots += "\xE2\x80\xA2";
                             value = dots;
                         }
+                        addTag("span");
                         out.html += "<span class=\"" + cls + "\"";
                         if (const char* st = Attr(e, "style")) {
                             out.html += " style=\"";
@@ -314,6 +320,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     name = e.tag == GUMBO_TAG_TD || e.tag == GUMBO_TAG_TH ? "span" : "div";
                     if (e.tag == GUMBO_TAG_COL || e.tag == GUMBO_TAG_COLGROUP) break;
                 }
+                addTag(name);
                 out.html += "<" + name;
                 // The body is always shown, whatever the page's own rules say.
                 bool body = e.tag == GUMBO_TAG_BODY;
@@ -353,6 +360,8 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
         }
     }
     gumbo_destroy_output(&options, doc);
+    out.tags.assign(tags.begin(), tags.end());
+    std::sort(out.tags.begin(), out.tags.end());
     return out;
 }
 

@@ -25,6 +25,7 @@ struct SanitizedHtml {
     bool frameset = false;
     FrameNode frames;              // the first top-level frameset
     std::vector<std::pair<std::string, std::string>> imageAlts;  // src, alt of <img> elements
+    std::vector<std::string> tags;  // every tag written, lower-case, sorted, once each
 };
 
 // litehtml reads gradients as colours (black). Style text goes through this

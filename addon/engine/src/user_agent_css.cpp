@@ -2,6 +2,9 @@
 // the page's sheets apply. Screen rendering of HTML 4 and common HTML5 markup.
 #include "user_agent_css.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace htmlengine {
 
 const char* UserAgentStyleSheet() {
@@ -88,6 +91,201 @@ progress, meter { display: inline-block; width: 10em; height: 1em; background-co
 marquee { display: inline-block; }
 frameset { display: block; }
 )css";
+}
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// Index just past the comment or string that starts at `i`, or `i` when none
+// does. An unclosed one runs to the end.
+std::size_t SkipOpaque(std::string_view s, std::size_t i) {
+    if (s.compare(i, 2, "/*") == 0) {
+        std::size_t e = s.find("*/", i + 2);
+        return e == std::string_view::npos ? s.size() : e + 2;
+    }
+    if (s[i] == '"' || s[i] == '\'') {
+        char q = s[i];
+        for (++i; i < s.size(); ++i) {
+            if (s[i] == '\\') ++i;
+            else if (s[i] == q) return i + 1;
+        }
+        return s.size();
+    }
+    return i;
+}
+
+// Index of the first of `stops` at bracket depth 0 from `i`, outside strings
+// and comments; s.size() when there is none.
+std::size_t FindTopLevel(std::string_view s, std::size_t i, std::string_view stops) {
+    int depth = 0;
+    while (i < s.size()) {
+        std::size_t j = SkipOpaque(s, i);
+        if (j != i) {
+            i = j;
+            continue;
+        }
+        char c = s[i];
+        if (depth == 0 && stops.find(c) != std::string_view::npos) return i;
+        if (c == '\\') ++i;
+        else if (c == '(' || c == '[') ++depth;
+        else if ((c == ')' || c == ']') && depth > 0) --depth;
+        ++i;
+    }
+    return s.size();
+}
+
+// Index just past the '}' closing the block that opens at s[open] == '{'.
+std::size_t BlockEnd(std::string_view s, std::size_t open) {
+    int depth = 0;
+    for (std::size_t i = open; i < s.size();) {
+        std::size_t j = SkipOpaque(s, i);
+        if (j != i) {
+            i = j;
+            continue;
+        }
+        if (s[i] == '\\') i += 2;
+        else {
+            if (s[i] == '{') ++depth;
+            else if (s[i] == '}' && --depth == 0) return i + 1;
+            ++i;
+        }
+    }
+    return s.size();
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+std::string SelectorSubjectTag(std::string_view sel) {
+    sel = Trim(sel);
+    // An escape may end in a space that is not a combinator ("d\\69 v" is
+    // "div"): such selectors are kept whatever they name.
+    if (sel.find('\\') != std::string_view::npos) return {};
+    // The last combinator at depth 0 starts the subject: whitespace, '>', '+', '~'.
+    std::size_t start = 0;
+    int depth = 0;
+    for (std::size_t i = 0; i < sel.size();) {
+        std::size_t j = SkipOpaque(sel, i);
+        if (j != i) {
+            i = j;
+            continue;
+        }
+        char c = sel[i];
+        if (c == '(' || c == '[') ++depth;
+        else if ((c == ')' || c == ']') && depth > 0) --depth;
+        else if (depth == 0 && (IsSpace(c) || c == '>' || c == '+' || c == '~')) start = i + 1;
+        ++i;
+    }
+    std::string_view subject = sel.substr(std::min(start, sel.size()));
+    std::string tag;
+    std::size_t i = 0;
+    while (i < subject.size()) {
+        unsigned char c = static_cast<unsigned char>(subject[i]);
+        if (std::isalnum(c) || c == '-' || c == '_') tag += static_cast<char>(std::tolower(c));
+        else if (c >= 0x80 || c == '|') return {};  // not plain ASCII or namespaced: keep
+        else break;
+        ++i;
+    }
+    // "*|p", "ns|p": the namespace prefix is not a tag.
+    if (i < subject.size() && (subject[i] == '|' || (subject[i] == '*' && subject.substr(i, 2) == "*|"))) return {};
+    // An identifier cannot start with a digit or "--"/"-digit": not a tag selector.
+    if (!tag.empty() && (std::isdigit(static_cast<unsigned char>(tag[0])) || tag[0] == '-')) return {};
+    return tag;
+}
+
+PrunableStyleSheet::PrunableStyleSheet(std::string_view css) {
+    std::size_t i = 0;
+    while (i < css.size()) {
+        // Whitespace and comments between rules are dropped.
+        if (IsSpace(css[i])) {
+            ++i;
+            continue;
+        }
+        if (css.compare(i, 2, "/*") == 0) {
+            i = SkipOpaque(css, i);
+            continue;
+        }
+        Piece piece;
+        if (css[i] == '@') {
+            // Up to its ';' or the end of its block, whichever comes first, kept as written.
+            std::size_t stop = FindTopLevel(css, i, ";{");
+            std::size_t end = stop >= css.size() ? css.size() : css[stop] == ';' ? stop + 1 : BlockEnd(css, stop);
+            piece.verbatim = std::string(css.substr(i, end - i));
+            pieces_.push_back(std::move(piece));
+            i = end;
+            continue;
+        }
+        std::size_t open = FindTopLevel(css, i, "{");
+        if (open >= css.size()) {  // trailing text without a block: kept as it is
+            piece.verbatim = std::string(css.substr(i));
+            pieces_.push_back(std::move(piece));
+            break;
+        }
+        std::size_t end = BlockEnd(css, open);
+        std::string_view prelude = css.substr(i, open - i);
+        if (FindTopLevel(prelude, 0, "};") < prelude.size()) {
+            // A stray end of block or statement: not a selector list to take apart.
+            piece.verbatim = std::string(css.substr(i, end - i));
+            pieces_.push_back(std::move(piece));
+            i = end;
+            continue;
+        }
+        for (std::size_t p = 0; p <= prelude.size();) {
+            std::size_t comma = FindTopLevel(prelude, p, ",");
+            std::string_view one = Trim(prelude.substr(p, comma - p));
+            if (!one.empty()) piece.selectors.push_back({std::string(one), SelectorSubjectTag(one)});
+            p = comma + 1;
+        }
+        piece.block = std::string(css.substr(open, end - open));
+        if (piece.selectors.empty()) {
+            piece.verbatim = std::string(css.substr(i, end - i));
+            piece.block.clear();
+        }
+        pieces_.push_back(std::move(piece));
+        i = end;
+    }
+}
+
+std::string PrunableStyleSheet::Prune(const std::vector<std::string>& tags) const {
+    std::string out;
+    for (const Piece& piece : pieces_) {
+        if (piece.selectors.empty()) {
+            out += piece.verbatim;
+            out += '\n';
+            continue;
+        }
+        bool any = false;
+        for (const Selector& s : piece.selectors) {
+            if (!s.tag.empty() && !std::binary_search(tags.begin(), tags.end(), s.tag)) continue;
+            out += any ? ", " : "";
+            out += s.text;
+            any = true;
+        }
+        if (!any) continue;
+        out += ' ';
+        out += piece.block;
+        out += '\n';
+    }
+    return out;
+}
+
+const std::vector<std::string>& ImpliedTags() {
+    // Sorted. The parser adds html, head and body, table sections, rows and
+    // column groups, and paragraphs for a stray </p>; it turns </br> and
+    // <image> into br and img. Given markup it has written back itself, the
+    // second parse can repair it differently (a paragraph closed by a table
+    // in one mode, not in the other), so the table parts, list items and
+    // blocks it could open or close are counted in too.
+    static const std::vector<std::string> tags = {
+        "body", "br", "caption", "col", "colgroup", "dd", "div", "dt", "head", "html", "img", "li", "p",
+        "span", "table", "tbody", "td", "tfoot", "th", "thead", "tr"};
+    return tags;
 }
 
 }  // namespace htmlengine
