@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
             htmlengine::RenderRequest req;
             req.address = htmlengine::FileUrlFromPath(argv[i]);
             req.timeoutMs = 60000;
-            req.processEndsAfterRender = true;  // as in a layout process: the child ends after this one
+            req.deferTeardown = true;  // as in a layout process: taken apart after the answer, or never
             auto t0 = std::chrono::steady_clock::now();
             auto res = engine->Render(req);
             emf::Recorder rec;
