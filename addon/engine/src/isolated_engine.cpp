@@ -236,15 +236,9 @@ void* RunWorker(void* p) {
 class IsolatedEngine final : public HtmlEngine {
 public:
     explicit IsolatedEngine(std::unique_ptr<HtmlEngine> inner) : inner_(std::move(inner)) {}
-    // Warming up here, in the caller's process, saves every later layout
-    // process from reading the font configuration again. The first one does
-    // not wait for it: it is started first and warms itself up, while this
-    // process does the same.
-    void WarmUp() override {
-        if (warm_) return;
-        inner_->WarmUp();
-        warm_ = true;
-    }
+    // Warming up here, in the caller's process, saves every layout process
+    // from reading the font configuration again.
+    void WarmUp() override { inner_->WarmUp(); }
 
     ~IsolatedEngine() override {
         for (Job& j : ahead_) Stop(j.worker);
@@ -265,7 +259,6 @@ public:
         Job j;
         j.request = req;
         if (Dispatch(j).empty()) ahead_.push_back(std::move(j));
-        WarmUp();
     }
 
     RenderResult Render(const RenderRequest& req) override {
@@ -281,7 +274,6 @@ public:
             job.request = req;
             if (std::string error = Dispatch(job); !error.empty()) return Failed(error);
         }
-        WarmUp();
         return Collect(job);
     }
 
@@ -483,7 +475,6 @@ private:
 
     std::vector<Job> ahead_;
     std::vector<Worker> idle_;
-    bool warm_ = false;
     std::vector<FontRequest> fontsForNext_;
     std::uint32_t modulesForNext_ = 0;
     std::unique_ptr<HtmlEngine> inner_;
@@ -495,7 +486,11 @@ std::unique_ptr<HtmlEngine> CreateIsolatedEngine(std::unique_ptr<HtmlEngine> inn
     return std::make_unique<IsolatedEngine>(std::move(inner));
 }
 
-std::unique_ptr<HtmlEngine> CreateDefaultEngine() { return CreateIsolatedEngine(CreateLitehtmlEngine()); }
+std::unique_ptr<HtmlEngine> CreateDefaultEngine() {
+    auto engine = CreateIsolatedEngine(CreateLitehtmlEngine());
+    engine->WarmUp();
+    return engine;
+}
 
 // ---- the result on the wire
 
