@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,7 +26,8 @@ namespace {
 class FakeEngine : public HtmlEngine {
 public:
     // ByAddress: "crash", "hang" or "throw" in the address picks the fault.
-    enum class Mode { Answer, Crash, Hang, Hog, Throw, ByAddress };
+    // Leak keeps 100 MB (never touched) from every render.
+    enum class Mode { Answer, Crash, Hang, Hog, Throw, ByAddress, Leak };
     explicit FakeEngine(Mode m, std::string journal = {}) : mode_(m), journal_(std::move(journal)) {}
     RenderResult Render(const RenderRequest& req) override {
         if (!journal_.empty()) {  // one line per layout, written as it starts
@@ -46,6 +48,11 @@ public:
                 for (;;) blocks.emplace_back(64u << 20, 'x');  // ends in bad_alloc at the data limit
             }
             case Mode::Throw: throw std::runtime_error("engine fault");
+            case Mode::Leak: {
+                static std::vector<std::unique_ptr<char[]>> kept;
+                kept.emplace_back(new char[100u << 20]);
+                break;
+            }
             case Mode::Answer:
             case Mode::ByAddress: break;
         }
@@ -223,6 +230,24 @@ TEST(IsolatedEngine, OneLayoutProcessServesDocumentsUntilOneFails) {
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a layout process outlived its engine";
     EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(IsolatedEngine, LayoutProcessWhoseHeapKeepsGrowingIsRetired) {
+    auto engine = CreateIsolatedEngine(std::make_unique<FakeEngine>(FakeEngine::Mode::Leak));
+    std::vector<std::string> pids;
+    for (int i = 0; i < 5; ++i) {
+        RenderRequest req;
+        req.address = "file:///" + std::to_string(i) + ".html";
+        req.timeoutMs = 20000;
+        req.memoryLimitBytes = std::size_t(4) << 30;
+        auto r = engine->Render(req);
+        ASSERT_FALSE(r.crashed) << i;
+        pids.push_back(r.finalUrl);
+    }
+    // Grown by 300 MB after the third document, the process answers one more
+    // and ends; the fifth document gets a new one.
+    EXPECT_EQ(pids[0], pids[3]);
+    EXPECT_NE(pids[3], pids[4]);
 }
 
 TEST(IsolatedEngine, FontsTheLayoutProcessSetUpAreReadyForTheNextOne) {
