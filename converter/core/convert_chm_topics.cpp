@@ -11,7 +11,7 @@
 namespace vellumate {
 
 namespace {
-constexpr std::size_t kLookahead = 2;  // files announced ahead of the one loading
+constexpr std::size_t kLookahead = 4;  // files announced ahead of the one loading
 }  // namespace
 
 std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics, const std::string& folder,
@@ -47,8 +47,8 @@ std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics
                                   FileNamePart(path));
                 std::int32_t before = 0, after = 0;
                 if (next < order.size() && order[next] == file) ++next;
-                // Two ahead: one layout runs while this topic is drawn, the
-                // next is under way when that one is asked for.
+                // Four ahead: topics differ much in size, and a layout process
+                // that has finished a small one must find the next waiting.
                 for (announced = std::max(announced, next);
                      lookahead && announced < order.size() && announced < next + kLookahead; ++announced) {
                     com::Bstr upcoming(folder + "/" + order[announced]);

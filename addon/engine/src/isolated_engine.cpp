@@ -246,8 +246,8 @@ public:
     }
 
     // Lays out the announced document in a process of its own right away;
-    // the Render that asks for it reads that process's answer. Three
-    // documents are kept ahead (the one about to be asked for and the two
+    // the Render that asks for it reads that process's answer. Five
+    // documents are kept ahead (the one about to be asked for and the four
     // after it): an older announcement still waiting is abandoned.
     void Prefetch(const RenderRequest& req) override {
         for (const Job& j : ahead_)
@@ -279,7 +279,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::size_t kAhead = 3;
+    static constexpr std::size_t kAhead = 5;
     static constexpr std::size_t kKeepIdle = kAhead;
 
     struct Worker {
