@@ -8,13 +8,16 @@
 
 namespace emf::detail {
 
+// One append of the four bytes (four push_backs check the capacity four
+// times; records are made of little else).
 inline void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(std::uint8_t(v)), out.push_back(std::uint8_t(v >> 8));
-    out.push_back(std::uint8_t(v >> 16)), out.push_back(std::uint8_t(v >> 24));
+    const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
+    out.insert(out.end(), b, b + 4);
 }
 inline void PutI32(std::vector<std::uint8_t>& out, std::int32_t v) { PutU32(out, std::uint32_t(v)); }
 inline void PutU16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-    out.push_back(std::uint8_t(v)), out.push_back(std::uint8_t(v >> 8));
+    const std::uint8_t b[2] = {std::uint8_t(v), std::uint8_t(v >> 8)};
+    out.insert(out.end(), b, b + 2);
 }
 inline void PutF32(std::vector<std::uint8_t>& out, float f) {
     std::uint32_t v;
