@@ -3,6 +3,9 @@
 // contents tree turned into outlines. The temporary folder is deleted on
 // every path out of here.
 
+#include <system_error>
+#include <thread>
+
 #include "convert_chm_contents.h"
 #include "convert_chm_topics.h"
 #include "convert_chm_unpack.h"
@@ -16,19 +19,38 @@ namespace vellumate {
 namespace {
 
 // Deletes the unpacked folder when the conversion leaves, whichever way.
+// Once every topic is loaded nothing reads the folder again: it is then
+// deleted on a thread of its own while the pages are drawn (tens of
+// thousands of files take seconds), and the conversion leaves only when
+// that is done.
 class TemporaryFolderGuard {
 public:
     TemporaryFolderGuard(ConversionContext& ctx, std::string folder) : ctx_(ctx), folder_(std::move(folder)) {}
     ~TemporaryFolderGuard() {
+        if (deleting_.joinable()) {
+            deleting_.join();
+            return;
+        }
         if (ctx_.temporaryFolder == folder_) ctx_.temporaryFolder.clear();
         if (!folder_.empty()) sys::DeleteTree(folder_);
     }
     TemporaryFolderGuard(const TemporaryFolderGuard&) = delete;
     TemporaryFolderGuard& operator=(const TemporaryFolderGuard&) = delete;
 
+    void DeleteNow() {
+        if (folder_.empty() || deleting_.joinable()) return;
+        if (ctx_.temporaryFolder == folder_) ctx_.temporaryFolder.clear();
+        try {
+            deleting_ = std::thread([folder = folder_] { sys::DeleteTree(folder); });
+        } catch (const std::system_error&) {
+            // No thread: the destructor deletes it.
+        }
+    }
+
 private:
     ConversionContext& ctx_;
     std::string folder_;
+    std::thread deleting_;
 };
 
 std::string ProgramPathOf(const ConversionContext& ctx) {
@@ -84,6 +106,7 @@ std::int32_t ConvertChm(ConversionContext& ctx, const std::string& source, const
 
     std::int32_t total = 0;
     if (std::int32_t r = LoadChmTopics(ctx, contents.topics, folder, &total)) return r;
+    guard.DeleteNow();
 
     ctx.Step(1);
     if (ctx.MakeOne) ctx.mergedPageCount += total;
