@@ -185,7 +185,9 @@ void* RunWorker(void* p) {
         retiring = retiring || jobs >= kRetireAfterJobs;
         std::string out(sizeof(std::uint64_t), '\0');
         try {
-            SerializeResult(loop->engine->Render(request), out);
+            // The result too is taken apart only after the answer has gone out.
+            RenderResult result = loop->engine->Render(request);
+            SerializeResult(result, out);
             AppendTrailer(out, retiring ? kRetiring : 0);
             const std::uint64_t size = out.size() - sizeof(std::uint64_t);
             std::memcpy(out.data(), &size, sizeof size);
@@ -195,6 +197,7 @@ void* RunWorker(void* p) {
             }
             if (retiring) return nullptr;
             std::string().swap(out);
+            result = RenderResult{};
             loop->engine->ReleaseDeferred();
             // A heap that stays large retires the process after the next document.
             retiring = HeapInUse() > inherited + kRetireHeapBytes;
