@@ -244,6 +244,11 @@ public:
     void WarmUp() override { inner_->WarmUp(); }
 
     ~IsolatedEngine() override {
+        // All are told first, so that they end side by side.
+        for (const Job& j : ahead_)
+            if (j.worker.pid > 0) ::kill(j.worker.pid, SIGKILL);
+        for (const Worker& w : idle_)
+            if (w.pid > 0) ::kill(w.pid, SIGKILL);
         for (Job& j : ahead_) Stop(j.worker);
         for (Worker& w : idle_) Stop(w);
     }
