@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -156,9 +157,17 @@ struct WorkerLoop {
     int exitCode = 0;
 };
 
+// The process's data size (heap and anonymous mappings, used or kept by the
+// allocator), whichever allocator the program was linked with.
 std::size_t HeapInUse() {
-    const struct mallinfo2 heap = mallinfo2();
-    return heap.uordblks + heap.hblkhd;
+    unsigned long pages[7] = {};
+    if (FILE* f = std::fopen("/proc/self/statm", "re")) {
+        if (std::fscanf(f, "%lu %lu %lu %lu %lu %lu", &pages[0], &pages[1], &pages[2], &pages[3], &pages[4],
+                        &pages[5]) != 6)
+            pages[5] = 0;
+        std::fclose(f);
+    }
+    return pages[5] * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }
 
 void* RunWorker(void* p) {
@@ -218,8 +227,9 @@ void* RunWorker(void* p) {
         setrlimit(RLIMIT_DATA, &data);
     }
 #endif
-    // The layout thread allocates from the heap the process already has
-    // (rather than from a fresh arena grown page by page with mprotect), in
+    // With glibc's malloc (the programs link jemalloc, where these settings do
+    // nothing), the layout thread allocates from the heap the process already
+    // has, rather than from a fresh arena grown page by page with mprotect, in
     // large steps.
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_TOP_PAD, 8 << 20);
