@@ -54,29 +54,43 @@ if unshare -n true 2>/dev/null; then offline=(unshare -n); fi
 export http_proxy=http://127.0.0.1:9 https_proxy=http://127.0.0.1:9 ALL_PROXY=http://127.0.0.1:9
 export QT_QPA_PLATFORM=offscreen
 
-# One tool over every page: wall time, summed peak memory per process, pages
-# and bytes of the outputs, pages with extractable text and with links.
-run() {
-  local tool=$1 out=$work/out/$1
-  mkdir -p "$out"
+# The tools take turns page by page, so that the machine's drift during the
+# run (other load, the disk's state) falls on all of them alike; each tool's
+# time is the sum of its own commands.
+tools=()
+for tool in vellumate wkhtmltopdf weasyprint htmldoc; do
+  if [ "$tool" != vellumate ] && ! command -v "$tool" >/dev/null; then
+    echo "$tool: not installed" >&2
+    continue
+  fi
+  tools+=("$tool")
+  mkdir -p "$work/out/$tool"
   : > "$work/$tool.time"
-  local start end
-  start=$(date +%s.%N)
-  for f in "${inputs[@]}"; do
-    local name pdf
-    name=$(basename "$f" .html)
-    pdf=$out/$name.pdf
+  echo 0 > "$work/$tool.ns"
+done
+for f in "${inputs[@]}"; do
+  name=$(basename "$f" .html)
+  for tool in "${tools[@]}"; do
+    pdf=$work/out/$tool/$name.pdf
     case $tool in
       vellumate) cmd=("$build/bin/vellumate" "$f" "$pdf" /compress flate) ;;
       wkhtmltopdf) cmd=(wkhtmltopdf -q --load-error-handling ignore --load-media-error-handling ignore "$f" "$pdf") ;;
       weasyprint) cmd=(weasyprint -q "$f" "$pdf") ;;
       htmldoc) cmd=(htmldoc --quiet --webpage -t pdf14 -f "$pdf" "$f") ;;
     esac
+    start=$(date +%s%N)
     "${offline[@]}" /usr/bin/time -a -o "$work/$tool.time" -f '%M' "${cmd[@]}" >/dev/null 2>&1 || true
+    end=$(date +%s%N)
+    echo $(( $(cat "$work/$tool.ns") + end - start )) > "$work/$tool.ns"
   done
-  end=$(date +%s.%N)
+done
+
+# One tool's figures: wall time, peak memory of its largest process, pages
+# and bytes of the outputs, pages with extractable text and with links.
+report() {
+  local tool=$1 out=$work/out/$1
   local secs pages=0 bytes=0 texts=0 linked=0 peak=0 failed=0
-  secs=$(echo "$end - $start" | bc)
+  secs=$(echo "scale=3; $(cat "$work/$tool.ns") / 1000000000" | bc)
   for f in "${inputs[@]}"; do
     local name pdf n
     name=$(basename "$f" .html)
@@ -99,10 +113,6 @@ run() {
 # documents per second is shown next to pages per second.
 printf '%-12s %6s %6s %9s %9s %7s %12s %10s %8s %8s %8s\n' tool failed pages seconds "pages/s" "docs/s" "bytes" "bytes/page" \
   "peak MB" text links
-for tool in vellumate wkhtmltopdf weasyprint htmldoc; do
-  if [ "$tool" != vellumate ] && ! command -v "$tool" >/dev/null; then
-    echo "$tool: not installed" >&2
-    continue
-  fi
-  run "$tool"
+for tool in "${tools[@]}"; do
+  report "$tool"
 done
