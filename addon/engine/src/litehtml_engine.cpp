@@ -1,11 +1,14 @@
 // The litehtml engine: fetches the document, decodes it, bounds its nesting,
 // lays it out, reads the facts the page-image logic needs and draws it.
 #include <litehtml.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cctype>
 #include <iterator>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 #include "container.h"
 #include "fonts.h"
@@ -262,8 +265,35 @@ struct LaidOut {
     int width = 0, height = 0;
 };
 
+// Whether a parsed tree keeps to the caps SanitizeHtml enforces: no element
+// `maxDepth` or more levels below the root, no more than `maxTableDepth`
+// tables inside one another. Anonymous boxes count as levels too.
+bool WithinCaps(const litehtml::element::ptr& root, int maxDepth, int maxTableDepth) {
+    struct Item {
+        litehtml::element* el;
+        int depth, tables;
+    };
+    std::vector<Item> stack;
+    if (root) stack.push_back({root.get(), 0, 0});
+    while (!stack.empty()) {
+        Item it = stack.back();
+        stack.pop_back();
+        const char* tag = it.el->get_tagName();
+        if (tag && *tag) {
+            if (it.depth >= maxDepth) return false;
+            if (strcasecmp(tag, "table") == 0 && ++it.tables > maxTableDepth) return false;
+        }
+        for (std::size_t k = 0, n = it.el->get_children_count(); k < n; ++k)
+            stack.push_back({it.el->get_child(static_cast<int>(k)).get(), it.depth + 1, it.tables});
+    }
+    return true;
+}
+
+// `caps` (a maximal depth and table depth): a tree beyond them is not laid
+// out, and the result has no document (see PassThroughHtml).
 LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& html, const std::string& baseUrl,
-               const std::string& encoding, const SanitizedHtml& sane, int width, bool grow) {
+               const std::string& encoding, const SanitizedHtml& sane, int width, bool grow,
+               const std::pair<int, int>* caps = nullptr) {
     LaidOut out;
     out.container = std::make_unique<Container>(fonts, fetcher);
     out.container->SetBaseUrl(baseUrl);
@@ -273,6 +303,10 @@ LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& 
     out.context = ContextFor(sane.tags);
     out.doc = litehtml::document::createFromUTF8(html.c_str(), out.container.get(), out.context.get());
     if (!out.doc) return out;
+    if (caps && !WithinCaps(out.doc->root(), caps->first, caps->second)) {
+        out.doc.reset();
+        return out;
+    }
     out.doc->render(width);
     int w = std::max(out.doc->width(), width);
     if (grow && w > width) {
@@ -418,7 +452,15 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     if (!Fetch(req, fetcher, res, loaded)) return res;
     res.documentAvailable = true;
 
-    SanitizedHtml sane = SanitizeHtml(loaded.html, req.maxDepth, req.maxTableDepth);
+    // Markup that needs no rewriting is laid out as written, unless its tree
+    // turns out deeper than the caps; everything else is cleaned up first.
+    LaidOut laid;
+    const std::pair<int, int> caps{req.maxDepth, req.maxTableDepth};
+    std::optional<SanitizedHtml> asWritten = PassThroughHtml(loaded.html, req.maxDepth);
+    if (asWritten)
+        laid = LayOut(*fonts, fetcher, asWritten->html, loaded.baseUrl, loaded.encoding, *asWritten,
+                      std::max(1, req.minimalWidth), true, &caps);
+    SanitizedHtml sane = laid.doc ? std::move(*asWritten) : SanitizeHtml(loaded.html, req.maxDepth, req.maxTableDepth);
     if (sane.depthCut) res.warnings.push_back("elements nested deeper than " + std::to_string(req.maxDepth) + " dropped");
     if (sane.tablesFlattened) res.warnings.push_back("tables nested deeper than " + std::to_string(req.maxTableDepth) + " laid out as blocks");
     res.compatMode = sane.quirks ? "BackCompat" : "CSS1Compat";
@@ -428,7 +470,8 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
         return res;
     }
 
-    LaidOut laid = LayOut(*fonts, fetcher, sane.html, loaded.baseUrl, loaded.encoding, sane, std::max(1, req.minimalWidth), true);
+    if (!laid.doc)
+        laid = LayOut(*fonts, fetcher, sane.html, loaded.baseUrl, loaded.encoding, sane, std::max(1, req.minimalWidth), true);
     if (!laid.doc) {
         res.documentAvailable = false;
         res.warnings.push_back("document could not be parsed");

@@ -216,6 +216,34 @@ TEST(LitehtmlEngine, DeepNestingIsCutAndDeepTablesAreFlattened) {
     EXPECT_TRUE(flattened);
 }
 
+TEST(LitehtmlEngine, MarkupLaidOutAsWrittenKeepsTheCaps) {
+    // These pass the markup scan; the parsed tree is what is too deep.
+    std::string deep = "<!DOCTYPE html><body>";
+    for (int i = 0; i < 200; ++i) deep += "<span>";
+    deep += "bottom";
+    auto r = RenderString(deep);
+    EXPECT_TRUE(r.documentAvailable);
+    EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
+    EXPECT_TRUE(std::any_of(r.warnings.begin(), r.warnings.end(),
+                            [](const std::string& w) { return w.find("nested deeper") != std::string::npos; }));
+
+    std::string tables = "<body>";
+    for (int i = 0; i < 12; ++i) tables += "<table><tr><td>";
+    tables += "inner";
+    auto t = RenderString(tables);
+    EXPECT_NE(Runs(t).find("inner"), std::string::npos);
+    EXPECT_TRUE(std::any_of(t.warnings.begin(), t.warnings.end(),
+                            [](const std::string& w) { return w.find("tables nested") != std::string::npos; }));
+
+    std::string shallow = "<!DOCTYPE html><body>";
+    for (int i = 0; i < 8; ++i) shallow += "<table><tr><td>";
+    shallow += "<div onclick='go()'>inner</div>";
+    auto s = RenderString(shallow);
+    EXPECT_EQ(Runs(s), "inner");
+    EXPECT_TRUE(s.warnings.empty()) << s.warnings[0];
+    EXPECT_EQ(s.compatMode, "CSS1Compat");
+}
+
 TEST(LitehtmlEngine, FramesetLaysOutItsFramesSideBySide) {
     RenderRequest req;
     req.kind = RenderRequest::Kind::String;

@@ -1,5 +1,6 @@
 // libFuzzer target for the parsers of outside input: web archives, transfer
-// decodings, encoding detection and conversion, address handling.
+// decodings, encoding detection and conversion, address handling, and the
+// markup sanitizer with its scan.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -7,6 +8,7 @@
 #include "htmlengine/encoding.h"
 #include "htmlengine/mht.h"
 #include "htmlengine/url.h"
+#include "sanitize.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view in(reinterpret_cast<const char*>(data), size);
@@ -21,5 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     htmlengine::ResolveUrl(half, rest);
     htmlengine::NormaliseSource(in.substr(0, 4096), "/nonexistent-dir");
     htmlengine::FilePathFromUrl(in);
+    htmlengine::SanitizeHtml(in, 96, 8);
+    htmlengine::PassThroughHtml(in, 96);
     return 0;
 }

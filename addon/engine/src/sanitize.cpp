@@ -3,6 +3,7 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <unordered_set>
 
@@ -111,6 +112,57 @@ std::size_t RunawayNestingCut(std::string_view s, int limit) {
         else if (!selfClosing && ++depth > limit) return at;
     }
     return s.size();
+}
+
+
+// ---- the scan of PassThroughHtml
+
+bool IsHtmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+
+bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// `s` has `lower` (lower case) at `at`, in any case.
+bool HasAt(std::string_view s, std::size_t at, std::string_view lower) {
+    if (at > s.size() || s.size() - at < lower.size()) return false;
+    for (std::size_t k = 0; k < lower.size(); ++k)
+        if (AsciiLower(s[at + k]) != lower[k]) return false;
+    return true;
+}
+
+std::size_t FindNoCase(std::string_view s, std::string_view lower, std::size_t from = 0) {
+    for (std::size_t i = from; i + lower.size() <= s.size(); ++i)
+        if (AsciiLower(s[i]) == lower[0] && HasAt(s, i, lower)) return i;
+    return std::string_view::npos;
+}
+
+// From just after a tag's name to just past its '>', as the tokenizer reads
+// attributes (a '>' inside a quoted value does not end the tag). Calls
+// `name(attributeName)` for each. npos when the text ends inside the tag.
+template <class F>
+std::size_t SkipAttributes(std::string_view s, std::size_t i, F&& name) {
+    while (i < s.size()) {
+        while (i < s.size() && (IsHtmlSpace(s[i]) || s[i] == '/')) ++i;
+        if (i >= s.size()) break;
+        if (s[i] == '>') return i + 1;
+        const std::size_t n0 = i++;  // a first '=' belongs to the name
+        while (i < s.size() && !IsHtmlSpace(s[i]) && s[i] != '/' && s[i] != '>' && s[i] != '=') ++i;
+        name(s.substr(n0, i - n0));
+        while (i < s.size() && IsHtmlSpace(s[i])) ++i;
+        if (i >= s.size() || s[i] != '=') continue;
+        ++i;
+        while (i < s.size() && IsHtmlSpace(s[i])) ++i;
+        if (i >= s.size()) break;
+        if (s[i] == '"' || s[i] == '\'') {
+            const std::size_t close = s.find(s[i], i + 1);
+            if (close == std::string_view::npos) break;
+            i = close + 1;
+        } else {
+            while (i < s.size() && !IsHtmlSpace(s[i]) && s[i] != '>') ++i;
+        }
+    }
+    return std::string_view::npos;
 }
 
 }  // namespace
@@ -362,6 +414,129 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
         }
     }
     gumbo_destroy_output(&options, doc);
+    out.tags.assign(tags.begin(), tags.end());
+    std::sort(out.tags.begin(), out.tags.end());
+    return out;
+}
+
+std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth) {
+    if (RunawayNestingCut(utf8, std::max(maxDepth, 1) * 16) < utf8.size()) return std::nullopt;
+    std::size_t i = 0;
+    while (i < utf8.size() && IsHtmlSpace(utf8[i])) ++i;
+    if (i >= utf8.size() || utf8[i] != '<') return std::nullopt;  // text or a byte-order mark first
+    if (FindNoCase(utf8, "gradient") != std::string_view::npos) return std::nullopt;
+
+    static const std::unordered_set<std::string_view> rewritten = {
+        "input", "option", "optgroup", "select", "frameset", "frame", "img", "image", "isindex",
+        "svg", "math", "template", "plaintext"};
+    static const std::unordered_set<std::string_view> rawText = {
+        "script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title"};
+    std::unordered_set<std::string> tags;
+    std::size_t doctypeFrom = std::string_view::npos, doctypeTo = 0, bodyAt = std::string_view::npos;
+    bool anyTag = false;
+    for (i = utf8.find('<', i); i != std::string_view::npos; i = utf8.find('<', i)) {
+        const std::size_t at = i;
+        if (HasAt(utf8, at, "<!--")) {
+            std::size_t body = at + 4;
+            if (HasAt(utf8, body, ">")) {  // "<!-->" and "<!--->" end where they start
+                i = body + 1;
+                continue;
+            }
+            if (HasAt(utf8, body, "->")) {
+                i = body + 2;
+                continue;
+            }
+            std::size_t end = utf8.find("--", body);
+            while (end != std::string_view::npos && !HasAt(utf8, end + 2, ">") && !HasAt(utf8, end + 2, "!>"))
+                end = utf8.find("--", end + 1);
+            if (end == std::string_view::npos) return std::nullopt;
+            i = utf8.find('>', end) + 1;
+            continue;
+        }
+        if (HasAt(utf8, at, "<!doctype")) {
+            if (anyTag || doctypeFrom != std::string_view::npos) return std::nullopt;
+            const std::size_t gt = utf8.find('>', at);
+            if (gt == std::string_view::npos) return std::nullopt;
+            doctypeFrom = at, doctypeTo = gt + 1;
+            i = gt + 1;
+            continue;
+        }
+        const bool end = HasAt(utf8, at, "</");
+        const std::size_t n0 = at + (end ? 2 : 1);
+        if (n0 >= utf8.size() || !IsAsciiAlpha(utf8[n0])) {
+            if (end && HasAt(utf8, n0, ">")) {  // "</>" is dropped
+                i = n0 + 1;
+                continue;
+            }
+            if (end || HasAt(utf8, at, "<!") || HasAt(utf8, at, "<?")) {  // bogus comments
+                const std::size_t gt = utf8.find('>', at);
+                if (gt == std::string_view::npos) return std::nullopt;
+                i = gt + 1;
+                continue;
+            }
+            i = at + 1;  // a '<' in the text
+            continue;
+        }
+        std::size_t n1 = n0;
+        std::string name;
+        while (n1 < utf8.size() && !IsHtmlSpace(utf8[n1]) && utf8[n1] != '/' && utf8[n1] != '>') {
+            const char c = AsciiLower(utf8[n1++]);
+            // Names no tag can have are written as a span by SanitizeHtml.
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != ':') return std::nullopt;
+            name += c;
+        }
+        bool styled = false;
+        i = SkipAttributes(utf8, n1, [&styled](std::string_view a) { styled = styled || (a.size() == 5 && HasAt(a, 0, "style")); });
+        if (i == std::string_view::npos) return std::nullopt;
+        if (end) continue;
+        anyTag = true;
+        if (rewritten.count(name)) return std::nullopt;
+        if (name == "body") {
+            if (bodyAt != std::string_view::npos || styled) return std::nullopt;
+            bodyAt = n1;
+        }
+        if (rawText.count(name)) {
+            // The text up to the element's end tag is no markup.
+            std::size_t close = i;
+            for (;;) {
+                close = FindNoCase(utf8, "</" + name, close);
+                if (close == std::string_view::npos) return std::nullopt;
+                const std::size_t after = close + 2 + name.size();
+                if (after >= utf8.size() || IsHtmlSpace(utf8[after]) || utf8[after] == '/' || utf8[after] == '>') break;
+                close = after;
+            }
+            // Comment-like text in a script can hide its end tag from the parser.
+            if (name == "script" && utf8.substr(i, close - i).find("<!--") != std::string_view::npos) return std::nullopt;
+            i = close;
+        }
+        tags.insert(std::move(name));
+    }
+    if (bodyAt == std::string_view::npos) return std::nullopt;
+
+    SanitizedHtml out;
+    out.quirks = true;  // no doctype
+    if (doctypeFrom != std::string_view::npos) {
+        GumboOptions options = kGumboDefaultOptions;
+        options.max_errors = 0;
+        GumboOutput* doc = gumbo_parse_with_options(&options, utf8.data() + doctypeFrom, doctypeTo - doctypeFrom);
+        if (!doc) return std::nullopt;
+        out.quirks = doc->document->v.document.doc_type_quirks_mode == GUMBO_DOCTYPE_QUIRKS;
+        gumbo_destroy_output(&options, doc);
+        // Written back with the standards doctype, a quirks-mode tree can come
+        // out differently where a table meets an open paragraph.
+        if (out.quirks && FindNoCase(utf8, "<table") != std::string_view::npos) return std::nullopt;
+    }
+    static constexpr std::string_view kVisible = " style=\"visibility: visible\"";
+    out.html.reserve(utf8.size() + kVisible.size() + 16);
+    std::size_t from = 0;
+    if (doctypeFrom != std::string_view::npos) {
+        out.html.append(utf8.substr(0, doctypeFrom));
+        out.html += "<!DOCTYPE html>";
+        from = doctypeTo;
+    }
+    out.html.append(utf8.substr(from, bodyAt - from));
+    out.html += kVisible;
+    out.html.append(utf8.substr(bodyAt));
     out.tags.assign(tags.begin(), tags.end());
     std::sort(out.tags.begin(), out.tags.end());
     return out;

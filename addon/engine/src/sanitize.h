@@ -3,6 +3,7 @@
 // end. Also reports what the layout needs to know about the markup.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,5 +36,17 @@ std::string WrapGradients(std::string_view css);
 inline constexpr std::string_view kGradientScheme = "vm-gradient:";
 
 SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDepth);
+
+// Most documents need none of SanitizeHtml's rewriting. A scan of the markup
+// (no tree is built) tells them: no form fields, lists to choose from,
+// frames, pictures, foreign content, templates or gradients; one body tag
+// without a style; scripts without comment-like text; nesting that does not
+// run away. Such a document comes back as written, its doctype replaced by
+// the standards one and its body made visible, as SanitizeHtml writes them,
+// with the tags it names. What the scan cannot see, the depth of the tree the
+// parser builds, the caller checks on the laid-out tree (WithinCaps in the
+// engine) and falls back to SanitizeHtml when it is too deep. nullopt: the
+// document needs SanitizeHtml.
+std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth);
 
 }  // namespace htmlengine

@@ -19,5 +19,72 @@ TEST(Sanitizer, DropsEventHandlersAndKeepsWhatTheLayoutReads) {
     EXPECT_NE(sane.html.find("<body style=\"visibility: visible\">"), std::string::npos) << sane.html;
 }
 
+TEST(Sanitizer, PlainMarkupPassesThroughAsWritten) {
+    const std::string doc =
+        "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\" \"http://www.w3.org/TR/html4/loose.dtd\">\n"
+        "<html><head><title>a <b> title</title><style>p > b { color: red }</style>"
+        "<script>var s = \"<img src=x></div>\";</script></head>\n"
+        "<BODY class=main><!-- <input> --><div title=\"<img>\" onclick='x()'><P>x &amp; <b>y</b></P></div>"
+        "<table><tr><td>c</td></tr></table></body></html>";
+    auto out = PassThroughHtml(doc, 96);
+    ASSERT_TRUE(out);
+    EXPECT_FALSE(out->quirks);  // limited quirks lays out as standards
+    const std::string expected =
+        "<!DOCTYPE html>\n<html><head><title>a <b> title</title>" + doc.substr(doc.find("<style>"), doc.find("<BODY") - doc.find("<style>")) +
+        "<BODY style=\"visibility: visible\" class=main>" + doc.substr(doc.find("<!-- <input>"));
+    EXPECT_EQ(out->html, expected);
+    // Tags of elements only: none from the title, the script, the comment or an attribute value.
+    EXPECT_EQ(out->tags, (std::vector<std::string>{"b", "body", "div", "head", "html", "p", "script", "style", "table",
+                                                   "td", "title", "tr"}));
+    auto noDoctype = PassThroughHtml("<html><body><p>x</p></body></html>", 96);
+    ASSERT_TRUE(noDoctype);
+    EXPECT_TRUE(noDoctype->quirks);
+    auto quirks = PassThroughHtml("<!DOCTYPE foo><body><p>no table</p></body>", 96);
+    ASSERT_TRUE(quirks);
+    EXPECT_TRUE(quirks->quirks);
+    EXPECT_EQ(quirks->quirks, SanitizeHtml("<!DOCTYPE foo><body><p>no table</p></body>", 96, 8).quirks);
+}
+
+TEST(Sanitizer, MarkupThatNeedsRewritingDoesNotPassThrough) {
+    const char* docs[] = {
+        "<body><input value=x></body>",
+        "<body><select><option>a</select></body>",
+        "<body><img src=a.png alt=b></body>",
+        "<body><svg><rect/></svg></body>",
+        "<frameset><frame src=a></frameset><body></body>",
+        "<body><template><p>t</template></body>",
+        "<body><p style='background: linear-gradient(red, blue)'>g</p></body>",
+        "<body style='color:red'><p>styled body</p></body>",
+        "<body><p>one</p></body><body><p>two</p></body>",
+        "<p>no body tag</p>",
+        "text before any tag<body></body>",
+        "\xEF\xBB\xBF<body>byte-order mark</body>",
+        "<body><script><!--<script></script>--></script><p>x</p></body>",
+        "<body><!-- never closed <p>x</p></body>",
+        "<body><p>x</p><div title='never closed></body>",
+        "<body><x$y>odd name</x$y></body>",
+        "<!DOCTYPE foo><body><p><table></table></body>",  // quirks, and a table
+        "<body><style>p { color: red }</body>",
+    };
+    for (const char* html : docs) EXPECT_FALSE(PassThroughHtml(html, 96)) << html;
+    std::string runaway = "<body>";
+    for (int i = 0; i < 200; ++i) runaway += "<span>";
+    EXPECT_FALSE(PassThroughHtml(runaway, 8));
+    EXPECT_TRUE(PassThroughHtml(runaway, 96));  // the engine checks the tree itself
+}
+
+TEST(Sanitizer, ScanOfCutOffMarkupStaysInsideIt) {
+    // Cut at every byte: inside comments, doctypes, tags, quoted values and
+    // raw text alike.
+    const std::string doc =
+        "<!DOCTYPE html><!-- c --><html><head><title>t</title><script>a=\"</scrip\"</script>"
+        "<style>p{}</style></head><body id='a>b' class=c><p title=\"x\">y</p><!x><?y></z><div/></body></html>";
+    ASSERT_TRUE(PassThroughHtml(doc, 96));
+    for (std::size_t n = 0; n <= doc.size(); ++n) {
+        auto out = PassThroughHtml(std::string_view(doc).substr(0, n), 96);
+        if (out) EXPECT_NE(out->html.find("<body style=\"visibility: visible\""), std::string::npos) << n;
+    }
+}
+
 }  // namespace
 }  // namespace htmlengine
