@@ -139,28 +139,33 @@ std::size_t FindNoCase(std::string_view s, std::string_view lower, std::size_t f
 
 // From just after a tag's name to just past its '>', as the tokenizer reads
 // attributes (a '>' inside a quoted value does not end the tag). Calls
-// `name(attributeName)` for each. npos when the text ends inside the tag.
+// `attribute(name, from, to)` for each, with where it starts and ends. npos
+// when the text ends inside the tag.
 template <class F>
-std::size_t SkipAttributes(std::string_view s, std::size_t i, F&& name) {
+std::size_t SkipAttributes(std::string_view s, std::size_t i, F&& attribute) {
     while (i < s.size()) {
         while (i < s.size() && (IsHtmlSpace(s[i]) || s[i] == '/')) ++i;
         if (i >= s.size()) break;
         if (s[i] == '>') return i + 1;
         const std::size_t n0 = i++;  // a first '=' belongs to the name
         while (i < s.size() && !IsHtmlSpace(s[i]) && s[i] != '/' && s[i] != '>' && s[i] != '=') ++i;
-        name(s.substr(n0, i - n0));
+        const std::string_view name = s.substr(n0, i - n0);
+        std::size_t to = i;
         while (i < s.size() && IsHtmlSpace(s[i])) ++i;
-        if (i >= s.size() || s[i] != '=') continue;
-        ++i;
-        while (i < s.size() && IsHtmlSpace(s[i])) ++i;
-        if (i >= s.size()) break;
-        if (s[i] == '"' || s[i] == '\'') {
-            const std::size_t close = s.find(s[i], i + 1);
-            if (close == std::string_view::npos) break;
-            i = close + 1;
-        } else {
-            while (i < s.size() && !IsHtmlSpace(s[i]) && s[i] != '>') ++i;
+        if (i < s.size() && s[i] == '=') {
+            ++i;
+            while (i < s.size() && IsHtmlSpace(s[i])) ++i;
+            if (i >= s.size()) break;
+            if (s[i] == '"' || s[i] == '\'') {
+                const std::size_t close = s.find(s[i], i + 1);
+                if (close == std::string_view::npos) break;
+                i = close + 1;
+            } else {
+                while (i < s.size() && !IsHtmlSpace(s[i]) && s[i] != '>') ++i;
+            }
+            to = i;
         }
+        attribute(name, n0, to);
     }
     return std::string_view::npos;
 }
@@ -432,6 +437,12 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
     static const std::unordered_set<std::string_view> rawText = {
         "script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title"};
     std::unordered_set<std::string> tags;
+    // Changes to the text, in order: where, how many bytes go, what comes instead.
+    struct Edit {
+        std::size_t at, remove;
+        std::string_view insert;
+    };
+    std::vector<Edit> edits;
     std::size_t doctypeFrom = std::string_view::npos, doctypeTo = 0, bodyAt = std::string_view::npos;
     bool anyTag = false;
     for (i = utf8.find('<', i); i != std::string_view::npos; i = utf8.find('<', i)) {
@@ -485,16 +496,22 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != ':') return std::nullopt;
             name += c;
         }
+        if (!end && name == "body") {
+            if (bodyAt != std::string_view::npos) return std::nullopt;
+            bodyAt = n1;
+            edits.push_back({n1, 0, " style=\"visibility: visible\""});
+        }
         bool styled = false;
-        i = SkipAttributes(utf8, n1, [&styled](std::string_view a) { styled = styled || (a.size() == 5 && HasAt(a, 0, "style")); });
+        i = SkipAttributes(utf8, n1, [&](std::string_view a, std::size_t from, std::size_t to) {
+            styled = styled || (a.size() == 5 && HasAt(a, 0, "style"));
+            // Event handlers are left out, as SanitizeHtml leaves them out.
+            if (!end && a.size() > 2 && HasAt(a, 0, "on")) edits.push_back({from, to - from, {}});
+        });
         if (i == std::string_view::npos) return std::nullopt;
         if (end) continue;
         anyTag = true;
         if (rewritten.count(name)) return std::nullopt;
-        if (name == "body") {
-            if (bodyAt != std::string_view::npos || styled) return std::nullopt;
-            bodyAt = n1;
-        }
+        if (name == "body" && styled) return std::nullopt;
         if (rawText.count(name)) {
             // The text up to the element's end tag is no markup.
             std::size_t close = i;
@@ -526,17 +543,15 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
         // out differently where a table meets an open paragraph.
         if (out.quirks && FindNoCase(utf8, "<table") != std::string_view::npos) return std::nullopt;
     }
-    static constexpr std::string_view kVisible = " style=\"visibility: visible\"";
-    out.html.reserve(utf8.size() + kVisible.size() + 16);
+    if (doctypeFrom != std::string_view::npos) edits.insert(edits.begin(), {doctypeFrom, doctypeTo - doctypeFrom, "<!DOCTYPE html>"});
+    out.html.reserve(utf8.size() + 48);
     std::size_t from = 0;
-    if (doctypeFrom != std::string_view::npos) {
-        out.html.append(utf8.substr(0, doctypeFrom));
-        out.html += "<!DOCTYPE html>";
-        from = doctypeTo;
+    for (const Edit& e : edits) {
+        out.html.append(utf8.substr(from, e.at - from));
+        out.html.append(e.insert);
+        from = e.at + e.remove;
     }
-    out.html.append(utf8.substr(from, bodyAt - from));
-    out.html += kVisible;
-    out.html.append(utf8.substr(bodyAt));
+    out.html.append(utf8.substr(from));
     out.tags.assign(tags.begin(), tags.end());
     std::sort(out.tags.begin(), out.tags.end());
     return out;

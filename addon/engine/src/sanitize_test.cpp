@@ -29,9 +29,11 @@ TEST(Sanitizer, PlainMarkupPassesThroughAsWritten) {
     auto out = PassThroughHtml(doc, 96);
     ASSERT_TRUE(out);
     EXPECT_FALSE(out->quirks);  // limited quirks lays out as standards
-    const std::string expected =
-        "<!DOCTYPE html>\n<html><head><title>a <b> title</title>" + doc.substr(doc.find("<style>"), doc.find("<BODY") - doc.find("<style>")) +
-        "<BODY style=\"visibility: visible\" class=main>" + doc.substr(doc.find("<!-- <input>"));
+    // The standards doctype, the body made visible, the event handler gone.
+    std::string expected = doc;
+    expected.replace(0, expected.find('>') + 1, "<!DOCTYPE html>");
+    expected.replace(expected.find("<BODY") + 5, 0, " style=\"visibility: visible\"");
+    expected.replace(expected.find("onclick"), std::string("onclick='x()'").size(), "");
     EXPECT_EQ(out->html, expected);
     // Tags of elements only: none from the title, the script, the comment or an attribute value.
     EXPECT_EQ(out->tags, (std::vector<std::string>{"b", "body", "div", "head", "html", "p", "script", "style", "table",
