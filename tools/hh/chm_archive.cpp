@@ -327,18 +327,15 @@ bool MakeFolders(const std::string& path) {
 
 enum class Placed { kOk, kRefused, kFailed };
 
-// Opens (creating as needed) every folder of `rel` below `root` without
-// following links; for a file also creates the file itself.
-using Writer = std::function<bool(int fd, std::string* why)>;
-
-Placed PlaceFile(int root, const std::string& rel, bool isFolder, const Writer& write, std::string* why) {
+// Opens (creating as needed) every folder of `folder` (a relative path, empty
+// for `root` itself) below `root` without following links.
+Placed OpenFolder(int root, const std::string& folder, Fd* out, std::string* why) {
     Fd dir(::dup(root));
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t slash = rel.find('/', start);
-        bool last = slash == std::string::npos;
-        std::string part = rel.substr(start, last ? std::string::npos : slash - start);
-        if (last && !isFolder) break;
+    for (std::size_t start = 0; start < folder.size();) {
+        std::size_t slash = folder.find('/', start);
+        if (slash == std::string::npos) slash = folder.size();
+        const std::string part = folder.substr(start, slash - start);
+        start = slash + 1;
         if (::mkdirat(dir.get(), part.c_str(), 0755) != 0 && errno != EEXIST) {
             *why = std::strerror(errno);
             return Placed::kFailed;
@@ -350,17 +347,22 @@ Placed PlaceFile(int root, const std::string& rel, bool isFolder, const Writer& 
             return errno == ELOOP || errno == ENOTDIR ? Placed::kRefused : Placed::kFailed;
         }
         dir = std::move(next);
-        if (last) return Placed::kOk;
-        start = slash + 1;
     }
-    std::string leaf = rel.substr(start);
-    Fd file(::openat(dir.get(), leaf.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    *out = std::move(dir);
+    return Placed::kOk;
+}
+
+// Creates `leaf` in the open folder `dir` (never through a link) and writes it.
+using Writer = std::function<bool(int fd, std::string* why)>;
+
+Placed CreateFile(int dir, const std::string& leaf, const Writer& write, std::string* why) {
+    Fd file(::openat(dir, leaf.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (file.get() < 0) {
         *why = errno == ELOOP ? "a link stands in its place" : std::strerror(errno);
         return errno == ELOOP ? Placed::kRefused : Placed::kFailed;
     }
     if (!write(file.get(), why)) {
-        ::unlinkat(dir.get(), leaf.c_str(), 0);  // no half-written files
+        ::unlinkat(dir, leaf.c_str(), 0);  // no half-written files
         return Placed::kFailed;
     }
     return Placed::kOk;
@@ -390,6 +392,9 @@ bool Unpack(const ChmArchive& archive, const std::string& folder, UnpackResult* 
     });
     std::uint64_t total = 0;
     std::string why;
+    // Files come folder by folder: the last folder stays open for the next.
+    std::string openFolder;
+    Fd openFd(-1);
     for (const ChmEntry* e : order) {
         bool isFolder = e->name.back() == '/';
         auto rel = SafeRelativePath(e->name);
@@ -416,7 +421,17 @@ bool Unpack(const ChmArchive& archive, const std::string& folder, UnpackResult* 
                 return true;
             }, whyNot);
         };
-        switch (PlaceFile(root.get(), *rel, isFolder, write, &why)) {
+        const std::size_t slash = isFolder ? std::string::npos : rel->rfind('/');
+        const std::string folder = isFolder ? *rel : slash == std::string::npos ? std::string() : rel->substr(0, slash);
+        Placed placed = Placed::kOk;
+        if (openFd.get() < 0 || folder != openFolder) {
+            openFd = Fd(-1);
+            placed = OpenFolder(root.get(), folder, &openFd, &why);
+            openFolder = placed == Placed::kOk ? folder : std::string();
+        }
+        if (placed == Placed::kOk && !isFolder)
+            placed = CreateFile(openFd.get(), slash == std::string::npos ? *rel : rel->substr(slash + 1), write, &why);
+        switch (placed) {
         case Placed::kOk:
             if (!isFolder) ++result->written;
             break;
