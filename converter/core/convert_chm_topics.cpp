@@ -11,7 +11,7 @@
 namespace vellumate {
 
 namespace {
-constexpr std::size_t kLookahead = 4;  // files announced ahead of the one loading
+constexpr std::size_t kLookahead = 8;  // files announced ahead of the one loading
 }  // namespace
 
 std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics, const std::string& folder,

@@ -264,9 +264,11 @@ public:
     }
 
     // Lays out the announced document in a process of its own right away;
-    // the Render that asks for it reads that process's answer. Five
-    // documents are kept ahead (the one about to be asked for and the four
-    // after it): an older announcement still waiting is abandoned.
+    // the Render that asks for it reads that process's answer. Nine
+    // documents are kept ahead (the one about to be asked for and the eight
+    // after it): an older announcement still waiting is abandoned. Documents
+    // differ greatly in size; with fewer ahead, processes that finished small
+    // ones wait while the caller is busy with a large one.
     void Prefetch(const RenderRequest& req) override {
         for (const Job& j : ahead_)
             if (j.request == req) return;
@@ -297,7 +299,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::size_t kAhead = 5;
+    static constexpr std::size_t kAhead = 9;
     static constexpr std::size_t kKeepIdle = kAhead;
 
     struct Worker {
