@@ -69,53 +69,7 @@ const char* Attr(const GumboElement& e, const char* name) {
     return a ? a->value : nullptr;
 }
 
-// The HTML parser slows down with the square of the nesting depth. Before
-// parsing, an estimate of the depth (start tags of elements whose end tag is
-// required, minus end tags) cuts the text where it first passes `limit`.
-// Returns the length to keep.
-std::size_t RunawayNestingCut(std::string_view s, int limit) {
-    static const char* optionalEnd[] = {"p", "li", "dt", "dd", "tr", "td", "th", "option", "optgroup", "thead",
-                                        "tbody", "tfoot", "colgroup", "rb", "rt", "rp", "caption", "html", "head",
-                                        "body", "br", "img", "input", "meta", "link", "hr", "col", "area", "base",
-                                        "wbr", "param", "source", "track", "embed", "frame", "basefont", "keygen"};
-    int depth = 0;
-    std::size_t i = 0;
-    while ((i = s.find('<', i)) != std::string_view::npos) {
-        std::size_t at = i++;
-        bool end = i < s.size() && s[i] == '/';
-        if (end) ++i;
-        std::size_t n0 = i;
-        while (i < s.size() && std::isalnum(static_cast<unsigned char>(s[i]))) ++i;
-        if (i == n0) continue;
-        std::string name(s.substr(n0, i - n0));
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (name == "script" || name == "style" || name == "textarea" || name == "title" || name == "xmp") {
-            if (!end) {  // skip raw text up to its end tag
-                auto close = s.find("</", i);
-                while (close != std::string_view::npos) {
-                    std::string tail(s.substr(close + 2, name.size()));
-                    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                    if (tail == name) break;
-                    close = s.find("</", close + 2);
-                }
-                if (close == std::string_view::npos) return s.size();
-                i = close;
-            }
-            continue;
-        }
-        bool optional = false;
-        for (const char* o : optionalEnd) optional = optional || name == o;
-        if (optional) continue;
-        auto gt = s.find('>', i);
-        bool selfClosing = gt != std::string_view::npos && gt > 0 && s[gt - 1] == '/';
-        if (end) depth = std::max(0, depth - 1);
-        else if (!selfClosing && ++depth > limit) return at;
-    }
-    return s.size();
-}
-
-
-// ---- the scan of PassThroughHtml
+// ---- scanning markup without parsing it
 
 bool IsHtmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
@@ -136,6 +90,52 @@ std::size_t FindNoCase(std::string_view s, std::string_view lower, std::size_t f
         if (AsciiLower(s[i]) == lower[0] && HasAt(s, i, lower)) return i;
     return std::string_view::npos;
 }
+
+// The HTML parser slows down with the square of the nesting depth. Before
+// parsing, an estimate of the depth (start tags of elements whose end tag is
+// required, minus end tags) cuts the text where it first passes `limit`.
+// Returns the length to keep.
+std::size_t RunawayNestingCut(std::string_view s, int limit) {
+    // Sorted, for binary search.
+    static constexpr std::string_view optionalEnd[] = {
+        "area", "base", "basefont", "body", "br", "caption", "col", "colgroup", "dd", "dt", "embed", "frame",
+        "head", "hr", "html", "img", "input", "keygen", "li", "link", "meta", "optgroup", "option", "p", "param",
+        "rb", "rp", "rt", "source", "tbody", "td", "tfoot", "th", "thead", "tr", "track", "wbr"};
+    int depth = 0;
+    std::size_t i = 0;
+    char buf[16];
+    while ((i = s.find('<', i)) != std::string_view::npos) {
+        std::size_t at = i++;
+        bool end = i < s.size() && s[i] == '/';
+        if (end) ++i;
+        std::size_t n0 = i;
+        while (i < s.size() && std::isalnum(static_cast<unsigned char>(s[i]))) ++i;
+        if (i == n0) continue;
+        // Longer names are none of the ones looked for below.
+        const std::size_t len = i - n0;
+        std::string_view name;
+        if (len < sizeof buf) {
+            for (std::size_t k = 0; k < len; ++k) buf[k] = AsciiLower(s[n0 + k]);
+            name = std::string_view(buf, len);
+        }
+        if (name == "script" || name == "style" || name == "textarea" || name == "title" || name == "xmp") {
+            if (!end) {  // skip raw text up to its end tag
+                auto close = s.find("</", i);
+                while (close != std::string_view::npos && !HasAt(s, close + 2, name)) close = s.find("</", close + 2);
+                if (close == std::string_view::npos) return s.size();
+                i = close;
+            }
+            continue;
+        }
+        if (!name.empty() && std::binary_search(std::begin(optionalEnd), std::end(optionalEnd), name)) continue;
+        auto gt = s.find('>', i);
+        bool selfClosing = gt != std::string_view::npos && gt > 0 && s[gt - 1] == '/';
+        if (end) depth = std::max(0, depth - 1);
+        else if (!selfClosing && ++depth > limit) return at;
+    }
+    return s.size();
+}
+
 
 // From just after a tag's name to just past its '>', as the tokenizer reads
 // attributes (a '>' inside a quoted value does not end the tag). Calls
