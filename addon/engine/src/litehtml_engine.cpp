@@ -8,7 +8,6 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
-#include <utility>
 
 #include "container.h"
 #include "fonts.h"
@@ -265,10 +264,14 @@ struct LaidOut {
     int width = 0, height = 0;
 };
 
-// Whether a parsed tree keeps to the caps SanitizeHtml enforces: no element
-// `maxDepth` or more levels below the root, no more than `maxTableDepth`
-// tables inside one another. Anonymous boxes count as levels too.
-bool WithinCaps(const litehtml::element::ptr& root, int maxDepth, int maxTableDepth) {
+// The nesting SanitizeHtml allows: no element `depth` or more levels below
+// the root, no more than `tables` tables inside one another.
+struct Caps {
+    int depth, tables;
+};
+
+// Whether a parsed tree keeps to the caps. Anonymous boxes count as levels too.
+bool WithinCaps(const litehtml::element::ptr& root, const Caps& caps) {
     struct Item {
         litehtml::element* el;
         int depth, tables;
@@ -280,8 +283,8 @@ bool WithinCaps(const litehtml::element::ptr& root, int maxDepth, int maxTableDe
         stack.pop_back();
         const char* tag = it.el->get_tagName();
         if (tag && *tag) {
-            if (it.depth >= maxDepth) return false;
-            if (strcasecmp(tag, "table") == 0 && ++it.tables > maxTableDepth) return false;
+            if (it.depth >= caps.depth) return false;
+            if (strcasecmp(tag, "table") == 0 && ++it.tables > caps.tables) return false;
         }
         for (std::size_t k = 0, n = it.el->get_children_count(); k < n; ++k)
             stack.push_back({it.el->get_child(static_cast<int>(k)).get(), it.depth + 1, it.tables});
@@ -289,11 +292,11 @@ bool WithinCaps(const litehtml::element::ptr& root, int maxDepth, int maxTableDe
     return true;
 }
 
-// `caps` (a maximal depth and table depth): a tree beyond them is not laid
-// out, and the result has no document (see PassThroughHtml).
+// With `caps`, a tree beyond them is not laid out and the result has no
+// document (see PassThroughHtml).
 LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& html, const std::string& baseUrl,
                const std::string& encoding, const SanitizedHtml& sane, int width, bool grow,
-               const std::pair<int, int>* caps = nullptr) {
+               const Caps* caps = nullptr) {
     LaidOut out;
     out.container = std::make_unique<Container>(fonts, fetcher);
     out.container->SetBaseUrl(baseUrl);
@@ -303,7 +306,7 @@ LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& 
     out.context = ContextFor(sane.tags);
     out.doc = litehtml::document::createFromUTF8(html.c_str(), out.container.get(), out.context.get());
     if (!out.doc) return out;
-    if (caps && !WithinCaps(out.doc->root(), caps->first, caps->second)) {
+    if (caps && !WithinCaps(out.doc->root(), *caps)) {
         out.doc.reset();
         return out;
     }
@@ -455,7 +458,7 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     // Markup that needs no rewriting is laid out as written, unless its tree
     // turns out deeper than the caps; everything else is cleaned up first.
     LaidOut laid;
-    const std::pair<int, int> caps{req.maxDepth, req.maxTableDepth};
+    const Caps caps{req.maxDepth, req.maxTableDepth};
     std::optional<SanitizedHtml> asWritten = PassThroughHtml(loaded.html, req.maxDepth);
     if (asWritten)
         laid = LayOut(*fonts, fetcher, asWritten->html, loaded.baseUrl, loaded.encoding, *asWritten,

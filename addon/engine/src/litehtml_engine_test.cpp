@@ -25,6 +25,11 @@ std::string Narrow(const std::u16string& s) {
 }
 
 // The text of every run in drawing order, runs joined by "|".
+bool HasWarning(const RenderResult& r, std::string_view part) {
+    return std::any_of(r.warnings.begin(), r.warnings.end(),
+                       [part](const std::string& w) { return w.find(part) != std::string::npos; });
+}
+
 std::string Runs(const RenderResult& r) {
     std::string out;
     for (const auto* t : r.drawing.TextRuns()) out += (out.empty() ? "" : "|") + Narrow(t->text);
@@ -211,9 +216,7 @@ TEST(LitehtmlEngine, DeepNestingIsCutAndDeepTablesAreFlattened) {
     tables += "inner";
     auto t = RenderString(tables);
     EXPECT_NE(Runs(t).find("inner"), std::string::npos);
-    bool flattened = std::any_of(t.warnings.begin(), t.warnings.end(),
-                                 [](const std::string& w) { return w.find("tables nested") != std::string::npos; });
-    EXPECT_TRUE(flattened);
+    EXPECT_TRUE(HasWarning(t, "tables nested"));
 }
 
 TEST(LitehtmlEngine, MarkupLaidOutAsWrittenKeepsTheCaps) {
@@ -224,16 +227,14 @@ TEST(LitehtmlEngine, MarkupLaidOutAsWrittenKeepsTheCaps) {
     auto r = RenderString(deep);
     EXPECT_TRUE(r.documentAvailable);
     EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
-    EXPECT_TRUE(std::any_of(r.warnings.begin(), r.warnings.end(),
-                            [](const std::string& w) { return w.find("nested deeper") != std::string::npos; }));
+    EXPECT_TRUE(HasWarning(r, "nested deeper"));
 
     std::string tables = "<body>";
     for (int i = 0; i < 12; ++i) tables += "<table><tr><td>";
     tables += "inner";
     auto t = RenderString(tables);
     EXPECT_NE(Runs(t).find("inner"), std::string::npos);
-    EXPECT_TRUE(std::any_of(t.warnings.begin(), t.warnings.end(),
-                            [](const std::string& w) { return w.find("tables nested") != std::string::npos; }));
+    EXPECT_TRUE(HasWarning(t, "tables nested"));
 
     std::string shallow = "<!DOCTYPE html><body>";
     for (int i = 0; i < 8; ++i) shallow += "<table><tr><td>";
