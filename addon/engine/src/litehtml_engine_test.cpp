@@ -25,6 +25,13 @@ std::string Narrow(const std::u16string& s) {
 }
 
 // The text of every run in drawing order, runs joined by "|".
+// `open` written `n` times after `head`, then `tail`: deeply nested markup.
+std::string Nested(const std::string& head, const std::string& open, int n, const std::string& tail) {
+    std::string out = head;
+    for (int i = 0; i < n; ++i) out += open;
+    return out + tail;
+}
+
 bool HasWarning(const RenderResult& r, std::string_view part) {
     return std::any_of(r.warnings.begin(), r.warnings.end(),
                        [part](const std::string& w) { return w.find(part) != std::string::npos; });
@@ -203,43 +210,28 @@ TEST(LitehtmlEngine, BordersListsAndClips) {
 }
 
 TEST(LitehtmlEngine, DeepNestingIsCutAndDeepTablesAreFlattened) {
-    std::string deep;
-    for (int i = 0; i < 3000; ++i) deep += "<div>";
-    deep += "bottom";
-    auto r = RenderString(deep);
+    auto r = RenderString(Nested("", "<div>", 3000, "bottom"));
     EXPECT_TRUE(r.documentAvailable);
     EXPECT_FALSE(r.warnings.empty());
     EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
 
-    std::string tables;
-    for (int i = 0; i < 15; ++i) tables += "<table><tr><td>";
-    tables += "inner";
-    auto t = RenderString(tables);
+    auto t = RenderString(Nested("", "<table><tr><td>", 15, "inner"));
     EXPECT_NE(Runs(t).find("inner"), std::string::npos);
     EXPECT_TRUE(HasWarning(t, "tables nested"));
 }
 
 TEST(LitehtmlEngine, MarkupLaidOutAsWrittenKeepsTheCaps) {
     // These pass the markup scan; the parsed tree is what is too deep.
-    std::string deep = "<!DOCTYPE html><body>";
-    for (int i = 0; i < 200; ++i) deep += "<span>";
-    deep += "bottom";
-    auto r = RenderString(deep);
+    auto r = RenderString(Nested("<!DOCTYPE html><body>", "<span>", 200, "bottom"));
     EXPECT_TRUE(r.documentAvailable);
     EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
     EXPECT_TRUE(HasWarning(r, "nested deeper"));
 
-    std::string tables = "<body>";
-    for (int i = 0; i < 12; ++i) tables += "<table><tr><td>";
-    tables += "inner";
-    auto t = RenderString(tables);
+    auto t = RenderString(Nested("<body>", "<table><tr><td>", 12, "inner"));
     EXPECT_NE(Runs(t).find("inner"), std::string::npos);
     EXPECT_TRUE(HasWarning(t, "tables nested"));
 
-    std::string shallow = "<!DOCTYPE html><body>";
-    for (int i = 0; i < 8; ++i) shallow += "<table><tr><td>";
-    shallow += "<div onclick='go()'>inner</div>";
-    auto s = RenderString(shallow);
+    auto s = RenderString(Nested("<!DOCTYPE html><body>", "<table><tr><td>", 8, "<div onclick='go()'>inner</div>"));
     EXPECT_EQ(Runs(s), "inner");
     EXPECT_TRUE(s.warnings.empty()) << s.warnings[0];
     EXPECT_EQ(s.compatMode, "CSS1Compat");

@@ -541,7 +541,7 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
         gumbo_destroy_output(&options, doc);
         // Written back with the standards doctype, a quirks-mode tree can come
         // out differently where a table meets an open paragraph.
-        if (out.quirks && FindNoCase(utf8, "<table") != std::string_view::npos) return std::nullopt;
+        if (out.quirks && tags.count("table")) return std::nullopt;
     }
     if (doctypeFrom != std::string_view::npos) edits.insert(edits.begin(), {doctypeFrom, doctypeTo - doctypeFrom, "<!DOCTYPE html>"});
     out.html.reserve(utf8.size() + 48);
