@@ -15,5 +15,7 @@ echo "installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Another install may hold the package lock (parallel builds, a desktop updater): wait for it.
+lock=(-o DPkg::Lock::Timeout=600)
+$sudo apt-get "${lock[@]}" update -qq
+$sudo apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
