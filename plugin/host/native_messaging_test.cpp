@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace {
@@ -109,3 +112,18 @@ TEST(NativeMessaging, BrokenAndHostileRequestsAreRefusedWithAReason) {
 }
 
 }  // namespace
+
+int FuzzHostStream(const std::uint8_t* data, std::size_t size);
+
+// The fuzz target's seeds, replayed as an ordinary test.
+TEST(NativeMessaging, FuzzSeedsReplay) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(VM_HOST_CORPUS)) {
+        std::ifstream in(e.path(), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        SCOPED_TRACE(e.path().string());
+        FuzzHostStream(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        ++n;
+    }
+    EXPECT_GT(n, 0);
+}

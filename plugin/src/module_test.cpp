@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -34,6 +36,20 @@ std::string Text(const std::string& path) {
 
 class ModuleTest : public ::testing::Test {
 protected:
+    // The environment the test changes, put back afterwards.
+    struct Saved {
+        Saved() {
+            for (const char* name : kNames)
+                if (const char* v = getenv(name)) values.emplace_back(name, v);
+        }
+        ~Saved() {
+            for (const char* name : kNames) unsetenv(name);
+            for (const auto& [name, value] : values) setenv(name.c_str(), value.c_str(), 1);
+        }
+        static constexpr const char* kNames[] = {"VELLUMATE_REGISTRY", "HOME", "XDG_CONFIG_HOME"};
+        std::vector<std::pair<std::string, std::string>> values;
+    } saved_;
+
     void SetUp() override {
         std::string tmpl = fs::temp_directory_path().string() + "/navletmod-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl.data()), nullptr);

@@ -96,23 +96,26 @@ bool RunWaitDialog(ConverterRun& run) {
 }
 
 void InstallDialogMessageBoxes() {
-    platform::SetMessageBoxUi([](std::string_view caption, std::string_view text, platform::MsgIcon icon,
-                                 platform::MsgButtons buttons) -> std::optional<platform::MsgAnswer> {
-        // The button shows only Ok boxes; anything else stays on standard error.
-        if (buttons != platform::MsgButtons::Ok || !Showable()) return std::nullopt;
-        QMessageBox box;
-        box.setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
-        box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-        switch (icon) {
-        case platform::MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
-        case platform::MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-        case platform::MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-        case platform::MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
-        case platform::MsgIcon::None: break;
-        }
-        box.setStandardButtons(QMessageBox::Ok);
-        box.exec();
-        return platform::MsgAnswer::Ok;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::SetMessageBoxUi([](std::string_view caption, std::string_view text, platform::MsgIcon icon,
+                                     platform::MsgButtons buttons) -> std::optional<platform::MsgAnswer> {
+            // The button shows only Ok boxes; anything else stays on standard error.
+            if (buttons != platform::MsgButtons::Ok || !Showable()) return std::nullopt;
+            QMessageBox box;
+            box.setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+            box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+            switch (icon) {
+            case platform::MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+            case platform::MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+            case platform::MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+            case platform::MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+            case platform::MsgIcon::None: break;
+            }
+            box.setStandardButtons(QMessageBox::Ok);
+            box.exec();
+            return platform::MsgAnswer::Ok;
+        });
     });
 }
 
