@@ -1,5 +1,9 @@
 #include "converter_run.h"
 
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <optional>
 
@@ -9,8 +13,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often the launcher looks at the process (the wait window's tick).
+// How often the launcher looks at the process (the wait window's tick), and
+// how often without a process descriptor to wait on.
 constexpr auto kPollPeriod = std::chrono::milliseconds(500);
+constexpr auto kShortPoll = std::chrono::milliseconds(50);
 constexpr auto kTerminateGrace = std::chrono::seconds(2);
 
 }  // namespace
@@ -39,6 +45,9 @@ void ConverterRun::LauncherMain() {
     }
     state_ = State::Running;
     changed_.notify_all();
+    // Waits on the process's descriptor, so its end is seen at once; the
+    // lock is free meanwhile for the window and for Abort.
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, child_.Pid(), 0));
     std::optional<Clock::time_point> killAt;
     for (;;) {
         if (child_.Wait(0)) break;
@@ -48,9 +57,13 @@ void ConverterRun::LauncherMain() {
         } else if (killAt && Clock::now() >= *killAt) {
             child_.Terminate(true);
         }
-        // Woken early by Abort; the process's end is seen at the next tick.
-        changed_.wait_for(lock, abortRequested_ ? std::chrono::milliseconds(20) : kPollPeriod);
+        const auto period = killAt ? std::chrono::milliseconds(20) : pidfd >= 0 ? kPollPeriod : kShortPoll;
+        lock.unlock();
+        pollfd p{pidfd, POLLIN, 0};
+        poll(&p, pidfd >= 0 ? 1 : 0, static_cast<int>(period.count()));
+        lock.lock();
     }
+    if (pidfd >= 0) close(pidfd);
     exitStatus_ = child_.ExitStatus();
     state_ = State::Ended;
     changed_.notify_all();
