@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,7 +87,7 @@ std::string Document(const RunSubject& s) { return Quoted(s.source.empty() ? s.u
 
 std::string FailureText(std::int32_t code, const RunSubject& s) {
     switch (code) {
-    case 1: return "cancelled";
+    case 1: return InterruptSignal() ? "interrupted" : "cancelled";
     case -1: return LoadString(IDS_WRONG_COMMAND_LINE) + " (see --help)";
     case -2: return FormatString(LoadString(IDS_FOLDER_MISSING).c_str(), s.folder.c_str());
     case -3: return "the input and output lists have different lengths";
@@ -138,6 +139,35 @@ void ReportFailure(const std::string& programName, std::int32_t code, const RunS
     line += FormatString(" (%d)\n", static_cast<int>(code));
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+namespace {
+volatile std::sig_atomic_t g_interrupt = 0;
+
+extern "C" void NoteInterrupt(int signo) {
+    g_interrupt = signo;
+    std::signal(signo, SIG_DFL);  // the next one ends the program
+}
+}  // namespace
+
+void CatchInterrupts() {
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction sa {};
+        sa.sa_handler = NoteInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(signo, &sa, nullptr);
+    }
+}
+
+int InterruptSignal() { return g_interrupt; }
+
+void ExitByInterrupt() {
+    const int signo = g_interrupt;
+    if (!signo) return;
+    std::fflush(nullptr);
+    std::signal(signo, SIG_DFL);
+    std::raise(signo);
 }
 
 struct TerminalProgress::Members {

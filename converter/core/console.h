@@ -33,16 +33,26 @@ bool QuietRequested();
 // unless the run succeeded or silence was asked for.
 void ReportFailure(const std::string& programName, std::int32_t code, const RunSubject& subject);
 
-// The progress of a command-line run as one line on the terminal:
-// "file i of n: NAME: topic t of T" and the elapsed time. Nothing is drawn
-// when standard error is no terminal. Never cancelled.
+// From now on SIGINT, SIGTERM and SIGHUP only note the signal, so that the
+// run stops at its next check and cleans up as a cancelled one does (output
+// and temporary files deleted); a second signal ends the program at once.
+void CatchInterrupts();
+// The signal caught, 0 when none.
+int InterruptSignal();
+// After the clean-up: ends the program by the signal caught, as the shell
+// expects of an interrupted program (status 128 + signal). Returns when none was caught.
+void ExitByInterrupt();
+
+// The progress of a command-line run: one line on the terminal, "file i of
+// n: NAME: topic t of T" and the elapsed time (nothing is drawn when
+// standard error is no terminal), and cancelled by a caught interrupt.
 class TerminalProgress final : public IProgress {
 public:
     TerminalProgress();
     ~TerminalProgress() override;
     bool Active() const;
 
-    bool Cancelled() const override { return false; }
+    bool Cancelled() const override { return InterruptSignal() != 0; }
     void Advance(int) override {}
     void SetStatus(const std::string&) override {}
     void FileStarted(int index, int count, const std::string& source) override;

@@ -143,7 +143,8 @@ struct ConversionContext {
     // What a command-line run works on, for the message when it fails.
     RunSubject subject;
 
-    bool Cancelled() const { return interactive && progress && progress->Cancelled(); }
+    // The dialog's Cancel button, or an interrupt (Ctrl-C) of a command-line run.
+    bool Cancelled() const { return progress && progress->Cancelled(); }
     // Tells the progress display (any, interactive or not) how far a file is.
     void Count(Work work, int done, int total) {
         if (progress) progress->Counted(work, done, total);

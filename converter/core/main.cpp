@@ -25,16 +25,20 @@ int main(int argc, char** argv) {
     std::int32_t result;
     {
         vellumate::ConversionContext ctx;
-        // The terminal's progress line; the main dialog, when it runs, puts its own window here.
+        // The terminal's progress line and interrupts; the main dialog, when it
+        // runs, puts its own window here.
         vellumate::TerminalProgress terminal;
-        if (terminal.Active()) ctx.progress = &terminal;
+        ctx.progress = &terminal;
+        vellumate::CatchInterrupts();
         result = vellumate::RunProgram(ctx, programPath, vellumate::sys::CommandLineText(argc, argv));
         // The objects go before the runtime that loaded their libraries.
         vellumate::ReleaseComObjects(ctx);
         ctx.progress = nullptr;
-        vellumate::ReportFailure(name, result, ctx.subject);
+        // An interrupted run says so, whatever step it stopped in.
+        vellumate::ReportFailure(name, vellumate::InterruptSignal() ? vellumate::kCancelled : result, ctx.subject);
     }
     com::CoUninitialize();
+    vellumate::ExitByInterrupt();
     // The exit status keeps the result modulo 256 (-1 -> 255, -100 -> 156).
     return static_cast<int>(static_cast<std::uint32_t>(result) & 0xFFu);
 }
