@@ -24,6 +24,9 @@ constexpr char kClear[] = "\r\033[K";
 
 std::mutex g_activeMu;
 StatusLine* g_active = nullptr;  // the line of the process, not owned
+// The process that made the line: a child forked while the ticker held a
+// lock must not touch the line (or wait for that lock) at all.
+std::atomic<pid_t> g_owner{0};
 
 void WriteAll(int fd, const std::string& s) {
     std::size_t done = 0;
@@ -80,6 +83,7 @@ StatusLine::StatusLine(int fd) : m_(std::make_unique<Members>()) {
     {
         std::lock_guard lock(g_activeMu);
         g_active = this;
+        g_owner = getpid();
     }
     m_->ticker = std::thread([m = m_.get()] {
         std::unique_lock lock(m->mu);
@@ -145,6 +149,7 @@ std::string StatusLine::FitToWidth(const std::string& text, std::size_t columns)
 }
 
 void ClearStatusLine() {
+    if (g_owner.load() != getpid()) return;
     std::lock_guard lock(g_activeMu);
     if (!g_active) return;
     std::lock_guard lineLock(g_active->m_->mu);
