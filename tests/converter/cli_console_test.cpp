@@ -13,13 +13,6 @@ using vmtest::Capture;
 using vmtest::Q;
 using vmtest::Sandbox;
 
-// The environment of a sandbox as a prefix for a shell command.
-std::string EnvPrefix(const Sandbox& box) {
-    std::string s = "env -u DISPLAY -u WAYLAND_DISPLAY -u VELLUMATE_QUIET";
-    for (const auto& [k, v] : box.env) s += " " + k + "=" + Q(v);
-    return s + " ";
-}
-
 // The lines of standard error that the program itself wrote ("vellumate: ...").
 std::vector<std::string> OwnLines(const std::string& err) {
     std::vector<std::string> out;
@@ -109,7 +102,6 @@ TEST_F(Console, OneLinePerFailedRun) {
     EXPECT_EQ(OwnLines(box.lastStderr).size(), 1u);
 
     // A successful end says nothing.
-    box.env.erase("VELLUMATE_QUIET");
     EXPECT_EQ(Run({"/inlist", list, "/nosuchword"}), 0);
     EXPECT_EQ(box.lastStderr, "");
 }
@@ -119,10 +111,10 @@ TEST_F(Console, ProgressOnlyOnATerminal) {
     const std::string b = box.Write("in/second.html", "<p>b</p>");
     const std::string list = box.Write("in/list.txt", a + "\n" + b + "\n");
     const std::string command =
-        EnvPrefix(box) + Q(VELLUMATE_BIN) + " /inlist " + Q(list) + " /outdir " + Q(box.dir()) + " /nosuch x";
+        box.ShellEnv() + Q(VELLUMATE_BIN) + " /inlist " + Q(list) + " /outdir " + Q(box.dir()) + " /nosuch x";
     // A malformed run never starts a file; a run that gets to its first file shows it.
     const std::string listRun =
-        EnvPrefix(box) + Q(VELLUMATE_BIN) + " /inlist " + Q(list) + " /outdir " + Q(box.dir());
+        box.ShellEnv() + Q(VELLUMATE_BIN) + " /inlist " + Q(list) + " /outdir " + Q(box.dir());
 
     // Under script(1) standard error is a terminal: the line shows the first
     // file (which fails: nothing is registered) and is wiped before the message.

@@ -260,9 +260,7 @@ TEST_F(CliPdf, InterruptedListCleansUp) {
     std::filesystem::create_directories(out);
     std::filesystem::create_directories(temp);
     box.env["TMPDIR"] = temp;
-    std::string env = "env";
-    for (const auto& [k, v] : box.env) env += " " + k + "=" + Q(v);
-    const std::string script = env + " " + Q(VELLUMATE_BIN) + " /inlist " + Q(listFile) + " /outdir " + Q(out) +
+    const std::string script = box.ShellEnv() + Q(VELLUMATE_BIN) + " /inlist " + Q(listFile) + " /outdir " + Q(out) +
                                " 2>" + Q(box.Path("err")) + " & pid=$!; " +
                                "while [ ! -e " + Q(out + "/p0.bmp.pdf") + " ] && kill -0 $pid 2>/dev/null; do " +
                                "sleep 0.02; done; kill -INT $pid; wait $pid; echo $?";
