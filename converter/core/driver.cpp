@@ -180,6 +180,7 @@ std::int32_t GenerateAll(ConversionContext& ctx, int step, Drawing* drawing) {
             }
             if (ctx.interactive)
                 ctx.SetStatus(FormatString(LoadString(IDS_GENERATING_PAGES).c_str(), pageNumber, total));
+            ctx.Count(Work::Pages, pageNumber, total);
 
             if (src.addonSource) {
                 *drawing = Drawing::Addon;

@@ -1,6 +1,7 @@
 // Message boxes on standard error, with the scripted answer and the log.
 #include "platform/msgbox.h"
 
+#include "platform/status_line.h"
 #include "platform/text.h"
 
 #include <fcntl.h>
@@ -167,6 +168,7 @@ MsgAnswer MessageBox(std::string_view caption, std::string_view text, MsgIcon ic
     if (!scripted && ui && HasDisplay()) answer = ui(caption, text, icon, buttons);
     if (!answer) {
         std::string line = std::string(caption) + ": " + std::string(text) + "\n";
+        ClearStatusLine();
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
         answer = scripted ? *scripted : DefaultAnswer(buttons);

@@ -86,6 +86,17 @@ constexpr std::size_t kMaxValueNameLength = 16383;
 // predefined handle, so tests may switch it.
 std::string RegistryFolder();
 
+// The registry an installation keeps for every user: $VELLUMATE_SYSTEM_REGISTRY,
+// else the folder the build was configured with (/var/lib/vellumate/registry).
+// Its machine.db holds the in-process servers the package registered; the
+// component runtime finds classes there that the user's own hive lacks.
+std::string SystemRegistryFolder();
+
+// Opens the hive file `file` as a registry of its own and hands out its root
+// key (Win32's RegLoadAppKey): created when it is missing and can be written,
+// read-only when it cannot (write rights then answer ERROR_ACCESS_DENIED).
+LSTATUS RegLoadAppKey(const char* file, HKEY* result, REGSAM sam, DWORD options, DWORD reserved);
+
 // subKey is a path of names separated by "\"; null or "" names the key itself.
 LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD reserved, const char* cls, DWORD options, REGSAM sam,
                        const void* security, HKEY* result, DWORD* disposition);
