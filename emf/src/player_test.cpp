@@ -246,6 +246,93 @@ TEST(Player, BitmapFamiliesHonourMasksKeysAndAlpha) {
     EXPECT_EQ(dev.imgs[2].pixels, (std::vector<std::uint8_t>{255, 255, 255, 0, 0, 0, 255, 255, 255}));
 }
 
+TEST(Player, MaskAndPictureBlitsOnOneRectangleBecomeOnePictureInEitherOrder) {
+    struct Capture : Device {
+        std::vector<Image> imgs;
+        std::vector<Matrix> ctms;
+        void DrawImage(const Image& i, const Matrix& m) override { imgs.push_back(i), ctms.push_back(m); }
+    } dev;
+    // A 2 x 2 mask, top row black then white, bottom row white then black.
+    const std::string mask = "@bmi u32:40 i32:2 i32:2 u16:1 u16:1 u32:0 u32:8 i32:0 i32:0 u32:2 u32:0 "
+                             "hex:00000000 hex:ffffff00 @bits hex:80000000 hex:40000000";
+    auto blit = [](const std::string& rop, int x, const std::string& dib, int bmiSize, int bitsSize) {
+        return "EMR_STRETCHDIBITS rect:0,0,0,0 i32:" + std::to_string(x) + " i32:20 i32:0 i32:0 i32:2 i32:2 &bmi u32:" +
+               std::to_string(bmiSize) + " &bits u32:" + std::to_string(bitsSize) + " u32:0 u32:" + rop +
+               " i32:4 i32:6 " + dib + "\n";
+    };
+    const std::string orPass = "0xEE0086", andPass = "0x8800C6";
+    auto bytes = Assemble("header\n" + blit(orPass, 10, mask, 48, 8) + blit(andPass, 10, kDib24, 40, 16) +  // the office order
+                          blit(andPass, 30, mask, 48, 8) + blit(orPass, 30, kDib24, 40, 16) +             // the sprite order
+                          blit(andPass, 50, mask, 48, 8) + blit(orPass, 60, kDib24, 40, 16) +             // not one rectangle
+                          "eof\n");
+    PlayResult r = Play(bytes, dev);
+    ASSERT_EQ(dev.imgs.size(), 3u);
+    auto alpha = [](const Image& i) {
+        std::vector<int> a;
+        for (std::size_t k = 3; k < i.pixels.size(); k += 4) a.push_back(i.pixels[k]);
+        return a;
+    };
+    // The picture is red, green / blue, white.
+    ASSERT_EQ(dev.imgs[0].format, Image::Format::Rgba8);
+    EXPECT_EQ(alpha(dev.imgs[0]), (std::vector<int>{0, 255, 255, 0}));    // white of the mask shows it
+    EXPECT_EQ(dev.imgs[0].pixels[4], 0);                                  // green stays green
+    EXPECT_EQ(alpha(dev.imgs[1]), (std::vector<int>{255, 0, 0, 255}));   // black of the mask shows it
+    EXPECT_EQ(dev.ctms[0], (Matrix{4, 0, 0, 6, 10, 20}));
+    EXPECT_EQ(dev.ctms[1], (Matrix{4, 0, 0, 6, 30, 20}));
+    // Apart, the mask pass alone is left out and the paint pass drawn with black as its background.
+    EXPECT_EQ(dev.ctms[2], (Matrix{4, 0, 0, 6, 60, 20}));
+    ASSERT_EQ(r.diagnostics.size(), 1u);
+    EXPECT_NE(r.diagnostics[0].Text().find("mask pass"), std::string::npos) << r.diagnostics[0].Text();
+}
+
+TEST(Player, PensOfWidthZeroAreHairlines) {
+    EXPECT_EQ(Trace(R"(
+        EMR_SETMAPMODE u32:8
+        EMR_SETWINDOWEXTEX i32:10 i32:10
+        EMR_SETVIEWPORTEXTEX i32:40 i32:40
+        EMR_CREATEPEN u32:1 u32:0 i32:0 i32:0 u32:0
+        EMR_SELECTOBJECT u32:1
+        EMR_MOVETOEX pt:0,0
+        EMR_LINETO pt:10,0
+        EMR_EXTCREATEPEN u32:2 u32:0 u32:0 u32:0 u32:0 u32:0x10100 u32:0 u32:0 u32:0 u32:0 u32:0
+        EMR_SELECTOBJECT u32:2
+        EMR_MOVETOEX pt:0,5
+        EMR_LINETO pt:10,5
+        EMR_SELECTOBJECT u32:0x80000007
+        EMR_MOVETOEX pt:0,9
+        EMR_LINETO pt:10,9
+    )"),
+              "stroke w=0 butt miter miter=10 #000000 ctm=[] M 0 0 L 40 0\n"
+              "stroke w=0 square round #000000 ctm=[] M 0 20 L 40 20\n"
+              "stroke w=1 butt miter miter=10 #000000 ctm=[] M 0 36 L 40 36\n");
+}
+
+// Measures every run as 7 units a character, as a device with fonts would.
+struct Measuring : TraceDevice {
+    std::optional<double> MeasureText(const TextRun& t) override { return 7.0 * double(t.text.size()); }
+};
+
+TEST(Player, TextWithoutAdvancesIsAlignedByItsMeasuredWidthAndCarriesItsReading) {
+    const std::string text = R"(
+        EMR_SETBKMODE u32:1
+        EMR_SETTEXTALIGN u32:6         # centre, top
+        EMR_EXTTEXTOUTW rect:0,0,-1,-1 u32:1 f32:0 f32:0 pt:100,50 u32:4 &s u32:0x100 u32:0 @s w:"abcd"
+        EMR_SETTEXTALIGN u32:0x10A     # right, bottom, right-to-left reading
+        EMR_EXTTEXTOUTW rect:0,0,-1,-1 u32:1 f32:0 f32:0 pt:100,50 u32:2 &s u32:0x110 u32:0 @s hex:24004400
+    )";
+    auto bytes = Assemble("header\n" + text + "eof\n");
+    Measuring dev;
+    PlayResult r = Play(bytes, dev);
+    EXPECT_TRUE(r.diagnostics.empty()) << r.diagnostics[0].Text();
+    EXPECT_EQ(dev.Text(),
+              "text \"abcd\" at -14 12.8 face=\"sans-serif\" em=13.92 weight=700 #000000 ctm=[1 0 0 1 100 50]\n"
+              "text \"$D\" at -14 -3.2 face=\"sans-serif\" em=13.92 weight=700 rtl glyphs #000000 ctm=[1 0 0 1 100 50]\n");
+    // A device that cannot measure gets the old guess of half an em a character.
+    TraceDevice guess;
+    Play(bytes, guess);
+    EXPECT_NE(guess.Text().find("text \"abcd\" at -13.92 "), std::string::npos) << guess.Text();
+}
+
 TEST(Player, PlusCommentsAreSkippedAndThePlainRecordsPlayed) {
     std::vector<std::string> diags;
     EXPECT_EQ(Trace(R"(
