@@ -271,17 +271,51 @@ std::vector<ShapedGlyph> Font::ShapeRun(std::u16string_view text, const ShapeSty
         out[i].xOffset = pos[i].x_offset * inv;
         out[i].yOffset = pos[i].y_offset * inv;
     }
-    // The text of a cluster goes to its first glyph: from the cluster start
-    // to the next larger cluster start (clusters are monotonic either way).
-    for (unsigned i = 0; i < n; ++i) {
-        std::uint32_t gid = out[i].gid;
-        if (gid >= m.glyphCount || m.hasText[gid]) continue;
-        std::uint32_t start = out[i].cluster;
-        if (i > 0 && out[i - 1].cluster == start) continue;  // not the first glyph of its cluster
+    // The text of a cluster goes to its glyphs: a glyph that is the font's
+    // own glyph of one of its characters stands for that character (the
+    // parts of an Indic syllable, a base and its marks); what is left goes to
+    // the first glyph left over (a ligature or a conjunct form), or to the
+    // first glyph. Clusters run from their start to the next larger start.
+    for (unsigned i = 0; i < n;) {
+        const std::uint32_t start = out[i].cluster;
+        unsigned j = i + 1;
+        while (j < n && out[j].cluster == start) ++j;
         std::uint32_t end = static_cast<std::uint32_t>(text.size());
-        for (unsigned j = 0; j < n; ++j)
-            if (out[j].cluster > start && out[j].cluster < end) end = out[j].cluster;
-        if (start < end) m.RecordText(gid, text.substr(start, end - start));
+        for (unsigned k = 0; k < n; ++k)
+            if (out[k].cluster > start && out[k].cluster < end) end = out[k].cluster;
+        if (start >= end) {
+            i = j;
+            continue;
+        }
+        if (j - i == 1) {
+            m.RecordText(out[i].gid, text.substr(start, end - start));
+            i = j;
+            continue;
+        }
+        std::u16string rest;
+        std::vector<bool> taken(j - i, false);
+        for (std::uint32_t u = start; u < end;) {
+            std::uint32_t len = (text[u] >= 0xD800 && text[u] < 0xDC00 && u + 1 < end) ? 2 : 1;
+            char32_t c = len == 2 ? 0x10000 + ((text[u] - 0xD800) << 10) + (text[u + 1] - 0xDC00) : text[u];
+            hb_codepoint_t g = 0;
+            unsigned hit = j;
+            if (hb_font_get_nominal_glyph(m.font, c, &g))
+                for (unsigned k = i; k < j && hit == j; ++k)
+                    if (!taken[k - i] && out[k].gid == g) hit = k;
+            if (hit < j) {
+                taken[hit - i] = true;
+                m.RecordText(g, text.substr(u, len));
+            } else {
+                rest += text.substr(u, len);
+            }
+            u += len;
+        }
+        if (!rest.empty()) {
+            unsigned k = i;
+            while (k < j && taken[k - i]) ++k;
+            m.RecordText(out[k < j ? k : i].gid, rest);
+        }
+        i = j;
     }
     return out;
 }
@@ -405,8 +439,9 @@ std::unique_ptr<Font::Prepared> Font::Prepare(bool embed, bool compress) const {
     if (embed && m.outline == Impl::Outline::Cff2)
         throw std::runtime_error("variable PostScript outlines cannot be embedded: " + m.path);
     if (embed) {
-        // A name-keyed CFF font is addressed by glyph ids, so they must stay;
-        // a CID-keyed one keeps its CIDs in the subset's charset.
+        // A name-keyed CFF font is addressed by glyph ids, so they must stay
+        // (the glyphs left out become empty); a CID-keyed one keeps its CIDs
+        // in the subset's charset.
         const bool retain = m.outline == Impl::Outline::Cff;
         hb_subset_plan_t* plan = nullptr;
         hb_face_t* sub = Subset(m.face, gids, retain, &plan);
@@ -535,9 +570,10 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
 
 std::string Font::ToUnicodeMap(const std::vector<CodeEntry>& sorted) {
     // Codes that stand for text, in code order. A run of codes whose texts are
-    // single consecutive UTF-16 units ("a", "b", "c" on glyphs 68, 69, 70)
-    // becomes one bfrange entry; the rest are bfchar entries. A range changes
-    // only the last byte of its code and of its text.
+    // single consecutive UTF-16 units below U+0100 ("a", "b", "c" on glyphs
+    // 68, 69, 70) becomes one bfrange entry; the rest are bfchar entries. A
+    // range changes only the last byte of its code and of its text. (Ranges
+    // of texts past U+00FF extract wrongly in some readers.)
     struct Entry {
         std::uint32_t code;
         const std::u16string* text;
@@ -549,7 +585,7 @@ std::string Font::ToUnicodeMap(const std::vector<CodeEntry>& sorted) {
     std::vector<size_t> singles;
     for (size_t i = 0; i < entries.size();) {
         size_t j = i;
-        if (entries[i].text->size() == 1) {
+        if (entries[i].text->size() == 1 && (*entries[i].text)[0] < 0x100) {
             while (j + 1 < entries.size() && entries[j + 1].text->size() == 1 &&
                    entries[j + 1].code == entries[j].code + 1 && (entries[j + 1].code & 0xFF) != 0 &&
                    (*entries[j + 1].text)[0] == (*entries[j].text)[0] + 1 && ((*entries[j + 1].text)[0] & 0xFF) != 0)
