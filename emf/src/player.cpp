@@ -12,6 +12,7 @@
 #include "emf/dib.h"
 #include "emf/layouts.h"
 #include "mapping.h"
+#include "plus.h"
 #include "platform/text.h"
 
 namespace emf {
@@ -184,11 +185,40 @@ Path ComplementOf(const Path& p) {
 
 }  // namespace
 
+// Passes calls on to the device; drawing is left out while muted (the plain
+// records that repeat what extended records drew). Clips always pass, so
+// that the player's record of them stays true.
+class Gate : public Device {
+public:
+    explicit Gate(Device& d) : d_(d) {}
+    bool muted = false;
+    void BeginPage(const PageInfo& p) override { d_.BeginPage(p); }
+    void EndPage() override { d_.EndPage(); }
+    std::optional<double> MeasureText(const TextRun& t) override { return d_.MeasureText(t); }
+    void FillPath(const Path& p, FillRule r, const Paint& paint, const Matrix& m) override {
+        if (!muted) d_.FillPath(p, r, paint, m);
+    }
+    void StrokePath(const Path& p, const StrokeStyle& s, const Color& c, const Matrix& m) override {
+        if (!muted) d_.StrokePath(p, s, c, m);
+    }
+    void DrawText(const TextRun& t, const Matrix& m) override {
+        if (!muted) d_.DrawText(t, m);
+    }
+    void DrawImage(const Image& i, const Matrix& m) override {
+        if (!muted) d_.DrawImage(i, m);
+    }
+    void PushClip(const Path& p, FillRule r, const Matrix& m) override { d_.PushClip(p, r, m); }
+    void PopClip() override { d_.PopClip(); }
+
+private:
+    Device& d_;
+};
+
 class PlayerImpl {
 public:
     PlayerImpl(std::span<const std::uint8_t> bytes, const Metafile& mf, Device& dev, const PlayOptions& opt,
                PlayResult& res)
-        : bytes_(bytes), mf_(mf), dev_(dev), opt_(opt), res_(res) {
+        : bytes_(bytes), mf_(mf), gate_(dev), dev_(gate_), plus_(dev, opt.base), opt_(opt), res_(res) {
         const Header& h = mf.header;
         if (h.device.cx > 0 && h.millimeters.cx > 0) dc_.map.pxPerMmX = double(h.device.cx) / h.millimeters.cx;
         if (h.device.cy > 0 && h.millimeters.cy > 0) dc_.map.pxPerMmY = double(h.device.cy) / h.millimeters.cy;
@@ -227,7 +257,7 @@ public:
             if (rec_.type == EMR_EOF) break;
         }
         FlushLines();
-        if (sawPlus_ && !drew_) {
+        if (sawPlus_ && !drew_ && !plus_.Drew()) {
             rec_ = mf_.records.back(), index_ = mf_.records.size() - 1;
             Warn("only extended (EMF+) drawing records, which are not shown");
         }
@@ -238,7 +268,9 @@ public:
 private:
     std::span<const std::uint8_t> bytes_;
     const Metafile& mf_;
+    Gate gate_;
     Device& dev_;
+    detail::PlusPlayer plus_;
     const PlayOptions& opt_;
     PlayResult& res_;
     std::size_t index_ = 0;
@@ -533,7 +565,12 @@ bool PlayerImpl::One() {
         std::span<const std::uint8_t> d;
         if (!v_.Slice(12, cb, d)) return Warn("comment data exceeds the record");
         if (cb >= 4 && v_.U32(12, id) && id == kEmfPlusComment) {
-            sawPlus_ = true;  // the plain records that follow are what we play
+            sawPlus_ = true;
+            FlushLines();
+            std::vector<std::string> warnings;
+            // Plain records that repeat what the extended ones drew are left out.
+            gate_.muted = plus_.Comment(d.subspan(4), warnings);
+            for (const std::string& w : warnings) Warn(w + "; the plain records are shown instead");
             return true;
         }
         return true;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "testing/assembler.h"
 #include "emf/recorder_device.h"
 #include "emf/trace_device.h"
@@ -347,6 +350,70 @@ TEST(Player, PlusCommentsAreSkippedAndThePlainRecordsPlayed) {
     EXPECT_EQ(Trace("EMR_GDICOMMENT u32:8 a:\"EMF+\" u32:0x4001", &diags), "");
     ASSERT_EQ(diags.size(), 1u);
     EXPECT_NE(diags[0].find("only extended (EMF+) drawing records"), std::string::npos) << diags[0];
+}
+
+// One extended record: type, flags, then its data given as little-endian
+// 32-bit words (floats written as f:1.5).
+std::string PlusRecord(std::uint16_t type, std::uint16_t flags, std::vector<std::string> words) {
+    std::vector<std::uint8_t> data;
+    for (const std::string& w : words) {
+        std::uint32_t v;
+        if (w.rfind("f:", 0) == 0) {
+            float f = std::stof(w.substr(2));
+            std::memcpy(&v, &f, 4);
+        } else {
+            v = std::uint32_t(std::stoul(w, nullptr, 0));
+        }
+        for (int i = 0; i < 4; ++i) data.push_back(std::uint8_t(v >> (8 * i)));
+    }
+    std::vector<std::uint8_t> r = {std::uint8_t(type), std::uint8_t(type >> 8), std::uint8_t(flags), std::uint8_t(flags >> 8)};
+    const std::uint32_t size = 12 + std::uint32_t(data.size());
+    for (std::uint32_t v : {size, std::uint32_t(data.size())})
+        for (int i = 0; i < 4; ++i) r.push_back(std::uint8_t(v >> (8 * i)));
+    r.insert(r.end(), data.begin(), data.end());
+    std::string hex;
+    char b[3];
+    for (std::uint8_t c : r) std::snprintf(b, sizeof b, "%02x", c), hex += b;
+    return hex;
+}
+// A comment record holding the extended records.
+std::string PlusComment(const std::vector<std::string>& records) {
+    std::string all;
+    for (auto& r : records) all += r;
+    return "EMR_GDICOMMENT u32:" + std::to_string(4 + all.size() / 2) + " a:\"EMF+\" hex:" + all + " pad\n";
+}
+
+TEST(Player, ExtendedRecordsArePlayedAndThePlainOnesWhereTheyAreNotUnderstood) {
+    const std::string header = PlusRecord(0x4001, 1, {"0xDBC01002", "1", "96", "96"});
+    const std::string brush = PlusRecord(0x4008, 0x0100, {"0xDBC01002", "0", "0xFF0000FF"});         // 0: solid blue
+    const std::string pen = PlusRecord(0x4008, 0x0201, {"0xDBC01002", "0", "0", "0", "f:0",          // 1: hairline
+                                                         "0xDBC01002", "0", "0xFF00FF00"});
+    const std::string font = PlusRecord(0x4008, 0x0602, {"0xDBC01002", "f:12", "3", "1", "0", "5",   // 2: Arial bold 12 pt
+                                                          "0x00720041", "0x00610069", "0x0000006C"});
+    std::vector<std::string> diags;
+    std::string t = Trace(PlusComment({header, brush, pen, font,
+                                       PlusRecord(0x400A, 0, {"0", "1", "f:10", "f:10", "f:20", "f:5"})}) +
+                              // The plain records of the same drawing: left out.
+                              "EMR_RECTANGLE rect:10,10,30,15\n" +
+                              PlusComment({PlusRecord(0x402D, 0, {"f:100", "f:0"}),  // moved right by 100
+                                           PlusRecord(0x400D, 1, {"2", "f:0", "f:0", "f:10", "f:0"}),
+                                           PlusRecord(0x401C, 0x8002, {"0xFF000000", "0xFFFFFFFF", "2", "f:10", "f:20",
+                                                                       "f:0", "f:0", "0x00690048"})}) +
+                              // A record not understood: the plain records after it are drawn.
+                              PlusComment({PlusRecord(0x4017, 1, {"0", "0"})}) + "EMR_SELECTOBJECT u32:0x80000008\n"
+                              "EMR_RECTANGLE rect:0,0,4,4\n" +
+                              // Plain drawing in the middle of extended drawing.
+                              PlusComment({PlusRecord(0x4004, 0, {})}) + "EMR_RECTANGLE rect:5,5,6,6\n",
+                          &diags);
+    EXPECT_EQ(t,
+              "fill nonzero solid #0000ff ctm=[] M 10 10 L 30 10 L 30 15 L 10 15 Z\n"
+              "stroke w=0 butt miter miter=10 #00ff00 ctm=[1 0 0 1 100 0] M 0 0 L 10 0\n"
+              "text \"Hi\" at 10 34.4 face=\"Arial\" em=16 weight=700 #000000 ctm=[1 0 0 1 100 0]\n"
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 4 0 L 4 4 L 0 4 Z\n"
+              "fill evenodd solid #ffffff ctm=[] M 5 5 L 6 5 L 6 6 L 5 6 Z\n");
+    ASSERT_EQ(diags.size(), 1u);
+    EXPECT_NE(diags[0].find("extended record 16407 not shown; the plain records are shown instead"), std::string::npos)
+        << diags[0];
 }
 
 TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {
