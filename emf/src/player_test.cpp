@@ -436,6 +436,10 @@ TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {
         t.face = "DejaVu Sans";
         t.emHeight = 14;
         dev.DrawText(t, {});
+        t.text = u"\u05e9\u05dc", t.advances = {8, 8}, t.rtl = true;  // reading order travels along
+        dev.DrawText(t, {});
+        t.text = u"\x2a\x2b", t.rtl = false, t.glyphIndices = true;  // and so do glyph indices
+        dev.DrawText(t, {});
         dev.PopClip();
         Image img;
         img.width = 2, img.height = 1, img.pixels = {1, 2, 3, 4, 5, 6};
@@ -459,6 +463,10 @@ TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {
         EXPECT_TRUE(r.diagnostics.empty()) << r.diagnostics[0].Text();
     }
     auto b = second.Finish();
+    TraceDevice trace;
+    Play(b, trace);
+    EXPECT_NE(trace.Text().find(" rtl #000000"), std::string::npos) << trace.Text();
+    EXPECT_NE(trace.Text().find(" glyphs #000000"), std::string::npos) << trace.Text();
     Metafile ma = Read(a), mb = Read(b);
     ASSERT_EQ(Dump(a, ma), Dump(b, mb));
     for (std::size_t i = 0; i < ma.records.size(); ++i) {

@@ -601,10 +601,17 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
     // takes the advances of its characters, in visual order.
     double pen = 0;
     std::vector<pdfcore::PlacedGlyph> placed;
+    std::vector<std::size_t> starts;
     for (const LaidItem& it : items) {
         placed.clear();
         std::size_t cluster = SIZE_MAX;
         double clusterX = 0, inner = 0;
+        if (!unitX.empty()) {
+            // A cluster runs to the next cluster's start.
+            starts.clear();
+            for (const LaidGlyph& g : it.glyphs) starts.push_back(g.unit);
+            std::sort(starts.begin(), starts.end());
+        }
         for (const LaidGlyph& g : it.glyphs) {
             if (unitX.empty()) {
                 placed.push_back({g.gid, pen + g.xOffset * em, g.yOffset * em});
@@ -612,9 +619,8 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
                 continue;
             }
             if (g.unit != cluster) {
-                std::size_t end = it.to;
-                for (const LaidGlyph& o : it.glyphs)
-                    if (o.unit > g.unit && o.unit < end) end = o.unit;
+                auto next = std::upper_bound(starts.begin(), starts.end(), g.unit);
+                const std::size_t end = next != starts.end() ? std::min(*next, it.to) : it.to;
                 cluster = g.unit, clusterX = pen, inner = 0;
                 pen += unitX[std::min(end, run.text.size())] - unitX[std::min(g.unit, run.text.size())];
             }
