@@ -451,8 +451,11 @@ std::vector<LaidItem> LayOut(pdfcore::FontCache& fonts, pdfcore::Font* primary, 
         else missing[k] = true;
     }
     // Script of each character; common and inherited ones take their neighbours'.
-    std::vector<std::uint32_t> script(n, 0);
-    std::vector<FriBidiLevel> level(n, 0);
+    // Simple text needs neither scripts nor levels.
+    std::vector<std::uint32_t> script(simple ? 0 : n, 0);
+    std::vector<FriBidiLevel> level(simple ? 0 : n, 0);
+    auto scriptAt = [&](std::size_t k) { return simple ? 0u : script[k]; };
+    auto levelAt = [&](std::size_t k) { return simple ? FriBidiLevel(0) : level[k]; };
     if (!simple) {
         hb_unicode_funcs_t* uf = hb_unicode_funcs_get_default();
         std::uint32_t last = 0;
@@ -479,12 +482,13 @@ std::vector<LaidItem> LayOut(pdfcore::FontCache& fonts, pdfcore::Font* primary, 
     std::vector<FriBidiLevel> itemLevel;
     for (std::size_t k = 0; k < n;) {
         std::size_t e = k + 1;
-        while (e < n && fontOf[e] == fontOf[k] && missing[e] == missing[k] && level[e] == level[k] &&
-               script[e] == script[k])
+        while (e < n && fontOf[e] == fontOf[k] && missing[e] == missing[k] && levelAt(e) == levelAt(k) &&
+               scriptAt(e) == scriptAt(k))
             ++e;
         const std::size_t from = unitOf[k], to = e < n ? unitOf[e] : text.size();
         LaidItem it{fontOf[k], from, to, {}};
-        const bool rtl = level[k] & 1;
+        it.glyphs.reserve(to - from);
+        const bool rtl = levelAt(k) & 1;
         bool low = true;
         for (std::size_t j = k; j < e; ++j) low = low && cps[j] < 0x0590;
         if (missing[k]) {
@@ -512,12 +516,12 @@ std::vector<LaidItem> LayOut(pdfcore::FontCache& fonts, pdfcore::Font* primary, 
                 u = end;
             }
         } else {
-            for (auto& g : it.font->Shape(std::u16string_view(text).substr(from, to - from), {rtl, true, script[k]}))
+            for (auto& g : it.font->Shape(std::u16string_view(text).substr(from, to - from), {rtl, true, scriptAt(k)}))
                 it.glyphs.push_back({g.gid, from + std::min<std::size_t>(g.cluster, to - from - 1), g.advance,
                                      g.xOffset, g.yOffset});
         }
         items.push_back(std::move(it));
-        itemLevel.push_back(level[k]);
+        itemLevel.push_back(levelAt(k));
         k = e;
     }
     // Visual order: from the highest level down to the lowest odd one, every
@@ -610,7 +614,7 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
             // A cluster runs to the next cluster's start.
             starts.clear();
             for (const LaidGlyph& g : it.glyphs) starts.push_back(g.unit);
-            std::sort(starts.begin(), starts.end());
+            if (!std::is_sorted(starts.begin(), starts.end())) std::sort(starts.begin(), starts.end());
         }
         for (const LaidGlyph& g : it.glyphs) {
             if (unitX.empty()) {
