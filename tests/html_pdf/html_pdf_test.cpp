@@ -363,6 +363,21 @@ TEST_F(HtmlPdf, TextFilesAndWebArchives) {
     EXPECT_NE(Capture("pdftotext -raw " + Q(mht) + " -").find("archivedword"), std::string::npos);
 }
 
+// "Helvetica" and "Times" resolve to faces with PostScript outlines here: the
+// page's text is embedded in them and reads the same in a second reader.
+TEST_F(HtmlPdf, PostScriptOutlineFacesAreEmbeddedAndReadByASecondReader) {
+    const std::string pdf = Convert("ps.html",
+                                    "<p style=\"font-family:Helvetica\">PREPARATION</p>"
+                                    "<p style=\"font-family:Times;font-weight:bold\">Decision table</p>");
+    const std::string fonts = Capture("pdffonts " + Q(pdf));
+    EXPECT_NE(fonts.find("NimbusSans"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("CID Type 0C"), std::string::npos) << fonts;
+    EXPECT_EQ(fonts.find(" no "), std::string::npos) << fonts;
+    const std::string gs = Capture("gs -q -dNOPAUSE -dBATCH -sDEVICE=txtwrite -sOutputFile=- " + Q(pdf));
+    EXPECT_NE(gs.find("PREPARATION"), std::string::npos) << gs;
+    EXPECT_NE(gs.find("Decision table"), std::string::npos) << gs;
+}
+
 // A web server on 127.0.0.1 for the URL mode: serves `pages` by path, one
 // request per connection, and stops when the test ends or after 60 seconds.
 class LocalServer {
