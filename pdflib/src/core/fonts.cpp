@@ -68,6 +68,7 @@ struct Font::Impl {
     // charset maps them to glyphs); CFF2 (variable) outlines have no PDF form.
     enum class Outline { TrueType, Cff, CffCid, Cff2 } outline = Outline::TrueType;
     std::vector<std::uint16_t> cid;         // gid -> CID, CffCid only
+    std::uint32_t topCid = 0;
 
     // Stand-ins for text no font has: glyph ids from glyphCount on.
     std::vector<std::u16string> placeholders;
@@ -128,12 +129,7 @@ bool Font::PostScriptOutlines() const { return impl_->outline != Impl::Outline::
 
 // The first code of the stand-in glyphs: past every code a real glyph has.
 static std::uint32_t PlaceholderBase(const Font::Impl& m) {
-    if (m.outline == Font::Impl::Outline::CffCid) {
-        std::uint32_t top = 0;
-        for (std::uint16_t c : m.cid) top = std::max<std::uint32_t>(top, c);
-        return top + 1;
-    }
-    return m.glyphCount;
+    return m.outline == Font::Impl::Outline::CffCid ? m.topCid + 1 : m.glyphCount;
 }
 
 std::uint32_t Font::PlaceholderGlyph(std::u16string_view text) {
@@ -681,6 +677,7 @@ struct FontCache::Impl {
                 for (std::uint32_t g = 0; g < m->glyphCount; ++g) {
                     FT_UInt c = 0;
                     m->cid[g] = FT_Get_CID_From_Glyph_Index(m->ft, g, &c) == 0 && c <= 0xFFFF ? std::uint16_t(c) : 0;
+                    m->topCid = std::max<std::uint32_t>(m->topCid, m->cid[g]);
                 }
             }
         }
