@@ -391,6 +391,10 @@ TEST(Player, ExtendedRecordsArePlayedAndThePlainOnesWhereTheyAreNotUnderstood) {
     const std::string font = PlusRecord(0x4008, 0x0602, {"0xDBC01002", "f:12", "3", "1", "0", "5",   // 2: Arial bold 12 pt
                                                           "0x00720041", "0x00610069", "0x0000006C"});
     std::vector<std::string> diags;
+    // A header and settings alone cover no plain drawing.
+    EXPECT_EQ(Trace(PlusComment({header, PlusRecord(0x4022, 0, {})}) + "EMR_SELECTOBJECT u32:0x80000008\n"
+                    "EMR_RECTANGLE rect:0,0,2,2\n"),
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 2 0 L 2 2 L 0 2 Z\n");
     std::string t = Trace(PlusComment({header, brush, pen, font,
                                        PlusRecord(0x400A, 0, {"0", "1", "f:10", "f:10", "f:20", "f:5"})}) +
                               // The plain records of the same drawing: left out.

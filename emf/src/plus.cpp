@@ -85,6 +85,7 @@ struct PlusPlayer::State {
     std::vector<std::uint8_t> pending;  // an object that comes in several records
     std::vector<std::string>* warnings = nullptr;
     bool understood = true;  // every record of the current comment
+    bool drawing = false;    // the current comment holds drawing records
 
     State(Device& d, const Matrix& b) : dev(d), base(b) {}
 
@@ -410,6 +411,7 @@ void PlusPlayer::State::Text(std::string text, std::size_t units, const Font& fo
 
 void PlusPlayer::State::One(std::uint16_t type, std::uint16_t flags, const RecordView& v) {
     const std::size_t d = 12;  // the data after type, flags, size and data size
+    if ((type >= kFillRects && type <= kDrawString) || type == kDrawDriverString || type == 0x4037) drawing = true;
     std::uint32_t a = 0, n = 0;
     float f[6] = {};
     auto floats = [&](std::size_t at, int count) {
@@ -662,7 +664,7 @@ bool PlusPlayer::Drew() const { return s_->drew; }
 bool PlusPlayer::Comment(std::span<const std::uint8_t> data, std::vector<std::string>& warnings) {
     State& s = *s_;
     s.warnings = &warnings;
-    s.understood = true;
+    s.understood = true, s.drawing = false;
     bool getDC = false;
     std::size_t at = 0;
     while (at + 12 <= data.size()) {
@@ -678,7 +680,9 @@ bool PlusPlayer::Comment(std::span<const std::uint8_t> data, std::vector<std::st
         at += size;
     }
     s.warnings = nullptr;
-    return s.active && s.understood && !getDC;
+    // Only drawing has plain records that repeat it: after a comment of
+    // objects and settings alone, the plain records are drawing of their own.
+    return s.active && s.understood && s.drawing && !getDC;
 }
 
 }  // namespace emf::detail

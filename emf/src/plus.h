@@ -25,7 +25,8 @@ public:
 
     // Plays the records of one comment (the data after its "EMF+" identifier).
     // True when the plain records up to the next comment are covered by what
-    // was drawn here and are to be left out. Problems go to `warnings`.
+    // was drawn here and are to be left out: the comment drew, understood
+    // every record and asked for no plain drawing. Problems go to `warnings`.
     bool Comment(std::span<const std::uint8_t> records, std::vector<std::string>& warnings);
 
     // An EMF+ header was met (only then are the extended records played).
