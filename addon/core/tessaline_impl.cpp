@@ -95,6 +95,7 @@ LoadSettings TessalineImpl::CurrentLoadSettings() const {
     s.autoAdjustContentWidth = autoAdjustContentWidth_;
     s.depCompatible = depCompatible_;
     s.debugFolder = debugFolder_;
+    s.keepWaiting = waitHook_;
     return s;
 }
 

@@ -3,9 +3,11 @@
 #include "driver.h"
 #include "platform/com.h"
 #include "system.h"
+#include "ui.h"
 
 int main(int argc, char** argv) {
     com::CoInitialize();
+    vellumate::SetDialogRunner(vellumate::ui::RunMainDialog);
     std::int32_t result;
     {
         vellumate::ConversionContext ctx;

@@ -14,6 +14,9 @@ public:
     // Moves the bar by `steps` and lets pending window messages run.
     virtual void Advance(int steps) = 0;
     virtual void SetStatus(const std::string& text) = 0;
+    // Lets pending window messages run without moving the bar; called while
+    // the add-on waits for a document.
+    virtual void ProcessMessages() {}
 };
 
 }  // namespace vellumate

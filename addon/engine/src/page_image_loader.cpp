@@ -56,6 +56,7 @@ struct Request {
     double printableHeight = 0, printableWidth = 0;
     double zoom = 1;
     int mode = 0;
+    std::function<bool()> keepWaiting;  // the client's pump while the engine works
 };
 
 // A base address gets its closing slash; an empty one stays empty, so
@@ -109,7 +110,15 @@ bool ImageCreator::Run(const Request& req) {
     baseUrl_ = WithClosingSlash(req.baseUrl);
     window_.Info("Created");
     const RenderRequest rr = MakeRenderRequest(req, grace_);
-    RenderResult result = engine_.Render(rr);
+    engine_.SetWaitHook(req.keepWaiting);
+    RenderResult result;
+    try {
+        result = engine_.Render(rr);
+    } catch (...) {
+        engine_.SetWaitHook({});
+        throw;
+    }
+    engine_.SetWaitHook({});
 
     if (result.crashed && !result.timedOut) {
         // The layout process died: the wait is abandoned, nothing is drawn.
@@ -305,6 +314,7 @@ Request PageImageLoader::MakeRequest(bool isString, const std::string& text, con
     req.minimalWidth = settings.minimalWidth;
     req.baseUrl = baseUrl;
     req.timeoutMs = settings.pageTimeoutMs;
+    req.keepWaiting = settings.keepWaiting;
     return req;
 }
 
