@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo check test asan-check bench clean
+.PHONY: all deps build demo check test asan-check bench screenshots clean
 
 all: build
 
@@ -37,6 +37,10 @@ test: build
 
 bench: build
 	@scripts/bench.sh $(BUILD)
+
+# A picture of each dialog in out/screenshots/ (drawn under Xvfb).
+screenshots: build
+	@scripts/screenshots.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) out

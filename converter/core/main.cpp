@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
     com::CoInitialize();
-    vellumate::SetDialogRunner(vellumate::ui::RunMainDialog);
+    vellumate::ui::Install();
     std::int32_t result;
     {
         vellumate::ConversionContext ctx;

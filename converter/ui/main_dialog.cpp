@@ -63,9 +63,10 @@ protected:
             e->accept();
             return;
         }
+        QStringList files;
         for (const QUrl& url : e->mimeData()->urls())
-            if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile() && !owner_->AddInput(url.toLocalFile()))
-                if (owner_->Inputs().size() >= CMainDlg::kInputLimit) break;
+            if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) files << url.toLocalFile();
+        owner_->AddFiles(files);
         e->acceptProposedAction();
     }
 
@@ -293,7 +294,10 @@ void CMainDlg::AddFile() {
         sys::MessageBox(LoadString(2022), LoadString(2002), sys::Icon::Warning);
         return;
     }
-    const QStringList files = choosers_.files(this);
+    AddFiles(choosers_.files(this));
+}
+
+void CMainDlg::AddFiles(const QStringList& files) {
     for (const QString& path : files) {
         if (input_->topLevelItemCount() >= inputLimit_) {
             sys::MessageBox(LoadString(2022), LoadString(2002), sys::Icon::Warning);
@@ -506,14 +510,8 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
         ShowHelpTopic(ctx_.programPath, "");
         return;
     }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (output_->hasFocus()) {
-            QList<QTreeWidgetItem*> selected = output_->selectedItems();
-            if (selected.isEmpty()) OpenSaveFolder();
-            else OpenDocument(selected.front()->text(0));
-        }
-        return;
-    }
+    // Enter does nothing outside the output list (which takes it itself).
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
     QDialog::keyPressEvent(event);
 }
 
@@ -531,13 +529,18 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
         else OpenSaveFolder();
         return true;
     }
-    case QEvent::KeyPress:
-        if (inputSide && watched == input_) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if (key == Qt::Key_Delete) return Remove(), true;
-            if (key == Qt::Key_Insert) return AddFile(), true;
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (watched == input_ && key == Qt::Key_Delete) return Remove(), true;
+        if (watched == input_ && key == Qt::Key_Insert) return AddFile(), true;
+        if (watched == output_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            const QList<QTreeWidgetItem*> selected = output_->selectedItems();
+            if (selected.isEmpty()) OpenSaveFolder();
+            else OpenDocument(selected.front()->text(0));
+            return true;
         }
         break;
+    }
     case QEvent::FocusIn:
         if (watched == list && list->topLevelItemCount() > 0 && list->selectedItems().isEmpty())
             list->topLevelItem(0)->setSelected(true);

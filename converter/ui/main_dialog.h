@@ -59,6 +59,9 @@ public:
 
     // The list commands and buttons.
     void AddFile();
+    // Appends the files (Add File, a drop): duplicates are skipped, a full
+    // list warns and stops.
+    void AddFiles(const QStringList& files);
     void AddFolder();
     void Remove();
     // Moves every selected input entry by d places (up for d > 0).

@@ -60,7 +60,12 @@ void CProgressDlg::Advance(int steps) {
     ProcessMessages();
 }
 
-void CProgressDlg::SetStatus(const std::string& text) { second_->setText(FromUtf8(text)); }
+// The converters write their detail once per page: the window is kept alive
+// there too, not only where the bar moves.
+void CProgressDlg::SetStatus(const std::string& text) {
+    second_->setText(FromUtf8(text));
+    ProcessMessages();
+}
 
 void CProgressDlg::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 

@@ -1,5 +1,9 @@
 #include "ui.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
@@ -8,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app.h"
 #include "main_dialog.h"
 #include "platform/msgbox.h"
 #include "widgets.h"
@@ -15,22 +20,58 @@
 namespace vellumate::ui {
 namespace {
 
+// Whether a local socket accepts a connection (the display server's).
+bool SocketAnswers(const std::string& path) {
+    sockaddr_un addr{};
+    if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
+    addr.sun_family = AF_UNIX;
+    path.copy(addr.sun_path, path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The toolkit ends the process when it cannot reach its display, so a
+// display named but gone (a stale DISPLAY) is found out here first. A remote
+// X display is taken on trust.
 bool CanShowWindows() {
-    const char* ui = std::getenv("VELLUMATE_UI");
-    if (ui && std::string(ui) == "none") return false;
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* v = std::getenv(name);
-        if (v && *v) return true;
-    }
-    return false;
+    if (Env("VELLUMATE_UI") == "none") return false;
+    if (!Env("QT_QPA_PLATFORM").empty()) return true;
+    const std::string wayland = Env("WAYLAND_DISPLAY");
+    if (!wayland.empty() &&
+        SocketAnswers(wayland.front() == '/' ? wayland : Env("XDG_RUNTIME_DIR") + "/" + wayland))
+        return true;
+    const std::string x = Env("DISPLAY");
+    if (x.empty()) return false;
+    if (x.front() != ':') return true;
+    const std::string number = x.substr(1, x.find('.') == std::string::npos ? std::string::npos : x.find('.') - 1);
+    return SocketAnswers("/tmp/.X11-unix/X" + number);
+}
+
+// A toolkit application for message boxes of a run without a window (the
+// command line's own boxes); made once, when the first box needs it.
+QApplication* BoxApplication() {
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return app;
+    if (QCoreApplication::instance() || !CanShowWindows()) return nullptr;
+    static int argc = 1;
+    static char name[] = "vellumate";
+    static char* argv[] = {name, nullptr};
+    static QApplication* made = new QApplication(argc, argv);
+    return made;
 }
 
 std::optional<platform::MsgAnswer> QtMessageBox(std::string_view caption, std::string_view text,
                                                 platform::MsgIcon icon, platform::MsgButtons buttons) {
     using platform::MsgAnswer;
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance()) ||
-        QThread::currentThread() != QCoreApplication::instance()->thread())
-        return std::nullopt;
+    QApplication* app = BoxApplication();
+    if (!app || QThread::currentThread() != app->thread()) return std::nullopt;
     QMessageBox box;
     box.setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
     box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
@@ -70,6 +111,11 @@ std::optional<platform::MsgAnswer> QtMessageBox(std::string_view caption, std::s
 }  // namespace
 
 void InstallMessageBoxes() { platform::SetMessageBoxUi(QtMessageBox); }
+
+void Install() {
+    SetDialogRunner(RunMainDialog);
+    InstallMessageBoxes();
+}
 
 std::int32_t RunMainDialog(ConversionContext& ctx) {
     if (!CanShowWindows()) {

@@ -12,8 +12,12 @@ namespace vellumate::ui {
 // VELLUMATE_UI=none) no window can open: a line on standard error and -1.
 std::int32_t RunMainDialog(ConversionContext& ctx);
 
-// Makes the suite's message boxes real dialogs while a toolkit application
-// exists (platform::MessageBox still decides when a dialog may be shown).
+// Makes the suite's message boxes real dialogs (platform::MessageBox still
+// decides when a dialog may be shown: with a display, no scripted answer).
+// A run without a window gets a toolkit application for its first box.
 void InstallMessageBoxes();
+
+// Both at once: what the program's entry calls.
+void Install();
 
 }  // namespace vellumate::ui

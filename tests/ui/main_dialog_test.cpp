@@ -1,5 +1,8 @@
 // The main dialog's lists, buttons and stored values.
+#include <QApplication>
 #include <QCheckBox>
+#include <QMessageBox>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -7,6 +10,8 @@
 #include <filesystem>
 
 #include "pdf_settings.h"
+#include "platform/msgbox.h"
+#include "ui.h"
 #include "ui_fixture.h"
 
 namespace {
@@ -150,9 +155,16 @@ TEST_F(MainDialog, StoredValuesAreReadAtStartAndWrittenAtClose) {
 
 TEST_F(MainDialog, OpeningDocumentsAndTheFolder) {
     const QString a = QString::fromStdString(File("a.txt"));
+    filesAnswer = {a};
     auto d = MakeDialog();
-    d->OpenDocument(a);
-    d->OpenSaveFolder();
+    d->show();
+    // A double click on the input list's empty space adds files; on an entry it opens it.
+    auto* input = Control<QTreeWidget>(d.get(), 1000);
+    QTest::mouseDClick(input->viewport(), Qt::LeftButton, {}, QPoint(5, input->viewport()->height() - 3));
+    ASSERT_EQ(d->Inputs(), QStringList{a});
+    QTest::mouseDClick(input->viewport(), Qt::LeftButton, {}, input->visualItemRect(input->topLevelItem(0)).center());
+    // Enter in the output list with nothing selected opens the save folder.
+    QTest::keyClick(Control<QTreeWidget>(d.get(), 1006), Qt::Key_Return);
     EXPECT_EQ(sandbox->Opened(), (std::vector<std::string>{a.toStdString(), d->SaveFolderText().toStdString()}));
 
     // An opener that fails: message 2035 names the path.
@@ -161,6 +173,33 @@ TEST_F(MainDialog, OpeningDocumentsAndTheFolder) {
     ::setenv("VELLUMATE_OPEN", sandbox->Path("fail.sh").c_str(), 1);
     d->OpenDocument(a);
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Can't create process \"" + a.toStdString() + "\"."});
+}
+
+}  // namespace
+
+namespace {
+
+// With a display the suite's boxes are the toolkit's dialogs, still logged.
+TEST_F(MainDialog, MessageBoxesAreRealDialogsWithADisplay) {
+    ::setenv("DISPLAY", ":vm-test", 1);
+    vellumate::ui::InstallMessageBoxes();
+    QString shownText, shownTitle;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shownText = box->text();
+        shownTitle = box->windowTitle();
+        box->button(QMessageBox::Yes)->click();
+    });
+    const auto answer = platform::MessageBox("Tessaline Quorvel", "Do you want to open it?",
+                                             platform::MsgIcon::Information, platform::MsgButtons::YesNo);
+    platform::SetMessageBoxUi({});
+    ::unsetenv("DISPLAY");
+    EXPECT_EQ(answer, platform::MsgAnswer::Yes);
+    EXPECT_EQ(shownTitle, "Tessaline Quorvel");
+    EXPECT_EQ(shownText, "Do you want to open it?");
+    ASSERT_EQ(sandbox->Boxes().size(), 1u);
+    EXPECT_NE(sandbox->Boxes()[0].find("\"answer\":\"yes\""), std::string::npos) << sandbox->Boxes()[0];
 }
 
 }  // namespace

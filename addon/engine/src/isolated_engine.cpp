@@ -451,6 +451,8 @@ private:
         if (got == 0 && !tooLarge) {
             data.resize(size);
             got = ReadUntil(j, data.data(), data.size());
+            // Taking a large answer apart is work of its own: the caller's turn first.
+            if (got == 0 && waitHook_ && !waitHook_()) got = 3;
         }
         if (got == 0 && !tooLarge) {
             RenderResult result;

@@ -98,6 +98,14 @@ public:
 private:
     bool HandleDocument(const RenderResult* doc, const Request& req);
     void SaveImage(const RenderResult& doc, const Request& req);
+    // The caller's wait hook between the long steps after the layout; false
+    // (and abandoned_) when it asks to give up.
+    bool CallerLetsUsGoOn() {
+        if (keepWaiting_ && !keepWaiting_()) abandoned_ = true;
+        return !abandoned_;
+    }
+    std::function<bool()> keepWaiting_;
+    bool abandoned_ = false;
 
     LogSource log_;
     LogSource window_;
@@ -119,6 +127,7 @@ bool ImageCreator::Run(const Request& req) {
         throw;
     }
     engine_.SetWaitHook({});
+    keepWaiting_ = req.keepWaiting;
 
     if (result.crashed && !result.timedOut) {
         // The layout process died: the wait is abandoned, nothing is drawn.
@@ -150,7 +159,11 @@ bool ImageCreator::Run(const Request& req) {
     // A top-level navigation that failed leaves no document to convert.
     const RenderResult* doc = (result.documentAvailable && !topFailed) ? &result : nullptr;
     window_.Info(StrFormat("Conversion routine called for (0x%X)", doc ? kDocumentRef : 0u));
-    HandleDocument(doc, req);
+    if (!HandleDocument(doc, req) && abandoned_) {
+        window_.Error("Drawing abandoned by the caller");
+        window_.Info("Destroyed");
+        return false;
+    }
     if (!doc) window_.Error("Document retrieval failed");
     window_.Info("Destroyed");
     return true;
@@ -184,8 +197,9 @@ bool ImageCreator::HandleDocument(const RenderResult* doc, const Request& req) {
     }
     links.clear();
     if (!doc->frameset) links = CollectLinks(doc->anchors, baseUrl_);
+    if (!CallerLetsUsGoOn()) return false;
     SaveImage(*doc, req);
-    return true;
+    return !abandoned_;
 }
 
 void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
@@ -245,6 +259,7 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
             }
             if (!drawn) log_.Info("Drawing failed");
         }
+        if (!CallerLetsUsGoOn()) return;
         bytes = recorder.Finish();
     } catch (const std::exception& e) {
         log_.Error(std::string("Metafile not recorded: ") + e.what());
