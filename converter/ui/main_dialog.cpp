@@ -17,10 +17,13 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <chrono>
+#include <future>
 
 #include "app.h"
 #include "driver.h"
 #include "platform/sysinfo.h"
+#include "platform/windows.h"
 #include "progress_dialog.h"
 #include "strings.h"
 #include "system.h"
@@ -161,9 +164,41 @@ CMainDlg::CMainDlg(ConversionContext& ctx, Choosers choosers, int inputLimit)
     UpdateEnabling();
     const std::string version = platform::ProductVersionString();
     setWindowTitle(Text(IDS_PRODUCT_KEY_NAME) + " " + (version.empty() ? QString("Undefined") : FromUtf8(version)));
+    // Without a usable window directory the window simply cannot be reached.
+    directoryEntry_ = platform::Window::Create("#32770", ToUtf8(windowTitle()), [this](const platform::WindowMessage& m) {
+        if (closing_) return platform::LRESULT{0};
+        // Answered on the event loop; the sender waits as long as it takes,
+        // unless the window goes away meanwhile.
+        auto answer = std::make_shared<std::promise<platform::LRESULT>>();
+        std::future<platform::LRESULT> result = answer->get_future();
+        QMetaObject::invokeMethod(
+            this, [this, m, answer] { answer->set_value(HandleMessage(m)); }, Qt::QueuedConnection);
+        while (result.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+            if (closing_) return platform::LRESULT{0};
+        return result.get();
+    });
 }
 
-CMainDlg::~CMainDlg() { ctx_.mainWindow = nullptr; }
+CMainDlg::~CMainDlg() {
+    closing_ = true;
+    directoryEntry_.reset();
+    ctx_.mainWindow = nullptr;
+}
+
+std::int64_t CMainDlg::HandleMessage(const platform::WindowMessage& message) {
+    if (message.msg == platform::WM_ACTIVATE && message.wParam == 1) {
+        raise();
+        activateWindow();
+        return 0;
+    }
+    if (message.msg != platform::WM_COPYDATA) return 0;
+    // Identifiers are 32-bit: the run's -1 (none) is 0xFFFFFFFF.
+    if (static_cast<std::uint32_t>(message.copyDataId) == static_cast<std::uint32_t>(ctx_.printJobId)) {
+        const std::string& data = message.copyData;
+        ctx_.receivedPrintJob = data.substr(0, data.find('\0'));
+    }
+    return 1;
+}
 
 void CMainDlg::Build() {
     auto* hint = WithId(new QLabel(Text(7129), this), 1033);

@@ -10,6 +10,8 @@
 
 #include <QDialog>
 #include <QSet>
+#include <atomic>
+#include <memory>
 #include <QStringList>
 #include <functional>
 #include <optional>
@@ -22,6 +24,11 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+
+namespace platform {
+class Window;
+struct WindowMessage;
+}  // namespace platform
 
 namespace vellumate::ui {
 
@@ -90,6 +97,12 @@ public:
     // The result of the last ConvertFile of the last run (0 when none ran).
     std::int32_t LastResult() const { return lastResult_; }
 
+    // The messages other processes send to the window (listed in the window
+    // directory under its title): WM_COPYDATA with the run's print-job
+    // identifier stores its text as the received print job; answers 1.
+    // Runs on the window's thread (the event loop, or a pump during a run).
+    std::int64_t HandleMessage(const platform::WindowMessage& message);
+
     // The list's drag: the entry it began on, then the drop.
     void BeginDrag(int start) { dragStart_ = start; }
     void DropOn(int index);
@@ -124,6 +137,10 @@ private:
     std::int32_t lastResult_ = 0;
     CProgressDlg* progress_ = nullptr;
     QSet<QString> inputKeys_;  // case-folded input texts, for the duplicate check
+    // The window's entry in the window directory; its messages arrive on a
+    // thread of their own and are handed to the event loop.
+    std::unique_ptr<platform::Window> directoryEntry_;
+    std::atomic<bool> closing_{false};
 
     InputList* input_;
     QTreeWidget* output_;

@@ -1,4 +1,7 @@
 // The main dialog's lists, buttons and stored values.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QMessageBox>
@@ -11,6 +14,7 @@
 
 #include "pdf_settings.h"
 #include "platform/msgbox.h"
+#include "platform/windows.h"
 #include "ui.h"
 #include "ui_fixture.h"
 
@@ -200,6 +204,47 @@ TEST_F(MainDialog, MessageBoxesAreRealDialogsWithADisplay) {
     EXPECT_EQ(shownText, "Do you want to open it?");
     ASSERT_EQ(sandbox->Boxes().size(), 1u);
     EXPECT_NE(sandbox->Boxes()[0].find("\"answer\":\"yes\""), std::string::npos) << sandbox->Boxes()[0];
+}
+
+}  // namespace
+
+namespace {
+
+// Another process finds the window by its title and hands it a print job.
+TEST_F(MainDialog, PrintJobArrivesAsCopyDataFromAnotherProcess) {
+    auto d = MakeDialog();
+    ctx.printJobId = 32768;
+    const std::string title = d->windowTitle().toStdString();
+    const std::string ticket = sandbox->Path("spool/job.ini");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        const platform::HWND hwnd = platform::FindWindow(nullptr, title.c_str());
+        if (!hwnd) ::_exit(10);
+        platform::WindowMessage job;
+        job.msg = platform::WM_COPYDATA;
+        job.copyDataId = 32768;
+        job.copyData = ticket;
+        job.copyData.resize(260, '\0');  // the pipeline's fixed block
+        platform::LRESULT r = 0;
+        if (!platform::SendMessage(hwnd, job, &r) || r != 1) ::_exit(11);
+        // Another identifier is answered and ignored.
+        platform::WindowMessage other = job;
+        other.copyDataId = 7;
+        other.copyData = "not a job";
+        if (!platform::SendMessage(hwnd, other, &r) || r != 1) ::_exit(12);
+        ::_exit(0);
+    }
+    ASSERT_GT(pid, 0);
+    // The messages are taken on the event loop, which runs here meanwhile.
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ctx.receivedPrintJob, ticket);
+
+    // Gone with the window.
+    d.reset();
+    EXPECT_EQ(platform::FindWindow(nullptr, title.c_str()), 0u);
 }
 
 }  // namespace
