@@ -40,7 +40,7 @@ public:
         setAcceptDrops(true);
         setDragDropMode(QAbstractItemView::DragDrop);
         setDefaultDropAction(Qt::MoveAction);
-        setDropIndicatorShown(false);
+        setDropIndicatorShown(true);
     }
 
 protected:
@@ -48,14 +48,13 @@ protected:
         owner_->BeginDrag(currentIndex().row());
         QTreeWidget::startDrag(actions);
     }
-    void dragEnterEvent(QDragEnterEvent* e) override { AcceptIfUsable(e); }
-    void dragMoveEvent(QDragMoveEvent* e) override {
+    void dragEnterEvent(QDragEnterEvent* e) override {
+        QTreeWidget::dragEnterEvent(e);
         AcceptIfUsable(e);
-        if (e->source() == this) {
-            // The entry under the pointer is shown as the drop target.
-            const QModelIndex at = indexAt(e->position().toPoint());
-            if (at.isValid()) scrollTo(at);
-        }
+    }
+    void dragMoveEvent(QDragMoveEvent* e) override {
+        QTreeWidget::dragMoveEvent(e);  // the drop indicator and scrolling near the edges
+        AcceptIfUsable(e);
     }
     void dropEvent(QDropEvent* e) override {
         if (e->source() == this) {
@@ -122,7 +121,7 @@ void ErrorBox(const QString& text) {
     sys::MessageBox(ToUtf8(text), LoadString(IDS_ERROR_CAPTION), sys::Icon::Error);
 }
 
-QString FolderKey(const QString& path) { return path.toCaseFolded(); }
+QString PathKey(const QString& path) { return path.toCaseFolded(); }
 
 }  // namespace
 
@@ -312,7 +311,7 @@ bool CMainDlg::AddInput(const QString& path, bool warn) {
         if (warn) sys::MessageBox(LoadString(2022), LoadString(2002), sys::Icon::Warning);
         return false;
     }
-    const QString key = FolderKey(path);
+    const QString key = PathKey(path);
     if (inputKeys_.contains(key)) return false;
     inputKeys_.insert(key);
     input_->addTopLevelItem(new QTreeWidgetItem(QStringList{path}));
@@ -321,7 +320,7 @@ bool CMainDlg::AddInput(const QString& path, bool warn) {
 
 void CMainDlg::RebuildKeys() {
     inputKeys_.clear();
-    for (const QString& path : Inputs()) inputKeys_.insert(FolderKey(path));
+    for (const QString& path : Inputs()) inputKeys_.insert(PathKey(path));
 }
 
 void CMainDlg::AddFile() {

@@ -293,12 +293,10 @@ bool CAdvSettingsDlg::TransferNumber(const NumberField& f) {
     const std::int32_t value = CorrectedNumber(f.edit->text(), f.high, &corrected);
     settings.*f.field = value;
     if (!corrected) return true;
-    const bool wasUpdating = updatingFromSpin_;
     {
-        const QSignalBlocker quiet(f.edit);
+        const QSignalBlocker quiet(f.edit);  // the corrected text is not checked again
         f.edit->setText(QString::number(value));
     }
-    updatingFromSpin_ = wasUpdating;
     f.edit->setFocus();
     f.edit->selectAll();
     return false;

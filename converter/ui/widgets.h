@@ -11,7 +11,7 @@ namespace vellumate::ui {
 
 // The English text of a string id.
 QString Text(int id);
-// A string-table format filled with printf arguments (UTF-8 in, QString out).
+// Between the core's UTF-8 strings and the toolkit's.
 QString FromUtf8(const std::string& s);
 std::string ToUtf8(const QString& s);
 
