@@ -17,6 +17,10 @@
 #include "platform/msgbox.h"
 #include "widgets.h"
 
+// The icon lives in the library's resources, which a static library has to
+// register by hand (outside any namespace).
+static void InitResources() { Q_INIT_RESOURCE(resources); }
+
 namespace vellumate::ui {
 namespace {
 
@@ -126,6 +130,7 @@ std::int32_t RunMainDialog(ConversionContext& ctx) {
     char name[] = "vellumate";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
+    InitResources();
     QApplication::setWindowIcon(QIcon(":/vellumate/vellumate.svg"));
     QApplication::setDesktopFileName("vellumate");
     InstallMessageBoxes();
