@@ -104,6 +104,11 @@ private:
 
     // PageHost
     PdfTarget& Pdf() override { return pdf_; }
+    // The client's wait hook; its wish to stop is taken up by the client
+    // itself once the call that does the long step returns.
+    void LetClientRun() override {
+        if (waitHook_) waitHook_();
+    }
     int LinkCount(int page) const override;
     bool GetLink(int page, int index, LinkRecord* out) const override;
 
