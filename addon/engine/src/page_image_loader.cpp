@@ -219,7 +219,8 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
         emf::RecorderDevice device(recorder);
         auto draw = [&]() {
             device.BeginPage({static_cast<double>(width), static_cast<double>(height), kScreenDpi});
-            doc.drawing.Replay(device);
+            // The client runs between chunks; a wish to stop is taken up after the drawing.
+            doc.drawing.Replay(device, [this] { CallerLetsUsGoOn(); }, 2000);
             device.EndPage();
         };
         bool drawn = false;
