@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: all deps build demo check test asan-check bench clean install uninstall deb
+.PHONY: all deps build demo check test asan-check bench screenshots clean install uninstall deb
 
 all: build
 
@@ -52,6 +52,9 @@ uninstall: build
 # vellumate_<version>_<arch>.deb in this folder, checked with lintian.
 deb: build
 	scripts/make-deb.sh $(BUILD) .
+# A picture of each dialog in out/screenshots/ (drawn under Xvfb).
+screenshots: build
+	@scripts/screenshots.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) out

@@ -16,6 +16,16 @@ if [ -f "$lib/libnavlet.so" ] && [ -x "$bin/reg" ] && [ -x "$bin/vellumate" ]; t
   echo "browser button: load the extension $top/plugin/extension (see README.md)"
 fi
 mkdir -p out
+# The desktop entry (with the MIME types vellumate opens) and its icon, for this build.
+if [ -x "$bin/vellumate" ]; then
+  data=${XDG_DATA_HOME:-$HOME/.local/share}
+  mkdir -p "$data/applications" "$data/icons/hicolor/scalable/apps"
+  exe=$(readlink -f "$bin/vellumate")
+  sed "s|^Exec=vellumate|Exec=\"$exe\"|" converter/ui/vellumate.desktop > "$data/applications/vellumate.desktop"
+  cp converter/ui/vellumate.svg "$data/icons/hicolor/scalable/apps/vellumate.svg"
+  command -v update-desktop-database >/dev/null && update-desktop-database -q "$data/applications" || true
+  echo "installed $data/applications/vellumate.desktop"
+fi
 if [ -x "$bin/vellumate" ]; then
   export VELLUMATE_UI=none
   # The suite's own help file (built beside the programs) is a compiled help file too.

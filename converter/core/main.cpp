@@ -7,6 +7,7 @@
 #include "paths.h"
 #include "platform/com.h"
 #include "system.h"
+#include "ui.h"
 
 int main(int argc, char** argv) {
     const std::string name = argc > 0 && argv[0] && *argv[0] ? vellumate::FileNamePart(argv[0]) : "vellumate";
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     }
 
     com::CoInitialize();
+    vellumate::ui::Install();
     std::int32_t result;
     {
         vellumate::ConversionContext ctx;

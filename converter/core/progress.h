@@ -22,6 +22,9 @@ public:
     virtual void FileStarted(int /*index*/, int /*count*/, const std::string& /*source*/) {}
     // `done` of `total` topics or pages of the current file are through.
     virtual void Counted(Work /*work*/, int /*done*/, int /*total*/) {}
+    // Lets pending window messages run without moving the bar; called while
+    // the add-on waits for a document.
+    virtual void ProcessMessages() {}
 };
 
 }  // namespace vellumate
