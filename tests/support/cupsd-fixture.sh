@@ -22,9 +22,12 @@ stop() {
   [ -f "$dir/cupsd.pid" ] || return 0
   pid=$(cat "$dir/cupsd.pid")
   kill "$pid" 2>/dev/null || true
+  # cupsd takes up to two seconds to save its state on the way out; a test's
+  # state is thrown away anyway, so it gets a short while and is then killed.
   i=0
-  while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+  while kill -0 "$pid" 2>/dev/null && [ $i -lt 6 ]; do sleep 0.05; i=$((i + 1)); done
   kill -9 "$pid" 2>/dev/null || true
+  while kill -0 "$pid" 2>/dev/null; do sleep 0.01; done
   rm -f "$dir/cupsd.pid"
 }
 
@@ -74,7 +77,7 @@ CONF
 : > "$dir/client.conf"
 
 stop
-"$cupsd" -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" &
+"$cupsd" -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" > "$dir/log/cupsd.out" 2>&1 &
 echo $! > "$dir/cupsd.pid"
 i=0
 until [ -S "$dir/cups.sock" ]; do
