@@ -194,6 +194,11 @@ int Run(const std::string& document) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Run(CommandLineTail(argc, argv));
+    // The name is one line of the ticket: a line break in a job's title
+    // would start keys or sections of its own there.
+    std::string name = CommandLineTail(argc, argv);
+    for (char& c : name)
+        if (c == '\n' || c == '\r') c = ' ';
+    Run(name);
     return 0;
 }

@@ -184,7 +184,8 @@ TEST_F(Pipeline, DispatcherWithoutAgentShowsTheMessageAndStillStoresTheJob) {
     std::string fifo = dir_ + "/boxes.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     setenv("VELLUMATE_MSGBOX_LOG", fifo.c_str(), 1);
-    pid_t pid = StartProgram("dispatcher", {"doc"});
+    // A title with line breaks stays one line of the ticket.
+    pid_t pid = StartProgram("dispatcher", {"doc\n[EMF]\r\nFile0=/etc/passwd"});
     std::unique_ptr<NamedEvent> event;
     for (int i = 0; i < 2000 && !event; ++i) {
         event = NamedEvent::Open("Vellumate_printevent");
@@ -198,6 +199,8 @@ TEST_F(Pipeline, DispatcherWithoutAgentShowsTheMessageAndStillStoresTheJob) {
     waitpid(pid, &status, 0);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     std::string ticket = PrintJob();
+    EXPECT_EQ(ProfileGetString(ticket, "Document", "Name"), "doc [EMF]  File0=/etc/passwd");
+    EXPECT_EQ(ProfileSections(ticket), (std::vector<std::string>{"Device", "Document", "EMF"}));
     EXPECT_EQ(ProfileGetString(ticket, "EMF", "File0"), spool_ + "~emf1.emf");
     EXPECT_EQ(ProfileGetString(ticket, "EMF", "File1"), "Invalid metafile");
     EXPECT_EQ(ProfileGetString(ticket, "EMF", "Count"), "2");
