@@ -18,6 +18,13 @@ dir=${2:-}
 [ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|start-empty|stop DIR [DEFAULT_PAGE]" >&2; exit 2; }
 cupsd=$(command -v cupsd || echo /usr/sbin/cupsd)
 
+# Alive and not a zombie (whoever reaps it may take its time).
+running() {
+  [ -r "/proc/$1/stat" ] || return 1
+  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)
+  [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
+}
+
 stop() {
   [ -f "$dir/cupsd.pid" ] || return 0
   pid=$(cat "$dir/cupsd.pid")
@@ -25,9 +32,9 @@ stop() {
   # cupsd takes up to two seconds to save its state on the way out; a test's
   # state is thrown away anyway, so it gets a short while and is then killed.
   i=0
-  while kill -0 "$pid" 2>/dev/null && [ $i -lt 6 ]; do sleep 0.05; i=$((i + 1)); done
+  while running "$pid" && [ $i -lt 6 ]; do sleep 0.05; i=$((i + 1)); done
   kill -9 "$pid" 2>/dev/null || true
-  while kill -0 "$pid" 2>/dev/null; do sleep 0.01; done
+  while running "$pid"; do sleep 0.01; done
   rm -f "$dir/cupsd.pid"
 }
 
