@@ -9,6 +9,7 @@
 
 #include "bytes.h"
 #include "emf/dib.h"
+#include "emf/font_comment.h"
 #include "emf/layouts.h"
 #include "mapping.h"
 #include "platform/text.h"
@@ -518,6 +519,7 @@ bool PlayerImpl::One() {
             sawPlus_ = true;  // the plain records that follow are what we play
             return true;
         }
+        if (auto font = DecodeFontComment(d)) dev_.DefineFont(*font);
         return true;
     }
     // ---- state
