@@ -127,12 +127,12 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
         return {};
     }
     const int dpi = std::clamp(m_->options.dpi, 72, 2400);
-    // The reference device: the page in whole millimetres, its pixels at the
-    // resolution, so that pixels per millimetre come out exact.
+    // The reference device covers the page in steps of ten inches, so that
+    // its pixels per millimetre are the resolution exactly.
     emf::RecorderSetup setup;
-    const int mmW = std::max(1, int(std::lround(w / 72 * 25.4))), mmH = std::max(1, int(std::lround(h / 72 * 25.4)));
-    setup.millimeters = {mmW, mmH};
-    setup.device = {int(std::lround(mmW * dpi / 25.4)), int(std::lround(mmH * dpi / 25.4))};
+    const int tensW = int(std::ceil(w / 720)), tensH = int(std::ceil(h / 720));
+    setup.millimeters = {254 * tensW, 254 * tensH};
+    setup.device = {10 * dpi * tensW, 10 * dpi * tensH};
     setup.hasFrame = true;
     setup.frame = {0, 0, int(std::lround(w / 72 * 2540)), int(std::lround(h / 72 * 2540))};
     try {
