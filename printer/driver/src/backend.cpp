@@ -27,7 +27,6 @@
 
 #include "job_document.h"
 #include "pagedraw/pdf_pages.h"
-#include "platform/cmdline.h"
 #include "platform/process.h"
 #include "user_spool.h"
 
@@ -186,8 +185,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "PAGE: %d 1\n", i + 1);
     }
 
+    // The dispatcher takes its command line after its name as the document's
+    // name, rebuilt from its arguments joined by blanks: the title's words as
+    // they stand (quotes kept) give the title back.
     std::vector<std::string> args{DispatcherPath()};
-    for (auto& word : platform::SplitCommandLine(title)) args.push_back(word);
+    for (std::size_t at = 0; at < title.size();) {
+        const std::size_t end = std::min(title.find(' ', at), title.size());
+        if (end > at) args.push_back(title.substr(at, end - at));
+        at = end + 1;
+    }
     platform::ChildProcess dispatcher;
     if (!dispatcher.Start(args, {}, &error)) {
         removeWritten();

@@ -1,0 +1,228 @@
+// The queue "Vellumate" on a private cupsd started by the test (own
+// configuration folder, socket, spool and backend folder): `lp` of a text
+// file, a PDF and a picture becomes the right number of metafile pages in the
+// printing user's spool folder and a ticket of the dispatcher; one user's job
+// never lands in another user's folder. Needs root (cupsd and the backend
+// switch users); skipped otherwise.
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "core/document.h"
+#include "pdfpaint/painter.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Shell(const std::string& cmd) {
+    std::string out;
+    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+    return out;
+}
+
+void Write(const fs::path& p, const std::string& text, fs::perms perms = fs::perms::owner_read | fs::perms::owner_write) {
+    std::ofstream(p, std::ios::binary) << text;
+    fs::permissions(p, perms);
+}
+
+std::string Read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Stands in for the pipeline's dispatcher: copies the page files as the
+// dispatcher does and writes what it was given into a ticket.
+const char* kStandInDispatcher = R"sh(#!/bin/sh
+spool="${XDG_RUNTIME_DIR:-/nonexistent}/vellumate/spool"
+[ -d "$spool" ] || spool="/tmp/vellumate-$(id -u)/spool"
+n=0
+for f in "$spool"/~emf*.tmp; do
+  [ -e "$f" ] || continue
+  cp "$f" "${f%.tmp}.emf"
+  n=$((n+1))
+done
+{ echo "[Document]"; echo "Name=$*"; echo "User=$(id -un)"; echo "Pages=$n"; } > "$spool/ticket-$$.INI"
+exit 0
+)sh";
+
+class PrivateCupsd : public ::testing::Test {
+protected:
+    fs::path root = fs::temp_directory_path() / ("vm_cupsd_" + std::to_string(::getpid()));
+    fs::path sock = root / "run/cups.sock";
+    pid_t cupsd = -1;
+
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "cupsd and the backend need root";
+        if (!fs::exists("/usr/sbin/cupsd")) GTEST_FAIL() << "cupsd is installed by scripts/install-deps.sh";
+        for (const char* d : {"etc", "run", "spool", "spool/tmp", "cache", "state", "log", "lib/backend", "bin", "runuser", "registry"})
+            fs::create_directories(root / d);
+        fs::permissions(root, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+        fs::permissions(root / "runuser", fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+        fs::permissions(root / "registry", fs::perms::all);
+        for (const char* d : {"daemon", "notifier"}) fs::create_directory_symlink(std::string("/usr/lib/cups/") + d, root / "lib" / d);
+        fs::copy_file(std::string(VM_BIN) + "/vellumate-backend", root / "lib/backend/vellumate");
+        fs::permissions(root / "lib/backend/vellumate", fs::perms::owner_all);  // 0700: CUPS runs it as root
+        Write(root / "bin/dispatcher", kStandInDispatcher, fs::perms::owner_all | fs::perms::group_read |
+                                                               fs::perms::group_exec | fs::perms::others_read |
+                                                               fs::perms::others_exec);
+        Write(root / "etc/cupsd.conf",
+              "LogLevel debug\nListen " + sock.string() +
+                  "\nBrowsing Off\nWebInterface No\nDefaultAuthType None\n"
+                  "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                  "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+        Write(root / "etc/cups-files.conf",
+              "ServerRoot " + (root / "etc").string() + "\nServerBin " + (root / "lib").string() +
+                  "\nRequestRoot " + (root / "spool").string() + "\nTempDir " + (root / "spool/tmp").string() +
+                  "\nCacheDir " + (root / "cache").string() + "\nStateDir " + (root / "state").string() +
+                  "\nErrorLog " + (root / "log/error_log").string() + "\nAccessLog " + (root / "log/access_log").string() +
+                  "\nPageLog " + (root / "log/page_log").string() +
+                  "\nSystemGroup root\nSetEnv VELLUMATE_BIN_DIR " + (root / "bin").string() +
+                  "\nSetEnv VELLUMATE_USER_RUNTIME_BASE " + (root / "runuser").string() +
+                  "\nSetEnv VELLUMATE_REGISTRY " + (root / "registry").string() + "\nSetEnv VELLUMATE_UI none\n");
+        cupsd = ::fork();
+        if (cupsd == 0) {
+            ::execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", (root / "etc/cupsd.conf").c_str(), "-s",
+                    (root / "etc/cups-files.conf").c_str(), (char*)nullptr);
+            ::_exit(127);
+        }
+        ::setenv("CUPS_SERVER", sock.c_str(), 1);
+        for (int i = 0; i < 200 && Shell("lpstat -r").find("is running") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_NE(Shell("lpstat -r").find("is running"), std::string::npos) << Read(root / "log/error_log");
+        const std::string added = Shell("lpadmin -p Vellumate -E -v vellumate:/ -P " + std::string(VM_PPD) + "; echo rc=$?");
+        ASSERT_NE(added.find("rc=0"), std::string::npos) << added;
+    }
+
+    void TearDown() override {
+        if (cupsd > 0) {
+            ::kill(cupsd, SIGTERM);
+            int status;
+            ::waitpid(cupsd, &status, 0);
+        }
+        ::unsetenv("CUPS_SERVER");
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    // The login-session folder of a user, made as logind makes it.
+    fs::path Session(const passwd& pw) {
+        fs::path s = root / "runuser" / std::to_string(pw.pw_uid);
+        fs::create_directories(s);
+        EXPECT_EQ(::chown(s.c_str(), pw.pw_uid, pw.pw_gid), 0);
+        fs::permissions(s, fs::perms::owner_all);
+        return s / "vellumate/spool";
+    }
+
+    // Prints and waits until the job is done; its id.
+    int Print(const std::string& user, const fs::path& file, const std::string& title) {
+        const std::string out = Shell("lp -d Vellumate -U " + user + " -t '" + title + "' " + file.string());
+        int job = 0;
+        EXPECT_EQ(std::sscanf(out.c_str(), "request id is Vellumate-%d", &job), 1) << out;
+        for (int i = 0; i < 600; ++i) {
+            if (Shell("lpstat -W not-completed -o Vellumate").empty()) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return job;
+    }
+
+    static std::vector<std::string> Files(const fs::path& spool, const std::string& suffix) {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (auto& e : fs::directory_iterator(spool, ec)) {
+            const std::string n = e.path().filename().string();
+            if (n.size() >= suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0) names.push_back(n);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(PrivateCupsd, TextPdfAndPicturesBecomePagesAndATicketOfThePrintingUser) {
+    const passwd nobody = *::getpwnam("nobody");
+    const passwd daemonUser = *::getpwnam("daemon");
+    const fs::path spoolA = Session(nobody), spoolB = Session(daemonUser);
+
+    // A text of 100 lines (two A4 pages), a PDF of ours with 3 pages, a picture.
+    std::string text;
+    for (int i = 0; i < 100; ++i) text += "printed line " + std::to_string(i) + "\n";
+    Write(root / "job.txt", text, fs::perms::all);
+    pdfcore::Document doc;
+    for (int p = 0; p < 3; ++p) {
+        doc.AddPage(612, 792);
+        pdfpaint::PdfPainter painter(doc, doc.GetPage(p).content);
+        emf::TextRun t;
+        t.face = "Liberation Sans", t.text = u"page of a PDF", t.origin = {72, 72};
+        painter.DrawText(t, {});
+        painter.Finish();
+    }
+    doc.Write((root / "job.pdf").string());
+    fs::permissions(root / "job.pdf", fs::perms::all);
+    // A 1x1 grey PNG.
+    const unsigned char png[] = {0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52,
+                                 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x3a, 0x7e, 0x9b,
+                                 0x55, 0x00, 0x00, 0x00, 0x0a, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0x68, 0x00, 0x00, 0x00,
+                                 0x82, 0x00, 0x81, 0x77, 0xcd, 0x72, 0xb6, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae,
+                                 0x42, 0x60, 0x82};
+    Write(root / "job.png", std::string(reinterpret_cast<const char*>(png), sizeof png), fs::perms::all);
+
+    const int textJob = Print("nobody", root / "job.txt", "Quarterly report");
+    const int pdfJob = Print("daemon", root / "job.pdf", "A \"quoted\" title");
+    const int pngJob = Print("nobody", root / "job.png", "picture");
+    const std::string log = Read(root / "log/error_log");
+
+    // Each user's folder holds that user's jobs only: 2 + 1 pages for nobody, 3 for daemon.
+    auto emfA = Files(spoolA, ".emf"), emfB = Files(spoolB, ".emf");
+    std::vector<std::string> wantA, wantB;
+    for (int p = 1; p <= 2; ++p) wantA.push_back("~emf" + std::to_string(textJob) + "-000" + std::to_string(p) + ".emf");
+    wantA.push_back("~emf" + std::to_string(pngJob) + "-0001.emf");
+    for (int p = 1; p <= 3; ++p) wantB.push_back("~emf" + std::to_string(pdfJob) + "-000" + std::to_string(p) + ".emf");
+    std::sort(wantA.begin(), wantA.end());
+    EXPECT_EQ(emfA, wantA) << log;
+    EXPECT_EQ(emfB, wantB) << log;
+    // The backend's own page files are gone once the dispatcher has run.
+    EXPECT_TRUE(Files(spoolA, ".tmp").empty());
+    EXPECT_TRUE(Files(spoolB, ".tmp").empty());
+
+    // Tickets written by the dispatcher as the printing user, with the title.
+    auto ticketsA = Files(spoolA, ".INI"), ticketsB = Files(spoolB, ".INI");
+    ASSERT_EQ(ticketsA.size(), 2u) << log;
+    ASSERT_EQ(ticketsB.size(), 1u) << log;
+    const std::string b = Read(spoolB / ticketsB[0]);
+    EXPECT_NE(b.find("Name=A \"quoted\" title"), std::string::npos) << b;
+    EXPECT_NE(b.find("User=daemon"), std::string::npos) << b;
+    EXPECT_NE(b.find("Pages=3"), std::string::npos) << b;
+    struct stat st;
+    ASSERT_EQ(::stat((spoolB / emfB[0]).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, daemonUser.pw_uid);
+}
+
+TEST_F(PrivateCupsd, JobsOfRootAndOfUnknownUsersAreRefused) {
+    Write(root / "job.txt", "hello\n", fs::perms::all);
+    Print("root", root / "job.txt", "as root");
+    Print("no-such-user-here", root / "job.txt", "stranger");
+    const std::string log = Read(root / "log/error_log");
+    EXPECT_NE(log.find("jobs of root are not printed to Vellumate"), std::string::npos) << log;
+    EXPECT_NE(log.find("no-such-user-here\\\" is unknown"), std::string::npos) << log;  // the log escapes quotes
+    // The queue goes on printing.
+    EXPECT_NE(Shell("lpstat -p Vellumate").find("idle"), std::string::npos);
+}
+
+}  // namespace
