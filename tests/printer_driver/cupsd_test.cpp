@@ -67,56 +67,26 @@ class PrivateCupsd : public ::testing::Test {
 protected:
     fs::path root = fs::temp_directory_path() / ("vm_cupsd_" + std::to_string(::getpid()));
     fs::path sock = root / "run/cups.sock";
-    pid_t cupsd = -1;
+    bool running = false;
 
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "cupsd and the backend need root";
         if (!fs::exists("/usr/sbin/cupsd")) GTEST_FAIL() << "cupsd is installed by scripts/install-deps.sh";
-        for (const char* d : {"etc", "run", "spool", "spool/tmp", "cache", "state", "log", "lib/backend", "bin", "runuser", "registry"})
-            fs::create_directories(root / d);
-        fs::permissions(root, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
-        fs::permissions(root / "runuser", fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
-        fs::permissions(root / "registry", fs::perms::all);
-        for (const char* d : {"daemon", "notifier"}) fs::create_directory_symlink(std::string("/usr/lib/cups/") + d, root / "lib" / d);
-        fs::copy_file(std::string(VM_BIN) + "/vellumate-backend", root / "lib/backend/vellumate");
-        fs::permissions(root / "lib/backend/vellumate", fs::perms::owner_all);  // 0700: CUPS runs it as root
+        fs::create_directories(root);
+        fs::create_directories(root / "bin");
         Write(root / "bin/dispatcher", kStandInDispatcher, fs::perms::owner_all | fs::perms::group_read |
                                                                fs::perms::group_exec | fs::perms::others_read |
                                                                fs::perms::others_exec);
-        Write(root / "etc/cupsd.conf",
-              "LogLevel debug\nListen " + sock.string() +
-                  "\nBrowsing Off\nWebInterface No\nDefaultAuthType None\n"
-                  "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                  "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
-        Write(root / "etc/cups-files.conf",
-              "ServerRoot " + (root / "etc").string() + "\nServerBin " + (root / "lib").string() +
-                  "\nRequestRoot " + (root / "spool").string() + "\nTempDir " + (root / "spool/tmp").string() +
-                  "\nCacheDir " + (root / "cache").string() + "\nStateDir " + (root / "state").string() +
-                  "\nErrorLog " + (root / "log/error_log").string() + "\nAccessLog " + (root / "log/access_log").string() +
-                  "\nPageLog " + (root / "log/page_log").string() +
-                  "\nSystemGroup root\nSetEnv VELLUMATE_BIN_DIR " + (root / "bin").string() +
-                  "\nSetEnv VELLUMATE_USER_RUNTIME_BASE " + (root / "runuser").string() +
-                  "\nSetEnv VELLUMATE_REGISTRY " + (root / "registry").string() + "\nSetEnv VELLUMATE_UI none\n");
-        cupsd = ::fork();
-        if (cupsd == 0) {
-            ::execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", (root / "etc/cupsd.conf").c_str(), "-s",
-                    (root / "etc/cups-files.conf").c_str(), (char*)nullptr);
-            ::_exit(127);
-        }
+        const std::string started = Shell(std::string(VM_SCRIPTS) + "/private_cupsd.sh start " + root.string() + " " +
+                                          VM_BIN + "/vellumate-backend " + VM_PPD + " " + (root / "bin").string() +
+                                          "; echo rc=$?");
+        running = true;
+        ASSERT_NE(started.find("rc=0"), std::string::npos) << started;
         ::setenv("CUPS_SERVER", sock.c_str(), 1);
-        for (int i = 0; i < 200 && Shell("lpstat -r").find("is running") == std::string::npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ASSERT_NE(Shell("lpstat -r").find("is running"), std::string::npos) << Read(root / "log/error_log");
-        const std::string added = Shell("lpadmin -p Vellumate -E -v vellumate:/ -P " + std::string(VM_PPD) + "; echo rc=$?");
-        ASSERT_NE(added.find("rc=0"), std::string::npos) << added;
     }
 
     void TearDown() override {
-        if (cupsd > 0) {
-            ::kill(cupsd, SIGTERM);
-            int status;
-            ::waitpid(cupsd, &status, 0);
-        }
+        if (running) Shell(std::string(VM_SCRIPTS) + "/private_cupsd.sh stop " + root.string());
         ::unsetenv("CUPS_SERVER");
         std::error_code ec;
         fs::remove_all(root, ec);

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The page converter (PDF pages to metafiles): pages a second on one core and
+# bytes a page, on a 100-page text PDF of ours and on PDFs Debian ships; the
+# words kept and the time of pstoedit and Inkscape on the same pages (their
+# metafiles drawn back into a PDF by our library, as ours are); and, as root,
+# the time from `lp` to the dispatcher's ticket on a private cupsd.
+set -uo pipefail
+build=${1:-build}
+top=$(cd "$(dirname "$0")/.." && pwd)
+bin="$top/$build/bin"
+"$top/scripts/install-deps.sh" "$top/scripts/bench-packages.txt" >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+real=(/usr/share/doc/libtasn1-doc/libtasn1.pdf /usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf)
+
+"$bin/pagedraw_bench" --make-text 100 "$work/text100.pdf"
+echo "--- page converter, one core (pages converted in memory)"
+taskset -c 0 "$bin/pagedraw_bench" "$work/text100.pdf" "${real[@]}"
+
+# Words of a PDF that another lacks, against the whole, as "kept/all".
+words_kept() {
+  python3 - "$1" "$2" <<'PY'
+import collections, subprocess, sys
+def words(p):
+    t = subprocess.run(["pdftotext", p, "-"], capture_output=True, text=True, errors="replace").stdout
+    return collections.Counter(w for w in t.split() if w.strip("."))
+a, b = words(sys.argv[1]), words(sys.argv[2])
+print("%d/%d" % (sum(a.values()) - sum((a - b).values()), sum(a.values())))
+PY
+}
+
+pages=5
+echo "--- first $pages pages: seconds, words kept (after drawing the metafiles back with emf2pdf)"
+for pdf in "$work/text100.pdf" "${real[@]}"; do
+  name=$(basename "$pdf")
+  qpdf --empty --pages "$pdf" 1-$pages -- "$work/src.pdf"
+  rm -rf "$work/ours" && mkdir "$work/ours"
+  t0=$(date +%s.%N); "$bin/pdf2emf" "$work/src.pdf" "$work/ours" >/dev/null 2>&1; t1=$(date +%s.%N)
+  "$bin/emf2pdf" "$work/ours.pdf" "$work"/ours/*.emf
+  echo "$name pdf2emf:  $(echo "$t1 - $t0" | bc) s, words $(words_kept "$work/src.pdf" "$work/ours.pdf"), $(du -cb "$work"/ours/*.emf | tail -1 | cut -f1) bytes"
+  if command -v pstoedit >/dev/null; then
+    rm -rf "$work/ps" && mkdir "$work/ps"
+    t0=$(date +%s.%N); pstoedit -q -f emf -split "$work/src.pdf" "$work/ps/p%d.emf" >/dev/null 2>&1; t1=$(date +%s.%N)
+    if ls "$work"/ps/*.emf >/dev/null 2>&1 && "$bin/emf2pdf" "$work/ps.pdf" $(ls "$work"/ps/*.emf | sort -V) 2>/dev/null; then
+      echo "$name pstoedit: $(echo "$t1 - $t0" | bc) s, words $(words_kept "$work/src.pdf" "$work/ps.pdf")"
+    else
+      echo "$name pstoedit: no metafile"
+    fi
+  fi
+  if command -v inkscape >/dev/null; then
+    rm -rf "$work/ink" && mkdir "$work/ink"
+    t0=$(date +%s.%N)
+    for p in $(seq 1 $pages); do
+      inkscape "$work/src.pdf" --pdf-page=$p --export-filename="$work/ink/p$p.emf" >/dev/null 2>&1
+    done
+    t1=$(date +%s.%N)
+    if "$bin/emf2pdf" "$work/ink.pdf" $(ls "$work"/ink/*.emf | sort -V) 2>/dev/null; then
+      echo "$name inkscape: $(echo "$t1 - $t0" | bc) s, words $(words_kept "$work/src.pdf" "$work/ink.pdf")"
+    else
+      echo "$name inkscape: no metafile"
+    fi
+  fi
+done
+
+if [ "$(id -u)" -eq 0 ] && command -v cupsd >/dev/null; then
+  echo "--- lp to the dispatcher's ticket (private cupsd, user nobody, a one-page text and the 17-page PDF)"
+  dispatchers="$bin"
+  if [ ! -x "$bin/dispatcher" ]; then  # before the pipeline's dispatcher: one that only writes a ticket
+    dispatchers="$work/stand-in" && mkdir -p "$dispatchers"
+    printf '#!/bin/sh\nd="${XDG_RUNTIME_DIR}/vellumate/spool"\necho "Name=$*" > "$d/$$.INI"\n' > "$dispatchers/dispatcher"
+    chmod 0755 "$dispatchers/dispatcher"
+    echo "(stand-in dispatcher: $bin/dispatcher is not built)"
+  fi
+  cups="$work/cups"
+  mkdir -p "$cups" && chmod 0755 "$work"
+  bash "$top/scripts/private_cupsd.sh" start "$cups" "$bin/vellumate-backend" "$top/printer/driver/vellumate.ppd" "$dispatchers" >/dev/null
+  uid=$(id -u nobody)
+  mkdir -p "$cups/runuser/$uid" && chown nobody "$cups/runuser/$uid" && chmod 0700 "$cups/runuser/$uid"
+  spool="$cups/runuser/$uid/vellumate/spool"
+  echo "one line" > "$work/one.txt" && chmod 0644 "$work/one.txt"
+  cp "${real[1]}" "$work/doc.pdf" && chmod 0644 "$work/doc.pdf"
+  for job in one.txt doc.pdf; do
+    times=()
+    for run in 1 2 3 4 5; do
+      before=$(ls "$spool"/*.INI 2>/dev/null | wc -l)
+      t0=$(date +%s%N)
+      CUPS_SERVER="$cups/run/cups.sock" lp -d Vellumate -U nobody "$work/$job" >/dev/null
+      for _ in $(seq 1 2000); do
+        [ "$(ls "$spool"/*.INI 2>/dev/null | wc -l)" -gt "$before" ] && break
+        sleep 0.005
+      done
+      times+=($(( ($(date +%s%N) - t0) / 1000000 )))
+    done
+    echo "$job: ${times[*]} ms"
+  done
+  bash "$top/scripts/private_cupsd.sh" stop "$cups"
+fi
