@@ -255,9 +255,10 @@ const PageFont& PageFonts::Of(GfxFont& font) {
             }
         }
     }
-    auto& slot = byRef_[key];
-    slot = std::move(pf);
-    return *slot;
+    // Fonts without an object of their own are described anew each time;
+    // every description is kept, since text runs hold on to them.
+    if (key.first < 0) return *unnamed_.emplace_back(std::move(pf));
+    return *(byRef_[key] = std::move(pf));
 }
 
 }  // namespace pagedraw

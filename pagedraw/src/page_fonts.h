@@ -38,13 +38,15 @@ struct PageFont {
 class PageFonts {
 public:
     explicit PageFonts(XRef* xref, bool carryPrograms) : xref_(xref), carry_(carryPrograms) {}
-    // The document-wide description of `font`, made on first use.
+    // The document-wide description of `font`, made on first use; it lives
+    // as long as this object.
     const PageFont& Of(GfxFont& font);
 
 private:
     XRef* xref_;
     bool carry_;
     std::map<std::pair<int, int>, std::unique_ptr<PageFont>> byRef_;
+    std::vector<std::unique_ptr<PageFont>> unnamed_;
     std::map<std::u16string, int> faceUses_;
 };
 

@@ -175,6 +175,17 @@ TEST_F(PdfPagesTest, PathsClipsShadingsAndInvisibleTextAreSaidInMetafileTerms) {
     EXPECT_NE(text.find("Hidden words"), std::string::npos) << text;
 }
 
+TEST_F(PdfPagesTest, AWordGapWithoutASpaceGetsOneAndKerningDoesNot) {
+    const std::string pdf = HandMadePdf("BT /F1 12 Tf 10 50 Td [(Hello) -400 (world) -30 (s) 600 (back)] TJ ET");
+    std::string error;
+    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {720, true});
+    ASSERT_TRUE(pages) << error;
+    const std::string trace = Trace(pages->ConvertPage(0, error));
+    // One run; the moved-back word starts a run of its own.
+    EXPECT_NE(trace.find("text \"Hello worlds\""), std::string::npos) << trace;
+    EXPECT_NE(trace.find("text \"back\""), std::string::npos) << trace;
+}
+
 TEST_F(PdfPagesTest, BrokenEncryptedAndEmptyInputsGiveAClearError) {
     std::string error;
     EXPECT_FALSE(PdfPages::OpenBytes({}, error));
