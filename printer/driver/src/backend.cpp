@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +36,10 @@ namespace {
 // Exit statuses CUPS reads from a backend.
 constexpr int kBackendOk = 0, kBackendFailed = 1, kBackendCancel = 5;
 constexpr std::size_t kMaxJob = std::size_t(1) << 30;
+
+// Set by SIGTERM (CUPS cancels the job): the page files go, then the backend.
+volatile std::sig_atomic_t gCancelled = 0;
+void OnTerm(int) { gCancelled = 1; }
 
 int Refuse(const std::string& why) {
     std::fprintf(stderr, "ERROR: %s\n", why.c_str());
@@ -109,6 +114,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Usage: vellumate job-id user title copies options [file]\n");
         return kBackendFailed;
     }
+    struct sigaction term {};
+    term.sa_handler = OnTerm;
+    ::sigaction(SIGTERM, &term, nullptr);
     const int job = std::atoi(argv[1]);
     if (job <= 0) return Refuse("bad job number \"" + std::string(argv[1]) + "\"");
     const std::string userName = argv[2], title = argv[3], options = argv[5];
@@ -137,6 +145,16 @@ int main(int argc, char** argv) {
     if (!driver::PrepareSpoolFolder(pw.pw_uid, spool, error)) return Refuse(error);
     driver::SpoolLock lock(spool);
     if (!lock.Held()) return Refuse("cannot lock " + spool);
+    // Page files left by a job that was stopped half-way would be gathered
+    // into this job's ticket: only this backend writes them, under the lock.
+    {
+        std::error_code ec;
+        for (auto& e : std::filesystem::directory_iterator(spool, ec)) {
+            const std::string n = e.path().filename().string();
+            if (n.rfind("~emf", 0) == 0 && n.size() > 8 && n.compare(n.size() - 4, 4, ".tmp") == 0)
+                std::filesystem::remove(e.path(), ec);
+        }
+    }
 
     // The job as a PDF: as it came, or typeset here.
     std::unique_ptr<pagedraw::PdfPages> pages;
@@ -162,6 +180,10 @@ int main(int argc, char** argv) {
         for (auto& f : written) std::filesystem::remove(f, ec);
     };
     for (int i = 0; i < pages->PageCount(); ++i) {
+        if (gCancelled) {
+            removeWritten();
+            return Refuse("the job was cancelled");
+        }
         std::vector<std::string> warnings;
         std::vector<std::uint8_t> emf = pages->ConvertPage(i, error, &warnings);
         for (auto& w : warnings) std::fprintf(stderr, "DEBUG: page %d: %s\n", i + 1, w.c_str());
@@ -199,7 +221,15 @@ int main(int argc, char** argv) {
         removeWritten();
         return Refuse("cannot start the dispatcher: " + error);
     }
-    dispatcher.Wait();
+    // The dispatcher ends at once; one that hangs is ended after five minutes.
+    for (int waited = 0; !dispatcher.Wait(200); waited += 200) {
+        if (gCancelled || waited >= 300000) {
+            dispatcher.Terminate(true);
+            dispatcher.Wait();
+            removeWritten();
+            return Refuse(gCancelled ? "the job was cancelled" : "the dispatcher did not end");
+        }
+    }
     // The dispatcher has copied the pages into the job; left here they would
     // be gathered again into the user's next job.
     removeWritten();
