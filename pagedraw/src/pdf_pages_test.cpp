@@ -17,6 +17,10 @@
 #include "pdfpaint/draw_metafile.h"
 #include "pdfpaint/painter.h"
 
+// fontconfig keeps what it parsed of its configuration for the life of the
+// process: not a leak of ours (LeakSanitizer reads this list).
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace pagedraw {
 namespace {
 
