@@ -48,46 +48,30 @@ std::string Read(const fs::path& p) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Stands in for the pipeline's dispatcher: copies the page files as the
-// dispatcher does and writes what it was given into a ticket.
-const char* kStandInDispatcher = R"sh(#!/bin/sh
-spool="${XDG_RUNTIME_DIR:-/nonexistent}/vellumate/spool"
-[ -d "$spool" ] || spool="/tmp/vellumate-$(id -u)/spool"
-n=0
-for f in "$spool"/~emf*.tmp; do
-  [ -e "$f" ] || continue
-  cp "$f" "${f%.tmp}.emf"
-  n=$((n+1))
-done
-{ echo "[Document]"; echo "Name=$*"; echo "User=$(id -un)"; echo "Pages=$n"; } > "$spool/ticket-$$.INI"
-exit 0
-)sh";
-
 class PrivateCupsd : public ::testing::Test {
 protected:
     fs::path root = fs::temp_directory_path() / ("vm_cupsd_" + std::to_string(::getpid()));
-    fs::path sock = root / "run/cups.sock";
+    fs::path sock = root / "cups.sock";
     bool running = false;
 
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "cupsd and the backend need root";
         if (!fs::exists("/usr/sbin/cupsd")) GTEST_FAIL() << "cupsd is installed by scripts/install-deps.sh";
         fs::create_directories(root);
-        fs::create_directories(root / "bin");
-        Write(root / "bin/dispatcher", kStandInDispatcher, fs::perms::owner_all | fs::perms::group_read |
-                                                               fs::perms::group_exec | fs::perms::others_read |
-                                                               fs::perms::others_exec);
-        const std::string started = Shell(std::string(VM_SCRIPTS) + "/private_cupsd.sh start " + root.string() + " " +
-                                          VM_BIN + "/vellumate-backend " + VM_PPD + " " + (root / "bin").string() +
-                                          "; echo rc=$?");
+        fs::permissions(root, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+        const std::string started = Shell(std::string(VM_TEST_SUPPORT_DIR) + "/cupsd-fixture.sh start-printer " +
+                                          root.string() + " " + VM_BIN + "/vellumate-backend " + VM_PPD + " " +
+                                          VM_BIN + " > /dev/null 2>&1; echo rc=$?");  // cupsd keeps what it inherits
         running = true;
-        ASSERT_NE(started.find("rc=0"), std::string::npos) << started;
+        ASSERT_NE(started.find("rc=0"), std::string::npos) << Read(root / "log/error_log");
         ::setenv("CUPS_SERVER", sock.c_str(), 1);
+        ::setenv("CUPS_SERVERROOT", root.c_str(), 1);
     }
 
     void TearDown() override {
-        if (running) Shell(std::string(VM_SCRIPTS) + "/private_cupsd.sh stop " + root.string());
+        if (running) Shell(std::string(VM_TEST_SUPPORT_DIR) + "/cupsd-fixture.sh stop " + root.string());
         ::unsetenv("CUPS_SERVER");
+        ::unsetenv("CUPS_SERVERROOT");
         std::error_code ec;
         fs::remove_all(root, ec);
     }
@@ -171,17 +155,21 @@ TEST_F(PrivateCupsd, TextPdfAndPicturesBecomePagesAndATicketOfThePrintingUser) {
     EXPECT_TRUE(Files(spoolA, ".tmp").empty());
     EXPECT_TRUE(Files(spoolB, ".tmp").empty());
 
-    // Tickets written by the dispatcher as the printing user, with the title.
+    // Tickets written by the dispatcher as the printing user, with the title
+    // and the pages in order.
     auto ticketsA = Files(spoolA, ".INI"), ticketsB = Files(spoolB, ".INI");
     ASSERT_EQ(ticketsA.size(), 2u) << log;
     ASSERT_EQ(ticketsB.size(), 1u) << log;
     const std::string b = Read(spoolB / ticketsB[0]);
     EXPECT_NE(b.find("Name=A \"quoted\" title"), std::string::npos) << b;
-    EXPECT_NE(b.find("User=daemon"), std::string::npos) << b;
     EXPECT_NE(b.find("Pages=3"), std::string::npos) << b;
-    struct stat st;
-    ASSERT_EQ(::stat((spoolB / emfB[0]).c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, daemonUser.pw_uid);
+    EXPECT_NE(b.find("File2=" + (spoolB / wantB[2]).string()), std::string::npos) << b;
+    EXPECT_NE(b.find("PaperSizeName=A4"), std::string::npos) << b;
+    for (const fs::path& f : {spoolB / ticketsB[0], spoolB / emfB[0]}) {
+        struct stat st;
+        ASSERT_EQ(::stat(f.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, daemonUser.pw_uid) << f;
+    }
 }
 
 TEST_F(PrivateCupsd, JobsOfRootAndOfUnknownUsersAreRefused) {

@@ -29,6 +29,7 @@
 #include "job_document.h"
 #include "pagedraw/pdf_pages.h"
 #include "platform/process.h"
+#include "printer/shared/names.h"
 #include "user_spool.h"
 
 namespace {
@@ -77,12 +78,12 @@ bool BecomeUser(const passwd& pw, std::string& error) {
     return true;
 }
 
-// The user's own environment, plus the suite's settings the queue was given.
+// The user's own environment, plus the suite's settings and the print service the queue was given.
 void UserEnvironment(const passwd& pw) {
     std::vector<std::pair<std::string, std::string>> keep;
     for (char** e = environ; e && *e; ++e) {
         std::string kv = *e;
-        if (kv.rfind("VELLUMATE_", 0) == 0 || kv.rfind("LANG=", 0) == 0) {
+        if (kv.rfind("VELLUMATE_", 0) == 0 || kv.rfind("LANG=", 0) == 0 || kv.rfind("CUPS_SERVER=", 0) == 0) {
             const std::size_t eq = kv.find('=');
             keep.push_back({kv.substr(0, eq), kv.substr(eq + 1)});
         }
@@ -141,8 +142,10 @@ int main(int argc, char** argv) {
     if (!BecomeUser(pw, error)) return Refuse(error);
     UserEnvironment(pw);
 
-    std::string spool;
-    if (!driver::PrepareSpoolFolder(pw.pw_uid, spool, error)) return Refuse(error);
+    // The dispatcher's own spool folder, now that this process is the user.
+    std::string spool = vmshared::SpoolFolder(&error);
+    if (spool.empty()) return Refuse(error);
+    spool.pop_back();  // its closing slash
     driver::SpoolLock lock(spool);
     if (!lock.Held()) return Refuse("cannot lock " + spool);
     // Page files left by a job that was stopped half-way would be gathered

@@ -1,6 +1,7 @@
-// The folder where a user's printed pages wait for the dispatcher: the spool
-// folder in that user's runtime folder, as the pipeline's programs find it
-// when they run as that user (see platform's runtime folder).
+// What the backend needs to leave a user's pages where the dispatcher finds
+// them: the user's login-session folder (the dispatcher, started as that
+// user with it as XDG_RUNTIME_DIR, finds its spool folder below it), the page
+// files' names, and a lock for one job at a time.
 #pragma once
 
 #include <string>
@@ -11,11 +12,6 @@ namespace driver {
 // The user's login-session folder ("/run/user/<uid>", or below
 // $VELLUMATE_USER_RUNTIME_BASE for tests), empty when the user has none.
 std::string SessionFolderOf(uid_t uid);
-
-// "<session folder>/vellumate/spool", else "/tmp/vellumate-<uid>/spool".
-// Creates what is missing (mode 0700) when running as that user; refuses
-// (false with `error`) a folder owned by another user or writable by others.
-bool PrepareSpoolFolder(uid_t uid, std::string& folder, std::string& error);
 
 // The name of page `page` (from 1) of job `job`: "~emf<job>-<page>.tmp",
 // the page number in four digits at least, so that names sort in page order.
