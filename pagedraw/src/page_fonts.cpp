@@ -1,6 +1,7 @@
 #include "page_fonts.h"
 
 #include <fontconfig/fontconfig.h>
+#include <hb-ot.h>
 #include <hb.h>
 
 #include <algorithm>
@@ -112,6 +113,22 @@ struct HbFace {
     hb_face_t* p;
     ~HbFace() { hb_face_destroy(p); }
 };
+
+// The family in a font program's name table, printable ASCII only; "" when none.
+std::string FamilyOf(const std::vector<std::uint8_t>& program) {
+    if (program.empty()) return {};
+    HbBlob blob{hb_blob_create(reinterpret_cast<const char*>(program.data()), unsigned(program.size()),
+                               HB_MEMORY_MODE_READONLY, nullptr, nullptr)};
+    HbFace face{hb_face_create(blob.p, 0)};
+    char buf[64] = {};
+    unsigned len = sizeof buf;
+    hb_ot_name_get_utf8(face.p, HB_OT_NAME_ID_FONT_FAMILY, HB_LANGUAGE_INVALID, &len, buf);
+    std::string fam;
+    for (const char* c = buf; *c; ++c)
+        if (*c >= 32 && *c < 127) fam += *c;
+    while (!fam.empty() && fam.back() == ' ') fam.pop_back();
+    return fam;
+}
 
 }  // namespace
 
@@ -251,6 +268,13 @@ const PageFont& PageFonts::Of(GfxFont& font) {
                     pf->codeChar[code] = known->second;
                 }
                 if (!cmap.empty()) pf->program = RebuildTrueType(*bytes, cmap, ps);
+                // Readers without the program look the face up by its family
+                // name ("Liberation Serif"), which the program knows best.
+                if (std::string fam = FamilyOf(pf->program); !fam.empty()) {
+                    std::u16string named = Utf16(fam.substr(0, 27));
+                    if (int n = ++faceUses_[named]; n > 1) named += u"~" + Utf16(std::to_string(n));
+                    pf->face = named;
+                }
                 if (pf->program.empty()) pf->codeChar.clear();
             }
         }

@@ -129,7 +129,7 @@ TEST_F(PdfPagesTest, TextOfOurOwnPdfStaysTextWithItsFontProgramAndComesBackTheSa
     ASSERT_FALSE(emf.empty()) << error;
     const std::string trace = Trace(emf);
     // One font program, then each line as one run with its colour.
-    EXPECT_EQ(trace.find("font \"LiberationSerif\""), 0u) << trace;
+    EXPECT_EQ(trace.find("font \"Liberation Serif\""), 0u) << trace;
     EXPECT_NE(trace.find("\"Printed words stay words\""), std::string::npos) << trace;
     EXPECT_NE(trace.find("\"second line, 1234\""), std::string::npos) << trace;
     EXPECT_NE(trace.find("#c80000"), std::string::npos) << trace;
