@@ -42,3 +42,6 @@ if [ -x "$bin/vellumate" ]; then
 else
   for p in "$bin"/*; do [ -x "$p" ] && echo "built: $p"; done
 fi
+
+# The printer "Vellumate" (CUPS queue and backend).
+bash "$top/scripts/demo_printer.sh" "$build"

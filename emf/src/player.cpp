@@ -10,6 +10,7 @@
 
 #include "bytes.h"
 #include "emf/dib.h"
+#include "emf/font_comment.h"
 #include "emf/layouts.h"
 #include "mapping.h"
 #include "plus.h"
@@ -573,6 +574,7 @@ bool PlayerImpl::One() {
             for (const std::string& w : warnings) Warn(w + "; the plain records are shown instead");
             return true;
         }
+        if (auto font = DecodeFontComment(d)) dev_.DefineFont(*font);
         return true;
     }
     // ---- state

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "testing/assembler.h"
+#include "emf/font_comment.h"
 #include "emf/recorder_device.h"
 #include "emf/trace_device.h"
 #include "emf/writer.h"
@@ -499,6 +500,36 @@ TEST(Placement, FrameTopLeftGoesToTheGivenPointAndATenfoldFrameIsMended) {
     h.frame = {0, 0, 26190, 13230};
     h.bounds = {0, 0, 30, 20};
     EXPECT_NEAR(FrameInPixels(h).right, 990, 1);
+}
+
+}  // namespace
+}  // namespace emf
+
+namespace emf {
+namespace {
+
+TEST(Player, FontProgramCommentsReachTheDeviceAndDamagedOnesAreSkipped) {
+    FontProgram f;
+    f.face = u"Liberation Serif";
+    f.bytes = {0, 1, 0, 0, 7, 7, 7};
+    Recorder rec;
+    {
+        RecorderDevice dev(rec);
+        dev.DefineFont(f);
+        auto data = EncodeFontComment(f);
+        data.resize(data.size() - 1);  // the program is one byte short
+        rec.GdiComment(data);
+        rec.GdiComment(std::vector<std::uint8_t>{'V', 'M', 'F', 'P'});
+    }
+    auto bytes = rec.Finish();
+    TraceDevice trace;
+    PlayResult r = Play(bytes, trace);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(trace.Text(), "font \"Liberation Serif\" 7 bytes\n");
+    auto back = DecodeFontComment(EncodeFontComment(f));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->face, f.face);
+    EXPECT_EQ(back->bytes, f.bytes);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "emf/dib.h"
+#include "emf/font_comment.h"
 
 namespace emf {
 
@@ -589,6 +590,11 @@ void RecorderDevice::DrawImage(const Image& img, const Matrix& ctm) {
         m_->rec.AlphaBlend(dest, src, dib);
     else
         m_->rec.StretchDIBits(dest, src, dib);
+}
+
+void RecorderDevice::DefineFont(const FontProgram& program) {
+    if (program.face.empty() || program.bytes.empty()) return;
+    m_->rec.GdiComment(EncodeFontComment(program));
 }
 
 void RecorderDevice::PushClip(const Path& path, FillRule rule, const Matrix& ctm) {

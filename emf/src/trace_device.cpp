@@ -134,6 +134,12 @@ void TraceDevice::DrawImage(const Image& img, const Matrix& ctm) {
              kFormats[int(img.format)] + " ctm=" + MatrixText(ctm) + "\n";
 }
 
+void TraceDevice::DefineFont(const FontProgram& f) {
+    std::string face;
+    for (char16_t c : f.face) face += c < 0x80 ? char(c) : '?';
+    text_ += "font \"" + face + "\" " + std::to_string(f.bytes.size()) + " bytes\n";
+}
+
 void TraceDevice::PushClip(const Path& path, FillRule rule, const Matrix& ctm) {
     text_ += std::string("push_clip ") + RuleText(rule) + " ctm=" + MatrixText(ctm) + PathText(path) + "\n";
 }

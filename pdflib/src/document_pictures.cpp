@@ -8,6 +8,7 @@
 // onto the page as vectors every time.
 #include <cmath>
 
+#include "images/pdf_encoding.h"
 #include "images/picture.h"
 #include "pdf_document.h"
 
@@ -25,24 +26,6 @@ struct Held {
 std::int32_t Resolution(const images::Picture& p) {
     long r = std::lround(p.dpiX);
     return static_cast<std::int32_t>(std::clamp(r, 1L, 10000L));
-}
-
-pdfcore::EncodedImage ToCore(images::PdfImage&& im) {
-    pdfcore::EncodedImage e;
-    e.colorSpace = im.ColorSpaceText();
-    e.iccComponents = im.iccProfile.empty() ? 0 : im.Components();
-    e.iccProfile = std::move(im.iccProfile);
-    e.data = std::move(im.data);
-    e.filter = std::move(im.filter);
-    e.decodeParms = std::move(im.decodeParms);
-    e.bitsPerComponent = im.bitsPerComponent;
-    e.width = im.width, e.height = im.height;
-    e.decode = std::move(im.decode);
-    if (im.softMask) {
-        images::PdfImage mask = *im.softMask;
-        e.softMask = std::make_shared<pdfcore::EncodedImage>(ToCore(std::move(mask)));
-    }
-    return e;
 }
 
 Held& HeldOf(std::vector<Picture>& pictures, std::int32_t index) {
@@ -147,7 +130,7 @@ HRESULT CPdfDocument::DrawPicture(std::int32_t index, double x, double y) {
             if (entry.inverted) images::Invert(copy);
             // The first drawing hands the stream over; a second XObject
             // (after an inversion) reads the file again.
-            name = doc.AddImage(ToCore(std::move(copy.image)));
+            name = doc.AddImage(images::ToEncodedImage(std::move(copy.image)));
         }
         // Image space (unit square, y up) onto the box at (x, y), y down.
         double w = ToPoints(entry.width), h = ToPoints(entry.height);

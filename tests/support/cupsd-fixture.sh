@@ -5,6 +5,8 @@
 #
 #   cupsd-fixture.sh start DIR [DEFAULT_PAGE]   starts it; prints CUPS_SERVER=DIR/cups.sock
 #   cupsd-fixture.sh start-empty DIR           the same without any queue
+#   cupsd-fixture.sh start-printer DIR BACKEND PPD DISPATCHER_DIR
+#                                              the queue with our backend and PPD (as root)
 #   cupsd-fixture.sh stop DIR                  stops the cupsd started for DIR
 #
 # DEFAULT_PAGE is the PPD's default size (A4 unless given; a name the PPD
@@ -40,7 +42,7 @@ stop() {
 
 case "$cmd" in
 stop) stop; exit 0 ;;
-start|start-empty) ;;
+start|start-empty|start-printer) ;;
 *) echo "unknown command $cmd" >&2; exit 2 ;;
 esac
 
@@ -65,6 +67,26 @@ Printcap $dir/printcap
 SystemGroup root $group
 CONF
 [ "$(id -u)" -eq 0 ] || printf 'User %s\nGroup %s\n' "$user" "$group" >> "$dir/cups-files.conf"
+if [ "$cmd" = start-printer ]; then
+  # The backend runs from a backend folder of this service (mode 0700: as
+  # root, so that it can become the printing user); users' login-session
+  # folders are DIR/runuser/<uid>, the suite's registry DIR/registry.
+  backend=${3:?backend} ppd=${4:?ppd} dispatchers=${5:?dispatcher folder}
+  mkdir -p "$dir/lib/backend" "$dir/runuser" "$dir/registry"
+  chmod 0755 "$dir/lib" "$dir/runuser"
+  chmod 0777 "$dir/registry"
+  ln -sfn /usr/lib/cups/daemon "$dir/lib/daemon"
+  ln -sfn /usr/lib/cups/notifier "$dir/lib/notifier"
+  install -m 0700 "$backend" "$dir/lib/backend/vellumate"
+  sed -i "s|^ServerBin .*|ServerBin $dir/lib|" "$dir/cups-files.conf"
+  cat >> "$dir/cups-files.conf" <<CONF
+SetEnv VELLUMATE_BIN_DIR $dispatchers
+SetEnv VELLUMATE_USER_RUNTIME_BASE $dir/runuser
+SetEnv VELLUMATE_REGISTRY $dir/registry
+SetEnv VELLUMATE_UI none
+SetEnv CUPS_SERVER $dir/cups.sock
+CONF
+fi
 cat > "$dir/cupsd.conf" <<CONF
 Listen $dir/cups.sock
 Browsing No
@@ -101,6 +123,13 @@ if [ "$cmd" = start ]; then
   page=${3:-A4}
   sed "s/@DEFAULT_PAGE@/$page/" "$here/vellumate-test.ppd" > "$dir/ppd/vellumate.ppd"
   if ! lpadmin -p Vellumate -E -v file:/dev/null -P "$dir/ppd/vellumate.ppd" 2> "$dir/log/lpadmin.err"; then
+    cat "$dir/log/lpadmin.err" >&2
+    stop
+    exit 1
+  fi
+fi
+if [ "$cmd" = start-printer ]; then
+  if ! lpadmin -p Vellumate -E -v vellumate:/ -P "$ppd" 2> "$dir/log/lpadmin.err"; then
     cat "$dir/log/lpadmin.err" >&2
     stop
     exit 1

@@ -134,6 +134,15 @@ struct TextRun {
     Color color;
 };
 
+// A font program that the text runs of one face draw with (a page converted
+// from a PDF carries the PDF's own fonts). `face` is the run's face name.
+struct FontProgram {
+    enum class Format : std::uint32_t { Sfnt = 1 };  // TrueType or OpenType file bytes
+    std::u16string face;
+    Format format = Format::Sfnt;
+    std::vector<std::uint8_t> bytes;
+};
+
 struct PageInfo {
     double width = 0, height = 0;  // in device pixels
     double dpi = 96;
@@ -155,6 +164,9 @@ public:
     virtual void DrawText(const TextRun&, const Matrix& /*ctm*/) {}
     // The image's unit square (0,0)-(1,1), top-left first, mapped by ctm.
     virtual void DrawImage(const Image&, const Matrix& /*ctm*/) {}
+    // Text runs of `program.face` that follow use this program. A device that
+    // cannot use it draws them with an installed face of that name.
+    virtual void DefineFont(const FontProgram& /*program*/) {}
 
     // Clips nest: each push intersects with what is already in force.
     virtual void PushClip(const Path&, FillRule, const Matrix& /*ctm*/) {}

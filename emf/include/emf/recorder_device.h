@@ -36,6 +36,8 @@ public:
     void StrokePath(const Path&, const StrokeStyle&, const Color&, const Matrix& ctm) override;
     void DrawText(const TextRun&, const Matrix& ctm) override;
     void DrawImage(const Image&, const Matrix& ctm) override;
+    // A comment record of ours (emf/font_comment.h).
+    void DefineFont(const FontProgram&) override;
     void PushClip(const Path&, FillRule, const Matrix& ctm) override;
     void PopClip() override;
 

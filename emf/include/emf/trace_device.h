@@ -20,6 +20,7 @@ public:
     void StrokePath(const Path&, const StrokeStyle&, const Color&, const Matrix& ctm) override;
     void DrawText(const TextRun&, const Matrix& ctm) override;
     void DrawImage(const Image&, const Matrix& ctm) override;
+    void DefineFont(const FontProgram&) override;
     void PushClip(const Path&, FillRule, const Matrix& ctm) override;
     void PopClip() override;
 

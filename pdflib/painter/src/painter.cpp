@@ -11,6 +11,7 @@
 #include <hb.h>
 
 #include "core/pdf_writer.h"
+#include "platform/text.h"
 
 namespace pdfpaint {
 
@@ -132,6 +133,7 @@ struct PdfPainter::Members {
     int clipDepth = 0;
     // Held by owner, so that no other picture can come to live at the same address.
     std::map<std::shared_ptr<const emf::Image>, std::string> patternNames;
+    std::map<std::string, pdfcore::Font*, std::less<>> programs;  // face -> font of DefineFont
     Members(pdfcore::Document& d, pdfcore::ContentBuilder& c) : doc(d), cb(c) {}
 
     // Consecutive calls with one matrix share one q/cm ... Q group (a page
@@ -570,7 +572,9 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
     auto& cb = m_->cb;
     auto& fonts = m_->doc.Fonts();
     const std::string face = run.face.empty() ? "sans-serif" : run.face;
-    pdfcore::Font* primary = fonts.Resolve(face, run.weight, run.italic);
+    auto program = m_->programs.find(face);
+    pdfcore::Font* primary =
+        program != m_->programs.end() ? program->second : fonts.Resolve(face, run.weight, run.italic);
     const double em = run.emHeight;
 
     // Where each UTF-16 unit starts along the baseline, when the run says.
@@ -647,6 +651,14 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
         cb.Restore();
     else if (shown)
         m_->known.fill = ToRgb(run.color);  // the text object set it
+}
+
+void PdfPainter::DefineFont(const emf::FontProgram& program) {
+    const std::string face = platform::Utf8FromUtf16(program.face);
+    if (pdfcore::Font* f = m_->doc.Fonts().LoadProgram(program.bytes))
+        m_->programs[face] = f;
+    else
+        m_->programs.erase(face);
 }
 
 void PdfPainter::DrawImage(const emf::Image& img, const emf::Matrix& ctm) {

@@ -273,3 +273,40 @@ TEST_F(PainterTest, FailuresAreReportedAndDrawNothing) {
 
 }  // namespace
 }  // namespace pdfpaint
+
+namespace pdfpaint {
+namespace {
+
+TEST_F(PainterTest, FontProgramsThatComeWithTheMetafileAreEmbeddedAgain) {
+    std::ifstream in("/usr/share/fonts/truetype/liberation2/LiberationSerif-Regular.ttf", std::ios::binary);
+    std::vector<std::uint8_t> program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(program.empty());
+    auto bytes = Record(
+        [&](emf::Device& d) {
+            d.DefineFont({u"PageFont1", emf::FontProgram::Format::Sfnt, program});
+            d.DefineFont({u"Broken", emf::FontProgram::Format::Sfnt, {1, 2, 3, 4, 5}});
+            emf::TextRun t;
+            t.text = u"Carried glyphs";
+            t.face = "PageFont1";
+            t.emHeight = 16;
+            t.origin = {10, 30};
+            d.DrawText(t, {});
+            t.text = u"Installed face";
+            t.face = "Broken";
+            t.origin = {10, 60};
+            d.DrawText(t, {});
+        },
+        {0, 0, 300, 100});
+    pdfcore::Document doc;
+    doc.AddPage(300, 300);
+    ASSERT_EQ(DrawMetafile(doc, 0, bytes, 0, 0, 1, 1, 0, 1).status, DrawStatus::Ok);
+    std::string pdf = Write(doc, "programs.pdf");
+    std::string fonts = Run("pdffonts " + pdf);
+    EXPECT_NE(fonts.find("+LiberationSerif "), std::string::npos) << fonts;
+    std::string text = Run("pdftotext " + pdf + " -");
+    EXPECT_NE(text.find("Carried glyphs"), std::string::npos) << text;
+    EXPECT_NE(text.find("Installed face"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace pdfpaint

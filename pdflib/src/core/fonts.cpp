@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <unordered_map>
 #include <stdexcept>
@@ -74,6 +75,7 @@ struct Font::Impl {
     std::vector<std::u16string> placeholders;
     std::map<std::u16string, std::uint32_t> placeholderOf;
     std::vector<std::uint32_t> charOfGlyph;  // reverse character map, made on first use
+    std::vector<std::uint8_t> program;  // a font given as bytes: FreeType and HarfBuzz read it in place
 
     std::vector<double> advance;            // ems, as exact as /W writes them
     // Codes in the PDF font are glyph ids (CID = GID), so that without an
@@ -651,7 +653,30 @@ struct FontCache::Impl {
         if (FT_New_Face(ft, path.c_str(), index, &m->ft) != 0) return nullptr;
         m->blob = hb_blob_create_from_file_or_fail(path.c_str());
         if (!m->blob) return nullptr;
-        m->face = hb_face_create(m->blob, static_cast<unsigned>(index));
+        return Open(std::move(m), key, wantBold, wantItalic);
+    }
+
+    Font* LoadProgram(std::span<const std::uint8_t> bytes) {
+        std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        std::string key = "program:" + std::to_string(std::hash<std::string_view>{}(view)) + ":" +
+                          std::to_string(bytes.size());
+        if (auto it = byFile.find(key); it != byFile.end()) return it->second;
+        auto m = std::make_unique<Font::Impl>();
+        m->program.assign(bytes.begin(), bytes.end());
+        m->path = "an embedded font program";
+        if (m->program.empty() || m->program.size() > 0x7FFFFFFF ||
+            FT_New_Memory_Face(ft, m->program.data(), FT_Long(m->program.size()), 0, &m->ft) != 0 ||
+            !FT_IS_SFNT(m->ft) || !FT_IS_SCALABLE(m->ft))
+            return nullptr;
+        m->blob = hb_blob_create_or_fail(reinterpret_cast<const char*>(m->program.data()),
+                                         unsigned(m->program.size()), HB_MEMORY_MODE_READONLY, nullptr, nullptr);
+        if (!m->blob) return nullptr;
+        return Open(std::move(m), key, false, false);
+    }
+
+    // Reads what the document needs of a face whose FreeType face and blob are open.
+    Font* Open(std::unique_ptr<Font::Impl> m, const std::string& key, bool wantBold, bool wantItalic) {
+        m->face = hb_face_create(m->blob, static_cast<unsigned>(m->faceIndex));
         m->glyphCount = hb_face_get_glyph_count(m->face);
         if (m->glyphCount == 0) return nullptr;
         m->upem = hb_face_get_upem(m->face);
@@ -780,6 +805,8 @@ Font* FontCache::ResolveFor(char32_t c, int weight, bool italic) {
     if (font && std::find(earlier.begin(), earlier.end(), font) == earlier.end()) earlier.push_back(font);
     return font;
 }
+
+Font* FontCache::LoadProgram(std::span<const std::uint8_t> bytes) { return impl_->LoadProgram(bytes); }
 
 Font* FontCache::Resolve(std::string_view face, int weight, bool italic) {
     weight = std::clamp(weight, 1, 1000);

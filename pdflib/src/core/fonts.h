@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -139,6 +140,11 @@ public:
     // fontconfig finds; null when none has it. For text that the chosen font
     // cannot show (CJK in a Latin face, say).
     Font* ResolveFor(char32_t c, int weight, bool italic);
+
+    // A TrueType or OpenType font given as its file's bytes (a font program
+    // that came with a metafile page). Equal bytes share one Font. Null when
+    // the bytes are no usable font.
+    Font* LoadProgram(std::span<const std::uint8_t> bytes);
 
     // Fonts in the order they were first resolved.
     const std::vector<std::unique_ptr<Font>>& All() const;

@@ -6,7 +6,8 @@
 // characters the face lacks taken from a font that has them, and those no
 // font has drawn as stand-in glyphs that keep their text), pictures
 // become image XObjects (alpha as a soft mask, JPEG passed through), clips
-// nest as saved graphics states.
+// nest as saved graphics states. Font programs that came with the metafile
+// are used for their faces instead of installed fonts.
 //
 // The ctm of each call maps into the content space of the page: points,
 // origin top-left, y down (see core/content.h).
@@ -34,6 +35,10 @@ public:
     void DrawText(const emf::TextRun&, const emf::Matrix& ctm) override;
     std::optional<double> MeasureText(const emf::TextRun&) override;
     void DrawImage(const emf::Image&, const emf::Matrix& ctm) override;
+    // Runs of that face draw with the program (embedded again, so the glyphs
+    // come out as they were); a program that cannot be loaded leaves the face
+    // to the installed fonts.
+    void DefineFont(const emf::FontProgram&) override;
     void PushClip(const emf::Path&, emf::FillRule, const emf::Matrix& ctm) override;
     void PopClip() override;
 

@@ -1,0 +1,619 @@
+#include "output_dev.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <functional>
+#include <set>
+
+#include <poppler/GfxFont.h>
+#include <poppler/GfxState.h>
+#include <poppler/Stream.h>
+
+namespace pagedraw {
+
+namespace {
+
+emf::Matrix Ctm(const GfxState* state) {
+    const double* c = state->getCTM();
+    return {c[0], c[1], c[2], c[3], c[4], c[5]};
+}
+
+emf::Color ToColor(const GfxRGB& rgb) {
+    return {colToByte(rgb.r), colToByte(rgb.g), colToByte(rgb.b), 255};
+}
+
+// The state's path in user space (the call's ctm places it).
+emf::Path ToPath(const GfxPath* path) {
+    emf::Path out;
+    if (!path) return out;
+    for (int i = 0; i < path->getNumSubpaths(); ++i) {
+        const GfxSubpath* sp = path->getSubpath(i);
+        const int n = sp->getNumPoints();
+        if (n < 2) continue;
+        out.MoveTo({sp->getX(0), sp->getY(0)});
+        for (int j = 1; j < n;) {
+            if (sp->getCurve(j) && j + 2 < n) {
+                out.CubicTo({sp->getX(j), sp->getY(j)}, {sp->getX(j + 1), sp->getY(j + 1)},
+                            {sp->getX(j + 2), sp->getY(j + 2)});
+                j += 3;
+            } else {
+                out.LineTo({sp->getX(j), sp->getY(j)});
+                ++j;
+            }
+        }
+        if (sp->isClosed()) out.Close();
+    }
+    return out;
+}
+
+void AppendChar(std::u16string& s, char32_t c) {
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+        c -= 0x10000;
+        s += char16_t(0xD800 + (c >> 10)), s += char16_t(0xDC00 + (c & 0x3FF));
+    } else if (c < 0x10000 && !(c >= 0xD800 && c < 0xE000)) {
+        s += char16_t(c);
+    } else {
+        s += u'\uFFFD';
+    }
+}
+
+std::string Utf8(const std::u16string& s) {
+    std::string o;
+    for (char16_t c : s) {  // faces are ASCII with "_" for anything else
+        o += c < 0x80 ? char(c) : '_';
+    }
+    return o;
+}
+
+// Rows of a picture, thinned out to `step` in both directions.
+struct Thinned {
+    int width, height, step;
+};
+Thinned Thin(int w, int h, std::size_t maxPixels) {
+    int step = 1;
+    while (std::size_t((w + step - 1) / step) * std::size_t((h + step - 1) / step) > maxPixels) ++step;
+    return {(w + step - 1) / step, (h + step - 1) / step, step};
+}
+
+// A blank this wide between two glyphs (in ems) separates words (as text
+// extraction tools commonly take it).
+constexpr double kWordGap = 0.1;
+
+}  // namespace
+
+struct EmfOutputDev::Members {
+    emf::Device& dev;
+    PageFonts& fonts;
+    DrawLimits limits;
+    double pageW = 0, pageH = 0;
+    // Clips pushed in the current graphics state, and in the saved ones.
+    int clips = 0;
+    std::vector<int> savedClips;
+    std::set<const PageFont*> defined;  // font programs this page has carried
+
+    struct Run {
+        const PageFont* font = nullptr;
+        double em = 0, angle = 0;
+        emf::Color color;
+        bool invisible = false;
+        emf::Point origin, dir{1, 0};
+        std::u16string text;
+        std::vector<double> advances;
+        double lastPos = 0;        // along the baseline, of the last glyph's origin
+        std::size_t lastUnit = 0;  // first unit of the last glyph
+        double lastOwn = 0;        // the last glyph's own advance
+    } run;
+
+    Members(emf::Device& d, PageFonts& f, const DrawLimits& l) : dev(d), fonts(f), limits(l) {}
+
+    void Flush() {
+        if (run.text.empty()) return;
+        const PageFont& pf = *run.font;
+        if (!pf.program.empty() && defined.insert(&pf).second)
+            dev.DefineFont({pf.face, emf::FontProgram::Format::Sfnt, pf.program});
+        emf::TextRun t;
+        t.text = std::move(run.text);
+        t.advances = std::move(run.advances);
+        t.origin = run.origin;
+        t.face = Utf8(pf.face);
+        t.emHeight = run.em;
+        t.weight = pf.weight;
+        t.italic = pf.italic;
+        t.angle = run.angle;
+        t.color = run.color;
+        if (run.invisible) {
+            // Text that is there to be found (a scan's words): kept, but shown nowhere.
+            emf::Path none;
+            none.AddRect({0, 0, 0, 0});
+            dev.PushClip(none, emf::FillRule::NonZero, {});
+            dev.DrawText(t, {});
+            dev.PopClip();
+        } else {
+            dev.DrawText(t, {});
+        }
+        run.text.clear(), run.advances.clear();
+    }
+
+    // Adds one glyph's text at device point `o` with its own advance `adv`.
+    void AddGlyph(const PageFont& pf, double em, double angle, emf::Point dir, const emf::Color& color, bool invisible,
+                  emf::Point o, double adv, const std::u16string& units) {
+        if (units.empty()) return;
+        const bool same = !run.text.empty() && run.font == &pf && std::fabs(run.em - em) < 0.01 &&
+                          std::fabs(run.angle - angle) < 0.01 && run.color == color && run.invisible == invisible;
+        if (same) {
+            const double vx = o.x - run.origin.x, vy = o.y - run.origin.y;
+            const double along = vx * run.dir.x + vy * run.dir.y, across = vx * run.dir.y - vy * run.dir.x;
+            const double gap = along - run.lastPos;
+            if (std::fabs(across) <= std::max(0.5, em * 0.02) && gap >= -0.01 * em && gap < 30 * em) {
+                // A word gap without a space character (most typesetters leave
+                // it out) gets one, so that a reader whose glyphs are wider or
+                // narrower than the PDF's still finds the words.
+                const double blank = gap - run.lastOwn;
+                if (blank > kWordGap * em && run.text.back() != u' ' && units[0] != u' ') {
+                    SetLastAdvance(run.lastOwn);
+                    run.text += u' ';
+                    run.advances.push_back(blank);
+                } else {
+                    SetLastAdvance(gap);
+                }
+                run.lastPos = along;
+                run.lastOwn = adv;
+                run.lastUnit = run.text.size();
+                Append(units, adv);
+                return;
+            }
+        }
+        Flush();
+        run.font = &pf, run.em = em, run.angle = angle, run.color = color, run.invisible = invisible;
+        run.origin = o, run.dir = dir, run.lastPos = 0, run.lastUnit = 0, run.lastOwn = adv;
+        run.text.clear(), run.advances.clear();
+        Append(units, adv);
+    }
+
+    // The last glyph's characters take `total` together (its last one the rest).
+    void SetLastAdvance(double total) {
+        double others = 0;
+        for (std::size_t i = run.lastUnit; i + 1 < run.advances.size(); ++i) others += run.advances[i];
+        run.advances.back() = total - others;
+    }
+
+    // A glyph of several characters (a ligature) shares its advance among them,
+    // so that they keep their order for readers that place each on its own.
+    void Append(const std::u16string& units, double adv) {
+        std::size_t chars = 0;
+        for (char16_t c : units) chars += !(c >= 0xDC00 && c < 0xE000);
+        for (char16_t c : units) {
+            run.text += c;
+            run.advances.push_back(c >= 0xDC00 && c < 0xE000 ? 0 : adv / double(std::max<std::size_t>(chars, 1)));
+        }
+    }
+
+    void Glyph(GfxState* state, double x, double y, double dx, double dy, CharCode code, const Unicode* u, int uLen,
+               bool forceInvisible) {
+        GfxFont* font = state->getFont().get();
+        if (!font) return;
+        const PageFont& pf = fonts.Of(*font);
+        const int render = state->getRender();
+        const bool invisible = forceInvisible || render % 4 == 3;
+        GfxRGB rgb;
+        if (render % 4 == 1) state->getStrokeRGB(&rgb);
+        else state->getFillRGB(&rgb);
+        if (!invisible && (render % 4 == 1 ? state->getStrokeOpacity() : state->getFillOpacity()) <= 0) return;
+
+        // One em of text space along the baseline and upwards, in device pixels.
+        const double* tm = state->getTextMat();
+        const double* c = state->getCTM();
+        const double fs = state->getFontSize(), hs = state->getHorizScaling();
+        const double ux = fs * hs * tm[0], uy = fs * hs * tm[1], vx = fs * tm[2], vy = fs * tm[3];
+        const double bx = ux * c[0] + uy * c[2], by = ux * c[1] + uy * c[3];
+        const double wx = vx * c[0] + vy * c[2], wy = vx * c[1] + vy * c[3];
+        const double em = std::hypot(wx, wy), base = std::hypot(bx, by);
+        if (!(em > 1e-3) || !(base > 1e-6) || !std::isfinite(em) || !std::isfinite(base) || em > 1e6) return;
+        const emf::Point dir{bx / base, by / base};
+        const double angle = std::atan2(-dir.y, dir.x) * 180 / std::numbers::pi;
+        double ox, oy, ax, ay;
+        state->transform(x, y, &ox, &oy);
+        state->transformDelta(dx, dy, &ax, &ay);
+        if (!std::isfinite(ox) || !std::isfinite(oy)) return;
+        const double adv = ax * dir.x + ay * dir.y;
+
+        std::u16string units;
+        const bool known = uLen > 0 && u[0] != 0;
+        auto carried = pf.codeChar.find(code);
+        if (carried != pf.codeChar.end() && !(known && !(uLen == 1 && char32_t(u[0]) == carried->second))) {
+            // The carried program maps this character to the code's glyph
+            // (the glyph's own text, or a private-use character for a glyph
+            // whose text is unknown).
+            AppendChar(units, carried->second);
+        } else if (known) {
+            // Known text wins over the exact glyph: the words stay.
+            for (int i = 0; i < uLen; ++i) AppendChar(units, u[i] < 0x20 ? 0x20 : u[i]);
+        } else {
+            // No text and no glyph program: something visible in its place.
+            AppendChar(units, code > 0x20 && code < 0x7F ? char32_t(code) : 0xFFFD);
+        }
+        AddGlyph(pf, em, angle, dir, ToColor(rgb), invisible, {ox, oy}, adv, units);
+    }
+
+    void PushClip(GfxState* state, emf::FillRule rule) {
+        Flush();
+        dev.PushClip(ToPath(state->getPath()), rule, Ctm(state));
+        ++clips;
+    }
+    void PopClips(int n) {
+        Flush();
+        for (; n > 0; --n) dev.PopClip();
+    }
+
+    // A picture of the clip's area, each pixel coloured by `colorAt` at its
+    // centre in user space (false: not painted there).
+    template <class ColorAt>
+    void Raster(GfxState* state, ColorAt colorAt) {
+        Flush();
+        double x0, y0, x1, y1;
+        state->getClipBBox(&x0, &y0, &x1, &y1);
+        x0 = std::max(0.0, std::floor(x0)), y0 = std::max(0.0, std::floor(y0));
+        x1 = std::min(pageW, std::ceil(x1)), y1 = std::min(pageH, std::ceil(y1));
+        if (!(x1 > x0 && y1 > y0)) return;
+        const double* c = state->getCTM();
+        const double det = c[0] * c[3] - c[1] * c[2];
+        if (!(std::fabs(det) > 1e-12)) return;
+        const Thinned t = Thin(int(x1 - x0), int(y1 - y0), limits.maxShadingPixels);
+        emf::Image img;
+        img.format = emf::Image::Format::Rgba8, img.components = 4;
+        img.width = t.width, img.height = t.height;
+        img.pixels.assign(std::size_t(t.width) * t.height * 4, 0);
+        bool opaque = true;
+        GfxRGB rgb;
+        for (int y = 0; y < t.height; ++y)
+            for (int x = 0; x < t.width; ++x) {
+                const double px = x0 + (x + 0.5) * t.step - c[4], py = y0 + (y + 0.5) * t.step - c[5];
+                const double ux = (c[3] * px - c[2] * py) / det, uy = (-c[1] * px + c[0] * py) / det;
+                std::uint8_t* o = &img.pixels[(std::size_t(y) * t.width + x) * 4];
+                if (colorAt(ux, uy, rgb)) {
+                    o[0] = colToByte(rgb.r), o[1] = colToByte(rgb.g), o[2] = colToByte(rgb.b), o[3] = 255;
+                } else {
+                    opaque = false;
+                }
+            }
+        if (opaque) {
+            std::vector<std::uint8_t> rgbOnly(std::size_t(t.width) * t.height * 3);
+            for (std::size_t i = 0, n = std::size_t(t.width) * t.height; i < n; ++i)
+                std::copy_n(&img.pixels[i * 4], 3, &rgbOnly[i * 3]);
+            img.pixels = std::move(rgbOnly);
+            img.format = emf::Image::Format::Rgb8, img.components = 3;
+        }
+        dev.DrawImage(img, {double(t.width) * t.step, 0, 0, double(t.height) * t.step, x0, y0});
+    }
+
+    void Picture(GfxState* state, emf::Image&& img) {
+        Flush();
+        // The picture's first row is at the top of its unit square (y = 1).
+        dev.DrawImage(img, emf::Matrix{1, 0, 0, -1, 0, 1}.Then(Ctm(state)));
+    }
+
+    // Samples of a stream, one byte per component, thinned to fit.
+    static bool ReadSamples(Stream* str, int w, int h, int comps, int bits, const Thinned& t,
+                            const std::function<void(int x, int y, unsigned char* pix)>& take) {
+        if (w <= 0 || h <= 0 || comps <= 0 || bits <= 0) return false;
+        ImageStream is(str, w, comps, bits);
+        is.reset();
+        for (int y = 0; y < h; ++y) {
+            unsigned char* line = is.getLine();
+            if (!line) break;
+            if (y % t.step) continue;
+            for (int x = 0; x < w; x += t.step) take(x / t.step, y / t.step, line + std::size_t(x) * comps);
+        }
+        is.close();
+        return true;
+    }
+};
+
+EmfOutputDev::EmfOutputDev(emf::Device& device, PageFonts& fonts, const DrawLimits& limits)
+    : m_(std::make_unique<Members>(device, fonts, limits)) {}
+EmfOutputDev::~EmfOutputDev() = default;
+
+void EmfOutputDev::startPage(int, GfxState* state, XRef*) {
+    m_->pageW = state ? state->getPageWidth() : 0;
+    m_->pageH = state ? state->getPageHeight() : 0;
+    m_->clips = 0, m_->savedClips.clear(), m_->defined.clear();
+    m_->dev.BeginPage({m_->pageW, m_->pageH, 72});
+}
+
+void EmfOutputDev::endPage() {
+    m_->PopClips(m_->clips);
+    for (int n : m_->savedClips) m_->PopClips(n);
+    m_->clips = 0, m_->savedClips.clear();
+    m_->dev.EndPage();
+}
+
+void EmfOutputDev::saveState(GfxState*) {
+    m_->savedClips.push_back(m_->clips);
+    m_->clips = 0;
+}
+
+void EmfOutputDev::restoreState(GfxState*) {
+    m_->PopClips(m_->clips);
+    m_->clips = 0;
+    if (!m_->savedClips.empty()) m_->clips = m_->savedClips.back(), m_->savedClips.pop_back();
+}
+
+void EmfOutputDev::stroke(GfxState* state) {
+    m_->Flush();
+    if (state->getStrokeOpacity() <= 0) return;
+    emf::StrokeStyle s;
+    s.width = state->getLineWidth();
+    // PDF numbers: caps 0 butt, 1 round, 2 square; joins 0 miter, 1 round, 2 bevel.
+    s.cap = state->getLineCap() == 0 ? emf::LineCap::Butt
+            : state->getLineCap() == 1 ? emf::LineCap::Round : emf::LineCap::Square;
+    s.join = state->getLineJoin() == 0 ? emf::LineJoin::Miter
+             : state->getLineJoin() == 1 ? emf::LineJoin::Round : emf::LineJoin::Bevel;
+    s.miterLimit = state->getMiterLimit();
+    double phase = 0;
+    const std::vector<double>& dash = state->getLineDash(&phase);
+    if (dash.size() <= 64) s.dashes = dash, s.dashPhase = phase;
+    GfxRGB rgb;
+    state->getStrokeRGB(&rgb);
+    m_->dev.StrokePath(ToPath(state->getPath()), s, ToColor(rgb), Ctm(state));
+}
+
+void EmfOutputDev::fill(GfxState* state) {
+    m_->Flush();
+    if (state->getFillOpacity() <= 0) return;
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    emf::Paint p;
+    p.color = ToColor(rgb);
+    m_->dev.FillPath(ToPath(state->getPath()), emf::FillRule::NonZero, p, Ctm(state));
+}
+
+void EmfOutputDev::eoFill(GfxState* state) {
+    m_->Flush();
+    if (state->getFillOpacity() <= 0) return;
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    emf::Paint p;
+    p.color = ToColor(rgb);
+    m_->dev.FillPath(ToPath(state->getPath()), emf::FillRule::EvenOdd, p, Ctm(state));
+}
+
+void EmfOutputDev::clip(GfxState* state) { m_->PushClip(state, emf::FillRule::NonZero); }
+void EmfOutputDev::eoClip(GfxState* state) { m_->PushClip(state, emf::FillRule::EvenOdd); }
+// A clip to the outline of a stroke has no metafile form: the area stays unclipped.
+void EmfOutputDev::clipToStrokePath(GfxState*) {}
+
+bool EmfOutputDev::axialShadedFill(GfxState* state, GfxAxialShading* sh, double, double) {
+    double x0, y0, x1, y1;
+    sh->getCoords(&x0, &y0, &x1, &y1);
+    const double dx = x1 - x0, dy = y1 - y0, den = dx * dx + dy * dy;
+    const double t0 = sh->getDomain0(), t1 = sh->getDomain1();
+    GfxColorSpace* cs = sh->getColorSpace();
+    m_->Raster(state, [&](double ux, double uy, GfxRGB& rgb) {
+        double s = den > 0 ? ((ux - x0) * dx + (uy - y0) * dy) / den : 0;
+        if (s < 0) {
+            if (!sh->getExtend0()) return false;
+            s = 0;
+        } else if (s > 1) {
+            if (!sh->getExtend1()) return false;
+            s = 1;
+        }
+        GfxColor c;
+        sh->getColor(t0 + s * (t1 - t0), &c);
+        cs->getRGB(&c, &rgb);
+        return true;
+    });
+    return true;
+}
+
+bool EmfOutputDev::radialShadedFill(GfxState* state, GfxRadialShading* sh, double, double) {
+    double x0, y0, r0, x1, y1, r1;
+    sh->getCoords(&x0, &y0, &r0, &x1, &y1, &r1);
+    const double cdx = x1 - x0, cdy = y1 - y0, dr = r1 - r0;
+    const double a = cdx * cdx + cdy * cdy - dr * dr;
+    const double t0 = sh->getDomain0(), t1 = sh->getDomain1();
+    GfxColorSpace* cs = sh->getColorSpace();
+    m_->Raster(state, [&](double ux, double uy, GfxRGB& rgb) {
+        // The largest s whose circle passes through the point.
+        const double pdx = ux - x0, pdy = uy - y0;
+        const double b = pdx * cdx + pdy * cdy + r0 * dr, c = pdx * pdx + pdy * pdy - r0 * r0;
+        double cand[2];
+        int n = 0;
+        if (std::fabs(a) < 1e-9) {
+            if (b == 0) return false;
+            cand[n++] = c / (2 * b);
+        } else {
+            const double disc = b * b - a * c;
+            if (disc < 0) return false;
+            const double sq = std::sqrt(disc);
+            cand[0] = (b + sq) / a, cand[1] = (b - sq) / a;
+            if (cand[1] > cand[0]) std::swap(cand[0], cand[1]);
+            n = 2;
+        }
+        for (int i = 0; i < n; ++i) {
+            double s = cand[i];
+            if (r0 + s * dr < 0) continue;
+            if (s > 1) {
+                if (!sh->getExtend1()) continue;
+                s = 1;
+            } else if (s < 0) {
+                if (!sh->getExtend0()) continue;
+                s = 0;
+            }
+            GfxColor col;
+            sh->getColor(t0 + s * (t1 - t0), &col);
+            cs->getRGB(&col, &rgb);
+            return true;
+        }
+        return false;
+    });
+    return true;
+}
+
+bool EmfOutputDev::functionShadedFill(GfxState* state, GfxFunctionShading* sh) {
+    double dx0, dy0, dx1, dy1;
+    sh->getDomain(&dx0, &dy0, &dx1, &dy1);
+    const double* m = sh->getMatrix();
+    const double det = m[0] * m[3] - m[1] * m[2];
+    if (!(std::fabs(det) > 1e-12)) return true;
+    GfxColorSpace* cs = sh->getColorSpace();
+    m_->Raster(state, [&](double ux, double uy, GfxRGB& rgb) {
+        const double px = ux - m[4], py = uy - m[5];
+        const double sx = (m[3] * px - m[2] * py) / det, sy = (-m[1] * px + m[0] * py) / det;
+        if (sx < dx0 || sx > dx1 || sy < dy0 || sy > dy1) return false;
+        GfxColor c;
+        sh->getColor(sx, sy, &c);
+        cs->getRGB(&c, &rgb);
+        return true;
+    });
+    return true;
+}
+
+void EmfOutputDev::drawChar(GfxState* state, double x, double y, double dx, double dy, double originX,
+                            double originY, CharCode code, int, const Unicode* u, int uLen) {
+    m_->Glyph(state, x - originX, y - originY, dx, dy, code, u, uLen, false);
+}
+
+bool EmfOutputDev::beginType3Char(GfxState* state, double x, double y, double dx, double dy, CharCode code,
+                                  const Unicode* u, int uLen) {
+    // The glyph is drawn as the graphics of its procedure; its text is kept
+    // beside it, invisible, so that the words can still be found.
+    if (uLen > 0) m_->Glyph(state, x, y, dx, dy, code, u, uLen, true);
+    m_->Flush();
+    return false;
+}
+
+void EmfOutputDev::endTextObject(GfxState*) {}
+
+void EmfOutputDev::drawImageMask(GfxState* state, Object*, Stream* str, int width, int height, bool invert, bool,
+                                 bool) {
+    const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    const emf::Color c = ToColor(rgb);
+    emf::Image img;
+    img.format = emf::Image::Format::Rgba8, img.components = 4, img.width = t.width, img.height = t.height;
+    img.pixels.assign(std::size_t(t.width) * t.height * 4, 0);
+    if (!Members::ReadSamples(str, width, height, 1, 1, t, [&](int x, int y, unsigned char* pix) {
+            if ((pix[0] != 0) != invert) return;  // 0 paints, unless inverted
+            std::uint8_t* o = &img.pixels[(std::size_t(y) * t.width + x) * 4];
+            o[0] = c.r, o[1] = c.g, o[2] = c.b, o[3] = 255;
+        }))
+        return;
+    m_->Picture(state, std::move(img));
+}
+
+void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, int height,
+                             GfxImageColorMap* colorMap, bool, const int* maskColors, bool inlineImg) {
+    const int comps = colorMap->getNumPixelComps();
+    // A JPEG in grey or RGB, as decoded by default, goes into the metafile as it is.
+    const GfxColorSpaceMode mode = colorMap->getColorSpace()->getMode();
+    bool plain = str->getKind() == strDCT && !maskColors && !inlineImg && colorMap->getBits() == 8 &&
+                 (mode == csDeviceGray || mode == csDeviceRGB ||
+                  (mode == csICCBased && (comps == 1 || comps == 3)));
+    for (int i = 0; plain && i < comps; ++i)
+        plain = colorMap->getDecodeLow(i) == 0 && colorMap->getDecodeHigh(i) == 1;
+    if (plain && str->getNextStream()) {
+        Stream* raw = str->getNextStream();
+        emf::Image img;
+        img.format = emf::Image::Format::Jpeg, img.components = comps, img.width = width, img.height = height;
+        raw->reset();
+        constexpr std::size_t kMax = std::size_t(256) << 20;
+        int ch;
+        while ((ch = raw->getChar()) != EOF && img.encoded.size() < kMax) img.encoded.push_back(std::uint8_t(ch));
+        raw->close();
+        if (img.encoded.size() > 4 && img.encoded[0] == 0xFF && img.encoded[1] == 0xD8) {
+            m_->Picture(state, std::move(img));
+            return;
+        }
+    }
+    const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
+    emf::Image img;
+    img.format = maskColors ? emf::Image::Format::Rgba8 : emf::Image::Format::Rgb8;
+    img.components = maskColors ? 4 : 3;
+    img.width = t.width, img.height = t.height;
+    img.pixels.assign(std::size_t(t.width) * t.height * img.components, 0);
+    GfxRGB rgb;
+    if (!Members::ReadSamples(str, width, height, comps, colorMap->getBits(), t, [&](int x, int y, unsigned char* pix) {
+            colorMap->getRGB(pix, &rgb);
+            std::uint8_t* o = &img.pixels[(std::size_t(y) * t.width + x) * img.components];
+            o[0] = colToByte(rgb.r), o[1] = colToByte(rgb.g), o[2] = colToByte(rgb.b);
+            if (maskColors) {
+                bool masked = true;
+                for (int i = 0; i < comps && masked; ++i)
+                    masked = pix[i] >= maskColors[2 * i] && pix[i] <= maskColors[2 * i + 1];
+                o[3] = masked ? 0 : 255;
+            }
+        }))
+        return;
+    m_->Picture(state, std::move(img));
+}
+
+namespace {
+
+// Alpha of a mask sampled at the picture's pixels (the mask may have a size of its own).
+template <class Sample>
+void ApplyMask(emf::Image& img, int maskW, int maskH, const std::vector<std::uint8_t>& mask, Sample) {
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x) {
+            const int mx = std::min(maskW - 1, int(std::int64_t(x) * maskW / img.width));
+            const int my = std::min(maskH - 1, int(std::int64_t(y) * maskH / img.height));
+            img.pixels[(std::size_t(y) * img.width + x) * 4 + 3] = mask[std::size_t(my) * maskW + mx];
+        }
+}
+
+emf::Image ColorPicture(Stream* str, int width, int height, GfxImageColorMap* colorMap, const Thinned& t, bool& ok,
+                        const std::function<bool(Stream*, int, int, int, int, const Thinned&,
+                                                 const std::function<void(int, int, unsigned char*)>&)>& read) {
+    emf::Image img;
+    img.format = emf::Image::Format::Rgba8, img.components = 4, img.width = t.width, img.height = t.height;
+    img.pixels.assign(std::size_t(t.width) * t.height * 4, 255);
+    GfxRGB rgb;
+    ok = read(str, width, height, colorMap->getNumPixelComps(), colorMap->getBits(), t,
+              [&](int x, int y, unsigned char* pix) {
+                  colorMap->getRGB(pix, &rgb);
+                  std::uint8_t* o = &img.pixels[(std::size_t(y) * t.width + x) * 4];
+                  o[0] = colToByte(rgb.r), o[1] = colToByte(rgb.g), o[2] = colToByte(rgb.b);
+              });
+    return img;
+}
+
+}  // namespace
+
+void EmfOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
+                                   GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
+                                   bool maskInvert, bool) {
+    const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
+    bool ok = false;
+    emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);
+    if (!ok) return;
+    const Thinned mt = Thin(maskWidth, maskHeight, m_->limits.maxImagePixels);
+    std::vector<std::uint8_t> mask(std::size_t(mt.width) * mt.height, 255);
+    Members::ReadSamples(maskStr, maskWidth, maskHeight, 1, 1, mt, [&](int x, int y, unsigned char* pix) {
+        // As a stencil: 0 shows the picture, 1 hides it (reversed when inverted).
+        mask[std::size_t(y) * mt.width + x] = (pix[0] != 0) != maskInvert ? 0 : 255;
+    });
+    ApplyMask(img, mt.width, mt.height, mask, 0);
+    m_->Picture(state, std::move(img));
+}
+
+void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
+                                       GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth,
+                                       int maskHeight, GfxImageColorMap* maskColorMap, bool) {
+    const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
+    bool ok = false;
+    emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);
+    if (!ok) return;
+    const Thinned mt = Thin(maskWidth, maskHeight, m_->limits.maxImagePixels);
+    std::vector<std::uint8_t> mask(std::size_t(mt.width) * mt.height, 255);
+    GfxGray g;
+    Members::ReadSamples(maskStr, maskWidth, maskHeight, maskColorMap->getNumPixelComps(), maskColorMap->getBits(), mt,
+                         [&](int x, int y, unsigned char* pix) {
+                             maskColorMap->getGray(pix, &g);
+                             mask[std::size_t(y) * mt.width + x] = colToByte(g);
+                         });
+    ApplyMask(img, mt.width, mt.height, mask, 0);
+    m_->Picture(state, std::move(img));
+}
+
+}  // namespace pagedraw

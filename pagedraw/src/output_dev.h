@@ -1,0 +1,76 @@
+// poppler's output-device interface turned into calls of our drawing device:
+// the PDF interpreter walks a page and this class says each path, glyph,
+// picture and clip again to an emf::Device (the metafile recorder, for pages
+// that become metafiles).
+//
+// Glyphs that follow each other on one baseline in one font, size and colour
+// become one text run with the advance of every character; a run ends before
+// anything else is drawn, so the drawing order stays. Shadings EMF cannot say
+// become a picture of the area they fill, at the page's resolution.
+#pragma once
+
+#include <memory>
+
+#include <poppler/OutputDev.h>
+
+#include "emf/device.h"
+#include "page_fonts.h"
+
+namespace pagedraw {
+
+struct DrawLimits {
+    std::size_t maxImagePixels = std::size_t(1) << 24;  // larger pictures are thinned out
+    std::size_t maxShadingPixels = std::size_t(1) << 22;
+};
+
+class EmfOutputDev : public OutputDev {
+public:
+    // Both are borrowed and must outlive this object.
+    EmfOutputDev(emf::Device& device, PageFonts& fonts, const DrawLimits& limits = {});
+    ~EmfOutputDev() override;
+
+    bool upsideDown() override { return true; }
+    bool useDrawChar() override { return true; }
+    bool interpretType3Chars() override { return true; }
+    bool useShadedFills(int type) override { return type >= 1 && type <= 3; }
+    bool needClipToCropBox() override { return true; }
+
+    void startPage(int pageNum, GfxState* state, XRef* xref) override;
+    void endPage() override;
+    void saveState(GfxState* state) override;
+    void restoreState(GfxState* state) override;
+
+    void stroke(GfxState* state) override;
+    void fill(GfxState* state) override;
+    void eoFill(GfxState* state) override;
+    void clip(GfxState* state) override;
+    void eoClip(GfxState* state) override;
+    void clipToStrokePath(GfxState* state) override;
+
+    bool axialShadedFill(GfxState* state, GfxAxialShading* shading, double tMin, double tMax) override;
+    bool radialShadedFill(GfxState* state, GfxRadialShading* shading, double sMin, double sMax) override;
+    bool functionShadedFill(GfxState* state, GfxFunctionShading* shading) override;
+
+    void drawChar(GfxState* state, double x, double y, double dx, double dy, double originX, double originY,
+                  CharCode code, int nBytes, const Unicode* u, int uLen) override;
+    bool beginType3Char(GfxState* state, double x, double y, double dx, double dy, CharCode code, const Unicode* u,
+                        int uLen) override;
+    void endTextObject(GfxState* state) override;
+
+    void drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                       bool interpolate, bool inlineImg) override;
+    void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                   bool interpolate, const int* maskColors, bool inlineImg) override;
+    void drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                         GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                         int maskHeight, bool maskInvert, bool maskInterpolate) override;
+    void drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                             GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                             int maskHeight, GfxImageColorMap* maskColorMap, bool maskInterpolate) override;
+
+private:
+    struct Members;
+    std::unique_ptr<Members> m_;
+};
+
+}  // namespace pagedraw

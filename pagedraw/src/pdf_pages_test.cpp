@@ -1,0 +1,221 @@
+// Pages of PDFs made here (by our own PDF library, and by hand for what it
+// does not write) turned into metafiles and checked as the player reads them
+// back, and as our painter turns them into a PDF again.
+#include "pagedraw/pdf_pages.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/document.h"
+#include "emf/player.h"
+#include "emf/reader.h"
+#include "emf/trace_device.h"
+#include "pdfpaint/draw_metafile.h"
+#include "pdfpaint/painter.h"
+
+// fontconfig keeps what it parsed of its configuration for the life of the
+// process: not a leak of ours (LeakSanitizer reads this list).
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+namespace pagedraw {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Shell(const std::string& cmd) {
+    std::string out;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+    return out;
+}
+
+// A one-page PDF around `content`, with Helvetica as /F1 (not embedded) and
+// the extra resources given; offsets are computed, so poppler reads it as is.
+std::string HandMadePdf(const std::string& content, const std::string& resources = "") {
+    std::vector<std::string> objs = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> " +
+            resources + " >> >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+    };
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objs.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
+    for (auto o : offsets) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+std::span<const std::uint8_t> Bytes(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+std::string Trace(const std::vector<std::uint8_t>& emf) {
+    emf::TraceDevice trace;
+    emf::PlayResult r = emf::Play(emf, trace);
+    EXPECT_TRUE(r.ok);
+    return trace.Text();
+}
+
+class PdfPagesTest : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("vm_pagedraw_" + std::to_string(::getpid()));
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Draws metafile pages into a PDF of ours, as the import of printed pages does.
+    std::string BackToPdf(const std::vector<std::vector<std::uint8_t>>& pages, const std::string& name) {
+        pdfcore::Document doc;
+        for (auto& bytes : pages) {
+            auto header = emf::ReadHeader(bytes);
+            EXPECT_TRUE(header);
+            const emf::Rect f = emf::FrameInPixels(*header);
+            const double ppp = 72 / (header->device.cx * 25.4 / header->millimeters.cx);
+            int page = doc.AddPage(f.Width() * ppp, f.Height() * ppp);
+            EXPECT_EQ(pdfpaint::DrawMetafile(doc, page, bytes, 0, 0, 1, 1, 0, ppp).status, pdfpaint::DrawStatus::Ok);
+        }
+        std::string path = (dir / name).string();
+        doc.Write(path);
+        return path;
+    }
+};
+
+TEST_F(PdfPagesTest, TextOfOurOwnPdfStaysTextWithItsFontProgramAndComesBackTheSame) {
+    // A page written by our PDF library: two runs in an embedded TrueType face.
+    pdfcore::Document doc;
+    doc.AddPage(300, 200);
+    {
+        pdfpaint::PdfPainter painter(doc, doc.GetPage(0).content);
+        emf::TextRun t;
+        t.face = "Liberation Serif";
+        t.emHeight = 14;
+        t.text = u"Printed words stay words";
+        t.origin = {20, 40};
+        painter.DrawText(t, {});
+        t.text = u"second line, 1234";
+        t.origin = {20, 70};
+        t.color = {200, 0, 0, 255};
+        painter.DrawText(t, {});
+        painter.Finish();
+    }
+    const std::string source = (dir / "source.pdf").string();
+    doc.Write(source);
+
+    std::string error;
+    auto pages = PdfPages::Open(source, error);
+    ASSERT_TRUE(pages) << error;
+    ASSERT_EQ(pages->PageCount(), 1);
+    auto emf = pages->ConvertPage(0, error);
+    ASSERT_FALSE(emf.empty()) << error;
+    const std::string trace = Trace(emf);
+    // One font program, then each line as one run with its colour.
+    EXPECT_EQ(trace.find("font \"Liberation Serif\""), 0u) << trace;
+    EXPECT_NE(trace.find("\"Printed words stay words\""), std::string::npos) << trace;
+    EXPECT_NE(trace.find("\"second line, 1234\""), std::string::npos) << trace;
+    EXPECT_NE(trace.find("#c80000"), std::string::npos) << trace;
+
+    const std::string back = BackToPdf({emf}, "back.pdf");
+    EXPECT_EQ(Shell("pdftotext -layout " + back + " -"), Shell("pdftotext -layout " + source + " -"));
+    const std::string fonts = Shell("pdffonts " + back);
+    EXPECT_NE(fonts.find("+LiberationSerif"), std::string::npos) << fonts;
+    EXPECT_EQ(fonts.find("DejaVu"), std::string::npos) << fonts;
+    // A metafile's frame is in hundredths of a millimetre: the size comes back to a few hundredths of a point.
+    double w = 0, h = 0;
+    ASSERT_EQ(std::sscanf(Shell("pdfinfo " + back + " | grep 'Page size'").c_str(), "Page size: %lf x %lf", &w, &h), 2);
+    EXPECT_NEAR(w, 300, 0.03);
+    EXPECT_NEAR(h, 200, 0.03);
+}
+
+TEST_F(PdfPagesTest, PathsClipsShadingsAndInvisibleTextAreSaidInMetafileTerms) {
+    const std::string pdf = HandMadePdf(
+        "1 0 0 RG 4 w 1 J 2 j [6 3] 0 d 10 10 m 190 10 l S\n"
+        "q 20 20 60 60 re W n 0 0 1 rg 0 0 200 100 re f* Q\n"
+        "q 100 20 80 60 re W n /Sh1 sh Q\n"
+        "BT /F1 12 Tf 3 Tr 20 85 Td (Hidden words) Tj 0 Tr 0 -70 Td (Shown) Tj ET\n",
+        "/Shading << /Sh1 << /ShadingType 2 /ColorSpace /DeviceRGB /Coords [100 0 180 0] "
+        "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> /Extend [true true] >> >>");
+    std::string error;
+    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
+    ASSERT_TRUE(pages) << error;
+    auto emf = pages->ConvertPage(0, error);
+    ASSERT_FALSE(emf.empty()) << error;
+    const std::string trace = Trace(emf);
+    // The dashed red line with its width, round caps and joins.
+    EXPECT_NE(trace.find("stroke w=4 round bevel dash=6,3"), std::string::npos) << trace;
+    // The box clip, and the even-odd fill inside it.
+    EXPECT_NE(trace.find("fill evenodd solid #0000ff"), std::string::npos) << trace;
+    // The shading: a picture of its clip's area (80 x 60 at 72 per inch).
+    EXPECT_NE(trace.find("image 80x60"), std::string::npos) << trace;
+    // Invisible text is kept inside an empty clip; Helvetica keeps its face.
+    const auto hidden = trace.find("\"Hidden words\"");
+    ASSERT_NE(hidden, std::string::npos) << trace;
+    EXPECT_NE(trace.rfind("push_clip", hidden), std::string::npos);
+    EXPECT_NE(trace.find("face=\"Helvetica\""), std::string::npos) << trace;
+    EXPECT_NE(trace.find("\"Shown\""), std::string::npos) << trace;
+
+    const std::string back = BackToPdf({emf}, "shapes.pdf");
+    const std::string text = Shell("pdftotext " + back + " -");
+    EXPECT_NE(text.find("Shown"), std::string::npos) << text;
+    EXPECT_NE(text.find("Hidden words"), std::string::npos) << text;
+}
+
+TEST_F(PdfPagesTest, AWordGapWithoutASpaceGetsOneAndKerningDoesNot) {
+    const std::string pdf = HandMadePdf("BT /F1 12 Tf 10 50 Td [(Hello) -400 (world) -30 (s) 600 (back)] TJ ET");
+    std::string error;
+    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {720, true});
+    ASSERT_TRUE(pages) << error;
+    const std::string trace = Trace(pages->ConvertPage(0, error));
+    // One run; the moved-back word starts a run of its own.
+    EXPECT_NE(trace.find("text \"Hello worlds\""), std::string::npos) << trace;
+    EXPECT_NE(trace.find("text \"back\""), std::string::npos) << trace;
+}
+
+TEST_F(PdfPagesTest, BrokenEncryptedAndEmptyInputsGiveAClearError) {
+    std::string error;
+    EXPECT_FALSE(PdfPages::OpenBytes({}, error));
+    EXPECT_EQ(error, "the PDF is empty");
+    EXPECT_FALSE(PdfPages::OpenBytes(Bytes("GIF89a not a pdf at all"), error));
+    EXPECT_NE(error.find("not a PDF file or is damaged"), std::string::npos) << error;
+    EXPECT_FALSE(PdfPages::Open((dir / "missing.pdf").string(), error));
+    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+
+    // Cut in the middle of its content: whatever can be read is drawn.
+    const std::string whole = HandMadePdf("0 0 1 rg 10 10 50 50 re f BT /F1 12 Tf 10 80 Td (Cut) Tj ET");
+    auto cut = PdfPages::OpenBytes(Bytes(whole.substr(0, whole.size() * 2 / 3)), error);
+    if (cut) {
+        std::vector<std::string> warnings;
+        (void)cut->ConvertPage(0, error, &warnings);
+        EXPECT_FALSE(cut->ConvertPage(5, error).size());
+        EXPECT_EQ(error, "page 6 does not exist");
+    }
+
+    const std::string plain = (dir / "plain.pdf").string(), locked = (dir / "locked.pdf").string();
+    std::ofstream(plain, std::ios::binary) << whole;
+    Shell("qpdf --encrypt secret owner 256 -- " + plain + " " + locked);
+    ASSERT_TRUE(fs::exists(locked));
+    EXPECT_FALSE(PdfPages::Open(locked, error));
+    EXPECT_NE(error.find("is encrypted and needs a password"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace pagedraw
