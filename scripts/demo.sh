@@ -7,9 +7,14 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bin=$build/bin
 lib=$build/lib
-for so in "$lib"/libcorvanth.so "$lib"/libtessaline.so; do
+for so in "$lib"/libcorvanth.so "$lib"/libtessaline.so "$lib"/libnavlet.so; do
   [ -f "$so" ] && [ -x "$bin/regsvr" ] && "$bin/regsvr" "$so"
 done
+# The browser button starts the converter named here (the installer's job).
+if [ -f "$lib/libnavlet.so" ] && [ -x "$bin/reg" ] && [ -x "$bin/vellumate" ]; then
+  "$bin/reg" add 'HKCU\Software\Brindlecote\Tessaline Plugin' /v ConverterPath /d "$(readlink -f "$bin/vellumate")" /f >/dev/null
+  echo "browser button: load the extension $top/plugin/extension (see README.md)"
+fi
 mkdir -p out
 if [ -x "$bin/vellumate" ]; then
   export VELLUMATE_UI=none
