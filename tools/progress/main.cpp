@@ -1,0 +1,92 @@
+// progress TICKET PATH
+//
+// The agent's progress indicator: a small window of class "Vellumate
+// progress indicator" that shows the job's name and page count while the
+// job is converted, and closes when it receives WM_CLOSE (the agent posts it
+// through the window directory). Without a display the window is only
+// listed in the directory, and the program waits for WM_CLOSE all the same.
+#include "printer/shared/names.h"
+#include "printer/shared/ticket.h"
+
+#include "platform/cmdline.h"
+#include "platform/msgbox.h"
+#include "platform/profile.h"
+#include "platform/windows.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+using namespace platform;
+namespace tk = vmshared::ticket;
+
+namespace {
+
+struct JobText {
+    std::string name;
+    int pages = 0;
+};
+
+JobText ReadJob(const std::string& ticket) {
+    JobText job;
+    job.name = ProfileGetString(ticket, tk::kDocument, tk::kName);
+    job.pages = ProfileGetInt(ticket, tk::kDocument, tk::kPages, 0);
+    return job;
+}
+
+std::string PagesText(int pages) { return std::to_string(pages) + (pages == 1 ? " page" : " pages"); }
+
+// Waits for WM_CLOSE with nothing on screen.
+int RunHeadless(const std::string& title) {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool closed = false;
+    auto window = Window::Create(vmshared::ProgressClassName(), title, [&](const WindowMessage& m) -> LRESULT {
+        if (m.msg == WM_CLOSE) {
+            std::lock_guard lock(mu);
+            closed = true;
+            cv.notify_all();
+        }
+        return 0;
+    });
+    if (!window) return 1;
+    std::unique_lock lock(mu);
+    cv.wait(lock, [&] { return closed; });
+    return 0;
+}
+
+int RunWindow(int argc, char** argv, const std::string& title, const JobText& job) {
+    QApplication app(argc, argv);
+    QWidget widget;
+    widget.setWindowTitle(QString::fromStdString(title));
+    auto* layout = new QVBoxLayout(&widget);
+    auto* name = new QLabel(QString::fromStdString(job.name.empty() ? std::string("(untitled)") : job.name));
+    name->setObjectName("name");
+    auto* pages = new QLabel(QString::fromStdString(PagesText(job.pages)));
+    pages->setObjectName("pages");
+    layout->addWidget(name);
+    layout->addWidget(pages);
+    widget.setMinimumWidth(320);
+    auto window = Window::Create(vmshared::ProgressClassName(), title, [](const WindowMessage& m) -> LRESULT {
+        if (m.msg == WM_CLOSE) QMetaObject::invokeMethod(qApp, [] { qApp->quit(); }, Qt::QueuedConnection);
+        return 0;
+    });
+    if (!window) return 1;
+    widget.show();
+    return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string ticket = CommandLineTail(argc, argv);
+    JobText job = ReadJob(ticket);
+    std::string title = std::string(vmshared::kProduct) + " - printing " + job.name;
+    if (!HasDisplay()) return RunHeadless(title);
+    return RunWindow(argc, argv, title, job);
+}
