@@ -13,6 +13,10 @@
 #include "platform/profile.h"
 #include "platform/windows.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -84,6 +88,10 @@ int RunWindow(int argc, char** argv, const std::string& title, const JobText& jo
 }  // namespace
 
 int main(int argc, char** argv) {
+    // An agent that ends while a job is shown takes its indicator with it.
+    pid_t parent = getppid();
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) return 0;
     std::string ticket = CommandLineTail(argc, argv);
     JobText job = ReadJob(ticket);
     std::string title = std::string(vmshared::kProduct) + " - printing " + job.name;
