@@ -136,7 +136,9 @@ int Connect(HWND h) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return -1;
     }
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Connecting does not wait: a window that has stopped taking its
+    // messages (its queue is full) fails the call instead of hanging the sender.
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         SetLastErrorFromErrno(errno);
         return -1;
@@ -144,10 +146,14 @@ int Connect(HWND h) {
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         int e = errno;
         close(fd);
-        if (e == ECONNREFUSED) RemoveEntry(folder, h);
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        if (e == ECONNREFUSED || e == ENOENT) RemoveEntry(folder, h);
+        SetLastError(e == EAGAIN ? ERROR_BUSY : ERROR_INVALID_WINDOW_HANDLE);
         return -1;
     }
+    int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    timeval tv{kReadTimeoutMs / 1000, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     return fd;
 }
 
@@ -219,7 +225,12 @@ struct Window::Members {
                 m.copyDataId = f.copyDataId;
                 m.copyData.resize(f.dataLen);
                 if (ReadAll(c, m.copyData.data(), f.dataLen)) {
-                    LRESULT r = handler ? handler(m) : 0;
+                    LRESULT r = 0;
+                    try {
+                        if (handler) r = handler(m);
+                    } catch (...) {
+                        // A handler's failure is its window's business, not the sender's.
+                    }
                     if (f.flags & kWantAnswer) WriteAll(c, &r, sizeof r);
                 }
             }

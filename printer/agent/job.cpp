@@ -130,7 +130,7 @@ bool Job::TakeTicket() {
         c_.report->System(KeyText(), vmshared::kMsgRegistryKey, static_cast<DWORD>(e));
         return false;
     }
-    std::string name = TicketValueName(c_.majorVersion, shared_, vmshared::UserName());
+    std::string name = vmshared::JobValueName(c_.majorVersion, shared_, vmshared::UserName());
     for (const std::string& candidate : {name, std::string(vmshared::kSystemValue)}) {
         char buf[kMaxText] = {};
         DWORD type = 0, size = sizeof buf;

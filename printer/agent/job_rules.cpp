@@ -1,7 +1,5 @@
 #include "job_rules.h"
 
-#include "printer/shared/names.h"
-
 #include "platform/text.h"
 
 #include <sys/stat.h>
@@ -16,11 +14,6 @@ std::string ClientCommand(std::string_view app) {
 platform::UINT ClipboardMessageId(platform::DWORD id) { return id < 0x8000 || id > 0xBFFF ? 0x8000 : id; }
 
 bool IsCancelled(std::string_view result) { return platform::FoldCase(result) == "cancel"; }
-
-std::string TicketValueName(int majorVersion, bool sharedEvent, std::string_view user) {
-    if (majorVersion == 4) return vmshared::kPrintJobValue;
-    return sharedEvent ? std::string(vmshared::kSharedValue) : std::string(user);
-}
 
 bool PathBlock(std::string_view path, std::string* block) {
     constexpr std::size_t kBlock = 260;

@@ -19,11 +19,6 @@ platform::UINT ClipboardMessageId(platform::DWORD messageId);
 // "PreprocessingResult" equal to "Cancel" without regard to case.
 bool IsCancelled(std::string_view preprocessingResult);
 
-// The registry value a job's ticket path is stored under: "Print Job" on
-// the major-version-4 family, else "Shared" for the shared event and the
-// user's name for the print event.
-std::string TicketValueName(int majorVersion, bool sharedEvent, std::string_view user);
-
 // The ticket path as the client gets it: the text and its terminating zero
 // in a block of 260 bytes. False when the path does not fit.
 bool PathBlock(std::string_view path, std::string* block);

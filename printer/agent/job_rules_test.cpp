@@ -31,13 +31,6 @@ TEST(AgentRules, OnlyTheWholeWordCancelStopsAJob) {
     EXPECT_FALSE(IsCancelled(""));
 }
 
-TEST(AgentRules, TicketValuePerFamilyAndEvent) {
-    EXPECT_EQ(TicketValueName(4, true, "ann"), "Print Job");
-    EXPECT_EQ(TicketValueName(4, false, "ann"), "Print Job");
-    EXPECT_EQ(TicketValueName(5, true, "ann"), "Shared");
-    EXPECT_EQ(TicketValueName(5, false, "ann"), "ann");
-}
-
 TEST(AgentRules, PathBlockHolds259BytesAndItsZero) {
     std::string block;
     ASSERT_TRUE(PathBlock("/run/x.INI", &block));

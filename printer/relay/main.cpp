@@ -50,7 +50,7 @@ int Run(std::string ticket) {
     // The path is taken as it is (up to 260 characters): a quoted path names no file.
     if (ticket.size() > kMaxPath - 1) ticket.resize(kMaxPath - 1);
     struct stat sb;
-    if (ticket.empty() || stat(ticket.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) {
+    if (ticket.empty() || stat(ticket.c_str(), &sb) != 0) {
         report.Plain("Invalid command line parameter.", vmshared::kMsgBadCommandLine);
         return 0;
     }

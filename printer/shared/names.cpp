@@ -50,6 +50,11 @@ AgentEventNames EventNames(int majorVersion, std::string_view user, int session)
             "Global\\" + Product() + "_shared_printing_event", "Global\\" + Product() + "_killevent"};
 }
 
+std::string JobValueName(int majorVersion, bool sharedEvent, std::string_view user) {
+    if (majorVersion == 4) return kPrintJobValue;
+    return sharedEvent ? std::string(kSharedValue) : std::string(user);
+}
+
 std::string DispatcherEventName() { return Product() + "_printevent"; }
 std::string NotifyMessageName() { return Product() + "_notify_message"; }
 std::string ProgressClassName() { return Product() + " progress indicator"; }

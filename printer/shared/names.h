@@ -46,6 +46,10 @@ struct AgentEventNames {
 // on major version 4; "Global\<user>_Vellumate_printevent_SESSION<n>",
 // "Global\Vellumate_shared_printing_event", "Global\Vellumate_killevent" else.
 AgentEventNames EventNames(int majorVersion, std::string_view user, int session);
+// The registry value a job's ticket path is stored under: "Print Job" on
+// major version 4; else "Shared" for a job of the shared event, else the
+// user's name.
+std::string JobValueName(int majorVersion, bool sharedEvent, std::string_view user);
 // The dispatcher's event: always the short name.
 std::string DispatcherEventName();
 

@@ -69,6 +69,9 @@ TEST(SharedNames, BothPlatformFamilies) {
     EXPECT_EQ(v6.shared, "Global\\Vellumate_shared_printing_event");
     EXPECT_EQ(v6.kill, "Global\\Vellumate_killevent");
     EXPECT_EQ(DispatcherEventName(), "Vellumate_printevent");
+    EXPECT_EQ(JobValueName(4, true, "anna"), "Print Job");  // a shared job on version 4 reads "Print Job"
+    EXPECT_EQ(JobValueName(6, true, "anna"), "Shared");
+    EXPECT_EQ(JobValueName(6, false, "anna"), "anna");
     EXPECT_EQ(NotifyMessageName(), "Vellumate_notify_message");
     EXPECT_EQ(ProgressClassName(), "Vellumate progress indicator");
     EXPECT_EQ(DispatcherCaption(), "Vellumate dispatcher");

@@ -11,7 +11,7 @@
 // fields separated by tabs, <ns> the CLOCK_REALTIME time in nanoseconds.
 // With "--window CLASS TITLE" (or VM_FAKE_WINDOW="CLASS<tab>TITLE") it lists
 // a window, after "--late MS" milliseconds, and stays until WM_CLOSE, one
-// second after a delivery, or 30 seconds; the clipboard is read under the
+// second after a delivery (with "--stay": never), or 30 seconds; the clipboard is read under the
 // format named VM_FAKE_FORMAT. Without a window it records its arguments and
 // ends.
 #include "platform/clipboard.h"
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     Record("args", args);
     std::string cls, title;
     int lateMs = 0;
-    bool window = false;
+    bool window = false, stay = false;
     if (const char* spec = std::getenv("VM_FAKE_WINDOW")) {
         std::string s = spec;
         cls = s.substr(0, s.find('\t'));
@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
             cls = argv[++i];
             title = argv[++i];
             window = true;
+        } else if (a == "--stay") {
+            stay = true;
         } else if (a == "--late" && i + 1 < argc) {
             lateMs = std::atoi(argv[++i]);
         }
@@ -108,6 +110,7 @@ int main(int argc, char** argv) {
     });
     if (!listed) return 1;
     std::unique_lock lock(mu);
+    if (stay) cv.wait(lock, [&] { return closed; });
     cv.wait_for(lock, std::chrono::seconds(30), [&] { return closed || delivered; });
     if (!closed) cv.wait_for(lock, std::chrono::seconds(1), [&] { return closed; });
     return 0;

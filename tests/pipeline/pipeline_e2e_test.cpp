@@ -32,8 +32,8 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-// Runs a built program with arguments; answers its exit status.
-int RunProgram(const std::string& program, const std::vector<std::string>& args) {
+// Starts a built program with arguments; answers its process id.
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args) {
     pid_t pid = fork();
     if (pid == 0) {
         std::vector<char*> argv;
@@ -46,6 +46,12 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args)
         execv(path.c_str(), argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+// Runs a built program with arguments; answers its exit status.
+int RunProgram(const std::string& program, const std::vector<std::string>& args) {
+    pid_t pid = StartProgram(program, args);
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -173,9 +179,28 @@ TEST_F(Pipeline, DispatcherWithoutAgentShowsTheMessageAndStillStoresTheJob) {
     Page("~emf1.tmp", 0);
     fs::create_directory(spool_ + "~emf2.emf");  // the copy of this page cannot be made
     Page("~emf2.tmp", 0);
-    ASSERT_EQ(RunProgram("dispatcher", {"doc"}), 0);
-    EXPECT_EQ(Boxes(), kNoAgent);
+    // The box goes into a pipe, so the dispatcher waits there while the test
+    // takes a handle to its event and can see the event being set after it.
+    std::string fifo = dir_ + "/boxes.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    setenv("VELLUMATE_MSGBOX_LOG", fifo.c_str(), 1);
+    // A title with line breaks stays one line of the ticket.
+    pid_t pid = StartProgram("dispatcher", {"doc\n[EMF]\r\nFile0=/etc/passwd"});
+    std::unique_ptr<NamedEvent> event;
+    for (int i = 0; i < 2000 && !event; ++i) {
+        event = NamedEvent::Open("Vellumate_printevent");
+        if (!event) usleep(5000);
+    }
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->Wait(0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(ReadFile(fifo), kNoAgent);
+    EXPECT_EQ(event->Wait(10000), WAIT_OBJECT_0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
     std::string ticket = PrintJob();
+    EXPECT_EQ(ProfileGetString(ticket, "Document", "Name"), "doc [EMF]  File0=/etc/passwd");
+    EXPECT_EQ(ProfileSections(ticket), (std::vector<std::string>{"Device", "Document", "EMF"}));
     EXPECT_EQ(ProfileGetString(ticket, "EMF", "File0"), spool_ + "~emf1.emf");
     EXPECT_EQ(ProfileGetString(ticket, "EMF", "File1"), "Invalid metafile");
     EXPECT_EQ(ProfileGetString(ticket, "EMF", "Count"), "2");

@@ -18,13 +18,23 @@ dir=${2:-}
 [ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|start-empty|stop DIR [DEFAULT_PAGE]" >&2; exit 2; }
 cupsd=$(command -v cupsd || echo /usr/sbin/cupsd)
 
+# Alive and not a zombie (whoever reaps it may take its time).
+running() {
+  [ -r "/proc/$1/stat" ] || return 1
+  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)
+  [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
+}
+
 stop() {
   [ -f "$dir/cupsd.pid" ] || return 0
   pid=$(cat "$dir/cupsd.pid")
   kill "$pid" 2>/dev/null || true
+  # cupsd takes up to two seconds to save its state on the way out; a test's
+  # state is thrown away anyway, so it gets a short while and is then killed.
   i=0
-  while kill -0 "$pid" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+  while running "$pid" && [ $i -lt 6 ]; do sleep 0.05; i=$((i + 1)); done
   kill -9 "$pid" 2>/dev/null || true
+  while running "$pid"; do sleep 0.01; done
   rm -f "$dir/cupsd.pid"
 }
 
@@ -74,7 +84,7 @@ CONF
 : > "$dir/client.conf"
 
 stop
-"$cupsd" -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" &
+"$cupsd" -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" > "$dir/log/cupsd.out" 2>&1 &
 echo $! > "$dir/cupsd.pid"
 i=0
 until [ -S "$dir/cups.sock" ]; do
