@@ -28,9 +28,10 @@ fill "$top/printer/agent/session/vellumate-agent.service.in" "$unit"
 echo "print agent: autostart entry $desktop"
 echo "print agent: user unit       $unit"
 if have_user_manager; then
-  systemctl --user daemon-reload
+  systemctl --user daemon-reload || true
   systemctl --user enable --now vellumate-agent.service >/dev/null 2>&1 &&
-    echo "print agent: started (systemctl --user status vellumate-agent)"
+    echo "print agent: started (systemctl --user status vellumate-agent)" ||
+    echo "print agent: the unit could not be started; start it with: $bin/printagent &"
 else
   echo "print agent: no systemd user manager here; it starts with the next desktop login, or now with: $bin/printagent &"
 fi
