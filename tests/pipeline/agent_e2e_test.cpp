@@ -87,6 +87,8 @@ protected:
         fs::create_directories(bin_);
         for (const char* p : {"printagent", "preprocess", "progress", "vmrelay", "vmate.lng", "fake_client"})
             fs::copy_file(std::string(VM_BIN_DIR) + "/" + p, bin_ + "/" + p);
+        // The progress window's module, where the programs look for it.
+        fs::copy_file(std::string(VM_BIN_DIR) + "/../lib/libvm_progress_window.so", bin_ + "/libvm_progress_window.so");
         fs::create_directories(dir_ + "/run");
         chmod((dir_ + "/run").c_str(), 0700);
         fs::create_directories(dir_ + "/global");
@@ -517,4 +519,22 @@ TEST_F(Agent, ASecondAgentBeepsAndEndsAndTheKillEventEndsTheFirst) {
     EXPECT_NE(log.find("Agent exits.\r\n"), std::string::npos);
     // Its events are gone with it: a new agent starts afresh.
     EXPECT_FALSE(NamedEvent::Open("Vellumate_printevent"));
+}
+
+TEST_F(Agent, ProgressWindowOnADisplayClosesOnWmClose) {
+    setenv("DISPLAY", ":vm-offscreen", 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    unsetenv("VELLUMATE_UI");
+    ChildProcess progress;
+    ASSERT_TRUE(progress.Start(std::vector<std::string>{bin_ + "/progress", Ticket("w1", 3)},
+                               {.stderrPath = dir_ + "/progress.err"}));
+    HWND window = 0;
+    EXPECT_TRUE(WaitFor([&] { return (window = FindWindow("Vellumate progress indicator", nullptr)) != 0; }));
+    EXPECT_EQ(WindowProcessId(window), progress.Pid());
+    EXPECT_EQ(ReadFile(dir_ + "/progress.err"), "");  // the window module was found
+    PostMessage(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(progress.Wait(20000));
+    EXPECT_EQ(progress.ExitStatus(), 0);
+    unsetenv("DISPLAY");
+    unsetenv("QT_QPA_PLATFORM");
 }

@@ -4,11 +4,15 @@
 // progress indicator" that shows the job's name and page count while the
 // job is converted, and closes when it receives WM_CLOSE (the agent posts it
 // through the window directory). Without a display the window is only
-// listed in the directory, and the program waits for WM_CLOSE all the same.
+// listed in the directory, and the program waits for WM_CLOSE all the same;
+// the toolkit is loaded (libvm_progress_window.so) only for a display.
+#include "progress_window.h"
+
 #include "printer/shared/names.h"
 #include "printer/shared/ticket.h"
 
 #include "platform/cmdline.h"
+#include "platform/modules.h"
 #include "platform/msgbox.h"
 #include "platform/profile.h"
 #include "platform/windows.h"
@@ -17,12 +21,8 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-#include <QApplication>
-#include <QLabel>
-#include <QVBoxLayout>
-#include <QWidget>
-
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -43,8 +43,6 @@ JobText ReadJob(const std::string& ticket) {
     return job;
 }
 
-std::string PagesText(int pages) { return std::to_string(pages) + (pages == 1 ? " page" : " pages"); }
-
 // Waits for WM_CLOSE with nothing on screen.
 int RunHeadless(const std::string& title) {
     std::mutex mu;
@@ -64,27 +62,6 @@ int RunHeadless(const std::string& title) {
     return 0;
 }
 
-int RunWindow(int argc, char** argv, const std::string& title, const JobText& job) {
-    QApplication app(argc, argv);
-    QWidget widget;
-    widget.setWindowTitle(QString::fromStdString(title));
-    auto* layout = new QVBoxLayout(&widget);
-    auto* name = new QLabel(QString::fromStdString(job.name.empty() ? std::string("(untitled)") : job.name));
-    name->setObjectName("name");
-    auto* pages = new QLabel(QString::fromStdString(PagesText(job.pages)));
-    pages->setObjectName("pages");
-    layout->addWidget(name);
-    layout->addWidget(pages);
-    widget.setMinimumWidth(320);
-    auto window = Window::Create(vmshared::ProgressClassName(), title, [](const WindowMessage& m) -> LRESULT {
-        if (m.msg == WM_CLOSE) QMetaObject::invokeMethod(qApp, [] { qApp->quit(); }, Qt::QueuedConnection);
-        return 0;
-    });
-    if (!window) return 1;
-    widget.show();
-    return app.exec();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +72,12 @@ int main(int argc, char** argv) {
     std::string ticket = CommandLineTail(argc, argv);
     JobText job = ReadJob(ticket);
     std::string title = std::string(vmshared::kProduct) + " - printing " + job.name;
-    if (!HasDisplay()) return RunHeadless(title);
-    return RunWindow(argc, argv, title, job);
+    if (HasDisplay()) {
+        std::string why;
+        if (auto* show = reinterpret_cast<ProgressWindowFn*>(
+                OpenModuleEntry({}, kProgressWindowModule, "VmProgressWindow", kProgressWindowAbi, &why)))
+            return show(argc, argv, title, job.name, job.pages);
+        std::fprintf(stderr, "progress: %s; the window is not shown\n", why.c_str());
+    }
+    return RunHeadless(title);
 }
