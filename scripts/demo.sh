@@ -15,6 +15,8 @@ if [ -f "$lib/libnavlet.so" ] && [ -x "$bin/reg" ] && [ -x "$bin/vellumate" ]; t
   "$bin/reg" add 'HKCU\Software\Brindlecote\Tessaline Plugin' /v ConverterPath /d "$(readlink -f "$bin/vellumate")" /f >/dev/null
   echo "browser button: load the extension $top/plugin/extension (see README.md)"
 fi
+# The print agent starts with every login session.
+[ -x "$bin/printagent" ] && scripts/install-agent.sh "$build"
 mkdir -p out
 # The desktop entry (with the MIME types vellumate opens) and its icon, for this build.
 if [ -x "$bin/vellumate" ]; then

@@ -70,18 +70,21 @@ std::optional<MsgAnswer> ScriptedAnswer(MsgButtons b) {
     return DefaultAnswer(b);
 }
 
-void AppendLog(std::string_view caption, std::string_view text, const char* icon, const char* buttons,
-               const char* answer) {
+void AppendLine(const std::string& line) {
     const char* path = std::getenv("VELLUMATE_MSGBOX_LOG");
     if (!path || !*path) return;
-    std::string line = "{\"caption\":" + JsonQuote(caption) + ",\"text\":" + JsonQuote(text) + ",\"icon\":\"" +
-                       icon + "\",\"buttons\":\"" + buttons + "\",\"answer\":\"" + answer + "\"}\n";
     int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
     // One write per line, so lines of several processes never interleave.
     ssize_t n = write(fd, line.data(), line.size());
     (void)n;
     close(fd);
+}
+
+void AppendLog(std::string_view caption, std::string_view text, const char* icon, const char* buttons,
+               const char* answer) {
+    AppendLine("{\"caption\":" + JsonQuote(caption) + ",\"text\":" + JsonQuote(text) + ",\"icon\":\"" + icon +
+               "\",\"buttons\":\"" + buttons + "\",\"answer\":\"" + answer + "\"}\n");
 }
 
 }  // namespace
@@ -175,6 +178,12 @@ MsgAnswer MessageBox(std::string_view caption, std::string_view text, MsgIcon ic
     }
     AppendLog(caption, text, MsgIconName(icon), MsgButtonsName(buttons), MsgAnswerName(*answer));
     return *answer;
+}
+
+void MessageBeep() {
+    std::fputc('\a', stderr);
+    std::fflush(stderr);
+    AppendLine("{\"beep\":true}\n");
 }
 
 bool HeadlessWaitBox(std::string_view caption, std::string_view text) {

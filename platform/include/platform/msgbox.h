@@ -41,6 +41,9 @@ void SetMessageBoxUi(MessageBoxUi ui);
 // "none": the caller waits for its work without a way to abort.
 bool HeadlessWaitBox(std::string_view caption, std::string_view text);
 
+// MessageBeep(0xFFFFFFFF): the default beep, a BEL on standard error; with
+// VELLUMATE_MSGBOX_LOG set it is logged as the line {"beep":true}.
+void MessageBeep();
 // True when boxes and other windows may be shown on screen: a display is
 // named ($DISPLAY or $WAYLAND_DISPLAY) and VELLUMATE_UI is not "none".
 bool HasDisplay();
