@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ public:
         std::string url;
     };
     std::int32_t resolution = 96;
+    bool refuseWidth = false, refuseLinks = false;
     std::vector<std::pair<double, double>> pages{{595, 842}};
     std::int32_t current = 0;
     std::vector<Draw> draws;
@@ -46,7 +48,10 @@ public:
     std::uint32_t Release() override { return 1; }
     HRESULT get_Resolution(std::int32_t* v) override { return *v = resolution, S_OK; }
     HRESULT get_PageWidth(double* v) override { return *v = pages[current].first, S_OK; }
-    HRESULT put_PageWidth(double v) override { return pages[current].first = v, S_OK; }
+    HRESULT put_PageWidth(double v) override {
+        if (refuseWidth) return com::E_FAIL;
+        return pages[current].first = v, S_OK;
+    }
     HRESULT get_PageHeight(double* v) override { return *v = pages[current].second, S_OK; }
     HRESULT put_PageHeight(double v) override { return pages[current].second = v, S_OK; }
     HRESULT get_PageCount(std::int32_t* v) override { return *v = static_cast<std::int32_t>(pages.size()), S_OK; }
@@ -65,6 +70,7 @@ public:
         return S_OK;
     }
     HRESULT AddUrlLink(double l, double t, double r, double b, com::BSTR url) override {
+        if (refuseLinks) return com::E_FAIL;
         links.push_back({current, l, t, r, b, com::Utf8FromBstr(url)});
         return S_OK;
     }
@@ -211,6 +217,55 @@ TEST(PageConversion, AllPagesOrOneWithDebugFilesAndLines) {
     std::filesystem::remove_all(folder);
 }
 
+TEST(PageConversion, WhatCannotBeReadOrIsRefusedFailsTheDrawing) {
+    DrawingDoc doc;
+    Host host(doc);
+    auto conv = CreatePageConverter();
+    PageSettings s;
+    const auto file = std::filesystem::temp_directory_path() / ("vm_pages_gone_" + std::to_string(::getpid()) + ".emf");
+    PageImage image = ImageOf(500, 1000);
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.emfBytes.data()), static_cast<std::streamsize>(image.emfBytes.size()));
+    }
+    image.emfPath = file.string();
+    EXPECT_EQ(conv->CountPages(host, image, s), 2);
+    image.emfBytes.clear();  // drawn from its file from now on
+    ASSERT_TRUE(conv->Convert(host, image, 0, 0, s));
+    std::filesystem::remove(file);
+    s.marginTop = 1;  // other slices: the file must be read again
+    EXPECT_FALSE(conv->Convert(host, image, 0, 1, s));
+    EXPECT_TRUE(host.Logged("Page image cannot be read: " + file.string()));
+
+    PageImage wide = ImageOf(1000, 500);
+    wide.links = {{10, 10, 60, 30, "http://example.test/", ""}};
+    s = {};
+    s.preserveLinks = true;
+    host.pageLinks = conv->MapLinks(host, wide, s);
+    doc.refuseLinks = true;
+    EXPECT_FALSE(conv->Convert(host, wide, 0, -1, s));
+    EXPECT_TRUE(host.Logged("Adding a link to page 0 failed"));
+    doc.refuseLinks = false;
+    doc.refuseWidth = true;
+    s.autoAdjustPageWidth = true;
+    EXPECT_FALSE(conv->AdjustPageWidth(host, wide, s));
+    EXPECT_FALSE(conv->Convert(host, wide, 0, -1, s));
+    EXPECT_TRUE(host.Logged("Setting the page width failed"));
+}
+
+TEST(PageGeometry, SizesBeyondTheIntegerRangeSaturate) {
+    // 10000 dots per inch on a page 10^9 units tall: the slice height in
+    // pixels is far beyond an int and the whole image fits on one page.
+    DrawingDoc doc;
+    doc.resolution = 10000;
+    doc.pages = {{595, 1e9}};
+    Host host(doc);
+    auto conv = CreatePageConverter();
+    PageSettings s;
+    s.renderScale = 10000.0f / 96;
+    EXPECT_EQ(conv->CountPages(host, ImageOf(800, 3000), s), 1);
+}
+
 TEST(PageLinks, LinksMapOntoTheirSliceAndUrlLinksAreApplied) {
     DrawingDoc doc;
     Host host(doc);
@@ -226,11 +281,13 @@ TEST(PageLinks, LinksMapOntoTheirSliceAndUrlLinksAreApplied) {
         {0, 2000, 0, 2000, "", "part"},                     // an anchor: kept although empty
         {5, 10, 5, 10, "", ""},                             // neither target nor name
         {0, 2980, 50, 3001, "", "bottom"},                  // flush with the image's end
+        {0, -1, 0, -1, "", "top"},                          // a pixel above the document's top
     };
     auto pages = conv->MapLinks(host, image, s);
     ASSERT_EQ(pages.size(), 2u);
-    ASSERT_EQ(pages[0].size(), 1u);
+    ASSERT_EQ(pages[0].size(), 2u);
     EXPECT_EQ(pages[0][0], (LinkRecord{51, 101, 151, 121, "http://example.test/A", ""}));
+    EXPECT_EQ(pages[0][1], (LinkRecord{1, 1, 1, 1, "", "top"}));
     ASSERT_EQ(pages[1].size(), 3u);
     EXPECT_EQ(pages[1][0], (LinkRecord{21, 51, 41, 61, "#Part", ""}));
     EXPECT_EQ(pages[1][1].name, "part");

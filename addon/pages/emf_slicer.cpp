@@ -88,9 +88,10 @@ bool LeftOutWhenOutside(std::uint32_t type) {
 class CEmfSlicer::RecordParser {
 public:
     // Text beginning at or below `pushFrom` (slice pixels) belongs to the
-    // next slice: it is blanked here.
-    RecordParser(int w, int h, int dy, std::int64_t pushFrom, const LogSource& log)
-        : w_(w), h_(h), dy_(dy), pushFrom_(pushFrom), log_(log) {}
+    // next slice: it is blanked here. Text beginning above the slice belongs
+    // to the slice before it, if there is one (`first` says there is none).
+    RecordParser(int w, int h, int dy, std::int64_t pushFrom, bool first, const LogSource& log)
+        : w_(w), h_(h), dy_(dy), pushFrom_(pushFrom), first_(first), log_(log) {}
 
     // Appends the rewritten record(s) to `out`, counting them in `count`;
     // false when nothing is kept.
@@ -317,7 +318,7 @@ private:
             // Every line is drawn in exactly one slice, the one its top falls
             // in: one begun in an earlier slice, or pushed on to the next
             // (the slice's cut-back), is blanked here.
-            blank = box.top < 0 || box.top >= pushFrom_;
+            blank = (box.top < 0 && !first_) || box.top >= pushFrom_;
         }
         MovePoint(r, 36);
         MoveRect(r, 56);
@@ -650,6 +651,7 @@ private:
 
     std::int64_t w_, h_, dy_;
     std::int64_t pushFrom_;
+    bool first_;
     const LogSource& log_;
     std::int64_t penX_ = 0, penY_ = 0;
     bool inPath_ = false;
@@ -751,7 +753,7 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vecto
     recordCount_ = 0;
     const int parserW = static_cast<int>(sliceWidth_ / scale_);
     const std::int64_t pushFrom = cutBack > 0 ? h - cutBack : std::numeric_limits<std::int64_t>::max();
-    parser_ = std::make_unique<RecordParser>(parserW, h, -top, pushFrom, log_);
+    parser_ = std::make_unique<RecordParser>(parserW, h, -top, pushFrom, top == 0, log_);
 
     for (std::size_t i = 0; i < records_.size(); ++i) {
         const emf::Record& rec = records_[i];
@@ -815,7 +817,9 @@ void CEmfSlicer::ProduceSlices() {
 
     std::vector<std::int32_t> breaks;
     if (breaks_) breaks = *breaks_;
-    const int page = std::max(1, static_cast<int>(sliceHeight_ / scale_));
+    // A slice of a scaled image covers more of it: saturated, not wrapped,
+    // when that exceeds an int.
+    const int page = static_cast<int>(std::clamp(sliceHeight_ / scale_, 1.0, double(std::numeric_limits<int>::max())));
     if (H / page > kMaxSlices) {
         // A header claiming a document thousands of pages tall is damage.
         log_.Error("Invalid images passed to ProduceSlices");

@@ -477,6 +477,27 @@ TEST_F(SlicerTest, EveryTextLineIsDrawnInExactlyOneSlice) {
     for (auto& [text, n] : seen) EXPECT_EQ(n, 1);
 }
 
+TEST_F(SlicerTest, ALineStartingAboveTheImageIsDrawnInTheFirstSlice) {
+    // A glyph's ascent may reach a pixel above the document's top (no body
+    // margin): no slice before the first one has drawn it.
+    auto image = PageImageOf(400, 900, [](emf::Recorder& rec) {
+        Text(rec, 10, -1, u"First");
+        Text(rec, 10, 399, u"Second");  // one pixel above the second slice's top
+        Text(rec, 10, 500, u"Third");
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(400);
+    slicer.SetSliceHeight(400);
+    slicer.SetSourceImage(image);
+    ASSERT_EQ(slicer.SliceCount(), 3);
+    std::map<std::u16string, int> seen;
+    for (int i = 0; i < slicer.SliceCount(); ++i)
+        for (const auto& [text, y] : TextsOf(*slicer.GetSlice(i)))
+            if (text.find_first_not_of(u' ') != std::u16string::npos) ++seen[text];
+    EXPECT_EQ(seen, (std::map<std::u16string, int>{{u"First", 1}, {u"Second", 1}, {u"Third", 1}}));
+    EXPECT_EQ(TextsOf(*slicer.GetSlice(0))[0].first, u"First");
+}
+
 TEST_F(SlicerTest, FiguresAndPathsMoveWithTheSliceAndStayWhole) {
     // A filled figure of lines and a curve in the second slice (top 400),
     // and a polyline drawn outside any path.
