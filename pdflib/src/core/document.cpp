@@ -385,6 +385,27 @@ void Document::Impl::DestArray(Out& o, int page, double top) {
     o.w.Raw(" null]");
 }
 
+namespace {
+// A URI action's address is 7-bit ASCII: bytes outside it (UTF-8 letters),
+// blanks, controls and the characters an address may not hold literally are
+// written percent-encoded. An escape already in the address stays as it is.
+std::string UriText(std::string_view address) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(address.size());
+    for (unsigned char c : address) {
+        if (c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", c)) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+}  // namespace
+
 void Document::Impl::InlineAction(Out& o, const Action& a) {
     switch (a.kind) {
     case Action::Kind::GoTo:
@@ -393,7 +414,7 @@ void Document::Impl::InlineAction(Out& o, const Action& a) {
         break;
     case Action::Kind::Uri:
         o.w.Raw("<</S/URI/URI");
-        o.w.String(a.text);
+        o.w.String(UriText(a.text));
         break;
     case Action::Kind::JavaScript:
         o.w.Raw("<</S/JavaScript/JS");
