@@ -245,6 +245,30 @@ TEST_F(PicturesPdf, HighResolutionPictureRestartsTheDocumentAndInvertAll) {
     EXPECT_NE(qdf.find("/Decode[101010]"), std::string::npos);  // the negative
 }
 
+TEST_F(PicturesPdf, PageNumbersShowBelowThePictureAtEveryResolution) {
+    ctx.settings.PageNumbers = true;
+    for (int dpi : {96, 300, 1200}) {
+        SCOPED_TRACE(dpi);
+        images::test::JpegSpec j;
+        j.width = 600, j.height = 300, j.jfifUnits = 1, j.jfifX = j.jfifY = dpi;
+        const std::string name = "numbered" + std::to_string(dpi);
+        std::string out = Out(name + ".pdf");
+        ASSERT_EQ(vellumate::ConvertFile(ctx, In(name + ".jpg", images::test::MakeJpeg(j)), out), 0);
+        // The band below the picture is 12 points whatever the resolution.
+        const double unit = 72.0 / dpi;
+        auto sizes = PageSizes(out);
+        ASSERT_EQ(sizes.size(), 1u);
+        EXPECT_NEAR(sizes[0].h, (10 + 300 + 10) * unit + 12, 0.01);
+        std::string bbox = Capture("pdftotext -bbox " + Q(out) + " -");
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(bbox, m, std::regex(R"re(yMin="([0-9.]+)" xMax="[0-9.]+" yMax="([0-9.]+)">Page<)re")))
+            << bbox;
+        EXPECT_GE(std::stod(m[1]), (10 + 300) * unit - 1);  // below the picture
+        EXPECT_LE(std::stod(m[2]), sizes[0].h);             // and on the page
+        EXPECT_NE(bbox.find(">1</word>"), std::string::npos);
+    }
+}
+
 TEST_F(PicturesPdf, ExifOrientationTurnsThePageNotTheStream) {
     images::test::JpegSpec j;
     j.width = 600, j.height = 300, j.exifOrientation = 6;
