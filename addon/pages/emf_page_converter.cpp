@@ -123,11 +123,12 @@ public:
         if (!found) return pages;
         CEmfSlicer& slicer = *found;
         const double g = s.renderScale > 0 ? s.renderScale : 1.0;
+        pages.resize(static_cast<std::size_t>(slicer.SliceCount()));
         for (int j = 0; j < slicer.SliceCount(); ++j) {
             int s0 = 0, s1 = 0;
             slicer.SliceRange(j, &s0, &s1);
-            std::vector<LinkRecord>& list = pages.emplace_back();
             for (const LinkRecord& link : image.links) {
+                std::vector<LinkRecord>* list = &pages[static_cast<std::size_t>(j)];
                 const std::int64_t hgt = static_cast<std::int64_t>(link.bottom) - link.top;
                 // A link crossing into the next slice is on neither page; the
                 // image's own end is no such boundary (an element flush with
@@ -137,7 +138,15 @@ public:
                 const bool last = j + 1 == slicer.SliceCount();
                 if ((j > 0 && link.top < s0) || (last ? link.top >= s1 : link.top + hgt >= s1)) continue;
                 if (link.target.empty() && link.name.empty()) continue;
-                std::int64_t top = ToInt((static_cast<double>(link.top) - s0) / g);
+                // A point anchor below the last line or picture of its page
+                // (a section's top above a heading that moved on to the next
+                // page) is where its text begins: the top of the next page.
+                double from = s0;
+                if (!last && hgt == 0 && link.target.empty() && link.top > slicer.ContentBottom(j)) {
+                    list = &pages[static_cast<std::size_t>(j) + 1];
+                    from = link.top;
+                }
+                std::int64_t top = ToInt((static_cast<double>(link.top) - from) / g);
                 const std::int64_t left = ToInt(link.left / g);
                 const std::int64_t right = ToInt(link.right / g);
                 std::int64_t bottom = ToInt(static_cast<double>(top) + hgt / g);
@@ -149,7 +158,7 @@ public:
                 kept.top = ToInt(static_cast<double>(top) + 1);
                 kept.right = ToInt(static_cast<double>(right) + 1);
                 kept.bottom = ToInt(static_cast<double>(bottom) + 1);
-                list.push_back(std::move(kept));
+                list->push_back(std::move(kept));
             }
         }
         return pages;

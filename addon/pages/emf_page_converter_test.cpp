@@ -282,17 +282,21 @@ TEST(PageLinks, LinksMapOntoTheirSliceAndUrlLinksAreApplied) {
         {5, 10, 5, 10, "", ""},                             // neither target nor name
         {0, 2980, 50, 3001, "", "bottom"},                  // flush with the image's end
         {0, -1, 0, -1, "", "top"},                          // a pixel above the document's top
+        {0, 1620, 0, 1620, "", "lastline"},                 // at slice 0's last line (1610-1630)
+        {0, 1650, 0, 1650, "", "below"},                    // below it: where the next page begins
     };
     auto pages = conv->MapLinks(host, image, s);
     ASSERT_EQ(pages.size(), 2u);
-    ASSERT_EQ(pages[0].size(), 2u);
+    ASSERT_EQ(pages[0].size(), 3u);
     EXPECT_EQ(pages[0][0], (LinkRecord{51, 101, 151, 121, "http://example.test/A", ""}));
     EXPECT_EQ(pages[0][1], (LinkRecord{1, 1, 1, 1, "", "top"}));
-    ASSERT_EQ(pages[1].size(), 3u);
-    EXPECT_EQ(pages[1][0], (LinkRecord{21, 51, 41, 61, "#Part", ""}));
-    EXPECT_EQ(pages[1][1].name, "part");
-    EXPECT_EQ(pages[1][1].top, 159);
-    EXPECT_EQ(pages[1][2].name, "bottom");
+    EXPECT_EQ(pages[0][2], (LinkRecord{1, 811, 1, 811, "", "lastline"}));
+    ASSERT_EQ(pages[1].size(), 4u);
+    EXPECT_EQ(pages[1][0], (LinkRecord{1, 1, 1, 1, "", "below"}));
+    EXPECT_EQ(pages[1][1], (LinkRecord{21, 51, 41, 61, "#Part", ""}));
+    EXPECT_EQ(pages[1][2].name, "part");
+    EXPECT_EQ(pages[1][2].top, 159);
+    EXPECT_EQ(pages[1][3].name, "bottom");
 
     // Applying: URL links land on the current page, fragments are left to
     // the internal links.
