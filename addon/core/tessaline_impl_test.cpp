@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -96,9 +97,10 @@ private:
 class ImplTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("h4_impl_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A parameterised test's name holds a "/": one folder, not two.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        dir_ = fs::temp_directory_path() / ("h4_impl_" + std::to_string(::getpid()) + "_" + name);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         impl_ = std::make_unique<TessalineImpl>(
