@@ -8,11 +8,13 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <regex>
 
 #include "driver.h"
+#include "emf/writer.h"
 #include "fake_addon.h"
 #include "real_pdf_fixture.h"
 #include "images/picture.h"
@@ -175,6 +177,53 @@ TEST_F(PicturesPdf, MetafilesStayVectors) {
             EXPECT_LT(std::stoi((*it)[1]), pics[0].width / 2) << list;
     }
     if (!n) GTEST_SKIP() << "no metafile fixtures";
+}
+
+TEST_F(PicturesPdf, MetafileWhoseHeaderFrameLiesShowsWhatItsRecordsDraw) {
+    // As one converter writes them: the frame ten times the size (and the
+    // place) of what the records draw, the header's bounds left empty.
+    std::string words;
+    auto make = [&](bool lie) {
+        emf::RecorderSetup setup;
+        setup.hasFrame = true;
+        const int k = lie ? 10 : 1;  // pixels of 1/96 inch in 0.01 mm: 2540 / 96
+        setup.frame = {k * 100 * 2540 / 96, k * 100 * 2540 / 96, k * 700 * 2540 / 96, k * 500 * 2540 / 96};
+        emf::Recorder rec(setup);
+        emf::LogFont font;
+        font.height = -20;
+        font.faceName = u"DejaVu Sans Mono";  // 12 pixels a character at this size
+        rec.SelectObject(rec.ExtCreateFontIndirectW(font));
+        rec.Rectangle({100, 100, 700, 500});
+        for (int line = 0; line < 12; ++line) {
+            std::u16string text = u"metaword" + std::u16string(1, char16_t(u'a' + line));
+            std::vector<std::int32_t> dx(text.size(), 12);
+            rec.ExtTextOutW(120, 120 + 30 * line, 0, nullptr, text, dx);
+        }
+        std::vector<std::uint8_t> bytes = rec.Finish();
+        if (lie) {
+            const std::int32_t empty[4] = {0, 0, -1, -1};
+            std::memcpy(bytes.data() + 8, empty, sizeof empty);
+        }
+        return std::string(bytes.begin(), bytes.end());
+    };
+    for (bool lie : {false, true}) {
+        SCOPED_TRACE(lie ? "frame lies" : "frame right");
+        std::string out = Out(lie ? "lying.pdf" : "honest.pdf");
+        ASSERT_EQ(vellumate::ConvertFile(ctx, In(lie ? "lying.emf" : "honest.emf", make(lie)), out), 0);
+        auto sizes = PageSizes(out);
+        ASSERT_EQ(sizes.size(), 1u);
+        // The page holds the drawing (600 x 400 pixels) with its margins.
+        EXPECT_NEAR(sizes[0].w, (10 + 600 + 10) * 0.75, 2);
+        EXPECT_NEAR(sizes[0].h, (10 + 400 + 10) * 0.75, 2);
+        std::string bbox = Capture("pdftotext -bbox " + Q(out) + " -");
+        std::regex word(R"re(xMin="([-0-9.]+)" yMin="([-0-9.]+)" xMax="[-0-9.]+" yMax="[-0-9.]+">metaword[a-l]<)re");
+        int found = 0;
+        for (std::sregex_iterator it(bbox.begin(), bbox.end(), word), end; it != end; ++it, ++found) {
+            EXPECT_GT(std::stod((*it)[1]), 0);
+            EXPECT_LT(std::stod((*it)[2]), sizes[0].h);
+        }
+        EXPECT_EQ(found, 12) << bbox;
+    }
 }
 
 TEST_F(PicturesPdf, AllToOneGivesOneOutlinePerFile) {
