@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <tuple>
 
 #include "driver.h"
 #include "emf/writer.h"
@@ -160,6 +161,40 @@ TEST_F(PicturesPdf, WrittenVariantsWhereNoPackageShipsOne) {
     EXPECT_NE(Capture("pdfimages -list " + Q(Out("alpha.pdf"))).find("smask"), std::string::npos);
 
     ConvertAndCheck(In("rle.bmp", MakeBmp(40, 4, 2, 8, 1, {0, 0, 0, 0, 255, 255, 255, 0}, {4, 1, 0, 0, 2, 0, 0, 1})), "bmp");
+}
+
+TEST_F(PicturesPdf, PdfOneThreeHasNoSoftMasksButPicturesOnWhite) {
+    // PDF 1.3 knows no soft masks: alpha is composited on white. A clear red
+    // pixel, a half-clear one and an opaque blue one; then a palette picture
+    // with a clear entry.
+    using namespace images::test;
+    PngSpec rgba;
+    rgba.colorType = 6, rgba.width = 3, rgba.height = 1;
+    rgba.rows = {255, 0, 0, 0, 255, 0, 0, 128, 0, 0, 255, 255};
+    PngSpec pal;
+    pal.colorType = 3, pal.width = 2, pal.height = 1;
+    pal.palette = {0, 200, 0, 10, 20, 30};
+    pal.trns = {0};
+    pal.rows = {0, 1};
+    ctx.settings.Version = 0;
+    for (const auto& [name, png, want] :
+         {std::tuple{"clear", MakePng(rgba), std::vector<int>{255, 255, 255, 255, 127, 127, 0, 0, 255}},
+          std::tuple{"palette", MakePng(pal), std::vector<int>{255, 255, 255, 10, 20, 30}}}) {
+        SCOPED_TRACE(name);
+        const std::string out = Out(std::string(name) + "13.pdf");
+        ASSERT_EQ(vellumate::ConvertFile(ctx, In(std::string(name) + ".png", png), out), 0);
+        EXPECT_EQ(vmtest::ReadFile(out).substr(0, 8), "%PDF-1.3");
+        EXPECT_EQ(Capture("pdfimages -list " + Q(out)).find("smask"), std::string::npos);
+        const std::string prefix = sandbox_->Path(std::string("out/") + name + "13");
+        Capture("pdfimages " + Q(out) + " " + Q(prefix));
+        const std::string ppm = vmtest::ReadFile(prefix + "-000.ppm");
+        const std::size_t header = ppm.find("255\n");
+        ASSERT_NE(header, std::string::npos) << ppm.substr(0, 20);
+        std::vector<int> got;
+        for (std::size_t i = header + 4; i < ppm.size(); ++i) got.push_back(static_cast<unsigned char>(ppm[i]));
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], 1) << i;
+    }
 }
 
 TEST_F(PicturesPdf, MetafilesStayVectors) {

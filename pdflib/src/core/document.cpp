@@ -20,6 +20,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/flatten.h"
 #include "core/pdf_writer.h"
 #include "core/protection.h"
 #include "platform/paths.h"
@@ -154,6 +155,7 @@ struct Document::Impl {
         std::map<std::string, int> flipNums;      // flip operators -> object
         std::vector<std::uint32_t> actionUses;
         std::vector<int> sharedActions;  // action index -> object, 0: written inline
+        bool softMasks = true;           // PDF 1.4: pictures keep their alpha masks
     };
     int Resources(Out& o, const ContentBuilder& c, int depth);
     int FormNumber(Out& o, const std::string& name, int depth);
@@ -596,6 +598,14 @@ int Document::Impl::WriteOutlines(Out& o) {
 }
 
 void Document::Impl::WriteImage(Out& o, int num, const EncodedImage& im) {
+    if (im.softMask && !o.softMasks) {
+        // PDF 1.3 has no soft masks: the picture on white, or without its
+        // transparency where its samples cannot be read back.
+        if (std::optional<EncodedImage> flat = OnWhite(im)) return WriteImage(o, num, *flat);
+        EncodedImage opaque = im;
+        opaque.softMask.reset();
+        return WriteImage(o, num, opaque);
+    }
     ObjectWriter& w = o.w;
     int maskNum = im.softMask ? w.NewObject() : 0;
     int iccNum = !im.imageMask && !im.iccProfile.empty() ? w.NewObject() : 0;
@@ -759,6 +769,7 @@ void Document::Impl::WriteBody(ObjectWriter& w, const std::string& id) {
     }
     int catalog = w.NewObject(), pagesRoot = w.NewObject();
     Out o(w);
+    o.softMasks = v14;
     o.firstPage = w.ObjectCount() + 1;
     for (size_t i = 0; i < pages.size(); ++i) w.NewObject();
 
