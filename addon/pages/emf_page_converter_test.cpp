@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -80,8 +82,13 @@ class Host final : public PageHost {
 public:
     explicit Host(DrawingDoc& doc) {
         pdf.Connect(&doc);
-        log.SetLogFile(::testing::TempDir() + "pages_test.log");  // lines are kept while a file is open
+        log.SetLogFile(LogPath());  // lines are kept while a file is open
     }
+    ~Host() {
+        log.Close();
+        std::remove(LogPath().c_str());
+    }
+    static std::string LogPath() { return ::testing::TempDir() + "pages_test_" + std::to_string(::getpid()) + ".log"; }
     EventLog& Log() override { return log; }
     PdfTarget& Pdf() override { return pdf; }
     int LinkCount(int page) const override {

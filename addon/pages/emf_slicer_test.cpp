@@ -1,8 +1,10 @@
 #include "pages/emf_slicer.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
@@ -65,7 +67,12 @@ void Text(emf::Recorder& rec, int x, int y, std::u16string_view s, int height = 
 class SlicerTest : public ::testing::Test {
 protected:
     // Lines are kept for the test only while a log file is open.
-    void SetUp() override { log.SetLogFile(::testing::TempDir() + "slicer_test.log"); }
+    void SetUp() override { log.SetLogFile(LogPath()); }
+    void TearDown() override {
+        log.Close();
+        std::remove(LogPath().c_str());
+    }
+    static std::string LogPath() { return ::testing::TempDir() + "slicer_test_" + std::to_string(::getpid()) + ".log"; }
     EventLog log;
 };
 
