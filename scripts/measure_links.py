@@ -122,12 +122,12 @@ def links(pdf):
         f = line.split(None, 7)
         if len(f) < 7:
             continue
-        rect = tuple(float(v) for v in f[3:7]) if f[1] == "goto" else tuple(float(v) for v in f[2:6])
         if f[1] == "goto":
             rect = tuple(float(v) for v in f[3:7])
             top = float(f[7]) if len(f) > 7 and f[7] != "-" else None
             result.append({"page": int(f[0]), "kind": "goto", "target": int(f[2]), "rect": rect, "top": top})
         else:
+            rect = tuple(float(v) for v in f[2:6])
             rest = line.split(None, 6)
             result.append({"page": int(f[0]), "kind": "uri", "rect": rect, "uri": rest[6] if len(rest) > 6 else ""})
     return result
