@@ -3,8 +3,10 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: all deps build demo check test asan-check bench clean
+.PHONY: all deps build demo check test asan-check bench screenshots clean install uninstall deb
 
 all: build
 
@@ -37,6 +39,22 @@ test: build
 
 bench: build
 	@scripts/bench.sh $(BUILD)
+
+# The programs into PREFIX/lib/vellumate/, commands linked into PREFIX/bin/,
+# manual pages, completions and desktop entries (cmake/Install.cmake); as
+# root and without DESTDIR the in-process servers are registered for every user.
+install: build
+	scripts/install.sh install $(BUILD) $(PREFIX) "$(DESTDIR)"
+
+uninstall: build
+	scripts/install.sh uninstall $(BUILD) $(PREFIX) "$(DESTDIR)"
+
+# vellumate_<version>_<arch>.deb in this folder, checked with lintian.
+deb: build
+	scripts/make-deb.sh $(BUILD) .
+# A picture of each dialog in out/screenshots/ (drawn under Xvfb).
+screenshots: build
+	@scripts/screenshots.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) out

@@ -7,10 +7,25 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bin=$build/bin
 lib=$build/lib
-for so in "$lib"/libcorvanth.so "$lib"/libtessaline.so; do
+for so in "$lib"/libcorvanth.so "$lib"/libtessaline.so "$lib"/libnavlet.so; do
   [ -f "$so" ] && [ -x "$bin/regsvr" ] && "$bin/regsvr" "$so"
 done
+# The browser button starts the converter named here (the installer's job).
+if [ -f "$lib/libnavlet.so" ] && [ -x "$bin/reg" ] && [ -x "$bin/vellumate" ]; then
+  "$bin/reg" add 'HKCU\Software\Brindlecote\Tessaline Plugin' /v ConverterPath /d "$(readlink -f "$bin/vellumate")" /f >/dev/null
+  echo "browser button: load the extension $top/plugin/extension (see README.md)"
+fi
 mkdir -p out
+# The desktop entry (with the MIME types vellumate opens) and its icon, for this build.
+if [ -x "$bin/vellumate" ]; then
+  data=${XDG_DATA_HOME:-$HOME/.local/share}
+  mkdir -p "$data/applications" "$data/icons/hicolor/scalable/apps"
+  exe=$(readlink -f "$bin/vellumate")
+  sed "s|^Exec=vellumate|Exec=\"$exe\"|" converter/ui/vellumate.desktop > "$data/applications/vellumate.desktop"
+  cp converter/ui/vellumate.svg "$data/icons/hicolor/scalable/apps/vellumate.svg"
+  command -v update-desktop-database >/dev/null && update-desktop-database -q "$data/applications" || true
+  echo "installed $data/applications/vellumate.desktop"
+fi
 if [ -x "$bin/vellumate" ]; then
   export VELLUMATE_UI=none
   # The suite's own help file (built beside the programs) is a compiled help file too.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ struct LoadSettings {
     bool autoAdjustContentWidth = false;
     bool depCompatible = true;
     std::string debugFolder;  // may be empty
+    // Called while the load waits for its document (at least every 50 ms);
+    // false abandons the load. Empty: wait without calling anything.
+    std::function<bool()> keepWaiting;
 
     double PrintableWidth() const { return pageWidth - marginRight - marginLeft; }
     double PrintableHeight() const { return pageHeight - marginTop - marginBottom; }

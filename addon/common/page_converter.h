@@ -34,6 +34,9 @@ struct PageSettings {
 class PageHost {
 public:
     virtual EventLog& Log() = 0;
+    // Long steps (cutting a tall image into pages) call this now and then,
+    // so that a client with windows on this thread can run them.
+    virtual void LetClientRun() {}
     virtual PdfTarget& Pdf() = 0;
     // The link queries of the object (margins included), by add-on page.
     virtual int LinkCount(int page) const = 0;

@@ -37,6 +37,11 @@ public:
 
     com::HRESULT SetSite(com::IUnknown* site) override {
         site_ = com::ComPtr<com::IUnknown>(site);
+        // A site that can pump its thread's messages is called while loads wait.
+        com::ComPtr<ITessalineWaitSite> wait;
+        if (site_) site_->QueryInterface(IID_ITessalineWaitSite, reinterpret_cast<void**>(wait.ReleaseAndGetAddressOf()));
+        if (wait) impl_.SetWaitHook([wait] { return wait->KeepWaiting() == com::S_OK; });
+        else impl_.SetWaitHook({});
         return com::S_OK;
     }
     com::HRESULT AnnounceHTMLFile(com::BSTR name) override {

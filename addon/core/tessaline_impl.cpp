@@ -95,6 +95,7 @@ LoadSettings TessalineImpl::CurrentLoadSettings() const {
     s.autoAdjustContentWidth = autoAdjustContentWidth_;
     s.depCompatible = depCompatible_;
     s.debugFolder = debugFolder_;
+    s.keepWaiting = waitHook_;
     return s;
 }
 
@@ -131,6 +132,11 @@ void TessalineImpl::AnnounceHTMLFile(const std::string& source) {
 void TessalineImpl::AcceptLoad(LoadResult&& result) {
     tempFiles_.insert(tempFiles_.end(), result.tempFiles.begin(), result.tempFiles.end());
     if (!result.ok) return;  // the loader has said why; the page count stays as it was
+    // Cutting a long image into pages takes a while: the client's turn first.
+    if (waitHook_ && !waitHook_()) {
+        Info("Load abandoned by the client");
+        return;
+    }
     renderScale_ = result.image.renderScale;
     LoadedImage loaded;
     loaded.image = std::move(result.image);

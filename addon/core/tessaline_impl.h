@@ -46,6 +46,9 @@ public:
     com::HRESULT LoadHTMLFile(const std::string& source, const std::string& baseUrl);
     // A file LoadHTMLFile will soon be asked for (no base address).
     void AnnounceHTMLFile(const std::string& source);
+    // Called while later loads wait (the client's message pump); false
+    // abandons the load. Empty: none.
+    void SetWaitHook(std::function<bool()> hook) { waitHook_ = std::move(hook); }
     com::HRESULT TotalPageCount(std::int32_t* count) const;
     com::HRESULT ConvertPage(std::int32_t page);
     com::HRESULT ConvertAll();
@@ -101,6 +104,11 @@ private:
 
     // PageHost
     PdfTarget& Pdf() override { return pdf_; }
+    // The client's wait hook; its wish to stop is taken up by the client
+    // itself once the call that does the long step returns.
+    void LetClientRun() override {
+        if (waitHook_) waitHook_();
+    }
     int LinkCount(int page) const override;
     bool GetLink(int page, int index, LinkRecord* out) const override;
 
@@ -144,6 +152,7 @@ private:
     std::vector<std::vector<LinkRecord>> pageLinks_;
     std::vector<AnchorRecord> anchors_;
     std::string debugFolder_;
+    std::function<bool()> waitHook_;
     bool depCompatible_ = true;
     float renderScale_ = 1.0f;
 };

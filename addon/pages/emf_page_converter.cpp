@@ -225,7 +225,9 @@ private:
         slicer_->SetSliceHeight(key_.height);
         slicer_->SetSliceWidth(key_.width);
         if (key_.contentWidth >= 0) slicer_->SetSliceWidth(key_.contentWidth);
+        slicer_->SetBetweenSlices([&host] { host.LetClientRun(); });
         slicer_->SetSourceImage(bytes_);
+        slicer_->SetBetweenSlices({});
         return slicer_.get();
     }
 

@@ -859,6 +859,7 @@ void CEmfSlicer::ProduceSlices() {
     }
     std::int64_t top = 0;
     while (top < H) {
+        if (betweenSlices_) betweenSlices_();
         int h = static_cast<int>(std::min<std::int64_t>(H - top, page));
         // The nearest forced break inside the slice ends it; the list need
         // not be sorted.

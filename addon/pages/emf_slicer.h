@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -49,6 +50,9 @@ public:
     // a source is set.
     void SetSliceHeight(int height);
     void SetSliceWidth(int width);
+    // Called before each slice is cut while SetSourceImage works: a client
+    // with windows on this thread runs them there. Empty: nothing.
+    void SetBetweenSlices(std::function<void()> call) { betweenSlices_ = std::move(call); }
     // Borrowed: the bytes must outlive the slicer. Produces the slices.
     void SetSourceImage(std::span<const std::uint8_t> emf);
 
@@ -78,6 +82,7 @@ private:
     int sliceWidth_ = 595;
     double scale_ = 1.0;
     std::span<const std::uint8_t> source_;
+    std::function<void()> betweenSlices_;
     bool haveSource_ = false;
     std::vector<std::vector<std::uint8_t>> slices_;
     std::vector<std::pair<int, int>> ranges_;

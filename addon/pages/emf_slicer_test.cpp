@@ -85,8 +85,11 @@ TEST_F(SlicerTest, SlicesCoverTheImageAndMoveRecordsUp) {
     CEmfSlicer slicer(log);
     slicer.SetSliceWidth(1000);
     slicer.SetSliceHeight(500);
+    int calls = 0;  // the client gets its turn before every slice
+    slicer.SetBetweenSlices([&] { ++calls; });
     slicer.SetSourceImage(image);
     ASSERT_EQ(slicer.SliceCount(), 3);
+    EXPECT_EQ(calls, 3);
     EXPECT_DOUBLE_EQ(slicer.HorizontalScale(), 1.0);
     int top = 0, end = 0;
     ASSERT_TRUE(slicer.SliceRange(1, &top, &end));

@@ -29,6 +29,16 @@ void SetFileFlags(ConversionContext& ctx, size_t i, size_t count) {
     ctx.lastFile = i + 1 == count;
 }
 
+// Names file i of count, resolved as ConvertFile resolves it, for the
+// message of a failed run and the progress display.
+void StartFile(ConversionContext& ctx, size_t i, size_t count, const std::string& source, const std::string& output) {
+    const std::string src = ResolveSource(ctx, source);
+    const std::string out = src.empty() ? std::string() : ResolvePath(output, src, ctx.programPath);
+    ctx.subject.source = src.empty() ? source : src;
+    ctx.subject.output = out.empty() ? output : out;
+    if (ctx.progress) ctx.progress->FileStarted(static_cast<int>(i), static_cast<int>(count), ctx.subject.source);
+}
+
 }  // namespace
 
 void SetDialogRunner(DialogRunner runner) { g_dialog = runner; }
@@ -108,6 +118,7 @@ std::int32_t RunSingleFile(ConversionContext& ctx, const std::vector<std::string
     }
     if (ParseSwitches(tokens, first, &ctx.settings, &ctx.MakeOne) != 0) return -1;
     ctx.MakeOne = false;
+    StartFile(ctx, 0, 1, source, output);
     return ConvertFile(ctx, source, output);
 }
 
@@ -129,9 +140,12 @@ std::string UrlOutputPath(const std::string& folder) {
 std::int32_t RunUrlMode(ConversionContext& ctx, const std::vector<std::string>& tokens) {
     if (tokens.size() < 2) return -1;
     const std::string url = CompleteUrl(StripBlanksAndQuotes(tokens[1]));
+    ctx.subject.url = url;
     if (ParseSwitches(tokens, 2, &ctx.settings, &ctx.MakeOne) != 0) return -1;
     ctx.MakeOne = false;
     const std::string output = UrlOutputPath(SaveFolder());
+    ctx.subject.output = output;
+    if (ctx.progress) ctx.progress->FileStarted(0, 1, url);
     const std::int32_t result = ConvertUrl(ctx, url, output);
     if (result != 0) {
         sys::MessageBox(FormatString(LoadString(IDS_URL_FAILED).c_str(), url.c_str(), static_cast<int>(result)),
@@ -152,6 +166,8 @@ std::int32_t RunListMode(ConversionContext& ctx, const std::vector<std::string>&
         if (tokens.size() < 4) return -1;
         const std::string in = StripBlanksAndQuotes(tokens[1]);
         const std::string out = StripBlanksAndQuotes(tokens[3]);
+        ctx.subject.inputList = in;
+        ctx.subject.outputList = out;
         if (ParseSwitches(tokens, 4, &ctx.settings, &ctx.MakeOne) != 0) return -1;
         return RunInputList(ctx, in, out);
     }
@@ -159,6 +175,8 @@ std::int32_t RunListMode(ConversionContext& ctx, const std::vector<std::string>&
         if (tokens.size() < 4) return -1;
         const std::string in = StripQuotes(tokens[1]);
         const std::string folder = StripQuotes(tokens[3]);
+        ctx.subject.inputList = in;
+        ctx.subject.folder = folder;
         if (ParseSwitches(tokens, 4, &ctx.settings, &ctx.MakeOne) != 0) return -1;
         return RunInputListToFolder(ctx, in, folder);
     }
@@ -179,6 +197,7 @@ std::int32_t RunInputList(ConversionContext& ctx, const std::string& inputList, 
         SetFileFlags(ctx, i, in.size());
         const std::string source = StripBlanksAndQuotes(in[i]);
         const std::string output = StripBlanksAndQuotes(ctx.MakeOne ? out[0] : out[i]);
+        StartFile(ctx, i, in.size(), source, output);
         if (std::int32_t r = ConvertFile(ctx, source, output)) return r;
     }
     return 0;
@@ -203,6 +222,7 @@ std::int32_t RunInputListToFolder(ConversionContext& ctx, const std::string& inp
         if (!output.ends_with("/")) output += "/";
         output += OutputNameForFolder(named, ctx.outputExtension);
         SetFileFlags(ctx, i, in.size());
+        StartFile(ctx, i, in.size(), source, output);
         if (std::int32_t r = ConvertFile(ctx, source, output)) return r;
     }
     return 0;

@@ -13,6 +13,7 @@
 #include "pdf_settings.h"
 #include "platform/com.h"
 #include "progress.h"
+#include "run_subject.h"
 #include "tessaline/itessaline.h"
 
 namespace vellumate {
@@ -113,7 +114,8 @@ struct ConversionContext {
     std::int32_t mergedPageCount = 0;
     PdfSettings settings;
     bool interactive = true;
-    IProgress* progress = nullptr;  // not owned; set by the main dialog
+    // Not owned; set by the main dialog, or by a command-line run on a terminal.
+    IProgress* progress = nullptr;
     void* mainWindow = nullptr;     // not owned; the main dialog's window
     std::string temporaryFolder;
     std::string outputExtension = "pdf";
@@ -138,7 +140,15 @@ struct ConversionContext {
     // (tests put stand-ins here).
     std::function<bool(ConversionContext&)> createObjects;
 
-    bool Cancelled() const { return interactive && progress && progress->Cancelled(); }
+    // What a command-line run works on, for the message when it fails.
+    RunSubject subject;
+
+    // The dialog's Cancel button, or an interrupt (Ctrl-C) of a command-line run.
+    bool Cancelled() const { return progress && progress->Cancelled(); }
+    // Tells the progress display (any, interactive or not) how far a file is.
+    void Count(Work work, int done, int total) {
+        if (progress) progress->Counted(work, done, total);
+    }
     // When interactive: counts `steps` and advances the progress window.
     void Step(int steps);
     void SetStatus(const std::string& text);

@@ -35,6 +35,7 @@ std::int32_t LoadChmTopics(ConversionContext& ctx, std::vector<ChmTopic>& topics
     std::size_t announced = 0;  // files of order announced so far
     for (int i = 0; i < count; ++i) {
         if (CancelledAndDiscarded(ctx, true, true)) return kCancelled;
+        ctx.Count(Work::Topics, i + 1, count);
         ChmTopic& topic = topics[i];
         if (!topic.web && !topic.local.empty() && topic.page < 0) {
             const std::string file = WithoutAnchor(topic.local);

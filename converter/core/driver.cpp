@@ -188,6 +188,7 @@ std::int32_t GenerateAll(ConversionContext& ctx, int step, Drawing* drawing) {
             }
             if (ctx.interactive)
                 ctx.SetStatus(FormatString(LoadString(IDS_GENERATING_PAGES).c_str(), pageNumber, total));
+            ctx.Count(Work::Pages, pageNumber, total);
 
             if (src.addonSource) {
                 *drawing = Drawing::Addon;
@@ -332,6 +333,50 @@ std::int32_t ConvertFile(ConversionContext& ctx, const std::string& source, cons
     return result;
 }
 
+namespace {
+
+// The add-on's site in interactive runs: while a load waits, the progress
+// window's messages run, and a press on its Cancel button abandons the load.
+class ProgressWaitSite final : public tessaline::ITessalineWaitSite {
+public:
+    explicit ProgressWaitSite(const ConversionContext& ctx) : ctx_(ctx) {}
+    com::HRESULT QueryInterface(com::REFIID riid, void** ppv) override {
+        if (!ppv) return com::E_POINTER;
+        *ppv = nullptr;
+        if (riid != com::IID_IUnknown && riid != tessaline::IID_ITessalineWaitSite) return com::E_NOINTERFACE;
+        *ppv = static_cast<tessaline::ITessalineWaitSite*>(this);
+        AddRef();
+        return com::S_OK;
+    }
+    std::uint32_t AddRef() override { return ++refs_; }
+    std::uint32_t Release() override {
+        const std::uint32_t left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    com::HRESULT KeepWaiting() override {
+        if (ctx_.progress) ctx_.progress->ProcessMessages();
+        return ctx_.Cancelled() ? com::S_FALSE : com::S_OK;
+    }
+
+private:
+    const ConversionContext& ctx_;  // outlives the add-on, which holds this site
+    std::uint32_t refs_ = 0;
+};
+
+void AttachWaitSite(ConversionContext& ctx) {
+    if (!ctx.interactive || !ctx.progress || !ctx.addon) return;
+    com::ComPtr<com::IObjectWithSite> withSite;
+    if (com::FAILED(ctx.addon->QueryInterface(com::IID_IObjectWithSite,
+                                              reinterpret_cast<void**>(withSite.ReleaseAndGetAddressOf()))) ||
+        !withSite)
+        return;
+    com::ComPtr<tessaline::ITessalineWaitSite> site(new ProgressWaitSite(ctx));
+    withSite->SetSite(site.Get());
+}
+
+}  // namespace
+
 bool CreateComObjects(ConversionContext& ctx) {
     if (ctx.createObjects) return ctx.createObjects(ctx);
     struct Component {
@@ -387,6 +432,7 @@ std::int32_t BeginPdfDocument(ConversionContext& ctx, const std::string& output,
         ShowError(ctx, LoadString(IDS_ADDON_FAILED));
         return kAddonFailed;
     }
+    AttachWaitSite(ctx);
     ApplySettings(ctx);
     ctx.pageTable.clear();
     ctx.links.clear();

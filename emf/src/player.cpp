@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 #include <numbers>
+#include <optional>
 #include <set>
 #include <variant>
 
@@ -11,6 +12,7 @@
 #include "emf/dib.h"
 #include "emf/layouts.h"
 #include "mapping.h"
+#include "plus.h"
 #include "platform/text.h"
 
 namespace emf {
@@ -70,6 +72,7 @@ struct Dc {
 
 PenObj StockPen(std::uint32_t n) {
     PenObj p;
+    p.width = 1;  // the stock pens draw one pixel wide
     if (n == NULL_PEN) p.null = true;
     if (n == WHITE_PEN) p.color = {255, 255, 255, 255};
     return p;
@@ -182,11 +185,40 @@ Path ComplementOf(const Path& p) {
 
 }  // namespace
 
+// Passes calls on to the device; drawing is left out while muted (the plain
+// records that repeat what extended records drew). Clips always pass, so
+// that the player's record of them stays true.
+class Gate : public Device {
+public:
+    explicit Gate(Device& d) : d_(d) {}
+    bool muted = false;
+    void BeginPage(const PageInfo& p) override { d_.BeginPage(p); }
+    void EndPage() override { d_.EndPage(); }
+    std::optional<double> MeasureText(const TextRun& t) override { return d_.MeasureText(t); }
+    void FillPath(const Path& p, FillRule r, const Paint& paint, const Matrix& m) override {
+        if (!muted) d_.FillPath(p, r, paint, m);
+    }
+    void StrokePath(const Path& p, const StrokeStyle& s, const Color& c, const Matrix& m) override {
+        if (!muted) d_.StrokePath(p, s, c, m);
+    }
+    void DrawText(const TextRun& t, const Matrix& m) override {
+        if (!muted) d_.DrawText(t, m);
+    }
+    void DrawImage(const Image& i, const Matrix& m) override {
+        if (!muted) d_.DrawImage(i, m);
+    }
+    void PushClip(const Path& p, FillRule r, const Matrix& m) override { d_.PushClip(p, r, m); }
+    void PopClip() override { d_.PopClip(); }
+
+private:
+    Device& d_;
+};
+
 class PlayerImpl {
 public:
     PlayerImpl(std::span<const std::uint8_t> bytes, const Metafile& mf, Device& dev, const PlayOptions& opt,
                PlayResult& res)
-        : bytes_(bytes), mf_(mf), dev_(dev), opt_(opt), res_(res) {
+        : bytes_(bytes), mf_(mf), gate_(dev), dev_(gate_), plus_(dev, opt.base), opt_(opt), res_(res) {
         const Header& h = mf.header;
         if (h.device.cx > 0 && h.millimeters.cx > 0) dc_.map.pxPerMmX = double(h.device.cx) / h.millimeters.cx;
         if (h.device.cy > 0 && h.millimeters.cy > 0) dc_.map.pxPerMmY = double(h.device.cy) / h.millimeters.cy;
@@ -204,6 +236,11 @@ public:
             dev_.BeginPage({f.Width(), f.Height(), dc_.map.pxPerMmX * 25.4});
         }
         for (std::size_t i = 1; i < mf_.records.size(); ++i) {
+            if (skipNext_) {
+                skipNext_ = false;
+                ++res_.played;
+                continue;
+            }
             index_ = i;
             rec_ = mf_.records[i];
             v_ = rec_.View(bytes_);
@@ -220,7 +257,7 @@ public:
             if (rec_.type == EMR_EOF) break;
         }
         FlushLines();
-        if (sawPlus_ && !drew_) {
+        if (sawPlus_ && !drew_ && !plus_.Drew()) {
             rec_ = mf_.records.back(), index_ = mf_.records.size() - 1;
             Warn("only extended (EMF+) drawing records, which are not shown");
         }
@@ -231,7 +268,9 @@ public:
 private:
     std::span<const std::uint8_t> bytes_;
     const Metafile& mf_;
+    Gate gate_;
     Device& dev_;
+    detail::PlusPlayer plus_;
     const PlayOptions& opt_;
     PlayResult& res_;
     std::size_t index_ = 0;
@@ -244,6 +283,7 @@ private:
     Path path_;
     bool inPath_ = false, pathWidened_ = false;
     bool sawPlus_ = false, drew_ = false;
+    bool skipNext_ = false;  // the next record was played with this one
     std::set<std::uint32_t> warnedTypes_;
     // Consecutive LINETO records outside a path are stroked as one path, so
     // that dashes run on and corners join as one polyline would.
@@ -349,15 +389,18 @@ private:
         StrokeStyle s;
         Matrix m = L2D();
         double scale = std::sqrt(std::fabs(m.a * m.d - m.b * m.c));
+        // A pen of width 0 is a hairline: the thinnest line the output shows.
+        const bool hairline = p.width == 0;
         double w = p.geometric ? p.width * scale : std::max(1.0, p.width);
         if (!p.geometric && p.width <= 1) w = 1;
+        if (hairline) w = 0;
         s.width = w;
         std::uint32_t cap = p.style & PS_ENDCAP_MASK, join = p.style & PS_JOIN_MASK;
         s.cap = cap == PS_ENDCAP_FLAT ? LineCap::Butt : cap == PS_ENDCAP_SQUARE ? LineCap::Square : LineCap::Round;
         s.join = join == PS_JOIN_MITER ? LineJoin::Miter : join == PS_JOIN_BEVEL ? LineJoin::Bevel : LineJoin::Round;
         if (!p.geometric && w <= 1) s.cap = LineCap::Butt, s.join = LineJoin::Miter;
         s.miterLimit = dc_.miterLimit;
-        double u = p.geometric ? w : 1;  // dash unit
+        double u = p.geometric && !hairline ? w : 1;  // dash unit
         switch (p.style & PS_STYLE_MASK) {
         case PS_DASH: s.dashes = p.geometric ? std::vector<double>{3 * u, u} : std::vector<double>{18, 6}; break;
         case PS_DOT: s.dashes = p.geometric ? std::vector<double>{u, u} : std::vector<double>{3, 3}; break;
@@ -497,6 +540,13 @@ private:
     bool PolyText(bool wide);
     bool ShowText(PointL ref, std::uint32_t options, const RectL* clipRect, std::u16string text,
                   std::vector<double> dx);
+    struct BlitParts {
+        std::uint32_t rop = SRCCOPY, rawRop = SRCCOPY;
+        std::int32_t xd = 0, yd = 0, cxd = 0, cyd = 0;
+        Image src;  // the source rectangle
+    };
+    int ReadBlit(BlitParts& out);
+    std::optional<Image> PairedMask(const BlitParts& mask);
     bool Blit();
     bool Region();
     bool Gradient();
@@ -515,7 +565,12 @@ bool PlayerImpl::One() {
         std::span<const std::uint8_t> d;
         if (!v_.Slice(12, cb, d)) return Warn("comment data exceeds the record");
         if (cb >= 4 && v_.U32(12, id) && id == kEmfPlusComment) {
-            sawPlus_ = true;  // the plain records that follow are what we play
+            sawPlus_ = true;
+            FlushLines();
+            std::vector<std::string> warnings;
+            // Plain records that repeat what the extended ones drew are left out.
+            gate_.muted = plus_.Comment(d.subspan(4), warnings);
+            for (const std::string& w : warnings) Warn(w + "; the plain records are shown instead");
             return true;
         }
         return true;
@@ -1161,6 +1216,8 @@ bool PlayerImpl::Text(bool wide) {
     const int charset = dc_.font.lf.charSet;
     if (wide) {
         for (std::uint32_t i = 0; i < n; ++i) text += char16_t(GetU16(s.data() + 2 * i));
+    } else if (options & ETO_GLYPH_INDEX) {
+        for (std::uint32_t i = 0; i < n; ++i) text += char16_t(s[i]);
     } else if (charset == 0 || charset == 1 || charset == 2 || charset == 255) {
         for (std::uint32_t i = 0; i < n; ++i) text += FromCp1252(s[i]);
     } else {
@@ -1244,7 +1301,6 @@ bool PlayerImpl::ShowText(PointL ref, std::uint32_t options, const RectL* clipRe
                    double(std::max(rc.left, rc.right)), double(std::max(rc.top, rc.bottom))};
     if ((options & ETO_OPAQUE) && !noRect && !box.Empty()) FillRectLogical(box.left, box.top, box.Width(), box.Height(), dc_.bkColor);
     if (text.empty()) return true;
-    if (options & ETO_GLYPH_INDEX) return Unsupported("text given as glyph indices");
 
     Point origin{double(ref.x), double(ref.y)};
     if (dc_.textAlign & TA_UPDATECP) origin = dc_.cur;
@@ -1262,9 +1318,27 @@ bool PlayerImpl::ShowText(PointL ref, std::uint32_t options, const RectL* clipRe
     double em = lf.height < 0 ? -double(lf.height) : lf.height > 0 ? lf.height * 0.87 : 16 / ey;
     const double cell = lf.height > 0 ? lf.height : em * 1.15;
     const double ascent = cell * 0.8, descent = cell * 0.2;
+    TextRun run;
+    run.text = std::move(text);
+    run.advances = std::move(dx);
+    run.rtl = (options & ETO_RTLREADING) || (dc_.textAlign & TA_RTLREADING);
+    run.glyphIndices = options & ETO_GLYPH_INDEX;
+    run.face = Utf8(lf.faceName);
+    run.emHeight = em;
+    run.weight = lf.weight == 0 ? 400 : std::clamp(lf.weight, 100, 900);
+    run.italic = lf.italic, run.underline = lf.underline, run.strikeout = lf.strikeOut;
+    run.charset = lf.charSet;
+    run.color = dc_.textColor;
+    // Without advances the text is as wide as its font makes it; a device
+    // that cannot measure gets half an em a character.
     double width = 0;
-    if (!dx.empty()) for (double d : dx) width += d;
-    else width = em * 0.5 * double(text.size());
+    if (!run.advances.empty()) {
+        for (double d : run.advances) width += d;
+    } else if (auto w = dev_.MeasureText(run); w && std::isfinite(*w)) {
+        width = *w;
+    } else {
+        width = em * 0.5 * double(run.text.size());
+    }
     double x0 = 0, y0 = 0;
     switch (dc_.textAlign & TA_CENTER) {
     case TA_RIGHT: x0 = -width; break;
@@ -1291,23 +1365,16 @@ bool PlayerImpl::ShowText(PointL ref, std::uint32_t options, const RectL* clipRe
         p.color = dc_.bkColor;
         dev_.FillPath(bg, FillRule::NonZero, p, ctm);
     }
-    TextRun run;
-    run.text = std::move(text);
-    run.advances = std::move(dx);
     run.origin = {x0, y0};
-    run.face = Utf8(lf.faceName);
-    run.emHeight = em;
-    run.weight = lf.weight == 0 ? 400 : std::clamp(lf.weight, 100, 900);
-    run.italic = lf.italic, run.underline = lf.underline, run.strikeout = lf.strikeOut;
-    run.charset = lf.charSet;
-    run.color = dc_.textColor;
     dev_.DrawText(run, ctm);
     if (clipped) dev_.PopClip();
     if (dc_.textAlign & TA_UPDATECP) dc_.cur = {origin.x + width, origin.y};
     return true;
 }
 
-bool PlayerImpl::Blit() {
+// The parts of a bitmap record: 1 when read, 0 when the record needs no
+// more (a fill without a bitmap, an empty source), -1 when it is damaged.
+int PlayerImpl::ReadBlit(BlitParts& out) {
     const std::uint32_t t = rec_.type;
     std::int32_t xd = 0, yd = 0, cxd = 0, cyd = 0, xs = 0, ys = 0, cxs = -1, cys = -1;
     std::uint32_t rop = SRCCOPY, usage = DIB_RGB_COLORS, bmiAt = 0, cbBmi = 0;
@@ -1320,10 +1387,10 @@ bool PlayerImpl::Blit() {
         if (!v_.I32(L::xDest, xd) || !v_.I32(L::yDest, yd) || !v_.I32(L::cxDest, cxd) || !v_.I32(L::cyDest, cyd) ||
             !v_.U32(L::rop, rop) || !v_.I32(L::xSrc, xs) || !v_.I32(L::ySrc, ys) || !v_.U32(L::usageSrc, usage) ||
             !v_.U32(L::cbBmiSrc, cbBmi))
-            return Short();
+            return Short(), -1;
         bmiAt = L::offBmiSrc;
         if (t != EMR_BITBLT && t != EMR_MASKBLT) {
-            if (!v_.I32(L::cxSrc, cxs) || !v_.I32(L::cySrc, cys)) return Short();
+            if (!v_.I32(L::cxSrc, cxs) || !v_.I32(L::cySrc, cys)) return Short(), -1;
         }
         break;
     }
@@ -1331,7 +1398,7 @@ bool PlayerImpl::Blit() {
         using L = layout::PlgBlt;
         if (!v_.I32(L::xSrc, xs) || !v_.I32(L::ySrc, ys) || !v_.I32(L::cxSrc, cxs) || !v_.I32(L::cySrc, cys) ||
             !v_.U32(L::usageSrc, usage) || !v_.U32(L::cbBmiSrc, cbBmi))
-            return Short();
+            return Short(), -1;
         bmiAt = L::offBmiSrc;
         break;
     }
@@ -1341,7 +1408,7 @@ bool PlayerImpl::Blit() {
         if (!v_.I32(L::xDest, xd) || !v_.I32(L::yDest, yd) || !v_.I32(L::xSrc, xs) || !v_.I32(L::ySrc, ys) ||
             !v_.I32(L::cxSrc, cxs) || !v_.I32(L::cySrc, cys) || !v_.U32(L::cbBmiSrc, cbBmi) ||
             !v_.U32(L::usageSrc, usage) || !v_.U32(L::startScan, start) || !v_.U32(L::scans, scans))
-            return Short();
+            return Short(), -1;
         bmiAt = L::offBmiSrc, cxd = cxs, cyd = cys;
         o.startScan = start, o.scanCount = scans;
         bottomUpOrigin = true;
@@ -1352,16 +1419,19 @@ bool PlayerImpl::Blit() {
         if (!v_.I32(L::xDest, xd) || !v_.I32(L::yDest, yd) || !v_.I32(L::xSrc, xs) || !v_.I32(L::ySrc, ys) ||
             !v_.I32(L::cxSrc, cxs) || !v_.I32(L::cySrc, cys) || !v_.U32(L::cbBmiSrc, cbBmi) ||
             !v_.U32(L::usageSrc, usage) || !v_.U32(L::rop, rop) || !v_.I32(L::cxDest, cxd) || !v_.I32(L::cyDest, cyd))
-            return Short();
+            return Short(), -1;
         bmiAt = L::offBmiSrc;
         bottomUpOrigin = true;
         break;
     }
     }
+    out.rawRop = rop;
+    out.xd = xd, out.yd = yd, out.cxd = cxd, out.cyd = cyd;
     // ALPHABLEND keeps its blend function and TRANSPARENTBLT its key colour
     // where the others keep the raster operation.
     if (t == EMR_ALPHABLEND) o.premultipliedAlpha = (rop >> 24) & AC_SRC_ALPHA;
     const std::uint32_t ropCode = t == EMR_ALPHABLEND || t == EMR_TRANSPARENTBLT ? SRCCOPY : rop;
+    out.rop = ropCode;
     if (cbBmi == 0) {
         // No source bitmap: a pattern or constant fill of the destination.
         if (t == EMR_BITBLT || t == EMR_STRETCHBLT) {
@@ -1371,21 +1441,20 @@ bool PlayerImpl::Blit() {
                     p.AddRect({double(xd), double(yd), double(xd) + cxd, double(yd) + cyd});
                     FillDev(MapPath(p, L2D()));
                 }
-                return true;
+                return 0;
             }
             if (ropCode == BLACKNESS || ropCode == WHITENESS) {
                 std::uint8_t c = ropCode == BLACKNESS ? 0 : 255;
                 FillRectLogical(xd, yd, cxd, cyd, {c, c, c, 255});
-                return true;
+                return 0;
             }
-            if (ropCode == NOP_ROP) return true;
-            return Unsupported("raster operation on the destination");
+            if (ropCode == NOP_ROP) return 0;
+            return Unsupported("raster operation on the destination") ? 0 : -1;
         }
-        return Warn("bitmap record without a bitmap");
+        return Warn("bitmap record without a bitmap"), -1;
     }
-    if (ropCode == NOP_ROP || ropCode == DSTINVERT) return Unsupported("raster operation on the destination");
-    if (ropCode == SRCAND) return Unsupported("mask pass of a masked picture");
-    if (!DibFrom(bmiAt, usage, img, o)) return false;
+    if (ropCode == NOP_ROP || ropCode == DSTINVERT) return Unsupported("raster operation on the destination") ? 0 : -1;
+    if (!DibFrom(bmiAt, usage, img, o)) return -1;
 
     // Source rectangle (full picture when not given).
     if (cxs < 0 || cys < 0) cxs = img.width, cys = img.height;
@@ -1402,8 +1471,63 @@ bool PlayerImpl::Blit() {
             v_.I32(offBmi + 8, h) && h > 0)
             top = std::int64_t(img.height) - ys - cys;
     }
-    Image src = Crop(img, xs, top, cxs, cys);
-    if (src.width <= 0 || src.height <= 0) return true;
+    out.src = Crop(img, xs, top, cxs, cys);
+    if (out.src.width <= 0 || out.src.height <= 0) return 0;
+    return 1;
+}
+
+// A picture with transparency written as two blits on one rectangle: a mask
+// and then the picture, OR-ed and AND-ed in either order. The first is the
+// mask; with SRCPAINT first its white is where the picture shows, with
+// SRCAND first its black is. Gives the picture with its alpha when the next
+// record completes the pair.
+std::optional<Image> PlayerImpl::PairedMask(const BlitParts& mask) {
+    const std::uint32_t want = mask.rop == SRCPAINT ? SRCAND : SRCPAINT;
+    if (index_ + 1 >= mf_.records.size() || mask.src.format == Image::Format::Jpeg) return std::nullopt;
+    const Record next = mf_.records[index_ + 1];
+    const RecordView nv = next.View(bytes_);
+    std::uint32_t rop = 0;
+    if (next.type == EMR_STRETCHDIBITS) nv.U32(layout::StretchDIBits::rop, rop);
+    else if (next.type == EMR_BITBLT || next.type == EMR_STRETCHBLT) nv.U32(layout::Blt::rop, rop);
+    if (rop != want) return std::nullopt;
+    const Record here = rec_;
+    const RecordView hereView = v_;
+    const std::size_t hereIndex = index_;
+    rec_ = next, v_ = nv, index_ = hereIndex + 1;
+    BlitParts pic;
+    const int got = ReadBlit(pic);
+    rec_ = here, v_ = hereView, index_ = hereIndex;
+    if (got != 1 || pic.xd != mask.xd || pic.yd != mask.yd || pic.cxd != mask.cxd || pic.cyd != mask.cyd ||
+        pic.src.format == Image::Format::Jpeg)
+        return std::nullopt;
+    const Image& m = mask.src;
+    const std::size_t mc = std::size_t(m.components), pw = std::size_t(pic.src.width), ph = std::size_t(pic.src.height);
+    const bool showWhere = mask.rop == SRCPAINT;  // white shows the picture
+    skipNext_ = true;
+    return WithAlphaWhere(pic.src, [&](std::size_t i, std::uint8_t, std::uint8_t, std::uint8_t) {
+        const std::size_t x = i % pw * std::size_t(m.width) / pw, y = i / pw * std::size_t(m.height) / ph;
+        const std::uint8_t* q = &m.pixels[(y * std::size_t(m.width) + x) * mc];
+        const unsigned sum = mc >= 3 ? unsigned(q[0]) + q[1] + q[2] : unsigned(q[0]) * 3;
+        return (sum >= 384) != showWhere;
+    });
+}
+
+bool PlayerImpl::Blit() {
+    const std::uint32_t t = rec_.type;
+    BlitParts parts;
+    const int got = ReadBlit(parts);
+    if (got <= 0) return got == 0;
+    const std::uint32_t ropCode = parts.rop, rop = parts.rawRop;
+    const std::int32_t xd = parts.xd, yd = parts.yd, cxd = parts.cxd, cyd = parts.cyd;
+    if ((ropCode == SRCPAINT || ropCode == SRCAND) &&
+        (t == EMR_BITBLT || t == EMR_STRETCHBLT || t == EMR_STRETCHDIBITS)) {
+        if (std::optional<Image> pic = PairedMask(parts)) {
+            DrawImageAt(*pic, {double(xd), double(yd)}, {double(cxd), double(cyd)});
+            return true;
+        }
+    }
+    if (ropCode == SRCAND) return Unsupported("mask pass of a masked picture");
+    Image& src = parts.src;
 
     if (t == EMR_MASKBLT) {
         std::uint32_t offMaskBmi = 0, cbMaskBmi = 0;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "testing/assembler.h"
 #include "emf/recorder_device.h"
 #include "emf/trace_device.h"
@@ -246,6 +249,93 @@ TEST(Player, BitmapFamiliesHonourMasksKeysAndAlpha) {
     EXPECT_EQ(dev.imgs[2].pixels, (std::vector<std::uint8_t>{255, 255, 255, 0, 0, 0, 255, 255, 255}));
 }
 
+TEST(Player, MaskAndPictureBlitsOnOneRectangleBecomeOnePictureInEitherOrder) {
+    struct Capture : Device {
+        std::vector<Image> imgs;
+        std::vector<Matrix> ctms;
+        void DrawImage(const Image& i, const Matrix& m) override { imgs.push_back(i), ctms.push_back(m); }
+    } dev;
+    // A 2 x 2 mask, top row black then white, bottom row white then black.
+    const std::string mask = "@bmi u32:40 i32:2 i32:2 u16:1 u16:1 u32:0 u32:8 i32:0 i32:0 u32:2 u32:0 "
+                             "hex:00000000 hex:ffffff00 @bits hex:80000000 hex:40000000";
+    auto blit = [](const std::string& rop, int x, const std::string& dib, int bmiSize, int bitsSize) {
+        return "EMR_STRETCHDIBITS rect:0,0,0,0 i32:" + std::to_string(x) + " i32:20 i32:0 i32:0 i32:2 i32:2 &bmi u32:" +
+               std::to_string(bmiSize) + " &bits u32:" + std::to_string(bitsSize) + " u32:0 u32:" + rop +
+               " i32:4 i32:6 " + dib + "\n";
+    };
+    const std::string orPass = "0xEE0086", andPass = "0x8800C6";
+    auto bytes = Assemble("header\n" + blit(orPass, 10, mask, 48, 8) + blit(andPass, 10, kDib24, 40, 16) +  // the office order
+                          blit(andPass, 30, mask, 48, 8) + blit(orPass, 30, kDib24, 40, 16) +             // the sprite order
+                          blit(andPass, 50, mask, 48, 8) + blit(orPass, 60, kDib24, 40, 16) +             // not one rectangle
+                          "eof\n");
+    PlayResult r = Play(bytes, dev);
+    ASSERT_EQ(dev.imgs.size(), 3u);
+    auto alpha = [](const Image& i) {
+        std::vector<int> a;
+        for (std::size_t k = 3; k < i.pixels.size(); k += 4) a.push_back(i.pixels[k]);
+        return a;
+    };
+    // The picture is red, green / blue, white.
+    ASSERT_EQ(dev.imgs[0].format, Image::Format::Rgba8);
+    EXPECT_EQ(alpha(dev.imgs[0]), (std::vector<int>{0, 255, 255, 0}));    // white of the mask shows it
+    EXPECT_EQ(dev.imgs[0].pixels[4], 0);                                  // green stays green
+    EXPECT_EQ(alpha(dev.imgs[1]), (std::vector<int>{255, 0, 0, 255}));   // black of the mask shows it
+    EXPECT_EQ(dev.ctms[0], (Matrix{4, 0, 0, 6, 10, 20}));
+    EXPECT_EQ(dev.ctms[1], (Matrix{4, 0, 0, 6, 30, 20}));
+    // Apart, the mask pass alone is left out and the paint pass drawn with black as its background.
+    EXPECT_EQ(dev.ctms[2], (Matrix{4, 0, 0, 6, 60, 20}));
+    ASSERT_EQ(r.diagnostics.size(), 1u);
+    EXPECT_NE(r.diagnostics[0].Text().find("mask pass"), std::string::npos) << r.diagnostics[0].Text();
+}
+
+TEST(Player, PensOfWidthZeroAreHairlines) {
+    EXPECT_EQ(Trace(R"(
+        EMR_SETMAPMODE u32:8
+        EMR_SETWINDOWEXTEX i32:10 i32:10
+        EMR_SETVIEWPORTEXTEX i32:40 i32:40
+        EMR_CREATEPEN u32:1 u32:0 i32:0 i32:0 u32:0
+        EMR_SELECTOBJECT u32:1
+        EMR_MOVETOEX pt:0,0
+        EMR_LINETO pt:10,0
+        EMR_EXTCREATEPEN u32:2 u32:0 u32:0 u32:0 u32:0 u32:0x10100 u32:0 u32:0 u32:0 u32:0 u32:0
+        EMR_SELECTOBJECT u32:2
+        EMR_MOVETOEX pt:0,5
+        EMR_LINETO pt:10,5
+        EMR_SELECTOBJECT u32:0x80000007
+        EMR_MOVETOEX pt:0,9
+        EMR_LINETO pt:10,9
+    )"),
+              "stroke w=0 butt miter miter=10 #000000 ctm=[] M 0 0 L 40 0\n"
+              "stroke w=0 square round #000000 ctm=[] M 0 20 L 40 20\n"
+              "stroke w=1 butt miter miter=10 #000000 ctm=[] M 0 36 L 40 36\n");
+}
+
+// Measures every run as 7 units a character, as a device with fonts would.
+struct Measuring : TraceDevice {
+    std::optional<double> MeasureText(const TextRun& t) override { return 7.0 * double(t.text.size()); }
+};
+
+TEST(Player, TextWithoutAdvancesIsAlignedByItsMeasuredWidthAndCarriesItsReading) {
+    const std::string text = R"(
+        EMR_SETBKMODE u32:1
+        EMR_SETTEXTALIGN u32:6         # centre, top
+        EMR_EXTTEXTOUTW rect:0,0,-1,-1 u32:1 f32:0 f32:0 pt:100,50 u32:4 &s u32:0x100 u32:0 @s w:"abcd"
+        EMR_SETTEXTALIGN u32:0x10A     # right, bottom, right-to-left reading
+        EMR_EXTTEXTOUTW rect:0,0,-1,-1 u32:1 f32:0 f32:0 pt:100,50 u32:2 &s u32:0x110 u32:0 @s hex:24004400
+    )";
+    auto bytes = Assemble("header\n" + text + "eof\n");
+    Measuring dev;
+    PlayResult r = Play(bytes, dev);
+    EXPECT_TRUE(r.diagnostics.empty()) << r.diagnostics[0].Text();
+    EXPECT_EQ(dev.Text(),
+              "text \"abcd\" at -14 12.8 face=\"sans-serif\" em=13.92 weight=700 #000000 ctm=[1 0 0 1 100 50]\n"
+              "text \"$D\" at -14 -3.2 face=\"sans-serif\" em=13.92 weight=700 rtl glyphs #000000 ctm=[1 0 0 1 100 50]\n");
+    // A device that cannot measure gets the old guess of half an em a character.
+    TraceDevice guess;
+    Play(bytes, guess);
+    EXPECT_NE(guess.Text().find("text \"abcd\" at -13.92 "), std::string::npos) << guess.Text();
+}
+
 TEST(Player, PlusCommentsAreSkippedAndThePlainRecordsPlayed) {
     std::vector<std::string> diags;
     EXPECT_EQ(Trace(R"(
@@ -260,6 +350,74 @@ TEST(Player, PlusCommentsAreSkippedAndThePlainRecordsPlayed) {
     EXPECT_EQ(Trace("EMR_GDICOMMENT u32:8 a:\"EMF+\" u32:0x4001", &diags), "");
     ASSERT_EQ(diags.size(), 1u);
     EXPECT_NE(diags[0].find("only extended (EMF+) drawing records"), std::string::npos) << diags[0];
+}
+
+// One extended record: type, flags, then its data given as little-endian
+// 32-bit words (floats written as f:1.5).
+std::string PlusRecord(std::uint16_t type, std::uint16_t flags, std::vector<std::string> words) {
+    std::vector<std::uint8_t> data;
+    for (const std::string& w : words) {
+        std::uint32_t v;
+        if (w.rfind("f:", 0) == 0) {
+            float f = std::stof(w.substr(2));
+            std::memcpy(&v, &f, 4);
+        } else {
+            v = std::uint32_t(std::stoul(w, nullptr, 0));
+        }
+        for (int i = 0; i < 4; ++i) data.push_back(std::uint8_t(v >> (8 * i)));
+    }
+    std::vector<std::uint8_t> r = {std::uint8_t(type), std::uint8_t(type >> 8), std::uint8_t(flags), std::uint8_t(flags >> 8)};
+    const std::uint32_t size = 12 + std::uint32_t(data.size());
+    for (std::uint32_t v : {size, std::uint32_t(data.size())})
+        for (int i = 0; i < 4; ++i) r.push_back(std::uint8_t(v >> (8 * i)));
+    r.insert(r.end(), data.begin(), data.end());
+    std::string hex;
+    char b[3];
+    for (std::uint8_t c : r) std::snprintf(b, sizeof b, "%02x", c), hex += b;
+    return hex;
+}
+// A comment record holding the extended records.
+std::string PlusComment(const std::vector<std::string>& records) {
+    std::string all;
+    for (auto& r : records) all += r;
+    return "EMR_GDICOMMENT u32:" + std::to_string(4 + all.size() / 2) + " a:\"EMF+\" hex:" + all + " pad\n";
+}
+
+TEST(Player, ExtendedRecordsArePlayedAndThePlainOnesWhereTheyAreNotUnderstood) {
+    const std::string header = PlusRecord(0x4001, 1, {"0xDBC01002", "1", "96", "96"});
+    const std::string brush = PlusRecord(0x4008, 0x0100, {"0xDBC01002", "0", "0xFF0000FF"});         // 0: solid blue
+    const std::string pen = PlusRecord(0x4008, 0x0201, {"0xDBC01002", "0", "0", "0", "f:0",          // 1: hairline
+                                                         "0xDBC01002", "0", "0xFF00FF00"});
+    const std::string font = PlusRecord(0x4008, 0x0602, {"0xDBC01002", "f:12", "3", "1", "0", "5",   // 2: Arial bold 12 pt
+                                                          "0x00720041", "0x00610069", "0x0000006C"});
+    std::vector<std::string> diags;
+    // A header and settings alone cover no plain drawing.
+    EXPECT_EQ(Trace(PlusComment({header, PlusRecord(0x4022, 0, {})}) + "EMR_SELECTOBJECT u32:0x80000008\n"
+                    "EMR_RECTANGLE rect:0,0,2,2\n"),
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 2 0 L 2 2 L 0 2 Z\n");
+    std::string t = Trace(PlusComment({header, brush, pen, font,
+                                       PlusRecord(0x400A, 0, {"0", "1", "f:10", "f:10", "f:20", "f:5"})}) +
+                              // The plain records of the same drawing: left out.
+                              "EMR_RECTANGLE rect:10,10,30,15\n" +
+                              PlusComment({PlusRecord(0x402D, 0, {"f:100", "f:0"}),  // moved right by 100
+                                           PlusRecord(0x400D, 1, {"2", "f:0", "f:0", "f:10", "f:0"}),
+                                           PlusRecord(0x401C, 0x8002, {"0xFF000000", "0xFFFFFFFF", "2", "f:10", "f:20",
+                                                                       "f:0", "f:0", "0x00690048"})}) +
+                              // A record not understood: the plain records after it are drawn.
+                              PlusComment({PlusRecord(0x4017, 1, {"0", "0"})}) + "EMR_SELECTOBJECT u32:0x80000008\n"
+                              "EMR_RECTANGLE rect:0,0,4,4\n" +
+                              // Plain drawing in the middle of extended drawing.
+                              PlusComment({PlusRecord(0x4004, 0, {})}) + "EMR_RECTANGLE rect:5,5,6,6\n",
+                          &diags);
+    EXPECT_EQ(t,
+              "fill nonzero solid #0000ff ctm=[] M 10 10 L 30 10 L 30 15 L 10 15 Z\n"
+              "stroke w=0 butt miter miter=10 #00ff00 ctm=[1 0 0 1 100 0] M 0 0 L 10 0\n"
+              "text \"Hi\" at 10 34.4 face=\"Arial\" em=16 weight=700 #000000 ctm=[1 0 0 1 100 0]\n"
+              "fill evenodd solid #ffffff ctm=[] M 0 0 L 4 0 L 4 4 L 0 4 Z\n"
+              "fill evenodd solid #ffffff ctm=[] M 5 5 L 6 5 L 6 6 L 5 6 Z\n");
+    ASSERT_EQ(diags.size(), 1u);
+    EXPECT_NE(diags[0].find("extended record 16407 not shown; the plain records are shown instead"), std::string::npos)
+        << diags[0];
 }
 
 TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {
@@ -281,6 +439,10 @@ TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {
         t.origin = {4, 30};
         t.face = "DejaVu Sans";
         t.emHeight = 14;
+        dev.DrawText(t, {});
+        t.text = u"\u05e9\u05dc", t.advances = {8, 8}, t.rtl = true;  // reading order travels along
+        dev.DrawText(t, {});
+        t.text = u"\x2a\x2b", t.rtl = false, t.glyphIndices = true;  // and so do glyph indices
         dev.DrawText(t, {});
         dev.PopClip();
         Image img;
@@ -305,6 +467,10 @@ TEST(Player, RecorderOutputPlaysBackToTheSameRecords) {
         EXPECT_TRUE(r.diagnostics.empty()) << r.diagnostics[0].Text();
     }
     auto b = second.Finish();
+    TraceDevice trace;
+    Play(b, trace);
+    EXPECT_NE(trace.Text().find(" rtl #000000"), std::string::npos) << trace.Text();
+    EXPECT_NE(trace.Text().find(" glyphs #000000"), std::string::npos) << trace.Text();
     Metafile ma = Read(a), mb = Read(b);
     ASSERT_EQ(Dump(a, ma), Dump(b, mb));
     for (std::size_t i = 0; i < ma.records.size(); ++i) {

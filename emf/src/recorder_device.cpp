@@ -565,7 +565,9 @@ void RecorderDevice::DrawText(const TextRun& t, const Matrix& ctm) {
         box.left = std::min(box.left, Round(std::floor(x))), box.top = std::min(box.top, Round(std::floor(y)));
         box.right = std::max(box.right, Round(std::ceil(x))), box.bottom = std::max(box.bottom, Round(std::ceil(y)));
     }
-    m_->rec.ExtTextOutW(o.x, o.y, 0, nullptr, t.text, dx, &box);
+    // Reading order and glyph indices travel with the text.
+    const std::uint32_t options = (t.glyphIndices ? ETO_GLYPH_INDEX : 0) | (t.rtl ? ETO_RTLREADING : 0);
+    m_->rec.ExtTextOutW(o.x, o.y, options, nullptr, t.text, dx, &box);
 }
 
 void RecorderDevice::DrawImage(const Image& img, const Matrix& ctm) {

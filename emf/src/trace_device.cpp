@@ -118,6 +118,8 @@ void TraceDevice::DrawText(const TextRun& t, const Matrix& ctm) {
     if (t.strikeout) text_ += " strikeout";
     if (t.charset != 1) text_ += " charset=" + std::to_string(t.charset);
     if (t.angle != 0) text_ += " angle=" + Num(t.angle);
+    if (t.rtl) text_ += " rtl";
+    if (t.glyphIndices) text_ += " glyphs";
     text_ += " " + ColorText(t.color);
     if (!t.advances.empty()) {
         text_ += " adv=";

@@ -64,6 +64,27 @@ TEST(MessageBox, ScriptedAnswersAndTheDialogSeam) {
     SetMessageBoxUi(nullptr);
 }
 
+TEST(MessageBox, HeadlessWaitBoxAbortsOnlyWhenScriptedTo) {
+    TempDir dir;
+    ScopedEnv ui("VELLUMATE_UI", "none");
+    ScopedEnv log("VELLUMATE_MSGBOX_LOG", dir / "boxes.jsonl");
+    unsetenv("VELLUMATE_MSGBOX_ANSWER");
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(HeadlessWaitBox("Wait", "Working..."));
+    {
+        ScopedEnv answer("VELLUMATE_MSGBOX_ANSWER", "ok");
+        EXPECT_FALSE(HeadlessWaitBox("Wait", "Working..."));
+    }
+    {
+        ScopedEnv answer("VELLUMATE_MSGBOX_ANSWER", "Abort");
+        EXPECT_TRUE(HeadlessWaitBox("Wait", "Working..."));
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Wait: Working...\nWait: Working...\nWait: Working...\n");
+    const std::string line = "{\"caption\":\"Wait\",\"text\":\"Working...\",\"icon\":\"none\",\"buttons\":\"abort\",";
+    EXPECT_EQ(ReadText(dir / "boxes.jsonl"), line + "\"answer\":\"none\"}\n" + line + "\"answer\":\"none\"}\n" + line +
+                                                 "\"answer\":\"abort\"}\n");
+}
+
 TEST(MessageBox, JsonQuoteEscapesControlsAndInvalidBytes) {
     EXPECT_EQ(JsonQuote("a\\b\x01"), "\"a\\\\b\\u0001\"");
     EXPECT_EQ(JsonQuote("caf\xE9"), "\"caf\xEF\xBF\xBD\"");

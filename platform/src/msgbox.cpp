@@ -1,6 +1,7 @@
 // Message boxes on standard error, with the scripted answer and the log.
 #include "platform/msgbox.h"
 
+#include "platform/status_line.h"
 #include "platform/text.h"
 
 #include <fcntl.h>
@@ -41,9 +42,8 @@ MsgAnswer DefaultAnswer(MsgButtons b) {
     }
 }
 
-// The scripted answer for this box when a script is set (the default when
-// the scripted word is none of its buttons).
-std::optional<MsgAnswer> ScriptedAnswer(MsgButtons b) {
+// The next word of the script (lower case), when a script is set.
+std::optional<std::string> ScriptedWord() {
     const char* env = std::getenv("VELLUMATE_MSGBOX_ANSWER");
     if (!env || !*env) return std::nullopt;
     std::vector<std::string> list;
@@ -57,26 +57,25 @@ std::optional<MsgAnswer> ScriptedAnswer(MsgButtons b) {
             cur += *p;
         }
     }
-    std::string word = list[std::min(g_scriptIndex++, list.size() - 1)];
+    return list[std::min(g_scriptIndex++, list.size() - 1)];
+}
+
+// The scripted answer for this box when a script is set (the default when
+// the scripted word is none of its buttons).
+std::optional<MsgAnswer> ScriptedAnswer(MsgButtons b) {
+    std::optional<std::string> word = ScriptedWord();
+    if (!word) return std::nullopt;
     for (MsgAnswer a : ButtonsOf(b))
-        if (word == MsgAnswerName(a)) return a;
+        if (*word == MsgAnswerName(a)) return a;
     return DefaultAnswer(b);
 }
 
-bool HasDisplay() {
-    const char* ui = std::getenv("VELLUMATE_UI");
-    if (ui && FoldCase(ui) == "none") return false;
-    const char* x = std::getenv("DISPLAY");
-    const char* w = std::getenv("WAYLAND_DISPLAY");
-    return (x && *x) || (w && *w);
-}
-
-void AppendLog(std::string_view caption, std::string_view text, MsgIcon icon, MsgButtons buttons, MsgAnswer answer) {
+void AppendLog(std::string_view caption, std::string_view text, const char* icon, const char* buttons,
+               const char* answer) {
     const char* path = std::getenv("VELLUMATE_MSGBOX_LOG");
     if (!path || !*path) return;
     std::string line = "{\"caption\":" + JsonQuote(caption) + ",\"text\":" + JsonQuote(text) + ",\"icon\":\"" +
-                       MsgIconName(icon) + "\",\"buttons\":\"" + MsgButtonsName(buttons) + "\",\"answer\":\"" +
-                       MsgAnswerName(answer) + "\"}\n";
+                       icon + "\",\"buttons\":\"" + buttons + "\",\"answer\":\"" + answer + "\"}\n";
     int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
     // One write per line, so lines of several processes never interleave.
@@ -146,6 +145,14 @@ std::string JsonQuote(std::string_view s) {
     return out + "\"";
 }
 
+bool HasDisplay() {
+    const char* ui = std::getenv("VELLUMATE_UI");
+    if (ui && FoldCase(ui) == "none") return false;
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (w && *w);
+}
+
 void SetMessageBoxUi(MessageBoxUi ui) {
     std::lock_guard lock(g_mu);
     g_ui = std::move(ui);
@@ -161,12 +168,24 @@ MsgAnswer MessageBox(std::string_view caption, std::string_view text, MsgIcon ic
     if (!scripted && ui && HasDisplay()) answer = ui(caption, text, icon, buttons);
     if (!answer) {
         std::string line = std::string(caption) + ": " + std::string(text) + "\n";
+        ClearStatusLine();
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
         answer = scripted ? *scripted : DefaultAnswer(buttons);
     }
-    AppendLog(caption, text, icon, buttons, *answer);
+    AppendLog(caption, text, MsgIconName(icon), MsgButtonsName(buttons), MsgAnswerName(*answer));
     return *answer;
+}
+
+bool HeadlessWaitBox(std::string_view caption, std::string_view text) {
+    std::unique_lock lock(g_mu);
+    const bool abort = ScriptedWord() == "abort";
+    lock.unlock();
+    std::string line = std::string(caption) + ": " + std::string(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    AppendLog(caption, text, "none", "abort", abort ? "abort" : "none");
+    return abort;
 }
 
 }  // namespace platform

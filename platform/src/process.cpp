@@ -3,6 +3,7 @@
 #include "platform/process.h"
 
 #include "platform/cmdline.h"
+#include "platform/windows.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -175,6 +176,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const StartOption
     }
     pid_ = pid;
     pidfd_ = OpenPidFd(pid);
+    started_ = std::chrono::steady_clock::now();
     return true;
 }
 
@@ -207,6 +209,17 @@ bool ChildProcess::Wait(int timeoutMs) {
 }
 
 bool ChildProcess::Running() { return pid_ > 0 && !Wait(0); }
+
+std::uint32_t ChildProcess::WaitForInputIdle(std::uint32_t timeoutMs) {
+    if (pid_ <= 0) return status_ >= 0 ? 0 : 0xFFFFFFFF;
+    using namespace std::chrono;
+    auto ran = duration_cast<milliseconds>(steady_clock::now() - started_).count();
+    auto delayLeft = std::max<long long>(0, kIdleDelayMs - ran);
+    bool timeoutFirst = timeoutMs != 0xFFFFFFFF && timeoutMs < delayLeft;
+    std::uint32_t wait = static_cast<std::uint32_t>(timeoutFirst ? timeoutMs : delayLeft);
+    if (WaitForProcessWindow(pid_, wait) || !Running()) return 0;
+    return timeoutFirst ? 258 : 0;
+}
 
 void ChildProcess::Terminate(bool hard) {
     if (pid_ > 0) kill(pid_, hard ? SIGKILL : SIGTERM);

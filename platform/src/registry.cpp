@@ -2,6 +2,7 @@
 #include "platform/registry.h"
 
 #include "registry_hive.h"
+#include "vellumate_install_paths.h"
 
 #include <sys/stat.h>
 
@@ -173,6 +174,22 @@ std::string RegistryFolder() {
     else
         base = "/tmp";
     return base + "/vellumate/registry";
+}
+
+std::string SystemRegistryFolder() {
+    const char* env = std::getenv("VELLUMATE_SYSTEM_REGISTRY");
+    return env && *env ? env : VELLUMATE_SYSTEM_REGISTRY;
+}
+
+LSTATUS RegLoadAppKey(const char* file, HKEY* result, REGSAM sam, DWORD, DWORD) {
+    if (!file || !*file || !result) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    Target t;
+    t.hive = Hive::At(file);
+    sam = Effective(sam);
+    const bool write = (sam & kWriteRights) != 0;
+    if (LSTATUS e = HiveStatus(*t.hive, write)) return e;
+    return NewHandle(t, reg::kRootKey, sam, result);
 }
 
 LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD, const char*, DWORD, REGSAM sam, const void*,

@@ -247,6 +247,32 @@ TEST_F(Registry, ReadOnlyHiveRefusesWrites) {
     EXPECT_EQ(RegSetString(HKEY_CURRENT_USER, "Software\\Vellumate", "Language", "x"), ERROR_SUCCESS);
 }
 
+TEST_F(Registry, AppKeyIsAHiveOfItsOwn) {
+    TempDir system;
+    const std::string file = system / "machine.db";
+    {
+        RegKeyHolder root;
+        ASSERT_EQ(RegLoadAppKey(file.c_str(), root.Out(), KEY_ALL_ACCESS, 0, 0), ERROR_SUCCESS);
+        EXPECT_EQ(RegSetString(root.Get(), "Software\\Classes\\Some.Class\\CLSID", "", "{1}"), ERROR_SUCCESS);
+    }
+    std::string s;
+    EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, "Some.Class\\CLSID", "", &s), ERROR_FILE_NOT_FOUND);
+
+    // Written by another user: read, never written.
+    TempDir copy;
+    const std::string readOnly = copy / "machine.db";
+    std::filesystem::copy(file, readOnly);
+    if (std::filesystem::exists(file + "-wal")) std::filesystem::copy(file + "-wal", readOnly + "-wal");
+    chmod(readOnly.c_str(), 0444);
+    RegKeyHolder root;
+    ASSERT_EQ(RegLoadAppKey(readOnly.c_str(), root.Out(), KEY_READ, 0, 0), ERROR_SUCCESS);
+    EXPECT_EQ(RegGetString(root.Get(), "Software\\Classes\\Some.Class\\CLSID", "", &s), ERROR_SUCCESS);
+    EXPECT_EQ(s, "{1}");
+    RegKeyHolder writer;
+    EXPECT_EQ(RegLoadAppKey(readOnly.c_str(), writer.Out(), KEY_WRITE, 0, 0), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegLoadAppKey(nullptr, writer.Out(), KEY_READ, 0, 0), ERROR_INVALID_PARAMETER);
+}
+
 TEST_F(Registry, UnreachableFolderReadsAsEmptyAndRefusesWrites) {
     ScopedEnv nowhere("VELLUMATE_REGISTRY", "/proc/vellumate-no-such-folder/registry");
     std::string s;

@@ -5,6 +5,9 @@
 #include "platform/registry.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <map>
 #include <mutex>
@@ -13,6 +16,7 @@ namespace com {
 
 using platform::HKEY_CLASSES_ROOT;
 using platform::RegGetString;
+using platform::RegKeyHolder;
 
 namespace {
 
@@ -49,6 +53,21 @@ HRESULT Load(const std::string& path, LoadedLibrary* out) {
     return S_OK;
 }
 
+// A class string under HKEY_CLASSES_ROOT: the user's own registration, else
+// the one an installation made for every user in the system registry (read
+// only, and never created from here). A private registry
+// ($VELLUMATE_REGISTRY, as tests use) stands alone.
+platform::LSTATUS ClassString(const std::string& path, std::string* out) {
+    const platform::LSTATUS own = RegGetString(HKEY_CLASSES_ROOT, path, "", out);
+    if (own == 0) return own;
+    if (const char* priv = std::getenv("VELLUMATE_REGISTRY"); priv && *priv) return own;
+    const std::string hive = platform::SystemRegistryFolder() + "/machine.db";
+    if (access(hive.c_str(), R_OK) != 0) return own;
+    RegKeyHolder root;
+    if (platform::RegLoadAppKey(hive.c_str(), root.Out(), platform::KEY_READ, 0, 0) != 0) return own;
+    return RegGetString(root.Get(), "Software\\Classes\\" + path, "", out);
+}
+
 }  // namespace
 
 HRESULT CoInitialize(void*) {
@@ -68,10 +87,10 @@ HRESULT CLSIDFromProgID(std::string_view progId, CLSID* out) {
     // CurVer to the current versioned one (a few steps at most, no loops).
     for (int depth = 0; depth < 8; ++depth) {
         std::string text;
-        if (RegGetString(HKEY_CLASSES_ROOT, name + "\\CLSID", "", &text) == 0)
+        if (ClassString(name + "\\CLSID", &text) == 0)
             return GuidFromString(text, out) ? S_OK : CO_E_CLASSSTRING;
         std::string next;
-        if (RegGetString(HKEY_CLASSES_ROOT, name + "\\CurVer", "", &next) != 0 || next.empty() ||
+        if (ClassString(name + "\\CurVer", &next) != 0 || next.empty() ||
             next.find('\\') != std::string::npos)
             break;
         name = next;
@@ -84,7 +103,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, std::uint32_t context, REFIID riid, voi
     *ppv = nullptr;
     if (!(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
     std::string path;
-    if (RegGetString(HKEY_CLASSES_ROOT, "CLSID\\" + GuidToString(clsid) + "\\InprocServer32", "", &path) != 0 ||
+    if (ClassString("CLSID\\" + GuidToString(clsid) + "\\InprocServer32", &path) != 0 ||
         path.empty())
         return REGDB_E_CLASSNOTREG;
     LoadedLibrary lib;

@@ -248,4 +248,34 @@ TEST_F(CliPdf, MergedHtmlFilesLinkToEachOther) {
     EXPECT_NE(links.find("1 goto " + twoStart + " "), std::string::npos) << links << tree;
 }
 
+// Ctrl-C (SIGINT) stops a list run at its next check: the files done so far
+// stay whole, the one in progress and every temporary file are deleted, the
+// run says so and ends by the signal.
+TEST_F(CliPdf, InterruptedListCleansUp) {
+    constexpr int kFiles = 1000;
+    std::string list;
+    for (int i = 0; i < kFiles; ++i) list += box.Write("many/p" + std::to_string(i) + ".bmp", Bmp(4, 4)) + "\n";
+    const std::string listFile = box.Write("many.txt", list);
+    const std::string out = box.Path("pdf"), temp = box.Path("temp");
+    std::filesystem::create_directories(out);
+    std::filesystem::create_directories(temp);
+    box.env["TMPDIR"] = temp;
+    const std::string script = box.ShellEnv() + Q(VELLUMATE_BIN) + " /inlist " + Q(listFile) + " /outdir " + Q(out) +
+                               " 2>" + Q(box.Path("err")) + " & pid=$!; " +
+                               "while [ ! -e " + Q(out + "/p0.bmp.pdf") + " ] && kill -0 $pid 2>/dev/null; do " +
+                               "sleep 0.02; done; kill -INT $pid; wait $pid; echo $?";
+    const std::string status = Capture("sh -c " + Q(script), false);
+    const int done = static_cast<int>(std::distance(std::filesystem::directory_iterator(out), {}));
+    if (status == "0\n" && done == kFiles) GTEST_SKIP() << "the run ended before the interrupt";
+    EXPECT_EQ(status, "130\n");
+    EXPECT_EQ(vmtest::ReadFile(box.Path("err")), "vellumate: interrupted (1)\n");
+    EXPECT_GE(done, 1);
+    EXPECT_LT(done, kFiles);
+    for (const auto& f : std::filesystem::directory_iterator(out))
+        EXPECT_NE(Capture("qpdf --check " + Q(f.path().string())).find("No syntax or stream encoding errors"),
+                  std::string::npos)
+            << f.path();
+    EXPECT_TRUE(std::filesystem::is_empty(temp));
+}
+
 }  // namespace

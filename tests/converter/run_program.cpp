@@ -50,6 +50,7 @@ Sandbox::Sandbox() {
     env["XDG_CONFIG_HOME"] = dir_ + "/home/.config";
     env["XDG_RUNTIME_DIR"] = dir_;
     env["TMPDIR"] = dir_;
+    env["VELLUMATE_QUIET"] = "0";  // a failed run's line on standard error, whatever the caller's setting
     env.erase("DISPLAY");
 }
 
@@ -101,6 +102,12 @@ int Sandbox::Run(const std::string& program, const std::vector<std::string>& arg
     ::waitpid(pid, &status, 0);
     lastStderr = ReadFile(errPath);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Sandbox::ShellEnv() const {
+    std::string s = "env -u DISPLAY -u WAYLAND_DISPLAY";
+    for (const auto& [k, v] : env) s += " " + k + "=" + Q(v);
+    return s + " ";
 }
 
 std::vector<std::string> Sandbox::Boxes() const { return Lines(dir_ + "/boxes.log"); }

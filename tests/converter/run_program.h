@@ -23,6 +23,9 @@ public:
     // Runs `program` with `args` (argv[1..]); returns the exit status (-1 when
     // it did not exit normally). Standard error is kept in lastStderr.
     int Run(const std::string& program, const std::vector<std::string>& args);
+    // The sandbox's environment as the start of a shell command ("env ... "),
+    // for runs that need a shell (a terminal through script(1), a signal).
+    std::string ShellEnv() const;
     // Message boxes shown by the last runs (one JSON text per box).
     std::vector<std::string> Boxes() const;
     // Paths the opener was asked to open.

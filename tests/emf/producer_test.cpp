@@ -4,6 +4,7 @@
 // must match within the tolerance stated below.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -150,6 +151,42 @@ TEST(ProducerMetafiles, OfficeSuiteExport) {
     EXPECT_EQ(o.text, DrawingText());
     EXPECT_LT(o.mismatch, kTolerance) << "best shift " << o.dx << "," << o.dy;
     std::printf("office suite: %.2f %% of inked pixels differ (shift %d,%d)\n", o.mismatch * 100, o.dx, o.dy);
+}
+
+// A picture with transparency (a red disc on a clear ground) over a blue
+// fill: the office suite writes it as a mask blit and a picture blit on one
+// rectangle. The fill shows through the picture's clear corners.
+TEST(ProducerMetafiles, OfficeSuitePictureKeepsItsTransparency) {
+    const fs::path dir = fs::temp_directory_path() / ("vm_emf_picture_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ifstream in(kFixtures / "office_picture.emf", std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    pdfcore::Document doc;
+    doc.AddPage(150, 90);  // the drawing's own size
+    auto header = emf::ReadHeader(bytes);
+    ASSERT_TRUE(header.has_value());
+    const double pxPerInch = header->device.cx * 25.4 / header->millimeters.cx;
+    auto out = pdfpaint::DrawMetafile(doc, 0, bytes, 0, 0, 1, 1, 0, 72 / pxPerInch);
+    ASSERT_EQ(out.status, pdfpaint::DrawStatus::Ok) << out.error;
+    doc.Write((dir / "ours.pdf").string());
+    ::Run("pdftoppm -r 72 -singlefile " + (dir / "ours.pdf").string() + " " + (dir / "ours").string());
+    std::ifstream ppm((dir / "ours.ppm").string(), std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0, maxv = 0;
+    ppm >> magic >> w >> h >> maxv;
+    ppm.get();
+    std::vector<std::uint8_t> rgb(std::size_t(w) * h * 3);
+    ppm.read(reinterpret_cast<char*>(rgb.data()), std::streamsize(rgb.size()));
+    fs::remove_all(dir);
+    ASSERT_GT(w, 100);
+    auto at = [&](double x, double y) {  // in pixels of the drawing (96 per inch), one pixel 0.75 pt
+        const std::uint8_t* p = &rgb[(std::size_t(y * 0.75) * w + std::size_t(x * 0.75)) * 3];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    // The picture covers (20, 20)-(100, 100); the disc, radius 30, is at its centre.
+    EXPECT_EQ(at(24, 24), (std::array<int, 3>{48, 96, 192}));  // a clear corner: the fill
+    EXPECT_EQ(at(95, 95), (std::array<int, 3>{48, 96, 192}));
+    EXPECT_EQ(at(60, 60), (std::array<int, 3>{220, 30, 30}));  // the disc
 }
 
 // Every metafile of the fuzz corpus (hostile ones included) drawn through the

@@ -416,6 +416,42 @@ TEST_F(HtmlPdf, TextFilesAndWebArchives) {
     EXPECT_NE(Capture("pdftotext -raw " + Q(mht) + " -").find("archivedword"), std::string::npos);
 }
 
+// "Helvetica" and "Times" resolve to faces with PostScript outlines here: the
+// page's text is embedded in them and reads the same in a second reader.
+TEST_F(HtmlPdf, PostScriptOutlineFacesAreEmbeddedAndReadByASecondReader) {
+    const std::string pdf = Convert("ps.html",
+                                    "<p style=\"font-family:Helvetica\">PREPARATION</p>"
+                                    "<p style=\"font-family:Times;font-weight:bold\">Decision table</p>");
+    const std::string fonts = Capture("pdffonts " + Q(pdf));
+    EXPECT_NE(fonts.find("NimbusSans"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("CID Type 0C"), std::string::npos) << fonts;
+    EXPECT_EQ(fonts.find(" no "), std::string::npos) << fonts;
+    const std::string gs = Capture("gs -q -dNOPAUSE -dBATCH -sDEVICE=txtwrite -sOutputFile=- " + Q(pdf));
+    EXPECT_NE(gs.find("PREPARATION"), std::string::npos) << gs;
+    EXPECT_NE(gs.find("Decision table"), std::string::npos) << gs;
+}
+
+// Right-to-left words are shown right to left and joined, and extract in
+// their logical order.
+TEST_F(HtmlPdf, RightToLeftTextIsOrderedAndJoined) {
+    const std::string pdf = Convert("rtl.html", "<p style=\"font-family:DejaVu Sans\">\u05e9\u05dc\u05d5\u05dd "
+                                                "\u05e2\u05d5\u05dc\u05dd</p><p style=\"font-family:DejaVu Sans\">"
+                                                "\u0645\u0631\u062d\u0628\u0627</p>");
+    const std::string text = Capture("pdftotext -enc UTF-8 " + Q(pdf) + " -");
+    EXPECT_NE(text.find("\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd"), std::string::npos) << text;
+    EXPECT_NE(text.find("\u0645\u0631\u062d\u0628\u0627"), std::string::npos) << text;
+    // The first word stands right of the second.
+    const std::string boxes = Capture("pdftotext -bbox " + Q(pdf) + " -");
+    const std::size_t shin = boxes.find("\u05e9"), ayin = boxes.find("\u05e2");
+    ASSERT_NE(shin, std::string::npos) << boxes;
+    ASSERT_NE(ayin, std::string::npos) << boxes;
+    auto xMin = [&](std::size_t at) {
+        const std::size_t k = boxes.rfind("xMin=\"", at);
+        return std::atof(boxes.c_str() + k + 6);
+    };
+    EXPECT_GT(xMin(shin), xMin(ayin)) << boxes;
+}
+
 // A web server on 127.0.0.1 for the URL mode: serves `pages` by path, one
 // request per connection, and stops when the test ends or after 60 seconds.
 class LocalServer {

@@ -193,6 +193,35 @@ TEST_F(PdfDocumentTest, TextExtractsExactlyInEveryScript) {
     EXPECT_NE(Tool("qpdf", "--check").find("No syntax or stream encoding errors"), std::string::npos);
 }
 
+// Faces with PostScript outlines ("Helvetica" and "Times" resolve to such
+// faces here, and so does the Thai face) are embedded as CFF programs, which
+// a second interpreter reads as well as poppler does.
+TEST_F(PdfDocumentTest, PostScriptOutlinesAreEmbeddedAsCff) {
+    auto d = Begin("cff.pdf", 96);
+    ASSERT_EQ(d->SetFont(B("Helvetica").Get(), 0, 0, 0, 0, 12, 1), com::S_OK);
+    ASSERT_EQ(d->TextOut(B("PREPARATION of WAVE data").Get(), 40, 40, 0), com::S_OK);
+    ASSERT_EQ(d->SetFont(B("Times").Get(), 1, 0, 0, 0, 12, 1), com::S_OK);
+    ASSERT_EQ(d->TextOut(B("Bold Roman").Get(), 40, 80, 0), com::S_OK);
+    ASSERT_EQ(d->SetFont(B("Garuda").Get(), 0, 0, 0, 0, 12, 1), com::S_OK);
+    ASSERT_EQ(d->TextOut(B("ภาษาไทย").Get(), 40, 120, 0), com::S_OK);
+    ASSERT_EQ(d->EndDoc(), com::S_OK);
+
+    std::string fonts = Tool("pdffonts");
+    EXPECT_NE(fonts.find("NimbusSans-Regular"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("NimbusRoman-Bold"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("CID Type 0C       Identity-H       yes yes yes"), std::string::npos) << fonts;
+    EXPECT_EQ(fonts.find(" no "), std::string::npos) << fonts;
+    for (const std::string& tool : {std::string("pdftotext -enc UTF-8 ") + Quote(path_) + " -",
+                                    "gs -q -dNOPAUSE -dBATCH -sDEVICE=txtwrite -sOutputFile=- " + Quote(path_)}) {
+        auto r = RunTool(tool);
+        EXPECT_EQ(r.status, 0) << tool << "\n" << r.out;
+        EXPECT_NE(r.out.find("PREPARATION of WAVE data"), std::string::npos) << tool << "\n" << r.out;
+        EXPECT_NE(r.out.find("Bold Roman"), std::string::npos) << tool << "\n" << r.out;
+        EXPECT_NE(r.out.find("ภาษาไทย"), std::string::npos) << tool << "\n" << r.out;
+    }
+    EXPECT_NE(Tool("qpdf", "--check").find("No syntax or stream encoding errors"), std::string::npos);
+}
+
 TEST_F(PdfDocumentTest, FontModeThreeWritesNoFontProgram) {
     auto d = Begin("noembed.pdf");
     ASSERT_EQ(d->put_FontEmbedding(3), com::S_OK);

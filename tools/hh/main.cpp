@@ -22,11 +22,12 @@
 
 namespace {
 
-int Usage() {
-    std::fprintf(stderr,
+// On standard output when asked for (--help, exit 0), else on standard error (exit 1).
+int Usage(bool asked = false) {
+    std::fprintf(asked ? stdout : stderr,
                  "usage: hh -decompile FOLDER FILE\n"
                  "       hh FILE[::/FOLDER/TOPIC]\n");
-    return 1;
+    return asked ? 0 : 1;
 }
 
 int Decompile(const std::string& folder, const std::string& file) {
@@ -166,6 +167,7 @@ int main(int argc, char** argv) {
             if (args.size() != 3) return Usage();
             return Decompile(args[1], args[2]);
         }
+        if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return Usage(true);
         if (args.size() != 1 || args[0].empty()) return Usage();
         return ShowHelp(args[0]);
     } catch (const std::exception& e) {

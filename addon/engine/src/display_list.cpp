@@ -132,9 +132,13 @@ std::vector<const emf::TextRun*> DisplayList::TextRuns() const {
     return out;
 }
 
-void DisplayList::Replay(emf::Device& d) const {
+void DisplayList::Replay(emf::Device& d) const { Replay(d, {}, 0); }
+
+void DisplayList::Replay(emf::Device& d, const std::function<void()>& between, std::size_t every) const {
     int open = 0;
+    std::size_t done = 0;
     for (const auto& c : calls_) {
+        if (between && every && ++done % every == 0) between();
         std::visit(
             [&](const auto& call) {
                 using T = std::decay_t<decltype(call)>;

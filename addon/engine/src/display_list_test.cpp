@@ -53,6 +53,16 @@ TEST(DisplayList, SerializedListReplaysTheSameCalls) {
     EXPECT_EQ(Trace(*back), Trace(dl));
 }
 
+// A replay in chunks draws the same, with the caller's turn between chunks.
+TEST(DisplayList, ChunkedReplayCallsBetweenChunks) {
+    const DisplayList dl = Sample();  // six calls
+    emf::TraceDevice t;
+    int turns = 0;
+    dl.Replay(t, [&] { ++turns; }, 2);
+    EXPECT_EQ(t.Text(), Trace(dl));
+    EXPECT_EQ(turns, 3);
+}
+
 TEST(DisplayList, DamagedBytesAreRefused) {
     std::string bytes;
     Sample().Serialize(bytes);

@@ -500,13 +500,9 @@ std::vector<ShapedRun> FontManager::ShapeUncached(Font& font, std::string_view u
             unsigned cl = std::min<unsigned>(info[g].cluster, static_cast<unsigned>(piece.size() - 1));
             perChar[cl] += pos[g].x_advance / 64.0;
         }
-        bool rtl = hb_buffer_get_direction(buf) == HB_DIRECTION_RTL;
+        // Text is recorded in logical order, right-to-left text too: whoever
+        // draws the page image orders it for display, as text records are.
         hb_buffer_destroy(buf);
-        if (rtl) {
-            // Right-to-left text is recorded in the order it is seen, left to right.
-            std::reverse(piece.begin(), piece.end());
-            std::reverse(perChar.begin(), perChar.end());
-        }
 
         ShapedRun run;
         run.family = h->family;

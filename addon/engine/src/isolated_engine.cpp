@@ -252,6 +252,7 @@ public:
     // Warming up here, in the caller's process, saves every layout process
     // from reading the font configuration again.
     void WarmUp() override { inner_->WarmUp(); }
+    void SetWaitHook(std::function<bool()> hook) override { waitHook_ = std::move(hook); }
 
     ~IsolatedEngine() override {
         // All are told first, so that they end side by side.
@@ -301,6 +302,7 @@ private:
     using Clock = std::chrono::steady_clock;
     static constexpr std::size_t kAhead = 9;
     static constexpr std::size_t kKeepIdle = kAhead;
+    static constexpr long long kHookSliceMs = 20;
 
     struct Worker {
         pid_t pid = -1;
@@ -416,14 +418,19 @@ private:
     }
 
     // Reads `size` bytes of the answer until the job's deadline. 0: read;
-    // 1: the deadline passed; 2: the stream ended or failed.
-    static int ReadUntil(const Job& j, char* data, std::size_t size) {
+    // 1: the deadline passed; 2: the stream ended or failed; 3: the wait
+    // hook abandoned the wait.
+    int ReadUntil(const Job& j, char* data, std::size_t size) const {
+        // With a hook the wait is cut into short slices, so that the caller's
+        // thread gets to run its own work between them.
+        const long long slice = waitHook_ ? kHookSliceMs : 1000;
         std::size_t done = 0;
         while (done < size) {
+            if (waitHook_ && !waitHook_()) return 3;
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(j.deadline - Clock::now()).count();
             if (left <= 0) return 1;
             pollfd p{j.worker.fd, POLLIN, 0};
-            int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+            int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, slice)));
             if (rc < 0 && errno == EINTR) continue;
             if (rc < 0) return 2;
             if (rc == 0) continue;
@@ -444,6 +451,8 @@ private:
         if (got == 0 && !tooLarge) {
             data.resize(size);
             got = ReadUntil(j, data.data(), data.size());
+            // Taking a large answer apart is work of its own: the caller's turn first.
+            if (got == 0 && waitHook_ && !waitHook_()) got = 3;
         }
         if (got == 0 && !tooLarge) {
             RenderResult result;
@@ -458,6 +467,10 @@ private:
             }
             Stop(j.worker);
             return Failed("layout process failed (damaged answer)");
+        }
+        if (got == 3) {
+            Stop(j.worker);
+            return Failed("layout abandoned by the caller");
         }
         if (got == 1 || tooLarge) {
             Stop(j.worker);
@@ -498,6 +511,7 @@ private:
     std::vector<FontRequest> fontsForNext_;
     std::uint32_t modulesForNext_ = 0;
     std::unique_ptr<HtmlEngine> inner_;
+    std::function<bool()> waitHook_;
 };
 
 }  // namespace

@@ -108,6 +108,33 @@ TEST(IsolatedEngine, LayoutThatNeverEndsIsStoppedAtTheBound) {
     EXPECT_FALSE(r.documentAvailable);
 }
 
+// The caller's hook runs while the layout is awaited; a false answer ends
+// the layout process and fails the render at once, long before its bound.
+TEST(IsolatedEngine, WaitHookIsCalledAndCanAbandonTheRender) {
+    auto engine = CreateIsolatedEngine(std::make_unique<FakeEngine>(FakeEngine::Mode::Hang));
+    RenderRequest req;
+    req.address = "file:///x.html";
+    req.timeoutMs = 60000;
+    req.memoryLimitBytes = 256u << 20;
+    int calls = 0;
+    engine->SetWaitHook([&] { return ++calls < 5; });
+    auto r = engine->Render(req);
+    EXPECT_EQ(calls, 5);
+    EXPECT_TRUE(r.crashed);
+    EXPECT_FALSE(r.timedOut);
+    ASSERT_FALSE(r.warnings.empty());
+    EXPECT_EQ(r.warnings.back(), "layout abandoned by the caller");
+
+    // With a hook that lets it go on, a render answers as without one.
+    auto answering = CreateIsolatedEngine(std::make_unique<FakeEngine>(FakeEngine::Mode::Answer));
+    calls = 0;
+    answering->SetWaitHook([&] { return ++calls > 0; });
+    auto ok = answering->Render(req);
+    EXPECT_FALSE(ok.crashed);
+    EXPECT_GE(calls, 1);
+    ASSERT_EQ(ok.drawing.TextRuns().size(), 1u);
+}
+
 #if !defined(__SANITIZE_ADDRESS__)
 TEST(IsolatedEngine, MemoryHogHitsTheDataLimit) {
     auto r = RenderWith(FakeEngine::Mode::Hog, 20000, 20000);

@@ -62,6 +62,7 @@ struct Request {
     double printableHeight = 0, printableWidth = 0;
     double zoom = 1;
     int mode = 0;
+    std::function<bool()> keepWaiting;  // the client's pump while the engine works
 };
 
 // A base address gets its closing slash; an empty one stays empty, so
@@ -103,6 +104,14 @@ public:
 private:
     bool HandleDocument(const RenderResult* doc, const Request& req);
     void SaveImage(const RenderResult& doc, const Request& req);
+    // The caller's wait hook between the long steps after the layout; false
+    // (and abandoned_) when it asks to give up.
+    bool CallerLetsUsGoOn() {
+        if (keepWaiting_ && !keepWaiting_()) abandoned_ = true;
+        return !abandoned_;
+    }
+    std::function<bool()> keepWaiting_;
+    bool abandoned_ = false;
 
     LogSource log_;
     LogSource window_;
@@ -115,7 +124,16 @@ bool ImageCreator::Run(const Request& req) {
     baseUrl_ = WithClosingSlash(req.baseUrl);
     window_.Info("Created");
     const RenderRequest rr = MakeRenderRequest(req, grace_);
-    RenderResult result = engine_.Render(rr);
+    engine_.SetWaitHook(req.keepWaiting);
+    RenderResult result;
+    try {
+        result = engine_.Render(rr);
+    } catch (...) {
+        engine_.SetWaitHook({});
+        throw;
+    }
+    engine_.SetWaitHook({});
+    keepWaiting_ = req.keepWaiting;
 
     if (result.crashed && !result.timedOut) {
         // The layout process died: the wait is abandoned, nothing is drawn.
@@ -147,7 +165,11 @@ bool ImageCreator::Run(const Request& req) {
     // A top-level navigation that failed leaves no document to convert.
     const RenderResult* doc = (result.documentAvailable && !topFailed) ? &result : nullptr;
     window_.Info(StrFormat("Conversion routine called for (0x%X)", doc ? kDocumentRef : 0u));
-    HandleDocument(doc, req);
+    if (!HandleDocument(doc, req) && abandoned_) {
+        window_.Error("Drawing abandoned by the caller");
+        window_.Info("Destroyed");
+        return false;
+    }
     if (!doc) window_.Error("Document retrieval failed");
     window_.Info("Destroyed");
     return true;
@@ -181,8 +203,9 @@ bool ImageCreator::HandleDocument(const RenderResult* doc, const Request& req) {
     }
     links.clear();
     if (!doc->frameset) links = CollectLinks(doc->anchors, baseUrl_);
+    if (!CallerLetsUsGoOn()) return false;
     SaveImage(*doc, req);
-    return true;
+    return !abandoned_;
 }
 
 void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
@@ -206,7 +229,8 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
         emf::RecorderDevice device(recorder);
         auto draw = [&]() {
             device.BeginPage({static_cast<double>(width), static_cast<double>(height), kScreenDpi});
-            doc.drawing.Replay(device);
+            // The client runs between chunks; a wish to stop is taken up after the drawing.
+            doc.drawing.Replay(device, [this] { CallerLetsUsGoOn(); }, 2000);
             device.EndPage();
         };
         bool drawn = false;
@@ -246,6 +270,7 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
             }
             if (!drawn) log_.Info("Drawing failed");
         }
+        if (!CallerLetsUsGoOn()) return;
         bytes = recorder.Finish();
     } catch (const std::exception& e) {
         log_.Error(std::string("Metafile not recorded: ") + e.what());
@@ -316,6 +341,7 @@ Request PageImageLoader::MakeRequest(bool isString, const std::string& text, con
     req.minimalWidth = std::min(settings.minimalWidth, kMaxImageWidth);
     req.baseUrl = baseUrl;
     req.timeoutMs = settings.pageTimeoutMs;
+    req.keepWaiting = settings.keepWaiting;
     return req;
 }
 

@@ -255,6 +255,18 @@ public:
     virtual HRESULT AnnounceHTMLFile(BSTR sFileName) = 0;
 };
 
+// What a client that runs windows on its loading thread offers as the
+// add-on's site (IObjectWithSite::SetSite): while a load waits for its
+// document, the add-on calls KeepWaiting at least every 50 ms from the
+// loading thread, so the client can process its window messages there.
+// S_OK: go on waiting; S_FALSE: abandon the load, which then fails as a load
+// that could not be completed (nothing drawn, TotalPageCount unchanged). The
+// add-on holds one reference to the site until SetSite(nullptr) or its end.
+class ITessalineWaitSite : public com::IUnknown {
+public:
+    virtual HRESULT KeepWaiting() = 0;
+};
+
 // ---- Identifiers ----------------------------------------------------------
 
 constexpr com::IID IID_ITessaline2{0x6F65D59F, 0xA69A, 0x444C, {0x9F, 0x41, 0xD5, 0xA7, 0x99, 0x12, 0x11, 0x30}};
@@ -272,6 +284,7 @@ constexpr com::GUID APPID_TessalineAddOn{0x6AB18FC0, 0xBD35, 0x49C3, {0xB5, 0xFE
 constexpr char kProgIdTessaline[] = "TessalineAddOn.Tessaline";
 constexpr char kProgIdTessalineVersioned[] = "TessalineAddOn.Tessaline.1";
 constexpr char kProgIdTessaline2[] = "TessalineAddOn.Tessaline2";
+constexpr com::IID IID_ITessalineWaitSite{0x9A41C3D8, 0x5E27, 0x4B0F, {0x8C, 0x63, 0x1D, 0xF4, 0x0B, 0x7A, 0x25, 0xE9}};
 constexpr char kProgIdTessaline2Versioned[] = "TessalineAddOn.Tessaline2.1";
 
 }  // namespace tessaline
@@ -283,4 +296,6 @@ template <>
 inline constexpr IID iid_of<tessaline::ITessaline> = tessaline::IID_ITessaline;
 template <>
 inline constexpr IID iid_of<tessaline::ITessalineLookahead> = tessaline::IID_ITessalineLookahead;
+template <>
+inline constexpr IID iid_of<tessaline::ITessalineWaitSite> = tessaline::IID_ITessalineWaitSite;
 }  // namespace com

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -115,10 +116,14 @@ struct Image {
     double dpiX = 96, dpiY = 96;
 };
 
-// One run of text with its font and the place of every character.
+// One run of text with its font and the place of every character. Text is
+// in logical order; the device orders it for display (bidirectional text)
+// and shapes it as the script needs, without ligatures or kerning of its own.
 struct TextRun {
     std::u16string text;          // UTF-16, one advance per code unit
     std::vector<double> advances; // distance to the next character's origin; may be empty
+    bool rtl = false;             // right-to-left reading order (the paragraph's direction)
+    bool glyphIndices = false;    // `text` holds glyph indices of the face, not characters
     Point origin;                 // baseline start of the first character
     std::string face;             // font face name as the author gave it ("Arial", "serif")
     double emHeight = 16;         // em size, in the call's coordinates
@@ -140,6 +145,10 @@ public:
 
     virtual void BeginPage(const PageInfo&) {}
     virtual void EndPage() {}
+
+    // The advance width of a run as the device would draw it, in the run's
+    // own units (those of emHeight); nothing when the device cannot tell.
+    virtual std::optional<double> MeasureText(const TextRun&) { return std::nullopt; }
 
     virtual void FillPath(const Path&, FillRule, const Paint&, const Matrix& /*ctm*/) {}
     virtual void StrokePath(const Path&, const StrokeStyle&, const Color&, const Matrix& /*ctm*/) {}

@@ -7,6 +7,9 @@
 #include <optional>
 #include <stdexcept>
 
+#include <fribidi.h>
+#include <hb.h>
+
 #include "core/pdf_writer.h"
 
 namespace pdfpaint {
@@ -386,6 +389,181 @@ void PdfPainter::StrokePath(const emf::Path& path, const emf::StrokeStyle& s, co
     m_->pending = Members::Pending::Stroke;
 }
 
+namespace {
+
+// A run laid out for display: stretches of one font, direction and script,
+// in visual order (left to right), each with its glyphs in visual order.
+struct LaidGlyph {
+    std::uint32_t gid;
+    std::size_t unit;  // first UTF-16 unit of the glyph's cluster
+    double advance, xOffset, yOffset;  // ems
+};
+struct LaidItem {
+    pdfcore::Font* font;
+    std::size_t from, to;  // UTF-16 units
+    std::vector<LaidGlyph> glyphs;
+};
+
+std::u16string Utf16Of(char32_t c) {
+    if (c < 0x10000) return std::u16string(1, char16_t(c));
+    return {char16_t(0xD800 + ((c - 0x10000) >> 10)), char16_t(0xDC00 + ((c - 0x10000) & 0x3FF))};
+}
+
+// Marks and format characters that no font has go with the character before
+// them rather than becoming stand-ins of their own.
+bool Clinging(char32_t c) {
+    switch (hb_unicode_general_category(hb_unicode_funcs_get_default(), c)) {
+    case HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK:
+    case HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK:
+    case HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK:
+    case HB_UNICODE_GENERAL_CATEGORY_FORMAT: return true;
+    default: return false;
+    }
+}
+
+std::vector<LaidItem> LayOut(pdfcore::FontCache& fonts, pdfcore::Font* primary, const emf::TextRun& run) {
+    std::vector<LaidItem> items;
+    const std::u16string& text = run.text;
+    if (run.glyphIndices) {
+        // Glyphs of the face in the order they are drawn, one per unit.
+        LaidItem it{primary, 0, text.size(), {}};
+        for (std::size_t u = 0; u < text.size(); ++u) {
+            primary->TextFromCharMap(text[u]);
+            it.glyphs.push_back({text[u], u, primary->GlyphAdvance(text[u]), 0, 0});
+        }
+        items.push_back(std::move(it));
+        return items;
+    }
+    std::vector<std::size_t> unitOf;
+    std::u32string cps = Codepoints(text, unitOf);
+    const std::size_t n = cps.size();
+    bool simple = !run.rtl;
+    for (char32_t c : cps) simple = simple && c < 0x0590;
+
+    // Font of each character: the run's face, one that has the character, or
+    // none (a stand-in glyph keeps the character's text).
+    std::vector<pdfcore::Font*> fontOf(n, primary);
+    std::vector<bool> missing(n, false);
+    for (std::size_t k = 0; k < n; ++k) {
+        if (cps[k] <= 0x20 || primary->HasChar(cps[k])) continue;
+        if (pdfcore::Font* alt = fonts.ResolveFor(cps[k], run.weight, run.italic)) fontOf[k] = alt;
+        else if (k > 0 && Clinging(cps[k])) fontOf[k] = fontOf[k - 1], missing[k] = missing[k - 1];
+        else missing[k] = true;
+    }
+    // Script of each character; common and inherited ones take their neighbours'.
+    // Simple text needs neither scripts nor levels.
+    std::vector<std::uint32_t> script(simple ? 0 : n, 0);
+    std::vector<FriBidiLevel> level(simple ? 0 : n, 0);
+    auto scriptAt = [&](std::size_t k) { return simple ? 0u : script[k]; };
+    auto levelAt = [&](std::size_t k) { return simple ? FriBidiLevel(0) : level[k]; };
+    if (!simple) {
+        hb_unicode_funcs_t* uf = hb_unicode_funcs_get_default();
+        std::uint32_t last = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            hb_script_t sc = hb_unicode_script(uf, cps[k]);
+            if (sc != HB_SCRIPT_COMMON && sc != HB_SCRIPT_INHERITED && sc != HB_SCRIPT_UNKNOWN) last = sc;
+            script[k] = last;
+        }
+        for (std::size_t k = n; k-- > 0;) {
+            if (script[k] != 0) last = script[k];
+            else script[k] = last;
+        }
+        std::vector<FriBidiCharType> types(n);
+        std::vector<FriBidiBracketType> brackets(n);
+        const std::vector<FriBidiChar> chars(cps.begin(), cps.end());
+        fribidi_get_bidi_types(chars.data(), FriBidiStrIndex(n), types.data());
+        fribidi_get_bracket_types(chars.data(), FriBidiStrIndex(n), types.data(), brackets.data());
+        FriBidiParType dir = run.rtl ? FRIBIDI_PAR_RTL : FRIBIDI_PAR_LTR;
+        if (!fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), FriBidiStrIndex(n), &dir, level.data()))
+            std::fill(level.begin(), level.end(), FriBidiLevel(run.rtl ? 1 : 0));
+    }
+
+    // Stretches in logical order.
+    std::vector<FriBidiLevel> itemLevel;
+    for (std::size_t k = 0; k < n;) {
+        std::size_t e = k + 1;
+        while (e < n && fontOf[e] == fontOf[k] && missing[e] == missing[k] && levelAt(e) == levelAt(k) &&
+               scriptAt(e) == scriptAt(k))
+            ++e;
+        const std::size_t from = unitOf[k], to = e < n ? unitOf[e] : text.size();
+        LaidItem it{fontOf[k], from, to, {}};
+        it.glyphs.reserve(to - from);
+        const bool rtl = levelAt(k) & 1;
+        bool low = true;
+        for (std::size_t j = k; j < e; ++j) low = low && cps[j] < 0x0590;
+        if (missing[k]) {
+            for (std::size_t j = k; j < e; ++j) {
+                const std::uint32_t g = primary->PlaceholderGlyph(Utf16Of(cps[j]));
+                it.glyphs.push_back({g, unitOf[j], primary->GlyphAdvance(g), 0, 0});
+            }
+            if (rtl) std::reverse(it.glyphs.begin(), it.glyphs.end());
+        } else if (!rtl && low) {
+            // Characters of the simple scripts one by one (their glyphs are
+            // kept in a table); a letter with combining marks is shaped whole.
+            for (std::size_t u = from; u < to;) {
+                std::size_t end = u + 1;
+                while (end < to && text[end] >= 0x0300 && text[end] < 0x0370) ++end;
+                const char16_t c = text[u];
+                if (end == u + 1 && !(c >= 0xD800 && c < 0xE000)) {
+                    pdfcore::ShapedGlyph g = it.font->GlyphOf(c);
+                    it.glyphs.push_back({g.gid, u, g.advance, g.xOffset, g.yOffset});
+                    ++u;
+                    continue;
+                }
+                while (end < to && text[end] >= 0xDC00 && text[end] < 0xE000) ++end;  // a surrogate pair
+                for (auto& g : it.font->Shape(std::u16string_view(text).substr(u, end - u), {false, true, 0}))
+                    it.glyphs.push_back({g.gid, u + g.cluster, g.advance, g.xOffset, g.yOffset});
+                u = end;
+            }
+        } else {
+            for (auto& g : it.font->Shape(std::u16string_view(text).substr(from, to - from), {rtl, true, scriptAt(k)}))
+                it.glyphs.push_back({g.gid, from + std::min<std::size_t>(g.cluster, to - from - 1), g.advance,
+                                     g.xOffset, g.yOffset});
+        }
+        items.push_back(std::move(it));
+        itemLevel.push_back(levelAt(k));
+        k = e;
+    }
+    // Visual order: from the highest level down to the lowest odd one, every
+    // stretch of items at that level or above turns round.
+    if (!simple && !items.empty()) {
+        FriBidiLevel top = *std::max_element(itemLevel.begin(), itemLevel.end()), lowOdd = 255;
+        for (FriBidiLevel l : itemLevel)
+            if (l & 1) lowOdd = std::min(lowOdd, l);
+        for (int l = top; l >= lowOdd && l > 0; --l) {
+            for (std::size_t i = 0; i < items.size();) {
+                if (itemLevel[i] < l) {
+                    ++i;
+                    continue;
+                }
+                std::size_t j = i;
+                while (j < items.size() && itemLevel[j] >= l) ++j;
+                std::reverse(items.begin() + std::ptrdiff_t(i), items.begin() + std::ptrdiff_t(j));
+                std::reverse(itemLevel.begin() + std::ptrdiff_t(i), itemLevel.begin() + std::ptrdiff_t(j));
+                i = j;
+            }
+        }
+    }
+    return items;
+}
+
+}  // namespace
+
+std::optional<double> PdfPainter::MeasureText(const emf::TextRun& run) {
+    if (run.text.empty() || !(run.emHeight > 0) || !std::isfinite(run.emHeight)) return 0.0;
+    if (!run.advances.empty()) {
+        double w = 0;
+        for (double a : run.advances) w += std::isfinite(a) ? a : 0;
+        return w;
+    }
+    auto& fonts = m_->doc.Fonts();
+    pdfcore::Font* primary = fonts.Resolve(run.face.empty() ? "sans-serif" : run.face, run.weight, run.italic);
+    double w = 0;
+    for (const LaidItem& it : LayOut(fonts, primary, run))
+        for (const LaidGlyph& g : it.glyphs) w += g.advance;
+    return w * run.emHeight;
+}
+
 void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
     if (run.text.empty() || run.color.a == 0 || !Invertible(ctm) || !(run.emHeight > 0) || !std::isfinite(run.emHeight))
         return;
@@ -406,30 +584,13 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
         }
         unitX[run.text.size()] = x;
     }
-    // Split into runs of one font: characters the face lacks come from one that has them.
-    std::vector<std::size_t> unitOf;
-    std::u32string cps = Codepoints(run.text, unitOf);
-    struct Segment {
-        pdfcore::Font* font;
-        std::size_t from, to;  // UTF-16 units
-    };
-    std::vector<Segment> segs;
-    for (std::size_t k = 0; k < cps.size(); ++k) {
-        pdfcore::Font* f = primary;
-        if (cps[k] > 0x20 && !primary->HasChar(cps[k])) {
-            pdfcore::Font* alt = fonts.ResolveFor(cps[k], run.weight, run.italic);
-            if (alt) f = alt;
-        }
-        std::size_t from = unitOf[k], to = k + 1 < cps.size() ? unitOf[k + 1] : run.text.size();
-        if (!segs.empty() && segs.back().font == f) segs.back().to = to;
-        else segs.push_back({f, from, to});
-    }
+    const std::vector<LaidItem> items = LayOut(fonts, primary, run);
 
     // Synthetic bold leaves a line width and a rendering mode behind, and
     // lines under or through the text change the matrix: those runs, and
     // translucent ones, keep their state to a q/Q of their own.
     bool nested = run.color.a != 255 || run.underline || run.strikeout || m_->known.fillAlpha != 255;
-    for (auto& sg : segs) nested = nested || sg.font->SyntheticBold();
+    for (auto& it : items) nested = nested || it.font->SyntheticBold();
     const emf::Point moved = m_->EnterMoved(ctm);
     const double ox = run.origin.x + moved.x, oy = run.origin.y + moved.y;
     if (nested) {
@@ -440,45 +601,38 @@ void PdfPainter::DrawText(const emf::TextRun& run, const emf::Matrix& ctm) {
     const double a = run.angle * std::numbers::pi / 180, cs = std::cos(a), sn = std::sin(a);
     // Text space is y up; the run's space is y down.
     const pdfcore::Matrix tm{cs, -sn, -sn, -cs, ox, oy};
+    // Without advances glyphs follow one another; with them every cluster
+    // takes the advances of its characters, in visual order.
     double pen = 0;
-    for (auto& sg : segs) {
-        std::vector<pdfcore::PlacedGlyph> placed;
-        std::size_t lastCluster = SIZE_MAX;
-        double clusterPen = 0;
-        auto place = [&](const pdfcore::ShapedGlyph& g, std::size_t unit) {
-            double x;
-            if (!unitX.empty()) {
-                if (unit != lastCluster) clusterPen = 0, lastCluster = unit;
-                x = unitX[unit] + clusterPen + g.xOffset * em;
-                clusterPen += g.advance * em;
-            } else {
-                x = pen + g.xOffset * em;
+    std::vector<pdfcore::PlacedGlyph> placed;
+    std::vector<std::size_t> starts;
+    for (const LaidItem& it : items) {
+        placed.clear();
+        std::size_t cluster = SIZE_MAX;
+        double clusterX = 0, inner = 0;
+        if (!unitX.empty()) {
+            // A cluster runs to the next cluster's start.
+            starts.clear();
+            for (const LaidGlyph& g : it.glyphs) starts.push_back(g.unit);
+            if (!std::is_sorted(starts.begin(), starts.end())) std::sort(starts.begin(), starts.end());
+        }
+        for (const LaidGlyph& g : it.glyphs) {
+            if (unitX.empty()) {
+                placed.push_back({g.gid, pen + g.xOffset * em, g.yOffset * em});
                 pen += g.advance * em;
-            }
-            placed.push_back({g.gid, x, g.yOffset * em});
-        };
-        std::size_t u = sg.from;
-        while (u < sg.to) {
-            // With explicit advances every character was placed on its own:
-            // simple scripts are drawn character by character (no ligatures
-            // across two placed characters); others are shaped as a whole.
-            const char16_t c = run.text[u];
-            const bool simple = c < 0x0590 && !(c >= 0xD800 && c < 0xE000) &&
-                                !(u + 1 < sg.to && run.text[u + 1] >= 0x0300 && run.text[u + 1] < 0x0370);
-            if (!unitX.empty() && simple) {
-                place(sg.font->GlyphOf(c), u);
-                ++u;
                 continue;
             }
-            std::size_t end = u + 1;
-            while (end < sg.to && !(run.text[end] < 0x0300 && !unitX.empty())) ++end;
-            if (unitX.empty()) end = sg.to;
-            auto shaped = sg.font->Shape(std::u16string_view(run.text).substr(u, end - u));
-            for (auto& g : shaped) place(g, u + std::min<std::size_t>(g.cluster, end - u - 1));
-            u = end;
+            if (g.unit != cluster) {
+                auto next = std::upper_bound(starts.begin(), starts.end(), g.unit);
+                const std::size_t end = next != starts.end() ? std::min(*next, it.to) : it.to;
+                cluster = g.unit, clusterX = pen, inner = 0;
+                pen += unitX[std::min(end, run.text.size())] - unitX[std::min(g.unit, run.text.size())];
+            }
+            placed.push_back({g.gid, clusterX + inner + g.xOffset * em, g.yOffset * em});
+            inner += g.advance * em;
         }
         // Explicit advances are whole logical units: half a unit either way is rounding.
-        if (!placed.empty()) cb.ShowGlyphs(*sg.font, em, tm, placed, ToRgb(run.color), unitX.empty() ? 0 : 0.5), shown = true;
+        if (!placed.empty()) cb.ShowGlyphs(*it.font, em, tm, placed, ToRgb(run.color), unitX.empty() ? 0 : 0.5), shown = true;
     }
     if (run.underline || run.strikeout) {
         const double width = unitX.empty() ? pen : unitX.back();

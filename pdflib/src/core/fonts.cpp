@@ -4,6 +4,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
+#include FT_CID_H
 #include <hb-ft.h>
 #include <hb-ot.h>
 #include <hb-subset.h>
@@ -63,7 +64,16 @@ struct Font::Impl {
     bool fixedPitch = false;
     bool serif = false;
     bool syntheticBold = false, syntheticItalic = false;
-    bool cff = false;
+    // Outlines: a CID-keyed CFF font is addressed by CIDs in the PDF (its
+    // charset maps them to glyphs); CFF2 (variable) outlines have no PDF form.
+    enum class Outline { TrueType, Cff, CffCid, Cff2 } outline = Outline::TrueType;
+    std::vector<std::uint16_t> cid;         // gid -> CID, CffCid only
+    std::uint32_t topCid = 0;
+
+    // Stand-ins for text no font has: glyph ids from glyphCount on.
+    std::vector<std::u16string> placeholders;
+    std::map<std::u16string, std::uint32_t> placeholderOf;
+    std::vector<std::uint32_t> charOfGlyph;  // reverse character map, made on first use
 
     std::vector<double> advance;            // ems, as exact as /W writes them
     // Codes in the PDF font are glyph ids (CID = GID), so that without an
@@ -115,6 +125,43 @@ bool Font::SyntheticBold() const { return impl_->syntheticBold; }
 bool Font::SyntheticItalic() const { return impl_->syntheticItalic; }
 std::uint32_t Font::GlyphCount() const { return impl_->glyphCount; }
 
+bool Font::PostScriptOutlines() const { return impl_->outline != Impl::Outline::TrueType; }
+
+// The first code of the stand-in glyphs: past every code a real glyph has.
+static std::uint32_t PlaceholderBase(const Font::Impl& m) {
+    return m.outline == Font::Impl::Outline::CffCid ? m.topCid + 1 : m.glyphCount;
+}
+
+std::uint32_t Font::PlaceholderGlyph(std::u16string_view text) {
+    Impl& m = *impl_;
+    std::u16string key(text);
+    if (auto it = m.placeholderOf.find(key); it != m.placeholderOf.end()) return it->second;
+    // Codes are two bytes: when they run out, later stand-ins share the last.
+    if (PlaceholderBase(m) + m.placeholders.size() >= 0xFFFF || m.placeholders.size() >= 4096)
+        return m.placeholders.empty() ? 0 : m.glyphCount + std::uint32_t(m.placeholders.size()) - 1;
+    const std::uint32_t gid = m.glyphCount + std::uint32_t(m.placeholders.size());
+    m.placeholders.push_back(key);
+    m.placeholderOf.emplace(std::move(key), gid);
+    return gid;
+}
+
+void Font::TextFromCharMap(std::uint32_t gid) {
+    Impl& m = *impl_;
+    if (gid == 0 || gid >= m.glyphCount || m.hasText[gid]) return;
+    if (m.charOfGlyph.empty()) {
+        m.charOfGlyph.assign(m.glyphCount, 0);
+        FT_UInt g = 0;
+        for (FT_ULong c = FT_Get_First_Char(m.ft, &g); g != 0; c = FT_Get_Next_Char(m.ft, c, &g))
+            if (g < m.glyphCount && (m.charOfGlyph[g] == 0 || c < m.charOfGlyph[g])) m.charOfGlyph[g] = std::uint32_t(c);
+    }
+    char32_t c = m.charOfGlyph[gid];
+    if (c == 0) return;
+    std::u16string t;
+    if (c >= 0x10000) t += char16_t(0xD800 + ((c - 0x10000) >> 10)), t += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+    else t += char16_t(c);
+    m.RecordText(gid, t);
+}
+
 bool Font::HasChar(char32_t c) const {
     Impl& m = *impl_;
     if (c < Impl::kCharTable) {
@@ -129,7 +176,9 @@ bool Font::HasChar(char32_t c) const {
 }
 
 double Font::GlyphAdvance(std::uint32_t gid) const {
-    return gid < impl_->advance.size() ? impl_->advance[gid] : 0.0;
+    const Impl& m = *impl_;
+    if (gid >= m.glyphCount && gid - m.glyphCount < m.placeholders.size()) gid = 0;  // drawn as .notdef
+    return gid < m.advance.size() ? m.advance[gid] : 0.0;
 }
 
 std::vector<ShapedGlyph> Font::Shape(std::u16string_view text) {
@@ -157,7 +206,7 @@ std::vector<ShapedGlyph> Font::Shape(std::u16string_view text) {
             auto it = m.wordCache.find(m.key);
             if (it == m.wordCache.end()) {
                 if (m.wordCache.size() > 20000) m.wordCache.clear();
-                it = m.wordCache.emplace(m.key, ShapeRun(word)).first;
+                it = m.wordCache.emplace(m.key, ShapeRun(word, nullptr)).first;
             }
             for (ShapedGlyph g : it->second) {
                 g.cluster += static_cast<std::uint32_t>(i);
@@ -167,7 +216,7 @@ std::vector<ShapedGlyph> Font::Shape(std::u16string_view text) {
         }
         return out;
     }
-    return ShapeRun(text);
+    return ShapeRun(text, nullptr);
 }
 
 ShapedGlyph Font::GlyphOf(char16_t c) {
@@ -175,22 +224,37 @@ ShapedGlyph Font::GlyphOf(char16_t c) {
     const bool tabled = c < Impl::kCharTable;
     if (tabled && m.charKnown.empty()) m.charGlyph.resize(Impl::kCharTable), m.charKnown.resize(Impl::kCharTable);
     if (tabled && m.charKnown[c]) return m.charGlyph[c];
-    std::vector<ShapedGlyph> shaped = ShapeRun(std::u16string_view(&c, 1));
+    std::vector<ShapedGlyph> shaped = ShapeRun(std::u16string_view(&c, 1), nullptr);
     ShapedGlyph g = shaped.empty() ? ShapedGlyph{} : shaped.front();
     g.cluster = 0;
     if (tabled) m.charGlyph[c] = g, m.charKnown[c] = true;
     return g;
 }
 
-std::vector<ShapedGlyph> Font::ShapeRun(std::u16string_view text) {
+std::vector<ShapedGlyph> Font::Shape(std::u16string_view text, const ShapeStyle& style) {
+    return ShapeRun(text, &style);
+}
+
+std::vector<ShapedGlyph> Font::ShapeRun(std::u16string_view text, const ShapeStyle* style) {
     Impl& m = *impl_;
     std::vector<ShapedGlyph> out;
     if (text.empty()) return out;
     hb_buffer_clear_contents(m.buffer);
     hb_buffer_add_utf16(m.buffer, reinterpret_cast<const uint16_t*>(text.data()), static_cast<int>(text.size()),
                         0, static_cast<int>(text.size()));
+    if (style) {
+        hb_buffer_set_direction(m.buffer, style->rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+        if (style->script) hb_buffer_set_script(m.buffer, static_cast<hb_script_t>(style->script));
+    }
     hb_buffer_guess_segment_properties(m.buffer);
-    hb_shape(m.font, m.buffer, nullptr, 0);
+    // Ligatures the script needs (required ones, conjuncts, Arabic joining)
+    // stay on; those a typesetter adds for looks go.
+    static const hb_feature_t kPlain[] = {
+        {HB_TAG('l', 'i', 'g', 'a'), 0, 0, ~0u}, {HB_TAG('c', 'l', 'i', 'g'), 0, 0, ~0u},
+        {HB_TAG('d', 'l', 'i', 'g'), 0, 0, ~0u}, {HB_TAG('h', 'l', 'i', 'g'), 0, 0, ~0u},
+        {HB_TAG('k', 'e', 'r', 'n'), 0, 0, ~0u}};
+    const bool plain = style && style->plain;
+    hb_shape(m.font, m.buffer, plain ? kPlain : nullptr, plain ? std::size(kPlain) : 0);
     unsigned n = 0;
     hb_glyph_info_t* info = hb_buffer_get_glyph_infos(m.buffer, &n);
     hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(m.buffer, &n);
@@ -203,17 +267,51 @@ std::vector<ShapedGlyph> Font::ShapeRun(std::u16string_view text) {
         out[i].xOffset = pos[i].x_offset * inv;
         out[i].yOffset = pos[i].y_offset * inv;
     }
-    // The text of a cluster goes to its first glyph: from the cluster start
-    // to the next larger cluster start (clusters are monotonic either way).
-    for (unsigned i = 0; i < n; ++i) {
-        std::uint32_t gid = out[i].gid;
-        if (gid >= m.glyphCount || m.hasText[gid]) continue;
-        std::uint32_t start = out[i].cluster;
-        if (i > 0 && out[i - 1].cluster == start) continue;  // not the first glyph of its cluster
+    // The text of a cluster goes to its glyphs: a glyph that is the font's
+    // own glyph of one of its characters stands for that character (the
+    // parts of an Indic syllable, a base and its marks); what is left goes to
+    // the first glyph left over (a ligature or a conjunct form), or to the
+    // first glyph. Clusters run from their start to the next larger start.
+    for (unsigned i = 0; i < n;) {
+        const std::uint32_t start = out[i].cluster;
+        unsigned j = i + 1;
+        while (j < n && out[j].cluster == start) ++j;
         std::uint32_t end = static_cast<std::uint32_t>(text.size());
-        for (unsigned j = 0; j < n; ++j)
-            if (out[j].cluster > start && out[j].cluster < end) end = out[j].cluster;
-        if (start < end) m.RecordText(gid, text.substr(start, end - start));
+        for (unsigned k = 0; k < n; ++k)
+            if (out[k].cluster > start && out[k].cluster < end) end = out[k].cluster;
+        if (start >= end) {
+            i = j;
+            continue;
+        }
+        if (j - i == 1) {
+            m.RecordText(out[i].gid, text.substr(start, end - start));
+            i = j;
+            continue;
+        }
+        std::u16string rest;
+        std::vector<bool> taken(j - i, false);
+        for (std::uint32_t u = start; u < end;) {
+            std::uint32_t len = (text[u] >= 0xD800 && text[u] < 0xDC00 && u + 1 < end) ? 2 : 1;
+            char32_t c = len == 2 ? 0x10000 + ((text[u] - 0xD800) << 10) + (text[u + 1] - 0xDC00) : text[u];
+            hb_codepoint_t g = 0;
+            unsigned hit = j;
+            if (hb_font_get_nominal_glyph(m.font, c, &g))
+                for (unsigned k = i; k < j && hit == j; ++k)
+                    if (!taken[k - i] && out[k].gid == g) hit = k;
+            if (hit < j) {
+                taken[hit - i] = true;
+                m.RecordText(g, text.substr(u, len));
+            } else {
+                rest += text.substr(u, len);
+            }
+            u += len;
+        }
+        if (!rest.empty()) {
+            unsigned k = i;
+            while (k < j && taken[k - i]) ++k;
+            m.RecordText(out[k < j ? k : i].gid, rest);
+        }
+        i = j;
     }
     return out;
 }
@@ -226,12 +324,14 @@ double Font::Measure(std::u16string_view text) {
 
 std::uint16_t Font::UseGlyph(std::uint32_t gid) {
     Impl& m = *impl_;
+    if (gid >= m.glyphCount && gid - m.glyphCount < m.placeholders.size())
+        return static_cast<std::uint16_t>(PlaceholderBase(m) + (gid - m.glyphCount));
     if (gid >= m.glyphCount || gid > 0xFFFF) gid = 0;
     if (!m.used[gid]) {
         m.used[gid] = true;
         m.usedList.push_back(gid);
     }
-    return static_cast<std::uint16_t>(gid);
+    return static_cast<std::uint16_t>(m.outline == Impl::Outline::CffCid ? m.cid[gid] : gid);
 }
 
 void Font::SetGlyphText(std::uint32_t gid, std::u16string_view text) {
@@ -243,14 +343,70 @@ void Font::SetGlyphText(std::uint32_t gid, std::u16string_view text) {
 
 bool Font::AnyGlyphUsed() const { return impl_->usedList.size() > 1; }
 
+struct Font::CodeEntry {
+    std::uint32_t code = 0;
+    std::uint32_t gid = 0;  // what the code draws (0 for a stand-in)
+    double advance = 0;     // ems
+    const std::u16string* text = nullptr;
+};
+
+// Every code drawn, in code order, with what it draws and stands for.
+std::vector<Font::CodeEntry> Font::UsedCodes() const {
+    const Impl& m = *impl_;
+    std::vector<CodeEntry> codes;
+    codes.reserve(m.usedList.size() + m.placeholders.size());
+    for (std::uint32_t g : m.usedList)
+        codes.push_back({m.outline == Impl::Outline::CffCid ? m.cid[g] : g, g, m.advance[g],
+                         g != 0 && m.hasText[g] && !m.text[g].empty() ? &m.text[g] : nullptr});
+    const std::uint32_t base = PlaceholderBase(m);
+    for (std::size_t i = 0; i < m.placeholders.size(); ++i)
+        codes.push_back({base + std::uint32_t(i), 0, m.advance[0], &m.placeholders[i]});
+    std::sort(codes.begin(), codes.end(), [](const CodeEntry& x, const CodeEntry& y) { return x.code < y.code; });
+    return codes;
+}
+
+namespace {
+
+// Subsets the face to `gids`; with `retainIds` every glyph keeps its id (the
+// rest become empty). Null on failure; `oldToNew` gets the mapping.
+hb_face_t* Subset(hb_face_t* face, const std::vector<std::uint32_t>& gids, bool retainIds, hb_subset_plan_t** plan) {
+    hb_subset_input_t* input = hb_subset_input_create_or_fail();
+    if (!input) return nullptr;
+    hb_set_t* glyphs = hb_subset_input_glyph_set(input);
+    for (std::uint32_t g : gids) hb_set_add(glyphs, g);
+    hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
+    for (const char* t : {"GSUB", "GPOS", "GDEF", "kern", "morx", "mort", "BASE", "JSTF", "DSIG", "vhea", "vmtx",
+                          "VORG", "hdmx", "LTSH", "VDMX", "PCLT"})
+        hb_set_add(drop, hb_tag_from_string(t, 4));
+    hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | (retainIds ? HB_SUBSET_FLAGS_RETAIN_GIDS : 0));
+    *plan = hb_subset_plan_create_or_fail(face, input);
+    hb_subset_input_destroy(input);
+    if (!*plan) return nullptr;
+    hb_face_t* sub = hb_subset_plan_execute_or_fail(*plan);
+    if (!sub) {
+        hb_subset_plan_destroy(*plan);
+        *plan = nullptr;
+    }
+    return sub;
+}
+
+std::string BlobBytes(hb_blob_t* blob) {
+    unsigned len = 0;
+    const char* bytes = hb_blob_get_data(blob, &len);
+    return std::string(bytes ? bytes : "", len);
+}
+
+}  // namespace
+
 std::unique_ptr<Font::Prepared> Font::Prepare(bool embed, bool compress) const {
     const Impl& m = *impl_;
     std::vector<std::uint32_t> gids = m.usedList;  // with .notdef
     std::sort(gids.begin(), gids.end());
+    const std::vector<CodeEntry> codes = UsedCodes();
 
     // Subset tag from the glyphs used: equal input, equal tag.
     std::uint32_t h = 2166136261u;
-    for (std::uint32_t g : gids) h = (h ^ g) * 16777619u;
+    for (const CodeEntry& c : codes) h = (h ^ c.code) * 16777619u;
     for (char c : m.psName) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
     std::string tag;
     for (int i = 0; i < 6; ++i) tag.push_back(static_cast<char>('A' + (h >> (i * 5)) % 26));
@@ -259,61 +415,55 @@ std::unique_ptr<Font::Prepared> Font::Prepare(bool embed, bool compress) const {
     p->embed = embed;
     p->name = embed ? tag + "+" + baseName : baseName;
 
-    // Widths: one run per stretch of consecutive glyph ids.
+    // Widths: one run per stretch of consecutive codes.
     std::string& w = p->widths;
     w = "[";
-    for (size_t i = 0; i < gids.size(); ++i) {
-        if (i == 0 || gids[i] != gids[i - 1] + 1) {
+    for (size_t i = 0; i < codes.size(); ++i) {
+        if (i == 0 || codes[i].code != codes[i - 1].code + 1) {
             if (i) w += "]";
-            w += std::to_string(gids[i]) + "[";
+            w += std::to_string(codes[i].code) + "[";
         } else {
             w.push_back(' ');
         }
-        AppendNumber(w, m.advance[gids[i]] * 1000);
+        AppendNumber(w, codes[i].advance * 1000);
     }
     w += "]]";
 
     // Everything that can fail comes before the first byte is written.
     std::string& program = p->program;
     std::string& map = p->map;
+    if (embed && m.outline == Impl::Outline::Cff2)
+        throw std::runtime_error("variable PostScript outlines cannot be embedded: " + m.path);
     if (embed) {
-        if (m.cff) throw std::runtime_error("fonts with PostScript outlines are not embedded: " + m.path);
-        hb_subset_input_t* input = hb_subset_input_create_or_fail();
-        if (!input) throw std::runtime_error("out of memory while subsetting " + m.path);
-        hb_set_t* glyphs = hb_subset_input_glyph_set(input);
-        for (std::uint32_t g : gids) hb_set_add(glyphs, g);
-        hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
-        for (const char* t : {"GSUB", "GPOS", "GDEF", "kern", "morx", "mort", "BASE", "JSTF", "DSIG", "vhea",
-                              "vmtx", "VORG", "hdmx", "LTSH", "VDMX", "PCLT"})
-            hb_set_add(drop, hb_tag_from_string(t, 4));
-        hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING);
-        hb_subset_plan_t* plan = hb_subset_plan_create_or_fail(m.face, input);
-        hb_subset_input_destroy(input);
-        if (!plan) throw std::runtime_error("cannot subset font " + m.path);
-        hb_face_t* sub = hb_subset_plan_execute_or_fail(plan);
-        if (!sub) {
-            hb_subset_plan_destroy(plan);
-            throw std::runtime_error("cannot subset font " + m.path);
+        // A name-keyed CFF font is addressed by glyph ids, so they must stay
+        // (the glyphs left out become empty); a CID-keyed one keeps its CIDs
+        // in the subset's charset.
+        const bool retain = m.outline == Impl::Outline::Cff;
+        hb_subset_plan_t* plan = nullptr;
+        hb_face_t* sub = Subset(m.face, gids, retain, &plan);
+        if (!sub) throw std::runtime_error("cannot subset font " + m.path);
+        if (m.outline == Impl::Outline::TrueType) {
+            const hb_map_t* oldToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
+            // Code -> glyph id in the subset; stand-ins draw .notdef.
+            map.assign((static_cast<size_t>(codes.back().code) + 1) * 2, '\0');
+            for (const CodeEntry& c : codes) {
+                hb_codepoint_t ng = c.gid ? hb_map_get(oldToNew, c.gid) : 0;
+                if (ng == HB_MAP_VALUE_INVALID) ng = 0;
+                map[2 * c.code] = static_cast<char>(ng >> 8);
+                map[2 * c.code + 1] = static_cast<char>(ng & 0xFF);
+            }
+            HbBlob data{hb_face_reference_blob(sub)};
+            program = BlobBytes(data.p);
+        } else {
+            HbBlob cff{hb_face_reference_table(sub, HB_TAG('C', 'F', 'F', ' '))};
+            program = BlobBytes(cff.p);
         }
-        const hb_map_t* oldToNew = hb_subset_plan_old_to_new_glyph_mapping(plan);
-        // CID (the original glyph id) -> glyph id in the subset.
-        map.assign((static_cast<size_t>(gids.back()) + 1) * 2, '\0');
-        for (std::uint32_t g : gids) {
-            hb_codepoint_t ng = hb_map_get(oldToNew, g);
-            if (ng == HB_MAP_VALUE_INVALID) ng = 0;
-            map[2 * g] = static_cast<char>(ng >> 8);
-            map[2 * g + 1] = static_cast<char>(ng & 0xFF);
-        }
-        HbBlob data{hb_face_reference_blob(sub)};
-        unsigned len = 0;
-        const char* bytes = hb_blob_get_data(data.p, &len);
-        program.assign(bytes ? bytes : "", len);
         hb_face_destroy(sub);
         hb_subset_plan_destroy(plan);
         if (program.empty()) throw std::runtime_error("empty font subset for " + m.path);
     }
 
-    p->cmap = ToUnicodeMap(gids);
+    p->cmap = ToUnicodeMap(codes);
     if (compress) {
         p->cmapPacked = PackStream(p->cmap);
         p->programPacked = PackStream(program);
@@ -337,7 +487,8 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
     const std::string& name = p->name;
     const std::string& w = p->widths;
     int cidNum = out.NewObject(), descNum = out.NewObject(), cmapNum = out.NewObject();
-    int fileNum = embed ? out.NewObject() : 0, mapNum = embed ? out.NewObject() : 0;
+    const bool cff = m.outline != Impl::Outline::TrueType;
+    int fileNum = embed ? out.NewObject() : 0, mapNum = embed && !cff ? out.NewObject() : 0;
 
     out.Begin(number);
     out.Raw("<</Type/Font/Subtype/Type0/BaseFont");
@@ -350,7 +501,7 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
     out.End();
 
     out.Begin(cidNum);
-    out.Raw("<</Type/Font/Subtype/CIDFontType2/BaseFont");
+    out.Raw(cff ? "<</Type/Font/Subtype/CIDFontType0/BaseFont" : "<</Type/Font/Subtype/CIDFontType2/BaseFont");
     out.Name(name);
     out.Raw("/CIDSystemInfo<</Registry");
     out.String("Adobe");
@@ -360,7 +511,7 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
     out.Raw(w);
     out.Raw("/FontDescriptor");
     out.Ref(descNum);
-    if (embed) {
+    if (mapNum) {
         out.Raw("/CIDToGIDMap");
         out.Ref(mapNum);
     }
@@ -389,7 +540,7 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
     em(m.capHeight);
     out.Raw("/StemV 80");
     if (embed) {
-        out.Raw("/FontFile2");
+        out.Raw(cff ? "/FontFile3" : "/FontFile2");
         out.Ref(fileNum);
     }
     out.Raw(">>");
@@ -399,32 +550,38 @@ void Font::WriteTo(ObjectWriter& out, int number, bool embed, bool /*determinist
     out.EndStream(p->cmap, true, &p->cmapPacked);
     if (embed) {
         out.Begin(fileNum);
-        out.Raw("/Length1");
-        out.Int(static_cast<long long>(p->program.size()));
+        if (cff) {
+            out.Raw("/Subtype/CIDFontType0C");
+        } else {
+            out.Raw("/Length1");
+            out.Int(static_cast<long long>(p->program.size()));
+        }
         out.EndStream(p->program, true, &p->programPacked);
+    }
+    if (mapNum) {
         out.Begin(mapNum);
         out.EndStream(p->map, true, &p->mapPacked);
     }
 }
 
-std::string Font::ToUnicodeMap(const std::vector<std::uint32_t>& sortedGids) const {
-    const Impl& m = *impl_;
+std::string Font::ToUnicodeMap(const std::vector<CodeEntry>& sorted) {
     // Codes that stand for text, in code order. A run of codes whose texts are
-    // single consecutive UTF-16 units ("a", "b", "c" on glyphs 68, 69, 70)
-    // becomes one bfrange entry; the rest are bfchar entries. A range changes
-    // only the last byte of its code and of its text.
+    // single consecutive UTF-16 units below U+0100 ("a", "b", "c" on glyphs
+    // 68, 69, 70) becomes one bfrange entry; the rest are bfchar entries. A
+    // range changes only the last byte of its code and of its text. (Ranges
+    // of texts past U+00FF extract wrongly in some readers.)
     struct Entry {
         std::uint32_t code;
         const std::u16string* text;
     };
     std::vector<Entry> entries;
-    for (std::uint32_t g : sortedGids)
-        if (g != 0 && m.hasText[g] && !m.text[g].empty()) entries.push_back({g, &m.text[g]});
+    for (const CodeEntry& c : sorted)
+        if (c.text && !c.text->empty()) entries.push_back({c.code, c.text});
     std::vector<std::pair<size_t, size_t>> ranges;  // [first, last] indexes into entries
     std::vector<size_t> singles;
     for (size_t i = 0; i < entries.size();) {
         size_t j = i;
-        if (entries[i].text->size() == 1) {
+        if (entries[i].text->size() == 1 && (*entries[i].text)[0] < 0x100) {
             while (j + 1 < entries.size() && entries[j + 1].text->size() == 1 &&
                    entries[j + 1].code == entries[j].code + 1 && (entries[j + 1].code & 0xFF) != 0 &&
                    (*entries[j + 1].text)[0] == (*entries[j].text)[0] + 1 && ((*entries[j + 1].text)[0] & 0xFF) != 0)
@@ -508,9 +665,21 @@ struct FontCache::Impl {
         for (char c : m->psName)
             if (c > 32 && c < 127 && !std::strchr("()<>[]{}/%#", c)) clean.push_back(c);
         m->psName = clean.empty() ? "Font" + std::to_string(fonts.size() + 1) : clean;
-        for (hb_tag_t t : {HB_TAG('C', 'F', 'F', ' '), HB_TAG('C', 'F', 'F', '2')}) {
-            HbBlob table{hb_face_reference_table(m->face, t)};
-            if (hb_blob_get_length(table.p) > 0) m->cff = true;
+        using Outline = Font::Impl::Outline;
+        if (HbBlob t{hb_face_reference_table(m->face, HB_TAG('C', 'F', 'F', '2'))}; hb_blob_get_length(t.p) > 0)
+            m->outline = Outline::Cff2;
+        if (HbBlob t{hb_face_reference_table(m->face, HB_TAG('C', 'F', 'F', ' '))}; hb_blob_get_length(t.p) > 0) {
+            m->outline = Outline::Cff;
+            FT_Bool cidKeyed = 0;
+            if (FT_Get_CID_Is_Internally_CID_Keyed(m->ft, &cidKeyed) == 0 && cidKeyed) {
+                m->outline = Outline::CffCid;
+                m->cid.resize(m->glyphCount);
+                for (std::uint32_t g = 0; g < m->glyphCount; ++g) {
+                    FT_UInt c = 0;
+                    m->cid[g] = FT_Get_CID_From_Glyph_Index(m->ft, g, &c) == 0 && c <= 0xFFFF ? std::uint16_t(c) : 0;
+                    m->topCid = std::max<std::uint32_t>(m->topCid, m->cid[g]);
+                }
+            }
         }
 
         FT_Face f = m->ft;

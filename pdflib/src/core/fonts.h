@@ -1,7 +1,9 @@
 // Fonts of a PDF document: fontconfig finds the file for a face request
 // (a face that is not installed falls back to the closest installed one),
 // FreeType gives the metrics, HarfBuzz shapes text, and the writer embeds the
-// glyphs that were drawn as a Type0/CIDFontType2 subset with a ToUnicode map.
+// glyphs that were drawn as a subset with a ToUnicode map: TrueType outlines
+// as a Type0/CIDFontType2 font, PostScript (CFF) outlines as Type0/CIDFontType0
+// with the CFF program itself.
 //
 // Ownership: a FontCache owns its Font objects; a Font* stays valid for the
 // life of the cache. Not thread-safe.
@@ -25,6 +27,15 @@ struct ShapedGlyph {
     std::uint32_t cluster = 0;
     double advance = 0;
     double xOffset = 0, yOffset = 0;
+};
+
+// How a run of text is shaped. `plain` leaves out what a metafile's text
+// output never does on its own: ligatures and kerning. `script` is an ISO
+// 15924 tag as HarfBuzz spells it (HB_SCRIPT_ARABIC, ...); 0 lets the text tell.
+struct ShapeStyle {
+    bool rtl = false;
+    bool plain = false;
+    std::uint32_t script = 0;
 };
 
 class Font {
@@ -56,8 +67,21 @@ public:
     // Text placed character by character asks for the same few again and
     // again: they are kept in a table.
     ShapedGlyph GlyphOf(char16_t c);
+    // Shapes one run of one script and direction as `style` says; an RTL
+    // run comes out in visual order (left to right), clusters still index
+    // the text. Not cached.
+    std::vector<ShapedGlyph> Shape(std::u16string_view text, const ShapeStyle& style);
     // Sum of the shaped advances, in ems.
     double Measure(std::u16string_view text);
+    // A stand-in glyph for text that no installed font can show: it draws the
+    // font's .notdef box and extracts as `text`. Its id lies past GlyphCount()
+    // and is good for GlyphAdvance and UseGlyph like any other.
+    std::uint32_t PlaceholderGlyph(std::u16string_view text);
+    // Gives a glyph that was named by its index (not reached by shaping) the
+    // text of a character the font maps to it, so that it extracts.
+    void TextFromCharMap(std::uint32_t gid);
+    // PostScript (CFF) outlines rather than TrueType ones.
+    bool PostScriptOutlines() const;
     // The font's own advance of a glyph (its width in the PDF font), in ems.
     double GlyphAdvance(std::uint32_t gid) const;
     std::uint32_t GlyphCount() const;
@@ -65,7 +89,7 @@ public:
     bool HasChar(char32_t c) const;
 
     // Marks a glyph as drawn and gives its code in the PDF font (2 bytes: the
-    // glyph id itself).
+    // glyph id itself, or the glyph's CID in a CID-keyed CFF font).
     std::uint16_t UseGlyph(std::uint32_t gid);
     // Overrides the text a glyph extracts as (first setting wins otherwise).
     void SetGlyphText(std::uint32_t gid, std::u16string_view text);
@@ -89,8 +113,10 @@ private:
     friend class FontCache;
     struct Prepared;
     std::unique_ptr<Prepared> Prepare(bool embed, bool compress) const;
-    std::vector<ShapedGlyph> ShapeRun(std::u16string_view text);
-    std::string ToUnicodeMap(const std::vector<std::uint32_t>& sortedGids) const;
+    std::vector<ShapedGlyph> ShapeRun(std::u16string_view text, const ShapeStyle* style);
+    struct CodeEntry;
+    std::vector<CodeEntry> UsedCodes() const;
+    static std::string ToUnicodeMap(const std::vector<CodeEntry>& sorted);
     explicit Font(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
     std::unique_ptr<Prepared> prepared_;

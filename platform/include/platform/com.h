@@ -21,6 +21,7 @@ constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
 constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
 constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+constexpr HRESULT E_ABORT = static_cast<HRESULT>(0x80004004u);
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
 constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
@@ -210,10 +211,45 @@ protected:
     ~IObjectWithSite() = default;
 };
 
+// Asks an object (a host site, say) for a service it offers by identifier.
+class IServiceProvider : public IUnknown {
+public:
+    virtual HRESULT QueryService(const GUID& service, REFIID riid, void** ppv) = 0;
+
+protected:
+    ~IServiceProvider() = default;
+};
+
+// Commands a host sends to an object it holds (a toolbar button, say).
+constexpr std::uint32_t OLECMDF_SUPPORTED = 1;
+constexpr std::uint32_t OLECMDF_ENABLED = 2;
+struct OLECMD {
+    std::uint32_t cmdID = 0;
+    std::uint32_t cmdf = 0;  // OLECMDF_* flags, set by QueryStatus
+};
+struct OLECMDTEXT {
+    std::uint32_t cmdtextf = 0;
+    std::uint32_t cwActual = 0;
+    std::uint32_t cwBuf = 0;
+    OLECHAR rgwz[1] = {};
+};
+
+class IOleCommandTarget : public IUnknown {
+public:
+    virtual HRESULT QueryStatus(const GUID* group, std::uint32_t count, OLECMD* commands, OLECMDTEXT* text) = 0;
+    virtual HRESULT Exec(const GUID* group, std::uint32_t command, std::uint32_t options, VARIANT* in,
+                         VARIANT* out) = 0;
+
+protected:
+    ~IOleCommandTarget() = default;
+};
+
 constexpr IID IID_IUnknown{0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr IID IID_IClassFactory{0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr IID IID_IDispatch{0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr IID IID_IObjectWithSite{0xFC4801A3, 0x2BA9, 0x11CF, {0xA2, 0x29, 0x00, 0xAA, 0x00, 0x3D, 0x73, 0x52}};
+constexpr IID IID_IServiceProvider{0x6D5140C1, 0x7436, 0x11CE, {0x80, 0x34, 0x00, 0xAA, 0x00, 0x60, 0x09, 0xFA}};
+constexpr IID IID_IOleCommandTarget{0xB722BCCB, 0x4E68, 0x101B, {0xA2, 0xBC, 0x00, 0xAA, 0x00, 0x40, 0x47, 0x70}};
 
 // Ties an interface class to its identifier: template<> inline constexpr IID iid_of<IFoo> = {...};
 template <class T>
@@ -226,6 +262,10 @@ template <>
 inline constexpr IID iid_of<IDispatch> = IID_IDispatch;
 template <>
 inline constexpr IID iid_of<IObjectWithSite> = IID_IObjectWithSite;
+template <>
+inline constexpr IID iid_of<IServiceProvider> = IID_IServiceProvider;
+template <>
+inline constexpr IID iid_of<IOleCommandTarget> = IID_IOleCommandTarget;
 
 // ---- Owning pointer -------------------------------------------------------
 

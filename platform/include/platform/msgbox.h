@@ -34,6 +34,17 @@ using MessageBoxUi = std::function<std::optional<MsgAnswer>(std::string_view cap
                                                             MsgIcon icon, MsgButtons buttons)>;
 void SetMessageBoxUi(MessageBoxUi ui);
 
+// The form a wait window (a box with one Abort button that stays up while
+// work goes on) takes without a display: written to standard error and
+// logged like a box ("buttons":"abort"). Answers true, logged as "abort",
+// when the scripted answer for it is "abort"; otherwise false, logged as
+// "none": the caller waits for its work without a way to abort.
+bool HeadlessWaitBox(std::string_view caption, std::string_view text);
+
+// True when boxes and other windows may be shown on screen: a display is
+// named ($DISPLAY or $WAYLAND_DISPLAY) and VELLUMATE_UI is not "none".
+bool HasDisplay();
+
 // Names used in the log and the scripted answers.
 const char* MsgIconName(MsgIcon icon);
 const char* MsgButtonsName(MsgButtons buttons);

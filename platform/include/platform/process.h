@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,12 +49,18 @@ public:
     int ExitStatus() const { return status_; }
     // Sends SIGTERM (or SIGKILL with hard) to a running child.
     void Terminate(bool hard = false);
+    // WaitForInputIdle: 0 once the child has listed a window (windows.h),
+    // has run kIdleDelayMs without one, or has ended; 258 (WAIT_TIMEOUT)
+    // when timeoutMs passes first; 0xFFFFFFFF when nothing was started.
+    std::uint32_t WaitForInputIdle(std::uint32_t timeoutMs);
+    static constexpr std::uint32_t kIdleDelayMs = 1000;
 
 private:
     void Detach();
     pid_t pid_ = -1;
     int pidfd_ = -1;
     int status_ = -1;
+    std::chrono::steady_clock::time_point started_;
 };
 
 // Starts a program and, with wait, waits for its end. Answers its exit

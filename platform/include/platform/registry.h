@@ -14,6 +14,8 @@
 // no closing.
 #pragma once
 
+#include "platform/syserror.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,29 +28,12 @@ struct RegKeyObject;
 using HKEY = RegKeyObject*;
 using LSTATUS = long;
 using REGSAM = std::uint32_t;
-using DWORD = std::uint32_t;
 using BYTE = std::uint8_t;
 
 // Predefined handles (the Win32 numbers).
 inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u));
 inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
 inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u));
-
-// Win32 error numbers the registry answers.
-constexpr LSTATUS ERROR_SUCCESS = 0;
-constexpr LSTATUS ERROR_FILE_NOT_FOUND = 2;
-constexpr LSTATUS ERROR_ACCESS_DENIED = 5;
-constexpr LSTATUS ERROR_INVALID_HANDLE = 6;
-constexpr LSTATUS ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
-constexpr LSTATUS ERROR_MORE_DATA = 234;
-constexpr LSTATUS ERROR_NO_MORE_ITEMS = 259;
-constexpr LSTATUS ERROR_BADDB = 1009;
-constexpr LSTATUS ERROR_CANTOPEN = 1011;
-constexpr LSTATUS ERROR_CANTREAD = 1012;
-constexpr LSTATUS ERROR_CANTWRITE = 1013;
-constexpr LSTATUS ERROR_KEY_DELETED = 1018;
-constexpr LSTATUS ERROR_UNSUPPORTED_TYPE = 1630;
 
 // Value types.
 constexpr DWORD REG_NONE = 0;
@@ -85,6 +70,17 @@ constexpr std::size_t kMaxValueNameLength = 16383;
 // ${XDG_CONFIG_HOME:-~/.config}/vellumate/registry. Read at every call on a
 // predefined handle, so tests may switch it.
 std::string RegistryFolder();
+
+// The registry an installation keeps for every user: $VELLUMATE_SYSTEM_REGISTRY,
+// else the folder the build was configured with (/var/lib/vellumate/registry).
+// Its machine.db holds the in-process servers the package registered; the
+// component runtime finds classes there that the user's own hive lacks.
+std::string SystemRegistryFolder();
+
+// Opens the hive file `file` as a registry of its own and hands out its root
+// key (Win32's RegLoadAppKey): created when it is missing and can be written,
+// read-only when it cannot (write rights then answer ERROR_ACCESS_DENIED).
+LSTATUS RegLoadAppKey(const char* file, HKEY* result, REGSAM sam, DWORD options, DWORD reserved);
 
 // subKey is a path of names separated by "\"; null or "" names the key itself.
 LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD reserved, const char* cls, DWORD options, REGSAM sam,

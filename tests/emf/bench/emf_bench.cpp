@@ -90,7 +90,7 @@ void TextPage(emf::Device& d, int seed) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: emf_bench make-text|make-large|read|play|pdf ...\n");
+        std::fprintf(stderr, "usage: emf_bench make-text|make-large|read|play|pdf|convert ...\n");
         return 2;
     }
     std::string mode = argv[1];
@@ -152,6 +152,22 @@ int main(int argc, char** argv) {
         std::printf("write %.1f ms\n", writeSeconds * 1000);
         std::printf("total %.1f ms\n", Seconds(t0) * 1000);
         PeakMemory();
+        return 0;
+    }
+    if (mode == "convert" && argc > 3) {
+        // One metafile onto a page of its own frame's size, one reference pixel 0.75 pt.
+        auto t0 = Clock::now();
+        emf::Metafile mf = emf::Read(bytes);
+        if (!mf.Usable()) return std::fprintf(stderr, "emf_bench: %s is no metafile\n", argv[2]), 1;
+        emf::Rect f = emf::FrameInPixels(mf.header);
+        pdfcore::Document doc;
+        doc.GetSettings().compress = true;
+        int idx = doc.AddPage(std::max(1.0, f.Width() * 0.75), std::max(1.0, f.Height() * 0.75));
+        auto out = pdfpaint::DrawMetafile(doc, idx, bytes, 0, 0, 1, 1, 0, 0.75);
+        if (out.status != pdfpaint::DrawStatus::Ok) return std::fprintf(stderr, "%s\n", out.error.c_str()), 1;
+        doc.FinishPageContent(idx);
+        doc.Write(argv[3]);
+        std::printf("convert_ms %.2f\n", Seconds(t0) * 1000);
         return 0;
     }
     std::fprintf(stderr, "emf_bench: unknown mode %s\n", mode.c_str());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ public:
 
     // Plays every call onto `target` in order; clips left open are closed.
     void Replay(emf::Device& target) const;
+    // The same, with `between` called after every `every` calls (a long
+    // document lets its client run meanwhile).
+    void Replay(emf::Device& target, const std::function<void()>& between, std::size_t every) const;
 
     std::size_t CallCount() const;
     // Every text run, in drawing order (for tests and for text extraction).

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,6 +100,10 @@ public:
     virtual void Prefetch(const RenderRequest&) {}
     // Frees what renders with deferTeardown kept.
     virtual void ReleaseDeferred() {}
+    // Called by Render while it waits (at least every 50 ms) until it is
+    // replaced; false abandons that render, which then fails as crashed.
+    // An engine that never waits ignores it.
+    virtual void SetWaitHook(std::function<bool()> /*hook*/) {}
 };
 
 // litehtml with our container, run in this process. Only the layout process

@@ -1,8 +1,10 @@
 // The PDF backend of the drawing device: every call becomes page content.
 // Paths stay paths (fills with their rule, strokes with width, caps, joins,
 // miter limit and dashes), text stays text (the face resolved through the
-// document's font cache, each glyph placed where the run's advances put it,
-// characters the face lacks taken from a font that has them), pictures
+// document's font cache, ordered and shaped as its scripts need without
+// ligatures or kerning, each cluster placed where the run's advances put it,
+// characters the face lacks taken from a font that has them, and those no
+// font has drawn as stand-in glyphs that keep their text), pictures
 // become image XObjects (alpha as a soft mask, JPEG passed through), clips
 // nest as saved graphics states.
 //
@@ -30,6 +32,7 @@ public:
     void FillPath(const emf::Path&, emf::FillRule, const emf::Paint&, const emf::Matrix& ctm) override;
     void StrokePath(const emf::Path&, const emf::StrokeStyle&, const emf::Color&, const emf::Matrix& ctm) override;
     void DrawText(const emf::TextRun&, const emf::Matrix& ctm) override;
+    std::optional<double> MeasureText(const emf::TextRun&) override;
     void DrawImage(const emf::Image&, const emf::Matrix& ctm) override;
     void PushClip(const emf::Path&, emf::FillRule, const emf::Matrix& ctm) override;
     void PopClip() override;

@@ -1,0 +1,286 @@
+// Printer information from CUPS. The PPD functions are the ones that give a
+// queue's own paper and bin lists with its defaults; libcups marks them
+// deprecated, but they are the API CUPS itself reads PPDs with.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+#include "platform/printer.h"
+
+#include "platform/text.h"
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <cups/pwg.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+struct NamedCode {
+    const char* name;
+    std::int16_t code;
+};
+
+// PPD size names (Adobe's standard names) and their Windows paper codes.
+constexpr NamedCode kPaperCodes[] = {
+    {"Letter", 1},         {"LetterSmall", 2},  {"Tabloid", 3},        {"Ledger", 4},
+    {"Legal", 5},          {"Statement", 6},    {"Executive", 7},      {"A3", 8},
+    {"A4", 9},             {"A4Small", 10},     {"A5", 11},            {"B4", 12},
+    {"B5", 13},            {"Folio", 14},       {"Quarto", 15},        {"10x14", 16},
+    {"11x17", 17},         {"Note", 18},        {"Env9", 19},          {"Env10", 20},
+    {"Env11", 21},         {"Env12", 22},       {"Env14", 23},         {"ARCHC", 24},
+    {"ARCHD", 25},         {"ARCHE", 26},       {"EnvDL", 27},         {"EnvC5", 28},
+    {"EnvC3", 29},         {"EnvC4", 30},       {"EnvC6", 31},         {"EnvC65", 32},
+    {"EnvISOB4", 33},      {"EnvISOB5", 34},    {"EnvISOB6", 35},      {"EnvItalian", 36},
+    {"EnvMonarch", 37},    {"EnvPersonal", 38}, {"FanFoldUS", 39},     {"FanFoldGerman", 40},
+    {"FanFoldGermanLegal", 41}, {"ISOB4", 42},  {"Postcard", 43},      {"9x11", 44},
+    {"10x11", 45},         {"15x11", 46},       {"EnvInvite", 47},     {"A2", 66},
+    {"A3Extra", 63},       {"A4Extra", 53},     {"A5Extra", 64},       {"ISOB5Extra", 65},
+    {"A6", 70},            {"DoublePostcard", 69}, {"B6", 88},         {"12x11", 90},
+};
+
+// InputSlot names and the Windows bin codes.
+constexpr NamedCode kBinCodes[] = {
+    {"Upper", 1},     {"OnlyOne", 1},     {"Lower", 2},     {"Middle", 3},       {"Manual", 4},
+    {"ManualFeed", 4}, {"Envelope", 5},   {"EnvManual", 6}, {"Auto", 7},         {"AutoSelect", 7},
+    {"Default", 7},   {"Tractor", 8},     {"SmallFormat", 9}, {"LargeFormat", 10}, {"LargeCapacity", 11},
+    {"Cassette", 14}, {"FormSource", 15},
+};
+
+std::int16_t CodeOf(std::span<const NamedCode> table, std::string_view name) {
+    for (const auto& e : table)
+        if (EqualsNoCase(e.name, name)) return e.code;
+    return 0;
+}
+
+std::int32_t TenthsOfMm(float points) { return static_cast<std::int32_t>(std::lround(points * 254.0 / 72.0)); }
+
+std::int16_t Clamp16(long v) { return static_cast<std::int16_t>(std::clamp<long>(v, -32768, 32767)); }
+
+}  // namespace
+
+std::int16_t PaperCodeOfName(std::string_view ppdName) { return CodeOf(kPaperCodes, ppdName); }
+
+struct Printer::Members {
+    std::string name;
+    cups_dest_t* dest = nullptr;
+    ppd_file_t* ppd = nullptr;
+    bool ppdTried = false;
+    std::vector<PaperInfo> papers;
+    std::vector<std::string> paperKeys;  // the PPD's size names, beside papers
+    std::vector<BinInfo> bins;
+    std::vector<std::string> binKeys;
+
+    ~Members() {
+        if (ppd) ppdClose(ppd);
+        if (dest) cupsFreeDests(1, dest);
+    }
+
+    // Reads the queue's PPD once, with the queue's defaults marked.
+    ppd_file_t* Ppd() {
+        if (ppdTried) return ppd;
+        ppdTried = true;
+        const char* file = cupsGetPPD2(CUPS_HTTP_DEFAULT, name.c_str());
+        if (!file) return nullptr;
+        std::string path = file;
+        ppd = ppdOpenFile(path.c_str());
+        unlink(path.c_str());
+        if (!ppd) return nullptr;
+        ppdMarkDefaults(ppd);
+        cupsMarkOptions(ppd, dest->num_options, dest->options);
+        MakeLists();
+        return ppd;
+    }
+
+    void MakeLists() {
+        std::int16_t next = 256;
+        for (int i = 0; i < ppd->num_sizes; ++i) {
+            const ppd_size_t& s = ppd->sizes[i];
+            if (EqualsNoCase(s.name, "Custom")) continue;
+            PaperInfo p;
+            p.code = PaperCodeOfName(s.name);
+            if (p.code == 0) p.code = next++;
+            ppd_choice_t* choice = ppdFindChoice(ppdFindOption(ppd, "PageSize"), s.name);
+            p.name = choice && choice->text[0] ? choice->text : s.name;
+            if (pwg_media_t* media = pwgMediaForPPD(s.name)) {
+                p.width = (media->width + 5) / 10;  // hundredths to tenths
+                p.length = (media->length + 5) / 10;
+            } else {
+                p.width = TenthsOfMm(s.width);
+                p.length = TenthsOfMm(s.length);
+            }
+            papers.push_back(std::move(p));
+            paperKeys.push_back(s.name);
+        }
+        next = 256;
+        if (ppd_option_t* slot = ppdFindOption(ppd, "InputSlot")) {
+            for (int i = 0; i < slot->num_choices; ++i) {
+                BinInfo b;
+                b.code = CodeOf(kBinCodes, slot->choices[i].choice);
+                if (b.code == 0) b.code = next++;
+                b.name = slot->choices[i].text[0] ? slot->choices[i].text : slot->choices[i].choice;
+                bins.push_back(std::move(b));
+                binKeys.push_back(slot->choices[i].choice);
+            }
+        }
+    }
+};
+
+Printer::Printer(std::unique_ptr<Members> m) : m_(std::move(m)) {}
+Printer::~Printer() = default;
+
+std::unique_ptr<Printer> Printer::Open(std::string_view name) {
+    std::string n(name);
+    if (n.empty()) {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    }
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, n.c_str(), nullptr);
+    if (!dest) {
+        ipp_status_t st = cupsLastError();
+        SetLastError(st == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || st == IPP_STATUS_ERROR_INTERNAL
+                         ? RPC_S_SERVER_UNAVAILABLE
+                         : ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    }
+    auto m = std::make_unique<Members>();
+    m->name = n;
+    m->dest = dest;
+    return std::unique_ptr<Printer>(new Printer(std::move(m)));
+}
+
+const std::string& Printer::Name() const { return m_->name; }
+
+bool Printer::DefaultDeviceMode(DeviceMode* mode) {
+    ppd_file_t* ppd = m_->Ppd();
+    if (!ppd) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    DeviceMode dm;
+    int x = 300, y = 300;
+    const char* res = nullptr;
+    if (ppd_choice_t* c = ppdFindMarkedChoice(ppd, "Resolution")) res = c->choice;
+    else if (ppd_attr_t* a = ppdFindAttr(ppd, "DefaultResolution", nullptr)) res = a->value;
+    if (res) {
+        int n = std::sscanf(res, "%dx%d", &x, &y);
+        if (n == 1) y = x;
+        if (n < 1) x = y = 300;
+    }
+    dm.printQuality = Clamp16(x);
+    dm.yResolution = Clamp16(y);
+    const char* orient = cupsGetOption("orientation-requested", m_->dest->num_options, m_->dest->options);
+    bool landscape = (orient && (std::atoi(orient) == 4 || std::atoi(orient) == 5)) ||
+                     cupsGetOption("landscape", m_->dest->num_options, m_->dest->options);
+    dm.orientation = landscape ? 2 : 1;
+    if (ppd_size_t* size = ppdPageSize(ppd, nullptr)) {
+        dm.formName = size->name;
+        dm.paperSize = PaperCodeOfName(size->name);
+        for (std::size_t i = 0; i < m_->papers.size(); ++i)
+            if (m_->paperKeys[i] == size->name) {
+                dm.paperSize = m_->papers[i].code;
+                dm.formName = m_->papers[i].name;
+                break;
+            }
+    } else if (ppd_attr_t* def = ppdFindAttr(ppd, "DefaultPageSize", nullptr)) {
+        // A default the size list does not hold: its code, if it has one.
+        dm.formName = def->value ? def->value : "";
+        dm.paperSize = PaperCodeOfName(dm.formName);
+    }
+    if (const char* copies = cupsGetOption("copies", m_->dest->num_options, m_->dest->options))
+        dm.copies = Clamp16(std::max(1L, std::strtol(copies, nullptr, 10)));
+    const char* collate = cupsGetOption("collate", m_->dest->num_options, m_->dest->options);
+    const char* handling = cupsGetOption("multiple-document-handling", m_->dest->num_options, m_->dest->options);
+    dm.collate = (collate && EqualsNoCase(collate, "true")) ||
+                         (handling && std::strcmp(handling, "separate-documents-collated-copies") == 0)
+                     ? 1
+                     : 0;
+    if (ppd_choice_t* slot = ppdFindMarkedChoice(ppd, "InputSlot")) {
+        for (std::size_t i = 0; i < m_->bins.size(); ++i)
+            if (m_->binKeys[i] == slot->choice) {
+                dm.defaultSource = m_->bins[i].code;
+                break;
+            }
+    }
+    *mode = dm;
+    return true;
+}
+
+std::vector<PaperInfo> Printer::Papers() {
+    m_->Ppd();
+    return m_->papers;
+}
+
+std::vector<BinInfo> Printer::Bins() {
+    m_->Ppd();
+    return m_->bins;
+}
+
+std::vector<JobInfo> Printer::Jobs(std::size_t max) {
+    cups_job_t* jobs = nullptr;
+    int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, m_->name.c_str(), 0, CUPS_WHICHJOBS_ALL);
+    std::vector<JobInfo> out;
+    for (int i = 0; i < n; ++i) {
+        JobInfo j;
+        j.id = jobs[i].id;
+        j.user = jobs[i].user ? jobs[i].user : "";
+        j.title = jobs[i].title ? jobs[i].title : "";
+        switch (jobs[i].state) {
+        case IPP_JSTATE_HELD:
+        case IPP_JSTATE_STOPPED: j.status = 0x1; break;     // paused
+        case IPP_JSTATE_PROCESSING: j.status = 0x10; break;  // printing
+        case IPP_JSTATE_CANCELED: j.status = 0x100; break;   // deleted
+        case IPP_JSTATE_ABORTED: j.status = 0x2; break;      // error
+        case IPP_JSTATE_COMPLETED: j.status = JOB_STATUS_PRINTED | 0x1000; break;
+        default: j.status = 0;
+        }
+        out.push_back(std::move(j));
+    }
+    if (n > 0) cupsFreeJobs(n, jobs);
+    std::sort(out.begin(), out.end(), [](const JobInfo& a, const JobInfo& b) { return a.id < b.id; });
+    if (out.size() > max) out.resize(max);
+    return out;
+}
+
+bool Printer::DeleteJob(int id) {
+    if (cupsCancelJob2(CUPS_HTTP_DEFAULT, m_->name.c_str(), id, 1) == IPP_STATUS_OK) return true;
+    SetLastError(cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
+    return false;
+}
+
+void ResetPrintService() { cupsSetServer(nullptr); }
+
+std::string GetDefaultPrinter() {
+    cups_dest_t* dests = nullptr;
+    int n = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    std::string name;
+    if (cups_dest_t* d = cupsGetDest(nullptr, nullptr, n, dests)) name = d->name;
+    cupsFreeDests(n, dests);
+    return name;
+}
+
+bool SetDefaultPrinter(std::string_view name) {
+    std::string n(name);
+    cups_dest_t* dests = nullptr;
+    int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    bool found = false;
+    for (int i = 0; i < count; ++i) {
+        bool is = !dests[i].instance && n == dests[i].name;
+        dests[i].is_default = is;
+        found |= is;
+    }
+    bool ok = found && cupsSetDests2(CUPS_HTTP_DEFAULT, count, dests) == 0;
+    cupsFreeDests(count, dests);
+    if (!ok) SetLastError(found ? ERROR_ACCESS_DENIED : ERROR_INVALID_PRINTER_NAME);
+    return ok;
+}
+
+}  // namespace platform
