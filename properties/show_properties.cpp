@@ -1,0 +1,34 @@
+#include "show_properties.h"
+
+#include "prefs.h"
+#include "sheet.h"
+
+#include "platform/msgbox.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+int ShowProperties(int noGeneral, int noPaper) {
+    vmprops::Prefs prefs;
+    if (!vmprops::ReadPrefs("", &prefs)) return 1;
+    std::unique_ptr<QApplication> own;
+    if (!QCoreApplication::instance()) {
+        const char* qpa = std::getenv("QT_QPA_PLATFORM");
+        if (!platform::HasDisplay() && !(qpa && *qpa)) {
+            std::fprintf(stderr, "properties: no display to show the printer's properties on\n");
+            return 1;
+        }
+        static int argc = 1;
+        static char name[] = "properties";
+        static char* argv[] = {name, nullptr};
+        own = std::make_unique<QApplication>(argc, argv);
+    }
+    vmprops::SheetOptions options;
+    options.noGeneral = noGeneral != 0;
+    options.noPaper = noPaper != 0;
+    vmprops::PropertySheet sheet(options, prefs);
+    sheet.exec();
+    return 0;
+}
