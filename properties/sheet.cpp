@@ -51,6 +51,7 @@ PropertySheet::PropertySheet(const SheetOptions& options, const Prefs& prefs)
     add(1020, new AboutPage(texts_));
     if (prefs.lastViewedPage >= 0 && prefs.lastViewedPage < tabs_->count()) tabs_->setCurrentIndex(prefs.lastViewedPage);
 
+    tabs_->setUsesScrollButtons(false);  // every page title in sight
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply);
     buttons->button(QDialogButtonBox::Ok)->setObjectName("1");
     buttons->button(QDialogButtonBox::Cancel)->setObjectName("2");
