@@ -3,20 +3,19 @@
 #include "prefs.h"
 #include "sheet.h"
 
-#include "platform/msgbox.h"
+#include "platform/qt_ui.h"
 
 #include <QApplication>
 
 #include <cstdio>
-#include <cstdlib>
 
 int ShowProperties(int noGeneral, int noPaper) {
+    platform::InstallQtMessageBoxes();
     vmprops::Prefs prefs;
     if (!vmprops::ReadPrefs("", &prefs)) return 1;
     std::unique_ptr<QApplication> own;
     if (!QCoreApplication::instance()) {
-        const char* qpa = std::getenv("QT_QPA_PLATFORM");
-        if (!platform::HasDisplay() && !(qpa && *qpa)) {
+        if (!platform::CanShowWindows()) {
             std::fprintf(stderr, "properties: no display to show the printer's properties on\n");
             return 1;
         }
