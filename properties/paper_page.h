@@ -6,6 +6,8 @@
 
 #include "platform/printer.h"
 
+#include <functional>
+
 class QComboBox;
 class QLineEdit;
 class QLabel;

@@ -202,7 +202,9 @@ bool Printer::DefaultDeviceMode(DeviceMode* mode) {
     }
     // A form as the default paper is the queue's "media" option alone (the
     // PPD cannot name it).
-    if (const char* media = cupsGetOption("media", m_->dest->num_options, m_->dest->options)) {
+    const char* media = cupsGetOption("media", m_->dest->num_options, m_->dest->options);
+    if (media && std::none_of(m_->paperKeys.begin(), m_->paperKeys.end(),
+                              [media](const std::string& key) { return EqualsNoCase(key, media); })) {
         std::vector<FormInfo> forms = EnumForms();
         for (std::size_t i = 0; i < forms.size(); ++i)
             if (EqualsNoCase(forms[i].name, media)) {

@@ -154,6 +154,17 @@ TEST_F(PrinterInfo, DefaultsWrittenAndFormsJoinThePaperList) {
     EXPECT_EQ(dm.formName, "Index card");
     EXPECT_EQ(dm.orientation, 2);  // untouched
 
+    // A form named like a PPD size does not take that size's place.
+    ASSERT_TRUE(AddForm({"Legal", 100000, 100000}));
+    DefaultChanges legal;
+    legal.paperSize = 5;
+    ASSERT_TRUE(p->SetDefaults(legal));
+    ResetPrintService();
+    p = Printer::Open("Vellumate");
+    ASSERT_TRUE(p && p->DefaultDeviceMode(&dm));
+    EXPECT_EQ(dm.paperSize, 5);
+    EXPECT_TRUE(DeleteForm("Legal"));
+
     EXPECT_TRUE(DeleteForm("Index card"));
     EXPECT_FALSE(DeleteForm("Index card"));
     EXPECT_EQ(p->Papers().size(), 5u);
