@@ -23,6 +23,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -293,11 +294,27 @@ TEST_F(Properties, TheStartChecksAndTheOneSheetRule) {
                        "\"answer\":\"ok\"}\n");
     EXPECT_EQ(RunCommand(std::string(VM_BIN_DIR) + "/properties /NOGENERAL 2>/dev/null"), 1);
 
-    // While a sheet is open (its mutex held), the program ends at once.
+    // While one sheet is open, a second start ends at once with 0.
+    ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "Log", 0), ERROR_SUCCESS);
     std::remove((dir_ + "/boxes.jsonl").c_str());
-    auto mutex = NamedMutex::Create("Vellumate_properties_mutex", false);
-    ASSERT_TRUE(mutex);
+    pid_t first = fork();
+    if (first == 0) {
+        unsetenv("VELLUMATE_UI");
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        std::string program = std::string(VM_BIN_DIR) + "/properties";
+        execl(program.c_str(), program.c_str(), "/nogeneral", "/NOPAPER", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::unique_ptr<NamedMutex> open;
+    for (int i = 0; i < 1000 && !open; ++i) {
+        open = NamedMutex::Open("Vellumate_properties_mutex");
+        if (!open) usleep(10000);
+    }
+    EXPECT_TRUE(open);
     EXPECT_EQ(RunCommand(std::string(VM_BIN_DIR) + "/properties /nopaper"), 0);
+    EXPECT_EQ(waitpid(first, nullptr, WNOHANG), 0);  // the first sheet is still open
+    kill(first, SIGTERM);
+    waitpid(first, nullptr, 0);
     EXPECT_EQ(Boxes(), "");
 }
 
