@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QDialogButtonBox>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -39,6 +40,7 @@ PropertySheet::PropertySheet(const SheetOptions& options, const Prefs& prefs)
     : texts_(options.languageFile, prefs.language), tabs_(new QTabWidget(this)) {
     setWindowTitle(QString::fromStdString(Caption()));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setWindowIcon(QIcon::fromTheme("printer"));
     auto add = [this](int id, Page* page) {
         pages_.emplace_back(id, page);
         tabs_->addTab(page, page->Title());
