@@ -209,32 +209,42 @@ TEST(LitehtmlEngine, BordersListsAndClips) {
     EXPECT_NE(runs.find("1.|2."), std::string::npos);
 }
 
-TEST(LitehtmlEngine, DeepNestingIsCutAndDeepTablesAreFlattened) {
-    auto r = RenderString(Nested("", "<div>", 3000, "bottom"));
-    EXPECT_TRUE(r.documentAvailable);
-    EXPECT_FALSE(r.warnings.empty());
-    EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
+// Nesting beyond the caps is laid out flat: the text inside is drawn at
+// every depth, whether the markup scan, the parsed tree or the clean-up
+// finds the depth, and the tables beyond their cap become blocks.
+TEST(LitehtmlEngine, TextNestedAtAnyDepthIsDrawn) {
+    for (const char* open : {"<div>", "<span>", "<ul><li>", "<blockquote>"}) {
+        // Every depth for blocks, every few for the others.
+        const int step = open[1] == 'd' ? 1 : 7;
+        for (int depth = 1; depth <= 300; depth += step) {
+            for (const char* head : {"", "<!DOCTYPE html><body>"}) {
+                auto r = RenderString(Nested(head, open, depth, "word"));
+                ASSERT_EQ(Runs(r), "word") << open << " " << depth << " " << head;
+                ASSERT_EQ(HasWarning(r, "nested deeper"), depth * (open[1] == 'u' ? 2 : 1) > 94) << open << depth;
+            }
+        }
+    }
+    for (int depth : {1000, 3000, 100000}) {
+        auto r = RenderString(Nested("", "<div>", depth, "bottom") + "<p>after</p>");
+        EXPECT_NE(Runs(r).find("bottom"), std::string::npos) << depth;
+        EXPECT_NE(Runs(r).find("after"), std::string::npos) << depth;
+        EXPECT_TRUE(HasWarning(r, "nested deeper"));
+    }
+    // Inside a script or a style beyond the cap nothing turns into text.
+    auto s = RenderString(Nested("<body>", "<div>", 120, "<script>var x = 1;</script><style>p{}</style>word"));
+    EXPECT_EQ(Runs(s), "word");
 
-    auto t = RenderString(Nested("", "<table><tr><td>", 15, "inner"));
-    EXPECT_NE(Runs(t).find("inner"), std::string::npos);
-    EXPECT_TRUE(HasWarning(t, "tables nested"));
-}
-
-TEST(LitehtmlEngine, MarkupLaidOutAsWrittenKeepsTheCaps) {
-    // These pass the markup scan; the parsed tree is what is too deep.
-    auto r = RenderString(Nested("<!DOCTYPE html><body>", "<span>", 200, "bottom"));
-    EXPECT_TRUE(r.documentAvailable);
-    EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
-    EXPECT_TRUE(HasWarning(r, "nested deeper"));
-
-    auto t = RenderString(Nested("<body>", "<table><tr><td>", 12, "inner"));
-    EXPECT_NE(Runs(t).find("inner"), std::string::npos);
-    EXPECT_TRUE(HasWarning(t, "tables nested"));
-
-    auto s = RenderString(Nested("<!DOCTYPE html><body>", "<table><tr><td>", 8, "<div onclick='go()'>inner</div>"));
-    EXPECT_EQ(Runs(s), "inner");
-    EXPECT_TRUE(s.warnings.empty()) << s.warnings[0];
-    EXPECT_EQ(s.compatMode, "CSS1Compat");
+    for (int tables = 1; tables <= 30; ++tables) {
+        for (const char* head : {"", "<!DOCTYPE html><body>"}) {
+            auto t = RenderString(Nested(head, "<table><tr><td>", tables, "inner"));
+            ASSERT_EQ(Runs(t), "inner") << tables << " " << head;
+            ASSERT_EQ(HasWarning(t, "tables nested"), tables > 8) << tables;
+        }
+    }
+    auto s2 = RenderString(Nested("<!DOCTYPE html><body>", "<table><tr><td>", 8, "<div onclick='go()'>inner</div>"));
+    EXPECT_EQ(Runs(s2), "inner");
+    EXPECT_TRUE(s2.warnings.empty()) << s2.warnings[0];
+    EXPECT_EQ(s2.compatMode, "CSS1Compat");
 }
 
 TEST(LitehtmlEngine, FramesetLaysOutItsFramesSideBySide) {
