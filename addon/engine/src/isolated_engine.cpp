@@ -109,6 +109,7 @@ void SerializeRequest(const RenderRequest& q, std::string& out) {
     w.Str(q.address), w.Str(q.html), w.Str(q.baseUrl);
     w.I32(q.minimalWidth), w.I32(q.timeoutMs), w.I32(q.layoutGraceMs), w.I32(q.maxDepth), w.I32(q.maxTableDepth);
     w.Pod<std::uint64_t>(q.maxDocumentBytes), w.Pod<std::uint64_t>(q.memoryLimitBytes);
+    w.Pod<std::uint64_t>(q.layoutPartBytes);
     w.Str(q.userAgent);
 }
 
@@ -119,6 +120,7 @@ bool DeserializeRequest(std::string_view bytes, RenderRequest& q) {
         q.address = r.Str(), q.html = r.Str(), q.baseUrl = r.Str();
         q.minimalWidth = r.I32(), q.timeoutMs = r.I32(), q.layoutGraceMs = r.I32(), q.maxDepth = r.I32(), q.maxTableDepth = r.I32();
         q.maxDocumentBytes = r.Pod<std::uint64_t>(), q.memoryLimitBytes = r.Pod<std::uint64_t>();
+        q.layoutPartBytes = r.Pod<std::uint64_t>();
         q.userAgent = r.Str();
         return r.AtEnd();
     } catch (const wire::Damaged&) {

@@ -400,6 +400,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                             value = dots;
                         }
                         addTag("span");
+                        out.spans.push_back({it.span, out.html.size(), 0, 0, 0});
                         out.html += "<span class=\"" + cls + "\"";
                         if (const char* st = Attr(e, "style")) {
                             out.html += " style=\"";
@@ -407,8 +408,11 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                             out.html += "\"";
                         }
                         out.html += ">";
+                        out.spans.back().openEnd = out.html.size();
                         Escape(out.html, value.c_str(), false);
+                        out.spans.back().close = out.html.size();
                         out.html += "</span>";
+                        out.spans.back().closeEnd = out.html.size();
                         break;
                     }
                 }
