@@ -780,6 +780,7 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
         laid = LayOut(*fonts, fetcher, asWritten->html, loaded.baseUrl, loaded.encoding, *asWritten,
                       std::max(1, req.minimalWidth), true, &caps);
     SanitizedHtml sane = laid.doc ? std::move(*asWritten) : SanitizeHtml(loaded.html, req.maxDepth, req.maxTableDepth);
+    std::string().swap(loaded.html);  // what is laid out from here on is `sane`
     if (sane.depthFlattened)
         res.warnings.push_back("elements nested deeper than " + std::to_string(req.maxDepth) + " laid out flat");
     if (sane.tablesFlattened) res.warnings.push_back("tables nested deeper than " + std::to_string(req.maxTableDepth) + " laid out as blocks");
