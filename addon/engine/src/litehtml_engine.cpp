@@ -37,24 +37,58 @@ std::string Upper(std::string_view s) {
     return o;
 }
 
-std::string EscapeText(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() + 64);
-    for (char c : s) {
+// A plain-text document as a browser shows it: monospace, its line breaks
+// kept, long lines wrapped, a word longer than a line too. Its lines are
+// written in blocks of their own (a long text is laid out in parts, block
+// by block); a block ends where a line ends, or inside a very long line
+// where it may wrap anyway.
+std::string TextAsHtml(std::string_view utf8) {
+    constexpr std::size_t kBlockBytes = 16u << 10;  // lines of a block
+    constexpr std::size_t kLongLineBytes = 64u << 10;  // of a line without an end
+    constexpr int kPiece = 8;  // characters a word may run without a chance to wrap
+    const std::string_view open = "<div class=\"vm-text\">";
+    std::string out =
+        "<!DOCTYPE html><html><head><style>div.vm-text { white-space: pre-wrap; font-family: monospace; margin: 0 }"
+        "</style></head><body>";
+    out.reserve(out.size() + utf8.size() + utf8.size() / 8 + 64);
+    out += open;
+    std::size_t block = 0;  // bytes in the open block
+    int run = 0;            // characters since the last chance to wrap
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
+        if (c == '\r') continue;
+        if (c == '\n') {
+            run = 0;
+            if (block >= kBlockBytes) {
+                out += "</div>";
+                out += open;
+                block = 0;
+            } else {
+                out += '\n', ++block;
+            }
+            continue;
+        }
+        const bool lead = (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        if (c == ' ' || c == '\t') {
+            run = 0;
+        } else if (lead && ++run > kPiece) {
+            if (block >= kLongLineBytes) {
+                out += "</div>";
+                out += open;
+                block = 0;
+            } else {
+                out += "<wbr>";
+            }
+            run = 1;
+        }
         if (c == '&') out += "&amp;";
         else if (c == '<') out += "&lt;";
         else if (c == '>') out += "&gt;";
-        else if (c != '\r') out += c;
+        else out += c;
+        ++block;
     }
+    out += "</div></body></html>";
     return out;
-}
-
-// A plain-text document as a browser shows it: monospace, its line breaks
-// kept, long lines wrapped.
-std::string TextAsHtml(std::string_view utf8) {
-    return "<!DOCTYPE html><html><head></head><body><pre style=\"white-space: pre-wrap; word-wrap: break-word; "
-           "margin: 0\">" +
-           EscapeText(utf8) + "</pre></body></html>";
 }
 
 bool EndsWithNoCase(std::string_view s, std::string_view suffix) {

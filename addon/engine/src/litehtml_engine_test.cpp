@@ -378,3 +378,64 @@ TEST(LitehtmlEngine, DocumentLaidOutInPartsStacksExactly) {
 
 }  // namespace
 }  // namespace htmlengine
+
+namespace htmlengine {
+namespace {
+
+RenderResult RenderTextFile(const std::string& text, const std::string& name) {
+    const std::string path = ::testing::TempDir() + name;
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+    RenderRequest req;
+    req.address = "file://" + path;
+    req.layoutPartBytes = 32u << 10;  // laid out in parts as a long text is
+    auto r = CreateLitehtmlEngine()->Render(req);
+    std::remove(path.c_str());
+    return r;
+}
+
+// Plain text keeps its lines (empty ones too) one under the other however
+// long it is, and a line without an end, however long, wraps at the width
+// (each laid out in parts, as long texts are).
+TEST(LitehtmlEngine, PlainTextKeepsItsLinesAndWrapsLongOnes) {
+    std::string text;
+    int lines = 0;
+    while (text.size() < (160u << 10)) {
+        text += lines % 5 == 3 ? "" : "line " + std::to_string(lines) + " <&> text";
+        text += lines % 7 == 0 ? "\r\n" : "\n";
+        ++lines;
+    }
+    auto r = RenderTextFile(text, "lines.txt");
+    auto runs = r.drawing.TextRuns();
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(Narrow(runs.front()->text), "line 0 <&> text");
+    // Every line one line height below the one before, empty lines counted.
+    const double step = runs[1]->origin.y - runs[0]->origin.y;
+    ASSERT_GT(step, 5);
+    std::size_t shown = 0;
+    for (int n = 0; n < lines; ++n) {
+        if (n % 5 == 3) continue;
+        ASSERT_LT(shown, runs.size());
+        ASSERT_EQ(Narrow(runs[shown]->text), "line " + std::to_string(n) + " <&> text");
+        ASSERT_NEAR(runs[shown]->origin.y, runs[0]->origin.y + step * n, 0.01) << n;
+        ++shown;
+    }
+
+    std::string word(400u << 10, 'x');
+    for (std::size_t i = 0; i < word.size(); i += 997) word[i] = 'y';
+    auto w = RenderTextFile(word, "word.txt");
+    std::size_t chars = 0;
+    for (const auto* t : w.drawing.TextRuns()) {
+        chars += t->text.size();
+        EXPECT_LE(t->origin.x, 800);
+    }
+    EXPECT_EQ(chars, word.size());
+    EXPECT_LE(w.layoutWidth, 800);
+    EXPECT_GT(w.drawing.TextRuns().size(), word.size() / 200);
+}
+
+}  // namespace
+}  // namespace htmlengine
