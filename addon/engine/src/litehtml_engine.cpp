@@ -169,6 +169,9 @@ void DeferTeardown(T&& value) {
 class LitehtmlEngine final : public HtmlEngine {
 public:
     RenderResult Render(const RenderRequest& req) override;
+    // One render; `cleanUp` lays out the cleaned-up markup even where the
+    // markup could be laid out as written. `asWritten`: whether it was.
+    RenderResult RenderOnce(const RenderRequest& req, bool cleanUp, bool* asWritten);
     void WarmUp() override {
         // Several loaders of one process may warm up at once; the fonts are shared.
         std::lock_guard<std::mutex> guard(SharedFontsLock());
@@ -792,7 +795,21 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
     return false;
 }
 
+// A layout that draws no text of a document that has some is no page to
+// hand on: markup laid out as written is laid out once more cleaned up, and
+// a cleaned-up layout without text fails its load (RenderOnce).
 RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
+    bool asWritten = false;
+    RenderResult res = RenderOnce(req, false, &asWritten);
+    if (asWritten && res.documentAvailable && !res.frameset && res.drawing.TextRuns().empty()) {
+        // What the first render kept is let go first.
+        if (req.deferTeardown) ReleaseDeferred();
+        res = RenderOnce(req, true, nullptr);
+    }
+    return res;
+}
+
+RenderResult LitehtmlEngine::RenderOnce(const RenderRequest& req, bool cleanUp, bool* usedAsWritten) {
     RenderResult res;
     auto deadline = ResourceFetcher::Clock::now() + std::chrono::milliseconds(std::max(0, req.timeoutMs));
     ResourceFetcher fetcher(deadline, req.userAgent, req.maxDocumentBytes);
@@ -809,13 +826,19 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     LaidOut laid;
     const Caps caps{req.maxDepth, req.maxTableDepth};
     std::optional<SanitizedHtml> asWritten;
-    if (req.layoutPartBytes == 0 || loaded.html.size() < 2 * req.layoutPartBytes) asWritten = PassThroughHtml(loaded.html, req.maxDepth);
+    if (!cleanUp && (req.layoutPartBytes == 0 || loaded.html.size() < 2 * req.layoutPartBytes)) asWritten = PassThroughHtml(loaded.html, req.maxDepth);
     if (asWritten)
         laid = LayOut(*fonts, fetcher, asWritten->html, loaded.baseUrl, loaded.encoding, *asWritten,
                       std::max(1, req.minimalWidth), true, &caps);
+    if (usedAsWritten) *usedAsWritten = laid.doc != nullptr;
     SanitizedHtml sane = laid.doc ? std::move(*asWritten) : SanitizeHtml(loaded.html, req.maxDepth, req.maxTableDepth);
     std::string().swap(loaded.html);  // what is laid out from here on is `sane`
-    if (sane.depthFlattened)
+    // The cleaned-up markup knows whether the document has text to show.
+    auto textLost = [&](const RenderResult& r) { return !laid.doc && sane.hasText && r.drawing.TextRuns().empty(); };
+    auto failLost = [&](RenderResult& r) {
+        r.documentAvailable = false;
+        r.warnings.push_back("the layout drew none of the document's text");
+    };    if (sane.depthFlattened)
         res.warnings.push_back("elements nested deeper than " + std::to_string(req.maxDepth) + " laid out flat");
     if (sane.tablesFlattened) res.warnings.push_back("tables nested deeper than " + std::to_string(req.maxTableDepth) + " laid out as blocks");
     res.compatMode = sane.quirks ? "BackCompat" : "CSS1Compat";
@@ -826,8 +849,10 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     }
     if (!laid.doc && LayOutInParts(req, *fonts, fetcher, loaded, sane, res)) {
         res.timedOut = res.timedOut || fetcher.AnyTimedOut();
+        if (textLost(res)) failLost(res);
         return res;
     }
+    const bool cleanedUp = !laid.doc;
 
     if (!laid.doc)
         laid = LayOut(*fonts, fetcher, sane.html, loaded.baseUrl, loaded.encoding, sane, std::max(1, req.minimalWidth), true);
@@ -854,6 +879,7 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     container.FlushText();
     for (auto& w : container.Warnings()) res.warnings.push_back(std::move(w));
     res.timedOut = res.timedOut || fetcher.AnyTimedOut();
+    if (cleanedUp && sane.hasText && res.drawing.TextRuns().empty()) failLost(res);
     if (req.deferTeardown) DeferTeardown(std::move(laid));
     return res;
 }

@@ -247,6 +247,24 @@ TEST(LitehtmlEngine, TextNestedAtAnyDepthIsDrawn) {
     EXPECT_EQ(s2.compatMode, "CSS1Compat");
 }
 
+// A page is never handed on blank while its source has text to show: a
+// layout that draws none of it fails, and says so; a page without text
+// (or whose markup hides all of it) is drawn as it is.
+TEST(LitehtmlEngine, LayoutWithoutTheDocumentsTextFails) {
+    for (const char* html : {"<style>p { display: none }</style><p>text</p>",
+                             "<!DOCTYPE html><body><style>div { visibility: hidden }</style><div>text</div></body>"}) {
+        auto r = RenderString(html);
+        EXPECT_FALSE(r.documentAvailable) << html;
+        EXPECT_TRUE(HasWarning(r, "drew none of the document's text")) << html;
+    }
+    for (const char* html : {"", "<body> </body>", "<p hidden>secret</p>", "<div style='DISPLAY : none'>x</div>",
+                             "<title>only a title</title><script>var t = 'x';</script>"}) {
+        auto r = RenderString(html);
+        EXPECT_TRUE(r.documentAvailable) << html;
+        EXPECT_EQ(Runs(r), "") << html;
+    }
+}
+
 TEST(LitehtmlEngine, FramesetLaysOutItsFramesSideBySide) {
     RenderRequest req;
     req.kind = RenderRequest::Kind::String;

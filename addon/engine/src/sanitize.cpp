@@ -36,13 +36,26 @@ bool IsRawText(GumboTag tag) {
            tag == GUMBO_TAG_NOFRAMES || tag == GUMBO_TAG_PLAINTEXT || tag == GUMBO_TAG_IFRAME;
 }
 
+// Whether an element's own markup hides it: the hidden attribute, or
+// "display: none" in its style attribute.
+bool HiddenByMarkup(const GumboElement& e) {
+    if (gumbo_get_attribute(&e.attributes, "hidden")) return true;
+    const GumboAttribute* style = gumbo_get_attribute(&e.attributes, "style");
+    if (!style) return false;
+    std::string compact;
+    for (const char* c = style->value; *c; ++c)
+        if (!std::isspace(static_cast<unsigned char>(*c))) compact += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    return compact.find("display:none") != std::string::npos;
+}
+
 // Text the layout never shows: in the head, in a template, in a list's
-// entries (shown through their own elements) or inside raw-text elements.
+// entries (shown through their own elements), inside raw-text elements or
+// in elements their markup hides.
 bool InvisibleText(const GumboNode* parent) {
     for (const GumboNode* p = parent; p && p->type == GUMBO_NODE_ELEMENT; p = p->parent) {
         const GumboTag t = p->v.element.tag;
         if (t == GUMBO_TAG_HEAD || t == GUMBO_TAG_TITLE || t == GUMBO_TAG_TEMPLATE || t == GUMBO_TAG_NOSCRIPT ||
-            t == GUMBO_TAG_OPTION || IsRawText(t))
+            t == GUMBO_TAG_OPTION || IsRawText(t) || HiddenByMarkup(p->v.element))
             return true;
         if (t == GUMBO_TAG_BODY) return false;
     }
@@ -326,7 +339,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     for (std::size_t p = 0; (p = t.find("</", p)) != std::string::npos; p += 2) t.replace(p, 2, "<\\/");
                     out.html += t;
                 } else {
-                    if (n->type != GUMBO_NODE_WHITESPACE && !InvisibleText(parent)) out.hasText = true;
+                    if (!out.hasText && n->type != GUMBO_NODE_WHITESPACE && !InvisibleText(parent)) out.hasText = true;
                     Escape(out.html, n->v.text.text, false);
                 }
                 break;
