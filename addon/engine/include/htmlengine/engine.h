@@ -32,7 +32,7 @@ struct RenderRequest {
     int layoutGraceMs = 15000;      // time the layout and drawing may take on top
     int maxDepth = 96;              // elements nested deeper are dropped
     int maxTableDepth = 8;          // tables nested deeper are laid out as blocks
-    std::size_t maxDocumentBytes = 16u << 20;  // longer documents are cut
+    std::size_t maxDocumentBytes = 128u << 20;  // longer documents (and resources) are cut
     std::size_t memoryLimitBytes = std::size_t(2) << 30;  // layout process's data limit
     // A longer document is laid out in parts of about this much markup, one
     // after the other, so the layout's memory follows the part; 0: whole.
