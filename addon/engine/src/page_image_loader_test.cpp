@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "emf/reader.h"
+
 namespace htmlengine {
 namespace {
 
@@ -224,6 +226,26 @@ TEST_F(LoaderTest, RenderScaleOfTheWidthModes) {
     // No connected document (resolution and page size 0): one pixel per unit, never 0 or infinite.
     EXPECT_FLOAT_EQ(RenderScale(2, 800, 0, 0), 1.0f);
     EXPECT_FLOAT_EQ(RenderScale(0, 800, 0, 0), 1.0f);
+}
+
+// A billion-pixel box makes no page image that overflows or that no slicer
+// takes: the image is cut to the largest size that works, the text above
+// stays.
+TEST_F(LoaderTest, AbsurdlyLargePageIsCutToAUsableImage) {
+    RenderResult page = Page();
+    page.layoutWidth = page.scrollWidth = page.bodyScrollWidth = 1000000008;
+    page.elements.push_back({"DIV", false, false, false, {{8, 50, 1000000008, 1000000050}}});
+    auto r = Load(std::move(page), "http://x.test/");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.image.widthPx, 16384);
+    EXPECT_EQ(r.image.heightPx, 8000000);
+    const emf::Metafile mf = emf::Read(r.image.emfBytes);
+    ASSERT_EQ(mf.status, emf::ReadStatus::Ok);
+    EXPECT_GT(mf.header.frame.right, 0);
+    EXPECT_GT(mf.header.frame.bottom, 0);
+    const auto lines = Lines();
+    EXPECT_TRUE(std::count(lines.begin(), lines.end(),
+                           "ImageCreator - Page image of 1000000008 x 1000000050 cut to 16384 x 8000000"));
 }
 
 TEST(PageBreaks, InsertionRule) {
