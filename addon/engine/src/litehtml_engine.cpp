@@ -592,6 +592,19 @@ bool StartsABlock(const litehtml::element::ptr& el) {
     }
 }
 
+// The lowest bottom of an element's box and of the boxes of all inside it.
+int LowestBottom(const litehtml::element::ptr& top) {
+    int bottom = std::numeric_limits<int>::min();
+    std::vector<litehtml::element::ptr> stack{top};
+    while (!stack.empty()) {
+        auto el = std::move(stack.back());
+        stack.pop_back();
+        if (IsShown(el)) bottom = std::max(bottom, BorderBox(el).bottom);
+        for (std::size_t k = 0, n = el->get_children_count(); k < n; ++k) stack.push_back(el->get_child(static_cast<int>(k)));
+    }
+    return bottom;
+}
+
 // Where a block that begins a part begins. litehtml places a table's rows
 // through their cells: a row's top is its highest cell's.
 int BlockTop(const litehtml::element::ptr& el) {
@@ -684,7 +697,7 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
             const std::size_t own = (last ? plan.units.size() : plan.firstUnit[k + 1]) - first;
             const std::size_t base = k == 0 ? 0 : first;  // unit index of units[0]
             if (units.size() < own + (k == 0 ? first : 0)) return false;
-            for (std::size_t u = 0; u < std::min(units.size(), own + 1 + kLookahead); ++u)
+            for (std::size_t u = 0; u < std::min({units.size(), own + 1 + kLookahead, plan.units.size() - base}); ++u)
                 if (SpanTag(sane, plan.units[base + u]) != units[u]->get_tagName()) return false;
             if (k > 0) {
                 if (!StartsABlock(units[0])) return false;
@@ -730,13 +743,15 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
                 for (const auto& r : out.elements[i].rects) ownBottom = std::max(ownBottom, r.bottom);
             }
             if (!last) {
+                int reach = ownBottom;  // of everything before the candidate
                 for (std::size_t u = own; u < units.size(); ++u) {
-                    if (!StartsABlock(units[u])) continue;
                     const int top = BlockTop(units[u]) + dy;
-                    if (top < ownBottom) continue;
-                    next = top;
-                    nextUnit = first + u;
-                    break;
+                    if (StartsABlock(units[u]) && top >= reach) {
+                        next = top;
+                        nextUnit = first + u;
+                        break;
+                    }
+                    reach = std::max(reach, LowestBottom(units[u]) + dy);
                 }
                 if (nextUnit == plan.units.size()) return false;
                 // What the next part's children hold in the first part's
