@@ -77,7 +77,7 @@ std::string TextAsHtml(std::string_view utf8) {
                 out += open;
                 block = 0;
             } else {
-                out += "<wbr>";
+                out += "\xE2\x80\x8B";  // a zero-width space: a chance to wrap, no element
             }
             run = 1;
         }
