@@ -141,6 +141,11 @@ void TessalineImpl::AcceptLoad(LoadResult&& result) {
     LoadedImage loaded;
     loaded.image = std::move(result.image);
     PageSettings settings = CurrentPageSettings(loaded.image);
+    // A large image that has its file is sliced from there: the slicer takes
+    // a copy of the bytes it slices, and the image's own would be a second.
+    constexpr std::size_t kSliceFromFileBytes = 16u << 20;
+    if (!loaded.image.emfPath.empty() && loaded.image.emfBytes.size() > kSliceFromFileBytes)
+        std::vector<std::uint8_t>().swap(loaded.image.emfBytes);
     PageConverter::Layout layout = Converter().LayOut(*this, loaded.image, settings);
     loaded.pageCount = layout.pageCount < 0 ? 0 : layout.pageCount;
     // The page link lists are numbered like the pages, so every image adds

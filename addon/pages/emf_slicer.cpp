@@ -757,23 +757,33 @@ std::int64_t PixelSize(std::int32_t from, std::int32_t to, std::int32_t devicePx
 // can never fit and are left where they begin.
 int CEmfSlicer::CutBack(int top, int h) const {
     std::int64_t cutBack = 0;
+    const auto from = std::lower_bound(textLines_.begin(), textLines_.end(),
+                                       std::make_pair(static_cast<std::int64_t>(top), std::numeric_limits<std::int64_t>::min()));
+    for (auto it = from; it != textLines_.end() && it->first - top <= h; ++it) {
+        const std::int64_t lineTop = it->first - static_cast<std::int64_t>(top);
+        const std::int64_t lineBottom = it->second - static_cast<std::int64_t>(top);
+        if (lineBottom <= h || lineBottom - lineTop >= h) continue;
+        cutBack = std::max<std::int64_t>(cutBack, h - lineTop + 1);
+    }
+    return cutBack >= h ? 0 : static_cast<int>(cutBack);
+}
+
+// The text lines CutBack looks at, in the records up to the first that ends
+// the drawing.
+void CEmfSlicer::IndexTextLines() {
+    textLines_.clear();
     for (const emf::Record& rec : records_) {
         if (rec.type == 0 || rec.type > emf::kMaxRecordType || rec.type == emf::EMR_EOF) break;
         if ((rec.type != emf::EMR_EXTTEXTOUTW && rec.type != emf::EMR_EXTTEXTOUTA) || rec.size < 24) continue;
         const std::uint8_t* p = source_.data() + rec.offset;
-        std::int32_t t, b;
+        std::int32_t t, b, right;
         std::memcpy(&t, p + 12, 4);
         std::memcpy(&b, p + 20, 4);
-        if (b == -1) continue;  // no bounds
-        std::int32_t right;
         std::memcpy(&right, p + 16, 4);
-        if (right == -1) continue;
-        std::int64_t lineTop = std::min(t, b) - static_cast<std::int64_t>(top);
-        std::int64_t lineBottom = std::max(t, b) - static_cast<std::int64_t>(top);
-        if (lineTop < 0 || lineTop > h || lineBottom <= h || lineBottom - lineTop >= h) continue;
-        cutBack = std::max<std::int64_t>(cutBack, h - lineTop + 1);
+        if (b == -1 || right == -1) continue;  // no bounds
+        textLines_.emplace_back(std::min(t, b), std::max(t, b));
     }
-    return cutBack >= h ? 0 : static_cast<int>(cutBack);
+    std::sort(textLines_.begin(), textLines_.end());
 }
 
 bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vector<std::uint8_t>* out) {
@@ -824,6 +834,7 @@ void CEmfSlicer::ProduceSlices() {
     }
     for (const emf::Diagnostic& d : mf.diagnostics) log_.Error(d.Text());
     records_ = std::move(mf.records);
+    IndexTextLines();
     extents_.assign(records_.size(), Extent{});
     for (std::size_t i = 0; i < records_.size(); ++i) {
         const emf::Record& rec = records_[i];
@@ -883,6 +894,7 @@ void CEmfSlicer::ProduceSlices() {
     }
     records_.clear();
     extents_.clear();
+    textLines_.clear();
     log_.Info(StrFormat("Produced %d slices", SliceCount()));
 }
 

@@ -73,6 +73,7 @@ public:
 private:
     class RecordParser;
     void ProduceSlices();
+    void IndexTextLines();
     int CutBack(int top, int h) const;
     bool BuildSlice(int top, int h, int sourceW, int cutBack, std::vector<std::uint8_t>* out);
 
@@ -97,6 +98,9 @@ private:
         std::int64_t top = 0, bottom = 0;
     };
     std::vector<Extent> extents_;
+    // Top and bottom of every text line with bounds, by top: the lines a
+    // slice cuts through are found without reading every record again.
+    std::vector<std::pair<std::int64_t, std::int64_t>> textLines_;
     std::size_t recordOffset_ = 0;
     std::unique_ptr<RecordParser> parser_;
     std::vector<std::uint8_t> out_;

@@ -369,8 +369,7 @@ TEST_F(EngineE2E, HostilePagesEndTheirOwnLoadOnly) {
 }
 
 TEST_F(EngineE2E, HugePageIsCutOrStopped) {
-    // 100 MB of paragraphs: the document is cut at the size limit, and a
-    // layout that does not finish in time is stopped.
+    // 100 MB of paragraphs: a layout that does not finish in time is stopped.
     {
         std::ofstream big(tmp_ / "big.html", std::ios::binary);
         std::string para = "<p>" + std::string(990, 'x') + "</p>\n";

@@ -702,8 +702,9 @@ void Container::get_language(litehtml::tstring& language, litehtml::tstring& cul
 
 void Container::split_text(const char* text, const std::function<void(const litehtml::tchar_t*)>& on_word,
                            const std::function<void(const litehtml::tchar_t*)>& on_space) {
-    // Words end at white space; CJK characters are words of their own, so
-    // lines of Chinese or Japanese text can break between any two of them.
+    // Words end at white space and at zero-width spaces (which are not
+    // drawn); CJK characters are words of their own, so lines of Chinese or
+    // Japanese text can break between any two of them.
     std::u32string s = DecodeUtf8(text ? text : "");
     std::u32string word;
     auto flush = [&]() {
@@ -713,6 +714,8 @@ void Container::split_text(const char* text, const std::function<void(const lite
         if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
             flush();
             on_space(EncodeUtf8(std::u32string(1, c)).c_str());
+        } else if (c == 0x200B) {
+            flush();
         } else if ((c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFF60) ||
                    (c >= 0x20000 && c <= 0x2FFFF)) {
             flush();

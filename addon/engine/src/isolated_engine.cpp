@@ -10,6 +10,7 @@
 //   answer:  u64 length | result | trailer
 // A process that fails a render (an exception, no memory) answers nothing
 // and exits with status 3.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
@@ -53,6 +54,7 @@ constexpr std::size_t kMaxRequestBytes = 1u << 30;
 // one process's fragmentation or leaks along.
 constexpr unsigned kRetireAfterJobs = 1000;
 constexpr std::size_t kRetireHeapBytes = 256u << 20;
+constexpr std::size_t kEndAfterAnswerBytes = 32u << 20;
 
 // After the result, the process names the fonts it had to set up and the
 // modules it opened, so that the parent sets them up once for every later
@@ -109,6 +111,7 @@ void SerializeRequest(const RenderRequest& q, std::string& out) {
     w.Str(q.address), w.Str(q.html), w.Str(q.baseUrl);
     w.I32(q.minimalWidth), w.I32(q.timeoutMs), w.I32(q.layoutGraceMs), w.I32(q.maxDepth), w.I32(q.maxTableDepth);
     w.Pod<std::uint64_t>(q.maxDocumentBytes), w.Pod<std::uint64_t>(q.memoryLimitBytes);
+    w.Pod<std::uint64_t>(q.layoutPartBytes);
     w.Str(q.userAgent);
 }
 
@@ -119,6 +122,7 @@ bool DeserializeRequest(std::string_view bytes, RenderRequest& q) {
         q.address = r.Str(), q.html = r.Str(), q.baseUrl = r.Str();
         q.minimalWidth = r.I32(), q.timeoutMs = r.I32(), q.layoutGraceMs = r.I32(), q.maxDepth = r.I32(), q.maxTableDepth = r.I32();
         q.maxDocumentBytes = r.Pod<std::uint64_t>(), q.memoryLimitBytes = r.Pod<std::uint64_t>();
+        q.layoutPartBytes = r.Pod<std::uint64_t>();
         q.userAgent = r.Str();
         return r.AtEnd();
     } catch (const wire::Damaged&) {
@@ -170,6 +174,17 @@ std::size_t HeapInUse() {
     return pages[5] * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }
 
+// Gives what the process has freed back to the system at once: the
+// programs' allocator (jemalloc) otherwise keeps it for a while.
+void ReturnFreedMemory() {
+    using Mallctl = int (*)(const char*, void*, std::size_t*, void*, std::size_t);
+    if (auto mallctl = reinterpret_cast<Mallctl>(::dlsym(RTLD_DEFAULT, "mallctl"))) {
+        mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0);  // 4096: every arena
+        return;
+    }
+    malloc_trim(0);
+}
+
 void* RunWorker(void* p) {
     auto* loop = static_cast<WorkerLoop*>(p);
     // What the process inherited from the caller does not count.
@@ -200,11 +215,19 @@ void* RunWorker(void* p) {
             AppendTrailer(out, retiring ? kRetiring : 0);
             const std::uint64_t size = out.size() - sizeof(std::uint64_t);
             std::memcpy(out.data(), &size, sizeof size);
+            // A long document's result goes before its answer, which the
+            // caller reads into memory of its own meanwhile.
+            if (out.size() > kEndAfterAnswerBytes) {
+                result = RenderResult{};
+                ReturnFreedMemory();
+            }
             if (!WriteAll(loop->fd, out.data(), out.size())) {
                 loop->exitCode = 4;
                 return nullptr;
             }
-            if (retiring) return nullptr;
+            // A process that answered a long document ends now rather than
+            // hold what it grew to while it waits for the next one.
+            if (retiring || out.size() > kEndAfterAnswerBytes) return nullptr;
             std::string().swap(out);
             result = RenderResult{};
             loop->engine->ReleaseDeferred();
@@ -568,9 +591,13 @@ void SerializeResult(const RenderResult& res, std::string& out) {
     }
     w.U32(static_cast<std::uint32_t>(res.warnings.size()));
     for (const auto& s : res.warnings) w.Str(s);
-    std::string drawing;
-    res.drawing.Serialize(drawing);
-    w.Str(drawing);
+    // The drawing, the bulk of a long document's result, is written in place
+    // (a length, then its bytes) rather than copied from a string of its own.
+    const std::size_t at = out.size();
+    w.U32(0);
+    res.drawing.Serialize(out);
+    const auto length = static_cast<std::uint32_t>(out.size() - at - sizeof(std::uint32_t));
+    std::memcpy(out.data() + at, &length, sizeof length);
 }
 
 bool DeserializeResult(std::string_view bytes, RenderResult& res) {

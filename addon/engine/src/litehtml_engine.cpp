@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <iterator>
+#include <limits>
 #include <mutex>
 #include <optional>
 
+#include "chunks.h"
 #include "container.h"
 #include "fonts.h"
 #include "htmlengine/encoding.h"
@@ -34,24 +37,58 @@ std::string Upper(std::string_view s) {
     return o;
 }
 
-std::string EscapeText(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() + 64);
-    for (char c : s) {
+// A plain-text document as a browser shows it: monospace, its line breaks
+// kept, long lines wrapped, a word longer than a line too. Its lines are
+// written in blocks of their own (a long text is laid out in parts, block
+// by block); a block ends where a line ends, or inside a very long line
+// where it may wrap anyway.
+std::string TextAsHtml(std::string_view utf8) {
+    constexpr std::size_t kBlockBytes = 16u << 10;  // lines of a block
+    constexpr std::size_t kLongLineBytes = 64u << 10;  // of a line without an end
+    constexpr int kPiece = 8;  // characters a word may run without a chance to wrap
+    const std::string_view open = "<div class=\"vm-text\">";
+    std::string out =
+        "<!DOCTYPE html><html><head><style>div.vm-text { white-space: pre-wrap; font-family: monospace; margin: 0 }"
+        "</style></head><body>";
+    out.reserve(out.size() + utf8.size() + utf8.size() / 8 + 64);
+    out += open;
+    std::size_t block = 0;  // bytes in the open block
+    int run = 0;            // characters since the last chance to wrap
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
+        if (c == '\r') continue;
+        if (c == '\n') {
+            run = 0;
+            if (block >= kBlockBytes) {
+                out += "</div>";
+                out += open;
+                block = 0;
+            } else {
+                out += '\n', ++block;
+            }
+            continue;
+        }
+        const bool lead = (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        if (c == ' ' || c == '\t') {
+            run = 0;
+        } else if (lead && ++run > kPiece) {
+            if (block >= kLongLineBytes) {
+                out += "</div>";
+                out += open;
+                block = 0;
+            } else {
+                out += "\xE2\x80\x8B";  // a zero-width space: a chance to wrap, no element
+            }
+            run = 1;
+        }
         if (c == '&') out += "&amp;";
         else if (c == '<') out += "&lt;";
         else if (c == '>') out += "&gt;";
-        else if (c != '\r') out += c;
+        else out += c;
+        ++block;
     }
+    out += "</div></body></html>";
     return out;
-}
-
-// A plain-text document as a browser shows it: monospace, its line breaks
-// kept, long lines wrapped.
-std::string TextAsHtml(std::string_view utf8) {
-    return "<!DOCTYPE html><html><head></head><body><pre style=\"white-space: pre-wrap; word-wrap: break-word; "
-           "margin: 0\">" +
-           EscapeText(utf8) + "</pre></body></html>";
 }
 
 bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
@@ -159,6 +196,9 @@ void DeferTeardown(T&& value) {
 class LitehtmlEngine final : public HtmlEngine {
 public:
     RenderResult Render(const RenderRequest& req) override;
+    // One render; `cleanUp` lays out the cleaned-up markup even where the
+    // markup could be laid out as written. `asWritten`: whether it was.
+    RenderResult RenderOnce(const RenderRequest& req, bool cleanUp, bool* asWritten);
     void WarmUp() override {
         // Several loaders of one process may warm up at once; the fonts are shared.
         std::lock_guard<std::mutex> guard(SharedFontsLock());
@@ -321,14 +361,17 @@ bool WithinCaps(const litehtml::element::ptr& root, const Caps& caps) {
 
 // With `caps`, a tree beyond them is not laid out and the result has no
 // document (see PassThroughHtml).
+// `windowHeight`: a part of a long document is laid out in a window of no
+// height, so that the root's box, which litehtml stretches to the window,
+// ends where its content does, as in the whole document.
 LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& html, const std::string& baseUrl,
                const std::string& encoding, const SanitizedHtml& sane, int width, bool grow,
-               const Caps* caps = nullptr) {
+               const Caps* caps = nullptr, int windowHeight = 1080) {
     LaidOut out;
     out.container = std::make_unique<Container>(fonts, fetcher);
     out.container->SetBaseUrl(baseUrl);
     out.container->SetDocumentEncoding(encoding);
-    out.container->SetViewport(width, 1080);
+    out.container->SetViewport(width, windowHeight);
     for (const auto& [src, alt] : sane.imageAlts) out.container->SetAltText(out.container->Resolve(src), alt);
     out.context = ContextFor(sane.tags);
     out.doc = litehtml::document::createFromUTF8(html.c_str(), out.container.get(), out.context.get());
@@ -472,7 +515,359 @@ void LitehtmlEngine::LayoutFrameset(const RenderRequest& req, ResourceFetcher& f
     if (req.deferTeardown) DeferTeardown(std::move(frames));
 }
 
+// Element facts and anchors of elements and everything below them, in
+// document order, moved down by `dy`. Whose facts they are is kept in
+// `parentOf` (facts index of the parent, -1 for none), so that a cell marks
+// every element around it.
+class FactsWalk {
+public:
+    FactsWalk(RenderResult& res, Container* container) : res_(res), container_(container), anchors_(res.anchors) {}
+    void SetContainer(Container* c) { container_ = c; }
+    // Walks `top` and below it; `skip`s elements (and what they hold).
+    template <class Skip>
+    void Walk(const litehtml::element::ptr& top, int parent, int dy, Skip&& skip);
+    void Walk(const litehtml::element::ptr& top, int parent, int dy) {
+        Walk(top, parent, dy, [](const litehtml::element*) { return false; });
+    }
+    // Facts index of an element recorded by the last walk, -1 when it was not.
+    int IndexOf(const litehtml::element* el) const {
+        for (const auto& [e, i] : seen_)
+            if (e == el) return i;
+        return -1;
+    }
+    void Watch(std::vector<const litehtml::element*> els) { watched_ = std::move(els); }
+    int Bottom() const { return bottom_; }
+
+private:
+    RenderResult& res_;
+    Container* container_;  // resolves the addresses of anchors
+    AnchorPlacer anchors_;  // across parts too: an anchor at a part's end lies in the next
+    std::vector<int> parentOf_;
+    std::vector<const litehtml::element*> watched_;
+    std::vector<std::pair<const litehtml::element*, int>> seen_;
+    int bottom_ = 0;
+};
+
+template <class Skip>
+void FactsWalk::Walk(const litehtml::element::ptr& top, int parentIndex, int dy, Skip&& skip) {
+    std::vector<std::pair<litehtml::element::ptr, int>> stack;  // element, parent index in res.elements
+    if (top) stack.emplace_back(top, parentIndex);
+    while (!stack.empty()) {
+        auto [el, parent] = stack.back();
+        stack.pop_back();
+        if (skip(el.get())) continue;
+        const char* tagC = el->get_tagName();
+        std::string tag = tagC ? Upper(tagC) : "";
+        int self = parent;
+        if (tag.empty() && anchors_.Waiting() && !el->is_white_space() && !el->is_comment()) {
+            std::vector<IntRect> rects = ClientRects(el);
+            for (auto& r : rects) r.top += dy, r.bottom += dy;
+            anchors_.PlaceAt(rects);
+        }
+        if (!tag.empty()) {
+            ElementFacts f;
+            f.tag = tag;
+            const char* before = el->get_style_property("page-break-before", false, "auto");
+            const char* after = el->get_style_property("page-break-after", false, "auto");
+            f.breakBefore = before && Lower(before) == "always";
+            f.breakAfter = after && Lower(after) == "always";
+            f.rects = ClientRects(el);
+            for (auto& r : f.rects) {
+                r.top += dy, r.bottom += dy;
+                bottom_ = std::max(bottom_, r.bottom);
+            }
+            res_.elements.push_back(std::move(f));
+            self = static_cast<int>(res_.elements.size() - 1);
+            parentOf_.push_back(parent);
+            if (std::find(watched_.begin(), watched_.end(), el.get()) != watched_.end()) seen_.emplace_back(el.get(), self);
+            if (tag == "TD") {
+                for (int p = parent; p >= 0 && !res_.elements[p].containsTd; p = parentOf_[p]) res_.elements[p].containsTd = true;
+            }
+            const std::vector<IntRect>& rects = res_.elements.back().rects;
+            anchors_.PlaceAt(rects);
+            const char* name = nullptr;
+            if (tag == "A") {
+                AnchorFacts a;
+                const char* href = el->get_attr("href");
+                name = el->get_attr("name");
+                if (href) {
+                    a.hrefAttr = href;
+                    a.href = container_->Resolve(href);
+                    std::string scheme = SchemeOf(a.href);
+                    a.protocol = scheme.empty() ? "" : scheme + ":";
+                }
+                if (name) a.name = name;
+                a.rects = rects;
+                anchors_.Add(std::move(a), IsShown(el));
+            }
+            // An element's id names it as a link target, at its top-left.
+            if (const char* id = el->get_attr("id"); id && *id && !(name && std::string_view(name) == id)) {
+                AnchorFacts a;
+                a.name = id;
+                if (!rects.empty()) a.rects = {{rects.front().left, rects.front().top, rects.front().left, rects.front().top}};
+                anchors_.Add(std::move(a), IsShown(el));
+            }
+        }
+        for (std::size_t k = el->get_children_count(); k-- > 0;) stack.emplace_back(el->get_child(static_cast<int>(k)), self);
+    }
+}
+
+// Tagged children of an element, without the ones litehtml makes itself (::before, ::after).
+std::vector<litehtml::element::ptr> ElementChildren(const litehtml::element::ptr& el) {
+    std::vector<litehtml::element::ptr> kids;
+    for (std::size_t k = 0, n = el->get_children_count(); k < n; ++k) {
+        auto kid = el->get_child(static_cast<int>(k));
+        const char* tag = kid->get_tagName();
+        if (tag && *tag && *tag != ':') kids.push_back(std::move(kid));
+    }
+    return kids;
+}
+
+// Whether a part may begin at `el`: a shown block on its own, not beside a float.
+bool StartsABlock(const litehtml::element::ptr& el) {
+    if (!IsShown(el) || el->get_float() != litehtml::float_none) return false;
+    switch (el->get_display()) {
+        case litehtml::display_block:
+        case litehtml::display_list_item:
+        case litehtml::display_table:
+        case litehtml::display_table_row: return true;
+        default: return false;
+    }
+}
+
+// The lowest bottom of an element's box and of the boxes of all inside it.
+int LowestBottom(const litehtml::element::ptr& top) {
+    int bottom = std::numeric_limits<int>::min();
+    std::vector<litehtml::element::ptr> stack{top};
+    while (!stack.empty()) {
+        auto el = std::move(stack.back());
+        stack.pop_back();
+        if (IsShown(el)) bottom = std::max(bottom, BorderBox(el).bottom);
+        for (std::size_t k = 0, n = el->get_children_count(); k < n; ++k) stack.push_back(el->get_child(static_cast<int>(k)));
+    }
+    return bottom;
+}
+
+// Where a block that begins a part begins. litehtml places a table's rows
+// through their cells: a row's top is its highest cell's.
+int BlockTop(const litehtml::element::ptr& el) {
+    if (el->get_display() != litehtml::display_table_row) return BorderBox(el).top;
+    int top = std::numeric_limits<int>::max();
+    for (const auto& cell : ElementChildren(el)) top = std::min(top, BorderBox(cell).top);
+    return top == std::numeric_limits<int>::max() ? BorderBox(el).top : top;
+}
+
+// What a part draws, without the text outside its band: the band's clip
+// hides it, but hidden text would still be found in the page twice (list
+// markers of the next part's first items are drawn beside them).
+class BandDevice final : public emf::Device {
+public:
+    BandDevice(emf::Device& target, double top, double bottom) : target_(target), top_(top), bottom_(bottom) {}
+    void FillPath(const emf::Path& p, emf::FillRule r, const emf::Paint& f, const emf::Matrix& m) override { target_.FillPath(p, r, f, m); }
+    void StrokePath(const emf::Path& p, const emf::StrokeStyle& s, const emf::Color& c, const emf::Matrix& m) override {
+        target_.StrokePath(p, s, c, m);
+    }
+    void DrawText(const emf::TextRun& t, const emf::Matrix& m) override {
+        if (t.origin.y >= top_ && t.origin.y < bottom_) target_.DrawText(t, m);
+    }
+    void DrawImage(const emf::Image& i, const emf::Matrix& m) override { target_.DrawImage(i, m); }
+    void PushClip(const emf::Path& p, emf::FillRule r, const emf::Matrix& m) override { target_.PushClip(p, r, m); }
+    void PopClip() override { target_.PopClip(); }
+
+private:
+    emf::Device& target_;
+    double top_, bottom_;
+};
+
+// Children of the next part laid out with a part: where one of them starts is
+// where the next part starts.
+constexpr std::size_t kLookahead = 4;
+
+// Lays out a long document in parts (chunks.h) and stacks them: each part
+// is moved so that its first child lies where the part before placed it,
+// and drawn clipped to its own band, so ancestors' backgrounds continue and
+// nothing is drawn twice. A part may begin only at a block that nothing
+// before it reaches past (no float hangs over it). False, with nothing in
+// `res` changed, when the document cannot be laid out so.
+bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher& fetcher, const Loaded& loaded,
+                   const SanitizedHtml& sane, RenderResult& res) {
+    ChunkPlan plan = PlanChunks(sane, req.layoutPartBytes);
+    if (plan.Parts() < 2) return false;
+    const std::size_t spineDepth = plan.spine.size();
+    int width = std::max(1, req.minimalWidth);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        RenderResult out;
+        FactsWalk facts(out, nullptr);
+        std::vector<int> spineFacts;  // facts of html, body, ... the split element (first part)
+        int seam = 0;                 // where the current part begins, document pixels
+        int dy = 0, height = 0, widest = width;
+        bool wider = false;
+        std::vector<std::string> warnings;
+        for (std::size_t k = 0; k < plan.Parts(); ++k) {
+            const bool last = k + 1 == plan.Parts();
+            LaidOut laid = LayOut(fonts, fetcher, ChunkHtml(sane, plan, k, kLookahead), loaded.baseUrl, loaded.encoding,
+                                  sane, width, false, nullptr, 0);
+            if (!laid.doc) return false;
+            if (laid.doc->width() > width) {
+                widest = std::max(widest, laid.doc->width());
+                wider = true;
+                break;
+            }
+            // The elements from the root down to the split one, by tag.
+            std::vector<litehtml::element::ptr> chain{laid.doc->root()};
+            if (!chain[0]) return false;
+            for (std::size_t i = 0; i < spineDepth; ++i) {
+                const auto kids = ElementChildren(chain.back());
+                litehtml::element::ptr next;
+                if (k == 0 && i > 0) {
+                    // The first part holds the spine's earlier siblings too.
+                    std::size_t n = 0;
+                    for (const auto& s : sane.spans)
+                        if (s.parent == plan.spine[i - 1] && &s < &sane.spans[static_cast<std::size_t>(plan.spine[i])]) ++n;
+                    if (n < kids.size()) next = kids[n];
+                } else {
+                    for (const auto& kid : kids)
+                        if (SpanTag(sane, plan.spine[i]) == kid->get_tagName()) {
+                            next = kid;
+                            break;
+                        }
+                }
+                if (!next || SpanTag(sane, plan.spine[i]) != next->get_tagName()) return false;
+                chain.push_back(std::move(next));
+            }
+            const auto units = ElementChildren(chain.back());
+            const std::size_t first = plan.firstUnit[k];
+            const std::size_t own = (last ? plan.units.size() : plan.firstUnit[k + 1]) - first;
+            const std::size_t base = k == 0 ? 0 : first;  // unit index of units[0]
+            if (units.size() < own + (k == 0 ? first : 0)) return false;
+            for (std::size_t u = 0; u < std::min({units.size(), own + 1 + kLookahead, plan.units.size() - base}); ++u)
+                if (SpanTag(sane, plan.units[base + u]) != units[u]->get_tagName()) return false;
+            if (k > 0) {
+                if (!StartsABlock(units[0])) return false;
+                dy = seam - BlockTop(units[0]);
+            }
+            // Where the next part begins: the first of its children (or of
+            // the ones after it) that starts a block below everything before.
+            int next = std::numeric_limits<int>::max();
+            std::size_t nextUnit = plan.units.size();
+            std::vector<const litehtml::element*> lookahead;
+            if (!last) {
+                for (std::size_t u = own; u < units.size(); ++u) lookahead.push_back(units[u].get());
+            }
+            facts.SetContainer(laid.container.get());
+            const std::size_t factsBefore = out.elements.size();
+            int ownBottom = std::numeric_limits<int>::min();
+            auto walkOwn = [&](int parentFacts) {
+                for (std::size_t u = 0; u < own; ++u) facts.Walk(units[u], parentFacts, dy);
+            };
+            if (k == 0) {
+                std::vector<const litehtml::element*> watched;
+                for (const auto& c : chain) watched.push_back(c.get());
+                facts.Watch(watched);
+                facts.Walk(chain[0], -1, dy, [&](const litehtml::element* e) {
+                    return std::find(lookahead.begin(), lookahead.end(), e) != lookahead.end();
+                });
+                for (const auto* c : watched) spineFacts.push_back(facts.IndexOf(c));
+                if (std::find(spineFacts.begin(), spineFacts.end(), -1) != spineFacts.end()) return false;
+            } else {
+                walkOwn(spineFacts.back());
+                if (last) {
+                    // The rest of the document: what follows each spine element.
+                    for (std::size_t i = chain.size() - 1; i-- > 0;) {
+                        const auto kids = ElementChildren(chain[i]);
+                        auto at = std::find(kids.begin(), kids.end(), chain[i + 1]);
+                        for (auto it = at == kids.end() ? at : at + 1; it != kids.end(); ++it)
+                            facts.Walk(*it, spineFacts[i], dy);
+                    }
+                }
+            }
+            for (std::size_t i = factsBefore; i < out.elements.size(); ++i) {
+                if (std::find(spineFacts.begin(), spineFacts.end(), static_cast<int>(i)) != spineFacts.end()) continue;
+                for (const auto& r : out.elements[i].rects) ownBottom = std::max(ownBottom, r.bottom);
+            }
+            if (!last) {
+                int reach = ownBottom;  // of everything before the candidate
+                for (std::size_t u = own; u < units.size(); ++u) {
+                    const int top = BlockTop(units[u]) + dy;
+                    if (StartsABlock(units[u]) && top >= reach) {
+                        next = top;
+                        nextUnit = first + u;
+                        break;
+                    }
+                    reach = std::max(reach, LowestBottom(units[u]) + dy);
+                }
+                if (nextUnit == plan.units.size()) return false;
+                // What the next part's children hold in the first part's
+                // walk came from the lookahead; none was walked.
+                if (nextUnit != plan.firstUnit[k + 1]) {
+                    if (nextUnit > plan.firstUnit[k + 1] && k + 2 < plan.Parts() && nextUnit >= plan.firstUnit[k + 2])
+                        return false;
+                    // The part grows by the children before that block: walk them too.
+                    for (std::size_t u = own; u < nextUnit - first; ++u)
+                        facts.Walk(units[u], spineFacts.back(), dy);
+                    plan.firstUnit[k + 1] = nextUnit;
+                }
+            }
+            // Drawn within its band only.
+            const int bandTop = k == 0 ? std::numeric_limits<int>::min() / 2 : seam;
+            const int bandBottom = last ? std::numeric_limits<int>::max() / 2 : next;
+            BandDevice inBand(out.drawing, bandTop, bandBottom);
+            DrawTarget target{&inBand};
+            laid.container->SetDevice(&inBand);
+            laid.container->SetViewport(width, std::max(laid.doc->height(), 1));
+            emf::Path band;
+            band.AddRect({-1e7, double(bandTop), 1e7 + width, double(bandBottom)});
+            out.drawing.PushClip(band, emf::FillRule::NonZero, {});
+            // litehtml draws what touches its clip: the band ends a pixel
+            // early, so that the next part's first block is drawn only there.
+            litehtml::position clip(0, std::max(bandTop, -1 << 29), width,
+                                    std::min(bandBottom, 1 << 29) - 1 - std::max(bandTop, -1 << 29));
+            laid.doc->draw(reinterpret_cast<litehtml::uint_ptr>(&target), 0, dy, &clip);
+            laid.container->FlushText();
+            out.drawing.PopClip();
+            for (auto& w : laid.container->Warnings()) warnings.push_back(std::move(w));
+            if (last) {
+                // The spine's boxes end where the last part ends them.
+                for (std::size_t i = 0; i < chain.size(); ++i) {
+                    auto& rects = out.elements[static_cast<std::size_t>(spineFacts[i])].rects;
+                    const std::vector<IntRect> lastRects = ClientRects(chain[i]);
+                    if (!rects.empty() && !lastRects.empty()) rects.back().bottom = lastRects.back().bottom + dy;
+                }
+                height = laid.doc->height() + dy;
+            }
+            seam = next;
+        }
+        if (wider) {
+            width = widest;
+            continue;
+        }
+        res.layoutWidth = width;
+        res.scrollWidth = res.bodyScrollWidth = width;
+        res.scrollHeight = height;
+        res.elements = std::move(out.elements);
+        res.anchors = std::move(out.anchors);
+        res.drawing = std::move(out.drawing);
+        for (auto& w : warnings) res.warnings.push_back(std::move(w));
+        return true;
+    }
+    return false;
+}
+
+// A layout that draws no text of a document that has some is no page to
+// hand on: markup laid out as written is laid out once more cleaned up, and
+// a cleaned-up layout without text fails its load (RenderOnce).
 RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
+    bool asWritten = false;
+    RenderResult res = RenderOnce(req, false, &asWritten);
+    if (asWritten && res.documentAvailable && !res.frameset && res.drawing.TextRuns().empty()) {
+        // What the first render kept is let go first.
+        if (req.deferTeardown) ReleaseDeferred();
+        res = RenderOnce(req, true, nullptr);
+    }
+    return res;
+}
+
+RenderResult LitehtmlEngine::RenderOnce(const RenderRequest& req, bool cleanUp, bool* usedAsWritten) {
     RenderResult res;
     auto deadline = ResourceFetcher::Clock::now() + std::chrono::milliseconds(std::max(0, req.timeoutMs));
     ResourceFetcher fetcher(deadline, req.userAgent, req.maxDocumentBytes);
@@ -484,14 +879,25 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
 
     // Markup that needs no rewriting is laid out as written, unless its tree
     // turns out deeper than the caps; everything else is cleaned up first.
+    // A long document is cleaned up in any case: its parts are cut from the
+    // cleaned-up markup.
     LaidOut laid;
     const Caps caps{req.maxDepth, req.maxTableDepth};
-    std::optional<SanitizedHtml> asWritten = PassThroughHtml(loaded.html, req.maxDepth);
+    std::optional<SanitizedHtml> asWritten;
+    if (!cleanUp && (req.layoutPartBytes == 0 || loaded.html.size() < 2 * req.layoutPartBytes)) asWritten = PassThroughHtml(loaded.html, req.maxDepth);
     if (asWritten)
         laid = LayOut(*fonts, fetcher, asWritten->html, loaded.baseUrl, loaded.encoding, *asWritten,
                       std::max(1, req.minimalWidth), true, &caps);
+    if (usedAsWritten) *usedAsWritten = laid.doc != nullptr;
     SanitizedHtml sane = laid.doc ? std::move(*asWritten) : SanitizeHtml(loaded.html, req.maxDepth, req.maxTableDepth);
-    if (sane.depthCut) res.warnings.push_back("elements nested deeper than " + std::to_string(req.maxDepth) + " dropped");
+    std::string().swap(loaded.html);  // what is laid out from here on is `sane`
+    // The cleaned-up markup knows whether the document has text to show.
+    auto textLost = [&](const RenderResult& r) { return !laid.doc && sane.hasText && r.drawing.TextRuns().empty(); };
+    auto failLost = [&](RenderResult& r) {
+        r.documentAvailable = false;
+        r.warnings.push_back("the layout drew none of the document's text");
+    };    if (sane.depthFlattened)
+        res.warnings.push_back("elements nested deeper than " + std::to_string(req.maxDepth) + " laid out flat");
     if (sane.tablesFlattened) res.warnings.push_back("tables nested deeper than " + std::to_string(req.maxTableDepth) + " laid out as blocks");
     res.compatMode = sane.quirks ? "BackCompat" : "CSS1Compat";
     if (sane.frameset) {
@@ -499,6 +905,12 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
         res.timedOut = res.timedOut || fetcher.AnyTimedOut();
         return res;
     }
+    if (!laid.doc && LayOutInParts(req, *fonts, fetcher, loaded, sane, res)) {
+        res.timedOut = res.timedOut || fetcher.AnyTimedOut();
+        if (textLost(res)) failLost(res);
+        return res;
+    }
+    const bool cleanedUp = !laid.doc;
 
     if (!laid.doc)
         laid = LayOut(*fonts, fetcher, sane.html, loaded.baseUrl, loaded.encoding, sane, std::max(1, req.minimalWidth), true);
@@ -513,62 +925,9 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     res.scrollHeight = laid.doc->height();
     res.bodyScrollWidth = laid.doc->width();
 
-    // Every element in document order, without recursion.
-    std::vector<std::pair<litehtml::element::ptr, int>> stack;  // element, parent index in res.elements
-    std::vector<int> parentOf;
-    if (auto root = laid.doc->root()) stack.emplace_back(root, -1);
-    int drawHeight = laid.height;
-    AnchorPlacer anchors(res.anchors);
-    while (!stack.empty()) {
-        auto [el, parent] = stack.back();
-        stack.pop_back();
-        const char* tagC = el->get_tagName();
-        std::string tag = tagC ? Upper(tagC) : "";
-        int self = parent;
-        if (tag.empty() && anchors.Waiting() && !el->is_white_space() && !el->is_comment())
-            anchors.PlaceAt(ClientRects(el));
-        if (!tag.empty()) {
-            ElementFacts f;
-            f.tag = tag;
-            const char* before = el->get_style_property("page-break-before", false, "auto");
-            const char* after = el->get_style_property("page-break-after", false, "auto");
-            f.breakBefore = before && Lower(before) == "always";
-            f.breakAfter = after && Lower(after) == "always";
-            f.rects = ClientRects(el);
-            for (const auto& r : f.rects) drawHeight = std::max(drawHeight, r.bottom);
-            res.elements.push_back(std::move(f));
-            self = static_cast<int>(res.elements.size() - 1);
-            parentOf.push_back(parent);
-            if (tag == "TD") {
-                for (int p = parent; p >= 0 && !res.elements[p].containsTd; p = parentOf[p]) res.elements[p].containsTd = true;
-            }
-            const std::vector<IntRect>& rects = res.elements.back().rects;
-            anchors.PlaceAt(rects);
-            const char* name = nullptr;
-            if (tag == "A") {
-                AnchorFacts a;
-                const char* href = el->get_attr("href");
-                name = el->get_attr("name");
-                if (href) {
-                    a.hrefAttr = href;
-                    a.href = container.Resolve(href);
-                    std::string scheme = SchemeOf(a.href);
-                    a.protocol = scheme.empty() ? "" : scheme + ":";
-                }
-                if (name) a.name = name;
-                a.rects = rects;
-                anchors.Add(std::move(a), IsShown(el));
-            }
-            // An element's id names it as a link target, at its top-left.
-            if (const char* id = el->get_attr("id"); id && *id && !(name && std::string_view(name) == id)) {
-                AnchorFacts a;
-                a.name = id;
-                if (!rects.empty()) a.rects = {{rects.front().left, rects.front().top, rects.front().left, rects.front().top}};
-                anchors.Add(std::move(a), IsShown(el));
-            }
-        }
-        for (std::size_t k = el->get_children_count(); k-- > 0;) stack.emplace_back(el->get_child(static_cast<int>(k)), self);
-    }
+    FactsWalk facts(res, &container);
+    facts.Walk(laid.doc->root(), -1, 0);
+    const int drawHeight = std::max(laid.height, facts.Bottom());
 
     DrawTarget target{&res.drawing};
     container.SetDevice(&res.drawing);
@@ -578,6 +937,7 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     container.FlushText();
     for (auto& w : container.Warnings()) res.warnings.push_back(std::move(w));
     res.timedOut = res.timedOut || fetcher.AnyTimedOut();
+    if (cleanedUp && sane.hasText && res.drawing.TextRuns().empty()) failLost(res);
     if (req.deferTeardown) DeferTeardown(std::move(laid));
     return res;
 }

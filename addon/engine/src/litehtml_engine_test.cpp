@@ -249,32 +249,60 @@ TEST(LitehtmlEngine, BordersListsAndClips) {
     EXPECT_NE(runs.find("1.|2."), std::string::npos);
 }
 
-TEST(LitehtmlEngine, DeepNestingIsCutAndDeepTablesAreFlattened) {
-    auto r = RenderString(Nested("", "<div>", 3000, "bottom"));
-    EXPECT_TRUE(r.documentAvailable);
-    EXPECT_FALSE(r.warnings.empty());
-    EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
+// Nesting beyond the caps is laid out flat: the text inside is drawn at
+// every depth, whether the markup scan, the parsed tree or the clean-up
+// finds the depth, and the tables beyond their cap become blocks.
+TEST(LitehtmlEngine, TextNestedAtAnyDepthIsDrawn) {
+    for (const char* open : {"<div>", "<span>", "<ul><li>", "<blockquote>"}) {
+        // Every depth for blocks, every few for the others.
+        const int step = open[1] == 'd' ? 1 : 7;
+        for (int depth = 1; depth <= 300; depth += step) {
+            for (const char* head : {"", "<!DOCTYPE html><body>"}) {
+                auto r = RenderString(Nested(head, open, depth, "word"));
+                ASSERT_EQ(Runs(r), "word") << open << " " << depth << " " << head;
+                ASSERT_EQ(HasWarning(r, "nested deeper"), depth * (open[1] == 'u' ? 2 : 1) > 94) << open << depth;
+            }
+        }
+    }
+    for (int depth : {1000, 3000, 100000}) {
+        auto r = RenderString(Nested("", "<div>", depth, "bottom") + "<p>after</p>");
+        EXPECT_NE(Runs(r).find("bottom"), std::string::npos) << depth;
+        EXPECT_NE(Runs(r).find("after"), std::string::npos) << depth;
+        EXPECT_TRUE(HasWarning(r, "nested deeper"));
+    }
+    // Inside a script or a style beyond the cap nothing turns into text.
+    auto s = RenderString(Nested("<body>", "<div>", 120, "<script>var x = 1;</script><style>p{}</style>word"));
+    EXPECT_EQ(Runs(s), "word");
 
-    auto t = RenderString(Nested("", "<table><tr><td>", 15, "inner"));
-    EXPECT_NE(Runs(t).find("inner"), std::string::npos);
-    EXPECT_TRUE(HasWarning(t, "tables nested"));
+    for (int tables = 1; tables <= 30; ++tables) {
+        for (const char* head : {"", "<!DOCTYPE html><body>"}) {
+            auto t = RenderString(Nested(head, "<table><tr><td>", tables, "inner"));
+            ASSERT_EQ(Runs(t), "inner") << tables << " " << head;
+            ASSERT_EQ(HasWarning(t, "tables nested"), tables > 8) << tables;
+        }
+    }
+    auto s2 = RenderString(Nested("<!DOCTYPE html><body>", "<table><tr><td>", 8, "<div onclick='go()'>inner</div>"));
+    EXPECT_EQ(Runs(s2), "inner");
+    EXPECT_TRUE(s2.warnings.empty()) << s2.warnings[0];
+    EXPECT_EQ(s2.compatMode, "CSS1Compat");
 }
 
-TEST(LitehtmlEngine, MarkupLaidOutAsWrittenKeepsTheCaps) {
-    // These pass the markup scan; the parsed tree is what is too deep.
-    auto r = RenderString(Nested("<!DOCTYPE html><body>", "<span>", 200, "bottom"));
-    EXPECT_TRUE(r.documentAvailable);
-    EXPECT_EQ(Runs(r).find("bottom"), std::string::npos);
-    EXPECT_TRUE(HasWarning(r, "nested deeper"));
-
-    auto t = RenderString(Nested("<body>", "<table><tr><td>", 12, "inner"));
-    EXPECT_NE(Runs(t).find("inner"), std::string::npos);
-    EXPECT_TRUE(HasWarning(t, "tables nested"));
-
-    auto s = RenderString(Nested("<!DOCTYPE html><body>", "<table><tr><td>", 8, "<div onclick='go()'>inner</div>"));
-    EXPECT_EQ(Runs(s), "inner");
-    EXPECT_TRUE(s.warnings.empty()) << s.warnings[0];
-    EXPECT_EQ(s.compatMode, "CSS1Compat");
+// A page is never handed on blank while its source has text to show: a
+// layout that draws none of it fails, and says so; a page without text
+// (or whose markup hides all of it) is drawn as it is.
+TEST(LitehtmlEngine, LayoutWithoutTheDocumentsTextFails) {
+    for (const char* html : {"<style>p { display: none }</style><p>text</p>",
+                             "<!DOCTYPE html><body><style>div { visibility: hidden }</style><div>text</div></body>"}) {
+        auto r = RenderString(html);
+        EXPECT_FALSE(r.documentAvailable) << html;
+        EXPECT_TRUE(HasWarning(r, "drew none of the document's text")) << html;
+    }
+    for (const char* html : {"", "<body> </body>", "<p hidden>secret</p>", "<div style='DISPLAY : none'>x</div>",
+                             "<title>only a title</title><script>var t = 'x';</script>"}) {
+        auto r = RenderString(html);
+        EXPECT_TRUE(r.documentAvailable) << html;
+        EXPECT_EQ(Runs(r), "") << html;
+    }
 }
 
 TEST(LitehtmlEngine, FramesetLaysOutItsFramesSideBySide) {
@@ -315,6 +343,170 @@ TEST(LitehtmlEngine, RenderDeferringTeardownReportsTheSame) {
         EXPECT_EQ(kept, left) << html;
         EXPECT_GT(kept.size(), 100u);
     }
+}
+
+}  // namespace
+}  // namespace htmlengine
+
+namespace htmlengine {
+namespace {
+
+RenderResult RenderInParts(const std::string& html, std::size_t partBytes) {
+    RenderRequest req;
+    req.kind = RenderRequest::Kind::String;
+    req.html = html;
+    req.layoutPartBytes = partBytes;
+    return CreateLitehtmlEngine()->Render(req);
+}
+
+// Text runs with where they are drawn, one a line, by place (a part
+// paints its floats before its lines, as a whole document paints all of
+// its floats before all of its lines).
+std::string PlacedRuns(const RenderResult& r) {
+    std::vector<std::string> lines;
+    for (const auto* t : r.drawing.TextRuns()) {
+        char at[64];
+        std::snprintf(at, sizeof at, "%08.1f %08.1f ", t->origin.y, t->origin.x);
+        lines.push_back(at + Narrow(t->text));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const auto& l : lines) out += l + "\n";
+    return out;
+}
+
+// Element facts, one a line. Long preformatted text is laid out in pieces
+// that join without a seam: pieces that meet count as one element here.
+std::string Facts(const RenderResult& r) {
+    std::string out;
+    std::vector<ElementFacts> elements;
+    for (const auto& e : r.elements) {
+        if (e.tag == "PRE" && !elements.empty() && elements.back().tag == "PRE" && e.rects.size() == 1 &&
+            elements.back().rects.size() == 1 && elements.back().rects[0].bottom == e.rects[0].top) {
+            elements.back().rects[0].bottom = e.rects[0].bottom;
+            continue;
+        }
+        elements.push_back(e);
+    }
+    for (const auto& e : elements) {
+        out += e.tag + (e.breakBefore ? " before" : "") + (e.breakAfter ? " after" : "") + (e.containsTd ? " td" : "");
+        for (const auto& x : e.rects)
+            out += " " + std::to_string(x.left) + "," + std::to_string(x.top) + "," + std::to_string(x.right) + "," +
+                   std::to_string(x.bottom);
+        out += "\n";
+    }
+    for (const auto& a : r.anchors) out += "A " + a.href + " " + a.name + " " + std::to_string(a.rects.size()) + "\n";
+    return out;
+}
+
+// A document laid out in parts reads as the same document laid out whole:
+// the same text in the same places, the same element boxes, anchors and
+// breaks, whatever the seams fall on (margins that collapse across them,
+// floats that hang over them, rows, list items, backgrounds).
+TEST(LitehtmlEngine, DocumentLaidOutInPartsStacksExactly) {
+    const std::string head =
+        "<!DOCTYPE html><html><head><style>body{background:#eef} .m{margin:30px 0 10px} .f{float:left;width:90px;"
+        "height:170px} h2{page-break-before:always} tr:nth-child(2n){background:#ddd}</style></head><body>";
+    auto repeat = [](int n, auto&& item) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += item(i);
+        return out;
+    };
+    const std::string docs[] = {
+        head + "<h1>Title</h1>" + repeat(120, [](int i) {
+            return std::string(i % 3 ? "<p>" : "<p class=m>") + "paragraph " + std::to_string(i) +
+                   " with <a href='#p" + std::to_string(i) + "' name='p" + std::to_string(i) + "'>a link</a> and words " +
+                   "enough to wrap a line or two at this width, more words, more words, more words.</p>" +
+                   (i % 17 == 5 ? "<div class=f>float</div>" : "") + (i % 29 == 7 ? "<h2>Chapter</h2>" : "");
+        }) + "<p>the end</p></body></html>",
+        head + "<div id=main style='border:2px solid red;padding:5px'>" + repeat(200, [](int i) {
+            return "<table border=1><tr><td>" + std::to_string(i) + "</td><td>cell text</td></tr><tr><td>" +
+                   std::to_string(i * 7) + "</td><td>more text</td></tr></table>";
+        }) + "</div><p>after the tables</p></body></html>",
+        head + "<ul>" + repeat(200, [](int i) {
+            return "<li>item " + std::to_string(i) + "<ol><li>inner one</li><li>inner two</li></ol></li>";
+        }) + "</ul></body></html>",
+        head + "<p>before</p><pre id=code style='border: 3px solid blue; padding: 4px; background: #ffe'>" +
+            repeat(3000, [](int i) { return "line " + std::to_string(i) + " of a long &lt;listing&gt;\n" + (i % 9 ? "" : "\n"); }) +
+            "</pre><p>after</p></body></html>",
+        head + repeat(300, [](int i) { return "<pre>line " + std::to_string(i) + "\n  indented\n\nafter a gap</pre>"; }) +
+            "</body></html>",
+    };
+    for (const std::string& html : docs) {
+        auto whole = RenderInParts(html, 0);
+        auto parts = RenderInParts(html, 2048);
+        ASSERT_GT(html.size(), 5 * 2048u);
+        EXPECT_EQ(PlacedRuns(parts), PlacedRuns(whole));
+        EXPECT_EQ(Facts(parts), Facts(whole));
+        EXPECT_EQ(parts.scrollHeight, whole.scrollHeight);
+        EXPECT_EQ(parts.layoutWidth, whole.layoutWidth);
+        // Laid out in parts indeed: each is drawn within a band of its own.
+        Fills a, b;
+        whole.drawing.Replay(a);
+        parts.drawing.Replay(b);
+        EXPECT_GE(b.clips, a.clips + 3);
+    }
+}
+
+}  // namespace
+}  // namespace htmlengine
+
+namespace htmlengine {
+namespace {
+
+RenderResult RenderTextFile(const std::string& text, const std::string& name) {
+    const std::string path = ::testing::TempDir() + name;
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+    RenderRequest req;
+    req.address = "file://" + path;
+    req.layoutPartBytes = 32u << 10;  // laid out in parts as a long text is
+    auto r = CreateLitehtmlEngine()->Render(req);
+    std::remove(path.c_str());
+    return r;
+}
+
+// Plain text keeps its lines (empty ones too) one under the other however
+// long it is, and a line without an end, however long, wraps at the width
+// (each laid out in parts, as long texts are).
+TEST(LitehtmlEngine, PlainTextKeepsItsLinesAndWrapsLongOnes) {
+    std::string text;
+    int lines = 0;
+    while (text.size() < (160u << 10)) {
+        text += lines % 5 == 3 ? "" : "line " + std::to_string(lines) + " <&> text";
+        text += lines % 7 == 0 ? "\r\n" : "\n";
+        ++lines;
+    }
+    auto r = RenderTextFile(text, "lines.txt");
+    auto runs = r.drawing.TextRuns();
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(Narrow(runs.front()->text), "line 0 <&> text");
+    // Every line one line height below the one before, empty lines counted.
+    const double step = runs[1]->origin.y - runs[0]->origin.y;
+    ASSERT_GT(step, 5);
+    std::size_t shown = 0;
+    for (int n = 0; n < lines; ++n) {
+        if (n % 5 == 3) continue;
+        ASSERT_LT(shown, runs.size());
+        ASSERT_EQ(Narrow(runs[shown]->text), "line " + std::to_string(n) + " <&> text");
+        ASSERT_NEAR(runs[shown]->origin.y, runs[0]->origin.y + step * n, 0.01) << n;
+        ++shown;
+    }
+
+    std::string word(400u << 10, 'x');
+    for (std::size_t i = 0; i < word.size(); i += 997) word[i] = 'y';
+    auto w = RenderTextFile(word, "word.txt");
+    std::size_t chars = 0;
+    for (const auto* t : w.drawing.TextRuns()) {
+        chars += t->text.size();
+        EXPECT_LE(t->origin.x, 800);
+    }
+    EXPECT_EQ(chars, word.size());
+    EXPECT_LE(w.layoutWidth, 800);
+    EXPECT_GT(w.drawing.TextRuns().size(), word.size() / 200);
 }
 
 }  // namespace

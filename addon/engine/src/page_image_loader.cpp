@@ -23,11 +23,8 @@ using tessaline::StrFormat;
 constexpr int kScreenWidth = 1920, kScreenHeight = 1080;
 constexpr int kScreenWidthMm = 508, kScreenHeightMm = 286;
 constexpr double kScreenDpi = 96.0;
-// The widest and tallest page image whose frame (in 0.01 mm) an int holds.
-constexpr std::int32_t kMaxImageWidth =
-    static_cast<std::int32_t>(std::int64_t{std::numeric_limits<std::int32_t>::max()} * kScreenWidth / (kScreenWidthMm * 100));
-constexpr std::int32_t kMaxImageHeight =
-    static_cast<std::int32_t>(std::int64_t{std::numeric_limits<std::int32_t>::max()} * kScreenHeight / (kScreenHeightMm * 100));
+// The largest page image: 16,384 pixels wide, some 7,000 pages tall.
+constexpr std::int32_t kMaxImageWidth = 16384, kMaxImageHeight = 8000000;
 
 // Reference values the log shows for the browser's frames and documents.
 constexpr unsigned kTopFrameRef = 0x00B10001, kSubFrameRef = 0x00B10002, kDocumentRef = 0x00D0C001;
@@ -189,6 +186,14 @@ bool ImageCreator::HandleDocument(const RenderResult* doc, const Request& req) {
             for (const auto& r : e.rects) bottom = std::max(bottom, r.bottom);
         }
         if (bottom > 0) h = bottom;
+    }
+    // A box of absurd size (a billion pixels) would make a page image whose
+    // frame overflows and that no slicer takes: the image is cut to the
+    // largest one that works, and what lies beyond is not drawn.
+    if (w > kMaxImageWidth || h > kMaxImageHeight) {
+        log_.Info(StrFormat("Page image of %d x %d cut to %d x %d", w, h, std::min(w, kMaxImageWidth),
+                            std::min(h, kMaxImageHeight)));
+        w = std::min(w, kMaxImageWidth), h = std::min(h, kMaxImageHeight);
     }
     width = w, height = h;
 

@@ -1,12 +1,13 @@
 // libFuzzer target for the parsers of outside input: web archives, transfer
 // decodings, encoding detection and conversion, address handling, and the
-// markup sanitizer with its scan.
+// markup sanitizer with its scan, and the parts a long document is cut into.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include "htmlengine/encoding.h"
 #include "htmlengine/mht.h"
+#include "chunks.h"
 #include "htmlengine/url.h"
 #include "sanitize.h"
 
@@ -25,5 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     htmlengine::FilePathFromUrl(in);
     htmlengine::SanitizeHtml(in, 96, 8);
     htmlengine::PassThroughHtml(in, 96);
+    // Small caps and parts, so that short inputs reach the flattening and
+    // every part's markup is cut from the spans.
+    const htmlengine::SanitizedHtml sane = htmlengine::SanitizeHtml(in, 6, 2);
+    const htmlengine::ChunkPlan plan = htmlengine::PlanChunks(sane, 64);
+    for (std::size_t k = 0; k < plan.Parts(); ++k) htmlengine::ChunkHtml(sane, plan, k, 2);
     return 0;
 }

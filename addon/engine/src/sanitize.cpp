@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
 #include <unordered_set>
 
 namespace htmlengine {
@@ -30,9 +31,38 @@ void Escape(std::string& out, const char* s, bool attribute) {
     }
 }
 
+// Preformatted text longer than this is written in pieces of about this size.
+constexpr std::size_t kPrePieceBytes = 32u << 10;
+
 bool IsRawText(GumboTag tag) {
     return tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_XMP || tag == GUMBO_TAG_NOEMBED ||
            tag == GUMBO_TAG_NOFRAMES || tag == GUMBO_TAG_PLAINTEXT || tag == GUMBO_TAG_IFRAME;
+}
+
+// Whether an element's own markup hides it: the hidden attribute, or
+// "display: none" in its style attribute.
+bool HiddenByMarkup(const GumboElement& e) {
+    if (gumbo_get_attribute(&e.attributes, "hidden")) return true;
+    const GumboAttribute* style = gumbo_get_attribute(&e.attributes, "style");
+    if (!style) return false;
+    std::string compact;
+    for (const char* c = style->value; *c; ++c)
+        if (!std::isspace(static_cast<unsigned char>(*c))) compact += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    return compact.find("display:none") != std::string::npos;
+}
+
+// Text the layout never shows: in the head, in a template, in a list's
+// entries (shown through their own elements), inside raw-text elements or
+// in elements their markup hides.
+bool InvisibleText(const GumboNode* parent) {
+    for (const GumboNode* p = parent; p && p->type == GUMBO_NODE_ELEMENT; p = p->parent) {
+        const GumboTag t = p->v.element.tag;
+        if (t == GUMBO_TAG_HEAD || t == GUMBO_TAG_TITLE || t == GUMBO_TAG_TEMPLATE || t == GUMBO_TAG_NOSCRIPT ||
+            t == GUMBO_TAG_OPTION || IsRawText(t) || HiddenByMarkup(p->v.element))
+            return true;
+        if (t == GUMBO_TAG_BODY) return false;
+    }
+    return false;
 }
 
 bool IsVoid(GumboTag tag) {
@@ -91,52 +121,6 @@ std::size_t FindNoCase(std::string_view s, std::string_view lower, std::size_t f
     return std::string_view::npos;
 }
 
-// The HTML parser slows down with the square of the nesting depth. Before
-// parsing, an estimate of the depth (start tags of elements whose end tag is
-// required, minus end tags) cuts the text where it first passes `limit`.
-// Returns the length to keep.
-std::size_t RunawayNestingCut(std::string_view s, int limit) {
-    // Sorted, for binary search.
-    static constexpr std::string_view optionalEnd[] = {
-        "area", "base", "basefont", "body", "br", "caption", "col", "colgroup", "dd", "dt", "embed", "frame",
-        "head", "hr", "html", "img", "input", "keygen", "li", "link", "meta", "optgroup", "option", "p", "param",
-        "rb", "rp", "rt", "source", "tbody", "td", "tfoot", "th", "thead", "tr", "track", "wbr"};
-    int depth = 0;
-    std::size_t i = 0;
-    char buf[16];
-    while ((i = s.find('<', i)) != std::string_view::npos) {
-        std::size_t at = i++;
-        bool end = i < s.size() && s[i] == '/';
-        if (end) ++i;
-        std::size_t n0 = i;
-        while (i < s.size() && std::isalnum(static_cast<unsigned char>(s[i]))) ++i;
-        if (i == n0) continue;
-        // Longer names are none of the ones looked for below.
-        const std::size_t len = i - n0;
-        std::string_view name;
-        if (len < sizeof buf) {
-            for (std::size_t k = 0; k < len; ++k) buf[k] = AsciiLower(s[n0 + k]);
-            name = std::string_view(buf, len);
-        }
-        if (name == "script" || name == "style" || name == "textarea" || name == "title" || name == "xmp") {
-            if (!end) {  // skip raw text up to its end tag
-                auto close = s.find("</", i);
-                while (close != std::string_view::npos && !HasAt(s, close + 2, name)) close = s.find("</", close + 2);
-                if (close == std::string_view::npos) return s.size();
-                i = close;
-            }
-            continue;
-        }
-        if (!name.empty() && std::binary_search(std::begin(optionalEnd), std::end(optionalEnd), name)) continue;
-        auto gt = s.find('>', i);
-        bool selfClosing = gt != std::string_view::npos && gt > 0 && s[gt - 1] == '/';
-        if (end) depth = std::max(0, depth - 1);
-        else if (!selfClosing && ++depth > limit) return at;
-    }
-    return s.size();
-}
-
-
 // From just after a tag's name to just past its '>', as the tokenizer reads
 // attributes (a '>' inside a quoted value does not end the tag). Calls
 // `attribute(name, from, to)` for each, with where it starts and ends. npos
@@ -168,6 +152,85 @@ std::size_t SkipAttributes(std::string_view s, std::size_t i, F&& attribute) {
         attribute(name, n0, to);
     }
     return std::string_view::npos;
+}
+
+// The HTML parser slows down with the square of the nesting depth. Before
+// parsing, an estimate of the depth (start tags of elements whose end tag is
+// required, minus end tags) finds the tags that open beyond `limit`: those
+// are left out together with the end tags that close them, so their text
+// stays where it was, only less deeply nested. Calls `drop(from, to)` for
+// each tag left out, in order; returns whether there was one.
+template <class F>
+bool FindRunawayNesting(std::string_view s, int limit, F&& drop) {
+    // Sorted, for binary search.
+    static constexpr std::string_view optionalEnd[] = {
+        "area", "base", "basefont", "body", "br", "caption", "col", "colgroup", "dd", "dt", "embed", "frame",
+        "head", "hr", "html", "img", "input", "keygen", "li", "link", "meta", "optgroup", "option", "p", "param",
+        "rb", "rp", "rt", "source", "tbody", "td", "tfoot", "th", "thead", "tr", "track", "wbr"};
+    int depth = 0;
+    std::size_t dropped = 0;  // start tags left out and not closed yet
+    bool any = false;
+    std::size_t i = 0;
+    char buf[16];
+    while ((i = s.find('<', i)) != std::string_view::npos) {
+        std::size_t at = i++;
+        bool end = i < s.size() && s[i] == '/';
+        if (end) ++i;
+        std::size_t n0 = i;
+        while (i < s.size() && std::isalnum(static_cast<unsigned char>(s[i]))) ++i;
+        if (i == n0) continue;
+        // Longer names are none of the ones looked for below.
+        const std::size_t len = i - n0;
+        std::string_view name;
+        if (len < sizeof buf) {
+            for (std::size_t k = 0; k < len; ++k) buf[k] = AsciiLower(s[n0 + k]);
+            name = std::string_view(buf, len);
+        }
+        if (name == "script" || name == "style" || name == "textarea" || name == "title" || name == "xmp") {
+            if (!end) {  // skip raw text up to its end tag
+                auto close = s.find("</", i);
+                while (close != std::string_view::npos && !HasAt(s, close + 2, name)) close = s.find("</", close + 2);
+                if (close == std::string_view::npos) return any;
+                i = close;
+            }
+            continue;
+        }
+        if (!name.empty() && std::binary_search(std::begin(optionalEnd), std::end(optionalEnd), name)) continue;
+        const std::size_t after = SkipAttributes(s, i, [](std::string_view, std::size_t, std::size_t) {});
+        if (after == std::string_view::npos) return any;
+        const bool selfClosing = s[after - 2] == '/';
+        if (end) {
+            if (dropped > 0) {
+                --dropped;
+                drop(at, after);
+            } else {
+                depth = std::max(0, depth - 1);
+            }
+        } else if (!selfClosing && depth >= limit) {
+            ++dropped;
+            any = true;
+            drop(at, after);
+        } else if (!selfClosing) {
+            ++depth;
+        }
+        i = after;
+    }
+    return any;
+}
+
+// The text without the tags FindRunawayNesting leaves out; nullopt when it
+// leaves out none.
+std::optional<std::string> FlattenRunawayNesting(std::string_view s, int limit) {
+    std::string out;
+    std::size_t from = 0;
+    const bool any = FindRunawayNesting(s, limit, [&](std::size_t a, std::size_t b) {
+        if (out.empty()) out.reserve(s.size());
+        out.append(s.substr(from, a - from));
+        from = b;
+    });
+    if (!any) return std::nullopt;
+    out.append(s.substr(from));
+    return out;
 }
 
 }  // namespace
@@ -214,10 +277,10 @@ std::string WrapGradients(std::string_view css) {
 
 SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDepth) {
     SanitizedHtml out;
-    std::size_t keep = RunawayNestingCut(utf8, std::max(maxDepth, 1) * 16);
-    if (keep < utf8.size()) {
-        out.depthCut = true;
-        utf8 = utf8.substr(0, keep);
+    const std::optional<std::string> flat = FlattenRunawayNesting(utf8, std::max(maxDepth, 1) * 16);
+    if (flat) {
+        out.depthFlattened = true;
+        utf8 = *flat;
     }
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;
@@ -227,7 +290,8 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
     out.html.reserve(utf8.size() + utf8.size() / 8);
     if (doc->document->v.document.has_doctype) out.html += "<!DOCTYPE html>\n";
 
-    // Depth-first without recursion: (node, depth, table depth, flattened, closing).
+    // Depth-first without recursion: (node, depth, table depth, closing,
+    // the span of the element written around it or closed here).
     struct Item {
         GumboNode* node;
         int depth;
@@ -235,6 +299,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
         bool close;
         std::string closeTag;
         bool endsFrameset = false;
+        int span = -1;
     };
     std::vector<Item> stack;
     stack.push_back({doc->root, 0, 0, false, {}});
@@ -258,7 +323,9 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                 if (!framePath.empty()) framePath.pop_back();
                 else framesetOpen = false;
             }
+            out.spans[static_cast<std::size_t>(it.span)].close = out.html.size();
             out.html += "</" + it.closeTag + ">";
+            out.spans[static_cast<std::size_t>(it.span)].closeEnd = out.html.size();
             continue;
         }
         GumboNode* n = it.node;
@@ -275,6 +342,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     for (std::size_t p = 0; (p = t.find("</", p)) != std::string::npos; p += 2) t.replace(p, 2, "<\\/");
                     out.html += t;
                 } else {
+                    if (!out.hasText && n->type != GUMBO_NODE_WHITESPACE && !InvisibleText(parent)) out.hasText = true;
                     Escape(out.html, n->v.text.text, false);
                 }
                 break;
@@ -283,7 +351,19 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
             case GUMBO_NODE_TEMPLATE: {
                 const GumboElement& e = n->v.element;
                 if (it.depth >= maxDepth) {
-                    out.depthCut = true;
+                    // Beyond the cap the element itself is left out and its
+                    // content written in its place, so its text is still drawn.
+                    out.depthFlattened = true;
+                    if (IsRawText(e.tag) || e.tag == GUMBO_TAG_TEMPLATE || e.tag == GUMBO_TAG_TITLE ||
+                        e.tag == GUMBO_TAG_TEXTAREA || e.tag == GUMBO_TAG_HEAD)
+                        break;
+                    if (e.tag == GUMBO_TAG_BR) {
+                        out.html += "<br>";
+                        break;
+                    }
+                    for (unsigned k = e.children.length; k-- > 0;)
+                        stack.push_back({static_cast<GumboNode*>(e.children.data[k]), it.depth, it.tables, false, {}, false,
+                                         it.span});
                     break;
                 }
                 pushedFrameset = false;
@@ -336,6 +416,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                             value = dots;
                         }
                         addTag("span");
+                        out.spans.push_back({it.span, out.html.size(), 0, 0, 0});
                         out.html += "<span class=\"" + cls + "\"";
                         if (const char* st = Attr(e, "style")) {
                             out.html += " style=\"";
@@ -343,8 +424,11 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                             out.html += "\"";
                         }
                         out.html += ">";
+                        out.spans.back().openEnd = out.html.size();
                         Escape(out.html, value.c_str(), false);
+                        out.spans.back().close = out.html.size();
                         out.html += "</span>";
+                        out.spans.back().closeEnd = out.html.size();
                         break;
                     }
                 }
@@ -378,35 +462,79 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     if (e.tag == GUMBO_TAG_COL || e.tag == GUMBO_TAG_COLGROUP) break;
                 }
                 addTag(name);
-                out.html += "<" + name;
                 // The body is always shown, whatever the page's own rules say.
-                bool body = e.tag == GUMBO_TAG_BODY;
-                if (body && !gumbo_get_attribute(&e.attributes, "style")) out.html += " style=\"visibility: visible\"";
-                for (unsigned k = 0; k < e.attributes.length; ++k) {
-                    auto* a = static_cast<GumboAttribute*>(e.attributes.data[k]);
-                    std::string an = a->name;
-                    bool ok = !an.empty();
-                    for (char c : an) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
-                    // Event handlers never run here: they only cost the layout time
-                    // (help-file topics carry one on every link).
-                    if (!ok || (an.size() > 2 && (an[0] == 'o' || an[0] == 'O') && (an[1] == 'n' || an[1] == 'N'))) continue;
-                    out.html += " " + an + "=\"";
-                    if (an == "selected" && !*a->value) {
-                        out.html += "selected\"";  // the engine ignores attributes without a value
-                        continue;
+                const bool body = e.tag == GUMBO_TAG_BODY;
+                // Writes the start tag; `extraStyle` goes after the element's own.
+                auto startTag = [&](std::string_view extraStyle, bool withIds) {
+                    out.spans.push_back({it.span, out.html.size(), 0, 0, 0});
+                    out.html += "<" + name;
+                    std::string more(extraStyle);
+                    if (body) more += "; visibility: visible";
+                    if (!more.empty() && !gumbo_get_attribute(&e.attributes, "style"))
+                        out.html += " style=\"" + more.substr(2) + "\"";
+                    for (unsigned k = 0; k < e.attributes.length; ++k) {
+                        auto* a = static_cast<GumboAttribute*>(e.attributes.data[k]);
+                        std::string an = a->name;
+                        bool ok = !an.empty();
+                        for (char c : an) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
+                        // Event handlers never run here: they only cost the layout time
+                        // (help-file topics carry one on every link).
+                        if (!ok || (an.size() > 2 && (an[0] == 'o' || an[0] == 'O') && (an[1] == 'n' || an[1] == 'N'))) continue;
+                        if (!withIds && (an == "id" || an == "name")) continue;
+                        out.html += " " + an + "=\"";
+                        if (an == "selected" && !*a->value) {
+                            out.html += "selected\"";  // the engine ignores attributes without a value
+                            continue;
+                        }
+                        if (an == "style") Escape(out.html, (WrapGradients(a->value) + more).c_str(), true);
+                        else Escape(out.html, a->value, true);
+                        out.html += "\"";
                     }
-                    if (an == "style")
-                        Escape(out.html, (WrapGradients(a->value) + (body ? "; visibility: visible" : "")).c_str(), true);
-                    else Escape(out.html, a->value, true);
-                    out.html += "\"";
+                    if (markSelected) out.html += " selected=\"selected\"";
+                    out.html += ">";
+                    ElementSpan& written = out.spans.back();
+                    written.openEnd = written.close = written.closeEnd = out.html.size();
+                };
+                if (e.tag == GUMBO_TAG_PRE && e.children.length == 1 && !(tables > maxTableDepth) &&
+                    static_cast<GumboNode*>(e.children.data[0])->type == GUMBO_NODE_TEXT &&
+                    std::strlen(static_cast<GumboNode*>(e.children.data[0])->v.text.text) > kPrePieceBytes) {
+                    // Long preformatted text is written as pieces of lines,
+                    // each a block of its own that a long document is laid
+                    // out in parts by; they join without the margins,
+                    // paddings and borders between them.
+                    const std::string_view text = static_cast<GumboNode*>(e.children.data[0])->v.text.text;
+                    out.hasText = true;
+                    std::size_t from = 0;
+                    for (bool first = true; from < text.size(); first = false) {
+                        // Cut between two lines with text: a piece that began
+                        // or ended with an empty line would lose it.
+                        std::size_t to = text.find('\n', std::min(text.size(), from + kPrePieceBytes));
+                        while (to != std::string_view::npos &&
+                               ((to + 1 < text.size() && text[to + 1] == '\n') || text[to - 1] == '\n'))
+                            to = text.find('\n', to + 1);
+                        to = to == std::string_view::npos ? text.size() : to;
+                        const bool last = to + 1 >= text.size();
+                        std::string style;
+                        if (!first) style += "; margin-top: 0; padding-top: 0; border-top-width: 0";
+                        if (!last) style += "; margin-bottom: 0; padding-bottom: 0; border-bottom-width: 0";
+                        startTag(style, first);
+                        // The parser drops a newline right after the start tag: this one.
+                        out.html += '\n';
+                        Escape(out.html, std::string(text.substr(from, to - from)).c_str(), false);
+                        out.spans.back().close = out.html.size();
+                        out.html += "</pre>";
+                        out.spans.back().closeEnd = out.html.size();
+                        from = last ? text.size() : to + 1;
+                    }
+                    break;
                 }
-                if (markSelected) out.html += " selected=\"selected\"";
-                out.html += ">";
+                const int span = static_cast<int>(out.spans.size());
+                startTag({}, true);
                 if (IsVoid(e.tag)) break;
-                stack.push_back({nullptr, 0, 0, true, name, pushedFrameset});
+                stack.push_back({nullptr, 0, 0, true, name, pushedFrameset, span});
                 const GumboVector& kids = e.children;
                 for (unsigned k = kids.length; k-- > 0;)
-                    stack.push_back({static_cast<GumboNode*>(kids.data[k]), it.depth + 1, tables, false, {}});
+                    stack.push_back({static_cast<GumboNode*>(kids.data[k]), it.depth + 1, tables, false, {}, false, span});
                 break;
             }
             case GUMBO_NODE_DOCUMENT: {
@@ -425,7 +553,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
 }
 
 std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth) {
-    if (RunawayNestingCut(utf8, std::max(maxDepth, 1) * 16) < utf8.size()) return std::nullopt;
+    if (FindRunawayNesting(utf8, std::max(maxDepth, 1) * 16, [](std::size_t, std::size_t) {})) return std::nullopt;
     std::size_t i = 0;
     while (i < utf8.size() && IsHtmlSpace(utf8[i])) ++i;
     if (i >= utf8.size() || utf8[i] != '<') return std::nullopt;  // text or a byte-order mark first

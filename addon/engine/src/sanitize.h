@@ -18,15 +18,25 @@ struct FrameNode {
     std::vector<FrameNode> kids;
 };
 
+// Where an element was written: its start tag [open, openEnd), its end tag
+// [close, closeEnd) (empty for elements without one), and the element it
+// was written in (-1: none).
+struct ElementSpan {
+    int parent = -1;
+    std::size_t open = 0, openEnd = 0, close = 0, closeEnd = 0;
+};
+
 struct SanitizedHtml {
     std::string html;
     bool quirks = false;           // no or an old doctype: "BackCompat"
-    bool depthCut = false;         // elements beyond the depth cap were dropped
+    bool depthFlattened = false;   // elements beyond the depth cap were left out, their content kept
+    bool hasText = false;          // the body holds text that is not only white space
     bool tablesFlattened = false;  // tables beyond the table cap became blocks
     bool frameset = false;
     FrameNode frames;              // the first top-level frameset
     std::vector<std::pair<std::string, std::string>> imageAlts;  // src, alt of <img> elements
     std::vector<std::string> tags;  // every tag written, lower-case, sorted, once each
+    std::vector<ElementSpan> spans;  // every element written, in document order (SanitizeHtml only)
 };
 
 // litehtml reads gradients as colours (black). Style text goes through this

@@ -88,5 +88,35 @@ TEST(Sanitizer, ScanOfCutOffMarkupStaysInsideIt) {
     }
 }
 
+
+// Start tags beyond the nesting the parser can take are left out with their
+// end tags; everything else, the text above all, stays as written.
+TEST(Sanitizer, RunawayNestingIsFlattenedNotCut) {
+    std::string deep = "<body>";
+    for (int i = 0; i < 5000; ++i) deep += i % 2 ? "<div class='a>b'>" : "<span>";
+    deep += "word";
+    for (int i = 0; i < 5000; ++i) deep += i % 2 ? "</span>" : "</div>";
+    deep += "<p>after</p></body>";
+    SanitizedHtml sane = SanitizeHtml(deep, 96, 8);
+    EXPECT_TRUE(sane.depthFlattened);
+    EXPECT_TRUE(sane.hasText);
+    EXPECT_NE(sane.html.find("word"), std::string::npos);
+    EXPECT_NE(sane.html.find("<p>after</p>"), std::string::npos);
+    EXPECT_EQ(sane.html.find("b'"), std::string::npos);  // no tag left half
+    EXPECT_FALSE(PassThroughHtml(deep, 96));
+    // Spans nest as the elements do and cover their end tags.
+    for (const ElementSpan& e : sane.spans) {
+        ASSERT_LT(e.open, e.openEnd);
+        ASSERT_LE(e.openEnd, e.close);
+        ASSERT_LE(e.close, e.closeEnd);
+        if (e.parent >= 0) {
+            const ElementSpan& p = sane.spans[static_cast<std::size_t>(e.parent)];
+            ASSERT_GE(e.open, p.openEnd);
+            ASSERT_LE(e.closeEnd, p.close);
+        }
+    }
+    EXPECT_FALSE(SanitizeHtml("<head><title>t</title></head><body> <script>x</script><select><option>o</select></body>", 96, 8).hasText);
+}
+
 }  // namespace
 }  // namespace htmlengine

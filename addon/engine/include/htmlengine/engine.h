@@ -33,8 +33,11 @@ struct RenderRequest {
     int layoutGraceMs = 15000;      // time the layout and drawing may take on top
     int maxDepth = 96;              // elements nested deeper are dropped
     int maxTableDepth = 8;          // tables nested deeper are laid out as blocks
-    std::size_t maxDocumentBytes = 16u << 20;  // longer documents are cut
+    std::size_t maxDocumentBytes = 128u << 20;  // longer documents (and resources) are cut
     std::size_t memoryLimitBytes = std::size_t(2) << 30;  // layout process's data limit
+    // A longer document is laid out in parts of about this much markup, one
+    // after the other, so the layout's memory follows the part; 0: whole.
+    std::size_t layoutPartBytes = 256u << 10;
     std::string userAgent = "Mozilla/5.0 (X11; Linux x86_64) Tessaline/1.0";
     // Set by the isolated engine in its layout process: the laid-out document
     // is kept rather than taken apart element by element before the answer
