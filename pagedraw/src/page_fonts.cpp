@@ -312,7 +312,8 @@ std::vector<std::uint8_t> Table(std::initializer_list<std::pair<int, int>> field
 }
 
 std::vector<std::uint8_t> BuildOpenTypeCff(FT_Face face, const std::map<char32_t, std::uint32_t>& cmap,
-                                           const std::string& psName) {
+                                           const std::string& fullName) {
+    const std::string psName = fullName.substr(0, 63);  // a CFF font name is at most 127 bytes
     const unsigned glyphs = unsigned(face->num_glyphs);
     if (glyphs == 0 || glyphs > 0xFFFF || !FT_IS_SCALABLE(face)) return {};
     const int upem = face->units_per_EM ? face->units_per_EM : 1000;
