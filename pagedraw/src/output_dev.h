@@ -6,7 +6,9 @@
 // Glyphs that follow each other on one baseline in one font, size and colour
 // become one text run with the advance of every character; a run ends before
 // anything else is drawn, so the drawing order stays. Shadings EMF cannot say
-// become a picture of the area they fill, at the page's resolution.
+// become a picture of the area they fill, at the page's resolution; so does
+// what a soft mask, a blend mode or a knockout group touches, drawn by an
+// AreaPainter as the page looks there.
 #pragma once
 
 #include <functional>
