@@ -210,6 +210,8 @@ public:
     }
     void PushClip(const Path& p, FillRule r, const Matrix& m) override { d_.PushClip(p, r, m); }
     void PopClip() override { d_.PopClip(); }
+    // Font programs are no drawing: they pass even while the plain records are muted.
+    void DefineFont(const FontProgram& f) override { d_.DefineFont(f); }
 
 private:
     Device& d_;

@@ -1,6 +1,7 @@
 #include "output_dev.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <functional>
@@ -91,6 +92,63 @@ struct EmfOutputDev::Members {
     int clips = 0;
     std::vector<int> savedClips;
     std::set<const PageFont*> defined;  // font programs this page has carried
+
+    // What the metafile cannot say: drawn later as a picture of its area.
+    AreaPainter painter;
+    std::vector<bool> groups;  // open transparency groups: whether each is pictured
+    int picturedGroups = 0;
+    bool masked = false, blending = false;
+    std::vector<bool> savedMasked;
+    double ax0 = 0, ay0 = 0, ax1 = 0, ay1 = 0;
+    bool area = false;
+
+    bool Hidden() const { return painter && (picturedGroups > 0 || masked || blending); }
+    void Grow(double x0, double y0, double x1, double y1) {
+        if (!(std::isfinite(x0) && std::isfinite(y0) && std::isfinite(x1) && std::isfinite(y1))) return;
+        if (!area) ax0 = x0, ay0 = y0, ax1 = x1, ay1 = y1, area = true;
+        ax0 = std::min(ax0, x0), ay0 = std::min(ay0, y0), ax1 = std::max(ax1, x1), ay1 = std::max(ay1, y1);
+    }
+    // A box in user space, as the device sees it, within the clip.
+    static std::array<double, 4> DeviceBox(GfxState* state, const double* b) {
+        double cx0, cy0, cx1, cy1;
+        state->getClipBBox(&cx0, &cy0, &cx1, &cy1);
+        double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+        for (int i = 0; i < 4; ++i) {
+            double x, y;
+            state->transform(b[i % 2 ? 2 : 0], b[i < 2 ? 1 : 3], &x, &y);
+            x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+        }
+        return {std::max(x0, cx0), std::max(y0, cy0), std::min(x1, cx1), std::min(y1, cy1)};
+    }
+    void GrowUser(GfxState* state, const double* b) {
+        auto d = DeviceBox(state, b);
+        Grow(d[0], d[1], d[2], d[3]);
+    }
+    std::optional<std::array<double, 4>> maskBox;  // of the mask being drawn, in device space
+    // Whether a drawing call goes into the picture instead of the metafile.
+    bool Skip(GfxState* state) {
+        if (!Hidden()) return false;
+        Flush();
+        if (blending) {
+            double x0, y0, x1, y1;
+            state->getClipBBox(&x0, &y0, &x1, &y1);
+            Grow(x0, y0, x1, y1);
+        }
+        return true;
+    }
+    // Draws the gathered area once nothing hides drawing any more.
+    void Release() {
+        if (Hidden() || !area) return;
+        area = false;
+        Flush();
+        const double x0 = std::clamp(std::floor(ax0), 0.0, pageW), y0 = std::clamp(std::floor(ay0), 0.0, pageH);
+        const double x1 = std::clamp(std::ceil(ax1), 0.0, pageW), y1 = std::clamp(std::ceil(ay1), 0.0, pageH);
+        if (!(x1 > x0 && y1 > y0)) return;
+        const double pixels = (x1 - x0) * (y1 - y0);
+        const double scale = std::min(1.0, std::sqrt(double(limits.maxShadingPixels) / pixels));
+        std::optional<emf::Image> img = painter(int(x0), int(y0), int(x1 - x0), int(y1 - y0), scale);
+        if (img && img->width > 0 && img->height > 0) dev.DrawImage(*img, {x1 - x0, 0, 0, y1 - y0, x0, y0});
+    }
 
     struct Run {
         const PageFont* font = nullptr;
@@ -328,18 +386,71 @@ void EmfOutputDev::endPage() {
     m_->dev.EndPage();
 }
 
+void EmfOutputDev::SetAreaPainter(AreaPainter painter) { m_->painter = std::move(painter); }
+
 void EmfOutputDev::saveState(GfxState*) {
+    m_->savedMasked.push_back(m_->masked);
     m_->savedClips.push_back(m_->clips);
     m_->clips = 0;
 }
 
-void EmfOutputDev::restoreState(GfxState*) {
+void EmfOutputDev::restoreState(GfxState* state) {
+    m_->Flush();
+    if (!m_->savedMasked.empty()) m_->masked = m_->savedMasked.back(), m_->savedMasked.pop_back();
+    m_->blending = state && state->getBlendMode() != gfxBlendNormal;
+    m_->Release();
     m_->PopClips(m_->clips);
     m_->clips = 0;
     if (!m_->savedClips.empty()) m_->clips = m_->savedClips.back(), m_->savedClips.pop_back();
 }
 
+void EmfOutputDev::updateBlendMode(GfxState* state) {
+    m_->Flush();
+    m_->blending = state->getBlendMode() != gfxBlendNormal;
+    m_->Release();
+}
+
+void EmfOutputDev::beginTransparencyGroup(GfxState* state, const double* bbox, GfxColorSpace*, bool, bool knockout,
+                                          bool forSoftMask) {
+    m_->Flush();
+    // A group drawn as it is needs nothing: its content is drawn in place.
+    const bool pictured = m_->painter && (forSoftMask || knockout || m_->Hidden() || state->getBlendMode() != gfxBlendNormal);
+    m_->groups.push_back(pictured);
+    if (!pictured) return;
+    // The content of a mask is no drawing; the area it masks counts when the mask is set.
+    if (forSoftMask) m_->maskBox = Members::DeviceBox(state, bbox);
+    else m_->GrowUser(state, bbox);
+    ++m_->picturedGroups;
+}
+
+void EmfOutputDev::endTransparencyGroup(GfxState*) {
+    if (m_->groups.empty()) return;
+    if (m_->groups.back()) --m_->picturedGroups;
+    m_->groups.pop_back();
+}
+
+void EmfOutputDev::paintTransparencyGroup(GfxState*, const double*) { m_->Release(); }
+
+void EmfOutputDev::setSoftMask(GfxState* state, const double* bbox, bool, Function*, GfxColor*) {
+    if (!m_->painter) return;
+    m_->Flush();
+    m_->masked = true;
+    if (m_->maskBox) {
+        auto& d = *m_->maskBox;
+        m_->Grow(d[0], d[1], d[2], d[3]);
+        m_->maskBox.reset();
+    } else {
+        m_->GrowUser(state, bbox);
+    }
+}
+
+void EmfOutputDev::clearSoftMask(GfxState*) {
+    m_->masked = false;
+    m_->Release();
+}
+
 void EmfOutputDev::stroke(GfxState* state) {
+    if (m_->Skip(state)) return;
     m_->Flush();
     if (state->getStrokeOpacity() <= 0) return;
     emf::StrokeStyle s;
@@ -359,6 +470,7 @@ void EmfOutputDev::stroke(GfxState* state) {
 }
 
 void EmfOutputDev::fill(GfxState* state) {
+    if (m_->Skip(state)) return;
     m_->Flush();
     if (state->getFillOpacity() <= 0) return;
     GfxRGB rgb;
@@ -369,6 +481,7 @@ void EmfOutputDev::fill(GfxState* state) {
 }
 
 void EmfOutputDev::eoFill(GfxState* state) {
+    if (m_->Skip(state)) return;
     m_->Flush();
     if (state->getFillOpacity() <= 0) return;
     GfxRGB rgb;
@@ -384,6 +497,7 @@ void EmfOutputDev::eoClip(GfxState* state) { m_->PushClip(state, emf::FillRule::
 void EmfOutputDev::clipToStrokePath(GfxState*) {}
 
 bool EmfOutputDev::axialShadedFill(GfxState* state, GfxAxialShading* sh, double, double) {
+    if (m_->Skip(state)) return true;
     double x0, y0, x1, y1;
     sh->getCoords(&x0, &y0, &x1, &y1);
     const double dx = x1 - x0, dy = y1 - y0, den = dx * dx + dy * dy;
@@ -407,6 +521,7 @@ bool EmfOutputDev::axialShadedFill(GfxState* state, GfxAxialShading* sh, double,
 }
 
 bool EmfOutputDev::radialShadedFill(GfxState* state, GfxRadialShading* sh, double, double) {
+    if (m_->Skip(state)) return true;
     double x0, y0, r0, x1, y1, r1;
     sh->getCoords(&x0, &y0, &r0, &x1, &y1, &r1);
     const double cdx = x1 - x0, cdy = y1 - y0, dr = r1 - r0;
@@ -451,6 +566,7 @@ bool EmfOutputDev::radialShadedFill(GfxState* state, GfxRadialShading* sh, doubl
 }
 
 bool EmfOutputDev::functionShadedFill(GfxState* state, GfxFunctionShading* sh) {
+    if (m_->Skip(state)) return true;
     double dx0, dy0, dx1, dy1;
     sh->getDomain(&dx0, &dy0, &dx1, &dy1);
     const double* m = sh->getMatrix();
@@ -471,7 +587,10 @@ bool EmfOutputDev::functionShadedFill(GfxState* state, GfxFunctionShading* sh) {
 
 void EmfOutputDev::drawChar(GfxState* state, double x, double y, double dx, double dy, double originX,
                             double originY, CharCode code, int, const Unicode* u, int uLen) {
-    m_->Glyph(state, x - originX, y - originY, dx, dy, code, u, uLen, false);
+    // Text in a pictured area stays as invisible text, so that its words are kept.
+    const bool hidden = m_->Hidden();
+    if (hidden && m_->blending) m_->Skip(state);
+    m_->Glyph(state, x - originX, y - originY, dx, dy, code, u, uLen, hidden);
 }
 
 bool EmfOutputDev::beginType3Char(GfxState* state, double x, double y, double dx, double dy, CharCode code,
@@ -487,6 +606,7 @@ void EmfOutputDev::endTextObject(GfxState*) {}
 
 void EmfOutputDev::drawImageMask(GfxState* state, Object*, Stream* str, int width, int height, bool invert, bool,
                                  bool) {
+    if (m_->Skip(state)) return;
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     GfxRGB rgb;
     state->getFillRGB(&rgb);
@@ -505,6 +625,7 @@ void EmfOutputDev::drawImageMask(GfxState* state, Object*, Stream* str, int widt
 
 void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, int height,
                              GfxImageColorMap* colorMap, bool, const int* maskColors, bool inlineImg) {
+    if (m_->Skip(state)) return;
     const int comps = colorMap->getNumPixelComps();
     // A JPEG in grey or RGB, as decoded by default, goes into the metafile as it is.
     const GfxColorSpaceMode mode = colorMap->getColorSpace()->getMode();
@@ -583,6 +704,7 @@ emf::Image ColorPicture(Stream* str, int width, int height, GfxImageColorMap* co
 void EmfOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
                                    GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
                                    bool maskInvert, bool) {
+    if (m_->Skip(state)) return;
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     bool ok = false;
     emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);
@@ -600,6 +722,7 @@ void EmfOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int wi
 void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
                                        GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth,
                                        int maskHeight, GfxImageColorMap* maskColorMap, bool) {
+    if (m_->Skip(state)) return;
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     bool ok = false;
     emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);

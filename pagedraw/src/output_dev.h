@@ -6,10 +6,14 @@
 // Glyphs that follow each other on one baseline in one font, size and colour
 // become one text run with the advance of every character; a run ends before
 // anything else is drawn, so the drawing order stays. Shadings EMF cannot say
-// become a picture of the area they fill, at the page's resolution.
+// become a picture of the area they fill, at the page's resolution; so does
+// what a soft mask, a blend mode or a knockout group touches, drawn by an
+// AreaPainter as the page looks there.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include <poppler/OutputDev.h>
 
@@ -23,6 +27,10 @@ struct DrawLimits {
     std::size_t maxShadingPixels = std::size_t(1) << 22;
 };
 
+// The page as it looks in an area (device pixels at the page's resolution,
+// drawn at `scale` of it), for what a metafile cannot say.
+using AreaPainter = std::function<std::optional<emf::Image>(int x, int y, int w, int h, double scale)>;
+
 class EmfOutputDev : public OutputDev {
 public:
     // Both are borrowed and must outlive this object.
@@ -34,6 +42,11 @@ public:
     bool interpretType3Chars() override { return true; }
     bool useShadedFills(int type) override { return type >= 1 && type <= 3; }
     bool needClipToCropBox() override { return true; }
+
+    // Soft masks, blend modes other than normal and the groups they need
+    // become a picture of their area by `painter`; without one they are
+    // drawn as if there were none.
+    void SetAreaPainter(AreaPainter painter);
 
     void startPage(int pageNum, GfxState* state, XRef* xref) override;
     void endPage() override;
@@ -50,6 +63,15 @@ public:
     bool axialShadedFill(GfxState* state, GfxAxialShading* shading, double tMin, double tMax) override;
     bool radialShadedFill(GfxState* state, GfxRadialShading* shading, double sMin, double sMax) override;
     bool functionShadedFill(GfxState* state, GfxFunctionShading* shading) override;
+
+    void updateBlendMode(GfxState* state) override;
+    void beginTransparencyGroup(GfxState* state, const double* bbox, GfxColorSpace* blendingColorSpace, bool isolated,
+                                bool knockout, bool forSoftMask) override;
+    void endTransparencyGroup(GfxState* state) override;
+    void paintTransparencyGroup(GfxState* state, const double* bbox) override;
+    void setSoftMask(GfxState* state, const double* bbox, bool alpha, Function* transferFunc,
+                     GfxColor* backdropColor) override;
+    void clearSoftMask(GfxState* state) override;
 
     void drawChar(GfxState* state, double x, double y, double dx, double dy, double originX, double originY,
                   CharCode code, int nBytes, const Unicode* u, int uLen) override;

@@ -6,8 +6,9 @@
 // reader can use it on its own: a Unicode character map for the glyphs whose
 // text is known (glyphs of unknown text get private-use characters), a name
 // table when the PDF left it out, and no layout tables (the page places every
-// glyph itself). Programs in other formats are not carried; their runs fall
-// back to the face name.
+// glyph itself). Type 1, bare CFF and OpenType CFF programs become OpenType
+// CFF programs with the same outlines (without hints) and the same glyph
+// numbers. Type 3 fonts have no program; their runs fall back to the face name.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,7 @@ struct PageFont {
     std::u16string face;          // at most 31 units, as a metafile's font request keeps it
     int weight = 400;
     bool italic = false;
-    std::vector<std::uint8_t> program;  // rebuilt TrueType program, or empty
+    std::vector<std::uint8_t> program;  // rebuilt TrueType or OpenType CFF program, or empty
     // Character code -> the character that the program maps to the code's
     // glyph (its own text, or a private-use character when the text is
     // unknown or another glyph took it); absent without a program.

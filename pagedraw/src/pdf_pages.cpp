@@ -7,6 +7,8 @@
 #include <poppler/ErrorCodes.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/PDFDoc.h>
+#include <poppler/SplashOutputDev.h>
+#include <poppler/splash/SplashBitmap.h>
 #include <poppler/Stream.h>
 #include <poppler/goo/GooString.h>
 
@@ -135,14 +137,59 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
     setup.device = {10 * dpi * tensW, 10 * dpi * tensH};
     setup.hasFrame = true;
     setup.frame = {0, 0, int(std::lround(w / 72 * 2540)), int(std::lround(h / 72 * 2540))};
-    try {
-        emf::Recorder rec(setup);
-        {
-            emf::RecorderDevice dev(rec);
-            EmfOutputDev out(dev, *m_->fonts);
-            m_->doc->displayPage(&out, index + 1, dpi, dpi, 0, false, true, true);
+    // The page as it looks in an area. Drawing the page anew while it is
+    // being walked would share its content stream with that walk, so the
+    // areas a page needs are asked for in a first walk, drawn, and placed in
+    // a second one.
+    PDFDoc* doc = m_->doc.get();
+    struct Area {
+        int x, y, w, h;
+        double scale;
+        std::optional<emf::Image> img;
+    };
+    std::vector<Area> areas;
+    auto render = [doc, index, dpi](const Area& a) -> std::optional<emf::Image> {
+        SplashColor paper = {255, 255, 255};
+        SplashOutputDev splash(splashModeRGB8, 4, false, paper);
+        splash.startDoc(doc);
+        const int sx = int(a.x * a.scale), sy = int(a.y * a.scale);
+        const int sw = std::max(1, int(std::lround(a.w * a.scale))), sh = std::max(1, int(std::lround(a.h * a.scale)));
+        doc->displayPageSlice(&splash, index + 1, dpi * a.scale, dpi * a.scale, 0, false, true, true, sx, sy, sw, sh);
+        SplashBitmap* bm = splash.getBitmap();
+        if (!bm || bm->getWidth() <= 0 || bm->getHeight() <= 0) return std::nullopt;
+        emf::Image img;
+        img.format = emf::Image::Format::Rgb8, img.components = 3;
+        img.width = bm->getWidth(), img.height = bm->getHeight();
+        img.pixels.resize(std::size_t(img.width) * img.height * 3);
+        for (int row = 0; row < img.height; ++row) {
+            const unsigned char* line = bm->getDataPtr() + std::ptrdiff_t(row) * bm->getRowSize();
+            std::copy(line, line + img.width * 3, img.pixels.begin() + std::ptrdiff_t(row) * img.width * 3);
         }
-        return rec.Finish();
+        return img;
+    };
+    try {
+        for (int walk = 0;; ++walk) {
+            emf::Recorder rec(setup);
+            std::size_t next = 0;
+            {
+                emf::RecorderDevice dev(rec);
+                EmfOutputDev out(dev, *m_->fonts);
+                out.SetAreaPainter([&](int x, int y, int w, int h, double scale) -> std::optional<emf::Image> {
+                    if (walk == 0) {
+                        // Each picture may take a few megabytes: a page gets a bounded number.
+                        if (areas.size() < 16) areas.push_back({x, y, w, h, scale, std::nullopt});
+                        return std::nullopt;
+                    }
+                    if (next >= areas.size()) return std::nullopt;
+                    Area& a = areas[next++];
+                    if (a.x != x || a.y != y || a.w != w || a.h != h) return std::nullopt;
+                    return std::move(a.img);
+                });
+                doc->displayPage(&out, index + 1, dpi, dpi, 0, false, true, true);
+            }
+            if (walk > 0 || areas.empty()) return rec.Finish();
+            for (Area& a : areas) a.img = render(a);
+        }
     } catch (const std::exception& e) {
         error = "page " + std::to_string(index + 1) + " cannot be converted: " + e.what();
         return {};

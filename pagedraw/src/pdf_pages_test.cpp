@@ -39,7 +39,8 @@ std::string Shell(const std::string& cmd) {
 
 // A one-page PDF around `content`, with Helvetica as /F1 (not embedded) and
 // the extra resources given; offsets are computed, so poppler reads it as is.
-std::string HandMadePdf(const std::string& content, const std::string& resources = "") {
+std::string HandMadePdf(const std::string& content, const std::string& resources = "",
+                        const std::vector<std::string>& more = {}) {
     std::vector<std::string> objs = {
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
@@ -48,6 +49,7 @@ std::string HandMadePdf(const std::string& content, const std::string& resources
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
     };
+    objs.insert(objs.end(), more.begin(), more.end());  // objects 6 and on
     std::string pdf = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < objs.size(); ++i) {
@@ -177,6 +179,56 @@ TEST_F(PdfPagesTest, PathsClipsShadingsAndInvisibleTextAreSaidInMetafileTerms) {
     const std::string text = Shell("pdftotext " + back + " -");
     EXPECT_NE(text.find("Shown"), std::string::npos) << text;
     EXPECT_NE(text.find("Hidden words"), std::string::npos) << text;
+}
+
+// A soft mask and a blend mode: what they touch becomes a picture of just
+// that area, as the page looks there; the words in it stay as invisible text.
+TEST_F(PdfPagesTest, SoftMasksAndBlendModesBecomePicturesOfTheirAreaOnly) {
+    const std::string group = "0 0 0 rg 0 0 40 40 re f 1 1 1 rg 0 0 20 40 re f";
+    const std::string pdf = HandMadePdf(
+        "1 0 0 rg 10 10 30 30 re f\n"
+        "q /Mask gs 0 0 1 rg 100 10 60 60 re f BT /F1 10 Tf 105 40 Td (Masked) Tj ET Q\n"
+        "q /Multiply gs 0 1 0 rg 20 20 40 20 re W n 0 0 200 100 re f Q\n"
+        "0 0 0 rg 170 80 20 10 re f\n",
+        "/ExtGState << /Mask << /SMask << /Type /Mask /S /Luminosity /G 6 0 R >> >> /Multiply << /BM /Multiply >> >>",
+        {"<< /Type /XObject /Subtype /Form /BBox [0 0 40 40] /Matrix [1 0 0 1 100 10] /Group << /S /Transparency "
+         "/CS /DeviceRGB >> /Length " + std::to_string(group.size()) + " >>\nstream\n" + group + "\nendstream"});
+    std::string error;
+    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
+    ASSERT_TRUE(pages) << error;
+    auto emf = pages->ConvertPage(0, error);
+    ASSERT_FALSE(emf.empty()) << error;
+    const std::string trace = Trace(emf);
+    // Plain drawing stays plain, before and after.
+    EXPECT_NE(trace.find("fill nonzero solid #ff0000"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("fill nonzero solid #000000"), std::string::npos) << trace;
+    // Neither the masked square nor the blended box, nor the mask's own content, is drawn as it is.
+    EXPECT_EQ(trace.find("solid #0000ff"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("solid #00ff00"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("solid #ffffff"), std::string::npos) << trace;
+    // The pictures: the mask's box (40 x 40 at 72 per inch) and the blended clip (40 x 20).
+    EXPECT_NE(trace.find("image 40x40 rgb8"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("image 40x20 rgb8"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("\"Masked\""), std::string::npos) << trace;
+
+    // The picture holds what the page shows there: the left half of the mask
+    // (white) shows the blue, the right half (black) hides it.
+    const std::string back = BackToPdf({emf}, "masked.pdf");
+    Shell("pdftoppm -r 72 -x 100 -y 50 -W 40 -H 40 " + back + " " + (dir / "m").string());
+    std::ifstream ppm(dir / "m-1.ppm", std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0, max = 0;
+    ppm >> magic >> w >> h >> max;
+    ppm.get();
+    ASSERT_EQ(magic, "P6");
+    ASSERT_EQ(w, 40);
+    std::vector<unsigned char> px(std::size_t(w) * h * 3);
+    ppm.read(reinterpret_cast<char*>(px.data()), std::streamsize(px.size()));
+    auto at = [&](int x, int y) { return &px[(std::size_t(y) * w + x) * 3]; };
+    EXPECT_LT(at(5, 5)[0], 60);  // left: blue
+    EXPECT_GT(at(5, 5)[2], 200);
+    EXPECT_GT(at(35, 5)[0], 200);  // right: the white page
+    EXPECT_GT(at(35, 5)[1], 200);
 }
 
 TEST_F(PdfPagesTest, AWordGapWithoutASpaceGetsOneAndKerningDoesNot) {
