@@ -50,6 +50,26 @@ backend=$root/lib/cups/backend/vellumate
 [ "$(stat -c %a "$backend")" = 700 ] || fail "the backend's mode is $(stat -c %a "$backend")"
 "$backend" | grep -q '^direct vellumate ' || fail "the backend does not list its device"
 grep -q '^\*NickName:' "$root/share/ppd/vellumate/vellumate.ppd" || fail "no PPD"
+# As root with CUPS at hand: the installed backend prints a text file for an
+# ordinary user and starts the installed dispatcher, which it finds from its
+# own place in the tree; the dispatcher writes the job ticket.
+if [ "$(id -u)" -eq 0 ] && command -v cupsd >/dev/null && command -v lpadmin >/dev/null; then
+  cups=$tmp/cups
+  trap 'sh "$top/tests/support/cupsd-fixture.sh" stop "$cups"; rm -rf "$tmp"' EXIT
+  sh "$top/tests/support/cupsd-fixture.sh" start "$cups" >/dev/null || fail "the private cupsd did not start"
+  uid=$(id -u nobody)
+  chmod 0755 "$tmp"
+  mkdir -p "$tmp/run/$uid" "$tmp/printreg"
+  chown nobody "$tmp/run/$uid" "$tmp/printreg"
+  chmod 0700 "$tmp/run/$uid"
+  install -m 0644 "$top/samples/release-notes.txt" "$tmp/notes.txt"
+  env -i PATH=/usr/bin:/bin CUPS_SERVER="$cups/cups.sock" CUPS_SERVERROOT="$cups" VELLUMATE_USER_RUNTIME_BASE="$tmp/run" \
+      VELLUMATE_REGISTRY="$tmp/printreg" VELLUMATE_UI=none "$backend" 7 nobody notes 1 "" "$tmp/notes.txt" \
+      > "$tmp/backend.log" 2>&1 || fail "the installed backend: $(cat "$tmp/backend.log")"
+  compgen -G "$tmp/run/$uid/vellumate/spool/*.INI" >/dev/null ||
+    fail "the installed dispatcher wrote no ticket: $(cat "$tmp/backend.log")"
+  sh "$top/tests/support/cupsd-fixture.sh" stop "$cups"
+fi
 autostart=$dest/etc/xdg/autostart/vellumate-agent.desktop
 grep -qx "Exec=\"$prefix/lib/vellumate/printagent\"" "$autostart" || fail "the autostart entry does not start the installed agent"
 unit=$root/lib/systemd/user/vellumate-agent.service
