@@ -101,6 +101,14 @@ complete_words() {
 [ "$(complete_words vellumate /x/a.html /PSIZE le)" = "letter legal" ] || fail "completion of /psize values"
 [ "$(complete_words vellumate /inlist l.txt /out)" = "/outlist /outdir" ] || fail "completion of /inlist"
 [ "$(complete_words vellumate --v)" = "--version" ] || fail "completion of --version"
+complete_other() {
+  bash -c 'source "$1"; f=$2; shift 2; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); $f; echo "${COMPREPLY[*]}"' \
+    _ "$root/share/bash-completion/completions/$1" "$2" "${@:3}"
+}
+[ "$(complete_other pdf2emf _pdf2emf pdf2emf --dpi=1)" = "--dpi=150 --dpi=1200" ] || fail "completion of pdf2emf --dpi"
+[ "$(complete_other pdf2emf _pdf2emf pdf2emf --n)" = "--no-fonts" ] || fail "completion of pdf2emf switches"
+[ "$(complete_other vellumate-vmevent _vellumate_vmevent vellumate-vmevent set Vellumate_k)" = "Vellumate_killevent" ] \
+  || fail "completion of vellumate-vmevent"
 
 # Registered for every user, converting from any folder with a fresh home.
 export VELLUMATE_SYSTEM_REGISTRY=$tmp/system-registry
