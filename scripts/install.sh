@@ -30,9 +30,16 @@ case "$action" in
   install)
     DESTDIR=$destdir cmake --install "$build" --prefix "$prefix"
     register register
+    [ -n "$destdir" ] || echo "install.sh: to add the printer queue Vellumate, run as root:" \
+                              "$prefix/lib/vellumate/vellumate-queue add"
     ;;
   uninstall)
     [ -x "$servers" ] && register unregister
+    # The queue this installation added (its backend linked into CUPS's folder) goes with it.
+    if [ -z "$destdir" ] && [ "$(id -u)" -eq 0 ] && [ -L /usr/lib/cups/backend/vellumate ] &&
+       [ /usr/lib/cups/backend/vellumate -ef "$root/lib/cups/backend/vellumate" ]; then
+      "$root/lib/vellumate/vellumate-queue" remove || true
+    fi
     trial=$(mktemp -d)
     trap 'rm -rf "$trial"' EXIT
     DESTDIR=$trial cmake --install "$build" --prefix "$prefix" >/dev/null
