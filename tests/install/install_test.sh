@@ -29,6 +29,12 @@ done
 for c in vellumate vellumate-reg vellumate-regsvr vellumate-hh vellumate-vmevent pdf2emf; do
   [ -f "$root/share/bash-completion/completions/$c" ] || fail "no completion for $c"
 done
+# The printer's property sheet, where this tree has it.
+if [ -e "$top/properties/CMakeLists.txt" ]; then
+  [ -e "$dir/libvmproperties.so" ] || fail "libvmproperties.so is not in lib/vellumate"
+  [ -x "$root/bin/vellumate-properties" ] || fail "bin/vellumate-properties does not reach a program"
+  [ -f "$root/share/man/man1/vellumate-properties.1.gz" ] || fail "no manual page for vellumate-properties"
+fi
 # The programs a user or an admin meets outside bin/ have their pages too.
 for page in man8/dispatcher.8 man8/vmrelay.8 man8/pathprobe.8 man8/vellumate-backend.8 man8/vellumate-queue.8 \
             man1/navlet-host.1; do
@@ -107,6 +113,8 @@ complete_other() {
 }
 [ "$(complete_other pdf2emf _pdf2emf pdf2emf --dpi=1)" = "--dpi=150 --dpi=1200" ] || fail "completion of pdf2emf --dpi"
 [ "$(complete_other pdf2emf _pdf2emf pdf2emf --n)" = "--no-fonts" ] || fail "completion of pdf2emf switches"
+[ "$(complete_other vellumate-properties _vellumate_properties vellumate-properties /nop)" = "/nopaper" ] \
+  || fail "completion of vellumate-properties"
 [ "$(complete_other vellumate-vmevent _vellumate_vmevent vellumate-vmevent set Vellumate_k)" = "Vellumate_killevent" ] \
   || fail "completion of vellumate-vmevent"
 
