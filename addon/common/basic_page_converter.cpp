@@ -18,7 +18,7 @@ public:
                                                   const PageSettings& s) override {
         return std::vector<std::vector<LinkRecord>>(static_cast<std::size_t>(CountPages(host, image, s)));
     }
-    void AdjustPageWidth(PageHost&, const PageImage&, const PageSettings&) override {}
+    bool AdjustPageWidth(PageHost&, const PageImage&, const PageSettings&) override { return true; }
     bool Convert(PageHost& host, const PageImage&, int, int, const PageSettings&) override {
         host.Log().WriteError("CEmf2PDFConverter", "Page drawing is not available in this build");
         return false;

@@ -25,7 +25,7 @@ struct PageSettings {
     bool preserveLinks = true;
     bool autoAdjustPageWidth = false;
     bool autoAdjustContentWidth = false;
-    float renderScale = 1.0f;  // of the most recent load; applies to every image
+    float renderScale = 1.0f;  // of the page image worked on
     std::string debugFolder;   // may be empty
 };
 
@@ -68,12 +68,14 @@ public:
         l.pageLinks = MapLinks(host, image, settings);
         return l;
     }
-    // Sets the document's page width for the image (AutoAdjustPageWidth).
-    virtual void AdjustPageWidth(PageHost& host, const PageImage& image, const PageSettings& settings) = 0;
+    // Sets the document's page width for the image (AutoAdjustPageWidth);
+    // false when the document refused it.
+    virtual bool AdjustPageWidth(PageHost& host, const PageImage& image, const PageSettings& settings) = 0;
     // Draws page `page` of the image (0-based within it) onto the current
     // page, or, for -1, every page, adding a page before each but the first.
     // firstPage is the add-on page number of the image's first page (for its
-    // links). False when drawing failed.
+    // links). False when the image cannot be read or the document refused a
+    // page, a drawing or a link.
     virtual bool Convert(PageHost& host, const PageImage& image, int firstPage, int page,
                          const PageSettings& settings) = 0;
 };

@@ -99,7 +99,7 @@ LoadSettings TessalineImpl::CurrentLoadSettings() const {
     return s;
 }
 
-PageSettings TessalineImpl::CurrentPageSettings() const {
+PageSettings TessalineImpl::CurrentPageSettings(const PageImage& image) const {
     PageSettings s;
     s.marginLeft = marginLeft_;
     s.marginTop = marginTop_;
@@ -108,7 +108,7 @@ PageSettings TessalineImpl::CurrentPageSettings() const {
     s.preserveLinks = preserveLinks_;
     s.autoAdjustPageWidth = autoAdjustPageWidth_;
     s.autoAdjustContentWidth = autoAdjustContentWidth_;
-    s.renderScale = renderScale_;
+    s.renderScale = image.renderScale;
     s.debugFolder = debugFolder_;
     return s;
 }
@@ -140,7 +140,7 @@ void TessalineImpl::AcceptLoad(LoadResult&& result) {
     renderScale_ = result.image.renderScale;
     LoadedImage loaded;
     loaded.image = std::move(result.image);
-    PageSettings settings = CurrentPageSettings();
+    PageSettings settings = CurrentPageSettings(loaded.image);
     PageConverter::Layout layout = Converter().LayOut(*this, loaded.image, settings);
     loaded.pageCount = layout.pageCount < 0 ? 0 : layout.pageCount;
     // The page link lists are numbered like the pages, so every image adds
@@ -185,11 +185,14 @@ HRESULT TessalineImpl::ConvertPage(std::int32_t page) {
                                             imageEnd_.begin());
     const auto first = static_cast<std::int32_t>(k == 0 ? 0 : imageEnd_[k - 1]);
     const LoadedImage& img = images_[k];
-    PageSettings settings = CurrentPageSettings();
-    if (autoAdjustPageWidth_) Converter().AdjustPageWidth(*this, img.image, settings);
+    PageSettings settings = CurrentPageSettings(img.image);
+    if (autoAdjustPageWidth_ && !Converter().AdjustPageWidth(*this, img.image, settings)) {
+        Error("Setting the page width failed");
+        return E_FAIL;
+    }
     bool ok = Converter().Convert(*this, img.image, first, page - first, settings);
-    if (page + 1 == total) CreateInternalLinks();
-    if (!ok) return E_FAIL;
+    const bool linked = page + 1 != total || CreateInternalLinks();
+    if (!ok || !linked) return E_FAIL;
     Info(StrFormat("Page number %d converted", page));
     return S_OK;
 }
@@ -203,13 +206,19 @@ HRESULT TessalineImpl::ConvertAll() {
     std::int32_t first = 0;
     for (std::size_t k = 0; k < images_.size(); ++k) {
         const LoadedImage& img = images_[k];
-        PageSettings settings = CurrentPageSettings();
-        if (autoAdjustPageWidth_) Converter().AdjustPageWidth(*this, img.image, settings);
-        if (k > 0) SafeNewPage();
+        PageSettings settings = CurrentPageSettings(img.image);
+        if (autoAdjustPageWidth_ && !Converter().AdjustPageWidth(*this, img.image, settings)) {
+            Error("Setting the page width failed");
+            return E_FAIL;
+        }
+        if (k > 0 && com::FAILED(SafeNewPage())) {
+            Error("Adding a page failed");
+            return E_FAIL;
+        }
         if (!Converter().Convert(*this, img.image, first, -1, settings)) return E_FAIL;
         first += img.pageCount;
     }
-    CreateInternalLinks();
+    if (!CreateInternalLinks()) return E_FAIL;
     UnloadAll();
     return S_OK;
 }
@@ -222,8 +231,8 @@ HRESULT TessalineImpl::SafeNewPage() {
     return S_OK;
 }
 
-void TessalineImpl::CreateInternalLinks() {
-    if (!preserveLinks_ || !pdf_.IsConnected()) return;
+bool TessalineImpl::CreateInternalLinks() {
+    if (!preserveLinks_ || !pdf_.IsConnected()) return true;
     std::int32_t total = TotalPages();
     // PDF page index of the add-on's page 0: the client has added one PDF
     // page per add-on page, the last of them being the last PDF page.
@@ -239,7 +248,7 @@ void TessalineImpl::CreateInternalLinks() {
     std::unordered_map<std::string, std::vector<const AnchorRecord*>> byName;  // folded name, in order
     for (const AnchorRecord& a : anchors_) byName[platform::FoldCase(a.name)].push_back(&a);
     std::int32_t current = pdf_.CurrentPage();
-    bool moved = false;
+    bool moved = false, ok = true;
     for (int b = 0; b < static_cast<int>(pageLinks_.size()); ++b) {
         for (int c = 0; c < LinkCount(b); ++c) {
             LinkRecord l;
@@ -251,15 +260,21 @@ void TessalineImpl::CreateInternalLinks() {
             for (const AnchorRecord* anchor : named->second) {
                 const AnchorRecord& a = *anchor;
                 if (b + offset < 0 || a.pdfPage < 0) continue;
-                if (com::FAILED(pdf_.SelectPage(b + offset))) continue;
                 moved = true;
                 std::int32_t dest = 0;
-                if (com::FAILED(pdf_.AddDestination(a.pdfPage, a.top, &dest))) continue;
-                pdf_.AddDestinationLink(l.left, l.top, l.right, l.bottom, dest);
+                if (com::FAILED(pdf_.SelectPage(b + offset)) || com::FAILED(pdf_.AddDestination(a.pdfPage, a.top, &dest)) ||
+                    com::FAILED(pdf_.AddDestinationLink(l.left, l.top, l.right, l.bottom, dest))) {
+                    Error(StrFormat("Linking page %d to anchor %s failed", b + offset, a.name.c_str()));
+                    ok = false;
+                    break;
+                }
             }
+            if (!ok) break;
         }
+        if (!ok) break;
     }
-    if (moved && current >= 0) pdf_.SelectPage(current);
+    if (moved && current >= 0 && com::FAILED(pdf_.SelectPage(current))) ok = false;
+    return ok;
 }
 
 HRESULT TessalineImpl::UnloadAll() {

@@ -115,11 +115,13 @@ private:
     void Info(const std::string& message) { log_.Write(kSource, message); }
     void Error(const std::string& message) { log_.WriteError(kSource, message); }
     LoadSettings CurrentLoadSettings() const;
-    PageSettings CurrentPageSettings() const;
+    // The settings for drawing `image` (its own render scale).
+    PageSettings CurrentPageSettings(const PageImage& image) const;
     void AcceptLoad(LoadResult&& result);
     const LinkRecord* FindLink(int page, int link) const;
     std::int32_t TotalPages() const;
-    void CreateInternalLinks();
+    // False when the document refused a link (logged).
+    bool CreateInternalLinks();
     DocumentLoader& Loader();
     PageConverter& Converter();
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -77,8 +78,9 @@ public:
         }
         return pages;
     }
-    void AdjustPageWidth(PageHost&, const PageImage& img, const PageSettings&) override {
+    bool AdjustPageWidth(PageHost& host, const PageImage& img, const PageSettings&) override {
         d_.calls.push_back("adjust " + std::to_string(img.heightPx / 100));
+        return com::SUCCEEDED(host.Pdf().SetPageWidth(img.widthPx));
     }
     bool Convert(PageHost& host, const PageImage& img, int first, int page, const PageSettings& s) override {
         d_.calls.push_back("convert pages=" + std::to_string(img.heightPx / 100) + " first=" + std::to_string(first) +
@@ -95,9 +97,10 @@ private:
 class ImplTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("h4_impl_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A parameterised test's name holds a "/": one folder, not two.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        dir_ = fs::temp_directory_path() / ("h4_impl_" + std::to_string(::getpid()) + "_" + name);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         impl_ = std::make_unique<TessalineImpl>(
@@ -343,6 +346,54 @@ TEST_F(ImplTest, FailedConvertAllKeepsImagesLoaded) {
     drawn_.fail = true;
     EXPECT_EQ(impl_->ConvertAll(), com::E_FAIL);
     EXPECT_EQ(Total(), 2);
+}
+
+TEST_F(ImplTest, EachImageIsDrawnWithItsOwnRenderScale) {
+    FakePdfDocument& doc = Doc(true, false);
+    impl_->ConnectToPDFLibrary(doc.Unknown());
+    PageImage wide = Image(1);
+    wide.renderScale = 3.0f;  // a page twice as wide as the first, fitted to the page
+    script_.results.push_back(Ok(Image(1)));
+    script_.results.push_back(Ok(wide));
+    impl_->LoadHTMLFile("a.html", "");
+    impl_->LoadHTMLFile("b.html", "");
+    EXPECT_EQ(impl_->ConvertPage(0), com::S_OK);
+    EXPECT_EQ(impl_->ConvertPage(1), com::S_OK);
+    EXPECT_THAT(drawn_.calls, ElementsAre("convert pages=1 first=0 page=0 scale=1.500000",
+                                          "convert pages=1 first=1 page=0 scale=3.000000"));
+    EXPECT_EQ(impl_->ConvertAll(), com::S_OK);
+    EXPECT_EQ(drawn_.calls[2], "convert pages=1 first=0 page=-1 scale=1.500000");
+    EXPECT_EQ(drawn_.calls[3], "convert pages=1 first=1 page=-1 scale=3.000000");
+}
+
+TEST_F(ImplTest, CallsTheDocumentRefusesFailTheConversion) {
+    FakePdfDocument& doc = Doc(true, false);
+    impl_->ConnectToPDFLibrary(doc.Unknown());
+    auto load = [&] {
+        impl_->UnloadAll();
+        script_.results.push_back(Ok(Image(1, {{10, 20, 60, 30, "#far", ""}})));
+        script_.results.push_back(Ok(Image(1, {{0, 40, 0, 40, "", "far"}})));
+        impl_->LoadHTMLFile("a", "");
+        impl_->LoadHTMLFile("b", "");
+    };
+    // A new page between two page images.
+    load();
+    doc.refuse = {"NewPage"};
+    EXPECT_EQ(impl_->ConvertAll(), com::E_FAIL);
+    EXPECT_EQ(LogLines().back(), "ERROR: TessalineImpl - Adding a page failed");
+    // The link to an anchor, made after the last page.
+    load();
+    doc.refuse = {"AddDestinationLink"};
+    EXPECT_EQ(impl_->ConvertAll(), com::E_FAIL);
+    EXPECT_EQ(impl_->ConvertPage(1), com::E_FAIL);
+    EXPECT_THAT(LogLines().back(), HasSubstr("to anchor far failed"));
+    EXPECT_EQ(impl_->ConvertPage(0), com::S_OK);  // not the last page: no links made yet
+    // The page width of the image.
+    doc.refuse = {"put_PageWidth"};
+    impl_->SetAutoAdjustPageWidth(true);
+    EXPECT_EQ(impl_->ConvertPage(0), com::E_FAIL);
+    EXPECT_EQ(impl_->ConvertAll(), com::E_FAIL);
+    EXPECT_EQ(LogLines().back(), "ERROR: TessalineImpl - Setting the page width failed");
 }
 
 TEST_F(ImplTest, LinkQueriesAddMarginsAndCheckRanges) {

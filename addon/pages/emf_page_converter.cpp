@@ -3,9 +3,11 @@
 // Units: page sizes and margins are in the document's page units, page images
 // in screen pixels. r = screen pixels per inch ÷ document resolution, g = the
 // render scale (image pixels per page unit), s = r × g.
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <limits>
 
 #include "common/page_converter.h"
 #include "pages/emf_slicer.h"
@@ -30,6 +32,14 @@ std::vector<std::uint8_t> ImageBytes(const PageImage& image) {
     return bytes;
 }
 
+// Sizes and positions are worked out in doubles from values the client
+// chose; stored as integers they saturate rather than wrap.
+std::int32_t ToInt(double v) {
+    if (std::isnan(v)) return 0;
+    return static_cast<std::int32_t>(std::clamp(std::trunc(v), double(std::numeric_limits<std::int32_t>::min()),
+                                                double(std::numeric_limits<std::int32_t>::max())));
+}
+
 double ResolutionRatio(std::int32_t resolution) {
     return resolution > 0 ? static_cast<double>(platform::screen::kDpi) / resolution : 0.0;
 }
@@ -48,9 +58,8 @@ SliceValues PageSizeValues(PageHost& host, int w, const PageSettings& s) {
     if (r <= 0) return v;
     const double c = std::trunc(w / r);
     if (s.autoAdjustPageWidth && c > W - s.marginRight - s.marginLeft) W = c + s.marginRight + s.marginLeft;
-    v.height = static_cast<int>(std::trunc((H - s.marginTop - s.marginBottom) * r));
-    v.width = static_cast<int>(s.autoAdjustContentWidth ? std::trunc((W - s.marginRight - s.marginLeft) * r)
-                                                         : std::trunc(w * r));
+    v.height = ToInt((H - s.marginTop - s.marginBottom) * r);
+    v.width = ToInt(s.autoAdjustContentWidth ? (W - s.marginRight - s.marginLeft) * r : w * r);
     return v;
 }
 
@@ -70,8 +79,11 @@ struct SlicerKey {
 
 // Works out the slicer settings for an image the same way for every use, so
 // page counting, link mapping and conversion agree on the slices. Widens the
-// document's page first where the use calls for it.
-SlicerKey SlicerSettings(PageHost& host, const PageImage& image, const PageSettings& s, SlicerUse use) {
+// document's page first where the use calls for it; `widened` is false when
+// the document refused the width.
+SlicerKey SlicerSettings(PageHost& host, const PageImage& image, const PageSettings& s, SlicerUse use,
+                         bool* widened) {
+    *widened = true;
     const double r = ResolutionRatio(host.Pdf().Resolution());
     const double g = s.renderScale;
     const double sc = r * g;
@@ -83,7 +95,7 @@ SlicerKey SlicerSettings(PageHost& host, const PageImage& image, const PageSetti
                                                   : (sc > 0 ? std::trunc(w / sc) : 0);
         if (widening > W - s.marginRight - s.marginLeft) {
             W = widening + s.marginRight + s.marginLeft;
-            host.Pdf().SetPageWidth(W);
+            *widened = com::SUCCEEDED(host.Pdf().SetPageWidth(W));
         }
     }
     SlicerKey key;
@@ -91,60 +103,80 @@ SlicerKey SlicerSettings(PageHost& host, const PageImage& image, const PageSetti
     key.size = image.emfBytes.size();
     key.path = image.emfPath;
     key.breaks = image.pageBreaks;
-    key.height = static_cast<int>(std::trunc((H - s.marginTop - s.marginBottom) * g));
-    key.width = static_cast<int>(std::trunc(w * sc));
-    if (s.autoAdjustContentWidth) key.contentWidth = static_cast<int>(std::trunc((W - s.marginRight - s.marginLeft) * sc));
+    key.height = ToInt((H - s.marginTop - s.marginBottom) * g);
+    key.width = ToInt(w * sc);
+    if (s.autoAdjustContentWidth) key.contentWidth = std::max(0, ToInt((W - s.marginRight - s.marginLeft) * sc));
     return key;
 }
 
 class CEmf2PDFConverter final : public PageConverter {
 public:
     int CountPages(PageHost& host, const PageImage& image, const PageSettings& s) override {
-        return Slicer(host, image, s, SlicerUse::Count).SliceCount();
+        CEmfSlicer* slicer = Slicer(host, image, s, SlicerUse::Count);
+        return slicer ? slicer->SliceCount() : 0;
     }
 
     std::vector<std::vector<LinkRecord>> MapLinks(PageHost& host, const PageImage& image,
                                                   const PageSettings& s) override {
-        CEmfSlicer& slicer = Slicer(host, image, s, SlicerUse::Links);
-        const double g = s.renderScale > 0 ? s.renderScale : 1.0;
         std::vector<std::vector<LinkRecord>> pages;
+        CEmfSlicer* found = Slicer(host, image, s, SlicerUse::Links);
+        if (!found) return pages;
+        CEmfSlicer& slicer = *found;
+        const double g = s.renderScale > 0 ? s.renderScale : 1.0;
+        pages.resize(static_cast<std::size_t>(slicer.SliceCount()));
         for (int j = 0; j < slicer.SliceCount(); ++j) {
             int s0 = 0, s1 = 0;
             slicer.SliceRange(j, &s0, &s1);
-            std::vector<LinkRecord>& list = pages.emplace_back();
             for (const LinkRecord& link : image.links) {
+                std::vector<LinkRecord>* list = &pages[static_cast<std::size_t>(j)];
                 const std::int64_t hgt = static_cast<std::int64_t>(link.bottom) - link.top;
                 // A link crossing into the next slice is on neither page; the
                 // image's own end is no such boundary (an element flush with
                 // the bottom of the document still belongs to the last page).
+                // Likewise nothing lies above the first slice: an anchor a
+                // pixel above the document's top is on the first page.
                 const bool last = j + 1 == slicer.SliceCount();
-                if (link.top < s0 || (last ? link.top >= s1 : link.top + hgt >= s1)) continue;
+                if ((j > 0 && link.top < s0) || (last ? link.top >= s1 : link.top + hgt >= s1)) continue;
                 if (link.target.empty() && link.name.empty()) continue;
-                std::int64_t top = static_cast<std::int64_t>(std::trunc((link.top - s0) / g));
-                const auto left = static_cast<std::int64_t>(std::trunc(link.left / g));
-                const auto right = static_cast<std::int64_t>(std::trunc(link.right / g));
-                std::int64_t bottom = static_cast<std::int64_t>(std::trunc(top + hgt / g));
+                // A point anchor below the last line or picture of its page
+                // (a section's top above a heading that moved on to the next
+                // page) is where its text begins: the top of the next page.
+                double from = s0;
+                if (!last && hgt == 0 && link.target.empty() && link.top > slicer.ContentBottom(j)) {
+                    list = &pages[static_cast<std::size_t>(j) + 1];
+                    from = link.top;
+                }
+                std::int64_t top = ToInt((static_cast<double>(link.top) - from) / g);
+                const std::int64_t left = ToInt(link.left / g);
+                const std::int64_t right = ToInt(link.right / g);
+                std::int64_t bottom = ToInt(static_cast<double>(top) + hgt / g);
                 top = std::max<std::int64_t>(top, 0);
                 bottom = std::min<std::int64_t>(bottom, s1);
                 if ((top >= bottom || left >= right) && link.name.empty()) continue;
                 LinkRecord kept = link;
-                kept.left = static_cast<std::int32_t>(left + 1);
-                kept.top = static_cast<std::int32_t>(top + 1);
-                kept.right = static_cast<std::int32_t>(right + 1);
-                kept.bottom = static_cast<std::int32_t>(bottom + 1);
-                list.push_back(std::move(kept));
+                kept.left = ToInt(static_cast<double>(left) + 1);
+                kept.top = ToInt(static_cast<double>(top) + 1);
+                kept.right = ToInt(static_cast<double>(right) + 1);
+                kept.bottom = ToInt(static_cast<double>(bottom) + 1);
+                list->push_back(std::move(kept));
             }
         }
         return pages;
     }
 
-    void AdjustPageWidth(PageHost& host, const PageImage& image, const PageSettings& s) override {
-        host.Pdf().SetPageWidth(PageSizeValues(host, image.widthPx, s).width);
+    bool AdjustPageWidth(PageHost& host, const PageImage& image, const PageSettings& s) override {
+        return com::SUCCEEDED(host.Pdf().SetPageWidth(PageSizeValues(host, image.widthPx, s).width));
     }
 
     bool Convert(PageHost& host, const PageImage& image, int firstPage, int page, const PageSettings& s) override {
         LogSource log(host.Log(), kSource);
-        CEmfSlicer& slicer = Slicer(host, image, s, SlicerUse::Convert);
+        CEmfSlicer* found = Slicer(host, image, s, SlicerUse::Convert);
+        if (!found) {
+            log.Error(widthRefused_ ? std::string("Setting the page width failed")
+                                    : "Page image cannot be read: " + image.emfPath);
+            return false;
+        }
+        CEmfSlicer& slicer = *found;
         log.Info("EMF Slicer created");
         const double g = s.renderScale > 0 ? s.renderScale : 1.0;
         const int count = slicer.SliceCount();
@@ -167,19 +199,25 @@ public:
                 log.Error(StrFormat("Drawing page %d failed (0x%08X)", u, static_cast<unsigned>(hr)));
                 return false;
             }
-            if (s.preserveLinks) ApplyLinks(host, log, firstPage + u);
+            if (s.preserveLinks && !ApplyLinks(host, log, firstPage + u)) return false;
         }
         return true;
     }
 
 private:
     // Slicing a tall image is the costly step, and every page of it is drawn
-    // by its own call: the last slicer is kept while its settings hold.
-    CEmfSlicer& Slicer(PageHost& host, const PageImage& image, const PageSettings& s, SlicerUse use) {
-        SlicerKey key = SlicerSettings(host, image, s, use);
-        if (slicer_ && key == key_ && &host.Log() == log_) return *slicer_;
+    // by its own call: the last slicer is kept while its settings hold. Null
+    // when drawing cannot go on: the document refused to widen the page (for
+    // drawing) or the page image cannot be read any more.
+    CEmfSlicer* Slicer(PageHost& host, const PageImage& image, const PageSettings& s, SlicerUse use) {
+        bool widened = true;
+        SlicerKey key = SlicerSettings(host, image, s, use, &widened);
+        widthRefused_ = !widened;
+        if (!widened && use == SlicerUse::Convert) return nullptr;
+        if (slicer_ && key == key_ && &host.Log() == log_) return slicer_.get();
         slicer_.reset();
         bytes_ = ImageBytes(image);
+        if (bytes_.empty()) return nullptr;
         key_ = key;
         log_ = &host.Log();
         slicer_ = std::make_unique<CEmfSlicer>(host.Log());
@@ -190,22 +228,27 @@ private:
         slicer_->SetBetweenSlices([&host] { host.LetClientRun(); });
         slicer_->SetSourceImage(bytes_);
         slicer_->SetBetweenSlices({});
-        return *slicer_;
+        return slicer_.get();
     }
 
+    bool widthRefused_ = false;
     SlicerKey key_;
     const EventLog* log_ = nullptr;
     std::vector<std::uint8_t> bytes_;
     std::unique_ptr<CEmfSlicer> slicer_;
 
-    static void ApplyLinks(PageHost& host, const LogSource& log, int p) {
+    static bool ApplyLinks(PageHost& host, const LogSource& log, int p) {
         log.Info(StrFormat("Applying links to page %d", p));
         for (int i = 0, n = host.LinkCount(p); i < n; ++i) {
             LinkRecord link;
             if (!host.GetLink(p, i, &link)) continue;
             if (link.target.empty() || link.target[0] == '#') continue;
-            host.Pdf().AddUrlLink(link.left, link.top, link.right, link.bottom, link.target.c_str());
+            if (com::FAILED(host.Pdf().AddUrlLink(link.left, link.top, link.right, link.bottom, link.target.c_str()))) {
+                log.Error(StrFormat("Adding a link to page %d failed", p));
+                return false;
+            }
         }
+        return true;
     }
 };
 

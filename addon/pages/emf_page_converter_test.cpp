@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,7 @@ public:
         std::string url;
     };
     std::int32_t resolution = 96;
+    bool refuseWidth = false, refuseLinks = false;
     std::vector<std::pair<double, double>> pages{{595, 842}};
     std::int32_t current = 0;
     std::vector<Draw> draws;
@@ -46,7 +50,10 @@ public:
     std::uint32_t Release() override { return 1; }
     HRESULT get_Resolution(std::int32_t* v) override { return *v = resolution, S_OK; }
     HRESULT get_PageWidth(double* v) override { return *v = pages[current].first, S_OK; }
-    HRESULT put_PageWidth(double v) override { return pages[current].first = v, S_OK; }
+    HRESULT put_PageWidth(double v) override {
+        if (refuseWidth) return com::E_FAIL;
+        return pages[current].first = v, S_OK;
+    }
     HRESULT get_PageHeight(double* v) override { return *v = pages[current].second, S_OK; }
     HRESULT put_PageHeight(double v) override { return pages[current].second = v, S_OK; }
     HRESULT get_PageCount(std::int32_t* v) override { return *v = static_cast<std::int32_t>(pages.size()), S_OK; }
@@ -65,6 +72,7 @@ public:
         return S_OK;
     }
     HRESULT AddUrlLink(double l, double t, double r, double b, com::BSTR url) override {
+        if (refuseLinks) return com::E_FAIL;
         links.push_back({current, l, t, r, b, com::Utf8FromBstr(url)});
         return S_OK;
     }
@@ -74,8 +82,13 @@ class Host final : public PageHost {
 public:
     explicit Host(DrawingDoc& doc) {
         pdf.Connect(&doc);
-        log.SetLogFile(::testing::TempDir() + "pages_test.log");  // lines are kept while a file is open
+        log.SetLogFile(LogPath());  // lines are kept while a file is open
     }
+    ~Host() {
+        log.Close();
+        std::remove(LogPath().c_str());
+    }
+    static std::string LogPath() { return ::testing::TempDir() + "pages_test_" + std::to_string(::getpid()) + ".log"; }
     EventLog& Log() override { return log; }
     PdfTarget& Pdf() override { return pdf; }
     int LinkCount(int page) const override {
@@ -211,6 +224,55 @@ TEST(PageConversion, AllPagesOrOneWithDebugFilesAndLines) {
     std::filesystem::remove_all(folder);
 }
 
+TEST(PageConversion, WhatCannotBeReadOrIsRefusedFailsTheDrawing) {
+    DrawingDoc doc;
+    Host host(doc);
+    auto conv = CreatePageConverter();
+    PageSettings s;
+    const auto file = std::filesystem::temp_directory_path() / ("vm_pages_gone_" + std::to_string(::getpid()) + ".emf");
+    PageImage image = ImageOf(500, 1000);
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.emfBytes.data()), static_cast<std::streamsize>(image.emfBytes.size()));
+    }
+    image.emfPath = file.string();
+    EXPECT_EQ(conv->CountPages(host, image, s), 2);
+    image.emfBytes.clear();  // drawn from its file from now on
+    ASSERT_TRUE(conv->Convert(host, image, 0, 0, s));
+    std::filesystem::remove(file);
+    s.marginTop = 1;  // other slices: the file must be read again
+    EXPECT_FALSE(conv->Convert(host, image, 0, 1, s));
+    EXPECT_TRUE(host.Logged("Page image cannot be read: " + file.string()));
+
+    PageImage wide = ImageOf(1000, 500);
+    wide.links = {{10, 10, 60, 30, "http://example.test/", ""}};
+    s = {};
+    s.preserveLinks = true;
+    host.pageLinks = conv->MapLinks(host, wide, s);
+    doc.refuseLinks = true;
+    EXPECT_FALSE(conv->Convert(host, wide, 0, -1, s));
+    EXPECT_TRUE(host.Logged("Adding a link to page 0 failed"));
+    doc.refuseLinks = false;
+    doc.refuseWidth = true;
+    s.autoAdjustPageWidth = true;
+    EXPECT_FALSE(conv->AdjustPageWidth(host, wide, s));
+    EXPECT_FALSE(conv->Convert(host, wide, 0, -1, s));
+    EXPECT_TRUE(host.Logged("Setting the page width failed"));
+}
+
+TEST(PageGeometry, SizesBeyondTheIntegerRangeSaturate) {
+    // 10000 dots per inch on a page 10^9 units tall: the slice height in
+    // pixels is far beyond an int and the whole image fits on one page.
+    DrawingDoc doc;
+    doc.resolution = 10000;
+    doc.pages = {{595, 1e9}};
+    Host host(doc);
+    auto conv = CreatePageConverter();
+    PageSettings s;
+    s.renderScale = 10000.0f / 96;
+    EXPECT_EQ(conv->CountPages(host, ImageOf(800, 3000), s), 1);
+}
+
 TEST(PageLinks, LinksMapOntoTheirSliceAndUrlLinksAreApplied) {
     DrawingDoc doc;
     Host host(doc);
@@ -226,16 +288,22 @@ TEST(PageLinks, LinksMapOntoTheirSliceAndUrlLinksAreApplied) {
         {0, 2000, 0, 2000, "", "part"},                     // an anchor: kept although empty
         {5, 10, 5, 10, "", ""},                             // neither target nor name
         {0, 2980, 50, 3001, "", "bottom"},                  // flush with the image's end
+        {0, -1, 0, -1, "", "top"},                          // a pixel above the document's top
+        {0, 1620, 0, 1620, "", "lastline"},                 // at slice 0's last line (1610-1630)
+        {0, 1650, 0, 1650, "", "below"},                    // below it: where the next page begins
     };
     auto pages = conv->MapLinks(host, image, s);
     ASSERT_EQ(pages.size(), 2u);
-    ASSERT_EQ(pages[0].size(), 1u);
+    ASSERT_EQ(pages[0].size(), 3u);
     EXPECT_EQ(pages[0][0], (LinkRecord{51, 101, 151, 121, "http://example.test/A", ""}));
-    ASSERT_EQ(pages[1].size(), 3u);
-    EXPECT_EQ(pages[1][0], (LinkRecord{21, 51, 41, 61, "#Part", ""}));
-    EXPECT_EQ(pages[1][1].name, "part");
-    EXPECT_EQ(pages[1][1].top, 159);
-    EXPECT_EQ(pages[1][2].name, "bottom");
+    EXPECT_EQ(pages[0][1], (LinkRecord{1, 1, 1, 1, "", "top"}));
+    EXPECT_EQ(pages[0][2], (LinkRecord{1, 811, 1, 811, "", "lastline"}));
+    ASSERT_EQ(pages[1].size(), 4u);
+    EXPECT_EQ(pages[1][0], (LinkRecord{1, 1, 1, 1, "", "below"}));
+    EXPECT_EQ(pages[1][1], (LinkRecord{21, 51, 41, 61, "#Part", ""}));
+    EXPECT_EQ(pages[1][2].name, "part");
+    EXPECT_EQ(pages[1][2].top, 159);
+    EXPECT_EQ(pages[1][3].name, "bottom");
 
     // Applying: URL links land on the current page, fragments are left to
     // the internal links.

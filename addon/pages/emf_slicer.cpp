@@ -88,9 +88,10 @@ bool LeftOutWhenOutside(std::uint32_t type) {
 class CEmfSlicer::RecordParser {
 public:
     // Text beginning at or below `pushFrom` (slice pixels) belongs to the
-    // next slice: it is blanked here.
-    RecordParser(int w, int h, int dy, std::int64_t pushFrom, const LogSource& log)
-        : w_(w), h_(h), dy_(dy), pushFrom_(pushFrom), log_(log) {}
+    // next slice: it is blanked here. Text beginning above the slice belongs
+    // to the slice before it, if there is one (`first` says there is none).
+    RecordParser(int w, int h, int dy, std::int64_t pushFrom, bool first, const LogSource& log)
+        : w_(w), h_(h), dy_(dy), pushFrom_(pushFrom), first_(first), log_(log) {}
 
     // Appends the rewritten record(s) to `out`, counting them in `count`;
     // false when nothing is kept.
@@ -267,10 +268,29 @@ public:
             ++count;
         else
             out.resize(at);
+        if (keep && ShowsContent(type) && r.Size() >= 24 && !(IsText(type) && lastTextBlank_)) {
+            const std::int64_t top = std::min(r.I32(12), r.I32(20)), bottom = std::max(r.I32(12), r.I32(20));
+            if (bottom >= 0 && top <= h_ && r.I32(16) != -1) contentBottom_ = std::max(contentBottom_, std::min(bottom, h_));
+        }
         return keep;
     }
 
+    // The bottom of the lowest text or picture this slice shows (slice
+    // pixels), -1 when it shows none.
+    std::int64_t ContentBottom() const { return contentBottom_; }
+
 private:
+    static bool IsText(std::uint32_t type) { return type == emf::EMR_EXTTEXTOUTA || type == emf::EMR_EXTTEXTOUTW; }
+    static bool ShowsContent(std::uint32_t type) {
+        switch (type) {
+            case emf::EMR_EXTTEXTOUTA: case emf::EMR_EXTTEXTOUTW: case emf::EMR_BITBLT: case emf::EMR_STRETCHBLT:
+            case emf::EMR_MASKBLT: case emf::EMR_TRANSPARENTBLT: case emf::EMR_PLGBLT: case emf::EMR_SETDIBITSTODEVICE:
+            case emf::EMR_STRETCHDIBITS: case emf::EMR_ALPHABLEND:
+                return true;
+            default:
+                return false;
+        }
+    }
     static bool Rewritten(std::uint32_t type) {
         switch (type) {
             case emf::EMR_EXTTEXTOUTA: case emf::EMR_EXTTEXTOUTW: case emf::EMR_POLYGON: case emf::EMR_POLYGON16:
@@ -317,8 +337,9 @@ private:
             // Every line is drawn in exactly one slice, the one its top falls
             // in: one begun in an earlier slice, or pushed on to the next
             // (the slice's cut-back), is blanked here.
-            blank = box.top < 0 || box.top >= pushFrom_;
+            blank = (box.top < 0 && !first_) || box.top >= pushFrom_;
         }
+        lastTextBlank_ = blank;
         MovePoint(r, 36);
         MoveRect(r, 56);
         if (blank) {
@@ -650,6 +671,7 @@ private:
 
     std::int64_t w_, h_, dy_;
     std::int64_t pushFrom_;
+    bool first_;
     const LogSource& log_;
     std::int64_t penX_ = 0, penY_ = 0;
     bool inPath_ = false;
@@ -660,6 +682,8 @@ private:
     } path_;
     std::size_t movedTo_ = 0;  // the end of the pen move that stands for left-out paths
     std::size_t offset_ = 0;
+    bool lastTextBlank_ = false;
+    std::int64_t contentBottom_ = -1;
 };
 
 CEmfSlicer::CEmfSlicer(EventLog& log) : log_(log, "CEmfSlicer") {}
@@ -683,6 +707,7 @@ void CEmfSlicer::SetSliceWidth(int width) {
 void CEmfSlicer::SetSourceImage(std::span<const std::uint8_t> emf) {
     slices_.clear();
     ranges_.clear();
+    contentBottoms_.clear();
     source_ = emf;
     haveSource_ = true;
     ProduceSlices();
@@ -696,6 +721,11 @@ const std::vector<std::uint8_t>* CEmfSlicer::GetSlice(int index, const std::stri
         f.write(reinterpret_cast<const char*>(slice.data()), static_cast<std::streamsize>(slice.size()));
     }
     return &slice;
+}
+
+int CEmfSlicer::ContentBottom(int index) const {
+    if (index < 0 || index >= static_cast<int>(contentBottoms_.size())) return -1;
+    return contentBottoms_[static_cast<std::size_t>(index)];
 }
 
 bool CEmfSlicer::SliceRange(int index, int* top, int* end) const {
@@ -751,7 +781,7 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vecto
     recordCount_ = 0;
     const int parserW = static_cast<int>(sliceWidth_ / scale_);
     const std::int64_t pushFrom = cutBack > 0 ? h - cutBack : std::numeric_limits<std::int64_t>::max();
-    parser_ = std::make_unique<RecordParser>(parserW, h, -top, pushFrom, log_);
+    parser_ = std::make_unique<RecordParser>(parserW, h, -top, pushFrom, top == 0, log_);
 
     for (std::size_t i = 0; i < records_.size(); ++i) {
         const emf::Record& rec = records_[i];
@@ -764,8 +794,10 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vecto
         HandleRecord(source_.data() + rec.offset, rec.size);
         if (rec.type == emf::EMR_EOF) break;
     }
+    const std::int64_t content = parser_->ContentBottom();
     parser_.reset();
     if (out_.size() < emf::kHeaderMinSize) return false;
+    contentBottoms_.push_back(content < 0 ? -1 : static_cast<int>(content + top));
 
     // Header of the slice: sizes, bounds and the frame of a W x h picture on the screen.
     Rec header{out_.data(), emf::kHeaderMinSize};
@@ -783,6 +815,7 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vecto
 void CEmfSlicer::ProduceSlices() {
     slices_.clear();
     ranges_.clear();
+    contentBottoms_.clear();
     log_.Info("ProduceSlices called");
     emf::Metafile mf = emf::Read(source_);
     if (!mf.Usable() || source_.empty()) {
@@ -815,7 +848,9 @@ void CEmfSlicer::ProduceSlices() {
 
     std::vector<std::int32_t> breaks;
     if (breaks_) breaks = *breaks_;
-    const int page = std::max(1, static_cast<int>(sliceHeight_ / scale_));
+    // A slice of a scaled image covers more of it: saturated, not wrapped,
+    // when that exceeds an int.
+    const int page = static_cast<int>(std::clamp(sliceHeight_ / scale_, 1.0, double(std::numeric_limits<int>::max())));
     if (H / page > kMaxSlices) {
         // A header claiming a document thousands of pages tall is damage.
         log_.Error("Invalid images passed to ProduceSlices");

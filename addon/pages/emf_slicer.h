@@ -62,6 +62,9 @@ public:
     const std::vector<std::uint8_t>* GetSlice(int index, const std::string& debugFile = {}) const;
     // Source extent of slice `index`: [top, end), end being the next slice's top.
     bool SliceRange(int index, int* top, int* end) const;
+    // Source position of the bottom of the lowest text line or picture that
+    // slice `index` shows; -1 when it shows none (or out of range).
+    int ContentBottom(int index) const;
     double HorizontalScale() const { return scale_; }
 
     // Processes one source record into the slice being built.
@@ -83,6 +86,7 @@ private:
     bool haveSource_ = false;
     std::vector<std::vector<std::uint8_t>> slices_;
     std::vector<std::pair<int, int>> ranges_;
+    std::vector<int> contentBottoms_;
 
     // State of the slice being built.
     std::vector<emf::Record> records_;  // of the source, for one production

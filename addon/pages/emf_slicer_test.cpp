@@ -1,8 +1,10 @@
 #include "pages/emf_slicer.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
@@ -65,7 +67,12 @@ void Text(emf::Recorder& rec, int x, int y, std::u16string_view s, int height = 
 class SlicerTest : public ::testing::Test {
 protected:
     // Lines are kept for the test only while a log file is open.
-    void SetUp() override { log.SetLogFile(::testing::TempDir() + "slicer_test.log"); }
+    void SetUp() override { log.SetLogFile(LogPath()); }
+    void TearDown() override {
+        log.Close();
+        std::remove(LogPath().c_str());
+    }
+    static std::string LogPath() { return ::testing::TempDir() + "slicer_test_" + std::to_string(::getpid()) + ".log"; }
     EventLog log;
 };
 
@@ -478,6 +485,27 @@ TEST_F(SlicerTest, EveryTextLineIsDrawnInExactlyOneSlice) {
     }
     EXPECT_EQ(seen.size(), 156u);
     for (auto& [text, n] : seen) EXPECT_EQ(n, 1);
+}
+
+TEST_F(SlicerTest, ALineStartingAboveTheImageIsDrawnInTheFirstSlice) {
+    // A glyph's ascent may reach a pixel above the document's top (no body
+    // margin): no slice before the first one has drawn it.
+    auto image = PageImageOf(400, 900, [](emf::Recorder& rec) {
+        Text(rec, 10, -1, u"First");
+        Text(rec, 10, 399, u"Second");  // one pixel above the second slice's top
+        Text(rec, 10, 500, u"Third");
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(400);
+    slicer.SetSliceHeight(400);
+    slicer.SetSourceImage(image);
+    ASSERT_EQ(slicer.SliceCount(), 3);
+    std::map<std::u16string, int> seen;
+    for (int i = 0; i < slicer.SliceCount(); ++i)
+        for (const auto& [text, y] : TextsOf(*slicer.GetSlice(i)))
+            if (text.find_first_not_of(u' ') != std::u16string::npos) ++seen[text];
+    EXPECT_EQ(seen, (std::map<std::u16string, int>{{u"First", 1}, {u"Second", 1}, {u"Third", 1}}));
+    EXPECT_EQ(TextsOf(*slicer.GetSlice(0))[0].first, u"First");
 }
 
 TEST_F(SlicerTest, FiguresAndPathsMoveWithTheSliceAndStayWhole) {

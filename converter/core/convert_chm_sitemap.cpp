@@ -171,11 +171,23 @@ void AddObject(std::vector<Param> params, int level, std::vector<SitemapEntry>& 
     out.push_back(std::move(e));
 }
 
+// The next "<object" at or after `from` that is not inside a comment.
+std::size_t NextObject(std::string_view seg, std::size_t from) {
+    for (;;) {
+        std::size_t open = FindNoCase(seg, "<object", from);
+        std::size_t comment = seg.find("<!--", from);
+        if (comment == std::string_view::npos || open == std::string_view::npos || open < comment) return open;
+        std::size_t end = seg.find("-->", comment + 4);
+        if (end == std::string_view::npos) return std::string_view::npos;
+        from = end + 3;
+    }
+}
+
 void ParseSegment(std::string_view seg, int level, std::vector<SitemapEntry>& out) {
     if (seg.size() < 5) return;
     std::size_t pos = 0;
     for (;;) {
-        std::size_t open = FindNoCase(seg, "<object", pos);
+        std::size_t open = NextObject(seg, pos);
         if (open == std::string_view::npos) return;
         if (!TagAt(seg, open, "object")) {
             pos = open + 7;

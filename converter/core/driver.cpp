@@ -17,7 +17,14 @@ using com::Bstr;
 
 constexpr double kPowerPointShiftX = -81.33333575725555;
 constexpr double kPowerPointShiftY = -37.33333444595337;
-constexpr std::int32_t kPageNumberBand = 16;  // room below the content for "Page n"
+constexpr std::int32_t kPageNumberBand = 16;  // room below the content for "Page n", in 1/96 inch
+
+// The page-number band in the document's current page units: 16 units at 96
+// dots per inch, the same 12 points at every resolution, so that the 8-point
+// number fits in it whatever the resolution.
+double PageNumberBand(std::int32_t resolution) {
+    return resolution > 0 ? kPageNumberBand * static_cast<double>(resolution) / 96.0 : kPageNumberBand;
+}
 
 com::VARIANT_BOOL VBool(bool b) { return b ? com::VARIANT_TRUE : com::VARIANT_FALSE; }
 
@@ -42,13 +49,15 @@ void WritePageNumber(ConversionContext& ctx) {
         PdfCheck(pdf->get_CurrentPage(&index));
         Bstr text(FormatString(LoadString(IDS_PAGE_NUMBER).c_str(), index + 1));
         double w = 0, h = 0, t = 0;
+        std::int32_t resolution = 0;
         PdfCheck(pdf->get_PageWidth(&w));
         PdfCheck(pdf->get_PageHeight(&h));
+        PdfCheck(pdf->get_Resolution(&resolution));
         // Measured before the font of this step is selected: the first page
         // measures in whatever font earlier drawing left selected.
         PdfCheck(pdf->GetTextWidth(text.Get(), &t));
         const auto x = static_cast<std::int64_t>(w) / 2 + static_cast<std::int64_t>(t * -0.5);
-        const double y = h - ctx.settings.MarginBottom - kPageNumberBand;
+        const double y = h - ctx.settings.MarginBottom - PageNumberBand(resolution);
         Bstr face("Verdana");
         PdfCheck(pdf->SetFont(face.Get(), com::VARIANT_FALSE, com::VARIANT_FALSE, com::VARIANT_FALSE,
                               com::VARIANT_FALSE, 8, ctx.settings.Charset));
@@ -157,7 +166,6 @@ std::int32_t GenerateAll(ConversionContext& ctx, int step, Drawing* drawing) {
     corvanth::IPdfDocument* pdf = ctx.pdf.Get();
     tessaline::ITessaline2* addon = ctx.addon.Get();
     const PdfSettings& s = ctx.settings;
-    const std::int32_t band = s.PageNumbers ? kPageNumberBand : 0;
 
     std::int32_t addonPages = 0, pictures = 0;
     *drawing = Drawing::Addon;
@@ -208,6 +216,7 @@ std::int32_t GenerateAll(ConversionContext& ctx, int step, Drawing* drawing) {
                 PdfCheck(pdf->put_Resolution(src.resolution2));
                 if (src.width > 0 && src.height > 0) {
                     PdfCheck(pdf->put_Orientation(src.orientation));
+                    const double band = s.PageNumbers ? PageNumberBand(src.resolution2) : 0;
                     PdfCheck(pdf->put_PageHeight(s.MarginTop + src.height + s.MarginBottom + band));
                     PdfCheck(pdf->put_PageWidth(s.MarginLeft + src.width + s.MarginRight));
                 }

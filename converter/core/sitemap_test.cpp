@@ -126,6 +126,11 @@ TEST(Sitemap, DamagedTextAddsWhatCanBeReadAndNeverMore) {
     // A list tag inside a comment does not count.
     v = ParseSitemap("<UL><!-- <UL> -->" + Obj("c", "c.htm") + "</UL>");
     EXPECT_EQ(TitlesAndLevels(v), (std::vector<std::pair<std::string, int>>{{"c", 0}}));
+    // Nor does an entry: a commented-out entry is no outline, even one whose
+    // comment is never closed.
+    v = ParseSitemap("<UL><!--" + Obj("hidden", "h.htm") + "-->" + Obj("c", "c.htm") + "<!-- " + Obj("cut", "x.htm") +
+                     "</UL>");
+    EXPECT_EQ(TitlesAndLevels(v), (std::vector<std::pair<std::string, int>>{{"c", 0}}));
 }
 
 }  // namespace

@@ -1,13 +1,7 @@
 #include "ui.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QIcon>
-#include <QMessageBox>
-#include <QThread>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +9,7 @@
 #include "app.h"
 #include "main_dialog.h"
 #include "platform/msgbox.h"
+#include "platform/qt_ui.h"
 #include "widgets.h"
 
 // The icon lives in the library's resources, which a static library has to
@@ -22,99 +17,8 @@
 static void InitResources() { Q_INIT_RESOURCE(resources); }
 
 namespace vellumate::ui {
-namespace {
 
-// Whether a local socket accepts a connection (the display server's).
-bool SocketAnswers(const std::string& path) {
-    sockaddr_un addr{};
-    if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
-    addr.sun_family = AF_UNIX;
-    path.copy(addr.sun_path, path.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-// The toolkit ends the process when it cannot reach its display, so a
-// display named but gone (a stale DISPLAY) is found out here first. A remote
-// X display is taken on trust.
-bool CanShowWindows() {
-    if (Env("VELLUMATE_UI") == "none") return false;
-    if (!Env("QT_QPA_PLATFORM").empty()) return true;
-    const std::string wayland = Env("WAYLAND_DISPLAY");
-    if (!wayland.empty() &&
-        SocketAnswers(wayland.front() == '/' ? wayland : Env("XDG_RUNTIME_DIR") + "/" + wayland))
-        return true;
-    const std::string x = Env("DISPLAY");
-    if (x.empty()) return false;
-    if (x.front() != ':') return true;
-    const std::string number = x.substr(1, x.find('.') == std::string::npos ? std::string::npos : x.find('.') - 1);
-    return SocketAnswers("/tmp/.X11-unix/X" + number);
-}
-
-// A toolkit application for message boxes of a run without a window (the
-// command line's own boxes); made once, when the first box needs it.
-QApplication* BoxApplication() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return app;
-    if (QCoreApplication::instance() || !CanShowWindows()) return nullptr;
-    static int argc = 1;
-    static char name[] = "vellumate";
-    static char* argv[] = {name, nullptr};
-    static QApplication* made = new QApplication(argc, argv);
-    return made;
-}
-
-std::optional<platform::MsgAnswer> QtMessageBox(std::string_view caption, std::string_view text,
-                                                platform::MsgIcon icon, platform::MsgButtons buttons) {
-    using platform::MsgAnswer;
-    QApplication* app = BoxApplication();
-    if (!app || QThread::currentThread() != app->thread()) return std::nullopt;
-    QMessageBox box;
-    box.setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
-    box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    switch (icon) {
-    case platform::MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
-    case platform::MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case platform::MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case platform::MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
-    case platform::MsgIcon::None: break;
-    }
-    const std::pair<QMessageBox::StandardButton, MsgAnswer> all[] = {
-        {QMessageBox::Ok, MsgAnswer::Ok},       {QMessageBox::Yes, MsgAnswer::Yes},
-        {QMessageBox::No, MsgAnswer::No},       {QMessageBox::Cancel, MsgAnswer::Cancel},
-        {QMessageBox::Abort, MsgAnswer::Abort}, {QMessageBox::Retry, MsgAnswer::Retry},
-        {QMessageBox::Ignore, MsgAnswer::Ignore}};
-    QMessageBox::StandardButtons wanted;
-    switch (buttons) {
-    case platform::MsgButtons::Ok: wanted = QMessageBox::Ok; break;
-    case platform::MsgButtons::OkCancel: wanted = QMessageBox::Ok | QMessageBox::Cancel; break;
-    case platform::MsgButtons::YesNo: wanted = QMessageBox::Yes | QMessageBox::No; break;
-    case platform::MsgButtons::YesNoCancel: wanted = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
-    case platform::MsgButtons::RetryCancel: wanted = QMessageBox::Retry | QMessageBox::Cancel; break;
-    case platform::MsgButtons::AbortRetryIgnore:
-        wanted = QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
-        break;
-    }
-    box.setStandardButtons(wanted);
-    const int pressed = box.exec();
-    for (const auto& [button, answer] : all)
-        if (pressed == button) return answer;
-    // Closed without a button: the answer Escape gives.
-    if (buttons == platform::MsgButtons::YesNo) return MsgAnswer::No;
-    if (buttons == platform::MsgButtons::Ok) return MsgAnswer::Ok;
-    return buttons == platform::MsgButtons::AbortRetryIgnore ? MsgAnswer::Abort : MsgAnswer::Cancel;
-}
-
-}  // namespace
-
-void InstallMessageBoxes() { platform::SetMessageBoxUi(QtMessageBox); }
+void InstallMessageBoxes() { platform::InstallQtMessageBoxes(); }
 
 void Install() {
     SetDialogRunner(RunMainDialog);
@@ -122,7 +26,7 @@ void Install() {
 }
 
 std::int32_t RunMainDialog(ConversionContext& ctx) {
-    if (!CanShowWindows()) {
+    if (!platform::CanShowWindows()) {
         std::fputs("vellumate: no display to open the window on (set DISPLAY, or give a command line)\n", stderr);
         return -1;
     }

@@ -9,8 +9,22 @@
 
 namespace corvanth {
 
+bool CPdfDocument::MetafileShows(const std::string& bytes, double* width, double* height) {
+#if VM_HAVE_PDFPAINT
+    bool replaced = false;
+    const emf::Rect f = pdfpaint::PictureFrame(
+        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), &replaced);
+    if (!replaced || f.Empty()) return false;
+    *width = f.Width(), *height = f.Height();
+    return true;
+#else
+    (void)bytes, (void)width, (void)height;
+    return false;
+#endif
+}
+
 HRESULT CPdfDocument::DrawEmfAny(const std::uint8_t* data, std::uint32_t size, const std::string& path, double x,
-                                 double y, double scaleX, double scaleY, std::int32_t logPixels) {
+                                 double y, double scaleX, double scaleY, std::int32_t logPixels, bool asPicture) {
 #if VM_HAVE_PDFPAINT
     return Trap([&] {
         for (double v : {x, y, scaleX, scaleY})
@@ -21,7 +35,7 @@ HRESULT CPdfDocument::DrawEmfAny(const std::uint8_t* data, std::uint32_t size, c
         double ppu = ToPoints(1);
         pdfpaint::DrawOutcome out =
             data ? pdfpaint::DrawMetafile(*doc_, current_, std::span<const std::uint8_t>(data, size), x, y, scaleX,
-                                          scaleY, logPixels, ppu)
+                                          scaleY, logPixels, ppu, asPicture)
                  : pdfpaint::DrawMetafileFile(*doc_, current_, path, x, y, scaleX, scaleY, logPixels, ppu);
         switch (out.status) {
         case pdfpaint::DrawStatus::Ok: return com::S_OK;
@@ -32,7 +46,7 @@ HRESULT CPdfDocument::DrawEmfAny(const std::uint8_t* data, std::uint32_t size, c
         return com::S_OK;
     });
 #else
-    (void)data, (void)size, (void)path, (void)x, (void)y, (void)scaleX, (void)scaleY, (void)logPixels;
+    (void)data, (void)size, (void)path, (void)x, (void)y, (void)scaleX, (void)scaleY, (void)logPixels, (void)asPicture;
     return Trap([]() -> HRESULT { throw Failure(com::E_NOTIMPL, "drawing metafiles is not available in this build"); });
 #endif
 }

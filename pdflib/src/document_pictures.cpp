@@ -48,6 +48,13 @@ HRESULT CPdfDocument::LoadPicture(BSTR path, std::int32_t* lastIndex) {
             held->picture = std::move(loaded[i]);
             held->path = file;
             held->frame = i;
+            // A metafile is as large as what it shows, which its header may misstate.
+            double w = 0, h = 0;
+            if (held->picture.vector && held->picture.metafile && MetafileShows(*held->picture.metafile, &w, &h) &&
+                w >= 1 && h >= 1 && w < (1 << 24) && h < (1 << 24)) {
+                held->picture.width = static_cast<int>(std::lround(w));
+                held->picture.height = static_cast<int>(std::lround(h));
+            }
             const images::Picture& p = held->picture;
             Picture entry;
             entry.dpi = Resolution(p);
@@ -146,7 +153,7 @@ HRESULT CPdfDocument::DrawPicture(std::int32_t index, double x, double y) {
     });
     if (com::FAILED(hr) || !vector) return hr;
     hr = DrawEmfAny(reinterpret_cast<const std::uint8_t*>(vector->metafile->data()),
-                    static_cast<std::uint32_t>(vector->metafile->size()), std::string(), x, y, scaleX, scaleY, 0);
+                    static_cast<std::uint32_t>(vector->metafile->size()), std::string(), x, y, scaleX, scaleY, 0, true);
     if (com::FAILED(hr) || !pictures_[index].inverted) return hr;
     // A metafile has no samples to invert: white blended by difference over
     // its box turns what was drawn there into its negative.

@@ -562,6 +562,9 @@ HRESULT CPdfDocument::put_Compression(std::int32_t flate) {
     });
 }
 
+// Kept and reported for the callers that set it; nothing is encoded with it:
+// no picture is ever re-encoded as JPEG here (JPEG files are embedded byte
+// for byte, every other picture and every bitmap of a metafile losslessly).
 HRESULT CPdfDocument::put_JpegQuality(std::int32_t q) {
     return Trap([&] {
         InRange(q, 1, 100, "JPEG quality");

@@ -146,9 +146,12 @@ public:
     HRESULT Trap(F&& body);
 
     // Draws an enhanced metafile (bytes, or a file when data is null) placed
-    // as DrawEmfFile describes.
+    // as DrawEmfFile describes; a picture file by what it shows (MetafileShows).
     HRESULT DrawEmfAny(const std::uint8_t* data, std::uint32_t size, const std::string& path, double x, double y,
-                       double scaleX, double scaleY, std::int32_t logPixels);
+                       double scaleX, double scaleY, std::int32_t logPixels, bool asPicture = false);
+    // The size in device pixels of what a metafile picture shows where its
+    // header's frame lies about it; false when the frame holds.
+    static bool MetafileShows(const std::string& bytes, double* width, double* height);
 
 private:
     // IPdfDocumentCompat lives in a part object of its own: its page numbers

@@ -5,6 +5,7 @@
 
 #include "platform/printer.h"
 
+#include "platform/registry.h"
 #include "platform/text.h"
 
 #include <cups/cups.h>
@@ -17,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <span>
 #include <utility>
 
@@ -78,6 +81,7 @@ struct Printer::Members {
     std::vector<std::string> paperKeys;  // the PPD's size names, beside papers
     std::vector<BinInfo> bins;
     std::vector<std::string> binKeys;
+    std::int16_t firstFormCode = 256;  // the forms are numbered after the papers
 
     ~Members() {
         if (ppd) ppdClose(ppd);
@@ -120,6 +124,7 @@ struct Printer::Members {
             papers.push_back(std::move(p));
             paperKeys.push_back(s.name);
         }
+        firstFormCode = next;
         next = 256;
         if (ppd_option_t* slot = ppdFindOption(ppd, "InputSlot")) {
             for (int i = 0; i < slot->num_choices; ++i) {
@@ -195,6 +200,18 @@ bool Printer::DefaultDeviceMode(DeviceMode* mode) {
         dm.formName = def->value ? def->value : "";
         dm.paperSize = PaperCodeOfName(dm.formName);
     }
+    // A form as the default paper is the queue's "media" option alone (the
+    // PPD cannot name it).
+    const char* media = cupsGetOption("media", m_->dest->num_options, m_->dest->options);
+    if (media && std::none_of(m_->paperKeys.begin(), m_->paperKeys.end(),
+                              [media](const std::string& key) { return EqualsNoCase(key, media); })) {
+        std::vector<FormInfo> forms = EnumForms();
+        for (std::size_t i = 0; i < forms.size(); ++i)
+            if (EqualsNoCase(forms[i].name, media)) {
+                dm.paperSize = static_cast<std::int16_t>(m_->firstFormCode + i);
+                dm.formName = forms[i].name;
+            }
+    }
     if (const char* copies = cupsGetOption("copies", m_->dest->num_options, m_->dest->options))
         dm.copies = Clamp16(std::max(1L, std::strtol(copies, nullptr, 10)));
     const char* collate = cupsGetOption("collate", m_->dest->num_options, m_->dest->options);
@@ -215,8 +232,141 @@ bool Printer::DefaultDeviceMode(DeviceMode* mode) {
 }
 
 std::vector<PaperInfo> Printer::Papers() {
-    m_->Ppd();
-    return m_->papers;
+    if (!m_->Ppd()) return {};
+    std::vector<PaperInfo> out = m_->papers;
+    std::int16_t code = m_->firstFormCode;
+    for (const FormInfo& f : EnumForms()) {
+        // thousandths to tenths of a millimetre
+        out.push_back({code++, f.name, static_cast<std::int32_t>((f.width + 50) / 100),
+                       static_cast<std::int32_t>((f.length + 50) / 100)});
+    }
+    return out;
+}
+
+std::vector<std::pair<int, int>> Printer::Resolutions() {
+    std::vector<std::pair<int, int>> out;
+    ppd_file_t* ppd = m_->Ppd();
+    ppd_option_t* opt = ppd ? ppdFindOption(ppd, "Resolution") : nullptr;
+    for (int i = 0; opt && i < opt->num_choices; ++i) {
+        int x = 0, y = 0;
+        int n = std::sscanf(opt->choices[i].choice, "%dx%d", &x, &y);
+        if (n == 1) y = x;
+        if (n >= 1 && x > 0 && y > 0) out.emplace_back(x, y);
+    }
+    return out;
+}
+
+namespace {
+
+// The PPD with its default lines for `key` ("Resolution", "PageSize", ...)
+// set to `value`.
+void SetPpdDefault(std::string& ppd, std::string_view key, std::string_view value) {
+    std::string head = "*Default" + std::string(key) + ":";
+    std::size_t at = 0;
+    while ((at = ppd.find(head, at)) != std::string::npos) {
+        if (at != 0 && ppd[at - 1] != '\n') {
+            at += head.size();
+            continue;
+        }
+        std::size_t end = ppd.find('\n', at);
+        if (end == std::string::npos) end = ppd.size();
+        if (end > at && ppd[end - 1] == '\r') --end;
+        ppd.replace(at, end - at, head + " " + std::string(value));
+        at += head.size();
+    }
+}
+
+DWORD ErrorOfIpp(ipp_status_t st) {
+    if (st == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || st == IPP_STATUS_ERROR_INTERNAL) return RPC_S_SERVER_UNAVAILABLE;
+    if (st == IPP_STATUS_ERROR_NOT_FOUND) return ERROR_INVALID_PRINTER_NAME;
+    return ERROR_ACCESS_DENIED;
+}
+
+}  // namespace
+
+bool Printer::SetDefaults(const DefaultChanges& changes) {
+    ppd_file_t* ppd = m_->Ppd();
+    if (!ppd) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    std::string resolution, pageSize, media;
+    if (changes.xResolution > 0) {
+        ppd_option_t* opt = ppdFindOption(ppd, "Resolution");
+        for (int i = 0; opt && i < opt->num_choices; ++i) {
+            int x = 0, y = 0;
+            int n = std::sscanf(opt->choices[i].choice, "%dx%d", &x, &y);
+            if (n == 1) y = x;
+            if (x == changes.xResolution && y == changes.yResolution) resolution = opt->choices[i].choice;
+        }
+        if (resolution.empty()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+    }
+    if (changes.paperSize > 0) {
+        for (std::size_t i = 0; i < m_->papers.size(); ++i)
+            if (m_->papers[i].code == changes.paperSize) pageSize = media = m_->paperKeys[i];
+        if (media.empty()) {
+            std::vector<FormInfo> forms = EnumForms();
+            std::size_t index = static_cast<std::size_t>(changes.paperSize - m_->firstFormCode);
+            if (changes.paperSize >= m_->firstFormCode && index < forms.size()) media = forms[index].name;
+        }
+        if (media.empty()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+    }
+    if (changes.orientation != 0 && changes.orientation != 1 && changes.orientation != 2) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+
+    // The PPD goes with the request only when one of its defaults changes.
+    std::string ppdFile;
+    if (!resolution.empty() || !pageSize.empty()) {
+        const char* file = cupsGetPPD2(CUPS_HTTP_DEFAULT, m_->name.c_str());
+        if (!file) {
+            SetLastError(ErrorOfIpp(cupsLastError()));
+            return false;
+        }
+        ppdFile = file;
+        std::ifstream in(ppdFile, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string body = text.str();
+        if (!resolution.empty()) SetPpdDefault(body, "Resolution", resolution);
+        if (!pageSize.empty())
+            for (const char* key : {"PageSize", "PageRegion", "ImageableArea", "PaperDimension"})
+                SetPpdDefault(body, key, pageSize);
+        std::ofstream out(ppdFile, std::ios::binary | std::ios::trunc);
+        out << body;
+        out.close();
+        if (!in || !out) {
+            unlink(ppdFile.c_str());
+            SetLastError(ERROR_CANTWRITE);
+            return false;
+        }
+    }
+
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     m_->name.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    if (changes.orientation != 0)
+        ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "orientation-requested-default",
+                      changes.orientation == 2 ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
+    if (!media.empty()) ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "media-default", nullptr, media.c_str());
+    ippDelete(cupsDoFileRequest(CUPS_HTTP_DEFAULT, request, "/admin/", ppdFile.empty() ? nullptr : ppdFile.c_str()));
+    ipp_status_t st = cupsLastError();
+    if (!ppdFile.empty()) unlink(ppdFile.c_str());
+    if (st > IPP_STATUS_OK_CONFLICTING) {
+        SetLastError(ErrorOfIpp(st));
+        return false;
+    }
+    return true;
 }
 
 std::vector<BinInfo> Printer::Bins() {
@@ -254,6 +404,81 @@ bool Printer::DeleteJob(int id) {
     if (cupsCancelJob2(CUPS_HTTP_DEFAULT, m_->name.c_str(), id, 1) == IPP_STATUS_OK) return true;
     SetLastError(cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
     return false;
+}
+
+std::vector<FormInfo> EnumForms() {
+    std::vector<FormInfo> out;
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kFormsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return out;
+    for (DWORD i = 0;; ++i) {
+        char name[kMaxKeyNameLength + 1];
+        DWORD len = sizeof name;
+        if (RegEnumKeyEx(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        FormInfo f;
+        f.name.assign(name, len);
+        std::string path = std::string(kFormsKey) + "\\" + f.name;
+        DWORD w = 0, l = 0;
+        // A form without a usable size is no form (a hand-edited registry).
+        if (RegGetDword(HKEY_LOCAL_MACHINE, path, "Width", &w) != ERROR_SUCCESS ||
+            RegGetDword(HKEY_LOCAL_MACHINE, path, "Length", &l) != ERROR_SUCCESS || w == 0 || l == 0 ||
+            f.name.size() > kMaxFormName)
+            continue;
+        f.width = w;
+        f.length = l;
+        out.push_back(std::move(f));
+    }
+    RegCloseKey(key);
+    return out;
+}
+
+bool AddForm(const FormInfo& form) {
+    if (form.name.empty() || form.name.size() > kMaxFormName || form.name.find('\\') != std::string::npos ||
+        form.width == 0 || form.length == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    std::string path = std::string(kFormsKey) + "\\" + form.name;
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    LSTATUS st = RegCreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, &disposition);
+    if (st != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(st));
+        return false;
+    }
+    if (disposition != REG_CREATED_NEW_KEY) {
+        RegCloseKey(key);
+        SetLastError(ERROR_FILE_EXISTS);
+        return false;
+    }
+    DWORD w = form.width, l = form.length;
+    st = RegSetValueEx(key, "Width", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&w), sizeof w);
+    if (st == ERROR_SUCCESS) st = RegSetValueEx(key, "Length", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&l), sizeof l);
+    RegCloseKey(key);
+    if (st != ERROR_SUCCESS) {
+        HKEY forms = nullptr;
+        if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kFormsKey, 0, KEY_ALL_ACCESS, &forms) == ERROR_SUCCESS) {
+            RegDeleteTree(forms, form.name.c_str());
+            RegCloseKey(forms);
+        }
+        SetLastError(static_cast<DWORD>(st));
+        return false;
+    }
+    return true;
+}
+
+bool DeleteForm(std::string_view name) {
+    HKEY forms = nullptr;
+    LSTATUS st = RegOpenKeyEx(HKEY_LOCAL_MACHINE, kFormsKey, 0, KEY_ALL_ACCESS, &forms);
+    if (st == ERROR_SUCCESS) {
+        std::string n(name);
+        st = n.empty() || n.find('\\') != std::string::npos ? ERROR_FILE_NOT_FOUND : RegDeleteTree(forms, n.c_str());
+        RegCloseKey(forms);
+    }
+    if (st != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(st));
+        return false;
+    }
+    return true;
 }
 
 void ResetPrintService() { cupsSetServer(nullptr); }

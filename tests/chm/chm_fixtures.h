@@ -50,4 +50,11 @@ int PatchBytes(const std::string& path, const std::string& from, const std::stri
 // Regular files below a folder, as sorted relative paths.
 std::vector<std::string> FilesBelow(const std::string& folder);
 
+// Real help files: a fixed list from packages scripts/packages.txt installs
+// (lazarus-doc-2.2).
+inline const std::vector<std::string>& RealHelpFiles() {
+    static const std::vector<std::string> files = {"/usr/share/doc/lazarus/2.2.6/lcl.chm"};
+    return files;
+}
+
 }  // namespace chmtest

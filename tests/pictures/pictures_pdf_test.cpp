@@ -1,18 +1,21 @@
 // Pictures converted end to end: the driver with the real PDF library (and
-// the in-process stand-in for the add-on) over pictures that installed
-// packages ship, plus variants written at test time where no package ships
-// one. The PDFs are checked with pdfinfo, pdfimages and qpdf.
+// the in-process stand-in for the add-on) over a fixed list of pictures that
+// Debian packages ship, plus variants written at test time where no package
+// ships one. The PDFs are checked with pdfinfo, pdfimages and qpdf.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <tuple>
 
 #include "driver.h"
+#include "emf/writer.h"
 #include "fake_addon.h"
 #include "real_pdf_fixture.h"
 #include "images/picture.h"
@@ -39,25 +42,19 @@ std::string Capture(const std::string& command) {
 
 std::string Q(const std::string& path) { return "'" + path + "'"; }
 
-// Up to `max` files with one of the extensions below `roots`, in path order.
-std::vector<std::string> Installed(const std::vector<std::string>& exts, std::size_t max) {
-    std::vector<std::string> found;
-    for (const char* root : {"/usr/share/doc", "/usr/share/tcltk", "/usr/share/pixmaps", "/usr/share/icons",
-                             "/usr/share/qpdf", "/usr/share/cmake-3.25"}) {
-        std::error_code ec;
-        for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-             it != end && !ec; it.increment(ec)) {
-            if (!it->is_regular_file(ec) || it->file_size(ec) > (4u << 20)) continue;
-            std::string ext = it->path().extension().string();
-            std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-            if (std::find(exts.begin(), exts.end(), ext) != exts.end()) found.push_back(it->path().string());
-        }
-    }
-    std::sort(found.begin(), found.end());
-    // Spread the choice over the list rather than taking one folder's files.
-    std::vector<std::string> chosen;
-    for (std::size_t i = 0; i < max && i < found.size(); ++i) chosen.push_back(found[i * found.size() / std::min(max, found.size())]);
-    return chosen;
+// Real pictures: files of Debian packages that scripts/packages.txt installs
+// (cmake-data, fp-compiler) and whole pictures of the loaders' seed corpus.
+// No package of the list ships a JPEG file: JPEG pictures are written here.
+const std::vector<std::string>& RealPictures() {
+    static const std::vector<std::string> files = {
+        "/usr/share/cmake-3.25/Templates/Windows/Logo.png",
+        "/usr/share/cmake-3.25/Templates/Windows/ApplicationIcon.png",
+        "/usr/share/doc/cmake-data/CMakeLogo.gif",
+        "/usr/share/doc/fp-compiler/3.2.2/palmos/pilrc.bmp",
+        std::string(PICTURE_CORPUS) + "/pages.tif",
+        std::string(PICTURE_CORPUS) + "/anim.gif",
+    };
+    return files;
 }
 
 struct PageSize {
@@ -107,22 +104,27 @@ protected:
     int converted = 0;
 };
 
-TEST_F(PicturesPdf, InstalledPicturesConvertPagePerFrame) {
+TEST_F(PicturesPdf, RealPicturesConvertPagePerFrame) {
     int n = 0;
-    for (const auto& ext : std::vector<std::string>{".jpg", ".png", ".gif", ".bmp", ".tif", ".tiff"})
-        for (const auto& path : Installed({ext}, 6)) ConvertAndCheck(path, "installed" + std::to_string(++n));
-    if (!converted) GTEST_SKIP() << "no installed pictures found";
+    for (const auto& path : RealPictures()) {
+        ASSERT_TRUE(fs::exists(path)) << path << ": install the packages of scripts/packages.txt";
+        ConvertAndCheck(path, "real" + std::to_string(++n));
+    }
+    EXPECT_EQ(converted, n);
 }
 
 TEST_F(PicturesPdf, JpegStreamIsTheSourceFile) {
-    auto jpegs = Installed({".jpg", ".jpeg"}, 3);
-    if (jpegs.empty()) GTEST_SKIP() << "no installed JPEG files";
-    for (const auto& jpeg : jpegs) {
+    images::test::JpegSpec grey;
+    grey.width = 40, grey.height = 30, grey.components = 1;
+    images::test::JpegSpec colour;
+    colour.width = 64, colour.height = 48, colour.jfifUnits = 1, colour.jfifX = colour.jfifY = 150;
+    for (const auto& spec : {grey, colour}) {
+        const std::string jpeg = In("stream.jpg", images::test::MakeJpeg(spec));
         std::string out = Out("jpeg.pdf");
         ASSERT_EQ(vellumate::ConvertFile(ctx, jpeg, out), 0);
         std::string prefix = sandbox_->Path("out/extracted");
         Capture("pdfimages -all " + Q(out) + " " + Q(prefix));
-        EXPECT_EQ(vmtest::ReadFile(prefix + "-000.jpg"), vmtest::ReadFile(jpeg)) << jpeg;
+        EXPECT_EQ(vmtest::ReadFile(prefix + "-000.jpg"), vmtest::ReadFile(jpeg)) << spec.width;
         fs::remove(prefix + "-000.jpg");
     }
 }
@@ -160,6 +162,40 @@ TEST_F(PicturesPdf, WrittenVariantsWhereNoPackageShipsOne) {
     ConvertAndCheck(In("rle.bmp", MakeBmp(40, 4, 2, 8, 1, {0, 0, 0, 0, 255, 255, 255, 0}, {4, 1, 0, 0, 2, 0, 0, 1})), "bmp");
 }
 
+TEST_F(PicturesPdf, PdfOneThreeHasNoSoftMasksButPicturesOnWhite) {
+    // PDF 1.3 knows no soft masks: alpha is composited on white. A clear red
+    // pixel, a half-clear one and an opaque blue one; then a palette picture
+    // with a clear entry.
+    using namespace images::test;
+    PngSpec rgba;
+    rgba.colorType = 6, rgba.width = 3, rgba.height = 1;
+    rgba.rows = {255, 0, 0, 0, 255, 0, 0, 128, 0, 0, 255, 255};
+    PngSpec pal;
+    pal.colorType = 3, pal.width = 2, pal.height = 1;
+    pal.palette = {0, 200, 0, 10, 20, 30};
+    pal.trns = {0};
+    pal.rows = {0, 1};
+    ctx.settings.Version = 0;
+    for (const auto& [name, png, want] :
+         {std::tuple{"clear", MakePng(rgba), std::vector<int>{255, 255, 255, 255, 127, 127, 0, 0, 255}},
+          std::tuple{"palette", MakePng(pal), std::vector<int>{255, 255, 255, 10, 20, 30}}}) {
+        SCOPED_TRACE(name);
+        const std::string out = Out(std::string(name) + "13.pdf");
+        ASSERT_EQ(vellumate::ConvertFile(ctx, In(std::string(name) + ".png", png), out), 0);
+        EXPECT_EQ(vmtest::ReadFile(out).substr(0, 8), "%PDF-1.3");
+        EXPECT_EQ(Capture("pdfimages -list " + Q(out)).find("smask"), std::string::npos);
+        const std::string prefix = sandbox_->Path(std::string("out/") + name + "13");
+        Capture("pdfimages " + Q(out) + " " + Q(prefix));
+        const std::string ppm = vmtest::ReadFile(prefix + "-000.ppm");
+        const std::size_t header = ppm.find("255\n");
+        ASSERT_NE(header, std::string::npos) << ppm.substr(0, 20);
+        std::vector<int> got;
+        for (std::size_t i = header + 4; i < ppm.size(); ++i) got.push_back(static_cast<unsigned char>(ppm[i]));
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], 1) << i;
+    }
+}
+
 TEST_F(PicturesPdf, MetafilesStayVectors) {
     int n = 0;
     for (const char* name : {"inkscape.emf", "office.emf"}) {
@@ -175,6 +211,53 @@ TEST_F(PicturesPdf, MetafilesStayVectors) {
             EXPECT_LT(std::stoi((*it)[1]), pics[0].width / 2) << list;
     }
     if (!n) GTEST_SKIP() << "no metafile fixtures";
+}
+
+TEST_F(PicturesPdf, MetafileWhoseHeaderFrameLiesShowsWhatItsRecordsDraw) {
+    // As one converter writes them: the frame ten times the size (and the
+    // place) of what the records draw, the header's bounds left empty.
+    std::string words;
+    auto make = [&](bool lie) {
+        emf::RecorderSetup setup;
+        setup.hasFrame = true;
+        const int k = lie ? 10 : 1;  // pixels of 1/96 inch in 0.01 mm: 2540 / 96
+        setup.frame = {k * 100 * 2540 / 96, k * 100 * 2540 / 96, k * 700 * 2540 / 96, k * 500 * 2540 / 96};
+        emf::Recorder rec(setup);
+        emf::LogFont font;
+        font.height = -20;
+        font.faceName = u"DejaVu Sans Mono";  // 12 pixels a character at this size
+        rec.SelectObject(rec.ExtCreateFontIndirectW(font));
+        rec.Rectangle({100, 100, 700, 500});
+        for (int line = 0; line < 12; ++line) {
+            std::u16string text = u"metaword" + std::u16string(1, char16_t(u'a' + line));
+            std::vector<std::int32_t> dx(text.size(), 12);
+            rec.ExtTextOutW(120, 120 + 30 * line, 0, nullptr, text, dx);
+        }
+        std::vector<std::uint8_t> bytes = rec.Finish();
+        if (lie) {
+            const std::int32_t empty[4] = {0, 0, -1, -1};
+            std::memcpy(bytes.data() + 8, empty, sizeof empty);
+        }
+        return std::string(bytes.begin(), bytes.end());
+    };
+    for (bool lie : {false, true}) {
+        SCOPED_TRACE(lie ? "frame lies" : "frame right");
+        std::string out = Out(lie ? "lying.pdf" : "honest.pdf");
+        ASSERT_EQ(vellumate::ConvertFile(ctx, In(lie ? "lying.emf" : "honest.emf", make(lie)), out), 0);
+        auto sizes = PageSizes(out);
+        ASSERT_EQ(sizes.size(), 1u);
+        // The page holds the drawing (600 x 400 pixels) with its margins.
+        EXPECT_NEAR(sizes[0].w, (10 + 600 + 10) * 0.75, 2);
+        EXPECT_NEAR(sizes[0].h, (10 + 400 + 10) * 0.75, 2);
+        std::string bbox = Capture("pdftotext -bbox " + Q(out) + " -");
+        std::regex word(R"re(xMin="([-0-9.]+)" yMin="([-0-9.]+)" xMax="[-0-9.]+" yMax="[-0-9.]+">metaword[a-l]<)re");
+        int found = 0;
+        for (std::sregex_iterator it(bbox.begin(), bbox.end(), word), end; it != end; ++it, ++found) {
+            EXPECT_GT(std::stod((*it)[1]), 0);
+            EXPECT_LT(std::stod((*it)[2]), sizes[0].h);
+        }
+        EXPECT_EQ(found, 12) << bbox;
+    }
 }
 
 TEST_F(PicturesPdf, AllToOneGivesOneOutlinePerFile) {
@@ -243,6 +326,30 @@ TEST_F(PicturesPdf, HighResolutionPictureRestartsTheDocumentAndInvertAll) {
     std::string qdf = Capture("qpdf --qdf --object-streams=disable " + Q(out) + " -");
     qdf.erase(std::remove_if(qdf.begin(), qdf.end(), ::isspace), qdf.end());
     EXPECT_NE(qdf.find("/Decode[101010]"), std::string::npos);  // the negative
+}
+
+TEST_F(PicturesPdf, PageNumbersShowBelowThePictureAtEveryResolution) {
+    ctx.settings.PageNumbers = true;
+    for (int dpi : {96, 300, 1200}) {
+        SCOPED_TRACE(dpi);
+        images::test::JpegSpec j;
+        j.width = 600, j.height = 300, j.jfifUnits = 1, j.jfifX = j.jfifY = dpi;
+        const std::string name = "numbered" + std::to_string(dpi);
+        std::string out = Out(name + ".pdf");
+        ASSERT_EQ(vellumate::ConvertFile(ctx, In(name + ".jpg", images::test::MakeJpeg(j)), out), 0);
+        // The band below the picture is 12 points whatever the resolution.
+        const double unit = 72.0 / dpi;
+        auto sizes = PageSizes(out);
+        ASSERT_EQ(sizes.size(), 1u);
+        EXPECT_NEAR(sizes[0].h, (10 + 300 + 10) * unit + 12, 0.01);
+        std::string bbox = Capture("pdftotext -bbox " + Q(out) + " -");
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(bbox, m, std::regex(R"re(yMin="([0-9.]+)" xMax="[0-9.]+" yMax="([0-9.]+)">Page<)re")))
+            << bbox;
+        EXPECT_GE(std::stod(m[1]), (10 + 300) * unit - 1);  // below the picture
+        EXPECT_LE(std::stod(m[2]), sizes[0].h);             // and on the page
+        EXPECT_NE(bbox.find(">1</word>"), std::string::npos);
+    }
 }
 
 TEST_F(PicturesPdf, ExifOrientationTurnsThePageNotTheStream) {

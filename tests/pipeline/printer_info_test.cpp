@@ -102,6 +102,75 @@ TEST_F(PrinterInfo, JobsAndTheirDeletionAndTheDefaultPrinter) {
     EXPECT_EQ(GetDefaultPrinter(), "Vellumate");
 }
 
+TEST_F(PrinterInfo, DefaultsWrittenAndFormsJoinThePaperList) {
+    std::string reg = cupsd_.Folder() + "/reg";
+    setenv("VELLUMATE_REGISTRY", reg.c_str(), 1);
+    auto p = Printer::Open("Vellumate");
+    ASSERT_TRUE(p);
+    auto res = p->Resolutions();
+    ASSERT_EQ(res.size(), 2u);
+    EXPECT_EQ(res[1], std::make_pair(600, 1200));
+
+    DefaultChanges bad;
+    bad.xResolution = 1234;
+    bad.yResolution = 1234;
+    EXPECT_FALSE(p->SetDefaults(bad));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    DefaultChanges c;
+    c.orientation = 2;
+    c.xResolution = c.yResolution = 300;
+    c.paperSize = 1;  // Letter
+    ASSERT_TRUE(p->SetDefaults(c));
+    ResetPrintService();
+    p = Printer::Open("Vellumate");
+    DeviceMode dm;
+    ASSERT_TRUE(p && p->DefaultDeviceMode(&dm));
+    EXPECT_EQ(dm.orientation, 2);
+    EXPECT_EQ(dm.printQuality, 300);
+    EXPECT_EQ(dm.yResolution, 300);
+    EXPECT_EQ(dm.paperSize, 1);
+
+    // A form: listed after the papers, the default through the queue's media,
+    // refused twice, and gone with its deletion.
+    ASSERT_TRUE(AddForm({"Index card", 127000, 203200}));
+    EXPECT_FALSE(AddForm({"index CARD", 1000, 1000}));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_FALSE(AddForm({"", 1000, 1000}));
+    EXPECT_FALSE(AddForm({"a\\b", 1000, 1000}));
+    auto papers = p->Papers();
+    ASSERT_EQ(papers.size(), 6u);
+    EXPECT_EQ(papers[5].name, "Index card");
+    EXPECT_EQ(papers[5].code, 257);
+    EXPECT_EQ(papers[5].width, 1270);
+    EXPECT_EQ(papers[5].length, 2032);
+    DefaultChanges form;
+    form.paperSize = 257;
+    ASSERT_TRUE(p->SetDefaults(form));
+    ResetPrintService();
+    p = Printer::Open("Vellumate");
+    ASSERT_TRUE(p && p->DefaultDeviceMode(&dm));
+    EXPECT_EQ(dm.paperSize, 257);
+    EXPECT_EQ(dm.formName, "Index card");
+    EXPECT_EQ(dm.orientation, 2);  // untouched
+
+    // A form named like a PPD size does not take that size's place.
+    ASSERT_TRUE(AddForm({"Legal", 100000, 100000}));
+    DefaultChanges legal;
+    legal.paperSize = 5;
+    ASSERT_TRUE(p->SetDefaults(legal));
+    ResetPrintService();
+    p = Printer::Open("Vellumate");
+    ASSERT_TRUE(p && p->DefaultDeviceMode(&dm));
+    EXPECT_EQ(dm.paperSize, 5);
+    EXPECT_TRUE(DeleteForm("Legal"));
+
+    EXPECT_TRUE(DeleteForm("Index card"));
+    EXPECT_FALSE(DeleteForm("Index card"));
+    EXPECT_EQ(p->Papers().size(), 5u);
+    unsetenv("VELLUMATE_REGISTRY");
+}
+
 TEST(PrinterInfoNoService, NoServiceCannotOpen) {
     setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1);
     ResetPrintService();

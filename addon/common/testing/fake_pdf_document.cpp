@@ -47,6 +47,7 @@ std::string Rect(double l, double t, double r, double b) {
         return com::S_OK;                                                                               \
     }                                                                                                   \
     HRESULT Face::put_PageWidth(double v) {                                                            \
+        if (doc_.refuse.count("put_PageWidth")) return com::E_FAIL;                                     \
         doc_.Current().width = v;                                                                       \
         doc_.calls.push_back("put_PageWidth " + Num(v));                                                \
         return com::S_OK;                                                                               \
@@ -76,6 +77,7 @@ std::string Rect(double l, double t, double r, double b) {
         return com::S_OK;                                                                               \
     }                                                                                                   \
     HRESULT Face::NewPage() {                                                                           \
+        if (doc_.refuse.count("NewPage")) return com::E_FAIL;                                           \
         doc_.pages.push_back(FakePage{});                                                               \
         doc_.current = static_cast<std::int32_t>(doc_.pages.size()) - 1;                                \
         doc_.calls.push_back("NewPage");                                                                \
@@ -91,6 +93,7 @@ std::string Rect(double l, double t, double r, double b) {
         return com::S_OK;                                                                               \
     }                                                                                                   \
     HRESULT Face::AddUrlLink(double l, double t, double r, double b, BSTR url) {                        \
+        if (doc_.refuse.count("AddUrlLink")) return com::E_FAIL;                                        \
         doc_.calls.push_back("AddUrlLink p" + std::to_string(doc_.current) + " " + Rect(l, t, r, b) + " " + \
                              com::Utf8FromBstr(url));                                                   \
         return com::S_OK;                                                                               \
@@ -101,6 +104,7 @@ std::string Rect(double l, double t, double r, double b) {
         return com::S_OK;                                                                               \
     }                                                                                                   \
     HRESULT Face::AddDestinationLink(double l, double t, double r, double b, std::int32_t dest) {       \
+        if (doc_.refuse.count("AddDestinationLink")) return com::E_FAIL;                                \
         doc_.calls.push_back("AddDestinationLink p" + std::to_string(doc_.current) + " " + Rect(l, t, r, b) + \
                              " d" + std::to_string(dest));                                              \
         return com::S_OK;                                                                               \

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,8 @@ public:
     std::int32_t refs = 0;
     std::int32_t nextDest = 1;
     std::vector<std::string> calls;  // one line per changing call, see the .cpp
+    // Calls that fail with E_FAIL: "put_PageWidth", "NewPage", "AddUrlLink", "AddDestinationLink".
+    std::set<std::string> refuse;
     FakePrimaryFace primary;
     FakeCompatFace compat;
 };

@@ -109,6 +109,33 @@ std::vector<IntRect> ClientRects(const litehtml::element::ptr& el) {
     return rects;
 }
 
+// Collects the document's anchors. A named anchor without a box of its own
+// (`<a name="x"></a>` before a heading, an empty element with an id) is
+// where it sits in the flow: at the next thing laid out after it in document
+// order, as a zero-size rectangle, which is where a browser scrolls to.
+class AnchorPlacer {
+public:
+    explicit AnchorPlacer(std::vector<AnchorFacts>& anchors) : anchors_(anchors) {}
+    // `shown`: the element takes part in the layout (no display: none).
+    void Add(AnchorFacts a, bool shown) {
+        const bool place = a.rects.empty() && !a.name.empty() && shown;
+        anchors_.push_back(std::move(a));
+        if (place) waiting_.push_back(anchors_.size() - 1);
+    }
+    bool Waiting() const { return !waiting_.empty(); }
+    // The client rectangles of the next thing in document order.
+    void PlaceAt(const std::vector<IntRect>& rects) {
+        if (waiting_.empty() || rects.empty()) return;
+        const IntRect& r = rects.front();
+        for (std::size_t i : waiting_) anchors_[i].rects = {{r.left, r.top, r.left, r.top}};
+        waiting_.clear();
+    }
+
+private:
+    std::vector<AnchorFacts>& anchors_;
+    std::vector<std::size_t> waiting_;
+};
+
 struct Loaded {
     std::string html;     // UTF-8
     std::string baseUrl;
@@ -491,12 +518,15 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     std::vector<int> parentOf;
     if (auto root = laid.doc->root()) stack.emplace_back(root, -1);
     int drawHeight = laid.height;
+    AnchorPlacer anchors(res.anchors);
     while (!stack.empty()) {
         auto [el, parent] = stack.back();
         stack.pop_back();
         const char* tagC = el->get_tagName();
         std::string tag = tagC ? Upper(tagC) : "";
         int self = parent;
+        if (tag.empty() && anchors.Waiting() && !el->is_white_space() && !el->is_comment())
+            anchors.PlaceAt(ClientRects(el));
         if (!tag.empty()) {
             ElementFacts f;
             f.tag = tag;
@@ -512,10 +542,13 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
             if (tag == "TD") {
                 for (int p = parent; p >= 0 && !res.elements[p].containsTd; p = parentOf[p]) res.elements[p].containsTd = true;
             }
+            const std::vector<IntRect>& rects = res.elements.back().rects;
+            anchors.PlaceAt(rects);
+            const char* name = nullptr;
             if (tag == "A") {
                 AnchorFacts a;
                 const char* href = el->get_attr("href");
-                const char* name = el->get_attr("name");
+                name = el->get_attr("name");
                 if (href) {
                     a.hrefAttr = href;
                     a.href = container.Resolve(href);
@@ -523,8 +556,15 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
                     a.protocol = scheme.empty() ? "" : scheme + ":";
                 }
                 if (name) a.name = name;
-                a.rects = res.elements.back().rects;
-                res.anchors.push_back(std::move(a));
+                a.rects = rects;
+                anchors.Add(std::move(a), IsShown(el));
+            }
+            // An element's id names it as a link target, at its top-left.
+            if (const char* id = el->get_attr("id"); id && *id && !(name && std::string_view(name) == id)) {
+                AnchorFacts a;
+                a.name = id;
+                if (!rects.empty()) a.rects = {{rects.front().left, rects.front().top, rects.front().left, rects.front().top}};
+                anchors.Add(std::move(a), IsShown(el));
             }
         }
         for (std::size_t k = el->get_children_count(); k-- > 0;) stack.emplace_back(el->get_child(static_cast<int>(k)), self);

@@ -127,6 +127,46 @@ TEST(LitehtmlEngine, AnchorsWithResolvedAddressesAndRectangles) {
     EXPECT_GT(r.anchors[2].rects[0].top, a.rects[0].bottom - 1);
 }
 
+const AnchorFacts* Named(const RenderResult& r, const std::string& name) {
+    for (const auto& a : r.anchors)
+        if (a.name == name) return &a;
+    return nullptr;
+}
+
+TEST(LitehtmlEngine, EmptyAnchorsAndIdsAreTargetsWhereTheirElementSits) {
+    auto r = RenderString("<body style='margin:0'><p>intro</p>" + std::string(40, ' ') +
+                          "<a name='before'></a>\n<h2 id='head'>Heading</h2>"
+                          "<p>text</p><h3><a name='inside'></a>Inside</h3>"
+                          "<div id='sec'><p>Section <span id='word'>word</span></p></div>"
+                          "<p>x<span id='empty'></span></p><a id='both' name='both'>both</a>"
+                          "<div style='display:none'><a name='hidden'></a></div><p>end</p></body>");
+    const ElementFacts* h2 = First(r, "H2");
+    const ElementFacts* h3 = First(r, "H3");
+    ASSERT_TRUE(h2 && h3);
+    auto top = [&](const std::string& name) {
+        const AnchorFacts* a = Named(r, name);
+        EXPECT_TRUE(a) << name;
+        EXPECT_TRUE(a && a->rects.size() == 1u) << name;
+        return a && !a->rects.empty() ? a->rects[0].top : -1000;
+    };
+    // Boxless anchors sit at what follows them: the heading, the heading's text.
+    EXPECT_EQ(top("before"), h2->rects[0].top);
+    EXPECT_NEAR(top("inside"), h3->rects[0].top, 4);
+    EXPECT_GT(top("inside"), top("before") + 20);
+    // Ids name their element's top-left, as a zero-size rectangle.
+    EXPECT_EQ(top("head"), h2->rects[0].top);
+    const AnchorFacts* sec = Named(r, "sec");
+    ASSERT_TRUE(sec);
+    EXPECT_EQ(sec->rects[0].left, sec->rects[0].right);
+    EXPECT_EQ(sec->rects[0].top, sec->rects[0].bottom);
+    EXPECT_GT(top("word"), top("sec") - 1);
+    EXPECT_GT(top("empty"), top("word"));
+    // One anchor for an element whose id is its name; none placed for a hidden one.
+    EXPECT_EQ(std::count_if(r.anchors.begin(), r.anchors.end(), [](const AnchorFacts& a) { return a.name == "both"; }), 1);
+    ASSERT_TRUE(Named(r, "hidden"));
+    EXPECT_TRUE(Named(r, "hidden")->rects.empty());
+}
+
 TEST(LitehtmlEngine, PageBreakStylesAndContainedCells) {
     auto r = RenderString("<style>.b{page-break-before:always} .a{page-break-after:ALWAYS} .l{page-break-before:left}</style>"
                           "<p>one</p><h2 class=b>two</h2><div class=a>three</div><p class=l>four</p>"

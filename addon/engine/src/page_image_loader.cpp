@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 
 #include "emf/recorder_device.h"
 #include "emf/writer.h"
@@ -22,6 +23,11 @@ using tessaline::StrFormat;
 constexpr int kScreenWidth = 1920, kScreenHeight = 1080;
 constexpr int kScreenWidthMm = 508, kScreenHeightMm = 286;
 constexpr double kScreenDpi = 96.0;
+// The widest and tallest page image whose frame (in 0.01 mm) an int holds.
+constexpr std::int32_t kMaxImageWidth =
+    static_cast<std::int32_t>(std::int64_t{std::numeric_limits<std::int32_t>::max()} * kScreenWidth / (kScreenWidthMm * 100));
+constexpr std::int32_t kMaxImageHeight =
+    static_cast<std::int32_t>(std::int64_t{std::numeric_limits<std::int32_t>::max()} * kScreenHeight / (kScreenHeightMm * 100));
 
 // Reference values the log shows for the browser's frames and documents.
 constexpr unsigned kTopFrameRef = 0x00B10001, kSubFrameRef = 0x00B10002, kDocumentRef = 0x00D0C001;
@@ -204,6 +210,10 @@ bool ImageCreator::HandleDocument(const RenderResult* doc, const Request& req) {
 
 void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
     log_.Info(StrFormat("Save image called for (0x%X)", kDocumentRef));
+    if (width > kMaxImageWidth || height > kMaxImageHeight) {
+        log_.Error(StrFormat("Page image of %d x %d pixels is too large to record", width, height));
+        return;
+    }
     std::string file = WithExtension(req.emfPath, ".emf");
     emf::RecorderSetup setup;
     setup.device = {kScreenWidth, kScreenHeight};
@@ -327,7 +337,8 @@ Request PageImageLoader::MakeRequest(bool isString, const std::string& text, con
     req.printableHeight = settings.PrintableHeight();
     req.zoom = settings.resolution / kScreenDpi;
     req.mode = settings.WidthAdjustMode();
-    req.minimalWidth = settings.minimalWidth;
+    // A wider layout could not be recorded: its frame would not fit.
+    req.minimalWidth = std::min(settings.minimalWidth, kMaxImageWidth);
     req.baseUrl = baseUrl;
     req.timeoutMs = settings.pageTimeoutMs;
     req.keepWaiting = settings.keepWaiting;

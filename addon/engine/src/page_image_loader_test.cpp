@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "emf/reader.h"
+
 namespace htmlengine {
 namespace {
 
@@ -224,6 +226,27 @@ TEST_F(LoaderTest, RenderScaleOfTheWidthModes) {
     // No connected document (resolution and page size 0): one pixel per unit, never 0 or infinite.
     EXPECT_FLOAT_EQ(RenderScale(2, 800, 0, 0), 1.0f);
     EXPECT_FLOAT_EQ(RenderScale(0, 800, 0, 0), 1.0f);
+}
+
+TEST_F(LoaderTest, HugeMinimalWidthOrHeightNeverCorruptsTheFrame) {
+    // A frame in 0.01 mm of 90 million pixels does not fit an int: the
+    // layout is kept to the widest page image that can be recorded.
+    settings_.minimalWidth = 90000000;
+    tessaline::LoadResult r = Load(Page(), (dir_ / "page.html").string());
+    ASSERT_TRUE(r.ok);
+    EXPECT_LT(engine_->last.minimalWidth, 90000000);
+    auto header = emf::ReadHeader(r.image.emfBytes);
+    ASSERT_TRUE(header);
+    EXPECT_GT(header->frame.right, 2000000000);
+    EXPECT_EQ(header->frame.right / 2540 * 96 / 1000, r.image.widthPx / 1000);
+    // A document too tall to record fails its load instead.
+    RenderResult tall = Page();
+    tall.elements[2].rects[0].bottom = 2000000000;
+    settings_.minimalWidth = 800;
+    EXPECT_FALSE(Load(std::move(tall), (dir_ / "page.html").string()).ok);
+    bool said = false;
+    for (const auto& m : log_.Messages()) said = said || m.find("too large to record") != std::string::npos;
+    EXPECT_TRUE(said);
 }
 
 TEST(PageBreaks, InsertionRule) {

@@ -1,8 +1,10 @@
 #include "pdfpaint/draw_metafile.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
+#include "emf/bounds_device.h"
 #include "emf/player.h"
 #include "pdfpaint/painter.h"
 
@@ -37,7 +39,34 @@ DrawOutcome NotMetafile(const emf::Metafile& mf) {
     return out;
 }
 
+emf::Rect PictureFrameOf(std::span<const std::uint8_t> bytes, const emf::Metafile& mf, bool* replaced,
+                         std::vector<emf::Diagnostic>* diagnostics) {
+    if (replaced) *replaced = false;
+    emf::Rect frame = emf::FrameInPixels(mf.header, 0, diagnostics);
+    emf::BoundsDevice bounds;
+    emf::Play(bytes, mf, bounds);
+    const emf::Rect& d = bounds.Bounds();
+    if (d.Empty()) return frame;
+    const double inside = std::max(0.0, std::min(d.right, frame.right) - std::max(d.left, frame.left)) *
+                          std::max(0.0, std::min(d.bottom, frame.bottom) - std::max(d.top, frame.top));
+    const bool outside = inside < 0.5 * d.Width() * d.Height();
+    const bool tooLarge = frame.Width() >= 8 * d.Width() && frame.Height() >= 8 * d.Height();
+    if (!outside && !tooLarge) return frame;
+    if (replaced) *replaced = true;
+    if (diagnostics)
+        diagnostics->push_back({emf::Diagnostic::Severity::Warning, 0, 0, emf::EMR_HEADER,
+                                "the frame does not hold the drawing; the drawing's bounds are used instead"});
+    return d;
+}
+
 }  // namespace
+
+emf::Rect PictureFrame(std::span<const std::uint8_t> bytes, bool* replaced, std::vector<emf::Diagnostic>* diagnostics) {
+    if (replaced) *replaced = false;
+    emf::Metafile mf = emf::Read(bytes);
+    if (!mf.Usable()) return {0, 0, -1, -1};
+    return PictureFrameOf(bytes, mf, replaced, diagnostics);
+}
 
 DrawOutcome PaintMetafile(pdfcore::Document& doc, pdfcore::ContentBuilder& content, std::span<const std::uint8_t> bytes,
                           const emf::Matrix& base) {
@@ -49,7 +78,7 @@ DrawOutcome PaintMetafile(pdfcore::Document& doc, pdfcore::ContentBuilder& conte
 }
 
 DrawOutcome DrawMetafile(pdfcore::Document& doc, int page, std::span<const std::uint8_t> bytes, double x, double y,
-                         double scaleX, double scaleY, int logPixels, double pointsPerUnit) {
+                         double scaleX, double scaleY, int logPixels, double pointsPerUnit, bool asPicture) {
     if (page < 0 || page >= doc.PageCount()) {
         DrawOutcome out;
         out.status = DrawStatus::BadPage;
@@ -60,8 +89,16 @@ DrawOutcome DrawMetafile(pdfcore::Document& doc, int page, std::span<const std::
     if (!mf.Usable()) return NotMetafile(mf);
     DrawOutcome out;
     out.diagnostics = mf.diagnostics;
-    emf::Matrix base = emf::FramePlacement(mf.header, x, y, scaleX, scaleY, logPixels, &out.diagnostics)
-                           .Then(emf::Matrix::Scale(pointsPerUnit, pointsPerUnit));
+    emf::Matrix place = emf::FramePlacement(mf.header, x, y, scaleX, scaleY, logPixels, &out.diagnostics);
+    if (asPicture) {
+        bool replaced = false;
+        const emf::Rect f = PictureFrameOf(bytes, mf, &replaced, &out.diagnostics);
+        if (replaced)
+            place = emf::Matrix::Translate(-f.left, -f.top)
+                        .Then(emf::Matrix::Scale(scaleX, scaleY))
+                        .Then(emf::Matrix::Translate(x, y));
+    }
+    emf::Matrix base = place.Then(emf::Matrix::Scale(pointsPerUnit, pointsPerUnit));
     return Paint(doc, doc.GetPage(page).content, bytes, mf, base, std::move(out));
 }
 

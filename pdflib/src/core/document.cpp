@@ -20,6 +20,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/flatten.h"
 #include "core/pdf_writer.h"
 #include "core/protection.h"
 #include "platform/paths.h"
@@ -154,6 +155,7 @@ struct Document::Impl {
         std::map<std::string, int> flipNums;      // flip operators -> object
         std::vector<std::uint32_t> actionUses;
         std::vector<int> sharedActions;  // action index -> object, 0: written inline
+        bool softMasks = true;           // PDF 1.4: pictures keep their alpha masks
     };
     int Resources(Out& o, const ContentBuilder& c, int depth);
     int FormNumber(Out& o, const std::string& name, int depth);
@@ -385,6 +387,27 @@ void Document::Impl::DestArray(Out& o, int page, double top) {
     o.w.Raw(" null]");
 }
 
+namespace {
+// A URI action's address is 7-bit ASCII: bytes outside it (UTF-8 letters),
+// blanks, controls and the characters an address may not hold literally are
+// written percent-encoded. An escape already in the address stays as it is.
+std::string UriText(std::string_view address) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(address.size());
+    for (unsigned char c : address) {
+        if (c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", c)) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+}  // namespace
+
 void Document::Impl::InlineAction(Out& o, const Action& a) {
     switch (a.kind) {
     case Action::Kind::GoTo:
@@ -393,7 +416,7 @@ void Document::Impl::InlineAction(Out& o, const Action& a) {
         break;
     case Action::Kind::Uri:
         o.w.Raw("<</S/URI/URI");
-        o.w.String(a.text);
+        o.w.String(UriText(a.text));
         break;
     case Action::Kind::JavaScript:
         o.w.Raw("<</S/JavaScript/JS");
@@ -575,6 +598,14 @@ int Document::Impl::WriteOutlines(Out& o) {
 }
 
 void Document::Impl::WriteImage(Out& o, int num, const EncodedImage& im) {
+    if (im.softMask && !o.softMasks) {
+        // PDF 1.3 has no soft masks: the picture on white, or without its
+        // transparency where its samples cannot be read back.
+        if (std::optional<EncodedImage> flat = OnWhite(im)) return WriteImage(o, num, *flat);
+        EncodedImage opaque = im;
+        opaque.softMask.reset();
+        return WriteImage(o, num, opaque);
+    }
     ObjectWriter& w = o.w;
     int maskNum = im.softMask ? w.NewObject() : 0;
     int iccNum = !im.imageMask && !im.iccProfile.empty() ? w.NewObject() : 0;
@@ -738,6 +769,7 @@ void Document::Impl::WriteBody(ObjectWriter& w, const std::string& id) {
     }
     int catalog = w.NewObject(), pagesRoot = w.NewObject();
     Out o(w);
+    o.softMasks = v14;
     o.firstPage = w.ObjectCount() + 1;
     for (size_t i = 0; i < pages.size(); ++i) w.NewObject();
 

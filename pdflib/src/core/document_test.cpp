@@ -73,8 +73,10 @@ TEST_F(DocumentTest, PagesLinksOutlinesAndFlipAreWritten) {
     doc.GetPage(p0).content.ShowGlyphs(*f, 12, Matrix{1, 0, 0, -1, 72, 100}, glyphs, {0, 0, 0});
     int go = doc.AddAction({Action::Kind::GoTo, p1, 100, {}});
     int uri = doc.AddAction({Action::Kind::Uri, 0, 0, "https://example.org/"});
+    int spelled = doc.AddAction({Action::Kind::Uri, 0, 0, "http://例え.test/a b/ü?q=\"x\"&r=%41"});
     doc.GetPage(p0).links.push_back({{10, 20, 110, 40}, go, 0});
     doc.GetPage(p0).links.push_back({{10, 50, 110, 70}, uri, 0});
+    doc.GetPage(p0).links.push_back({{10, 80, 110, 90}, spelled, 0});
     int dest = doc.AddDestination(p1, 50);
     doc.GetPage(p1).links.push_back({{0, 0, 10, 10}, 0, dest});
     int a = doc.AddOutlineAfter(-1, "A", go);
@@ -93,11 +95,14 @@ TEST_F(DocumentTest, PagesLinksOutlinesAndFlipAreWritten) {
     EXPECT_EQ(pages[1].getKey("/MediaBox").unparse(), "[ 0 0 300 400 ]");
     EXPECT_EQ(pages[1].getKey("/Rotate").getIntValue(), 90);
     auto annots = pages[0].getKey("/Annots");
-    ASSERT_EQ(annots.getArrayNItems(), 2);
+    ASSERT_EQ(annots.getArrayNItems(), 3);
     // Top-down rectangle (10,20)-(110,40) on a 792-point page.
     EXPECT_EQ(annots.getArrayItem(0).getKey("/Rect").unparse(), "[ 10 752 110 772 ]");
     EXPECT_EQ(annots.getArrayItem(0).getKey("/A").getKey("/D").getArrayItem(3).getNumericValue(), 300);
     EXPECT_EQ(annots.getArrayItem(1).getKey("/A").getKey("/URI").getStringValue(), "https://example.org/");
+    // Addresses are ASCII: letters beyond it and blanks are percent-encoded.
+    EXPECT_EQ(annots.getArrayItem(2).getKey("/A").getKey("/URI").getStringValue(),
+              "http://%E4%BE%8B%E3%81%88.test/a%20b/%C3%BC?q=%22x%22&r=%41");
     EXPECT_EQ(pages[1].getKey("/Annots").getArrayItem(0).getKey("/Dest").getArrayItem(3).getNumericValue(), 350);
 
     auto outlines = pdf.getRoot().getKey("/Outlines");
@@ -213,6 +218,9 @@ size_t ReachableObjects(QPDF& pdf) {
 // palette, a form, links of every kind (one action shared by many links),
 // destinations, outlines, nasty strings.
 constexpr const char* kNastyUri = "http://x.test/a(b)c\\d\re\nf?q=\xC3\xA9&z=)(";
+// As written: percent-encoded where an address may not hold the byte; the
+// string's own escapes (parentheses) round-trip.
+constexpr const char* kNastyUriWritten = "http://x.test/a(b)c%5Cd%0De%0Af?q=%C3%A9&z=)(";
 constexpr const char* kNastyTitle = "Title (with) \\back\\slash\r\nand \xC3\xBCml\xC3\xA4uts \xE2\x82\xAC";
 
 void BuildRichDocument(Document& doc) {
@@ -303,7 +311,7 @@ TEST_F(DocumentTest, WrittenFileIsSoundWithRightOffsetsAndNothingUnreachable) {
     auto uri = annots.getArrayItem(0);
     EXPECT_FALSE(uri.hasKey("/P"));
     EXPECT_EQ(uri.getKey("/Rect").unparse(), "[ 10 811.89 100 831.89 ]");  // 2 decimals
-    EXPECT_EQ(uri.getKey("/A").getKey("/URI").getStringValue(), kNastyUri);
+    EXPECT_EQ(uri.getKey("/A").getKey("/URI").getStringValue(), kNastyUriWritten);
     auto go = annots.getArrayItem(1).getKey("/A");
     EXPECT_EQ(go.getKey("/S").getName(), "/GoTo");
     EXPECT_EQ(go.getKey("/D").getArrayItem(0).getObjGen(), pages[1].getObjGen());
@@ -374,7 +382,7 @@ TEST_F(DocumentTest, ProtectedFilesOpenWithEitherPasswordAndDecryptWhole) {
             EXPECT_EQ(pdf.getTrailer().getKey("/Info").getKey("/Title").getUTF8Value(), kNastyTitle);
             auto pages = pdf.getAllPages();
             auto annots = pages[3].getKey("/Annots");
-            EXPECT_EQ(annots.getArrayItem(0).getKey("/A").getKey("/URI").getStringValue(), kNastyUri);
+            EXPECT_EQ(annots.getArrayItem(0).getKey("/A").getKey("/URI").getStringValue(), kNastyUriWritten);
             EXPECT_EQ(pdf.getRoot().getKey("/Outlines").getKey("/First").getKey("/Title").getUTF8Value(),
                       kNastyTitle);
             auto img = pages[0].getKey("/Resources").getKey("/XObject").getKey("/Im1");

@@ -62,7 +62,10 @@ TEST(Font, ShapingKeepsKerningAndClusters) {
 }
 
 // Writes the font as object 1 of a small file and reads it back with qpdf.
-QPDFObjectHandle WriteFontAlone(Font* f, bool embed, const std::string& path) {
+// The readers own what the handle refers to; the test keeps them (readers
+// left for the program's exit outlive the library's own state).
+QPDFObjectHandle WriteFontAlone(Font* f, bool embed, const std::string& path,
+                                std::vector<std::unique_ptr<QPDF>>& readers) {
     FILE* out = std::fopen(path.c_str(), "wb");
     EXPECT_NE(out, nullptr);
     {
@@ -83,10 +86,9 @@ QPDFObjectHandle WriteFontAlone(Font* f, bool embed, const std::string& path) {
         w.Finish("/Root " + std::to_string(catalog) + " 0 R");
     }
     std::fclose(out);
-    static std::vector<std::unique_ptr<QPDF>> keep;  // the handles stay valid for the test
-    keep.push_back(std::make_unique<QPDF>());
-    keep.back()->processFile(path.c_str());
-    QPDFObjectHandle page = keep.back()->getAllPages().at(0);
+    readers.push_back(std::make_unique<QPDF>());
+    readers.back()->processFile(path.c_str());
+    QPDFObjectHandle page = readers.back()->getAllPages().at(0);
     return page.getKey("/Resources").getKey("/Font").getKey("/F1");
 }
 
@@ -98,10 +100,11 @@ std::string StreamText(QPDFObjectHandle stream) {
 TEST(Font, SubsetCarriesOnlyUsedGlyphsAndMapsText) {
     char dir[] = "/tmp/pdfcore_font.XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
+    std::vector<std::unique_ptr<QPDF>> readers;
     FontCache cache;
     Font* f = cache.Resolve("DejaVu Sans", 400, false);
     for (const auto& g : f->Shape(u"Жёлтый ﬁ€")) f->UseGlyph(g.gid);
-    QPDFObjectHandle type0 = WriteFontAlone(f, true, std::string(dir) + "/a.pdf");
+    QPDFObjectHandle type0 = WriteFontAlone(f, true, std::string(dir) + "/a.pdf", readers);
     std::string base = type0.getKey("/BaseFont").getName();
     EXPECT_EQ(base[7], '+') << base;
     QPDFObjectHandle cid = type0.getKey("/DescendantFonts").getArrayItem(0);
@@ -118,7 +121,7 @@ TEST(Font, SubsetCarriesOnlyUsedGlyphsAndMapsText) {
     // the range never carries the last byte of a code or text past FF.
     Font* plain = cache.Resolve("Liberation Serif", 400, false);
     for (const auto& g : plain->Shape(u"abcdefxyz")) plain->UseGlyph(g.gid);
-    QPDFObjectHandle noEmbed = WriteFontAlone(plain, false, std::string(dir) + "/b.pdf");
+    QPDFObjectHandle noEmbed = WriteFontAlone(plain, false, std::string(dir) + "/b.pdf", readers);
     QPDFObjectHandle desc = noEmbed.getKey("/DescendantFonts").getArrayItem(0).getKey("/FontDescriptor");
     EXPECT_FALSE(desc.hasKey("/FontFile2"));
     EXPECT_EQ(noEmbed.getKey("/BaseFont").getName().find('+'), std::string::npos);
@@ -139,11 +142,11 @@ TEST(Font, SubsetCarriesOnlyUsedGlyphsAndMapsText) {
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     for (bool embed : {true, false}) {
-        WriteFontAlone(f, embed, std::string(dir) + "/inline.pdf");
+        WriteFontAlone(f, embed, std::string(dir) + "/inline.pdf", readers);
         f->PrepareWrite(embed, true);
-        WriteFontAlone(f, embed, std::string(dir) + "/ahead.pdf");
+        WriteFontAlone(f, embed, std::string(dir) + "/ahead.pdf", readers);
         f->PrepareWrite(!embed, true);
-        WriteFontAlone(f, embed, std::string(dir) + "/other.pdf");
+        WriteFontAlone(f, embed, std::string(dir) + "/other.pdf", readers);
         EXPECT_EQ(fileBytes(std::string(dir) + "/inline.pdf"), fileBytes(std::string(dir) + "/ahead.pdf")) << embed;
         EXPECT_EQ(fileBytes(std::string(dir) + "/inline.pdf"), fileBytes(std::string(dir) + "/other.pdf")) << embed;
     }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -38,6 +39,34 @@ struct PaperInfo {
     std::int16_t code = 0;
     std::string name;  // as the queue names it ("A4", "Letter", ...)
     std::int32_t width = 0, length = 0;  // tenths of a millimetre
+};
+
+// A spooler form: a paper size of the user's, kept in the registry (HKLM
+// "Software\Vellumate\Forms", a key per form with DWORD "Width" and
+// "Length" in thousandths of a millimetre). Every printer lists the forms
+// after its own papers; they are the user forms that may be deleted.
+struct FormInfo {
+    std::string name;
+    std::uint32_t width = 0, length = 0;  // thousandths of a millimetre
+};
+inline constexpr char kFormsKey[] = "Software\\Vellumate\\Forms";
+inline constexpr std::size_t kMaxFormName = 31;
+
+// The forms in the order the registry lists them.
+std::vector<FormInfo> EnumForms();
+// Fails with ERROR_FILE_EXISTS for a name in use (forms or not), with
+// ERROR_INVALID_PARAMETER for an empty or too long name, a size of zero
+// or a name with a backslash, and with the registry's error when it cannot
+// write. Either the whole form is written or none of it.
+bool AddForm(const FormInfo& form);
+// Fails with ERROR_FILE_NOT_FOUND when no form has that name.
+bool DeleteForm(std::string_view name);
+
+// What SetDefaults changes in a queue's defaults; unset fields stay.
+struct DefaultChanges {
+    std::int16_t orientation = 0;  // 1 portrait, 2 landscape
+    std::int16_t xResolution = 0, yResolution = 0;  // one of Resolutions()
+    std::int16_t paperSize = 0;  // a code of Papers()
 };
 
 struct BinInfo {
@@ -67,6 +96,14 @@ public:
     bool DefaultDeviceMode(DeviceMode* mode);
     std::vector<PaperInfo> Papers();
     std::vector<BinInfo> Bins();
+    // The resolutions the PPD offers, x and y in dots per inch.
+    std::vector<std::pair<int, int>> Resolutions();
+    // Writes the queue's defaults in one request to the print service (the
+    // PPD's default lines and the queue's options), so that a failure
+    // leaves them all as they were. ERROR_INVALID_PARAMETER for a
+    // resolution or paper the queue does not list; ERROR_ACCESS_DENIED or
+    // RPC_S_SERVER_UNAVAILABLE when the service refuses or is gone.
+    bool SetDefaults(const DefaultChanges& changes);
     // Up to `max` jobs, oldest first (every user's, completed ones too).
     std::vector<JobInfo> Jobs(std::size_t max);
     bool DeleteJob(int id);

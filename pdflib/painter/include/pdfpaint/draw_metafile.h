@@ -41,8 +41,19 @@ struct DrawOutcome {
 DrawOutcome PaintMetafile(pdfcore::Document& doc, pdfcore::ContentBuilder& content, std::span<const std::uint8_t> bytes,
                           const emf::Matrix& base);
 
+// `asPicture`: the metafile is a picture of its own (a picture file), placed
+// by PictureFrame rather than by its header's frame.
 DrawOutcome DrawMetafile(pdfcore::Document& doc, int page, std::span<const std::uint8_t> bytes, double x, double y,
-                         double scaleX, double scaleY, int logPixels, double pointsPerUnit);
+                         double scaleX, double scaleY, int logPixels, double pointsPerUnit, bool asPicture = false);
+
+// What a metafile picture shows, in its device pixels: the header's frame,
+// unless the frame and what the records draw disagree that far that the
+// drawing would land off the picture (mostly outside the frame, or in a frame
+// eight or more times its size both ways, as some converters write it); then
+// the bounds of the drawing, with a warning. `replaced` tells which. Empty
+// for no metafile.
+emf::Rect PictureFrame(std::span<const std::uint8_t> bytes, bool* replaced = nullptr,
+                       std::vector<emf::Diagnostic>* diagnostics = nullptr);
 
 DrawOutcome DrawMetafileFile(pdfcore::Document& doc, int page, const std::string& path, double x, double y,
                              double scaleX, double scaleY, int logPixels, double pointsPerUnit);
