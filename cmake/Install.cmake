@@ -2,7 +2,7 @@
 # and in-process server in one folder, lib/vellumate/ under the prefix (the
 # "program's folder": files the programs expect beside them go there too),
 # the commands users type linked into bin/, manual pages from man/, bash
-# completions from completion/ and desktop entries from desktop/.
+# completions from completion/; desktop entries come with their programs.
 #
 # A new program joins with one line after its add_executable:
 #   vm_install(myprogram)                       # lib/vellumate/myprogram
@@ -14,6 +14,8 @@
 set(VM_INSTALL_DIR lib/vellumate CACHE STRING "Folder of the programs, below the prefix")
 set(VM_SYSTEM_REGISTRY /var/lib/vellumate/registry CACHE PATH
     "Registry folder an installation writes for every user (its registered servers)")
+set(VM_SYSCONF_DIR /etc CACHE PATH
+    "Folder of system-wide configuration (autostart entries, browsers' host manifests), whatever the prefix")
 set_property(GLOBAL PROPERTY VM_INSTALLED_SERVERS "")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/install_paths.h.in ${CMAKE_BINARY_DIR}/generated/vellumate_install_paths.h
@@ -35,6 +37,30 @@ function(vm_install target)
   endif()
 endfunction()
 
+# vm_install_template(TEMPLATE DESTINATION [NAME name]): a file that names
+# installed programs, filled in when it is installed (the prefix is known
+# only then): @PROGRAMS@ is the programs' folder, @PRINTAGENT@, @VMEVENT@ and
+# @NAVLET_HOST@ programs in it, @DOCUMENTATION@ the manual page. TEMPLATE is
+# relative to the calling folder; NAME defaults to it without ".in".
+function(vm_install_template template destination)
+  cmake_parse_arguments(T "" "NAME" "" ${ARGN})
+  get_filename_component(source ${template} ABSOLUTE)
+  if(NOT T_NAME)
+    get_filename_component(T_NAME ${template} NAME)
+    string(REGEX REPLACE "\\.in$" "" T_NAME ${T_NAME})
+  endif()
+  string(MD5 key "${destination}/${T_NAME}")
+  set(out ${CMAKE_BINARY_DIR}/install/templates/${key}/${T_NAME})
+  install(CODE "
+    set(PROGRAMS \"\${CMAKE_INSTALL_PREFIX}/${VM_INSTALL_DIR}\")
+    set(PRINTAGENT \"\${PROGRAMS}/printagent\")
+    set(VMEVENT \"\${PROGRAMS}/vmevent\")
+    set(NAVLET_HOST \"\${PROGRAMS}/navlet-host\")
+    set(DOCUMENTATION \"man:printagent(1)\")
+    configure_file(\"${source}\" \"${out}\" @ONLY)")
+  install(FILES ${out} DESTINATION ${destination})
+endfunction()
+
 # Called once every component is added: the list of servers to register,
 # manual pages, completions, desktop entries and the registration script.
 function(vm_install_finish)
@@ -51,6 +77,7 @@ function(vm_install_finish)
       install(CODE "
         file(REMOVE_RECURSE \"${scratch}\")
         execute_process(COMMAND \${CMAKE_COMMAND} -E env VELLUMATE_REGISTRY=${scratch}
+                                  HOME=${scratch}/home XDG_CONFIG_HOME=${scratch}/home/.config
                           \"$<TARGET_FILE:regsvr>\" /s \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${VM_INSTALL_DIR}/${lib}\"
                         RESULT_VARIABLE rc)
         file(REMOVE_RECURSE \"${scratch}\")
@@ -88,6 +115,6 @@ function(vm_install_finish)
 
   file(GLOB completions CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/completion/*)
   install(FILES ${completions} DESTINATION share/bash-completion/completions)
-  file(GLOB desktop CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/desktop/*.desktop)
-  install(FILES ${desktop} DESTINATION share/applications)
+  # Desktop entries beside their programs' sources install themselves
+  # (converter/ui: vellumate.desktop and its icon).
 endfunction()

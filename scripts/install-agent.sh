@@ -22,7 +22,7 @@ fi
 bin=$(cd "$top/${1:-build}/bin" && pwd)
 [ -x "$bin/printagent" ] || { echo "install-agent: $bin/printagent is not built" >&2; exit 1; }
 mkdir -p "$(dirname "$desktop")" "$(dirname "$unit")"
-fill() { sed -e "s|@PRINTAGENT@|$bin/printagent|g" -e "s|@VMEVENT@|$bin/vmevent|g" -e "s|@TOP@|$top|g" "$1" >"$2"; }
+fill() { sed -e "s|@PRINTAGENT@|$bin/printagent|g" -e "s|@VMEVENT@|$bin/vmevent|g" -e "s|@DOCUMENTATION@|file://$top/README.md|g" "$1" >"$2"; }
 fill "$top/printer/agent/session/vellumate-agent.desktop.in" "$desktop"
 fill "$top/printer/agent/session/vellumate-agent.service.in" "$unit"
 echo "print agent: autostart entry $desktop"

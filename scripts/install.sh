@@ -30,21 +30,29 @@ case "$action" in
   install)
     DESTDIR=$destdir cmake --install "$build" --prefix "$prefix"
     register register
+    [ -n "$destdir" ] || echo "install.sh: to add the printer queue Vellumate, run as root:" \
+                              "$prefix/lib/vellumate/vellumate-queue add"
     ;;
   uninstall)
     [ -x "$servers" ] && register unregister
+    # The queue this installation added (its backend linked into CUPS's folder) goes with it.
+    if [ -z "$destdir" ] && [ "$(id -u)" -eq 0 ] && [ -L /usr/lib/cups/backend/vellumate ] &&
+       [ /usr/lib/cups/backend/vellumate -ef "$root/lib/cups/backend/vellumate" ]; then
+      "$root/lib/vellumate/vellumate-queue" remove || true
+    fi
     trial=$(mktemp -d)
     trap 'rm -rf "$trial"' EXIT
     DESTDIR=$trial cmake --install "$build" --prefix "$prefix" >/dev/null
-    (cd "$trial$prefix" && find . ! -type d) | while IFS= read -r f; do
-      rm -f "$root/${f#./}"
+    # Under the prefix and outside it (system-wide configuration in /etc).
+    (cd "$trial" && find . ! -type d) | while IFS= read -r f; do
+      rm -f "$destdir/${f#./}"
     done
     # The programs' folder goes whole: logs and page images written beside the programs too.
     rm -rf "$root/lib/vellumate"
     # Folders left empty go as well in a staging tree; a live prefix keeps its standard folders.
     if [ -n "$destdir" ]; then
-      (cd "$trial$prefix" && find . -mindepth 1 -type d | sort -r) | while IFS= read -r d; do
-        rmdir "$root/${d#./}" 2>/dev/null || true
+      (cd "$trial" && find . -mindepth 1 -type d | sort -r) | while IFS= read -r d; do
+        rmdir "$destdir/${d#./}" 2>/dev/null || true
       done
       d=$root
       while [ "$d" != "$destdir" ] && rmdir "$d" 2>/dev/null; do d=$(dirname "$d"); done

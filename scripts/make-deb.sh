@@ -21,6 +21,8 @@ stage=$work/root
 rm -rf "$work"
 mkdir -p "$stage/DEBIAN" "$work/src/debian"
 DESTDIR=$stage cmake --install "$build" --prefix /usr --strip >/dev/null
+# The CUPS backend is installed under another name than its target's, so --strip passes it by.
+strip --strip-unneeded --remove-section=.comment --remove-section=.note "$stage/usr/lib/cups/backend/vellumate"
 
 doc=$stage/usr/share/doc/vellumate
 mkdir -p "$doc"
@@ -49,6 +51,11 @@ sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" -e "s/@
 for script in postinst prerm postrm; do
   install -m 0755 "$pkg/$script" "$stage/DEBIAN/$script"
 done
+# Files in /etc (the agent's autostart entry, a browser's host manifest) are the admin's to change.
+if [ -d "$stage/etc" ]; then
+  (cd "$stage" && find etc -type f | sort | sed 's|^|/|') > "$stage/DEBIAN/conffiles"
+  chmod 0644 "$stage/DEBIAN/conffiles"
+fi
 (cd "$stage" && find usr -type f -print0 | sort -z | xargs -0 md5sum) > "$stage/DEBIAN/md5sums"
 chmod 0644 "$stage/DEBIAN/control" "$stage/DEBIAN/md5sums"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package on this machine: built (scripts/make-deb.sh, what make deb
 # runs), installed with apt-get, used by an ordinary user with a fresh home,
-# then purged: nothing of it may stay. Needs root; skipped (77) without it,
+# then purged: nothing of it may stay, and the printer queue it added to a
+# private print service is gone again. Needs root; skipped (77) without it,
 # and when a vellumate package this test did not install is there already.
 # Whatever happens, the package is purged again before the test ends.
 set -euo pipefail
@@ -20,10 +21,12 @@ fi
 tmp=$(mktemp -d)
 chmod 0755 "$tmp"
 installed=no
+cups=$tmp/cups
 cleanup() {
   if [ "$installed" = yes ] || dpkg-query -W vellumate >/dev/null 2>&1; then
     apt-get -o DPkg::Lock::Timeout=600 purge -y -qq vellumate >/dev/null 2>&1 || dpkg --purge vellumate >/dev/null 2>&1 || true
   fi
+  [ ! -d "$cups" ] || sh "$top/tests/support/cupsd-fixture.sh" stop "$cups"
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -33,12 +36,34 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 grep -E '^(E|W): ' "$tmp/make-deb.log" || true   # lintian's errors fail make-deb; warnings are shown
 deb=$(ls "$tmp"/vellumate_*.deb)
 
+# The package's scripts add and remove the printer queue on the print service
+# lpadmin reaches: here a private cupsd (its backends those of this machine,
+# where the package puts its own), named to them through CUPS_SERVER.
+queue_checked=no
+if command -v cupsd >/dev/null && command -v lpadmin >/dev/null; then
+  sh "$top/tests/support/cupsd-fixture.sh" start-empty "$cups" >/dev/null || fail "the private cupsd did not start"
+  export CUPS_SERVER=$cups/cups.sock CUPS_SERVERROOT=$cups
+  queue_checked=yes
+else
+  echo "note: CUPS is not installed here, so the printer queue is not checked"
+fi
+
 export DEBIAN_FRONTEND=noninteractive
 installed=yes
 (cd "$tmp" && apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "./$(basename "$deb")") \
   > "$tmp/apt.log" 2>&1 || { cat "$tmp/apt.log"; fail "apt-get install"; }
 [ -x /usr/bin/vellumate ] || fail "/usr/bin/vellumate missing"
 [ -s /var/lib/vellumate/registry/machine.db ] || fail "the servers were not registered"
+if [ "$queue_checked" = yes ]; then
+  LC_ALL=C lpstat -v Vellumate 2>&1 | grep -q 'vellumate:/' || { cat "$tmp/apt.log"; fail "the queue Vellumate was not added"; }
+  [ "$(stat -c %a /usr/lib/cups/backend/vellumate)" = 700 ] || fail "the backend's mode"
+fi
+for p in /usr/bin/printagent /usr/bin/pdf2emf /usr/lib/vellumate/dispatcher /usr/lib/vellumate/vmate.lng \
+         /etc/xdg/autostart/vellumate-agent.desktop; do
+  [ -e "$p" ] || fail "$p is missing"
+done
+# Registering the servers wrote nothing into root's home (the browsers' host manifests are system-wide).
+[ ! -e "$HOME/.mozilla/native-messaging-hosts/com.brindlecote.navlet.json" ] || fail "a host manifest in root's home"
 
 # An ordinary user, a fresh home, a folder of their own: nothing registered by them.
 user=nobody
@@ -57,9 +82,14 @@ man -w vellumate >/dev/null 2>&1 || ! command -v man >/dev/null || fail "man vel
 
 apt-get -o DPkg::Lock::Timeout=600 purge -y -qq vellumate > "$tmp/purge.log" 2>&1 || { cat "$tmp/purge.log"; fail "purge"; }
 installed=no
+if [ "$queue_checked" = yes ]; then
+  ! LC_ALL=C lpstat -v Vellumate >/dev/null 2>&1 || fail "the queue Vellumate is still there after the purge"
+fi
 for p in /usr/lib/vellumate /var/lib/vellumate /usr/bin/vellumate /usr/share/man/man1/vellumate.1.gz \
          /usr/share/bash-completion/completions/vellumate /usr/share/applications/vellumate.desktop \
-         /usr/share/doc/vellumate; do
+         /usr/share/doc/vellumate /usr/lib/cups/backend/vellumate /usr/share/ppd/vellumate /usr/bin/printagent \
+         /etc/xdg/autostart/vellumate-agent.desktop /etc/chromium/native-messaging-hosts/com.brindlecote.navlet.json \
+         /usr/lib/mozilla/native-messaging-hosts/com.brindlecote.navlet.json /usr/share/vellumate; do
   [ ! -e "$p" ] && [ ! -L "$p" ] || fail "$p is still there after the purge"
 done
 ! dpkg-query -W vellumate >/dev/null 2>&1 || fail "dpkg still knows the package"

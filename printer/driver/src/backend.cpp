@@ -99,8 +99,19 @@ void UserEnvironment(const passwd& pw) {
     if (!session.empty()) ::setenv("XDG_RUNTIME_DIR", session.c_str(), 1);
 }
 
+// $VELLUMATE_BIN_DIR, else beside the backend (a build folder), else the
+// installed programs' folder: PREFIX/lib/cups/backend/vellumate reaches
+// PREFIX/lib/vellumate/dispatcher (through a link in CUPS's own folder too),
+// else the build this backend came from.
 std::string DispatcherPath() {
     if (const char* dir = std::getenv("VELLUMATE_BIN_DIR"); dir && *dir) return std::string(dir) + "/dispatcher";
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        for (const auto& candidate : {self.parent_path() / "dispatcher",
+                                      self.parent_path().parent_path().parent_path() / "vellumate" / "dispatcher"})
+            if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+    }
     return std::string(VM_BIN_DIR) + "/dispatcher";
 }
 
