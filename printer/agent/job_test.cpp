@@ -9,6 +9,8 @@
 
 #include "platform/profile.h"
 
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -20,12 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vmtest::ReadFile;
 
 TEST(AgentJob, AMissingKeyAtTheClientSettingsSays111AndKeepsTicketAndPages) {
     char tmpl[] = "/tmp/vmagentjob-XXXXXX";

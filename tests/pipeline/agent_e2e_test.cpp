@@ -13,6 +13,8 @@
 #include "platform/sync.h"
 #include "platform/windows.h"
 
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,12 +33,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vmtest::ReadFile;
 
 std::vector<std::string> Split(const std::string& s, char sep) {
     std::vector<std::string> out;

@@ -21,6 +21,8 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -36,12 +38,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vmtest::ReadFile;
 
 int RunCommand(const std::string& command) {
     int status = std::system(command.c_str());
