@@ -236,6 +236,16 @@ struct EmfOutputDev::Members {
         AddGlyph(pf, em, angle, dir, ToColor(rgb), invisible, {ox, oy}, adv, units);
     }
 
+    void FillPath(GfxState* state, emf::FillRule rule) {
+        Flush();
+        if (state->getFillOpacity() <= 0) return;
+        GfxRGB rgb;
+        state->getFillRGB(&rgb);
+        emf::Paint p;
+        p.color = ToColor(rgb);
+        dev.FillPath(ToPath(state->getPath()), rule, p, Ctm(state));
+    }
+
     void PushClip(GfxState* state, emf::FillRule rule) {
         Flush();
         dev.PushClip(ToPath(state->getPath()), rule, Ctm(state));
@@ -358,25 +368,9 @@ void EmfOutputDev::stroke(GfxState* state) {
     m_->dev.StrokePath(ToPath(state->getPath()), s, ToColor(rgb), Ctm(state));
 }
 
-void EmfOutputDev::fill(GfxState* state) {
-    m_->Flush();
-    if (state->getFillOpacity() <= 0) return;
-    GfxRGB rgb;
-    state->getFillRGB(&rgb);
-    emf::Paint p;
-    p.color = ToColor(rgb);
-    m_->dev.FillPath(ToPath(state->getPath()), emf::FillRule::NonZero, p, Ctm(state));
-}
+void EmfOutputDev::fill(GfxState* state) { m_->FillPath(state, emf::FillRule::NonZero); }
 
-void EmfOutputDev::eoFill(GfxState* state) {
-    m_->Flush();
-    if (state->getFillOpacity() <= 0) return;
-    GfxRGB rgb;
-    state->getFillRGB(&rgb);
-    emf::Paint p;
-    p.color = ToColor(rgb);
-    m_->dev.FillPath(ToPath(state->getPath()), emf::FillRule::EvenOdd, p, Ctm(state));
-}
+void EmfOutputDev::eoFill(GfxState* state) { m_->FillPath(state, emf::FillRule::EvenOdd); }
 
 void EmfOutputDev::clip(GfxState* state) { m_->PushClip(state, emf::FillRule::NonZero); }
 void EmfOutputDev::eoClip(GfxState* state) { m_->PushClip(state, emf::FillRule::EvenOdd); }
