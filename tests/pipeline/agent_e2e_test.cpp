@@ -13,6 +13,7 @@
 #include "platform/sync.h"
 #include "platform/windows.h"
 
+#include "private_session.h"
 #include "test_output.h"
 
 #include <gtest/gtest.h>
@@ -87,14 +88,9 @@ protected:
         // The modules of the progress window and the message boxes, where the programs look for them.
         for (const char* m : {"libvm_progress_window.so", "libvm_qt_boxes.so"})
             fs::copy_file(std::string(VM_BIN_DIR) + "/../lib/" + m, bin_ + "/" + m);
-        fs::create_directories(dir_ + "/run");
-        chmod((dir_ + "/run").c_str(), 0700);
+        vmtest::UsePrivateSession(dir_);
         fs::create_directories(dir_ + "/global");
-        setenv("VELLUMATE_REGISTRY", (dir_ + "/reg").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
         setenv("VELLUMATE_GLOBAL_DIR", (dir_ + "/global").c_str(), 1);
-        setenv("VELLUMATE_MSGBOX_LOG", (dir_ + "/boxes.jsonl").c_str(), 1);
-        setenv("VELLUMATE_UI", "none", 1);
         setenv("CUPS_SERVER", (dir_ + "/no-cups.sock").c_str(), 1);
         setenv("VM_FAKE_LOG", (dir_ + "/client.log").c_str(), 1);
         for (const char* v : {"VELLUMATE_OS_MAJOR", "XDG_SESSION_ID", "VM_FAKE_WINDOW", "VM_FAKE_LATE_MS",
