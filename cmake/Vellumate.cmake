@@ -8,6 +8,8 @@ function(vm_add_test name)
   add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  # Helpers the tests share (tests/support/test_output.h, ...).
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     PROPERTIES LABELS "${T_LABELS}"

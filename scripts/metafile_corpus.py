@@ -33,7 +33,12 @@ FIGS = ["Examples/flowchart.fig", "Examples/logic.fig", "Examples/arithmetic.fig
         "Examples/experiment.fig", "UML/Labels.fig", "UML/Association_Multi.fig"]
 PLOTS = ["lines.gp", "bars.gp"]
 # Files the check passes over, with the reason.
-KNOWN = {"pstoedit_flowchart.emf": "its header frame lies about where the drawing is"}
+KNOWN = {}
+# Writers that spread each string's letters evenly (pstoedit) leave where a
+# text reader breaks them into words to chance, and it breaks them
+# differently on each page: for these a word is kept when its letters stand
+# in our text, blanks aside (the offset is measured on the words that match).
+EVEN_LETTERS = {"pstoedit_flowchart.emf"}
 
 WORD = re.compile(r'<word xMin="([-0-9.]+)" yMin="([-0-9.]+)" xMax="([-0-9.]+)" yMax="([-0-9.]+)">([^<]*)</word>')
 
@@ -160,6 +165,9 @@ def compare(out_dir, tsv, tool, check):
             ours = words(pdf) if r.returncode == 0 else []
             pairs = pair(ref[name], ours)
             kept = len(pairs) / len(ref[name]) if ref[name] else 1.0
+            if name in EVEN_LETTERS and ref[name] and r.returncode == 0:
+                text = re.sub(r"\s", "", run(["pdftotext", pdf, "-"]).stdout)
+                kept = sum(1 for w, _, _ in ref[name] if w in text) / len(ref[name])
             offset = float("nan")
             if len(pairs) >= 2:
                 sx, tx = fit([p[0][0] for p in pairs], [p[1][0] for p in pairs])
@@ -180,6 +188,8 @@ def compare(out_dir, tsv, tool, check):
                 if any(len(l.split()) >= 5 and l.split()[-5] != "yes" for l in fonts):
                     problems.append("a font not embedded")
                 gs = run(["gs", "-q", "-dNOPAUSE", "-dBATCH", "-sDEVICE=txtwrite", "-sOutputFile=-", pdf]).stdout
+                if name in EVEN_LETTERS:
+                    gs = re.sub(r"\s", "", gs)
                 read = sum(1 for w, _, _ in ref[name] if w in gs)
                 if ref[name] and read / len(ref[name]) < 0.9:
                     problems.append("Ghostscript reads %d of %d words" % (read, len(ref[name])))

@@ -294,6 +294,17 @@ struct EmfOutputDev::Members {
         AddGlyph(pf, em, angle, dir, ToColor(rgb), invisible, {ox, oy}, adv, units);
     }
 
+    void FillPath(GfxState* state, emf::FillRule rule) {
+        if (Skip(state)) return;
+        Flush();
+        if (state->getFillOpacity() <= 0) return;
+        GfxRGB rgb;
+        state->getFillRGB(&rgb);
+        emf::Paint p;
+        p.color = ToColor(rgb);
+        dev.FillPath(ToPath(state->getPath()), rule, p, Ctm(state));
+    }
+
     void PushClip(GfxState* state, emf::FillRule rule) {
         Flush();
         dev.PushClip(ToPath(state->getPath()), rule, Ctm(state));
@@ -469,53 +480,43 @@ void EmfOutputDev::stroke(GfxState* state) {
     m_->dev.StrokePath(ToPath(state->getPath()), s, ToColor(rgb), Ctm(state));
 }
 
-void EmfOutputDev::fill(GfxState* state) {
-    if (m_->Skip(state)) return;
-    m_->Flush();
-    if (state->getFillOpacity() <= 0) return;
-    GfxRGB rgb;
-    state->getFillRGB(&rgb);
-    emf::Paint p;
-    p.color = ToColor(rgb);
-    m_->dev.FillPath(ToPath(state->getPath()), emf::FillRule::NonZero, p, Ctm(state));
-}
+void EmfOutputDev::fill(GfxState* state) { m_->FillPath(state, emf::FillRule::NonZero); }
 
-void EmfOutputDev::eoFill(GfxState* state) {
-    if (m_->Skip(state)) return;
-    m_->Flush();
-    if (state->getFillOpacity() <= 0) return;
-    GfxRGB rgb;
-    state->getFillRGB(&rgb);
-    emf::Paint p;
-    p.color = ToColor(rgb);
-    m_->dev.FillPath(ToPath(state->getPath()), emf::FillRule::EvenOdd, p, Ctm(state));
-}
+void EmfOutputDev::eoFill(GfxState* state) { m_->FillPath(state, emf::FillRule::EvenOdd); }
 
 void EmfOutputDev::clip(GfxState* state) { m_->PushClip(state, emf::FillRule::NonZero); }
 void EmfOutputDev::eoClip(GfxState* state) { m_->PushClip(state, emf::FillRule::EvenOdd); }
 // A clip to the outline of a stroke has no metafile form: the area stays unclipped.
 void EmfOutputDev::clipToStrokePath(GfxState*) {}
 
+namespace {
+
+// The colour at `s` along a shading (0 at its start, 1 at its end); false
+// beyond an end it does not extend past.
+bool ColorAlong(GfxUnivariateShading* sh, double s, GfxRGB& rgb) {
+    if (s < 0) {
+        if (!sh->getExtend0()) return false;
+        s = 0;
+    } else if (s > 1) {
+        if (!sh->getExtend1()) return false;
+        s = 1;
+    }
+    const double t0 = sh->getDomain0(), t1 = sh->getDomain1();
+    GfxColor c;
+    sh->getColor(t0 + s * (t1 - t0), &c);
+    sh->getColorSpace()->getRGB(&c, &rgb);
+    return true;
+}
+
+}  // namespace
+
 bool EmfOutputDev::axialShadedFill(GfxState* state, GfxAxialShading* sh, double, double) {
     if (m_->Skip(state)) return true;
     double x0, y0, x1, y1;
     sh->getCoords(&x0, &y0, &x1, &y1);
     const double dx = x1 - x0, dy = y1 - y0, den = dx * dx + dy * dy;
-    const double t0 = sh->getDomain0(), t1 = sh->getDomain1();
-    GfxColorSpace* cs = sh->getColorSpace();
     m_->Raster(state, [&](double ux, double uy, GfxRGB& rgb) {
-        double s = den > 0 ? ((ux - x0) * dx + (uy - y0) * dy) / den : 0;
-        if (s < 0) {
-            if (!sh->getExtend0()) return false;
-            s = 0;
-        } else if (s > 1) {
-            if (!sh->getExtend1()) return false;
-            s = 1;
-        }
-        GfxColor c;
-        sh->getColor(t0 + s * (t1 - t0), &c);
-        cs->getRGB(&c, &rgb);
-        return true;
+        return ColorAlong(sh, den > 0 ? ((ux - x0) * dx + (uy - y0) * dy) / den : 0, rgb);
     });
     return true;
 }
@@ -526,8 +527,6 @@ bool EmfOutputDev::radialShadedFill(GfxState* state, GfxRadialShading* sh, doubl
     sh->getCoords(&x0, &y0, &r0, &x1, &y1, &r1);
     const double cdx = x1 - x0, cdy = y1 - y0, dr = r1 - r0;
     const double a = cdx * cdx + cdy * cdy - dr * dr;
-    const double t0 = sh->getDomain0(), t1 = sh->getDomain1();
-    GfxColorSpace* cs = sh->getColorSpace();
     m_->Raster(state, [&](double ux, double uy, GfxRGB& rgb) {
         // The largest s whose circle passes through the point.
         const double pdx = ux - x0, pdy = uy - y0;
@@ -545,21 +544,8 @@ bool EmfOutputDev::radialShadedFill(GfxState* state, GfxRadialShading* sh, doubl
             if (cand[1] > cand[0]) std::swap(cand[0], cand[1]);
             n = 2;
         }
-        for (int i = 0; i < n; ++i) {
-            double s = cand[i];
-            if (r0 + s * dr < 0) continue;
-            if (s > 1) {
-                if (!sh->getExtend1()) continue;
-                s = 1;
-            } else if (s < 0) {
-                if (!sh->getExtend0()) continue;
-                s = 0;
-            }
-            GfxColor col;
-            sh->getColor(t0 + s * (t1 - t0), &col);
-            cs->getRGB(&col, &rgb);
-            return true;
-        }
+        for (int i = 0; i < n; ++i)
+            if (r0 + cand[i] * dr >= 0 && ColorAlong(sh, cand[i], rgb)) return true;
         return false;
     });
     return true;

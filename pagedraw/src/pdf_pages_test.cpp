@@ -3,6 +3,8 @@
 // back, and as our painter turns them into a PDF again.
 #include "pagedraw/pdf_pages.h"
 
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -26,16 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
+using vmtest::Shell;
 
 // A one-page PDF around `content`, with Helvetica as /F1 (not embedded) and
 // the extra resources given; offsets are computed, so poppler reads it as is.

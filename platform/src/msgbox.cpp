@@ -1,6 +1,9 @@
 // Message boxes on standard error, with the scripted answer and the log.
 #include "platform/msgbox.h"
 
+#include "platform/modules.h"
+#include "platform/msgbox_module.h"
+
 #include "platform/status_line.h"
 #include "platform/text.h"
 
@@ -159,6 +162,21 @@ bool HasDisplay() {
 void SetMessageBoxUi(MessageBoxUi ui) {
     std::lock_guard lock(g_mu);
     g_ui = std::move(ui);
+}
+
+void UseMessageBoxModule() {
+    SetMessageBoxUi([](std::string_view caption, std::string_view text, MsgIcon icon,
+                       MsgButtons buttons) -> std::optional<MsgAnswer> {
+        // Opened once, by the first box; a missing module is said once.
+        static MessageBoxModuleFn* const show = [] {
+            std::string why;
+            auto* entry = reinterpret_cast<MessageBoxModuleFn*>(
+                OpenModuleEntry({}, kMessageBoxModule, kMessageBoxEntry, kMessageBoxModuleAbi, &why));
+            if (!entry) std::fprintf(stderr, "%s; message boxes go to standard error\n", why.c_str());
+            return entry;
+        }();
+        return show ? show(caption, text, icon, buttons) : std::nullopt;
+    });
 }
 
 MsgAnswer MessageBox(std::string_view caption, std::string_view text, MsgIcon icon, MsgButtons buttons) {

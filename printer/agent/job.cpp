@@ -70,7 +70,9 @@ struct ClientSettings {
 class Job {
 public:
     Job(const AgentContext& c, bool shared) : c_(c), shared_(shared) {}
+    Job(const AgentContext& c, std::string ticket) : c_(c), shared_(false), ticket_(std::move(ticket)) {}
     void Run();
+    void Deliver();
 
 private:
     bool TakeTicket();
@@ -110,6 +112,11 @@ void Job::Run() {
     if (c_.log->IsOpen())
         Log("Print job info successfully retrieved. JobID=" +
             std::to_string(ProfileGetInt(ticket_, tk::kDocument, tk::kJobId, 0)));
+    Deliver();
+}
+
+// From the client settings to the client's receipt of the ticket.
+void Job::Deliver() {
     if (!ReadClientSettings()) return;
     if (s_.application.empty()) {
         Plain(vmshared::kMsgFileMissing, "The %PRINTER_NAME% printer has not been properly configured. A required "
@@ -316,6 +323,8 @@ void Job::DeleteTicket() {
 }  // namespace
 
 void ProcessJob(const AgentContext& context, bool sharedEvent) { Job(context, sharedEvent).Run(); }
+
+void DeliverTicket(const AgentContext& context, const std::string& ticket) { Job(context, ticket).Deliver(); }
 
 void PurgePrintedJobs() {
     auto printer = Printer::Open(vmshared::kPrinterName);

@@ -23,6 +23,11 @@ struct AgentContext {
 // 1 shared event).
 void ProcessJob(const AgentContext& context, bool sharedEvent);
 
+// What ProcessJob does once it holds the ticket's path (taken from the
+// registry): reads the client settings and delivers the ticket; the thread's
+// last purge of printed jobs included.
+void DeliverTicket(const AgentContext& context, const std::string& ticket);
+
 // Removes the jobs of the printer's queue that are completed. Nothing
 // happens when the queue cannot be opened.
 void PurgePrintedJobs();

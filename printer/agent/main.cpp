@@ -62,6 +62,9 @@ void StartWorker(std::vector<Worker>& workers, const agent::AgentContext& contex
 }
 
 int Run() {
+    // Boxes are the toolkit's dialogs on a display; the toolkit is loaded by
+    // the first box, so an idle agent stays without it.
+    UseMessageBoxModule();
     agent::AgentContext context;
     context.majorVersion = vmshared::PlatformMajorVersion();
     context.programFolder = ProgramFolder();

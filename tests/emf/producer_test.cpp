@@ -2,6 +2,8 @@
 // a PDF page, compared with each producer's own PDF of the same drawing:
 // the text poppler extracts must be the drawing's text, and the renderings
 // must match within the tolerance stated below.
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -22,16 +24,7 @@ namespace fs = std::filesystem;
 
 const fs::path kFixtures = VM_EMF_FIXTURES;
 
-std::string Run(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
+std::string Run(const std::string& cmd) { return vmtest::Shell(cmd); }
 
 std::string Words(const std::string& text) {
     std::istringstream in(text);

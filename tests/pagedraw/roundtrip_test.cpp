@@ -1,6 +1,8 @@
 // PDF -> metafile pages (pdf2emf) -> PDF (emf2pdf, our painter), checked with
 // poppler's tools on both ends: the words, the page sizes, the embedded fonts
 // and, for text pages, how the pages look at 50 dots per inch.
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,16 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
+using vmtest::Shell;
 
 std::map<std::string, int> Words(const std::string& pdf) {
     std::map<std::string, int> w;

@@ -13,6 +13,9 @@
 #include "platform/sync.h"
 #include "platform/windows.h"
 
+#include "private_session.h"
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,12 +34,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vmtest::ReadFile;
 
 std::vector<std::string> Split(const std::string& s, char sep) {
     std::vector<std::string> out;
@@ -87,16 +85,12 @@ protected:
         fs::create_directories(bin_);
         for (const char* p : {"printagent", "preprocess", "progress", "vmrelay", "vmate.lng", "fake_client"})
             fs::copy_file(std::string(VM_BIN_DIR) + "/" + p, bin_ + "/" + p);
-        // The progress window's module, where the programs look for it.
-        fs::copy_file(std::string(VM_BIN_DIR) + "/../lib/libvm_progress_window.so", bin_ + "/libvm_progress_window.so");
-        fs::create_directories(dir_ + "/run");
-        chmod((dir_ + "/run").c_str(), 0700);
+        // The modules of the progress window and the message boxes, where the programs look for them.
+        for (const char* m : {"libvm_progress_window.so", "libvm_qt_boxes.so"})
+            fs::copy_file(std::string(VM_BIN_DIR) + "/../lib/" + m, bin_ + "/" + m);
+        vmtest::UsePrivateSession(dir_);
         fs::create_directories(dir_ + "/global");
-        setenv("VELLUMATE_REGISTRY", (dir_ + "/reg").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
         setenv("VELLUMATE_GLOBAL_DIR", (dir_ + "/global").c_str(), 1);
-        setenv("VELLUMATE_MSGBOX_LOG", (dir_ + "/boxes.jsonl").c_str(), 1);
-        setenv("VELLUMATE_UI", "none", 1);
         setenv("CUPS_SERVER", (dir_ + "/no-cups.sock").c_str(), 1);
         setenv("VM_FAKE_LOG", (dir_ + "/client.log").c_str(), 1);
         for (const char* v : {"VELLUMATE_OS_MAJOR", "XDG_SESSION_ID", "VM_FAKE_WINDOW", "VM_FAKE_LATE_MS",
@@ -531,10 +525,35 @@ TEST_F(Agent, ProgressWindowOnADisplayClosesOnWmClose) {
     HWND window = 0;
     EXPECT_TRUE(WaitFor([&] { return (window = FindWindow("Vellumate progress indicator", nullptr)) != 0; }));
     EXPECT_EQ(WindowProcessId(window), progress.Pid());
-    EXPECT_EQ(ReadFile(dir_ + "/progress.err"), "");  // the window module was found
+    // The window module was found (the offscreen toolkit may say other things).
+    EXPECT_EQ(ReadFile(dir_ + "/progress.err").find("the window is not shown"), std::string::npos);
     PostMessage(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(progress.Wait(20000));
     EXPECT_EQ(progress.ExitStatus(), 0);
+    unsetenv("DISPLAY");
+    unsetenv("QT_QPA_PLATFORM");
+}
+
+TEST_F(Agent, OnADisplayBoxesAreDialogsAndTheToolkitLoadsOnlyForTheFirst) {
+    setenv("DISPLAY", ":vm-offscreen", 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    unsetenv("VELLUMATE_UI");
+    auto mapped = [&](const std::string& lib) {
+        return ReadFile("/proc/" + std::to_string(agent_.Pid()) + "/maps").find(lib) != std::string::npos;
+    };
+    StartAgent();
+    EXPECT_FALSE(mapped("libQt6Widgets"));  // idle, the agent holds no toolkit
+    Client(dir_ + "/no such client", 1, "VmNobody", "");
+    Submit(Ticket("q1", 1));
+    ASSERT_TRUE(WaitFor([&] { return mapped("libvm_qt_boxes.so") && mapped("libQt6Widgets"); }));
+    // The box waits on screen for a person: nothing answered, nothing on
+    // standard error.
+    ASSERT_TRUE(WaitFor([&] { return AgentLog().find("Sending WM_COPYDATA.") != std::string::npos; }));
+    Settle();
+    EXPECT_EQ(Boxes(), "");
+    EXPECT_EQ(ReadFile(dir_ + "/agent.err").find("Target application is inaccessible."), std::string::npos);
+    StopAgent();
+    EXPECT_FALSE(agent_.Running());
     unsetenv("DISPLAY");
     unsetenv("QT_QPA_PLATFORM");
 }

@@ -7,6 +7,8 @@
 
 #include "cupsd_fixture.h"
 
+#include "private_session.h"
+
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -63,12 +65,7 @@ protected:
         char tmpl[] = "/tmp/vmpipe-XXXXXX";
         ASSERT_TRUE(mkdtemp(tmpl));
         dir_ = tmpl;
-        fs::create_directory(dir_ + "/run");
-        chmod((dir_ + "/run").c_str(), 0700);
-        setenv("VELLUMATE_REGISTRY", (dir_ + "/reg").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
-        setenv("VELLUMATE_MSGBOX_LOG", (dir_ + "/boxes.jsonl").c_str(), 1);
-        setenv("VELLUMATE_UI", "none", 1);
+        vmtest::UsePrivateSession(dir_);
         setenv("VELLUMATE_CREATION_TIME", "mtime", 1);
         spool_ = dir_ + "/run/vellumate/spool/";
         fs::create_directories(spool_);

@@ -4,6 +4,8 @@
 // printing user's spool folder and a ticket of the dispatcher; one user's job
 // never lands in another user's folder. Needs root (cupsd and the backend
 // switch users); skipped otherwise.
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 
 #include <grp.h>
@@ -27,16 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
+// Standard error too.
+std::string Shell(const std::string& cmd) { return vmtest::Shell(cmd + " 2>&1"); }
 
 void Write(const fs::path& p, const std::string& text, fs::perms perms = fs::perms::owner_read | fs::perms::owner_write) {
     std::ofstream(p, std::ios::binary) << text;

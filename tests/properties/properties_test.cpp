@@ -21,6 +21,9 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include "private_session.h"
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -36,12 +39,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vmtest::ReadFile;
 
 int RunCommand(const std::string& command) {
     int status = std::system(command.c_str());
@@ -66,12 +64,7 @@ protected:
         char tmpl[] = "/tmp/vmprops-XXXXXX";
         ASSERT_TRUE(mkdtemp(tmpl));
         dir_ = tmpl;
-        fs::create_directory(dir_ + "/run");
-        chmod((dir_ + "/run").c_str(), 0700);
-        setenv("VELLUMATE_REGISTRY", (dir_ + "/reg").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
-        setenv("VELLUMATE_MSGBOX_LOG", (dir_ + "/boxes.jsonl").c_str(), 1);
-        setenv("VELLUMATE_UI", "none", 1);
+        vmtest::UsePrivateSession(dir_);
         setenv("VELLUMATE_CREATION_TIME", "mtime", 1);
         setenv("LANG", "C", 1);
         ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "Log", 0), ERROR_SUCCESS);

@@ -1,6 +1,8 @@
 // Text of metafiles drawn onto PDF pages, checked with poppler and
 // Ghostscript: placement of aligned text without advances, every script
 // ordered, shaped and kept, no ligatures, glyph indices, fonts embedded.
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -19,16 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
+// Standard error too.
+std::string Shell(const std::string& cmd) { return vmtest::Shell(cmd + " 2>&1"); }
 
 // Hex of UTF-16 little-endian units, for the assembler's hex: field.
 std::string Utf16Hex(std::u16string_view s) {

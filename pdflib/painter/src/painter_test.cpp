@@ -2,6 +2,8 @@
 // and the colours of a rendering at 72 pixels per inch (one pixel a point).
 #include "pdfpaint/draw_metafile.h"
 
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -39,16 +41,7 @@ protected:
         doc.Write(path);
         return path;
     }
-    static std::string Run(const std::string& cmd) {
-        std::string out;
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p) return out;
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        ::pclose(p);
-        return out;
-    }
+    static std::string Run(const std::string& cmd) { return vmtest::Shell(cmd); }
     Raster Render(const std::string& pdf) {
         std::string base = (dir / "r").string();
         Run("pdftoppm -r 72 -singlefile " + pdf + " " + base);

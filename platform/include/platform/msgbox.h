@@ -34,6 +34,13 @@ using MessageBoxUi = std::function<std::optional<MsgAnswer>(std::string_view cap
                                                             MsgIcon icon, MsgButtons buttons)>;
 void SetMessageBoxUi(MessageBoxUi ui);
 
+// For a program that must stay without the toolkit until it shows a box (the
+// print agent): installs a dialog that opens the message-box module
+// (msgbox_module.h) at the first box shown on a display. The module runs the
+// toolkit on a thread of its own, so boxes may come from any thread, several
+// at once. Without the module, boxes go to standard error.
+void UseMessageBoxModule();
+
 // The form a wait window (a box with one Abort button that stays up while
 // work goes on) takes without a display: written to standard error and
 // logged like a box ("buttons":"abort"). Answers true, logged as "abort",

@@ -2,6 +2,11 @@
 // a window can open here, and message boxes as real dialogs.
 #pragma once
 
+#include "platform/msgbox.h"
+
+#include <optional>
+#include <string_view>
+
 namespace platform {
 
 // False with VELLUMATE_UI=none, and when no display answers (a named but
@@ -12,5 +17,13 @@ bool CanShowWindows();
 // scripted answer). A program without a toolkit application gets one made
 // for its first box.
 void InstallQtMessageBoxes();
+
+// A real dialog from any thread of a program that runs no toolkit of its own:
+// the first call starts the toolkit on a thread of its own, where every box
+// is shown (several at once when several threads ask) while the caller waits
+// for its answer. nullopt when no window can be shown or the program has a
+// toolkit application already.
+std::optional<MsgAnswer> QtMessageBoxFromAnyThread(std::string_view caption, std::string_view text, MsgIcon icon,
+                                                   MsgButtons buttons);
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 // converter, and the paper a job asks for, read from the queue's PPD.
 #include "job_document.h"
 
+#include "test_output.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,16 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
+using vmtest::Shell;
 
 class JobDocument : public ::testing::Test {
 protected:
