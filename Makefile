@@ -5,6 +5,8 @@ JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX     ?= /usr/local
 DESTDIR    ?=
+# A compiler cache speeds up rebuilds where one is installed; nothing depends on it.
+LAUNCHER   := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
 .PHONY: all deps build demo check test asan-check bench screenshots clean install uninstall deb
 
@@ -14,7 +16,7 @@ deps:
 	@scripts/install-deps.sh
 
 $(BUILD)/build.ninja: CMakeLists.txt | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) $(CMAKE_FLAGS)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -30,7 +32,7 @@ check: build
 	$(MAKE) asan-check
 
 asan-check: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVM_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVM_SANITIZE=ON $(LAUNCHER) $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target parser-tests
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L parser --timeout 600
 
