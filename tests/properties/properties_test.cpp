@@ -67,6 +67,10 @@ protected:
         vmtest::UsePrivateSession(dir_);
         setenv("VELLUMATE_CREATION_TIME", "mtime", 1);
         setenv("LANG", "C", 1);
+        // libcups keeps the first server root it sees for the whole process and
+        // reads a local queue's PPD straight from its ppd folder: it must never
+        // be the machine's own, which may hold an installed queue of ours.
+        setenv("CUPS_SERVERROOT", dir_.c_str(), 1);
         ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "Log", 0), ERROR_SUCCESS);
         lng_ = dir_ + "/vmate.lng";
         std::ofstream(lng_) << "[English]\nLangID=1033\n1001=General\n\n[Deutsch]\nLangID=1031\n1001=Allgemein\n"
