@@ -10,6 +10,7 @@
 #include "htmlengine/url.h"
 #include "pictures.h"
 #include "sanitize.h"
+#include "style_text.h"
 
 namespace htmlengine {
 namespace {
@@ -655,7 +656,7 @@ void Container::import_css(litehtml::tstring& text, const litehtml::tstring& url
         text.clear();
         return;
     }
-    text = WrapGradients(DecodeCss(r.body, CharsetFromContentType(r.contentType), documentEncoding_));
+    text = PrepareStyleSheet(DecodeCss(r.body, CharsetFromContentType(r.contentType), documentEncoding_));
     baseurl = r.finalUrl.empty() ? resolved : r.finalUrl;
 }
 

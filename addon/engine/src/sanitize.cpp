@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <unordered_set>
+
+#include "style_text.h"
 
 namespace htmlengine {
 namespace {
@@ -97,6 +100,91 @@ std::string TagName(const GumboElement& e) {
 const char* Attr(const GumboElement& e, const char* name) {
     GumboAttribute* a = gumbo_get_attribute(&e.attributes, name);
     return a ? a->value : nullptr;
+}
+
+// A length attribute of HTML 4 ("10", "10px", "50%") as CSS; empty when it is none.
+std::string HtmlLength(const char* v) {
+    if (!v) return {};
+    std::string_view s(v);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n')) s.remove_prefix(1);
+    std::size_t n = 0;
+    while (n < s.size() && (std::isdigit(static_cast<unsigned char>(s[n])) || s[n] == '.')) ++n;
+    if (n == 0 || n > 8) return {};
+    std::string out(s.substr(0, n));
+    return out + (n < s.size() && s[n] == '%' ? "%" : "px");
+}
+
+// A colour attribute ("#ff0000", "red") as CSS; empty when it holds anything else.
+std::string HtmlColor(const char* v) {
+    if (!v) return {};
+    std::string out;
+    for (const char* c = v; *c; ++c) {
+        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '#') return {};
+        out += *c;
+    }
+    if (out.empty() || out.size() > 24) return {};
+    // HTML 4 pages write hexadecimal colours without their '#'.
+    if (out[0] != '#' && out.size() == 6 && std::all_of(out.begin(), out.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        out.insert(out.begin(), '#');
+    return out;
+}
+
+std::string LowerValue(const char* v) {
+    std::string out = v ? v : "";
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The presentational attributes of HTML 4 that litehtml does not read, as
+// declarations ("; name: value" each). They go before the element's own
+// style attribute, which overrides them as in a browser.
+std::string PresentationalStyle(const GumboNode* n) {
+    const GumboElement& e = n->v.element;
+    std::string out;
+    auto add = [&out](std::string_view name, const std::string& value) {
+        if (!value.empty()) out.append("; ").append(name).append(": ").append(value);
+    };
+    const std::string align = LowerValue(Attr(e, "align"));
+    const bool textAlign = align == "left" || align == "right" || align == "center" || align == "justify";
+    switch (e.tag) {
+        case GUMBO_TAG_BODY:
+            add("background-color", HtmlColor(Attr(e, "bgcolor")));
+            add("color", HtmlColor(Attr(e, "text")));
+            break;
+        case GUMBO_TAG_H1: case GUMBO_TAG_H2: case GUMBO_TAG_H3: case GUMBO_TAG_H4: case GUMBO_TAG_H5:
+        case GUMBO_TAG_H6: case GUMBO_TAG_CAPTION: case GUMBO_TAG_THEAD: case GUMBO_TAG_TBODY:
+        case GUMBO_TAG_TFOOT:
+            if (textAlign) add("text-align", align);
+            break;
+        case GUMBO_TAG_TD:
+        case GUMBO_TAG_TH:
+        case GUMBO_TAG_TR: {
+            if (textAlign) add("text-align", align);
+            const std::string valign = LowerValue(Attr(e, "valign"));
+            if (valign == "top" || valign == "middle" || valign == "bottom" || valign == "baseline") add("vertical-align", valign);
+            if (e.tag == GUMBO_TAG_TR) break;
+            add("height", HtmlLength(Attr(e, "height")));
+            if (Attr(e, "nowrap")) add("white-space", "nowrap");
+            // Padding comes from the table the cell is in.
+            for (const GumboNode* up = n->parent; up && up->type == GUMBO_NODE_ELEMENT; up = up->parent) {
+                if (up->v.element.tag != GUMBO_TAG_TABLE) continue;
+                add("padding", HtmlLength(Attr(up->v.element, "cellpadding")));
+                break;
+            }
+            break;
+        }
+        case GUMBO_TAG_HR: {
+            add("width", HtmlLength(Attr(e, "width")));
+            if (align == "left") add("margin-left", "0");
+            else if (align == "right") add("margin-right", "0");
+            break;
+        }
+        case GUMBO_TAG_IMG:
+            if (align == "left" || align == "right") add("float", align);
+            break;
+        default: break;
+    }
+    return out;
 }
 
 // ---- scanning markup without parsing it
@@ -338,7 +426,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                 if (raw) {
                     // The end tag of a raw-text element must not appear inside it.
                     std::string t = n->v.text.text;
-                    if (parent->v.element.tag == GUMBO_TAG_STYLE) t = WrapGradients(t);
+                    if (parent->v.element.tag == GUMBO_TAG_STYLE) t = PrepareStyleSheet(t);
                     for (std::size_t p = 0; (p = t.find("</", p)) != std::string::npos; p += 2) t.replace(p, 2, "<\\/");
                     out.html += t;
                 } else {
@@ -420,7 +508,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                         out.html += "<span class=\"" + cls + "\"";
                         if (const char* st = Attr(e, "style")) {
                             out.html += " style=\"";
-                            Escape(out.html, WrapGradients(st).c_str(), true);
+                            Escape(out.html, PrepareStyleAttribute(st).c_str(), true);
                             out.html += "\"";
                         }
                         out.html += ">";
@@ -470,8 +558,9 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     out.html += "<" + name;
                     std::string more(extraStyle);
                     if (body) more += "; visibility: visible";
-                    if (!more.empty() && !gumbo_get_attribute(&e.attributes, "style"))
-                        out.html += " style=\"" + more.substr(2) + "\"";
+                    const std::string hints = PresentationalStyle(n);
+                    if ((!more.empty() || !hints.empty()) && !gumbo_get_attribute(&e.attributes, "style"))
+                        out.html += " style=\"" + (hints + more).substr(2) + "\"";
                     for (unsigned k = 0; k < e.attributes.length; ++k) {
                         auto* a = static_cast<GumboAttribute*>(e.attributes.data[k]);
                         std::string an = a->name;
@@ -486,7 +575,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                             out.html += "selected\"";  // the engine ignores attributes without a value
                             continue;
                         }
-                        if (an == "style") Escape(out.html, (WrapGradients(a->value) + more).c_str(), true);
+                        if (an == "style") Escape(out.html, ((hints.empty() ? "" : hints.substr(2) + "; ") + PrepareStyleAttribute(a->value) + more).c_str(), true);
                         else Escape(out.html, a->value, true);
                         out.html += "\"";
                     }
@@ -533,8 +622,16 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                 if (IsVoid(e.tag)) break;
                 stack.push_back({nullptr, 0, 0, true, name, pushedFrameset, span});
                 const GumboVector& kids = e.children;
-                for (unsigned k = kids.length; k-- > 0;)
-                    stack.push_back({static_cast<GumboNode*>(kids.data[k]), it.depth + 1, tables, false, {}, false, span});
+                // A table's footer rows are drawn after its other rows,
+                // wherever the markup wrote them: they go last.
+                auto isFoot = [&](unsigned k) {
+                    auto* kid = static_cast<GumboNode*>(kids.data[k]);
+                    return e.tag == GUMBO_TAG_TABLE && kid->type == GUMBO_NODE_ELEMENT && kid->v.element.tag == GUMBO_TAG_TFOOT;
+                };
+                for (int pass = 0; pass < 2; ++pass)
+                    for (unsigned k = kids.length; k-- > 0;)
+                        if (isFoot(k) == (pass == 0))
+                            stack.push_back({static_cast<GumboNode*>(kids.data[k]), it.depth + 1, tables, false, {}, false, span});
                 break;
             }
             case GUMBO_NODE_DOCUMENT: {
@@ -561,7 +658,10 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
 
     static const std::unordered_set<std::string_view> rewritten = {
         "input", "option", "optgroup", "select", "frameset", "frame", "img", "image", "isindex",
-        "svg", "math", "template", "plaintext"};
+        "svg", "math", "template", "plaintext", "tfoot"};
+    // Attributes whose presentation the clean-up writes as style.
+    static const std::unordered_set<std::string_view> presentational = {
+        "bgcolor", "cellpadding", "valign", "nowrap", "text", "height", "align"};
     static const std::unordered_set<std::string_view> rawText = {
         "script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title"};
     std::unordered_set<std::string> tags;
@@ -571,6 +671,7 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
         std::string_view insert;
     };
     std::vector<Edit> edits;
+    std::deque<std::string> owned;  // texts edits insert
     std::size_t doctypeFrom = std::string_view::npos, doctypeTo = 0, bodyAt = std::string_view::npos;
     bool anyTag = false;
     for (i = utf8.find('<', i); i != std::string_view::npos; i = utf8.find('<', i)) {
@@ -629,9 +730,16 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
             bodyAt = n1;
             edits.push_back({n1, 0, " style=\"visibility: visible\""});
         }
-        bool styled = false;
+        bool styled = false, presents = false;
         i = SkipAttributes(utf8, n1, [&](std::string_view a, std::size_t from, std::size_t to) {
             styled = styled || (a.size() == 5 && HasAt(a, 0, "style"));
+            if (!presents && a.size() <= 11) {
+                std::string lower;
+                for (char c : a) lower += AsciiLower(c);
+                presents = presentational.count(lower) > 0;
+                // Style attributes that need rewriting are left to the clean-up.
+                if (lower == "style" && StyleTextNeedsRewrite(utf8.substr(from, to - from))) presents = true;
+            }
             // Event handlers are left out, as SanitizeHtml leaves them out.
             if (!end && a.size() > 2 && HasAt(a, 0, "on")) edits.push_back({from, to - from, {}});
         });
@@ -639,6 +747,9 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
         if (end) continue;
         anyTag = true;
         if (rewritten.count(name)) return std::nullopt;
+        // litehtml reads some of them itself (paragraphs' align, rows' colours),
+        // not the ones on other elements.
+        if (presents && name != "p" && name != "div" && name != "table") return std::nullopt;
         if (name == "body" && styled) return std::nullopt;
         if (rawText.count(name)) {
             // The text up to the element's end tag is no markup.
@@ -652,6 +763,14 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
             }
             // Comment-like text in a script can hide its end tag from the parser.
             if (name == "script" && utf8.substr(i, close - i).find("<!--") != std::string_view::npos) return std::nullopt;
+            if (name == "style") {
+                const std::string_view sheet = utf8.substr(i, close - i);
+                if (StyleTextNeedsRewrite(sheet)) {
+                    std::string prepared = PrepareStyleSheet(sheet);
+                    if (prepared.find("</") != std::string::npos) return std::nullopt;
+                    if (prepared != sheet) edits.push_back({i, sheet.size(), owned.emplace_back(std::move(prepared))});
+                }
+            }
             i = close;
         }
         tags.insert(std::move(name));

