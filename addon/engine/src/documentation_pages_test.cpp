@@ -178,3 +178,54 @@ TEST(DocumentationPages, FixedFurnitureStandsInTheFlowOnce) {
 
 }  // namespace
 }  // namespace htmlengine
+
+namespace htmlengine {
+namespace {
+
+TEST(DocumentationPages, OneLongPreformattedLineDoesNotWidenTheDocument) {
+    const std::string line(900, 'x');
+    for (const char* style : {"", "<style>pre { overflow: auto; background: #eeeeee }</style>",
+                              "<style>div.box { overflow: hidden; width: 700px }</style>"}) {
+        SCOPED_TRACE(style);
+        auto r = Render(std::string("<!DOCTYPE html>") + style + "<p>Text before</p><div class=box><pre>" + line +
+                        "</pre></div><p>after</p>");
+        EXPECT_EQ(r.layoutWidth, 800);
+        EXPECT_EQ(r.scrollWidth, 800);
+        EXPECT_EQ(r.bodyScrollWidth, 800);
+        EXPECT_TRUE(Find(r, "xxxxxxxx").found);  // drawn, clipped at the page's edge later
+    }
+    // Preformatted text the page lets wrap is wrapped.
+    std::string words;
+    for (int i = 0; i < 150; ++i) words += "word ";
+    auto wrapped = Render("<!DOCTYPE html><style>pre { white-space: pre-wrap }</style><pre>" + words + "</pre>");
+    EXPECT_EQ(wrapped.layoutWidth, 800);
+    EXPECT_GT(wrapped.drawing.TextRuns().size(), 5u);
+    // A document whose real layout is wide still gets its width: a wide
+    // table, a wide picture box, a block of a given width.
+    for (const char* wide : {"<table><tr><td style=\"width: 1500px\">wide</td></tr></table>",
+                             "<div style=\"width: 1500px\">wide</div>", "<p>a <span style=\"display: inline-block; width: 1500px\">wide</span>"}) {
+        SCOPED_TRACE(wide);
+        auto r = Render(std::string("<!DOCTYPE html><pre>") + line + "</pre>" + wide);
+        EXPECT_GE(r.layoutWidth, 1500);
+        EXPECT_LT(r.layoutWidth, 1600);
+        EXPECT_EQ(r.scrollWidth, r.layoutWidth);
+    }
+}
+
+TEST(DocumentationPages, LongPreformattedLinesInALongDocument) {
+    // Laid out in parts: no part widens the document for its long lines.
+    std::string html = "<!DOCTYPE html><body>";
+    for (int i = 0; i < 3000; ++i)
+        html += "<p>Paragraph " + std::to_string(i) + " of the manual, with some words.</p>" +
+                (i % 500 == 0 ? "<pre>" + std::string(900, 'y') + "</pre>" : "");
+    RenderRequest req;
+    req.kind = RenderRequest::Kind::String;
+    req.html = html;
+    req.layoutPartBytes = 32u << 10;
+    auto r = CreateLitehtmlEngine()->Render(req);
+    EXPECT_EQ(r.layoutWidth, 800);
+    EXPECT_EQ(r.scrollWidth, 800);
+}
+
+}  // namespace
+}  // namespace htmlengine
