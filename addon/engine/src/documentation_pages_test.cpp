@@ -229,3 +229,36 @@ TEST(DocumentationPages, LongPreformattedLinesInALongDocument) {
 
 }  // namespace
 }  // namespace htmlengine
+
+#include <fstream>
+
+namespace htmlengine {
+namespace {
+
+#ifdef VM_HAVE_RSVG
+TEST(DocumentationPages, GeneratedPicturesTakeTheirCssSize) {
+    const std::string dir = ::testing::TempDir();
+    std::ofstream(dir + "vm_icon.svg") << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"100\">"
+                                          "<rect width=\"200\" height=\"100\" fill=\"#204080\"/></svg>";
+    RenderRequest req;
+    req.kind = RenderRequest::Kind::String;
+    req.baseUrl = "file://" + dir + "page.html";
+    req.html = "<!DOCTYPE html><style>a.ext::after { content: url(vm_icon.svg); width: 12px; height: 12px }"
+               "a.em::after { content: url(vm_icon.svg); height: 1em } a.own::after { content: url(vm_icon.svg) }</style>"
+               "<p><a class=ext href=x>sized</a> after</p><p><a class=em href=y>em</a></p><p><a class=own href=z>own</a></p>";
+    auto r = CreateLitehtmlEngine()->Render(req);
+    const Paints p = PaintsOf(r);
+    ASSERT_EQ(p.images.size(), 3u);
+    EXPECT_EQ(p.images[0].a, 12);  // both sides given
+    EXPECT_EQ(p.images[0].d, 12);
+    EXPECT_EQ(p.images[1].d, 16);  // one side: the picture's proportions
+    EXPECT_EQ(p.images[1].a, 32);
+    EXPECT_EQ(p.images[2].a, 200);  // none: its own size
+    // The icon sits in the line: the text after it is on the same baseline.
+    EXPECT_EQ(Find(r, "sized").y, Find(r, "after").y);
+    EXPECT_LT(Find(r, "after").x, 120);
+}
+#endif
+
+}  // namespace
+}  // namespace htmlengine

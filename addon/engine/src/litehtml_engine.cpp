@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -402,6 +403,37 @@ bool WithinCaps(const litehtml::element::ptr& root, const Caps& caps) {
     return true;
 }
 
+// A picture a ::before or ::after rule inserts (content: url(...)) takes the
+// width and height the rule gives, as a browser draws it; litehtml puts it
+// in as an <img> of its own size, so a small icon came out as large as its
+// file. One given side keeps the picture's proportions.
+void SizeGeneratedPictures(const litehtml::element::ptr& root) {
+    std::vector<litehtml::element*> todo;
+    if (root) todo.push_back(root.get());
+    while (!todo.empty()) {
+        litehtml::element* el = todo.back();
+        todo.pop_back();
+        const char* tag = el->get_tagName();
+        const bool generated = tag && (std::strcmp(tag, "::before") == 0 || std::strcmp(tag, "::after") == 0);
+        for (std::size_t k = 0, n = el->get_children_count(); k < n; ++k) {
+            const litehtml::element::ptr kid = el->get_child(static_cast<int>(k));
+            const char* kidTag = kid->get_tagName();
+            if (generated && kidTag && std::strcmp(kidTag, "img") == 0) {
+                std::string style;
+                for (const char* side : {"width", "height"}) {
+                    const char* v = el->get_style_property(side, false, nullptr);
+                    if (v && *v && std::strcmp(v, "auto") != 0) style += std::string(side) + ": " + v + "; ";
+                }
+                if (!style.empty()) {
+                    kid->add_style(style, "");
+                    kid->parse_styles(true);
+                }
+            }
+            todo.push_back(kid.get());
+        }
+    }
+}
+
 // With `caps`, a tree beyond them is not laid out and the result has no
 // document (see PassThroughHtml).
 // `windowHeight`: a part of a long document is laid out in a window of no
@@ -423,6 +455,7 @@ LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& 
         out.doc.reset();
         return out;
     }
+    SizeGeneratedPictures(out.doc->root());
     out.doc->render(width);
     int w = std::max(FitWidth(out.doc->root()), width);
     if (grow && w > width) {
