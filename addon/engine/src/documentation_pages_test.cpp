@@ -258,6 +258,48 @@ TEST(DocumentationPages, GeneratedPicturesTakeTheirCssSize) {
     EXPECT_EQ(Find(r, "sized").y, Find(r, "after").y);
     EXPECT_LT(Find(r, "after").x, 120);
 }
+
+TEST(DocumentationPages, InlineSvgIsAPictureWithItsTextAsText) {
+    auto r = Render("<!DOCTYPE html><p>before</p><svg width=\"200\" height=\"50\"><rect x=\"1\" y=\"1\" width=\"100\""
+                    " height=\"30\" fill=\"none\" stroke=\"black\"/><g transform=\"translate(100 0)\"><text x=\"20\" y=\"20\""
+                    " font-size=\"14\" fill=\"#aa0000\">expr</text></g><text x=\"10\" y=\"20\">stmt</text></svg><p>after</p>");
+    const Paints p = PaintsOf(r);
+    ASSERT_EQ(p.images.size(), 1u);
+    EXPECT_EQ(p.images[0].a, 200);
+    EXPECT_EQ(p.images[0].d, 50);
+    const double left = p.images[0].e, top = p.images[0].f;
+    // Each text on its own, where the SVG places it, not one run-on line.
+    const Word stmt = Find(r, "stmt"), expr = Find(r, "expr");
+    ASSERT_TRUE(stmt.found && expr.found);
+    EXPECT_NEAR(stmt.x, left + 10, 2);
+    EXPECT_NEAR(stmt.y, top + 20, 2);
+    EXPECT_NEAR(expr.x, left + 120, 2);  // moved by its group
+    EXPECT_NEAR(expr.y, top + 20, 2);
+    const auto red = std::find_if(p.texts.begin(), p.texts.end(), [](const auto& t) { return t.second == "expr"; });
+    ASSERT_NE(red, p.texts.end());
+    EXPECT_EQ(red->first, (emf::Color{170, 0, 0, 255}));
+    EXPECT_GT(Find(r, "after").y, top + 50);
+    EXPECT_LT(Find(r, "before").y, top);
+
+    // Text the library cannot place as a whole stays in the picture; a view
+    // box gives the size of an SVG that names none.
+    auto kept = Render("<!DOCTYPE html><svg viewBox=\"0 0 120 40\"><text x=\"1\" y=\"20\">a<tspan x=\"50\">b</tspan>"
+                       "</text></svg><p>after</p>");
+    const Paints k = PaintsOf(kept);
+    ASSERT_EQ(k.images.size(), 1u);
+    EXPECT_EQ(k.images[0].a, 120);
+    EXPECT_EQ(k.images[0].d, 40);
+    EXPECT_EQ(k.texts.size(), 1u);  // "after" only
+
+    // Damaged or oversized SVG: the page is still laid out, without the picture.
+    for (const char* bad : {"<svg width=\"900000\" height=\"900000\"><rect width=\"9\" height=\"9\"/></svg>",
+                            "<svg><text x=\"a\" y=\"&quot;\">\xff\xfe</text><foo:bar/></svg>", "<svg><svg><svg>"}) {
+        SCOPED_TRACE(bad);
+        auto b = Render(std::string("<!DOCTYPE html><p>text</p>") + bad + "<p>tail</p>");
+        EXPECT_TRUE(b.documentAvailable);
+        EXPECT_TRUE(Find(b, "tail").found);
+    }
+}
 #endif
 
 }  // namespace

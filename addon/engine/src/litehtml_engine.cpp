@@ -448,6 +448,8 @@ LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& 
     out.container->SetDocumentEncoding(encoding);
     out.container->SetViewport(width, windowHeight);
     for (const auto& [src, alt] : sane.imageAlts) out.container->SetAltText(out.container->Resolve(src), alt);
+    for (std::size_t i = 0; i < sane.inlineSvgs.size(); ++i)
+        out.container->SetInlinePicture(std::string(kInlineSvgScheme) + std::to_string(i), sane.inlineSvgs[i]);
     out.context = ContextFor(sane.tags);
     out.doc = litehtml::document::createFromUTF8(html.c_str(), out.container.get(), out.context.get());
     if (!out.doc) return out;

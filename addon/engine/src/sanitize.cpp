@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <sstream>
 #include <optional>
 #include <unordered_set>
 
@@ -185,6 +187,160 @@ std::string PresentationalStyle(const GumboNode* n) {
         default: break;
     }
     return out;
+}
+
+// The name an SVG element is written with (gumbo lower-cases the ones it
+// does not know: "lineargradient" is "linearGradient" again).
+std::string SvgTagName(const GumboElement& e) {
+    if (e.tag != GUMBO_TAG_UNKNOWN) return gumbo_normalized_tagname(e.tag);
+    GumboStringPiece piece = e.original_tag;
+    gumbo_tag_from_original_text(&piece);
+    std::string name(piece.data ? piece.data : "", piece.data ? piece.length : 0);
+    if (const char* fixed = gumbo_normalize_svg_tagname(&piece)) name = fixed;
+    return name;
+}
+
+void EscapeXml(std::string& out, std::string_view s) {
+    for (char c : s) {
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else if (c == '"') out += "&quot;";
+        else out += c;
+    }
+}
+
+// What a text element of an SVG inherits from its ancestors' attributes.
+const char* SvgInherited(const GumboNode* n, const GumboNode* svg, const char* name) {
+    for (; n; n = n->parent) {
+        if (n->type != GUMBO_NODE_ELEMENT) break;
+        if (const char* v = Attr(n->v.element, name)) return v;
+        if (n == svg) break;
+    }
+    return nullptr;
+}
+
+// The text of an SVG text element, white space collapsed; false when parts
+// of it are placed on their own (a tspan with a position) or hold more than text.
+bool SvgPlainText(const GumboNode* text, std::string& out) {
+    std::vector<const GumboNode*> todo{text};
+    std::string raw;
+    while (!todo.empty()) {
+        const GumboNode* n = todo.back();
+        todo.pop_back();
+        if (n->type == GUMBO_NODE_TEXT || n->type == GUMBO_NODE_WHITESPACE || n->type == GUMBO_NODE_CDATA) {
+            raw += n->v.text.text;
+            continue;
+        }
+        if (n->type != GUMBO_NODE_ELEMENT) continue;
+        const GumboElement& e = n->v.element;
+        if (n != text) {
+            if (SvgTagName(e) != "tspan") return false;
+            for (const char* a : {"x", "y", "dx", "dy", "rotate"})
+                if (Attr(e, a)) return false;
+        }
+        for (unsigned k = e.children.length; k-- > 0;) todo.push_back(static_cast<const GumboNode*>(e.children.data[k]));
+    }
+    for (char c : raw) {
+        const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        if (space && (out.empty() || out.back() == ' ')) continue;
+        out += space ? ' ' : c;
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return true;
+}
+
+// An inline <svg> element as an SVG document of its own (XML, with the
+// namespaces it needs). Nesting is bounded by the clean-up's depth cap.
+InlineSvg SvgDocument(const GumboNode* svg) {
+    InlineSvg out;
+    bool textsPlaceable = true;
+    struct Item {
+        const GumboNode* node;
+        bool close;
+    };
+    std::vector<Item> stack{{svg, false}};
+    auto both = [&out](std::string_view piece) { out.document += piece, out.withoutText += piece; };
+    while (!stack.empty()) {
+        const Item it = stack.back();
+        stack.pop_back();
+        const GumboNode* n = it.node;
+        if (n->type == GUMBO_NODE_TEXT || n->type == GUMBO_NODE_WHITESPACE || n->type == GUMBO_NODE_CDATA) {
+            std::string t;
+            EscapeXml(t, n->v.text.text);
+            both(t);
+            continue;
+        }
+        if (n->type != GUMBO_NODE_ELEMENT) continue;
+        const GumboElement& e = n->v.element;
+        const std::string name = SvgTagName(e);
+        if (name.empty()) continue;
+        if (it.close) {
+            both("</" + name + ">");
+            continue;
+        }
+        const bool text = name == "text";
+        std::string attrs;
+        if (n == svg) attrs += " xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\"";
+        std::string id;
+        for (unsigned k = 0; k < e.attributes.length; ++k) {
+            const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[k]);
+            std::string an = a->name;
+            if (an.empty() || an == "xmlns" || an.starts_with("xmlns:") || (an.size() > 2 && an[0] == 'o' && an[1] == 'n')) continue;
+            if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XLINK) an = "xlink:" + an;
+            else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XML) an = "xml:" + an;
+            bool ok = true;
+            for (char c : an) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
+            if (!ok || (text && an == "opacity")) continue;
+            if (an == "id") id = a->value;
+            attrs += " " + an + "=\"";
+            EscapeXml(attrs, a->value);
+            attrs += "\"";
+        }
+        if (text) {
+            InlineSvg::Text t;
+            bool simpleId = !id.empty();
+            for (char c : id) simpleId = simpleId && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_');
+            if (id.empty()) {
+                id = "vm-svg-text-" + std::to_string(out.texts.size());
+                attrs += " id=\"" + id + "\"";
+            } else if (!simpleId) {
+                textsPlaceable = false;
+            }
+            textsPlaceable = textsPlaceable && SvgPlainText(n, t.text);
+            t.id = id;
+            if (const char* v = SvgInherited(n, svg, "font-family")) t.family = v;
+            if (const char* v = SvgInherited(n, svg, "fill")) t.fill = v;
+            const std::string weight = LowerValue(SvgInherited(n, svg, "font-weight"));
+            t.weight = weight == "bold" || weight == "bolder" ? 700 : std::max(100, std::min(900, std::atoi(weight.c_str()) > 0 ? std::atoi(weight.c_str()) : 400));
+            t.italic = LowerValue(SvgInherited(n, svg, "font-style")) == "italic";
+            if (const char* v = SvgInherited(n, svg, "font-size")) t.size = std::atof(v);
+            if (!(t.size >= 0 && t.size < 1000)) t.size = 0;
+            if (!t.text.empty()) out.texts.push_back(std::move(t));
+        }
+        out.document += "<" + name + attrs + ">";
+        out.withoutText += "<" + name + attrs + (text ? " opacity=\"0\">" : ">");
+        stack.push_back({n, true});
+        for (unsigned k = e.children.length; k-- > 0;) stack.push_back({static_cast<const GumboNode*>(e.children.data[k]), false});
+    }
+    if (!textsPlaceable || out.texts.empty()) {
+        out.withoutText.clear();
+        out.texts.clear();
+    }
+    return out;
+}
+
+// An SVG length attribute as CSS ("120" is pixels); empty when absent or odd.
+std::string SvgLength(const char* v) {
+    if (!v) return {};
+    std::string s = v;
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.erase(s.begin());
+    if (s.empty() || s.size() > 16 || !(std::isdigit(static_cast<unsigned char>(s[0])) || s[0] == '.')) return {};
+    for (char c : s)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '%') return {};
+    const char last = s.back();
+    return std::isdigit(static_cast<unsigned char>(last)) || last == '.' ? s + "px" : s;
 }
 
 // ---- scanning markup without parsing it
@@ -519,6 +675,44 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                         out.spans.back().closeEnd = out.html.size();
                         break;
                     }
+                }
+                if (e.tag == GUMBO_TAG_SVG && n->v.element.tag_namespace == GUMBO_NAMESPACE_SVG) {
+                    // Drawn as a picture at its place and size: an <img> of
+                    // the SVG document it makes on its own.
+                    std::string width = SvgLength(Attr(e, "width")), height = SvgLength(Attr(e, "height"));
+                    if (width.empty() && height.empty()) {
+                        // Without a size: its view box's, else a browser's default.
+                        double vb[4] = {0, 0, 300, 150};
+                        if (const char* box = Attr(e, "viewbox")) {
+                            std::string t = box;
+                            for (char& c : t) c = c == ',' ? ' ' : c;
+                            std::istringstream in(t);
+                            double v[4];
+                            if (in >> v[0] >> v[1] >> v[2] >> v[3] && v[2] > 0 && v[3] > 0 && v[2] < 1e5 && v[3] < 1e5)
+                                std::copy(v, v + 4, vb);
+                        }
+                        width = std::to_string(static_cast<int>(vb[2])) + "px";
+                        height = std::to_string(static_cast<int>(vb[3])) + "px";
+                    }
+                    std::string style;
+                    if (!width.empty()) style += "width: " + width + "; ";
+                    if (!height.empty()) style += "height: " + height + "; ";
+                    if (const char* st = Attr(e, "style")) style += PrepareStyleAttribute(st);
+                    addTag("img");
+                    out.spans.push_back({it.span, out.html.size(), 0, 0, 0});
+                    out.html += "<img src=\"" + std::string(kInlineSvgScheme) + std::to_string(out.inlineSvgs.size()) + "\"";
+                    for (const char* keep : {"id", "class"})
+                        if (const char* v = Attr(e, keep)) {
+                            out.html += std::string(" ") + keep + "=\"";
+                            Escape(out.html, v, true);
+                            out.html += "\"";
+                        }
+                    out.html += " style=\"";
+                    Escape(out.html, style.c_str(), true);
+                    out.html += "\">";
+                    out.spans.back().openEnd = out.spans.back().close = out.spans.back().closeEnd = out.html.size();
+                    out.inlineSvgs.push_back(SvgDocument(n));
+                    break;
                 }
                 bool markSelected = false;
                 if (e.tag == GUMBO_TAG_OPTION && n->parent && n->parent->type == GUMBO_NODE_ELEMENT) {
