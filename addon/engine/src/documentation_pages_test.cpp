@@ -157,6 +157,13 @@ TEST(DocumentationPages, MediaQueriesForALightScreenOfTheAddOnsWidth) {
     // The same rules from a style attribute's neighbour, the cleaned-up markup (a form field forces it).
     auto cleaned = Render("<!DOCTYPE html><style>" + css + "</style><h1>Head</h1><input value=x>");
     EXPECT_FALSE(Filled(PaintsOf(cleaned), {0, 0, 0, 255}));
+    // A sheet whose media attribute asks for a dark scheme is left out.
+    auto sheets = Render("<!DOCTYPE html><style media=\"(prefers-color-scheme: dark)\">body { background: #000000 }</style>"
+                         "<style media=\"screen and (prefers-color-scheme: light)\">h1 { color: #00aa00 }</style><h1>Head</h1>");
+    const Paints s = PaintsOf(sheets);
+    EXPECT_FALSE(Filled(s, {0, 0, 0, 255}));
+    ASSERT_FALSE(s.texts.empty());
+    EXPECT_EQ(s.texts[0].first, (emf::Color{0, 170, 0, 255}));
 }
 
 TEST(DocumentationPages, FixedFurnitureStandsInTheFlowOnce) {

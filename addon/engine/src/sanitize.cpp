@@ -676,6 +676,12 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                         break;
                     }
                 }
+                if (e.tag == GUMBO_TAG_LINK || e.tag == GUMBO_TAG_STYLE) {
+                    // A sheet for a dark colour scheme (or any other device)
+                    // is left out as a browser here would leave it out.
+                    std::string kept;
+                    if (const char* media = Attr(e, "media"); media && !DecideMediaQueries(media, kept)) break;
+                }
                 if (e.tag == GUMBO_TAG_SVG && n->v.element.tag_namespace == GUMBO_NAMESPACE_SVG) {
                     // Drawn as a picture at its place and size: an <img> of
                     // the SVG document it makes on its own.
@@ -944,6 +950,9 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
         // litehtml reads some of them itself (paragraphs' align, rows' colours),
         // not the ones on other elements.
         if (presents && name != "p" && name != "div" && name != "table") return std::nullopt;
+        // Media of sheets are decided by the clean-up.
+        if ((name == "link" || name == "style") && FindNoCase(utf8.substr(n1, i - n1), "media") != std::string_view::npos)
+            return std::nullopt;
         if (name == "body" && styled) return std::nullopt;
         if (rawText.count(name)) {
             // The text up to the element's end tag is no markup.
