@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <unordered_set>
 
 #include "style_text.h"
