@@ -8,7 +8,7 @@ DESTDIR    ?=
 # A compiler cache speeds up rebuilds where one is installed; nothing depends on it.
 LAUNCHER   := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps build demo check test asan-check bench screenshots clean install uninstall deb
+.PHONY: all deps build demo check test asan-check bench fidelity screenshots clean install uninstall deb
 
 all: build
 
@@ -54,6 +54,11 @@ uninstall: build
 # vellumate_<version>_<arch>.deb in this folder, checked with lintian.
 deb: build
 	scripts/make-deb.sh $(BUILD) .
+# Documentation pages beside Chromium's print of them: pictures of pages 2
+# and 3 and the measures of scripts/fidelity.py in out/fidelity/index.html.
+fidelity: build
+	@scripts/fidelity.sh $(BUILD)
+
 # A picture of each dialog in out/screenshots/ (drawn under Xvfb).
 screenshots: build
 	@scripts/screenshots.sh $(BUILD)

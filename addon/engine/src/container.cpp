@@ -8,8 +8,10 @@
 
 #include "htmlengine/encoding.h"
 #include "htmlengine/url.h"
+#include "optional_modules.h"
 #include "pictures.h"
 #include "sanitize.h"
+#include "style_text.h"
 
 namespace htmlengine {
 namespace {
@@ -280,12 +282,92 @@ void Container::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_ma
     }
 }
 
+// An inline SVG's picture. Its text is drawn as text when the SVG library
+// places every text element: the picture without it, the text over it.
+Container::Picture Container::InlinePicture(const InlineSvg& svg, litehtml::document_container& colours) {
+    Picture pic;
+    constexpr std::size_t kMaxPixels = 64u << 20;
+    if (!svg.texts.empty() && !svg.withoutText.empty()) {
+        std::string ids;
+        for (const auto& t : svg.texts) ids.append(t.id).push_back('\0');
+        std::vector<double> boxes(4 * svg.texts.size());
+        SvgBoxQuery query{ids.data(), svg.texts.size(), boxes.data()};
+        pic.image = DecodeSvg(svg.withoutText, kMaxPixels, &query);
+        const bool placed = pic.image && std::all_of(boxes.begin(), boxes.end(), [](double v) { return std::isfinite(v); });
+        for (std::size_t k = 0; placed && k < svg.texts.size(); ++k) {
+            const auto& t = svg.texts[k];
+            if (t.fill == "none") continue;
+            Picture::Text out;
+            out.text = t.text;
+            out.family = t.family.empty() ? "serif" : t.family;
+            out.color = t.fill.empty() ? emf::Color{0, 0, 0, 255} : ToColor(litehtml::web_color::from_string(t.fill.c_str(), &colours));
+            out.weight = t.weight;
+            out.italic = t.italic;
+            out.size = t.size;
+            out.x = boxes[4 * k], out.y = boxes[4 * k + 1], out.width = boxes[4 * k + 2], out.height = boxes[4 * k + 3];
+            pic.texts.push_back(std::move(out));
+        }
+        if (placed) return pic;
+        pic = {};
+    }
+    pic.image = DecodeSvg(svg.document, kMaxPixels, nullptr);
+    return pic;
+}
+
+// The text of an inline SVG over its picture drawn at (x, y), w x h: each
+// text at the box the SVG library gave it, its advances fitted to the box.
+void Container::DrawPictureText(emf::Device& dev, const Picture& pic, double x, double y, double w, double h) {
+    if (pic.texts.empty() || !pic.image || pic.image->width <= 0 || pic.image->height <= 0) return;
+    FlushText();
+    const double sx = w / pic.image->width, sy = h / pic.image->height;
+    for (const auto& t : pic.texts) {
+        // The library's boxes are its glyphs' ink: the size comes from the
+        // width the text takes (a given size that agrees with it is kept),
+        // the baseline from the bottom, above any descender.
+        Font* probe = fonts_.Create(t.family, 16, t.weight, t.italic, 0);
+        const double at16 = fonts_.Width(*probe, t.text);
+        fonts_.Release(probe);
+        double px = at16 > 0 ? 16 * t.width * sx / at16 : t.height * sy;
+        if (t.size > 0 && std::abs(t.size * sy - px) < 0.4 * px) px = t.size * sy;
+        if (!(px >= 1) || px > 2000) continue;
+        Font* font = fonts_.Create(t.family, static_cast<int>(std::lround(px)), t.weight, t.italic, 0);
+        const bool descends = t.text.find_first_of("gjpqy(),;[]{}|_@$") != std::string::npos;
+        const double baseline = y + (t.y + t.height) * sy - (descends ? font->descent : 0);
+        double pen = x + t.x * sx;
+        const double natural = fonts_.Width(*font, t.text);
+        const double fit = natural > 0 ? t.width * sx / natural : 1;
+        for (auto& run : fonts_.Shape(*font, t.text)) {
+            emf::TextRun r;
+            r.text = std::move(run.text);
+            r.advances = std::move(run.advances);
+            // Our face may be wider or narrower than the one the SVG library
+            // used: the text keeps to its box within reason.
+            if (fit > 0.7 && fit < 1.4)
+                for (double& a : r.advances) a *= fit;
+            r.origin = {pen, baseline};
+            r.face = run.family;
+            r.emHeight = font->pixelSize;
+            r.weight = t.weight;
+            r.italic = t.italic;
+            r.color = t.color;
+            for (double a : r.advances) pen += a;
+            dev.DrawText(r, {});
+        }
+        fonts_.Release(font);
+    }
+}
+
 const Container::Picture& Container::GetPicture(const std::string& url) {
     auto it = pictures_.find(url);
     if (it != pictures_.end()) return it->second;
     Picture pic;
     if (url.starts_with(kGradientScheme)) return pictures_.emplace(url, std::move(pic)).first->second;
-    if (pictureBytes_ < kMaxPictureBytes) {
+    if (url.starts_with(kInlineSvgScheme)) {
+        auto found = inline_.find(url);
+        if (found != inline_.end()) pic = InlinePicture(found->second, *this);
+        if (pic.image) pictureBytes_ += pic.image->pixels.size();
+        else warnings_.push_back("inline picture not drawn: " + url);
+    } else if (pictureBytes_ < kMaxPictureBytes) {
         FetchResult r = fetcher_.Fetch(url);
         if (r.ok && !r.body.empty()) {
             pic.image = DecodePicture(r.body);
@@ -510,6 +592,7 @@ void Container::draw_background(litehtml::uint_ptr hdc, const litehtml::backgrou
             for (int x = x0; x < x1 && x < box.right(); x += w) {
                 if (x + w <= box.x) continue;
                 dev->DrawImage(*pic.image, {double(w), 0, 0, double(h), double(x), double(y)});
+                DrawPictureText(*dev, pic, x, y, w, h);
                 if (!rx) break;
             }
             if (!ry) break;
@@ -655,7 +738,7 @@ void Container::import_css(litehtml::tstring& text, const litehtml::tstring& url
         text.clear();
         return;
     }
-    text = WrapGradients(DecodeCss(r.body, CharsetFromContentType(r.contentType), documentEncoding_));
+    text = PrepareStyleSheet(DecodeCss(r.body, CharsetFromContentType(r.contentType), documentEncoding_));
     baseurl = r.finalUrl.empty() ? resolved : r.finalUrl;
 }
 

@@ -13,6 +13,7 @@
 #include "emf/device.h"
 #include "fonts.h"
 #include "resources.h"
+#include "sanitize.h"
 
 namespace htmlengine {
 
@@ -33,6 +34,9 @@ public:
     void SetViewport(int width, int height) { viewportWidth_ = width, viewportHeight_ = height; }
     // Alternative texts of <img> elements by resolved address, shown when the picture is missing.
     void SetAltText(const std::string& resolvedUrl, const std::string& alt) { alt_.emplace(resolvedUrl, alt); }
+    // The document of an inline picture the clean-up took out of the markup
+    // (kInlineSvgScheme addresses).
+    void SetInlinePicture(std::string url, const InlineSvg& svg) { inline_.emplace(std::move(url), svg); }
     std::string Resolve(const std::string& ref, const std::string& base = {}) const;
     // Draws the text run still held back for joining (call after drawing a document).
     void FlushText();
@@ -76,7 +80,18 @@ public:
 private:
     struct Picture {
         std::shared_ptr<emf::Image> image;  // null: missing
+        // Text drawn over the picture (inline SVG), boxes in the picture's pixels.
+        struct Text {
+            std::string text, family;
+            emf::Color color;
+            int weight = 400;
+            bool italic = false;
+            double size = 0, x = 0, y = 0, width = 0, height = 0;
+        };
+        std::vector<Text> texts;
     };
+    void DrawPictureText(emf::Device& dev, const Picture& pic, double x, double y, double w, double h);
+    Picture InlinePicture(const InlineSvg& svg, litehtml::document_container& colours);
     const Picture& GetPicture(const std::string& resolvedUrl);
     void DrawTextAt(emf::Device& dev, const std::string& text, Font& font, const emf::Color& color, double x,
                     double baseline);
@@ -96,6 +111,7 @@ private:
     int viewportWidth_ = 800, viewportHeight_ = 1080;
     std::map<std::string, Picture> pictures_;
     std::map<std::string, std::string> alt_;
+    std::map<std::string, InlineSvg> inline_;
     std::vector<std::string> warnings_;
     std::vector<emf::Device*> clipDevices_;  // devices with a clip of set_clip open
     emf::Device* currentDevice_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -115,6 +116,49 @@ IntRect BorderBox(const litehtml::element::ptr& el) {
     litehtml::position p = el->get_placement();
     return {p.x - el->padding_left() - el->border_left(), p.y - el->padding_top() - el->border_top(),
             p.right() + el->padding_right() + el->border_right(), p.bottom() + el->padding_bottom() + el->border_bottom()};
+}
+
+// The width a document is fitted to: the right edge of the boxes that ask
+// for their width, without what overflows other boxes. A browser scrolls a
+// long preformatted line inside its box and prints it clipped at the page's
+// edge; measured with its text, one 900-character line would scale every page
+// of the document down to a tenth. litehtml stretches a block to its widest
+// line, so blocks count only with a width of their own; pictures and tables
+// (a table wider than the page is wide content) count as laid out, and text
+// that begins beyond all of them. Nothing
+// inside a box that clips its overflow counts beyond that box.
+int FitWidth(const litehtml::element::ptr& root) {
+    int right = 0;
+    struct Item {
+        const litehtml::element* el;
+        int clipRight;
+    };
+    std::vector<Item> todo;
+    if (root) todo.push_back({root.get(), std::numeric_limits<int>::max()});
+    while (!todo.empty()) {
+        const Item it = todo.back();
+        todo.pop_back();
+        const litehtml::element* el = it.el;
+        const litehtml::style_display display = el->get_display();
+        if (display == litehtml::display_none || el->skip()) continue;
+        const litehtml::position p = el->get_placement();
+        const int edge = p.right() + el->padding_right() + el->border_right();
+        const char* tag = el->get_tagName();
+        const bool text = !tag || !*tag || display == litehtml::display_inline_text;
+        const bool asks = !text && (el->is_replaced() || display == litehtml::display_table ||
+                          display == litehtml::display_inline_table || !el->get_css_width().is_predefined());
+        if (asks) right = std::max(right, std::min(edge, it.clipRight));
+        // Text that starts where no page shows it (lists nested past the
+        // page's edge) is content the page must make room for.
+        if (text && p.x >= right && p.x < it.clipRight) right = std::max(right, std::min(edge, it.clipRight));
+        int clip = it.clipRight;
+        if (display != litehtml::display_inline && display != litehtml::display_inline_text &&
+            el->get_overflow() != litehtml::overflow_visible)
+            clip = std::min(clip, asks ? edge : 0);
+        for (std::size_t k = 0, n = el->get_children_count(); k < n; ++k)
+            todo.push_back({el->get_child(static_cast<int>(k)).get(), clip});
+    }
+    return right;
 }
 
 bool IsShown(const litehtml::element::ptr& el) {
@@ -359,6 +403,37 @@ bool WithinCaps(const litehtml::element::ptr& root, const Caps& caps) {
     return true;
 }
 
+// A picture a ::before or ::after rule inserts (content: url(...)) takes the
+// width and height the rule gives, as a browser draws it; litehtml puts it
+// in as an <img> of its own size, so a small icon came out as large as its
+// file. One given side keeps the picture's proportions.
+void SizeGeneratedPictures(const litehtml::element::ptr& root) {
+    std::vector<litehtml::element*> todo;
+    if (root) todo.push_back(root.get());
+    while (!todo.empty()) {
+        litehtml::element* el = todo.back();
+        todo.pop_back();
+        const char* tag = el->get_tagName();
+        const bool generated = tag && (std::strcmp(tag, "::before") == 0 || std::strcmp(tag, "::after") == 0);
+        for (std::size_t k = 0, n = el->get_children_count(); k < n; ++k) {
+            const litehtml::element::ptr kid = el->get_child(static_cast<int>(k));
+            const char* kidTag = kid->get_tagName();
+            if (generated && kidTag && std::strcmp(kidTag, "img") == 0) {
+                std::string style;
+                for (const char* side : {"width", "height"}) {
+                    const char* v = el->get_style_property(side, false, nullptr);
+                    if (v && *v && std::strcmp(v, "auto") != 0) style += std::string(side) + ": " + v + "; ";
+                }
+                if (!style.empty()) {
+                    kid->add_style(style, "");
+                    kid->parse_styles(true);
+                }
+            }
+            todo.push_back(kid.get());
+        }
+    }
+}
+
 // With `caps`, a tree beyond them is not laid out and the result has no
 // document (see PassThroughHtml).
 // `windowHeight`: a part of a long document is laid out in a window of no
@@ -373,6 +448,8 @@ LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& 
     out.container->SetDocumentEncoding(encoding);
     out.container->SetViewport(width, windowHeight);
     for (const auto& [src, alt] : sane.imageAlts) out.container->SetAltText(out.container->Resolve(src), alt);
+    for (std::size_t i = 0; i < sane.inlineSvgs.size(); ++i)
+        out.container->SetInlinePicture(std::string(kInlineSvgScheme) + std::to_string(i), sane.inlineSvgs[i]);
     out.context = ContextFor(sane.tags);
     out.doc = litehtml::document::createFromUTF8(html.c_str(), out.container.get(), out.context.get());
     if (!out.doc) return out;
@@ -380,13 +457,14 @@ LaidOut LayOut(FontManager& fonts, ResourceFetcher& fetcher, const std::string& 
         out.doc.reset();
         return out;
     }
+    SizeGeneratedPictures(out.doc->root());
     out.doc->render(width);
-    int w = std::max(out.doc->width(), width);
+    int w = std::max(FitWidth(out.doc->root()), width);
     if (grow && w > width) {
         // Content wider than the window: the window grows to it and lays out again.
         out.container->SetViewport(w, 1080);
         out.doc->render(w);
-        w = std::max(out.doc->width(), w);
+        w = std::max(FitWidth(out.doc->root()), w);
     }
     out.width = grow ? w : width;
     out.height = out.doc->height();
@@ -708,8 +786,8 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
             LaidOut laid = LayOut(fonts, fetcher, ChunkHtml(sane, plan, k, kLookahead), loaded.baseUrl, loaded.encoding,
                                   sane, width, false, nullptr, 0);
             if (!laid.doc) return false;
-            if (laid.doc->width() > width) {
-                widest = std::max(widest, laid.doc->width());
+            if (const int fit = FitWidth(laid.doc->root()); fit > width) {
+                widest = std::max(widest, fit);
                 wider = true;
                 break;
             }
@@ -921,9 +999,9 @@ RenderResult LitehtmlEngine::RenderOnce(const RenderRequest& req, bool cleanUp, 
     }
     Container& container = *laid.container;
     res.layoutWidth = laid.width;
-    res.scrollWidth = laid.doc->width();
+    res.scrollWidth = std::min(laid.doc->width(), laid.width);
     res.scrollHeight = laid.doc->height();
-    res.bodyScrollWidth = laid.doc->width();
+    res.bodyScrollWidth = res.scrollWidth;
 
     FactsWalk facts(res, &container);
     facts.Walk(laid.doc->root(), -1, 0);

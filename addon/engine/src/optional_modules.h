@@ -25,15 +25,26 @@ struct FetchResult;
 
 // What each module exports, with C linkage. The version guards against a
 // module left over from another build: both sides pass C++ objects.
-constexpr std::uint32_t kModuleAbiVersion = 1;
+constexpr std::uint32_t kModuleAbiVersion = 2;
 extern "C" {
 // Transfers `url` (http or https, redirects followed) until `timeoutMs` has
 // passed, keeping at most `maxBytes` of the body. Fills everything of `out`.
 using FetchHttpFn = void(const char* url, const char* userAgent, long timeoutMs, std::size_t maxBytes,
                          FetchResult* out);
+// Where the SVG library lays out elements of a document: `ids` holds
+// `count` element ids, each ended by a NUL; `boxes` gets x, y, width, height
+// of each one's logical box in the picture's pixels (all NaN for one it
+// cannot place).
+struct SvgBoxQuery {
+    const char* ids = nullptr;
+    std::size_t count = 0;
+    double* boxes = nullptr;
+};
 // Draws an SVG document at its own size; false when it is damaged or larger
-// than `maxPixels`. `out` is filled only on success.
-using RenderSvgFn = bool(const char* data, std::size_t size, std::size_t maxPixels, emf::Image* out);
+// than `maxPixels`. `out` is filled only on success; `query`, when given, is
+// answered for the same size.
+using RenderSvgFn = bool(const char* data, std::size_t size, std::size_t maxPixels, emf::Image* out,
+                         SvgBoxQuery* query);
 }
 
 enum class OptionalModule : std::uint32_t { Fetch = 1, Svg = 2 };

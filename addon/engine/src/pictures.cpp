@@ -173,17 +173,17 @@ bool LooksLikeSvg(std::string_view bytes) {
 }
 
 // SVG pictures are drawn by the SVG module; without it they show their alt text.
-std::shared_ptr<emf::Image> DecodeSvg(std::string_view bytes, std::size_t maxPixels) {
+std::shared_ptr<emf::Image> DecodeSvg(std::string_view bytes, std::size_t maxPixels, SvgBoxQuery* query) {
     RenderSvgFn* render = SvgModule();
     if (!render) return nullptr;
     auto image = std::make_shared<emf::Image>();
-    if (!render(bytes.data(), bytes.size(), maxPixels, image.get())) return nullptr;
+    if (!render(bytes.data(), bytes.size(), maxPixels, image.get(), query)) return nullptr;
     return image;
 }
 
 std::shared_ptr<emf::Image> DecodePicture(std::string_view bytes, std::size_t maxPixels) {
     std::vector<images::Picture> pics;
-    if (LooksLikeSvg(bytes)) return DecodeSvg(bytes, maxPixels);
+    if (LooksLikeSvg(bytes)) return DecodeSvg(bytes, maxPixels, nullptr);
     if (!images::LoadPicturesFromMemory(bytes, pics).ok || pics.empty()) return nullptr;
     const auto& first = pics.front();
     if (static_cast<std::size_t>(first.image.width) * static_cast<std::size_t>(first.image.height) > maxPixels) return nullptr;

@@ -14,4 +14,9 @@ namespace htmlengine {
 // is damaged. Pictures larger than `maxPixels` are refused.
 std::shared_ptr<emf::Image> DecodePicture(std::string_view bytes, std::size_t maxPixels = 64u << 20);
 
+struct SvgBoxQuery;
+// An SVG document drawn by the SVG module (null without it, or when damaged);
+// `query`, when given, gets the boxes of the elements it names.
+std::shared_ptr<emf::Image> DecodeSvg(std::string_view bytes, std::size_t maxPixels, SvgBoxQuery* query);
+
 }  // namespace htmlengine

@@ -4,9 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <optional>
+#include <sstream>
 #include <unordered_set>
+
+#include "style_text.h"
 
 namespace htmlengine {
 namespace {
@@ -97,6 +102,245 @@ std::string TagName(const GumboElement& e) {
 const char* Attr(const GumboElement& e, const char* name) {
     GumboAttribute* a = gumbo_get_attribute(&e.attributes, name);
     return a ? a->value : nullptr;
+}
+
+// A length attribute of HTML 4 ("10", "10px", "50%") as CSS; empty when it is none.
+std::string HtmlLength(const char* v) {
+    if (!v) return {};
+    std::string_view s(v);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n')) s.remove_prefix(1);
+    std::size_t n = 0;
+    while (n < s.size() && (std::isdigit(static_cast<unsigned char>(s[n])) || s[n] == '.')) ++n;
+    if (n == 0 || n > 8) return {};
+    std::string out(s.substr(0, n));
+    return out + (n < s.size() && s[n] == '%' ? "%" : "px");
+}
+
+// A colour attribute ("#ff0000", "red") as CSS; empty when it holds anything else.
+std::string HtmlColor(const char* v) {
+    if (!v) return {};
+    std::string out;
+    for (const char* c = v; *c; ++c) {
+        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '#') return {};
+        out += *c;
+    }
+    if (out.empty() || out.size() > 24) return {};
+    // HTML 4 pages write hexadecimal colours without their '#'.
+    if (out[0] != '#' && out.size() == 6 && std::all_of(out.begin(), out.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        out.insert(out.begin(), '#');
+    return out;
+}
+
+std::string LowerValue(const char* v) {
+    std::string out = v ? v : "";
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The presentational attributes of HTML 4 that litehtml does not read, as
+// declarations ("; name: value" each). They go before the element's own
+// style attribute, which overrides them as in a browser.
+std::string PresentationalStyle(const GumboNode* n) {
+    const GumboElement& e = n->v.element;
+    std::string out;
+    auto add = [&out](std::string_view name, const std::string& value) {
+        if (!value.empty()) out.append("; ").append(name).append(": ").append(value);
+    };
+    const std::string align = LowerValue(Attr(e, "align"));
+    const bool textAlign = align == "left" || align == "right" || align == "center" || align == "justify";
+    switch (e.tag) {
+        case GUMBO_TAG_BODY:
+            add("background-color", HtmlColor(Attr(e, "bgcolor")));
+            add("color", HtmlColor(Attr(e, "text")));
+            break;
+        case GUMBO_TAG_H1: case GUMBO_TAG_H2: case GUMBO_TAG_H3: case GUMBO_TAG_H4: case GUMBO_TAG_H5:
+        case GUMBO_TAG_H6: case GUMBO_TAG_CAPTION: case GUMBO_TAG_THEAD: case GUMBO_TAG_TBODY:
+        case GUMBO_TAG_TFOOT:
+            if (textAlign) add("text-align", align);
+            break;
+        case GUMBO_TAG_TD:
+        case GUMBO_TAG_TH:
+        case GUMBO_TAG_TR: {
+            if (textAlign) add("text-align", align);
+            const std::string valign = LowerValue(Attr(e, "valign"));
+            if (valign == "top" || valign == "middle" || valign == "bottom" || valign == "baseline") add("vertical-align", valign);
+            if (e.tag == GUMBO_TAG_TR) break;
+            add("height", HtmlLength(Attr(e, "height")));
+            if (Attr(e, "nowrap")) add("white-space", "nowrap");
+            // Padding comes from the table the cell is in.
+            for (const GumboNode* up = n->parent; up && up->type == GUMBO_NODE_ELEMENT; up = up->parent) {
+                if (up->v.element.tag != GUMBO_TAG_TABLE) continue;
+                add("padding", HtmlLength(Attr(up->v.element, "cellpadding")));
+                break;
+            }
+            break;
+        }
+        case GUMBO_TAG_HR: {
+            add("width", HtmlLength(Attr(e, "width")));
+            if (align == "left") add("margin-left", "0");
+            else if (align == "right") add("margin-right", "0");
+            break;
+        }
+        case GUMBO_TAG_IMG:
+            if (align == "left" || align == "right") add("float", align);
+            break;
+        default: break;
+    }
+    return out;
+}
+
+// The name an SVG element is written with (gumbo lower-cases the ones it
+// does not know: "lineargradient" is "linearGradient" again).
+std::string SvgTagName(const GumboElement& e) {
+    if (e.tag != GUMBO_TAG_UNKNOWN) return gumbo_normalized_tagname(e.tag);
+    GumboStringPiece piece = e.original_tag;
+    gumbo_tag_from_original_text(&piece);
+    std::string name(piece.data ? piece.data : "", piece.data ? piece.length : 0);
+    if (const char* fixed = gumbo_normalize_svg_tagname(&piece)) name = fixed;
+    return name;
+}
+
+void EscapeXml(std::string& out, std::string_view s) {
+    for (char c : s) {
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else if (c == '"') out += "&quot;";
+        else out += c;
+    }
+}
+
+// What a text element of an SVG inherits from its ancestors' attributes.
+const char* SvgInherited(const GumboNode* n, const GumboNode* svg, const char* name) {
+    for (; n; n = n->parent) {
+        if (n->type != GUMBO_NODE_ELEMENT) break;
+        if (const char* v = Attr(n->v.element, name)) return v;
+        if (n == svg) break;
+    }
+    return nullptr;
+}
+
+// The text of an SVG text element, white space collapsed; false when parts
+// of it are placed on their own (a tspan with a position) or hold more than text.
+bool SvgPlainText(const GumboNode* text, std::string& out) {
+    std::vector<const GumboNode*> todo{text};
+    std::string raw;
+    while (!todo.empty()) {
+        const GumboNode* n = todo.back();
+        todo.pop_back();
+        if (n->type == GUMBO_NODE_TEXT || n->type == GUMBO_NODE_WHITESPACE || n->type == GUMBO_NODE_CDATA) {
+            raw += n->v.text.text;
+            continue;
+        }
+        if (n->type != GUMBO_NODE_ELEMENT) continue;
+        const GumboElement& e = n->v.element;
+        if (n != text) {
+            if (SvgTagName(e) != "tspan") return false;
+            for (const char* a : {"x", "y", "dx", "dy", "rotate"})
+                if (Attr(e, a)) return false;
+        }
+        for (unsigned k = e.children.length; k-- > 0;) todo.push_back(static_cast<const GumboNode*>(e.children.data[k]));
+    }
+    for (char c : raw) {
+        const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        if (space && (out.empty() || out.back() == ' ')) continue;
+        out += space ? ' ' : c;
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return true;
+}
+
+// An inline <svg> element as an SVG document of its own (XML, with the
+// namespaces it needs). Nesting is bounded by the clean-up's depth cap.
+InlineSvg SvgDocument(const GumboNode* svg) {
+    InlineSvg out;
+    bool textsPlaceable = true;
+    struct Item {
+        const GumboNode* node;
+        bool close;
+    };
+    std::vector<Item> stack{{svg, false}};
+    auto both = [&out](std::string_view piece) { out.document += piece, out.withoutText += piece; };
+    while (!stack.empty()) {
+        const Item it = stack.back();
+        stack.pop_back();
+        const GumboNode* n = it.node;
+        if (n->type == GUMBO_NODE_TEXT || n->type == GUMBO_NODE_WHITESPACE || n->type == GUMBO_NODE_CDATA) {
+            std::string t;
+            EscapeXml(t, n->v.text.text);
+            both(t);
+            continue;
+        }
+        if (n->type != GUMBO_NODE_ELEMENT) continue;
+        const GumboElement& e = n->v.element;
+        const std::string name = SvgTagName(e);
+        if (name.empty()) continue;
+        if (it.close) {
+            both("</" + name + ">");
+            continue;
+        }
+        const bool text = name == "text";
+        std::string attrs;
+        if (n == svg) attrs += " xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\"";
+        std::string id;
+        for (unsigned k = 0; k < e.attributes.length; ++k) {
+            const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[k]);
+            std::string an = a->name;
+            if (an.empty() || an == "xmlns" || an.starts_with("xmlns:") || (an.size() > 2 && an[0] == 'o' && an[1] == 'n')) continue;
+            if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XLINK) an = "xlink:" + an;
+            else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XML) an = "xml:" + an;
+            bool ok = true;
+            for (char c : an) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
+            if (!ok || (text && an == "opacity")) continue;
+            if (an == "id") id = a->value;
+            attrs += " " + an + "=\"";
+            EscapeXml(attrs, a->value);
+            attrs += "\"";
+        }
+        if (text) {
+            InlineSvg::Text t;
+            bool simpleId = !id.empty();
+            for (char c : id) simpleId = simpleId && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_');
+            if (id.empty()) {
+                id = "vm-svg-text-" + std::to_string(out.texts.size());
+                attrs += " id=\"" + id + "\"";
+            } else if (!simpleId) {
+                textsPlaceable = false;
+            }
+            textsPlaceable = textsPlaceable && SvgPlainText(n, t.text);
+            t.id = id;
+            if (const char* v = SvgInherited(n, svg, "font-family")) t.family = v;
+            if (const char* v = SvgInherited(n, svg, "fill")) t.fill = v;
+            const std::string weight = LowerValue(SvgInherited(n, svg, "font-weight"));
+            t.weight = weight == "bold" || weight == "bolder" ? 700 : std::max(100, std::min(900, std::atoi(weight.c_str()) > 0 ? std::atoi(weight.c_str()) : 400));
+            t.italic = LowerValue(SvgInherited(n, svg, "font-style")) == "italic";
+            if (const char* v = SvgInherited(n, svg, "font-size")) t.size = std::atof(v);
+            if (!(t.size >= 0 && t.size < 1000)) t.size = 0;
+            if (!t.text.empty()) out.texts.push_back(std::move(t));
+        }
+        out.document += "<" + name + attrs + ">";
+        out.withoutText += "<" + name + attrs + (text ? " opacity=\"0\">" : ">");
+        stack.push_back({n, true});
+        for (unsigned k = e.children.length; k-- > 0;) stack.push_back({static_cast<const GumboNode*>(e.children.data[k]), false});
+    }
+    if (!textsPlaceable || out.texts.empty()) {
+        out.withoutText.clear();
+        out.texts.clear();
+    }
+    return out;
+}
+
+// An SVG length attribute as CSS ("120" is pixels); empty when absent or odd.
+std::string SvgLength(const char* v) {
+    if (!v) return {};
+    std::string s = v;
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.erase(s.begin());
+    if (s.empty() || s.size() > 16 || !(std::isdigit(static_cast<unsigned char>(s[0])) || s[0] == '.')) return {};
+    for (char c : s)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '%') return {};
+    const char last = s.back();
+    return std::isdigit(static_cast<unsigned char>(last)) || last == '.' ? s + "px" : s;
 }
 
 // ---- scanning markup without parsing it
@@ -338,7 +582,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                 if (raw) {
                     // The end tag of a raw-text element must not appear inside it.
                     std::string t = n->v.text.text;
-                    if (parent->v.element.tag == GUMBO_TAG_STYLE) t = WrapGradients(t);
+                    if (parent->v.element.tag == GUMBO_TAG_STYLE) t = PrepareStyleSheet(t);
                     for (std::size_t p = 0; (p = t.find("</", p)) != std::string::npos; p += 2) t.replace(p, 2, "<\\/");
                     out.html += t;
                 } else {
@@ -420,7 +664,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                         out.html += "<span class=\"" + cls + "\"";
                         if (const char* st = Attr(e, "style")) {
                             out.html += " style=\"";
-                            Escape(out.html, WrapGradients(st).c_str(), true);
+                            Escape(out.html, PrepareStyleAttribute(st).c_str(), true);
                             out.html += "\"";
                         }
                         out.html += ">";
@@ -431,6 +675,50 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                         out.spans.back().closeEnd = out.html.size();
                         break;
                     }
+                }
+                if (e.tag == GUMBO_TAG_LINK || e.tag == GUMBO_TAG_STYLE) {
+                    // A sheet for a dark colour scheme (or any other device)
+                    // is left out as a browser here would leave it out.
+                    std::string kept;
+                    if (const char* media = Attr(e, "media"); media && !DecideMediaQueries(media, kept)) break;
+                }
+                if (e.tag == GUMBO_TAG_SVG && n->v.element.tag_namespace == GUMBO_NAMESPACE_SVG) {
+                    // Drawn as a picture at its place and size: an <img> of
+                    // the SVG document it makes on its own.
+                    std::string width = SvgLength(Attr(e, "width")), height = SvgLength(Attr(e, "height"));
+                    if (width.empty() && height.empty()) {
+                        // Without a size: its view box's, else a browser's default.
+                        double vb[4] = {0, 0, 300, 150};
+                        if (const char* box = Attr(e, "viewbox")) {
+                            std::string t = box;
+                            for (char& c : t) c = c == ',' ? ' ' : c;
+                            std::istringstream in(t);
+                            double v[4];
+                            if (in >> v[0] >> v[1] >> v[2] >> v[3] && v[2] > 0 && v[3] > 0 && v[2] < 1e5 && v[3] < 1e5)
+                                std::copy(v, v + 4, vb);
+                        }
+                        width = std::to_string(static_cast<int>(vb[2])) + "px";
+                        height = std::to_string(static_cast<int>(vb[3])) + "px";
+                    }
+                    std::string style;
+                    if (!width.empty()) style += "width: " + width + "; ";
+                    if (!height.empty()) style += "height: " + height + "; ";
+                    if (const char* st = Attr(e, "style")) style += PrepareStyleAttribute(st);
+                    addTag("img");
+                    out.spans.push_back({it.span, out.html.size(), 0, 0, 0});
+                    out.html += "<img src=\"" + std::string(kInlineSvgScheme) + std::to_string(out.inlineSvgs.size()) + "\"";
+                    for (const char* keep : {"id", "class"})
+                        if (const char* v = Attr(e, keep)) {
+                            out.html += std::string(" ") + keep + "=\"";
+                            Escape(out.html, v, true);
+                            out.html += "\"";
+                        }
+                    out.html += " style=\"";
+                    Escape(out.html, style.c_str(), true);
+                    out.html += "\">";
+                    out.spans.back().openEnd = out.spans.back().close = out.spans.back().closeEnd = out.html.size();
+                    out.inlineSvgs.push_back(SvgDocument(n));
+                    break;
                 }
                 bool markSelected = false;
                 if (e.tag == GUMBO_TAG_OPTION && n->parent && n->parent->type == GUMBO_NODE_ELEMENT) {
@@ -470,8 +758,9 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                     out.html += "<" + name;
                     std::string more(extraStyle);
                     if (body) more += "; visibility: visible";
-                    if (!more.empty() && !gumbo_get_attribute(&e.attributes, "style"))
-                        out.html += " style=\"" + more.substr(2) + "\"";
+                    const std::string hints = PresentationalStyle(n);
+                    if ((!more.empty() || !hints.empty()) && !gumbo_get_attribute(&e.attributes, "style"))
+                        out.html += " style=\"" + (hints + more).substr(2) + "\"";
                     for (unsigned k = 0; k < e.attributes.length; ++k) {
                         auto* a = static_cast<GumboAttribute*>(e.attributes.data[k]);
                         std::string an = a->name;
@@ -486,7 +775,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                             out.html += "selected\"";  // the engine ignores attributes without a value
                             continue;
                         }
-                        if (an == "style") Escape(out.html, (WrapGradients(a->value) + more).c_str(), true);
+                        if (an == "style") Escape(out.html, ((hints.empty() ? "" : hints.substr(2) + "; ") + PrepareStyleAttribute(a->value) + more).c_str(), true);
                         else Escape(out.html, a->value, true);
                         out.html += "\"";
                     }
@@ -533,8 +822,16 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                 if (IsVoid(e.tag)) break;
                 stack.push_back({nullptr, 0, 0, true, name, pushedFrameset, span});
                 const GumboVector& kids = e.children;
-                for (unsigned k = kids.length; k-- > 0;)
-                    stack.push_back({static_cast<GumboNode*>(kids.data[k]), it.depth + 1, tables, false, {}, false, span});
+                // A table's footer rows are drawn after its other rows,
+                // wherever the markup wrote them: they go last.
+                auto isFoot = [&](unsigned k) {
+                    auto* kid = static_cast<GumboNode*>(kids.data[k]);
+                    return e.tag == GUMBO_TAG_TABLE && kid->type == GUMBO_NODE_ELEMENT && kid->v.element.tag == GUMBO_TAG_TFOOT;
+                };
+                for (int pass = 0; pass < 2; ++pass)
+                    for (unsigned k = kids.length; k-- > 0;)
+                        if (isFoot(k) == (pass == 0))
+                            stack.push_back({static_cast<GumboNode*>(kids.data[k]), it.depth + 1, tables, false, {}, false, span});
                 break;
             }
             case GUMBO_NODE_DOCUMENT: {
@@ -561,7 +858,10 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
 
     static const std::unordered_set<std::string_view> rewritten = {
         "input", "option", "optgroup", "select", "frameset", "frame", "img", "image", "isindex",
-        "svg", "math", "template", "plaintext"};
+        "svg", "math", "template", "plaintext", "tfoot"};
+    // Attributes whose presentation the clean-up writes as style.
+    static const std::unordered_set<std::string_view> presentational = {
+        "bgcolor", "cellpadding", "valign", "nowrap", "text", "height", "align"};
     static const std::unordered_set<std::string_view> rawText = {
         "script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title"};
     std::unordered_set<std::string> tags;
@@ -571,6 +871,7 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
         std::string_view insert;
     };
     std::vector<Edit> edits;
+    std::deque<std::string> owned;  // texts edits insert
     std::size_t doctypeFrom = std::string_view::npos, doctypeTo = 0, bodyAt = std::string_view::npos;
     bool anyTag = false;
     for (i = utf8.find('<', i); i != std::string_view::npos; i = utf8.find('<', i)) {
@@ -629,9 +930,16 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
             bodyAt = n1;
             edits.push_back({n1, 0, " style=\"visibility: visible\""});
         }
-        bool styled = false;
+        bool styled = false, presents = false;
         i = SkipAttributes(utf8, n1, [&](std::string_view a, std::size_t from, std::size_t to) {
             styled = styled || (a.size() == 5 && HasAt(a, 0, "style"));
+            if (!presents && a.size() <= 11) {
+                std::string lower;
+                for (char c : a) lower += AsciiLower(c);
+                presents = presentational.count(lower) > 0;
+                // Style attributes that need rewriting are left to the clean-up.
+                if (lower == "style" && StyleTextNeedsRewrite(utf8.substr(from, to - from))) presents = true;
+            }
             // Event handlers are left out, as SanitizeHtml leaves them out.
             if (!end && a.size() > 2 && HasAt(a, 0, "on")) edits.push_back({from, to - from, {}});
         });
@@ -639,6 +947,12 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
         if (end) continue;
         anyTag = true;
         if (rewritten.count(name)) return std::nullopt;
+        // litehtml reads some of them itself (paragraphs' align, rows' colours),
+        // not the ones on other elements.
+        if (presents && name != "p" && name != "div" && name != "table") return std::nullopt;
+        // Media of sheets are decided by the clean-up.
+        if ((name == "link" || name == "style") && FindNoCase(utf8.substr(n1, i - n1), "media") != std::string_view::npos)
+            return std::nullopt;
         if (name == "body" && styled) return std::nullopt;
         if (rawText.count(name)) {
             // The text up to the element's end tag is no markup.
@@ -652,6 +966,14 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
             }
             // Comment-like text in a script can hide its end tag from the parser.
             if (name == "script" && utf8.substr(i, close - i).find("<!--") != std::string_view::npos) return std::nullopt;
+            if (name == "style") {
+                const std::string_view sheet = utf8.substr(i, close - i);
+                if (StyleTextNeedsRewrite(sheet)) {
+                    std::string prepared = PrepareStyleSheet(sheet);
+                    if (prepared.find("</") != std::string::npos) return std::nullopt;
+                    if (prepared != sheet) edits.push_back({i, sheet.size(), owned.emplace_back(std::move(prepared))});
+                }
+            }
             i = close;
         }
         tags.insert(std::move(name));

@@ -26,6 +26,22 @@ struct ElementSpan {
     std::size_t open = 0, openEnd = 0, close = 0, closeEnd = 0;
 };
 
+// An inline <svg> as a document of its own. Its text is drawn as text where
+// the SVG library places every text element: the picture is then drawn from
+// `withoutText`, and each text at its place over it.
+struct InlineSvg {
+    std::string document;     // as written, with an id on each text element
+    std::string withoutText;  // the same with its text elements transparent; empty: keep the text in the picture
+    struct Text {
+        std::string id, text;
+        std::string family, fill;  // as the SVG gives them; may be empty
+        int weight = 400;
+        bool italic = false;
+        double size = 0;           // font size in SVG units, 0 when not given
+    };
+    std::vector<Text> texts;
+};
+
 struct SanitizedHtml {
     std::string html;
     bool quirks = false;           // no or an old doctype: "BackCompat"
@@ -35,6 +51,9 @@ struct SanitizedHtml {
     bool frameset = false;
     FrameNode frames;              // the first top-level frameset
     std::vector<std::pair<std::string, std::string>> imageAlts;  // src, alt of <img> elements
+    // Inline <svg> elements, each written as an <img> whose address is
+    // kInlineSvgScheme and its index here.
+    std::vector<InlineSvg> inlineSvgs;
     std::vector<std::string> tags;  // every tag written, lower-case, sorted, once each
     std::vector<ElementSpan> spans;  // every element written, in document order (SanitizeHtml only)
 };
@@ -44,6 +63,7 @@ struct SanitizedHtml {
 // keeps it as a background image and the container paints it.
 std::string WrapGradients(std::string_view css);
 inline constexpr std::string_view kGradientScheme = "vm-gradient:";
+inline constexpr std::string_view kInlineSvgScheme = "vm-inline-svg:";
 
 SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDepth);
 

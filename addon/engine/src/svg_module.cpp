@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "emf/device.h"
 #include "optional_modules.h"
@@ -18,7 +19,8 @@ extern "C" __attribute__((visibility("default"))) std::uint32_t VmModuleAbiVersi
 // browsers do) into straight RGBA. External references are not followed: the
 // document comes from memory with no base.
 extern "C" __attribute__((visibility("default"))) bool VmRenderSvg(const char* data, std::size_t size,
-                                                                   std::size_t maxPixels, emf::Image* out) {
+                                                                   std::size_t maxPixels, emf::Image* out,
+                                                                   htmlengine::SvgBoxQuery* query) {
     GError* error = nullptr;
     RsvgHandle* handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(data), size, &error);
     if (!handle) {
@@ -37,7 +39,19 @@ extern "C" __attribute__((visibility("default"))) bool VmRenderSvg(const char* d
     cairo_t* cr = cairo_create(surface);
     RsvgRectangle viewport{0, 0, static_cast<double>(w), static_cast<double>(h)};
     const bool ok = rsvg_handle_render_document(handle, cr, &viewport, &error);
-    if (error) g_error_free(error);
+    if (error) g_error_free(error), error = nullptr;
+    if (ok && query && query->ids && query->boxes) {
+        const char* id = query->ids;
+        for (std::size_t k = 0; k < query->count; ++k, id += std::strlen(id) + 1) {
+            double* box = query->boxes + 4 * k;
+            std::fill(box, box + 4, std::nan(""));
+            const std::string ref = std::string("#") + id;
+            RsvgRectangle ink, logical;
+            if (rsvg_handle_get_geometry_for_layer(handle, ref.c_str(), &viewport, &ink, &logical, &error))
+                box[0] = logical.x, box[1] = logical.y, box[2] = logical.width, box[3] = logical.height;
+            if (error) g_error_free(error), error = nullptr;
+        }
+    }
     cairo_destroy(cr);
     cairo_surface_flush(surface);
     bool drawn = false;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "css_scan.h"
+
 namespace htmlengine {
 
 const char* UserAgentStyleSheet() {
@@ -56,12 +58,12 @@ li { display: list-item; }
 table { display: table; border-collapse: separate; border-spacing: 2px; text-indent: 0; }
 table[border] { border-style: outset; border-width: 1px; }
 table[border] td, table[border] th { border: 1px inset gray; }
+table[border="0"] { border-style: none; }
+table[border="0"] td, table[border="0"] th { border-style: none; }
 caption { display: table-caption; text-align: center; }
 colgroup { display: table-column-group; }
 col { display: table-column; }
-thead { display: table-header-group; vertical-align: middle; }
-tbody { display: table-row-group; vertical-align: middle; }
-tfoot { display: table-footer-group; vertical-align: middle; }
+thead, tbody, tfoot { display: table-row-group; vertical-align: middle; }
 tr { display: table-row; vertical-align: inherit; }
 td, th { display: table-cell; vertical-align: inherit; padding: 1px; }
 th { text-align: center; }
@@ -93,74 +95,11 @@ frameset { display: block; }
 )css";
 }
 
-namespace {
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-
-// Index just past the comment or string that starts at `i`, or `i` when none
-// does. An unclosed one runs to the end.
-std::size_t SkipOpaque(std::string_view s, std::size_t i) {
-    if (s.compare(i, 2, "/*") == 0) {
-        std::size_t e = s.find("*/", i + 2);
-        return e == std::string_view::npos ? s.size() : e + 2;
-    }
-    if (s[i] == '"' || s[i] == '\'') {
-        char q = s[i];
-        for (++i; i < s.size(); ++i) {
-            if (s[i] == '\\') ++i;
-            else if (s[i] == q) return i + 1;
-        }
-        return s.size();
-    }
-    return i;
-}
-
-// Index of the first of `stops` at bracket depth 0 from `i`, outside strings
-// and comments; s.size() when there is none.
-std::size_t FindTopLevel(std::string_view s, std::size_t i, std::string_view stops) {
-    int depth = 0;
-    while (i < s.size()) {
-        std::size_t j = SkipOpaque(s, i);
-        if (j != i) {
-            i = j;
-            continue;
-        }
-        char c = s[i];
-        if (depth == 0 && stops.find(c) != std::string_view::npos) return i;
-        if (c == '\\') ++i;
-        else if (c == '(' || c == '[') ++depth;
-        else if ((c == ')' || c == ']') && depth > 0) --depth;
-        ++i;
-    }
-    return s.size();
-}
-
-// Index just past the '}' closing the block that opens at s[open] == '{'.
-std::size_t BlockEnd(std::string_view s, std::size_t open) {
-    int depth = 0;
-    for (std::size_t i = open; i < s.size();) {
-        std::size_t j = SkipOpaque(s, i);
-        if (j != i) {
-            i = j;
-            continue;
-        }
-        if (s[i] == '\\') i += 2;
-        else {
-            if (s[i] == '{') ++depth;
-            else if (s[i] == '}' && --depth == 0) return i + 1;
-            ++i;
-        }
-    }
-    return s.size();
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-}  // namespace
+using css::BlockEnd;
+using css::FindTopLevel;
+using css::IsSpace;
+using css::SkipOpaque;
+using css::Trim;
 
 std::string SelectorSubjectTag(std::string_view sel) {
     sel = Trim(sel);
