@@ -34,6 +34,11 @@ struct AppInfo {
     std::int32_t placement;
 };
 
+// Printed slides are drawn at the page's origin (placement 0): the office
+// prints a slide from the paper's corner, and placement 2's shift of
+// (-81.3, -37.3) would cut off the slide's left and top edges.
+constexpr std::int32_t kSlidePlacement = 0;
+
 const AppInfo& InfoOf(App app) {
     static const AppInfo word{{0x000209FF, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}},
                               IDS_WORD_LOAD_FAILED, kWordLoadFailed, "MS Word", IDS_WORD_RISEN, kWordException, 0};
@@ -42,7 +47,7 @@ const AppInfo& InfoOf(App app) {
                                kExcelException, 1};
     static const AppInfo powerPoint{{0x91493441, 0x5A91, 0x11CF, {0x87, 0x00, 0x00, 0xAA, 0x00, 0x60, 0x26, 0x3B}},
                                     IDS_POWERPOINT_LOAD_FAILED, kPowerPointLoadFailed, "MS PowerPoint",
-                                    IDS_POWERPOINT_RISEN, kPowerPointException, 2};
+                                    IDS_POWERPOINT_RISEN, kPowerPointException, kSlidePlacement};
     return app == App::Word ? word : app == App::Excel ? excel : powerPoint;
 }
 

@@ -180,6 +180,12 @@ TEST_F(OfficeChain, TextSheetsAndSlidesKeepTheirPagesSizesAndWordsAndEverythingI
     EXPECT_NEAR(pages[0].h, 446.5, 2);
     const std::string slides = Text(Out("slides.pdf"));
     EXPECT_LT(slides.find("Marigold"), slides.find("Juniper"));
+    // Where the slide puts it: its frame at 2 cm (57 pt) plus the text inset, nothing cut off.
+    double xMin = 0;
+    const std::string box = vmtest::Shell("pdftotext -q -f 1 -l 1 -bbox " + Quote(Out("slides.pdf")) +
+                                          " - | grep '>Marigold<'");
+    ASSERT_EQ(std::sscanf(box.c_str(), " <word xMin=\"%lf\"", &xMin), 1) << box;
+    EXPECT_NEAR(xMin, 64, 6);
     EXPECT_LT(slides.find("Juniper"), slides.find("Saffron"));
 
     // The hand-off values as they were (none), the ticket value empty, the
