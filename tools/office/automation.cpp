@@ -258,9 +258,9 @@ ComPtr<IDispatch> MakeCollection(const AppPtr& app) {
             std::int32_t v = 0;
             if (SUCCEEDED(args.Int(ro, &v))) readOnly = v != 0;
         }
+        app->Session();  // not after Quit
         auto doc = std::make_shared<Document>();
-        doc->office = std::make_unique<OfficeDocument>(app->session ? app->session : nullptr, app->kind, file,
-                                                       readOnly);
+        doc->office = std::make_unique<OfficeDocument>(app->session, app->kind, file, readOnly);
         app->documents.push_back(doc);
         Result(result, MakeDocument(app, doc));
         return S_OK;
