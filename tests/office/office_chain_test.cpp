@@ -196,6 +196,9 @@ TEST_F(OfficeChain, TextSheetsAndSlidesKeepTheirPagesSizesAndWordsAndEverythingI
     EXPECT_EQ(DefaultPrinter().find("Vellumate"), std::string::npos) << DefaultPrinter();
     EXPECT_EQ(SpoolFiles(), std::vector<std::string>{});
     EXPECT_FALSE(OfficeLeft());
+    // Nothing was written beside the documents but the outputs (no lock files).
+    for (const auto& e : fs::directory_iterator(dir_ + "/docs"))
+        EXPECT_EQ(e.path().filename().string().rfind(".~lock", 0), std::string::npos) << e.path();
 }
 
 TEST_F(OfficeChain, ForcedSizesGiveTheSettingsPaperAndPageNumbers) {

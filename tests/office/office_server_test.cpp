@@ -28,7 +28,13 @@ constexpr CLSID kWord{0x000209FF, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}
 constexpr CLSID kExcel{0x00024500, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr CLSID kPowerPoint{0x91493441, 0x5A91, 0x11CF, {0x87, 0x00, 0x00, 0xAA, 0x00, 0x60, 0x26, 0x3B}};
 
-std::string Fixture(const std::string& name) { return std::string(VM_OFFICE_FIXTURES) + "/" + name; }
+// A fixture copied into the test's folder (the source tree stays untouched).
+std::string g_dir;
+std::string Fixture(const std::string& name) {
+    const std::string to = g_dir + "/" + name;
+    fs::copy_file(std::string(VM_OFFICE_FIXTURES) + "/" + name, to, fs::copy_options::overwrite_existing);
+    return to;
+}
 
 // The office processes this test process started (their pipe names carry our pid).
 std::vector<pid_t> OfficeProcesses() {
@@ -125,6 +131,7 @@ protected:
         char tmpl[] = "/tmp/vmoffice-test-XXXXXX";
         ASSERT_TRUE(mkdtemp(tmpl));
         dir_ = tmpl;
+        g_dir = dir_;
         setenv("VELLUMATE_REGISTRY", (dir_ + "/reg").c_str(), 1);
         setenv("TMPDIR", dir_.c_str(), 1);
         const std::string reg = vmtest::Shell(std::string(VM_BIN_DIR) + "/regsvr /s " + VM_LIB_DIR +
@@ -183,9 +190,12 @@ TEST_F(OfficeServer, WordReadsAndChangesTheTextsPageSetup) {
         (void)r;
     }
     EXPECT_TRUE(NoOfficeLeft());
-    // Nothing of the private profile stays in the temporary folder.
-    for (const auto& e : fs::directory_iterator(dir_))
+    // Nothing of the private profile stays in the temporary folder, and no
+    // lock file beside the document.
+    for (const auto& e : fs::directory_iterator(dir_)) {
         EXPECT_EQ(e.path().filename().string().rfind("vmoffice-", 0), std::string::npos) << e.path();
+        EXPECT_EQ(e.path().filename().string().rfind(".~lock", 0), std::string::npos) << e.path();
+    }
 }
 
 TEST_F(OfficeServer, ExcelAnswersTheActiveSheetsDispatchIdsAndPowerPointItsSlideSize) {

@@ -56,14 +56,19 @@ std::string OfficeProgram() {
     return platform::FindProgram("soffice");
 }
 
-// The profile setting that makes the spreadsheet print every sheet rather
-// than only the active one (print options cannot ask for it).
+// The profile: the spreadsheet prints every sheet rather than only the
+// active one (print options cannot ask for it), and no lock file is left
+// beside the user's document (nothing is written outside the temporary folder).
 constexpr char kProfileSettings[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
     "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
     "<item oor:path=\"/org.openoffice.Office.Calc/Print/Other\"><prop oor:name=\"AllSheets\" oor:op=\"fuse\">"
     "<value>true</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseDocumentOOoLockFile\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseDocumentSystemFileLocking\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "</oor:items>\n";
 
 }  // namespace
