@@ -7,7 +7,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bin=$build/bin
 lib=$build/lib
-for so in "$lib"/libcorvanth.so "$lib"/libtessaline.so "$lib"/libnavlet.so; do
+for so in "$lib"/libcorvanth.so "$lib"/libtessaline.so "$lib"/libnavlet.so "$lib"/libvmoffice.so; do
   [ -f "$so" ] && [ -x "$bin/regsvr" ] && "$bin/regsvr" "$so"
 done
 # The browser button starts the converter named here (the installer's job).
@@ -47,3 +47,5 @@ fi
 
 # The printer "Vellumate" (CUPS queue and backend).
 bash "$top/scripts/demo_printer.sh" "$build"
+# Office documents through that chain (a private print service of its own).
+bash "$top/scripts/demo_office.sh" "$build"

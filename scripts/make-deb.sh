@@ -36,6 +36,12 @@ install -m 0644 "$pkg/copyright" "$doc/copyright"
 } | gzip -9n > "$doc/changelog.gz"
 chmod 0644 "$doc/changelog.gz"
 
+# The Office server finds LibreOffice's UNO libraries (and what they link) in
+# LibreOffice's program folder, the one place Debian keeps all of them.
+overrides=$stage/usr/share/lintian/overrides
+mkdir -p "$overrides"
+install -m 0644 "$pkg/lintian-overrides" "$overrides/vellumate"
+
 # Shared libraries the programs and modules link: Depends, as dpkg-shlibdeps finds them.
 elves=()
 while IFS= read -r -d '' f; do

@@ -117,6 +117,7 @@ struct ConversionContext {
     // Not owned; set by the main dialog, or by a command-line run on a terminal.
     IProgress* progress = nullptr;
     void* mainWindow = nullptr;     // not owned; the main dialog's window
+    std::string mainWindowTitle;    // its title, which print jobs are sent to
     std::string temporaryFolder;
     std::string outputExtension = "pdf";
     std::string editionWord = "Vellumate";

@@ -22,6 +22,11 @@ std::int32_t ConvertChm(ConversionContext& ctx, const std::string& source, const
 std::int32_t ConvertWord(ConversionContext& ctx, const std::string& source, const std::string& output);
 std::int32_t ConvertExcel(ConversionContext& ctx, const std::string& source, const std::string& output);
 std::int32_t ConvertPowerPoint(ConversionContext& ctx, const std::string& source, const std::string& output);
+// The extensions (lower case) each application takes: the older binary
+// formats above, and today's Office and OpenDocument formats.
+bool IsWordExtension(const std::string& ext);        // + docx docm dotx odt ott
+bool IsExcelExtension(const std::string& ext);       // + xlsx xlsm xltx ods ots
+bool IsPowerPointExtension(const std::string& ext);  // + pptx ppsx potx odp otp
 // jpg, jpeg, tif, tiff, gif, emf, bmp, png: pictures held by the PDF
 // document, one page each (convert_picture.cpp).
 std::int32_t ConvertPicture(ConversionContext& ctx, const std::string& source, const std::string& output);

@@ -1,4 +1,5 @@
 #include "driver.h"
+#include "print_handoff.h"
 
 #include <algorithm>
 #include <exception>
@@ -231,7 +232,7 @@ std::int32_t GenerateAll(ConversionContext& ctx, int step, Drawing* drawing) {
                 }
                 std::int32_t resolution = 0;
                 PdfCheck(pdf->get_Resolution(&resolution));
-                const double scale = resolution / 300.0;
+                const double scale = PrintedPageScale(ctx.temporaryFiles, printedUsed, resolution);
                 if (src.orientation != -1) PdfCheck(pdf->put_Orientation(src.orientation));
                 if (src.width > 0 && src.height > 0) {
                     PdfCheck(pdf->put_PageHeight(src.height));
@@ -319,9 +320,9 @@ std::int32_t ConvertFile(ConversionContext& ctx, const std::string& source, cons
     };
     if (is({"html", "htm", "shtml", "shtm", "mht", "txt"})) result = ConvertHtmlFile(ctx, src, out);
     else if (is({"chm"})) result = ConvertChm(ctx, src, out);
-    else if (is({"doc", "dot", "rtf", "wps", "wri"})) result = ConvertWord(ctx, src, out);
-    else if (is({"xls", "xlt", "xlw"})) result = ConvertExcel(ctx, src, out);
-    else if (is({"ppt", "pps", "pot"})) result = ConvertPowerPoint(ctx, src, out);
+    else if (IsWordExtension(ext)) result = ConvertWord(ctx, src, out);
+    else if (IsExcelExtension(ext)) result = ConvertExcel(ctx, src, out);
+    else if (IsPowerPointExtension(ext)) result = ConvertPowerPoint(ctx, src, out);
     else if (is({"jpg", "jpeg", "tif", "tiff", "gif", "emf", "bmp", "png"})) result = ConvertPicture(ctx, src, out);
     else return kUnsupportedExtension;
 

@@ -42,6 +42,7 @@ std::int32_t RunMainDialog(ConversionContext& ctx) {
     {
         CMainDlg dialog(ctx);
         ctx.mainWindow = &dialog;
+        ctx.mainWindowTitle = dialog.windowTitle().toStdString();
         dialog.show();
         result = app.exec();
     }

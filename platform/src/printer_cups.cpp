@@ -498,10 +498,12 @@ bool SetDefaultPrinter(std::string_view name) {
     int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
     bool found = false;
     for (int i = 0; i < count; ++i) {
-        bool is = !dests[i].instance && n == dests[i].name;
+        // An empty name leaves no default (putting back "none" after a change).
+        bool is = !n.empty() && !dests[i].instance && n == dests[i].name;
         dests[i].is_default = is;
         found |= is;
     }
+    if (n.empty()) found = true;
     bool ok = found && cupsSetDests2(CUPS_HTTP_DEFAULT, count, dests) == 0;
     cupsFreeDests(count, dests);
     if (!ok) SetLastError(found ? ERROR_ACCESS_DENIED : ERROR_INVALID_PRINTER_NAME);

@@ -104,11 +104,12 @@ TEST_F(Cli, SourceFilesByExtension) {
     EXPECT_EQ(Run({box.Path("missing.html")}), kStatusSourceMissing);
     EXPECT_EQ(Run({box.Write("noext", "x")}), kStatusNoExtension);
     EXPECT_EQ(Run({box.Write("dot.in.folder/noext", "x")}), kStatusNoExtension);
-    EXPECT_EQ(Run({box.Write("a.docx", "x")}), kStatusUnsupported);
+    EXPECT_EQ(Run({box.Write("a.docz", "x")}), kStatusUnsupported);
     EXPECT_EQ(Run({box.Write("a.", "x")}), kStatusUnsupported);
     for (const char* ext : {"html", "HTM", "shtml", "shtm", "mht", "txt", "chm", "doc", "dot", "rtf", "wps", "wri",
                             "xls", "xlt", "xlw", "ppt", "pps", "pot", "jpg", "jpeg", "tif", "tiff", "gif", "emf",
-                            "bmp", "png"}) {
+                            "bmp", "png", "docx", "docm", "dotx", "odt", "ott", "xlsx", "xlsm", "xltx", "ods", "ots",
+                            "pptx", "ppsx", "potx", "odp", "otp"}) {
         EXPECT_EQ(Run({box.Write(std::string("in.") + ext, "x")}), kStatusNoComponents) << ext;
     }
     EXPECT_EQ(Run({box.dir()}), kStatusSourceMissing);  // a folder is no source

@@ -117,7 +117,8 @@ private:
 
 // The user's default printer ("" when there is none) and setting it (the
 // user's lpoptions, as `lpoptions -d` writes them). SetDefaultPrinter fails
-// for a queue that does not exist.
+// for a queue that does not exist; an empty name leaves the user without a
+// default (the print service's own default applies again).
 std::string GetDefaultPrinter();
 bool SetDefaultPrinter(std::string_view name);
 

@@ -1,0 +1,246 @@
+#include "print_handoff.h"
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "driver.h"
+#include "paths.h"
+#include "platform/printer.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "printer/shared/names.h"
+#include "strings.h"
+#include "system.h"
+
+namespace vellumate {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::HKEY_LOCAL_MACHINE;
+
+constexpr char kClient[] = "Client application";
+constexpr char kTitle[] = "Target window title";
+constexpr char kMessageId[] = "Message ID";
+constexpr char kMode[] = "Transfer mode";
+constexpr char kTicketValue[] = "tmpIniPath";
+constexpr std::uint32_t kInteractiveJobId = 32768;
+
+std::optional<std::string> ReadString(const char* name) {
+    std::string v;
+    if (platform::RegGetString(HKEY_LOCAL_MACHINE, kHandoffKey, name, &v) != platform::ERROR_SUCCESS) return {};
+    return v;
+}
+
+std::optional<std::uint32_t> ReadDword(const char* name) {
+    platform::DWORD v = 0;
+    if (platform::RegGetDword(HKEY_LOCAL_MACHINE, kHandoffKey, name, &v) != platform::ERROR_SUCCESS) return {};
+    return v;
+}
+
+void PutBack(const char* name, const std::optional<std::string>& v) {
+    if (v) platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, name, *v);
+    else platform::RegRemoveValue(HKEY_LOCAL_MACHINE, kHandoffKey, name);
+}
+
+void PutBack(const char* name, const std::optional<std::uint32_t>& v) {
+    if (v) platform::RegSetDword(HKEY_LOCAL_MACHINE, kHandoffKey, name, *v);
+    else platform::RegRemoveValue(HKEY_LOCAL_MACHINE, kHandoffKey, name);
+}
+
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+bool EndsWithNoCase(const std::string& s, std::string_view end) {
+    return s.size() >= end.size() && ToLowerAscii(s.substr(s.size() - end.size())) == ToLowerAscii(end);
+}
+
+std::string ProgramPathOf(const ConversionContext& ctx) {
+    return ctx.programPath.empty() ? sys::ProgramPath() : ctx.programPath;
+}
+
+// Wakes when a file of the registry folder changes (a value was written).
+class RegistryWatch {
+public:
+    RegistryWatch() {
+        fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (fd_ >= 0)
+            inotify_add_watch(fd_, platform::RegistryFolder().c_str(),
+                              IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO);
+    }
+    ~RegistryWatch() {
+        if (fd_ >= 0) close(fd_);
+    }
+    RegistryWatch(const RegistryWatch&) = delete;
+    RegistryWatch& operator=(const RegistryWatch&) = delete;
+    // Returns after a change or `timeout`, whichever comes first.
+    void Wait(std::chrono::milliseconds timeout) {
+        if (fd_ < 0) {
+            std::this_thread::sleep_for(timeout);
+            return;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(timeout.count())) > 0) {
+            char buf[4096];
+            while (read(fd_, buf, sizeof buf) > 0) {
+            }
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+std::chrono::milliseconds PrintWaitBound() {
+    const char* v = std::getenv("VELLUMATE_PRINT_WAIT");
+    const long s = v && *v ? std::strtol(v, nullptr, 10) : 0;
+    return std::chrono::seconds(s > 0 ? s : 300);
+}
+
+std::int32_t SetUpPrintHandoff(ConversionContext& ctx, PrintHandoff* h) {
+    h->previousPrinter = platform::GetDefaultPrinter();
+    if (!platform::SetDefaultPrinter(ctx.editionWord)) {
+        ShowError(ctx, FormatString(LoadString(IDS_PRINTER_NOT_FOUND).c_str(), ctx.editionWord.c_str()));
+        return kPrinterFailed;
+    }
+    h->printerChanged = true;
+    h->client = ReadString(kClient);
+    h->title = ReadString(kTitle);
+    h->messageId = ReadDword(kMessageId);
+    h->mode = ReadDword(kMode);
+
+    std::string client, title;
+    std::uint32_t mode;
+    if (!ctx.interactive || !ctx.mainWindow) {
+        client = (fs::path(ProgramPathOf(ctx)).parent_path() / "pathprobe").string();
+        if (!sys::Exists(client)) {
+            RestorePrintHandoff(h);
+            return kPrintJobFailed;
+        }
+        ctx.printJobId = -1;
+        mode = 0;
+    } else {
+        client = ProgramPathOf(ctx);
+        title = ctx.mainWindowTitle.substr(0, 260);
+        ctx.printJobId = static_cast<std::int32_t>(kInteractiveJobId);
+        mode = 1;
+    }
+    h->valuesWritten = true;
+    platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, kClient, client);
+    platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, kTitle, title);
+    platform::RegSetDword(HKEY_LOCAL_MACHINE, kHandoffKey, kMessageId, static_cast<std::uint32_t>(ctx.printJobId));
+    platform::RegSetDword(HKEY_LOCAL_MACHINE, kHandoffKey, kMode, mode);
+    // A path left from a run that never finished is not this run's job.
+    platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, kTicketValue, "");
+    ctx.receivedPrintJob.clear();
+    ctx.SetStatus(LoadString(IDS_PRINTING));
+    return kOk;
+}
+
+JobWait WaitForPrintJob(ConversionContext& ctx, std::chrono::milliseconds bound) {
+    ctx.Step(1);
+    const bool windowed = ctx.interactive && ctx.mainWindow;
+    const auto until = std::chrono::steady_clock::now() + bound;
+    RegistryWatch watch;
+    while (ctx.receivedPrintJob.empty()) {
+        if (ctx.Cancelled()) return JobWait::Cancelled;
+        if (windowed) {
+            // The path arrives as WM_COPYDATA on this thread's window: the
+            // window's messages run here while we wait.
+            if (ctx.progress) ctx.progress->ProcessMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        std::string value;
+        platform::RegGetString(HKEY_LOCAL_MACHINE, kHandoffKey, kTicketValue, &value);
+        value = Trim(value);
+        if (!value.empty()) {
+            ctx.receivedPrintJob = value;
+            break;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until) return JobWait::TimedOut;
+        watch.Wait(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(until - now),
+                            std::chrono::milliseconds(500)));
+    }
+    return JobWait::Arrived;
+}
+
+void RestorePrintHandoff(PrintHandoff* h) {
+    if (h->valuesWritten) {
+        PutBack(kClient, h->client);
+        PutBack(kTitle, h->title);
+        PutBack(kMessageId, h->messageId);
+        PutBack(kMode, h->mode);
+        platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, kTicketValue, "");
+        h->valuesWritten = false;
+    }
+    if (h->printerChanged) {
+        platform::SetDefaultPrinter(h->previousPrinter);
+        h->printerChanged = false;
+    }
+}
+
+std::int32_t TakePrintedPages(ConversionContext& ctx) {
+    ctx.SetStatus(LoadString(IDS_IMPORTING_PRINTED));
+    const std::string ticket = ctx.receivedPrintJob;
+    ctx.receivedPrintJob.clear();
+    // The path came from outside: only a ticket of the pipeline's spool folder
+    // is read and deleted, and only its own page files are taken.
+    const std::string spool = vmshared::SpoolFolder();
+    const fs::path folder = fs::path(ticket).parent_path();
+    std::error_code ec;
+    if (spool.empty() || !EndsWithNoCase(ticket, ".ini") || !fs::is_regular_file(ticket, ec) ||
+        !fs::equivalent(folder, spool, ec))
+        return 0;
+    const int count = platform::ProfileGetInt(ticket, "EMF", "Count", 0);
+    std::int32_t pages = 0;
+    for (int i = 0; i < count && i < 100000; ++i) {
+        std::string file = platform::ProfileGetString(ticket, "EMF", "File" + std::to_string(i), "");
+        if (file.size() > 260) file.resize(260);
+        if (!EndsWithNoCase(file, ".emf") || !fs::equivalent(fs::path(file).parent_path(), folder, ec) ||
+            !fs::is_regular_file(file, ec))
+            continue;
+        ctx.temporaryFiles.push_back(file);
+        ++pages;
+    }
+    sys::DeleteFile(ticket);
+    ctx.Step(1);
+    return pages;
+}
+
+double PrintedPageScale(const std::vector<std::string>& files, std::int32_t index, std::int32_t resolution) {
+    double dpi = 300;
+    if (index >= 0 && static_cast<size_t>(index) < files.size()) {
+        // EMR_HEADER: the device's size in pixels at 72, in millimetres at 80.
+        unsigned char h[88];
+        FILE* f = std::fopen(files[static_cast<size_t>(index)].c_str(), "rb");
+        if (f) {
+            if (std::fread(h, 1, sizeof h, f) == sizeof h) {
+                auto word = [&](int at) {
+                    return static_cast<std::int32_t>(h[at] | h[at + 1] << 8 | h[at + 2] << 16 |
+                                                     static_cast<std::uint32_t>(h[at + 3]) << 24);
+                };
+                const std::int32_t pixels = word(72), millimetres = word(80);
+                if (word(0) == 1 && pixels > 0 && millimetres > 0) dpi = pixels * 25.4 / millimetres;
+            }
+            std::fclose(f);
+        }
+    }
+    return resolution / dpi;
+}
+
+}  // namespace vellumate

@@ -1,0 +1,282 @@
+// libvmoffice.so in this process, registered in a private registry, driving
+// a real headless LibreOffice: page set-ups of the three applications, a
+// damaged document, an office that crashes or hangs, no office at all, and
+// no office process left behind.
+#include "platform/com.h"
+#include "platform/com_dispatch.h"
+
+#include "test_output.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace com;
+
+constexpr CLSID kWord{0x000209FF, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr CLSID kExcel{0x00024500, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr CLSID kPowerPoint{0x91493441, 0x5A91, 0x11CF, {0x87, 0x00, 0x00, 0xAA, 0x00, 0x60, 0x26, 0x3B}};
+
+// A fixture copied into the test's folder (the source tree stays untouched).
+std::string g_dir;
+std::string Fixture(const std::string& name) {
+    const std::string to = g_dir + "/" + name;
+    fs::copy_file(std::string(VM_OFFICE_FIXTURES) + "/" + name, to, fs::copy_options::overwrite_existing);
+    return to;
+}
+
+// The office processes this test process started (their pipe names carry our pid).
+std::vector<pid_t> OfficeProcesses() {
+    const std::string mark = "name=vmoffice_" + std::to_string(::getpid()) + "_";
+    std::vector<pid_t> found;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string cmd = vmtest::ReadFile(e.path().string() + "/cmdline");
+        if (cmd.find(mark) != std::string::npos) found.push_back(static_cast<pid_t>(std::stoi(name)));
+    }
+    return found;
+}
+
+bool NoOfficeLeft() {
+    for (int i = 0; i < 100; ++i) {
+        if (OfficeProcesses().empty()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// Late-bound calls with the server's text on failure.
+struct Auto {
+    ComPtr<IDispatch> p;
+    HRESULT hr = S_OK;
+    std::string error;
+
+    VARIANT Call(const std::string& name, std::uint16_t flags, std::vector<VARIANT> args = {}) {
+        VARIANT r;
+        error.clear();
+        hr = InvokeByName(p.Get(), name, flags, std::move(args), &r, &error);
+        return r;
+    }
+    Auto Get(const std::string& name, std::vector<VARIANT> args = {}, std::uint16_t flags = DISPATCH_PROPERTYGET) {
+        VARIANT r = Call(name, flags, std::move(args));
+        Auto a;
+        a.hr = hr;
+        a.error = error;
+        if (SUCCEEDED(hr) && r.vt == VT_DISPATCH) a.p = ComPtr<IDispatch>::Attach(r.pdispVal);
+        else VariantClear(&r);
+        return a;
+    }
+    double Number(const std::string& name) {
+        VARIANT r = Call(name, DISPATCH_PROPERTYGET);
+        VARIANT d;
+        EXPECT_EQ(VariantChangeType(&d, &r, VT_R8), S_OK) << name << ": " << error;
+        VariantClear(&r);
+        return d.dblVal;
+    }
+    double NumberById(DISPID id) {
+        DISPPARAMS none;
+        VARIANT r, d;
+        EXCEPINFO ex;
+        std::uint32_t argErr = 0;
+        EXPECT_EQ(p->Invoke(id, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &r, &ex, &argErr), S_OK);
+        VariantChangeType(&d, &r, VT_R8);
+        return d.dblVal;
+    }
+    void PutById(DISPID id, double v) {
+        VARIANT a;
+        a.vt = VT_R8;
+        a.dblVal = v;
+        DISPID put = DISPID_PROPERTYPUT;
+        DISPPARAMS params;
+        params.rgvarg = &a;
+        params.cArgs = 1;
+        params.rgdispidNamedArgs = &put;
+        params.cNamedArgs = 1;
+        EXCEPINFO ex;
+        std::uint32_t argErr = 0;
+        EXPECT_EQ(p->Invoke(id, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, &ex, &argErr), S_OK);
+    }
+    void Put(const std::string& name, double v) {
+        VARIANT a;
+        a.vt = VT_R8;
+        a.dblVal = v;
+        VARIANT r = Call(name, DISPATCH_PROPERTYPUT, {a});
+        EXPECT_EQ(hr, S_OK) << name << ": " << error;
+        VariantClear(&r);
+    }
+};
+
+VARIANT Str(const std::string& s) {
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = BstrFromUtf8(s);
+    return v;
+}
+
+class OfficeServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vmoffice-test-XXXXXX";
+        ASSERT_TRUE(mkdtemp(tmpl));
+        dir_ = tmpl;
+        g_dir = dir_;
+        setenv("VELLUMATE_REGISTRY", (dir_ + "/reg").c_str(), 1);
+        setenv("TMPDIR", dir_.c_str(), 1);
+        const std::string reg = vmtest::Shell(std::string(VM_BIN_DIR) + "/regsvr /s " + VM_LIB_DIR +
+                                              "/libvmoffice.so >/dev/null 2>&1; echo $?");
+        ASSERT_EQ(reg, "0\n");
+        CoInitialize();
+    }
+    void TearDown() override {
+        CoUninitialize();
+        unsetenv("VELLUMATE_OFFICE_TIMEOUT");
+        unsetenv("VELLUMATE_SOFFICE");
+        unsetenv("TMPDIR");
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    Auto Create(const CLSID& clsid) {
+        Auto a;
+        a.hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch,
+                                reinterpret_cast<void**>(a.p.ReleaseAndGetAddressOf()));
+        return a;
+    }
+    std::string dir_;
+};
+
+TEST_F(OfficeServer, WordReadsAndChangesTheTextsPageSetup) {
+    {
+        Auto word = Create(kWord);
+        ASSERT_EQ(word.hr, S_OK);
+        Auto docs = word.Get("Documents");
+        ASSERT_EQ(docs.hr, S_OK) << docs.error;
+        Auto doc = docs.Get("Open", {Str(Fixture("letter.fodt"))}, DISPATCH_METHOD);
+        ASSERT_EQ(doc.hr, S_OK) << doc.error;
+        Auto setup = doc.Get("PageSetup");
+        ASSERT_EQ(setup.hr, S_OK) << setup.error;
+        // A5 landscape, margins 2 cm and 1.5 cm, in points.
+        EXPECT_EQ(setup.Number("Orientation"), 1);
+        EXPECT_NEAR(setup.Number("PageWidth"), 595.3, 0.5);
+        EXPECT_NEAR(setup.Number("PageHeight"), 419.5, 0.5);
+        EXPECT_NEAR(setup.Number("LeftMargin"), 56.7, 0.5);
+        EXPECT_NEAR(setup.Number("TopMargin"), 42.5, 0.5);
+        // Turning the page turns its size; the set-up is then given back.
+        setup.Put("Orientation", 0);
+        EXPECT_NEAR(setup.Number("PageWidth"), 419.5, 0.5);
+        setup.Put("BottomMargin", 72);
+        VARIANT back;
+        back.vt = VT_DISPATCH;
+        back.pdispVal = setup.p.Get();
+        setup.p->AddRef();
+        VARIANT r = doc.Call("PageSetup", DISPATCH_PROPERTYPUT, {back});
+        VariantClear(&back);
+        EXPECT_EQ(doc.hr, S_OK) << doc.error;
+        EXPECT_NEAR(doc.Get("PageSetup").Number("BottomMargin"), 72, 0.1);
+        EXPECT_FALSE(OfficeProcesses().empty());
+        word.Call("Quit", DISPATCH_METHOD);
+        EXPECT_EQ(word.hr, S_OK);
+        (void)r;
+    }
+    EXPECT_TRUE(NoOfficeLeft());
+    // Nothing of the private profile stays in the temporary folder, and no
+    // lock file beside the document.
+    for (const auto& e : fs::directory_iterator(dir_)) {
+        EXPECT_EQ(e.path().filename().string().rfind("vmoffice-", 0), std::string::npos) << e.path();
+        EXPECT_EQ(e.path().filename().string().rfind(".~lock", 0), std::string::npos) << e.path();
+    }
+}
+
+TEST_F(OfficeServer, ExcelAnswersTheActiveSheetsDispatchIdsAndPowerPointItsSlideSize) {
+    Auto excel = Create(kExcel);
+    ASSERT_EQ(excel.hr, S_OK);
+    Auto book = excel.Get("Workbooks").Get("Open", {Str(Fixture("workbook.fods"))}, DISPATCH_METHOD);
+    ASSERT_EQ(book.hr, S_OK) << book.error;
+    Auto setup = book.Get("ActiveSheet").Get("PageSetup");
+    ASSERT_EQ(setup.hr, S_OK) << setup.error;
+    EXPECT_EQ(setup.NumberById(134), 1);  // portrait
+    setup.PutById(134, 2);
+    setup.PutById(999, 30);
+    EXPECT_EQ(setup.NumberById(134), 2);
+    EXPECT_NEAR(setup.NumberById(999), 30, 0.1);
+
+    // A second application shares the running office.
+    Auto ppt = Create(kPowerPoint);
+    ASSERT_EQ(ppt.hr, S_OK);
+    VARIANT t;
+    t.vt = VT_I4;
+    t.lVal = -1;
+    VARIANT f;
+    f.vt = VT_I4;
+    f.lVal = 0;
+    Auto pres = ppt.Get("Presentations").Get("Open", {Str(Fixture("slides.fodp")), t, f, f}, DISPATCH_METHOD);
+    ASSERT_EQ(pres.hr, S_OK) << pres.error;
+    Auto slides = pres.Get("PageSetup");
+    EXPECT_NEAR(slides.Number("SlideWidth"), 793.7, 0.5);
+    EXPECT_NEAR(slides.Number("SlideHeight"), 446.5, 0.5);
+    EXPECT_EQ(OfficeProcesses().size(), 2u);  // one office: its launcher and the program
+}
+
+TEST_F(OfficeServer, DamagedOrMisroutedDocumentsFailWithTextAndTheApplicationGoesOn) {
+    Auto word = Create(kWord);
+    ASSERT_EQ(word.hr, S_OK);
+    Auto docs = word.Get("Documents");
+    const std::string damaged = dir_ + "/damaged.docx";
+    std::ofstream(damaged) << "PK\x03\x04 this is no document at all";
+    Auto bad = docs.Get("Open", {Str(damaged)}, DISPATCH_METHOD);
+    EXPECT_EQ(bad.hr, DISP_E_EXCEPTION);
+    EXPECT_NE(bad.error.find("could not be opened"), std::string::npos) << bad.error;
+    Auto missing = docs.Get("Open", {Str(dir_ + "/missing.doc")}, DISPATCH_METHOD);
+    EXPECT_EQ(missing.hr, DISP_E_EXCEPTION);
+    // A spreadsheet is no text document.
+    Auto wrong = docs.Get("Open", {Str(Fixture("workbook.fods"))}, DISPATCH_METHOD);
+    EXPECT_EQ(wrong.hr, DISP_E_EXCEPTION);
+    EXPECT_NE(wrong.error.find("is not a text document"), std::string::npos) << wrong.error;
+    Auto good = docs.Get("Open", {Str(Fixture("letter.fodt"))}, DISPATCH_METHOD);
+    EXPECT_EQ(good.hr, S_OK) << good.error;
+}
+
+TEST_F(OfficeServer, ACrashedOrHungOfficeFailsItsDocumentAndTheNextGetsANewOne) {
+    setenv("VELLUMATE_OFFICE_TIMEOUT", "3", 1);
+    {
+        Auto word = Create(kWord);
+        ASSERT_EQ(word.hr, S_OK);
+        Auto docs = word.Get("Documents");
+        for (pid_t p : OfficeProcesses()) ::kill(p, SIGKILL);
+        Auto doc = docs.Get("Open", {Str(Fixture("letter.fodt"))}, DISPATCH_METHOD);
+        EXPECT_EQ(doc.hr, DISP_E_EXCEPTION);
+        EXPECT_NE(doc.error.find("ended or stopped answering"), std::string::npos) << doc.error;
+    }
+    EXPECT_TRUE(NoOfficeLeft());
+    {
+        Auto word = Create(kWord);
+        ASSERT_EQ(word.hr, S_OK);
+        Auto docs = word.Get("Documents");
+        ASSERT_EQ(docs.Get("Open", {Str(Fixture("letter.fodt"))}, DISPATCH_METHOD).hr, S_OK);
+        // A stopped office answers nothing: the call ends with the bound.
+        for (pid_t p : OfficeProcesses()) ::kill(p, SIGSTOP);
+        Auto doc = docs.Get("Open", {Str(Fixture("letter.fodt"))}, DISPATCH_METHOD);
+        EXPECT_EQ(doc.hr, DISP_E_EXCEPTION);
+    }
+    EXPECT_TRUE(NoOfficeLeft());
+}
+
+TEST_F(OfficeServer, WithoutTheOfficeProgramNoApplicationIsMade) {
+    setenv("VELLUMATE_SOFFICE", (dir_ + "/no-such-office").c_str(), 1);
+    Auto word = Create(kWord);
+    EXPECT_TRUE(FAILED(word.hr));
+    EXPECT_FALSE(word.p);
+}
+
+}  // namespace
