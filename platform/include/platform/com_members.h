@@ -1,7 +1,8 @@
 // The members of a dual interface as one table: name, dispatch identifier,
 // kind and the parameter list the type library shows, with one call thunk
-// made from the interface's member function. The platform's DispatchTable
-// answers names and reads arguments; InvokeMember picks the entry and calls it.
+// made from the interface's member function. DispatchTable answers names and
+// reads arguments; InvokeMember picks the entry and calls it. Every in-process
+// server describes its interfaces this way: no server writes its own switch.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@
 #include "platform/com.h"
 #include "platform/com_dispatch.h"
 
-namespace tessaline::dispatch {
+namespace com::members {
 
 using com::HRESULT;
 using com::VARIANT;
@@ -48,6 +49,13 @@ struct Slot<std::int32_t> {
     static constexpr bool kOut = false;
 };
 template <>
+struct Slot<double> {
+    double v = 0;
+    HRESULT Fill(const com::DispArgs& a, std::uint32_t i) { return a.Double(i, &v); }
+    double Arg() { return v; }
+    static constexpr bool kOut = false;
+};
+template <>
 struct Slot<com::VARIANT_BOOL> {
     bool v = false;
     HRESULT Fill(const com::DispArgs& a, std::uint32_t i) { return a.Bool(i, &v); }
@@ -78,6 +86,14 @@ struct Slot<std::int32_t*> {
     std::int32_t v = 0;
     HRESULT Fill(const com::DispArgs&, std::uint32_t) { return com::S_OK; }
     std::int32_t* Arg() { return &v; }
+    void Store(VARIANT* r) { com::SetResult(r, v); }
+    static constexpr bool kOut = true;
+};
+template <>
+struct Slot<double*> {
+    double v = 0;
+    HRESULT Fill(const com::DispArgs&, std::uint32_t) { return com::S_OK; }
+    double* Arg() { return &v; }
     void Store(VARIANT* r) { com::SetResult(r, v); }
     static constexpr bool kOut = true;
 };
@@ -147,8 +163,12 @@ com::DispatchTable MakeTable(std::span<const Member> members);
 
 // Calls the member with this id that fits the flags: a put for
 // DISPATCH_PROPERTYPUT, else a getter or method (script hosts call either
-// way; an exact match is preferred). self is the interface pointer.
+// way; an exact match is preferred). self is the interface pointer. Arguments
+// that do not convert fail the call before the member runs. When the member
+// fails and `lastError` (the object's trapped description, see
+// platform/com_trap.h) is not empty, ComError carries it to the caller's
+// EXCEPINFO; argument and member-lookup failures are answered plainly.
 HRESULT InvokeMember(std::span<const Member> members, void* self, com::DISPID id, std::uint16_t flags,
-                     const com::DispArgs& args, VARIANT* result);
+                     const com::DispArgs& args, VARIANT* result, const std::string* lastError = nullptr);
 
-}  // namespace tessaline::dispatch
+}  // namespace com::members

@@ -1,6 +1,6 @@
-#include "core/dispatch.h"
+#include "platform/com_members.h"
 
-namespace tessaline::dispatch {
+namespace com::members {
 
 com::DispatchTable MakeTable(std::span<const Member> members) {
     std::vector<com::DispMember> names;
@@ -13,7 +13,7 @@ com::DispatchTable MakeTable(std::span<const Member> members) {
 }
 
 HRESULT InvokeMember(std::span<const Member> members, void* self, com::DISPID id, std::uint16_t flags,
-                     const com::DispArgs& args, VARIANT* result) {
+                     const com::DispArgs& args, VARIANT* result, const std::string* lastError) {
     const Member* found = nullptr;
     bool put = flags & com::DISPATCH_PROPERTYPUT;
     for (const Member& m : members) {
@@ -23,7 +23,12 @@ HRESULT InvokeMember(std::span<const Member> members, void* self, com::DISPID id
         if (fits && (!found || (flags & static_cast<std::uint16_t>(m.kind)))) found = &m;
     }
     if (!found) return com::DISP_E_MEMBERNOTFOUND;
-    return found->call(self, args, found->leavesResult ? nullptr : result);
+    const HRESULT hr = found->call(self, args, found->leavesResult ? nullptr : result);
+    // Codes of the dispatch layer itself (0x8002xxxx: bad arguments, unknown
+    // members) never carry an object's description.
+    if (com::FAILED(hr) && lastError && !lastError->empty() && (hr & 0xFFFF0000u) != 0x80020000u)
+        throw com::ComError(hr, *lastError);
+    return hr;
 }
 
-}  // namespace tessaline::dispatch
+}  // namespace com::members
