@@ -441,6 +441,32 @@ TEST_F(SlicerTest, MalformedRecordsAreDroppedWithAWarning) {
     EXPECT_NE(log.LastError().find("Malformed record EMR_POLYGON at offset"), std::string::npos) << log.LastError();
 }
 
+// A producer may write a record longer than its fields: a clipped line is
+// written as a line of its own size, and the slice stays a valid metafile.
+TEST_F(SlicerTest, AClippedLineWithTrailingBytesKeepsTheSliceWhole) {
+    RawRecord line(emf::EMR_LINETO, 20);
+    line.Put(8, 10).Put(12, 600).Put(16, 0x7777);
+    auto image = PageImageOf(400, 799, [&](emf::Recorder& rec) {
+        rec.MoveToEx(10, 300);
+        rec.AppendRaw(line.b);
+        Text(rec, 0, 500, u"after");
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(400);
+    slicer.SetSliceHeight(400);
+    slicer.SetSourceImage(image);
+    ASSERT_EQ(slicer.SliceCount(), 2);
+    int lines = 0;
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(0))) {
+        if (r.type != emf::EMR_LINETO) continue;
+        ++lines;
+        EXPECT_EQ(r.bytes.size(), 16u);
+        EXPECT_EQ(r.I32(12), 400);
+    }
+    EXPECT_EQ(lines, 1);
+    EXPECT_EQ(TextsOf(*slicer.GetSlice(1)).at(0).first, u"after");
+}
+
 TEST_F(SlicerTest, EveryTextLineIsDrawnInExactlyOneSlice) {
     // Lines of a large word with a small word beside it, every 25 pixels: at
     // each slice bottom one line crosses and a small word may lie just above.
