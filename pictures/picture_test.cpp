@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "images/picture.h"
+#include "pictures/picture.h"
 #include "test/fixtures.h"
 
 using namespace images;

@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "core/tessaline_impl.h"
+#include "addon/core/tessaline_impl.h"
 #include "platform/com.h"
 #include "platform/com_dispatch.h"
 #include "platform/com_members.h"

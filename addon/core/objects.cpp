@@ -2,7 +2,7 @@
 // VARIANT_BOOL to bool) and forward to the implementation, inside the trap.
 #include <new>
 
-#include "core/addon_object.h"
+#include "addon/core/addon_object.h"
 #include "tessaline/itessaline.h"
 
 namespace tessaline {

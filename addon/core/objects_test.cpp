@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "core/addon_object.h"
-#include "core/type_library.h"
+#include "addon/core/addon_object.h"
+#include "addon/core/type_library.h"
 #include "tessaline/itessaline.h"
 
 namespace tessaline {

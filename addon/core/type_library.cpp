@@ -1,8 +1,8 @@
-#include "core/type_library.h"
+#include "addon/core/type_library.h"
 
 #include <sstream>
 
-#include "core/addon_object.h"
+#include "addon/core/addon_object.h"
 #include "tessaline/itessaline.h"
 
 namespace tessaline {

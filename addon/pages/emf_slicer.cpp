@@ -1,4 +1,4 @@
-#include "pages/emf_slicer.h"
+#include "addon/pages/emf_slicer.h"
 
 #include <algorithm>
 #include <cmath>

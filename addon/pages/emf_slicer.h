@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "common/event_log.h"
+#include "addon/common/event_log.h"
 #include "emf/reader.h"
 
 namespace tessaline {

@@ -21,7 +21,7 @@
 #include "platform/com_dispatch.h"
 #include "platform/com_server.h"
 #include "platform/com_trap.h"
-#include "core/document.h"
+#include "pdfcore/document.h"
 
 namespace corvanth {
 

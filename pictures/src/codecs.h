@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "images/picture.h"
+#include "pictures/picture.h"
 
 namespace images::detail {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "images/picture.h"
+#include "pictures/picture.h"
 
 namespace images::test {
 

@@ -1,10 +1,10 @@
-#include "core/content.h"
+#include "pdfcore/content.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "core/fonts.h"
+#include "pdfcore/fonts.h"
 
 namespace pdfcore {
 

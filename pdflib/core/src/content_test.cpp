@@ -1,4 +1,4 @@
-#include "core/content.h"
+#include "pdfcore/content.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "core/fonts.h"
+#include "pdfcore/fonts.h"
 
 namespace pdfcore {
 namespace {

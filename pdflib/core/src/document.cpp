@@ -1,4 +1,4 @@
-#include "core/document.h"
+#include "pdfcore/document.h"
 
 
 #include <unistd.h>
@@ -20,9 +20,9 @@
 #include <system_error>
 #include <thread>
 
-#include "core/flatten.h"
-#include "core/pdf_writer.h"
-#include "core/protection.h"
+#include "pdfcore/flatten.h"
+#include "pdfcore/pdf_writer.h"
+#include "pdfcore/protection.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 

@@ -1,4 +1,4 @@
-#include "core/document.h"
+#include "pdfcore/document.h"
 
 #include <gtest/gtest.h>
 

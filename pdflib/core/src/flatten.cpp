@@ -1,6 +1,4 @@
-#include "core/flatten.h"
-
-#include <zlib.h>
+#include "pdfcore/flatten.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,28 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "core/pdf_writer.h"
+#include "pdfcore/pdf_writer.h"
+#include "pictures/flate.h"
 
 namespace pdfcore {
 namespace {
 
 constexpr std::size_t kMaxSamples = std::size_t(1) << 30;
-
-std::optional<std::string> Inflate(const std::string& data, std::size_t expected) {
-    if (expected > kMaxSamples) return std::nullopt;
-    std::string out(expected, '\0');
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) return std::nullopt;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    const int rc = inflate(&z, Z_FINISH);
-    const std::size_t got = out.size() - z.avail_out;
-    inflateEnd(&z);
-    if ((rc != Z_STREAM_END && rc != Z_BUF_ERROR && rc != Z_OK) || got != expected) return std::nullopt;
-    return out;
-}
 
 // An integer parameter of a decode-parameter dictionary ("/Columns 40"), or -1.
 long Param(const std::string& dict, const char* key) {
@@ -39,44 +22,14 @@ long Param(const std::string& dict, const char* key) {
     return std::strtol(dict.c_str() + at + std::strlen(key), nullptr, 10);
 }
 
-int Paeth(int a, int b, int c) {
-    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-}
-
 // The samples of a Flate image as written here: rows of `rowBytes`, after
 // PNG predictors when the parameters name them.
 std::optional<std::string> Samples(const EncodedImage& im, int components) {
     if (im.filter != "FlateDecode" || im.width <= 0 || im.height <= 0) return std::nullopt;
     const std::size_t rowBytes = (std::size_t(im.width) * components * im.bitsPerComponent + 7) / 8;
-    const std::size_t rows = std::size_t(im.height);
-    if (Param(im.decodeParms, "/Predictor") < 10) return Inflate(im.data, rowBytes * rows);
-    auto raw = Inflate(im.data, (rowBytes + 1) * rows);
-    if (!raw) return std::nullopt;
-    const std::size_t bpp = std::max<std::size_t>(1, std::size_t(components) * im.bitsPerComponent / 8);
-    std::string out(rowBytes * rows, '\0');
-    auto* o = reinterpret_cast<unsigned char*>(out.data());
-    const auto* in = reinterpret_cast<const unsigned char*>(raw->data());
-    for (std::size_t y = 0; y < rows; ++y) {
-        const unsigned char filter = in[y * (rowBytes + 1)];
-        const unsigned char* src = in + y * (rowBytes + 1) + 1;
-        unsigned char* row = o + y * rowBytes;
-        const unsigned char* up = y ? row - rowBytes : nullptr;
-        for (std::size_t x = 0; x < rowBytes; ++x) {
-            const int a = x >= bpp ? row[x - bpp] : 0, b = up ? up[x] : 0, c = up && x >= bpp ? up[x - bpp] : 0;
-            int v = src[x];
-            switch (filter) {
-                case 0: break;
-                case 1: v += a; break;
-                case 2: v += b; break;
-                case 3: v += (a + b) / 2; break;
-                case 4: v += Paeth(a, b, c); break;
-                default: return std::nullopt;
-            }
-            row[x] = static_cast<unsigned char>(v);
-        }
-    }
-    return out;
+    const std::size_t bpp = std::size_t(components) * im.bitsPerComponent / 8;
+    return images::InflateRows(im.data, std::size_t(im.height), rowBytes, Param(im.decodeParms, "/Predictor") >= 10,
+                               bpp, kMaxSamples);
 }
 
 // Sample `i` of a row-packed buffer as a value from 0 to 1.

@@ -1,4 +1,4 @@
-#include "core/fonts.h"
+#include "pdfcore/fonts.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -19,8 +19,8 @@
 #include <unordered_map>
 #include <stdexcept>
 
-#include "core/content.h"
-#include "core/pdf_writer.h"
+#include "pdfcore/content.h"
+#include "pdfcore/pdf_writer.h"
 
 namespace pdfcore {
 

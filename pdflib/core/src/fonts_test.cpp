@@ -1,4 +1,4 @@
-#include "core/fonts.h"
+#include "pdfcore/fonts.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <vector>
 #include <stdlib.h>
 
-#include "core/pdf_writer.h"
+#include "pdfcore/pdf_writer.h"
 
 namespace pdfcore {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/pdf_writer.h"
+#include "pdfcore/pdf_writer.h"
 
 #include <zlib.h>
 
@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "core/content.h"
-#include "core/protection.h"
+#include "pdfcore/content.h"
+#include "pdfcore/protection.h"
 
 namespace pdfcore {
 

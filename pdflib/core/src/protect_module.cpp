@@ -2,7 +2,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QUtil.hh>
 
-#include "core/protection.h"
+#include "pdfcore/protection.h"
 
 #define VM_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -1,4 +1,4 @@
-#include "core/protection.h"
+#include "pdfcore/protection.h"
 
 #include <mutex>
 #include <stdexcept>

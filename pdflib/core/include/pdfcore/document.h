@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "core/content.h"
-#include "core/fonts.h"
+#include "pdfcore/content.h"
+#include "pdfcore/fonts.h"
 
 namespace pdfcore {
 

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "core/document.h"
+#include "pdfcore/document.h"
 
 namespace pdfcore {
 

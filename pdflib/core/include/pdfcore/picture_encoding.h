@@ -5,8 +5,8 @@
 #include <memory>
 #include <utility>
 
-#include "core/document.h"
-#include "images/picture.h"
+#include "pdfcore/document.h"
+#include "pictures/picture.h"
 
 namespace images {
 
