@@ -14,7 +14,8 @@ tidy=$(command -v clang-tidy || command -v clang-tidy-14 || true)
 [ -n "$tidy" ] || { echo "clang-tidy is not installed (scripts/packages.txt)" >&2; exit 2; }
 
 # The sources: every project file the build compiles, but tests, benchmarks,
-# fuzz drivers and generated code.
+# fuzz drivers and generated code, and the files that include qpdf's headers
+# (clang 14 cannot compile them with GCC 12's standard library).
 mapfile -t files < <(python3 - "$db" "$root" <<'PY'
 import json, os, sys
 db, root = sys.argv[1], os.path.realpath(sys.argv[2])
@@ -30,6 +31,8 @@ for entry in json.load(open(db)):
             or name.endswith("_test.cpp") or "fuzz" in name or "bench" in name):
         continue
     seen.add(f)
+    if "#include <qpdf/" in open(f, errors="replace").read():
+        continue
     print(f)
 PY
 )
