@@ -8,7 +8,7 @@ DESTDIR    ?=
 # A compiler cache speeds up rebuilds where one is installed; nothing depends on it.
 LAUNCHER   := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps build demo check test asan-check bench fidelity screenshots clean install uninstall deb
+.PHONY: all deps build demo check test asan-check maintainer tidy bench fidelity screenshots clean install uninstall deb
 
 all: build
 
@@ -30,6 +30,15 @@ demo: build
 check: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
 	$(MAKE) asan-check
+
+# The maintainer build: warnings are errors, the whole suite, then clang-tidy.
+maintainer: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVM_WERROR=ON $(LAUNCHER) $(CMAKE_FLAGS)
+	$(MAKE) check
+	$(MAKE) tidy
+
+tidy: $(BUILD)/build.ninja
+	scripts/tidy.sh $(BUILD) $(JOBS)
 
 asan-check: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVM_SANITIZE=ON $(LAUNCHER) $(CMAKE_FLAGS)

@@ -30,27 +30,7 @@ echo "== hh -decompile under /usr/bin/time"
 # contents instead of the whole file (chmcmd compiles it).
 target=$chm
 if [ -n "${BENCH_TOPICS:-}" ] && command -v chmcmd >/dev/null; then
-  python3 - "$work/out" "$work/subset" "$BENCH_TOPICS" <<'PY'
-import os, re, shutil, sys
-src, dst, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
-hhc = next(f for f in os.listdir(src) if f.lower().endswith(".hhc"))
-text = open(os.path.join(src, hhc), encoding="latin-1").read()
-topics = []
-for ref in re.findall(r'(?i)name="local"\s+value="([^"#]*)', text):
-    if ref not in topics and os.path.isfile(os.path.join(src, ref)):
-        topics.append(ref)
-    if len(topics) == n:
-        break
-files = set(topics) | {f for f in os.listdir(src) if f.lower().endswith(".css")}
-for f in files:
-    os.makedirs(os.path.dirname(os.path.join(dst, f)), exist_ok=True)
-    shutil.copy(os.path.join(src, f), os.path.join(dst, f))
-items = "".join('<LI><OBJECT type="text/sitemap"><param name="Name" value="%s"><param name="Local" value="%s"></OBJECT>\n'
-                % (os.path.basename(t), t) for t in topics)
-open(os.path.join(dst, "subset.hhc"), "w").write("<UL>\n" + items + "</UL>\n")
-open(os.path.join(dst, "subset.hhp"), "w").write(
-    "[OPTIONS]\nCompiled file=subset.chm\nContents file=subset.hhc\n\n[FILES]\n" + "\n".join(sorted(files)) + "\n")
-PY
+  python3 "$(dirname "$0")/chm_subset.py" "$work/out" "$work/subset" "$BENCH_TOPICS"
   (cd "$work/subset" && chmcmd --no-html-scan subset.hhp >/dev/null 2>&1)
   target=$work/subset/subset.chm
   echo "== subset of the first $BENCH_TOPICS topics: $(du -h "$target" | cut -f1)"

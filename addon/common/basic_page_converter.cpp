@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "common/page_converter.h"
+#include "addon/common/page_converter.h"
 
 namespace tessaline {
 namespace {

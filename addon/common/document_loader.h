@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "common/event_log.h"
-#include "common/page_image.h"
+#include "addon/common/event_log.h"
+#include "addon/common/page_image.h"
 
 namespace tessaline {
 

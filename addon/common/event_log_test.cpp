@@ -1,4 +1,4 @@
-#include "common/event_log.h"
+#include "addon/common/event_log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "common/event_log.h"
-#include "common/page_image.h"
-#include "common/pdf_target.h"
+#include "addon/common/event_log.h"
+#include "addon/common/page_image.h"
+#include "addon/common/pdf_target.h"
 
 namespace tessaline {
 

@@ -1,4 +1,4 @@
-#include "common/pdf_target.h"
+#include "addon/common/pdf_target.h"
 
 namespace tessaline {
 

@@ -1,8 +1,8 @@
-#include "common/pdf_target.h"
+#include "addon/common/pdf_target.h"
 
 #include <gtest/gtest.h>
 
-#include "common/testing/fake_pdf_document.h"
+#include "addon/common/testing/fake_pdf_document.h"
 
 namespace tessaline {
 namespace {

@@ -1,4 +1,4 @@
-#include "common/document_loader.h"
+#include "addon/common/document_loader.h"
 
 namespace tessaline {
 namespace {

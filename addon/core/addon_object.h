@@ -7,12 +7,15 @@
 #include <atomic>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <utility>
 
-#include "core/dispatch.h"
-#include "core/tessaline_impl.h"
+#include "addon/core/tessaline_impl.h"
 #include "platform/com.h"
 #include "platform/com_dispatch.h"
+#include "platform/com_members.h"
 #include "platform/com_server.h"
+#include "platform/com_trap.h"
 #include "tessaline/itessaline.h"
 
 namespace tessaline {
@@ -36,18 +39,14 @@ public:
     std::uint32_t Release() override { return outer_->Release(); }
 
     com::HRESULT SetSite(com::IUnknown* site) override {
-        site_ = com::ComPtr<com::IUnknown>(site);
-        // A site that can pump its thread's messages is called while loads wait.
-        com::ComPtr<ITessalineWaitSite> wait;
-        if (site_) site_->QueryInterface(IID_ITessalineWaitSite, reinterpret_cast<void**>(wait.ReleaseAndGetAddressOf()));
-        if (wait) impl_.SetWaitHook([wait] { return wait->KeepWaiting() == com::S_OK; });
-        else impl_.SetWaitHook({});
-        return com::S_OK;
+        return Trap([&] { return SetSiteBody(site); });
     }
     com::HRESULT AnnounceHTMLFile(com::BSTR name) override {
-        if (!name) return com::E_INVALIDARG;
-        impl_.AnnounceHTMLFile(com::Utf8FromBstr(name));
-        return com::S_OK;
+        return Trap([&] {
+            if (!name) return com::E_INVALIDARG;
+            impl_.AnnounceHTMLFile(com::Utf8FromBstr(name));
+            return com::S_OK;
+        });
     }
 
     com::HRESULT GetSite(com::REFIID riid, void** ppv) override {
@@ -58,10 +57,27 @@ public:
     }
 
 protected:
-    virtual std::span<const dispatch::Member> Members() const = 0;
+    com::HRESULT SetSiteBody(com::IUnknown* site) {
+        site_ = com::ComPtr<com::IUnknown>(site);
+        // A site that can pump its thread's messages is called while loads wait.
+        com::ComPtr<ITessalineWaitSite> wait;
+        if (site_) site_->QueryInterface(IID_ITessalineWaitSite, reinterpret_cast<void**>(wait.ReleaseAndGetAddressOf()));
+        if (wait) impl_.SetWaitHook([wait] { return wait->KeepWaiting() == com::S_OK; });
+        else impl_.SetWaitHook({});
+        return com::S_OK;
+    }
+    virtual std::span<const com::members::Member> Members() const = 0;
     com::HRESULT InvokeMember(com::DISPID id, std::uint16_t flags, const com::DispArgs& args,
                               com::VARIANT* result) override {
-        return dispatch::InvokeMember(Members(), static_cast<Itf*>(this), id, flags, args, result);
+        return com::members::InvokeMember(Members(), static_cast<Itf*>(this), id, flags, args, result, &lastError_);
+    }
+
+    // Every exported method runs its body here: an exception of the engine
+    // becomes a result code and never crosses the interface; its text goes
+    // to callers by name through EXCEPINFO.
+    template <class F>
+    com::HRESULT Trap(F&& body) noexcept {
+        return com::Trap(lastError_, std::forward<F>(body));
     }
 
     // First member: the module counts the object until everything else of it is gone.
@@ -70,6 +86,7 @@ protected:
         ~ModuleCount() { --com::server::g_objectCount; }
     } moduleCount_;
     TessalineImpl impl_;
+    std::string lastError_;  // of the last trapped call; empty after one that returned
 
 private:
     class InnerUnknown final : public com::IUnknown {
@@ -117,7 +134,7 @@ com::HRESULT CreateTessaline(com::IUnknown* outer, com::REFIID riid, void** ppv)
 com::HRESULT CreateTessaline2(com::IUnknown* outer, com::REFIID riid, void** ppv);
 
 // The member tables, in slot order (for the type library text).
-std::span<const dispatch::Member> TessalineMembers();
-std::span<const dispatch::Member> Tessaline2Members();
+std::span<const com::members::Member> TessalineMembers();
+std::span<const com::members::Member> Tessaline2Members();
 
 }  // namespace tessaline

@@ -5,8 +5,8 @@
 #include <iterator>
 #include <sstream>
 
-#include "core/addon_object.h"
-#include "core/type_library.h"
+#include "addon/core/addon_object.h"
+#include "addon/core/type_library.h"
 #include "platform/com_registrar.h"
 #include "platform/com_server.h"
 #include "platform/registry.h"

@@ -1,8 +1,8 @@
 // The two automation classes. Members only convert arguments (BSTR to UTF-8,
-// VARIANT_BOOL to bool) and forward to the implementation.
+// VARIANT_BOOL to bool) and forward to the implementation, inside the trap.
 #include <new>
 
-#include "core/addon_object.h"
+#include "addon/core/addon_object.h"
 #include "tessaline/itessaline.h"
 
 namespace tessaline {
@@ -12,9 +12,9 @@ using com::E_INVALIDARG;
 using com::HRESULT;
 using com::S_OK;
 using com::VARIANT_BOOL;
-using dispatch::Kind;
-using dispatch::Member;
-using dispatch::ThunkFor;
+using com::members::Kind;
+using com::members::Member;
+using com::members::ThunkFor;
 
 namespace {
 
@@ -43,86 +43,108 @@ class CTessaline2 final : public AddonObject<ITessaline2> {
 public:
     using AddonObject::AddonObject;
 
-    HRESULT StartHTMLEngine(BSTR, BSTR) override { return impl_.StartHTMLEngine(); }
-    HRESULT ConnectToPDFLibrary(com::IUnknown* p) override { return impl_.ConnectToPDFLibrary(p); }
-    HRESULT DisconnectFromPDFLibrary() override { return impl_.DisconnectFromPDFLibrary(); }
+    HRESULT StartHTMLEngine(BSTR, BSTR) override { return Trap([&] { return impl_.StartHTMLEngine(); }); }
+    HRESULT ConnectToPDFLibrary(com::IUnknown* p) override { return Trap([&] { return impl_.ConnectToPDFLibrary(p); }); }
+    HRESULT DisconnectFromPDFLibrary() override { return Trap([&] { return impl_.DisconnectFromPDFLibrary(); }); }
     HRESULT LoadTextString(BSTR sText) override { return LoadHTMLString(sText, nullptr); }
     HRESULT LoadHTMLString(BSTR sHTML, BSTR sBaseURL) override {
-        return impl_.LoadHTMLString(Narrow(sHTML), Narrow(sBaseURL));
+        return Trap([&] {
+            return impl_.LoadHTMLString(Narrow(sHTML), Narrow(sBaseURL));
+        });
     }
     HRESULT LoadTextFile(BSTR sFileName) override { return LoadHTMLFile(sFileName); }
-    HRESULT LoadHTMLFile(BSTR sFileName) override { return impl_.LoadHTMLFile(Narrow(sFileName), ""); }
+    HRESULT LoadHTMLFile(BSTR sFileName) override { return Trap([&] { return impl_.LoadHTMLFile(Narrow(sFileName), ""); }); }
     HRESULT LoadHTMLFile2(BSTR sFileName, BSTR sBaseURL) override {
-        return impl_.LoadHTMLFile(Narrow(sFileName), Narrow(sBaseURL));
+        return Trap([&] {
+            return impl_.LoadHTMLFile(Narrow(sFileName), Narrow(sBaseURL));
+        });
     }
     HRESULT LoadURL(BSTR sURL) override { return LoadHTMLFile(sURL); }
-    HRESULT get_TotalPageCount(std::int32_t* n) override { return impl_.TotalPageCount(n); }
-    HRESULT ConvertPage(std::int32_t n) override { return impl_.ConvertPage(n); }
-    HRESULT ConvertAll() override { return impl_.ConvertAll(); }
-    HRESULT get_AutoAdjustPageWidth(VARIANT_BOOL* v) override { return OutBool(v, impl_.AutoAdjustPageWidth()); }
+    HRESULT get_TotalPageCount(std::int32_t* n) override { return Trap([&] { return impl_.TotalPageCount(n); }); }
+    HRESULT ConvertPage(std::int32_t n) override { return Trap([&] { return impl_.ConvertPage(n); }); }
+    HRESULT ConvertAll() override { return Trap([&] { return impl_.ConvertAll(); }); }
+    HRESULT get_AutoAdjustPageWidth(VARIANT_BOOL* v) override { return Trap([&] { return OutBool(v, impl_.AutoAdjustPageWidth()); }); }
     HRESULT put_AutoAdjustPageWidth(VARIANT_BOOL v) override {
-        impl_.SetAutoAdjustPageWidth(Flag(v));
-        return S_OK;
+        return Trap([&] {
+            impl_.SetAutoAdjustPageWidth(Flag(v));
+            return S_OK;
+        });
     }
     HRESULT get_AutoAdjustContentWidth(VARIANT_BOOL* v) override {
-        return OutBool(v, impl_.AutoAdjustContentWidth());
+        return Trap([&] {
+            return OutBool(v, impl_.AutoAdjustContentWidth());
+        });
     }
     HRESULT put_AutoAdjustContentWidth(VARIANT_BOOL v) override {
-        impl_.SetAutoAdjustContentWidth(Flag(v));
-        return S_OK;
+        return Trap([&] {
+            impl_.SetAutoAdjustContentWidth(Flag(v));
+            return S_OK;
+        });
     }
-    HRESULT get_MarginLeft(std::int32_t* v) override { return Out(v, impl_.MarginLeft()); }
-    HRESULT put_MarginLeft(std::int32_t v) override { return impl_.SetMarginLeft(v); }
-    HRESULT get_MarginRight(std::int32_t* v) override { return Out(v, impl_.MarginRight()); }
-    HRESULT put_MarginRight(std::int32_t v) override { return impl_.SetMarginRight(v); }
-    HRESULT get_MarginTop(std::int32_t* v) override { return Out(v, impl_.MarginTop()); }
-    HRESULT put_MarginTop(std::int32_t v) override { return impl_.SetMarginTop(v); }
-    HRESULT get_MarginBottom(std::int32_t* v) override { return Out(v, impl_.MarginBottom()); }
-    HRESULT put_MarginBottom(std::int32_t v) override { return impl_.SetMarginBottom(v); }
-    HRESULT get_BaseURL(BSTR* v) override { return OutString(v, impl_.BaseURL()); }
+    HRESULT get_MarginLeft(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.MarginLeft()); }); }
+    HRESULT put_MarginLeft(std::int32_t v) override { return Trap([&] { return impl_.SetMarginLeft(v); }); }
+    HRESULT get_MarginRight(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.MarginRight()); }); }
+    HRESULT put_MarginRight(std::int32_t v) override { return Trap([&] { return impl_.SetMarginRight(v); }); }
+    HRESULT get_MarginTop(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.MarginTop()); }); }
+    HRESULT put_MarginTop(std::int32_t v) override { return Trap([&] { return impl_.SetMarginTop(v); }); }
+    HRESULT get_MarginBottom(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.MarginBottom()); }); }
+    HRESULT put_MarginBottom(std::int32_t v) override { return Trap([&] { return impl_.SetMarginBottom(v); }); }
+    HRESULT get_BaseURL(BSTR* v) override { return Trap([&] { return OutString(v, impl_.BaseURL()); }); }
     HRESULT put_BaseURL(BSTR v) override {
-        impl_.SetBaseURL(Narrow(v));
-        return S_OK;
+        return Trap([&] {
+            impl_.SetBaseURL(Narrow(v));
+            return S_OK;
+        });
     }
-    HRESULT get_PreserveLinks(VARIANT_BOOL* v) override { return OutBool(v, impl_.PreserveLinks()); }
+    HRESULT get_PreserveLinks(VARIANT_BOOL* v) override { return Trap([&] { return OutBool(v, impl_.PreserveLinks()); }); }
     HRESULT put_PreserveLinks(VARIANT_BOOL v) override {
-        impl_.SetPreserveLinks(Flag(v));
-        return S_OK;
+        return Trap([&] {
+            impl_.SetPreserveLinks(Flag(v));
+            return S_OK;
+        });
     }
-    HRESULT get_PageTimeout(std::int32_t* v) override { return Out(v, impl_.PageTimeout()); }
+    HRESULT get_PageTimeout(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.PageTimeout()); }); }
     HRESULT put_PageTimeout(std::int32_t v) override {
-        impl_.SetPageTimeout(v);
-        return S_OK;
+        return Trap([&] {
+            impl_.SetPageTimeout(v);
+            return S_OK;
+        });
     }
-    HRESULT SafeNewPage() override { return impl_.SafeNewPage(); }
-    HRESULT get_MinimalWidth(std::int32_t* v) override { return Out(v, impl_.MinimalWidth()); }
+    HRESULT SafeNewPage() override { return Trap([&] { return impl_.SafeNewPage(); }); }
+    HRESULT get_MinimalWidth(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.MinimalWidth()); }); }
     HRESULT put_MinimalWidth(std::int32_t v) override {
-        impl_.SetMinimalWidth(v);
-        return S_OK;
+        return Trap([&] {
+            impl_.SetMinimalWidth(v);
+            return S_OK;
+        });
     }
-    HRESULT SetLogFile(BSTR name) override { return impl_.SetLogFile(Narrow(name)); }
-    HRESULT GetLinkCount(int p, int* n) override { return impl_.GetLinkCount(p, n); }
+    HRESULT SetLogFile(BSTR name) override { return Trap([&] { return impl_.SetLogFile(Narrow(name)); }); }
+    HRESULT GetLinkCount(int p, int* n) override { return Trap([&] { return impl_.GetLinkCount(p, n); }); }
     HRESULT GetLinkName(int p, int l, BSTR* s) override {
-        std::string v;
-        HRESULT hr = s ? impl_.GetLinkName(p, l, &v) : E_INVALIDARG;
-        return com::SUCCEEDED(hr) ? OutString(s, v) : hr;
+        return Trap([&] {
+            std::string v;
+            HRESULT hr = s ? impl_.GetLinkName(p, l, &v) : E_INVALIDARG;
+            return com::SUCCEEDED(hr) ? OutString(s, v) : hr;
+        });
     }
     HRESULT GetLinkText(int p, int l, BSTR* s) override {
-        std::string v;
-        HRESULT hr = s ? impl_.GetLinkText(p, l, &v) : E_INVALIDARG;
-        return com::SUCCEEDED(hr) ? OutString(s, v) : hr;
+        return Trap([&] {
+            std::string v;
+            HRESULT hr = s ? impl_.GetLinkText(p, l, &v) : E_INVALIDARG;
+            return com::SUCCEEDED(hr) ? OutString(s, v) : hr;
+        });
     }
-    HRESULT GetLinkTop(int p, int l, int* v) override { return impl_.GetLinkTop(p, l, v); }
-    HRESULT GetLinkLeft(int p, int l, int* v) override { return impl_.GetLinkLeft(p, l, v); }
-    HRESULT GetLinkBottom(int p, int l, int* v) override { return impl_.GetLinkBottom(p, l, v); }
-    HRESULT GetLinkRight(int p, int l, int* v) override { return impl_.GetLinkRight(p, l, v); }
-    HRESULT UnloadAll() override { return impl_.UnloadAll(); }
-    HRESULT CreateDebugImages(BSTR path) override { return impl_.CreateDebugImages(Narrow(path)); }
-    HRESULT SetDEPCompatibility(VARIANT_BOOL on) override { return impl_.SetDEPCompatibility(Flag(on)); }
+    HRESULT GetLinkTop(int p, int l, int* v) override { return Trap([&] { return impl_.GetLinkTop(p, l, v); }); }
+    HRESULT GetLinkLeft(int p, int l, int* v) override { return Trap([&] { return impl_.GetLinkLeft(p, l, v); }); }
+    HRESULT GetLinkBottom(int p, int l, int* v) override { return Trap([&] { return impl_.GetLinkBottom(p, l, v); }); }
+    HRESULT GetLinkRight(int p, int l, int* v) override { return Trap([&] { return impl_.GetLinkRight(p, l, v); }); }
+    HRESULT UnloadAll() override { return Trap([&] { return impl_.UnloadAll(); }); }
+    HRESULT CreateDebugImages(BSTR path) override { return Trap([&] { return impl_.CreateDebugImages(Narrow(path)); }); }
+    HRESULT SetDEPCompatibility(VARIANT_BOOL on) override { return Trap([&] { return impl_.SetDEPCompatibility(Flag(on)); }); }
 
 private:
     const com::DispatchTable& Table() const override {
-        static const com::DispatchTable table = dispatch::MakeTable(Tessaline2Members());
+        static const com::DispatchTable table = com::members::MakeTable(Tessaline2Members());
         return table;
     }
     std::span<const Member> Members() const override { return Tessaline2Members(); }
@@ -132,42 +154,50 @@ class CTessaline final : public AddonObject<ITessaline> {
 public:
     using AddonObject::AddonObject;
 
-    HRESULT StartHTMLEngine(BSTR, BSTR) override { return impl_.StartHTMLEngine(); }
-    HRESULT ConnectToPDFLibrary(com::IUnknown* p) override { return impl_.ConnectToPDFLibrary(p); }
-    HRESULT LoadFromFile(BSTR name) override { return impl_.LoadHTMLFile(Narrow(name), ""); }
-    HRESULT DisconnectFromPDFLibrary() override { return impl_.DisconnectFromPDFLibrary(); }
-    HRESULT ConvertAll() override { return impl_.ConvertAll(); }
+    HRESULT StartHTMLEngine(BSTR, BSTR) override { return Trap([&] { return impl_.StartHTMLEngine(); }); }
+    HRESULT ConnectToPDFLibrary(com::IUnknown* p) override { return Trap([&] { return impl_.ConnectToPDFLibrary(p); }); }
+    HRESULT LoadFromFile(BSTR name) override { return Trap([&] { return impl_.LoadHTMLFile(Narrow(name), ""); }); }
+    HRESULT DisconnectFromPDFLibrary() override { return Trap([&] { return impl_.DisconnectFromPDFLibrary(); }); }
+    HRESULT ConvertAll() override { return Trap([&] { return impl_.ConvertAll(); }); }
     HRESULT get_Success(VARIANT_BOOL* v) override { return Untouched(v); }
-    HRESULT ConvertPage(std::int32_t n) override { return impl_.ConvertPage(n); }
+    HRESULT ConvertPage(std::int32_t n) override { return Trap([&] { return impl_.ConvertPage(n); }); }
     HRESULT get_PageIndex(std::int32_t* v) override { return Untouched(v); }
     HRESULT put_PageIndex(std::int32_t) override { return S_OK; }
-    HRESULT get_PageCount(std::int32_t* v) override { return impl_.TotalPageCount(v); }
+    HRESULT get_PageCount(std::int32_t* v) override { return Trap([&] { return impl_.TotalPageCount(v); }); }
     HRESULT get_AutoAdjustPDFWidthToHTML(VARIANT_BOOL* v) override {
-        return OutBool(v, impl_.AutoAdjustPageWidth());
+        return Trap([&] {
+            return OutBool(v, impl_.AutoAdjustPageWidth());
+        });
     }
     HRESULT put_AutoAdjustPDFWidthToHTML(VARIANT_BOOL v) override {
-        impl_.SetAutoAdjustPageWidth(Flag(v));
-        return S_OK;
+        return Trap([&] {
+            impl_.SetAutoAdjustPageWidth(Flag(v));
+            return S_OK;
+        });
     }
     HRESULT LoadTextFromFile(BSTR name) override { return LoadFromFile(name); }
     HRESULT LoadFromString(BSTR html, BSTR reference) override {
-        return impl_.LoadHTMLString(Narrow(html), Narrow(reference));
+        return Trap([&] {
+            return impl_.LoadHTMLString(Narrow(html), Narrow(reference));
+        });
     }
     HRESULT LoadTextString(BSTR text) override { return LoadFromString(text, nullptr); }
-    HRESULT get_MarginLeft(std::int32_t* v) override { return Out(v, impl_.MarginLeft()); }
-    HRESULT put_MarginLeft(std::int32_t v) override { return impl_.SetMarginLeft(v); }
-    HRESULT get_MarginRight(std::int32_t* v) override { return Out(v, impl_.MarginRight()); }
-    HRESULT put_MarginRight(std::int32_t v) override { return impl_.SetMarginRight(v); }
-    HRESULT get_MarginTop(std::int32_t* v) override { return Out(v, impl_.MarginTop()); }
-    HRESULT put_MarginTop(std::int32_t v) override { return impl_.SetMarginTop(v); }
-    HRESULT get_MarginBottom(std::int32_t* v) override { return Out(v, impl_.MarginBottom()); }
-    HRESULT put_MarginBottom(std::int32_t v) override { return impl_.SetMarginBottom(v); }
+    HRESULT get_MarginLeft(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.MarginLeft()); }); }
+    HRESULT put_MarginLeft(std::int32_t v) override { return Trap([&] { return impl_.SetMarginLeft(v); }); }
+    HRESULT get_MarginRight(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.MarginRight()); }); }
+    HRESULT put_MarginRight(std::int32_t v) override { return Trap([&] { return impl_.SetMarginRight(v); }); }
+    HRESULT get_MarginTop(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.MarginTop()); }); }
+    HRESULT put_MarginTop(std::int32_t v) override { return Trap([&] { return impl_.SetMarginTop(v); }); }
+    HRESULT get_MarginBottom(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.MarginBottom()); }); }
+    HRESULT put_MarginBottom(std::int32_t v) override { return Trap([&] { return impl_.SetMarginBottom(v); }); }
     HRESULT get_ServerRoot(BSTR* v) override { return Untouched(v); }
     HRESULT put_ServerRoot(BSTR) override { return S_OK; }
-    HRESULT get_BaseURL(BSTR* v) override { return OutString(v, impl_.BaseURL()); }
+    HRESULT get_BaseURL(BSTR* v) override { return Trap([&] { return OutString(v, impl_.BaseURL()); }); }
     HRESULT put_BaseURL(BSTR v) override {
-        impl_.SetBaseURL(Narrow(v));
-        return S_OK;
+        return Trap([&] {
+            impl_.SetBaseURL(Narrow(v));
+            return S_OK;
+        });
     }
     HRESULT get_DocumentTitle(BSTR* v) override { return Untouched(v); }
     HRESULT get_BaseTarget(BSTR* v) override { return Untouched(v); }
@@ -175,26 +205,30 @@ public:
     HRESULT put_Dither(VARIANT_BOOL) override { return S_OK; }
     HRESULT get_ViewImages(VARIANT_BOOL* v) override { return Untouched(v); }
     HRESULT put_ViewImages(VARIANT_BOOL) override { return S_OK; }
-    HRESULT get_ActivePDFLinks(VARIANT_BOOL* v) override { return OutBool(v, impl_.PreserveLinks()); }
+    HRESULT get_ActivePDFLinks(VARIANT_BOOL* v) override { return Trap([&] { return OutBool(v, impl_.PreserveLinks()); }); }
     HRESULT put_ActivePDFLinks(VARIANT_BOOL v) override {
-        impl_.SetPreserveLinks(Flag(v));
-        return S_OK;
+        return Trap([&] {
+            impl_.SetPreserveLinks(Flag(v));
+            return S_OK;
+        });
     }
-    HRESULT LoadFromURL(BSTR url) override { return impl_.LoadHTMLFile(Narrow(url), ""); }
+    HRESULT LoadFromURL(BSTR url) override { return Trap([&] { return impl_.LoadHTMLFile(Narrow(url), ""); }); }
     HRESULT get_CacheEnabled(VARIANT_BOOL* v) override { return Untouched(v); }
     HRESULT put_CacheEnabled(VARIANT_BOOL) override { return S_OK; }
     HRESULT get_CacheDirectory(BSTR* v) override { return Untouched(v); }
     HRESULT put_CacheDirectory(BSTR) override { return S_OK; }
     HRESULT ClearCache() override { return S_OK; }
-    HRESULT LoadFromFile2(BSTR name, BSTR base) override { return impl_.LoadHTMLFile(Narrow(name), Narrow(base)); }
+    HRESULT LoadFromFile2(BSTR name, BSTR base) override { return Trap([&] { return impl_.LoadHTMLFile(Narrow(name), Narrow(base)); }); }
     HRESULT get_ProxyHost(BSTR* v) override { return Untouched(v); }
     HRESULT put_ProxyHost(BSTR) override { return S_OK; }
     HRESULT get_ProxyPort(BSTR* v) override { return Untouched(v); }
     HRESULT put_ProxyPort(BSTR) override { return S_OK; }
-    HRESULT get_PageTimeout(std::int32_t* v) override { return Out(v, impl_.PageTimeout()); }
+    HRESULT get_PageTimeout(std::int32_t* v) override { return Trap([&] { return Out(v, impl_.PageTimeout()); }); }
     HRESULT put_PageTimeout(std::int32_t v) override {
-        impl_.SetPageTimeout(v);
-        return S_OK;
+        return Trap([&] {
+            impl_.SetPageTimeout(v);
+            return S_OK;
+        });
     }
     HRESULT get_ProxyUserName(BSTR* v) override { return Untouched(v); }
     HRESULT put_ProxyUserName(BSTR) override { return S_OK; }
@@ -206,11 +240,11 @@ public:
     HRESULT put_AuthorizationPassword(BSTR) override { return S_OK; }
     HRESULT get_UseBasicAuthorization(VARIANT_BOOL* v) override { return Untouched(v); }
     HRESULT put_UseBasicAuthorization(VARIANT_BOOL) override { return S_OK; }
-    HRESULT SafeNewPage() override { return impl_.SafeNewPage(); }
+    HRESULT SafeNewPage() override { return Trap([&] { return impl_.SafeNewPage(); }); }
 
 private:
     const com::DispatchTable& Table() const override {
-        static const com::DispatchTable table = dispatch::MakeTable(TessalineMembers());
+        static const com::DispatchTable table = com::members::MakeTable(TessalineMembers());
         return table;
     }
     std::span<const Member> Members() const override { return TessalineMembers(); }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "core/addon_object.h"
-#include "core/type_library.h"
+#include <stdexcept>
+
+#include "addon/core/addon_object.h"
+#include "addon/core/type_library.h"
 #include "tessaline/itessaline.h"
 
 namespace tessaline {
@@ -181,6 +183,36 @@ TEST(ObjectsTest, NoEffectMembersLeaveTheCallersVariableAlone) {
     EXPECT_EQ(t2->GetLinkName(0, 0, &s), com::E_INVALIDARG);
     EXPECT_EQ(s, nullptr);
     EXPECT_EQ(t2->GetLinkName(0, 0, nullptr), com::E_INVALIDARG);
+}
+
+// A PDF library object that fails by throwing: the exception stays inside the
+// add-on, and the caller gets a code (and, by name, the text).
+class ThrowingUnknown final : public com::IUnknown {
+public:
+    com::HRESULT QueryInterface(com::REFIID, void**) override { throw std::runtime_error("the library broke"); }
+    std::uint32_t AddRef() override { return 1; }
+    std::uint32_t Release() override { return 1; }
+};
+
+TEST(ObjectsTest, ExceptionsNeverCrossTheInterface) {
+    ThrowingUnknown broken;
+    auto t2 = Make<ITessaline2>(&CreateTessaline2);
+    EXPECT_EQ(t2->ConnectToPDFLibrary(&broken), com::E_FAIL);
+    auto t1 = Make<ITessaline>(&CreateTessaline);
+    EXPECT_EQ(t1->ConnectToPDFLibrary(&broken), com::E_FAIL);
+
+    com::VARIANT arg;
+    arg.vt = com::VT_UNKNOWN;
+    arg.punkVal = &broken;
+    std::string text;
+    com::VARIANT r;
+    EXPECT_EQ(com::InvokeByName(t2.Get(), "ConnectToPDFLibrary", com::DISPATCH_METHOD, {arg}, &r, &text),
+              com::DISP_E_EXCEPTION);
+    EXPECT_EQ(text, "the library broke");
+    // The next call that returns clears the text.
+    EXPECT_EQ(t2->ConnectToPDFLibrary(nullptr), com::S_OK);
+    EXPECT_EQ(com::InvokeByName(t2.Get(), "NoSuchMember", com::DISPATCH_METHOD, {}, &r, &text),
+              com::DISP_E_UNKNOWNNAME);
 }
 
 TEST(TypeLibraryTest, DescribesEveryMemberOnce) {

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "core/tessaline_impl.h"
+#include "addon/core/tessaline_impl.h"
 #include "vellumate_version.h"
 
 #ifndef TESSALINE_ENGINE_VERSION

@@ -1,4 +1,4 @@
-#include "core/tessaline_impl.h"
+#include "addon/core/tessaline_impl.h"
 
 #include <algorithm>
 #include <cstdio>

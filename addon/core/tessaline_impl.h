@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "common/document_loader.h"
-#include "common/event_log.h"
-#include "common/page_converter.h"
-#include "common/page_image.h"
-#include "common/pdf_target.h"
+#include "addon/common/document_loader.h"
+#include "addon/common/event_log.h"
+#include "addon/common/page_converter.h"
+#include "addon/common/page_image.h"
+#include "addon/common/pdf_target.h"
 #include "platform/com.h"
 
 namespace tessaline {

@@ -1,4 +1,4 @@
-#include "core/tessaline_impl.h"
+#include "addon/core/tessaline_impl.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <regex>
 
-#include "common/testing/fake_pdf_document.h"
+#include "addon/common/testing/fake_pdf_document.h"
 
 namespace tessaline {
 namespace {

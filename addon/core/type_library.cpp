@@ -1,19 +1,19 @@
-#include "core/type_library.h"
+#include "addon/core/type_library.h"
 
 #include <sstream>
 
-#include "core/addon_object.h"
+#include "addon/core/addon_object.h"
 #include "tessaline/itessaline.h"
 
 namespace tessaline {
 namespace {
 
 void Interface(std::ostringstream& out, const char* name, const com::IID& iid, const char* help,
-               std::span<const dispatch::Member> members) {
+               std::span<const com::members::Member> members) {
     out << "\n[\n  uuid(" << com::GuidToString(iid) << "),\n  helpstring(\"" << help
         << "\"),\n  dual,\n  nonextensible,\n  oleautomation\n]\ninterface " << name << " : IDispatch\n{\n";
     for (const auto& m : members) {
-        const char* kind = m.kind == dispatch::Kind::Get ? ", propget" : m.kind == dispatch::Kind::Put ? ", propput" : "";
+        const char* kind = m.kind == com::members::Kind::Get ? ", propget" : m.kind == com::members::Kind::Put ? ", propput" : "";
         out << "  [id(" << m.id << ")" << kind << "] HRESULT " << m.name << "(" << m.signature << ");\n";
     }
     out << "};\n";

@@ -9,8 +9,8 @@
 #include <iterator>
 #include <limits>
 
-#include "common/page_converter.h"
-#include "pages/emf_slicer.h"
+#include "addon/common/page_converter.h"
+#include "addon/pages/emf_slicer.h"
 #include "platform/sysinfo.h"
 
 namespace tessaline {

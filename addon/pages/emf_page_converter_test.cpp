@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/page_converter.h"
-#include "common/testing/fake_pdf_document.h"
+#include "addon/common/page_converter.h"
+#include "addon/common/testing/fake_pdf_document.h"
 #include "emf/reader.h"
 #include "emf/writer.h"
 
@@ -33,7 +33,8 @@ public:
     };
     std::int32_t resolution = 96;
     bool refuseWidth = false, refuseLinks = false;
-    std::vector<std::pair<double, double>> pages{{595, 842}};
+    // One A4 page (not a braced list: GCC 12 warns of it as uninitialized).
+    std::vector<std::pair<double, double>> pages = std::vector<std::pair<double, double>>(1, {595.0, 842.0});
     std::int32_t current = 0;
     std::vector<Draw> draws;
     std::vector<UrlLink> links;

@@ -1,13 +1,14 @@
-#include "pages/emf_slicer.h"
+#include "addon/pages/emf_slicer.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <limits>
 #include <optional>
 
+#include "emf/layouts.h"
 #include "emf/reader.h"
+#include "emf/record_stream.h"
 #include "emf/records.h"
 #include "platform/sysinfo.h"
 
@@ -16,57 +17,19 @@ namespace {
 
 constexpr std::int64_t kMaxSlices = 10000;
 
-// Little-endian access to one record in the slice's buffer; every access is
-// bounds-checked by the caller through Has().
-struct Rec {
-    std::uint8_t* p;
-    std::size_t n;
-
-    std::uint32_t Size() const { return static_cast<std::uint32_t>(n); }
-    bool Has(std::size_t off, std::size_t len) const { return off <= n && len <= n - off; }
-    std::int32_t I32(std::size_t off) const {
-        std::uint32_t v;
-        std::memcpy(&v, p + off, 4);
-        return static_cast<std::int32_t>(v);
-    }
-    std::uint32_t U32(std::size_t off) const { return static_cast<std::uint32_t>(I32(off)); }
-    void Set32(std::size_t off, std::int64_t v) {
-        auto c = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
-                                                                    std::numeric_limits<std::int32_t>::max()));
-        std::memcpy(p + off, &c, 4);
-    }
-    std::int16_t I16(std::size_t off) const {
-        std::int16_t v;
-        std::memcpy(&v, p + off, 2);
-        return v;
-    }
-    void Set16(std::size_t off, std::int64_t v) {
-        auto c = static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
-        std::memcpy(p + off, &c, 2);
-    }
-};
+// The record being rewritten, in the slice's stream: its accessors never
+// step outside it and its writes saturate.
+using Rec = emf::RecordEdit;
+namespace L = emf::layout;
 
 struct Box {
     std::int64_t left, top, right, bottom;
 };
 
-// Offsets of the fields the rewriting needs, per bitmap record type.
-struct BltLayout {
-    std::size_t minSize;
-    std::size_t xDest, yDest;   // destination point
-    std::ptrdiff_t cxDest, cyDest;  // -1: none
-    std::ptrdiff_t ySrc, cySrc;     // -1: none
-    std::size_t offBmi, cbBmi, offBits, cbBits;
-};
-
-constexpr BltLayout kBitBlt{100, 24, 28, 32, 36, 48, -1, 84, 88, 92, 96};
-constexpr BltLayout kStretchBlt{108, 24, 28, 32, 36, 48, 104, 84, 88, 92, 96};
-constexpr BltLayout kMaskBlt{128, 24, 28, 32, 36, 48, -1, 84, 88, 92, 96};
-constexpr BltLayout kTransparentBlt{108, 24, 28, 32, 36, 48, 104, 84, 88, 92, 96};
-constexpr BltLayout kAlphaBlend{108, 24, 28, 32, 36, 48, 104, 84, 88, 92, 96};
-constexpr BltLayout kStretchDIBits{80, 24, 28, 72, 76, 36, 44, 48, 52, 56, 60};
-constexpr BltLayout kSetDIBitsToDevice{76, 24, 28, -1, -1, 36, 44, 48, 52, 56, 60};
-constexpr BltLayout kPlgBlt{140, 0, 0, -1, -1, 52, 60, 96, 100, 104, 108};
+std::int32_t Saturated(std::int64_t v) {
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
 
 // Records the rewriting leaves out of a slice whenever their bounds lie
 // wholly outside it, whatever came before them.
@@ -93,14 +56,14 @@ public:
     RecordParser(int w, int h, int dy, std::int64_t pushFrom, bool first, const LogSource& log)
         : w_(w), h_(h), dy_(dy), pushFrom_(pushFrom), first_(first), log_(log) {}
 
-    // Appends the rewritten record(s) to `out`, counting them in `count`;
-    // false when nothing is kept.
-    bool Process(const std::uint8_t* data, std::uint32_t size, std::size_t offset, std::vector<std::uint8_t>& out,
-                 std::uint32_t& count) {
+    // Appends the rewritten record(s) to the slice; false when nothing is kept.
+    bool Process(const std::uint8_t* data, std::uint32_t size, std::size_t offset) {
         if (size < 8) return false;
         offset_ = offset;
-        std::uint32_t type;
-        std::memcpy(&type, data, 4);
+        const emf::RecordView view(data, size);
+        const std::uint32_t type = view.Type();
+        std::uint32_t declared = 0;
+        if (!view.U32(4, declared) || declared != size || size % 4 != 0) return Drop(type, offset);
         if (type == emf::EMR_BEGINPATH) inPath_ = true;
         if (type == emf::EMR_ENDPATH || type == emf::EMR_ABORTPATH) inPath_ = false;
         // A path bracket is held until the record after it: filled or
@@ -109,15 +72,14 @@ public:
         const bool paintsPath = type == emf::EMR_FILLPATH || type == emf::EMR_STROKEPATH ||
                                 type == emf::EMR_STROKEANDFILLPATH;
         if (type == emf::EMR_BEGINPATH) {
-            path_ = {true, false, out.size(), count};
+            path_ = {true, false, out_.Here()};
         } else if (type == emf::EMR_ENDPATH && path_.held) {
             path_.ended = true;
         } else if (path_.held && (type == emf::EMR_ABORTPATH || (path_.ended && !paintsPath))) {
             path_.held = false;
         }
         if (!Rewritten(type)) {
-            out.insert(out.end(), data, data + size);
-            ++count;
+            out_.Append({data, size});
             return true;
         }
         // Inside a path a line is one edge of a figure: clipping it would
@@ -125,11 +87,10 @@ public:
         // path's fill or stroke is cut at the slice's frame instead.
         if (type == emf::EMR_LINETO && !inPath_) {
             if (size < 16) return Drop(type, offset);
-            return LineTo(data, out, count);
+            return LineTo(view);
         }
-        const std::size_t at = out.size();
-        out.insert(out.end(), data, data + size);
-        Rec r{out.data() + at, size};
+        const emf::RecordStream::Mark at = out_.Here();
+        Rec r = out_.Append({data, size});
         bool keep = true;
         switch (type) {
             case emf::EMR_EXTTEXTOUTA:
@@ -224,14 +185,14 @@ public:
                 constexpr std::int64_t kPenMargin = 128;
                 if (path_.held && path_.ended && box.right >= box.left &&
                     (box.top - kPenMargin > h_ || box.bottom + kPenMargin < 0)) {
-                    out.resize(path_.at);
-                    count = path_.count;
+                    out_.Rewind(path_.at);
                     path_.held = false;
                     // The pen stays where the figures left it, for lines that
                     // follow; one move stands for a run of left-out paths.
-                    if (path_.at == movedTo_ && path_.at >= 16 && count > 0) out.resize(path_.at - 16), --count;
-                    AppendMoveTo(out, count, penX_, penY_);
-                    movedTo_ = out.size();
+                    if (path_.at.bytes == movedTo_ && path_.at.bytes >= kMoveToSize && path_.at.records > 0)
+                        out_.Rewind({path_.at.bytes - kMoveToSize, path_.at.records - 1});
+                    AppendMoveTo(penX_, penY_);
+                    movedTo_ = out_.ByteCount();
                     return false;
                 }
                 path_.held = false;
@@ -241,13 +202,11 @@ public:
                 keep = BitBlt(r, type, offset);
                 break;
             case emf::EMR_STRETCHBLT:
-                keep = CroppedBlt(r, kStretchBlt, type, offset);
+            case emf::EMR_TRANSPARENTBLT:
+                keep = CroppedBlt(r, L::kStretchBltFields, type, offset);
                 break;
             case emf::EMR_MASKBLT:
-                keep = CroppedBlt(r, kMaskBlt, type, offset);
-                break;
-            case emf::EMR_TRANSPARENTBLT:
-                keep = CroppedBlt(r, kTransparentBlt, type, offset);
+                keep = CroppedBlt(r, L::kMaskBltFields, type, offset);
                 break;
             case emf::EMR_PLGBLT:
                 keep = PlgBlt(r, offset);
@@ -256,18 +215,15 @@ public:
                 keep = SetDIBits(r, offset);
                 break;
             case emf::EMR_STRETCHDIBITS:
-                keep = ScaledBlt(r, kStretchDIBits, type, offset);
+                keep = ScaledBlt(r, L::kStretchDIBitsFields, type, offset);
                 break;
             case emf::EMR_ALPHABLEND:
-                keep = ScaledBlt(r, kAlphaBlend, type, offset);
+                keep = ScaledBlt(r, L::kStretchBltFields, type, offset);
                 break;
             default:
                 break;
         }
-        if (keep)
-            ++count;
-        else
-            out.resize(at);
+        if (!keep) out_.Rewind(at);
         if (keep && ShowsContent(type) && r.Size() >= 24 && !(IsText(type) && lastTextBlank_)) {
             const std::int64_t top = std::min(r.I32(12), r.I32(20)), bottom = std::max(r.I32(12), r.I32(20));
             if (bottom >= 0 && top <= h_ && r.I32(16) != -1) contentBottom_ = std::max(contentBottom_, std::min(bottom, h_));
@@ -278,6 +234,8 @@ public:
     // The bottom of the lowest text or picture this slice shows (slice
     // pixels), -1 when it shows none.
     std::int64_t ContentBottom() const { return contentBottom_; }
+    // The records of the slice so far.
+    emf::RecordStream& Slice() { return out_; }
 
 private:
     static bool IsText(std::uint32_t type) { return type == emf::EMR_EXTTEXTOUTA || type == emf::EMR_EXTTEXTOUTW; }
@@ -350,7 +308,7 @@ private:
                     if (wide)
                         r.Set16(off + 2 * i, 32);
                     else
-                        r.p[off + i] = 32;
+                        r.Set8(off + i, 32);
                 }
             }
         }
@@ -419,13 +377,8 @@ private:
         return true;
     }
 
-    static void AppendMoveTo(std::vector<std::uint8_t>& out, std::uint32_t& count, std::int64_t x, std::int64_t y) {
-        std::uint8_t m[16];
-        Rec rec{m, sizeof m};
-        rec.Set32(0, emf::EMR_MOVETOEX), rec.Set32(4, 16), rec.Set32(8, x), rec.Set32(12, y);
-        out.insert(out.end(), m, m + sizeof m);
-        ++count;
-    }
+    static constexpr std::size_t kMoveToSize = 16;
+    void AppendMoveTo(std::int64_t x, std::int64_t y) { out_.Append(emf::EMR_MOVETOEX, {x, y}); }
 
     int Outcode(std::int64_t x, std::int64_t y) const {
         int c = 0;
@@ -437,12 +390,12 @@ private:
     }
 
     // Cohen–Sutherland clipping of the pen's segment to the slice.
-    bool LineTo(const std::uint8_t* data, std::vector<std::uint8_t>& out, std::uint32_t& count) {
-        std::uint8_t copy[16];
-        std::memcpy(copy, data, sizeof copy);
-        Rec r{copy, sizeof copy};
-        MovePoint(r, 8);
-        const std::int64_t ex = r.I32(8), ey = r.I32(12);
+    // The segment is written as a LINETO of its own size, whatever the
+    // source record carried after its point.
+    bool LineTo(const emf::RecordView& view) {
+        emf::PointL end;
+        view.Point(8, end);
+        const std::int64_t ex = end.x, ey = Saturated(static_cast<std::int64_t>(end.y) + dy_);
         double x0 = static_cast<double>(penX_), y0 = static_cast<double>(penY_);
         double x1 = static_cast<double>(ex), y1 = static_cast<double>(ey);
         int c0 = Outcode(penX_, penY_), c1 = Outcode(ex, ey);
@@ -473,12 +426,10 @@ private:
         }
         if (visible) {
             auto sx = std::llround(x0), sy = std::llround(y0), cx = std::llround(x1), cy = std::llround(y1);
-            if (sx != penX_ || sy != penY_) AppendMoveTo(out, count, sx, sy);
-            r.Set32(8, cx), r.Set32(12, cy);
-            out.insert(out.end(), copy, copy + sizeof copy);
-            ++count;
+            if (sx != penX_ || sy != penY_) AppendMoveTo(sx, sy);
+            out_.Append(emf::EMR_LINETO, {cx, cy});
         }
-        AppendMoveTo(out, count, ex, ey);
+        AppendMoveTo(ex, ey);
         penX_ = ex, penY_ = ey;
         return true;
     }
@@ -501,17 +452,18 @@ private:
         std::uint32_t compression = 0;
         std::size_t stride = 0;
     };
-    bool FindDib(const Rec& r, const BltLayout& l, Dib* d) const {
+    bool FindDib(const Rec& r, const L::BitmapFields& l, Dib* d) const {
+        using H = L::BitmapInfoHeader;
         std::uint32_t offBmi = r.U32(l.offBmi), cbBmi = r.U32(l.cbBmi);
         std::uint32_t offBits = r.U32(l.offBits), cbBits = r.U32(l.cbBits);
-        if (cbBmi < 40 || !r.Has(offBmi, cbBmi) || !r.Has(offBits, cbBits)) return false;
+        if (cbBmi < emf::kBitmapInfoHeaderSize || !r.Has(offBmi, cbBmi) || !r.Has(offBits, cbBits)) return false;
         d->header = offBmi;
         d->bits = offBits;
         d->bitsSize = cbBits;
-        d->width = r.I32(offBmi + 4);
-        d->height = r.I32(offBmi + 8);
-        std::memcpy(&d->bpp, r.p + offBmi + 14, 2);
-        d->compression = r.U32(offBmi + 16);
+        d->width = r.I32(offBmi + H::width);
+        d->height = r.I32(offBmi + H::height);
+        d->bpp = r.U16(offBmi + H::bitCount);
+        d->compression = r.U32(offBmi + H::compression);
         if (d->width <= 0 || d->height == 0 || d->height == std::numeric_limits<std::int32_t>::min()) return false;
         if (d->bpp == 0 || d->bpp > 32) return false;
         d->stride = ((static_cast<std::size_t>(d->width) * d->bpp + 31) / 32) * 4;
@@ -521,7 +473,7 @@ private:
     // Keeps the picture rows [fromTop, rows - fromBottom) of the bitmap, moved
     // to the start of the bits; false (record unchanged) when that is not
     // possible: compressed bits, too few rows or bits shorter than declared.
-    bool RemoveRows(Rec& r, const BltLayout& l, std::int64_t fromBottom, std::int64_t fromTop) {
+    bool RemoveRows(Rec& r, const L::BitmapFields& l, std::int64_t fromBottom, std::int64_t fromTop) {
         Dib d;
         if (!FindDib(r, l, &d)) return false;
         if (d.compression != emf::BI_RGB && d.compression != emf::BI_BITFIELDS) return false;
@@ -531,27 +483,29 @@ private:
         if (d.stride * static_cast<std::size_t>(rows) > d.bitsSize) return false;
         // Stored order: bottom-up bitmaps store the picture's bottom row first.
         std::int64_t firstStored = d.height > 0 ? fromBottom : fromTop;
-        std::memmove(r.p + d.bits, r.p + d.bits + static_cast<std::size_t>(firstStored) * d.stride,
-                     static_cast<std::size_t>(keep) * d.stride);
-        r.Set32(d.header + 8, d.height > 0 ? keep : -keep);
-        r.Set32(d.header + 20, static_cast<std::int64_t>(keep) * static_cast<std::int64_t>(d.stride));
+        r.MoveBytes(d.bits, d.bits + static_cast<std::size_t>(firstStored) * d.stride,
+                    static_cast<std::size_t>(keep) * d.stride);
+        r.Set32(d.header + L::BitmapInfoHeader::height, d.height > 0 ? keep : -keep);
+        r.Set32(d.header + L::BitmapInfoHeader::sizeImage,
+                static_cast<std::int64_t>(keep) * static_cast<std::int64_t>(d.stride));
         return true;
     }
 
     bool BitBlt(Rec& r, std::uint32_t type, std::size_t offset) {
-        if (!Need(r, kBitBlt.minSize)) return Drop(type, offset);
+        const L::BitmapFields& l = L::kBitBltFields;
+        if (!Need(r, l.minSize)) return Drop(type, offset);
         Box box = MoveRect(r, 8);
-        MovePoint(r, kBitBlt.xDest);
+        MovePoint(r, l.xDest);
         if (!Visible(box)) return false;
         r.Set32(20, std::min<std::int64_t>(box.bottom, h_));
-        std::int64_t y = r.I32(kBitBlt.yDest), cy = r.I32(kBitBlt.cyDest);
-        if (y + cy > h_) r.Set32(kBitBlt.cyDest, h_ - y);
+        std::int64_t y = r.I32(l.yDest), cy = r.I32(static_cast<std::size_t>(l.cyDest));
+        if (y + cy > h_) r.Set32(static_cast<std::size_t>(l.cyDest), h_ - y);
         return true;
     }
 
     // STRETCHBLT, MASKBLT, TRANSPARENTBLT: one source row per destination row
     // is assumed by the row removal, as the format's producers write them.
-    bool CroppedBlt(Rec& r, const BltLayout& l, std::uint32_t type, std::size_t offset) {
+    bool CroppedBlt(Rec& r, const L::BitmapFields& l, std::uint32_t type, std::size_t offset) {
         if (!Need(r, l.minSize)) return Drop(type, offset);
         Box box = MoveRect(r, 8);
         MovePoint(r, l.xDest);
@@ -586,10 +540,10 @@ private:
     }
 
     bool PlgBlt(Rec& r, std::size_t offset) {
-        const BltLayout& l = kPlgBlt;
+        const L::BitmapFields& l = L::kPlgBltFields;
         if (!Need(r, l.minSize)) return Drop(emf::EMR_PLGBLT, offset);
         Box box = MoveRect(r, 8);
-        for (int i = 0; i < 3; ++i) MovePoint(r, 24 + 8 * i);
+        for (int i = 0; i < 3; ++i) MovePoint(r, L::PlgBlt::corners + 8 * i);
         if (!Visible(box)) return false;
         std::int64_t a = 0;
         if (box.bottom > h_) {
@@ -608,7 +562,7 @@ private:
     }
 
     bool SetDIBits(Rec& r, std::size_t offset) {
-        const BltLayout& l = kSetDIBitsToDevice;
+        const L::BitmapFields& l = L::kSetDIBitsToDeviceFields;
         if (!Need(r, l.minSize)) return Drop(emf::EMR_SETDIBITSTODEVICE, offset);
         Box box = MoveRect(r, 8);
         MovePoint(r, l.xDest);
@@ -618,14 +572,15 @@ private:
             a = box.bottom - h_ + 1;
             RemoveRows(r, l, a, 0);
             r.Set32(20, h_);
-            r.Set32(72, static_cast<std::int64_t>(r.I32(72)) - a);
+            r.Set32(L::SetDIBitsToDevice::scans, static_cast<std::int64_t>(r.I32(L::SetDIBitsToDevice::scans)) - a);
         } else if (box.top < 0) {
             a = 1 - box.top;
             RemoveRows(r, l, 0, a);
             r.Set32(12, 0);
             r.Set32(l.yDest, 0);
             r.Set32(static_cast<std::size_t>(l.ySrc), 0);
-            r.Set32(68, static_cast<std::int64_t>(r.I32(68)) + a);
+            r.Set32(L::SetDIBitsToDevice::startScan,
+                    static_cast<std::int64_t>(r.I32(L::SetDIBitsToDevice::startScan)) + a);
         }
         return a <= 0 || Shrink(r, l.cySrc, a);
     }
@@ -633,7 +588,7 @@ private:
     // STRETCHDIBITS and ALPHABLEND scale the source: rows are removed in
     // source units (ratio r) and the destination shrinks by what lies
     // outside the slice, so both rectangles keep describing the same picture.
-    bool ScaledBlt(Rec& r, const BltLayout& l, std::uint32_t type, std::size_t offset) {
+    bool ScaledBlt(Rec& r, const L::BitmapFields& l, std::uint32_t type, std::size_t offset) {
         if (!Need(r, l.minSize)) return Drop(type, offset);
         Box box = MoveRect(r, 8);
         MovePoint(r, l.xDest);
@@ -677,13 +632,13 @@ private:
     bool inPath_ = false;
     struct HeldPath {
         bool held = false, ended = false;
-        std::size_t at = 0;       // where its BEGINPATH starts in the slice
-        std::uint32_t count = 0;  // records before it
+        emf::RecordStream::Mark at;  // where its BEGINPATH starts in the slice
     } path_;
     std::size_t movedTo_ = 0;  // the end of the pen move that stands for left-out paths
     std::size_t offset_ = 0;
     bool lastTextBlank_ = false;
     std::int64_t contentBottom_ = -1;
+    emf::RecordStream out_;
 };
 
 CEmfSlicer::CEmfSlicer(EventLog& log) : log_(log, "CEmfSlicer") {}
@@ -737,7 +692,7 @@ bool CEmfSlicer::SliceRange(int index, int* top, int* end) const {
 
 bool CEmfSlicer::HandleRecord(const std::uint8_t* record, std::uint32_t size) {
     if (!parser_) return false;
-    return parser_->Process(record, size, recordOffset_, out_, recordCount_);
+    return parser_->Process(record, size, recordOffset_);
 }
 
 namespace {
@@ -774,21 +729,16 @@ void CEmfSlicer::IndexTextLines() {
     textLines_.clear();
     for (const emf::Record& rec : records_) {
         if (rec.type == 0 || rec.type > emf::kMaxRecordType || rec.type == emf::EMR_EOF) break;
-        if ((rec.type != emf::EMR_EXTTEXTOUTW && rec.type != emf::EMR_EXTTEXTOUTA) || rec.size < 24) continue;
-        const std::uint8_t* p = source_.data() + rec.offset;
-        std::int32_t t, b, right;
-        std::memcpy(&t, p + 12, 4);
-        std::memcpy(&b, p + 20, 4);
-        std::memcpy(&right, p + 16, 4);
-        if (b == -1 || right == -1) continue;  // no bounds
-        textLines_.emplace_back(std::min(t, b), std::max(t, b));
+        if (rec.type != emf::EMR_EXTTEXTOUTW && rec.type != emf::EMR_EXTTEXTOUTA) continue;
+        emf::RectL b;
+        if (!rec.View(source_).Rect(emf::layout::kBounds, b)) continue;
+        if (b.bottom == -1 || b.right == -1) continue;  // no bounds
+        textLines_.emplace_back(std::min(b.top, b.bottom), std::max(b.top, b.bottom));
     }
     std::sort(textLines_.begin(), textLines_.end());
 }
 
 bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vector<std::uint8_t>* out) {
-    out_.clear();
-    recordCount_ = 0;
     const int parserW = static_cast<int>(sliceWidth_ / scale_);
     const std::int64_t pushFrom = cutBack > 0 ? h - cutBack : std::numeric_limits<std::int64_t>::max();
     parser_ = std::make_unique<RecordParser>(parserW, h, -top, pushFrom, top == 0, log_);
@@ -805,20 +755,24 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vecto
         if (rec.type == emf::EMR_EOF) break;
     }
     const std::int64_t content = parser_->ContentBottom();
-    parser_.reset();
-    if (out_.size() < emf::kHeaderMinSize) return false;
+    emf::RecordStream& slice = parser_->Slice();
+    // The slice begins with the source's header: sizes, bounds and the frame
+    // become those of a W x h picture on the screen.
+    std::optional<emf::Header> header = emf::ReadHeader(slice.Bytes());
+    if (!header) {
+        parser_.reset();
+        return false;
+    }
     contentBottoms_.push_back(content < 0 ? -1 : static_cast<int>(content + top));
-
-    // Header of the slice: sizes, bounds and the frame of a W x h picture on the screen.
-    Rec header{out_.data(), emf::kHeaderMinSize};
     namespace screen = platform::screen;
-    header.Set32(48, static_cast<std::int64_t>(out_.size()));
-    header.Set32(52, recordCount_);
-    header.Set32(16, sourceW);
-    header.Set32(20, h);
-    header.Set32(32, static_cast<std::int64_t>(sourceW) * screen::kWidthMm * 100 / screen::kWidth + 1);
-    header.Set32(36, static_cast<std::int64_t>(h) * screen::kHeightMm * 100 / screen::kHeight + 1);
-    out->assign(out_.begin(), out_.end());
+    emf::RectL bounds = header->bounds, frame = header->frame;
+    bounds.right = sourceW;
+    bounds.bottom = h;
+    frame.right = Saturated(static_cast<std::int64_t>(sourceW) * screen::kWidthMm * 100 / screen::kWidth + 1);
+    frame.bottom = Saturated(static_cast<std::int64_t>(h) * screen::kHeightMm * 100 / screen::kHeight + 1);
+    slice.CompleteHeader(&bounds, &frame);
+    *out = slice.Take();
+    parser_.reset();
     return true;
 }
 
@@ -838,12 +792,11 @@ void CEmfSlicer::ProduceSlices() {
     extents_.assign(records_.size(), Extent{});
     for (std::size_t i = 0; i < records_.size(); ++i) {
         const emf::Record& rec = records_[i];
-        if (!LeftOutWhenOutside(rec.type) || rec.size < 24) continue;
-        std::int32_t b[4];
-        std::memcpy(b, source_.data() + rec.offset + 8, sizeof b);
+        emf::RectL b;
+        if (!LeftOutWhenOutside(rec.type) || !rec.View(source_).Rect(emf::layout::kBounds, b)) continue;
         const bool text = rec.type == emf::EMR_EXTTEXTOUTW || rec.type == emf::EMR_EXTTEXTOUTA;
-        if (text && (b[2] == -1 || b[3] == -1)) continue;  // no bounds: always drawn
-        extents_[i] = {true, std::min(b[1], b[3]), std::max(b[1], b[3])};
+        if (text && (b.right == -1 || b.bottom == -1)) continue;  // no bounds: always drawn
+        extents_[i] = {true, std::min(b.top, b.bottom), std::max(b.top, b.bottom)};
     }
     const emf::Header* header = &mf.header;
     const std::int64_t W =

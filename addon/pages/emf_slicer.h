@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "common/event_log.h"
+#include "addon/common/event_log.h"
 #include "emf/reader.h"
 
 namespace tessaline {
@@ -103,8 +103,6 @@ private:
     std::vector<std::pair<std::int64_t, std::int64_t>> textLines_;
     std::size_t recordOffset_ = 0;
     std::unique_ptr<RecordParser> parser_;
-    std::vector<std::uint8_t> out_;
-    std::uint32_t recordCount_ = 0;
 };
 
 }  // namespace tessaline

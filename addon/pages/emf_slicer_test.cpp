@@ -1,4 +1,4 @@
-#include "pages/emf_slicer.h"
+#include "addon/pages/emf_slicer.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -439,6 +439,32 @@ TEST_F(SlicerTest, MalformedRecordsAreDroppedWithAWarning) {
     for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(0))) EXPECT_NE(r.type, std::uint32_t(emf::EMR_POLYGON));
     EXPECT_EQ(TextsOf(*slicer.GetSlice(0))[0].first, u"kept");
     EXPECT_NE(log.LastError().find("Malformed record EMR_POLYGON at offset"), std::string::npos) << log.LastError();
+}
+
+// A producer may write a record longer than its fields: a clipped line is
+// written as a line of its own size, and the slice stays a valid metafile.
+TEST_F(SlicerTest, AClippedLineWithTrailingBytesKeepsTheSliceWhole) {
+    RawRecord line(emf::EMR_LINETO, 20);
+    line.Put(8, 10).Put(12, 600).Put(16, 0x7777);
+    auto image = PageImageOf(400, 799, [&](emf::Recorder& rec) {
+        rec.MoveToEx(10, 300);
+        rec.AppendRaw(line.b);
+        Text(rec, 0, 500, u"after");
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(400);
+    slicer.SetSliceHeight(400);
+    slicer.SetSourceImage(image);
+    ASSERT_EQ(slicer.SliceCount(), 2);
+    int lines = 0;
+    for (const SliceRecord& r : RecordsOf(*slicer.GetSlice(0))) {
+        if (r.type != emf::EMR_LINETO) continue;
+        ++lines;
+        EXPECT_EQ(r.bytes.size(), 16u);
+        EXPECT_EQ(r.I32(12), 400);
+    }
+    EXPECT_EQ(lines, 1);
+    EXPECT_EQ(TextsOf(*slicer.GetSlice(1)).at(0).first, u"after");
 }
 
 TEST_F(SlicerTest, EveryTextLineIsDrawnInExactlyOneSlice) {

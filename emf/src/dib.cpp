@@ -16,7 +16,8 @@ std::vector<std::uint8_t> InfoHeader(std::int32_t w, std::int32_t h, std::uint16
     std::vector<std::uint8_t> v;
     PutU32(v, kBitmapInfoHeaderSize), PutI32(v, w), PutI32(v, h), PutU16(v, 1), PutU16(v, bpp);
     PutU32(v, compression), PutU32(v, sizeImage);
-    PutI32(v, std::int32_t(dpiX / 0.0254 + 0.5)), PutI32(v, std::int32_t(dpiY / 0.0254 + 0.5));
+    // Resolutions are positive: adding a half rounds them to the nearest.
+    PutI32(v, std::int32_t(dpiX / 0.0254 + 0.5)), PutI32(v, std::int32_t(dpiY / 0.0254 + 0.5));  // NOLINT(bugprone-incorrect-roundings)
     PutU32(v, colors), PutU32(v, 0);
     return v;
 }

@@ -567,7 +567,8 @@ void RecorderDevice::DrawText(const TextRun& t, const Matrix& ctm) {
         box.right = std::max(box.right, Round(std::ceil(x))), box.bottom = std::max(box.bottom, Round(std::ceil(y)));
     }
     // Reading order and glyph indices travel with the text.
-    const std::uint32_t options = (t.glyphIndices ? ETO_GLYPH_INDEX : 0) | (t.rtl ? ETO_RTLREADING : 0);
+    const std::uint32_t options =
+        (t.glyphIndices ? std::uint32_t(ETO_GLYPH_INDEX) : 0u) | (t.rtl ? std::uint32_t(ETO_RTLREADING) : 0u);
     m_->rec.ExtTextOutW(o.x, o.y, options, nullptr, t.text, dx, &box);
 }
 

@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include "bytes.h"
+#include "emf/layouts.h"
+#include "emf/record_stream.h"
 #include "mapping.h"
 
 namespace emf {
@@ -50,8 +52,8 @@ std::int32_t Clamp32(double v) {
 
 struct Recorder::Members {
     RecorderSetup setup;
-    std::vector<std::uint8_t> out;
-    std::uint32_t records = 0;
+    RecordStream out;
+    std::uint32_t finalRecords = 0;
     bool haveBounds = false;
     RectL bounds{};
     std::vector<bool> slots{true};  // slot 0: the metafile itself
@@ -62,15 +64,11 @@ struct Recorder::Members {
     bool havePathBounds = false;
     bool finished = false;
 
-    // The single append point.
+    // Every record goes through the stream's append point; the recorder adds
+    // the bounds.
     void Append(std::span<const std::uint8_t> rec, const RectL* devBounds) {
         if (finished) throw std::logic_error("metafile already finished");
-        if (rec.size() < 8 || rec.size() % 4 != 0)
-            throw std::logic_error("metafile record of " + std::to_string(rec.size()) + " bytes is not aligned");
-        if (out.size() + rec.size() > std::numeric_limits<std::uint32_t>::max())
-            throw std::length_error("metafile larger than 4 GB");
-        out.insert(out.end(), rec.begin(), rec.end());
-        ++records;
+        out.Append(rec);
         if (devBounds) Grow(*devBounds);
     }
     void Emit(Rec& r, const RectL* devBounds = nullptr) {
@@ -215,8 +213,8 @@ Recorder::Recorder(const RecorderSetup& setup) : m_(std::make_unique<Members>())
 
 Recorder::~Recorder() = default;
 
-std::uint32_t Recorder::RecordCount() const { return m_->records; }
-std::size_t Recorder::ByteCount() const { return m_->out.size(); }
+std::uint32_t Recorder::RecordCount() const { return m_->finished ? m_->finalRecords : m_->out.RecordCount(); }
+std::size_t Recorder::ByteCount() const { return m_->out.ByteCount(); }
 
 void Recorder::SetMapMode(std::uint32_t mode) {
     m_->dc.map.mapMode = mode;
@@ -467,8 +465,6 @@ void Recorder::GdiComment(std::span<const std::uint8_t> data) {
 }
 
 void Recorder::AppendRaw(std::span<const std::uint8_t> record, const RectL* deviceBounds) {
-    if (record.size() >= 8 && GetU32(record.data() + 4) != record.size())
-        throw std::invalid_argument("record size field does not match its length");
     m_->Append(record, deviceBounds);
 }
 
@@ -476,10 +472,7 @@ std::vector<std::uint8_t> Recorder::Finish() {
     Rec eof(EMR_EOF);
     eof.U32(0).U32(16).U32(20);  // no palette; nSizeLast = record size
     m_->Emit(eof);
-    auto& o = m_->out;
     RectL b = m_->haveBounds ? m_->bounds : RectL{0, 0, -1, -1};
-    PatchU32(o, 8, std::uint32_t(b.left)), PatchU32(o, 12, std::uint32_t(b.top));
-    PatchU32(o, 16, std::uint32_t(b.right)), PatchU32(o, 20, std::uint32_t(b.bottom));
     RectL f = m_->setup.frame;
     if (!m_->setup.hasFrame) {
         // The frame of the drawn area: device pixels to 0.01 mm.
@@ -488,14 +481,11 @@ std::vector<std::uint8_t> Recorder::Finish() {
                                    Clamp32(b.bottom * my)}
                            : RectL{0, 0, -1, -1};
     }
-    PatchU32(o, 24, std::uint32_t(f.left)), PatchU32(o, 28, std::uint32_t(f.top));
-    PatchU32(o, 32, std::uint32_t(f.right)), PatchU32(o, 36, std::uint32_t(f.bottom));
-    PatchU32(o, 48, std::uint32_t(o.size()));
-    PatchU32(o, 52, m_->records);
-    std::uint32_t handles = std::uint32_t(m_->slots.size());
-    o[56] = std::uint8_t(handles), o[57] = std::uint8_t(handles >> 8);
+    m_->out.CompleteHeader(&b, &f);
+    m_->out.First().SetU16(layout::Header::handles, std::uint16_t(m_->slots.size()));
     m_->finished = true;
-    return std::move(o);
+    m_->finalRecords = m_->out.RecordCount();
+    return m_->out.Take();
 }
 
 }  // namespace emf

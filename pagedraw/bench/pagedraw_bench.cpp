@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/document.h"
+#include "pdfcore/document.h"
 #include "pagedraw/pdf_pages.h"
 #include "pdfpaint/painter.h"
 

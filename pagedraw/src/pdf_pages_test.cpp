@@ -12,7 +12,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "core/document.h"
+#include "pdfcore/document.h"
 #include "emf/player.h"
 #include "emf/reader.h"
 #include "emf/trace_device.h"

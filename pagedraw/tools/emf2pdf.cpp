@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/document.h"
+#include "pdfcore/document.h"
 #include "emf/player.h"
 #include "emf/reader.h"
 #include "pdfpaint/draw_metafile.h"

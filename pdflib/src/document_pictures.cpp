@@ -8,8 +8,8 @@
 // onto the page as vectors every time.
 #include <cmath>
 
-#include "images/pdf_encoding.h"
-#include "images/picture.h"
+#include "pdfcore/picture_encoding.h"
+#include "pictures/picture.h"
 #include "pdf_document.h"
 
 namespace corvanth {

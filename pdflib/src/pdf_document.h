@@ -14,12 +14,14 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corvanth/pdfdocument.h"
 #include "platform/com_dispatch.h"
 #include "platform/com_server.h"
-#include "core/document.h"
+#include "platform/com_trap.h"
+#include "pdfcore/document.h"
 
 namespace corvanth {
 
@@ -195,45 +197,14 @@ private:
     std::string lastError_;
 };
 
-// Thrown inside a method for arguments out of range: becomes E_INVALIDARG.
-struct InvalidArgument : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-// Thrown for calls in the wrong state (drawing before BeginDoc): E_UNEXPECTED.
-struct WrongState : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-// Thrown with an explicit result code.
-struct Failure : std::runtime_error {
-    Failure(HRESULT code, const std::string& what) : std::runtime_error(what), hr(code) {}
-    HRESULT hr;
-};
+// The server's error taxonomy (platform/com_trap.h).
+using com::Failure;
+using com::InvalidArgument;
+using com::WrongState;
 
 template <class F>
 HRESULT CPdfDocument::Trap(F&& body) {
-    try {
-        HRESULT hr = body();
-        lastError_.clear();
-        return hr;
-    } catch (const InvalidArgument& e) {
-        lastError_ = e.what();
-        return com::E_INVALIDARG;
-    } catch (const WrongState& e) {
-        lastError_ = e.what();
-        return com::E_UNEXPECTED;
-    } catch (const Failure& e) {
-        lastError_ = e.what();
-        return e.hr;
-    } catch (const std::bad_alloc&) {
-        lastError_ = "out of memory";
-        return com::E_OUTOFMEMORY;
-    } catch (const std::exception& e) {
-        lastError_ = e.what();
-        return com::E_FAIL;
-    } catch (...) {
-        lastError_ = "unexpected failure";
-        return com::E_FAIL;
-    }
+    return com::Trap(lastError_, std::forward<F>(body));
 }
 
 }  // namespace corvanth

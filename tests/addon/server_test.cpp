@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/testing/fake_pdf_document.h"
+#include "addon/common/testing/fake_pdf_document.h"
 #include "corvanth/pdfdocument.h"
 #include "platform/com.h"
 #include "platform/com_dispatch.h"

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "chm_fixtures.h"
-#include "common/testing/fake_pdf_document.h"
+#include "addon/common/testing/fake_pdf_document.h"
 #include "context.h"
 #include "convert_chm_contents.h"
 #include "convert_chm_topics.h"

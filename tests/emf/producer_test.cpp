@@ -14,7 +14,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "core/document.h"
+#include "pdfcore/document.h"
 #include "emf/reader.h"
 #include "pdfpaint/draw_metafile.h"
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <random>
 
-#include "common/document_loader.h"
+#include "addon/common/document_loader.h"
 #include "emf/player.h"
 #include "emf/reader.h"
 #include "htmlengine/engine.h"

@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "core/document.h"
+#include "pdfcore/document.h"
 #include "pdfpaint/painter.h"
 
 namespace {

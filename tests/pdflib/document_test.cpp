@@ -368,6 +368,26 @@ TEST_F(PdfDocumentTest, DispatchByName) {
     EXPECT_EQ(o, 1);
     EXPECT_EQ(com::InvokeByName(disp, "NoSuchCall", com::DISPATCH_METHOD, {}, &result), com::DISP_E_UNKNOWNNAME);
     EXPECT_EQ(com::InvokeByName(disp, "BeginDoc", com::DISPATCH_METHOD, put, &result), com::DISP_E_BADPARAMCOUNT);
+
+    // An argument that does not convert fails the call before it runs: no
+    // outline entry is added with the arguments read so far.
+    std::vector<com::VARIANT> outline(3);
+    com::Bstr title("Chapter");
+    outline[0].vt = com::VT_BSTR, outline[0].bstrVal = title.Get();
+    outline[1].vt = com::VT_I4, outline[1].lVal = 0;
+    outline[2].vt = com::VT_I4, outline[2].lVal = 0;
+    ASSERT_EQ(com::InvokeByName(disp, "AddOutlineSibling", com::DISPATCH_METHOD, outline, &result), com::S_OK);
+    const std::int32_t first = result.lVal;
+    com::Bstr notANumber("many");
+    outline[1].vt = com::VT_BSTR, outline[1].bstrVal = notANumber.Get();
+    EXPECT_EQ(com::InvokeByName(disp, "AddOutlineSibling", com::DISPATCH_METHOD, outline, &result),
+              com::DISP_E_TYPEMISMATCH);
+    outline[1].vt = com::VT_I4, outline[1].lVal = 0;
+    ASSERT_EQ(com::InvokeByName(disp, "AddOutlineSibling", com::DISPATCH_METHOD, outline, &result), com::S_OK);
+    EXPECT_EQ(result.lVal, first + 1);
+    // The creation date reads back as a date.
+    ASSERT_EQ(com::InvokeByName(disp, "CreationDate", com::DISPATCH_PROPERTYGET, {}, &result), com::S_OK);
+    EXPECT_EQ(result.vt, com::VT_DATE);
 }
 
 }  // namespace

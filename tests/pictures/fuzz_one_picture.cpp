@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "images/picture.h"
+#include "pictures/picture.h"
 
 namespace vmtest {
 namespace {

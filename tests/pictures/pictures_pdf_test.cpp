@@ -18,7 +18,7 @@
 #include "emf/writer.h"
 #include "fake_addon.h"
 #include "real_pdf_fixture.h"
-#include "images/picture.h"
+#include "pictures/picture.h"
 #include "run_program.h"
 #include "test/fixtures.h"
 

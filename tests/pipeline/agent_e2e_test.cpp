@@ -489,7 +489,9 @@ TEST_F(Agent, SharedEventOnTheShortFamilyReadsPrintJob) {
 TEST_F(Agent, ASecondAgentBeepsAndEndsAndTheKillEventEndsTheFirst) {
     StartAgent();
     ChildProcess second;
-    ASSERT_TRUE(second.Start(std::vector<std::string>{bin_ + "/printagent"}, {.stderrPath = dir_ + "/second.err"}));
+    platform::StartOptions secondErr;
+    secondErr.stderrPath = dir_ + "/second.err";
+    ASSERT_TRUE(second.Start(std::vector<std::string>{bin_ + "/printagent"}, secondErr));
     ASSERT_TRUE(second.Wait(20000));
     EXPECT_EQ(second.ExitStatus(), 0);
     EXPECT_EQ(Boxes(), "{\"beep\":true}\n");
@@ -520,8 +522,9 @@ TEST_F(Agent, ProgressWindowOnADisplayClosesOnWmClose) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     unsetenv("VELLUMATE_UI");
     ChildProcess progress;
-    ASSERT_TRUE(progress.Start(std::vector<std::string>{bin_ + "/progress", Ticket("w1", 3)},
-                               {.stderrPath = dir_ + "/progress.err"}));
+    platform::StartOptions progressErr;
+    progressErr.stderrPath = dir_ + "/progress.err";
+    ASSERT_TRUE(progress.Start(std::vector<std::string>{bin_ + "/progress", Ticket("w1", 3)}, progressErr));
     HWND window = 0;
     EXPECT_TRUE(WaitFor([&] { return (window = FindWindow("Vellumate progress indicator", nullptr)) != 0; }));
     EXPECT_EQ(WindowProcessId(window), progress.Pid());

@@ -22,7 +22,7 @@
 #include <iterator>
 #include <thread>
 
-#include "core/document.h"
+#include "pdfcore/document.h"
 #include "pdfpaint/painter.h"
 
 namespace {

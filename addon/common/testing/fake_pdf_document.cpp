@@ -1,4 +1,4 @@
-#include "common/testing/fake_pdf_document.h"
+#include "addon/common/testing/fake_pdf_document.h"
 
 namespace tessaline::testing {
 namespace {

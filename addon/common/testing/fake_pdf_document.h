@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/event_log.h"
+#include "addon/common/event_log.h"
 #include "corvanth/pdfdocument.h"
 
 namespace tessaline::testing {
@@ -213,7 +213,7 @@ public:
     bool offerPrimary;
     bool offerCompat;
     std::int32_t resolution = 72;
-    std::vector<FakePage> pages{FakePage{}};
+    std::vector<FakePage> pages = std::vector<FakePage>(1);  // not a braced list: GCC 12 warns of it
     std::int32_t current = 0;
     std::int32_t refs = 0;
     std::int32_t nextDest = 1;

@@ -429,7 +429,8 @@ std::vector<ShapedRun> FontManager::Shape(Font& font, std::string_view utf8) {
     // through the same list, each character to the first face that has it, so
     // the result depends on nothing else.
     if (font.chain.empty() || !font.match || utf8.size() > kMaxShapedTextBytes) return ShapeUncached(font, utf8);
-    std::string key(reinterpret_cast<const char*>(&font.match), sizeof font.match);
+    // The match's address names the face: its bytes start the key.
+    std::string key(reinterpret_cast<const char*>(&font.match), sizeof font.match);  // NOLINT(bugprone-sizeof-expression)
     key.append(reinterpret_cast<const char*>(&font.pixelSize), sizeof font.pixelSize);
     key.append(utf8);
     if (auto it = impl_->shapes.find(key); it != impl_->shapes.end()) return it->second;

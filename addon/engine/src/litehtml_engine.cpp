@@ -480,7 +480,7 @@ std::vector<int> SplitSizes(const std::string& spec, int total, std::size_t minC
         else if (!std::isspace(static_cast<unsigned char>(c))) cur += c;
     }
     if (!cur.empty() || !parts.empty()) parts.push_back(cur);
-    if (parts.empty()) parts.assign(std::max<std::size_t>(1, minCount > 0 ? 1 : 1), "*");
+    if (parts.empty()) parts.assign(std::max<std::size_t>(1, minCount), "*");
     std::vector<int> px(parts.size(), 0);
     int used = 0;
     double stars = 0;

@@ -9,64 +9,12 @@
 #include <cmath>
 #include <cstring>
 
-
-#include <zlib.h>
-
-#include <cstring>
-
-#include "images/picture.h"
+#include "pictures/flate.h"
+#include "pictures/picture.h"
 #include "optional_modules.h"
 
 namespace htmlengine {
 namespace {
-
-bool Inflate(const std::string& in, std::string& out, std::size_t expect) {
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) return false;
-    out.resize(expect);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    z.avail_in = static_cast<uInt>(in.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    int rc = inflate(&z, Z_FINISH);
-    std::size_t got = out.size() - z.avail_out;
-    inflateEnd(&z);
-    out.resize(got);
-    return (rc == Z_STREAM_END || rc == Z_BUF_ERROR || rc == Z_OK) && got == expect;
-}
-
-int Paeth(int a, int b, int c) {
-    int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-}
-
-// Rows of `rowBytes` with a leading filter byte each -> plain rows.
-bool Unpredict(const std::string& in, std::size_t rows, std::size_t rowBytes, std::size_t bpp, std::string& out) {
-    if (in.size() != rows * (rowBytes + 1)) return false;
-    out.assign(rows * rowBytes, '\0');
-    auto* o = reinterpret_cast<unsigned char*>(out.data());
-    const auto* s = reinterpret_cast<const unsigned char*>(in.data());
-    for (std::size_t y = 0; y < rows; ++y) {
-        unsigned filter = s[y * (rowBytes + 1)];
-        const unsigned char* src = s + y * (rowBytes + 1) + 1;
-        unsigned char* row = o + y * rowBytes;
-        const unsigned char* up = y ? row - rowBytes : nullptr;
-        for (std::size_t x = 0; x < rowBytes; ++x) {
-            int a = x >= bpp ? row[x - bpp] : 0, b = up ? up[x] : 0, c = (up && x >= bpp) ? up[x - bpp] : 0;
-            int v = src[x];
-            switch (filter) {
-                case 0: break;
-                case 1: v += a; break;
-                case 2: v += b; break;
-                case 3: v += (a + b) / 2; break;
-                case 4: v += Paeth(a, b, c); break;
-                default: return false;
-            }
-            row[x] = static_cast<unsigned char>(v);
-        }
-    }
-    return true;
-}
 
 // One byte per sample (8-bit; deeper samples keep their high byte, shallower are scaled).
 bool Samples(const images::PdfImage& im, std::vector<std::uint8_t>& out, int comps) {
@@ -76,14 +24,10 @@ bool Samples(const images::PdfImage& im, std::vector<std::uint8_t>& out, int com
     const std::size_t rowBytes = (w * comps * bpc + 7) / 8;
     std::string plain;
     if (im.filter == "FlateDecode") {
-        bool predicted = im.decodeParms.find("/Predictor 1") != std::string::npos;
-        std::string raw;
-        if (!Inflate(im.data, raw, h * (rowBytes + (predicted ? 1 : 0)))) return false;
-        if (predicted) {
-            if (!Unpredict(raw, h, rowBytes, std::max<std::size_t>(1, comps * bpc / 8), plain)) return false;
-        } else {
-            plain = std::move(raw);
-        }
+        const bool predicted = im.decodeParms.find("/Predictor 1") != std::string::npos;
+        auto rows = images::InflateRows(im.data, h, rowBytes, predicted, static_cast<std::size_t>(comps * bpc / 8));
+        if (!rows) return false;
+        plain = std::move(*rows);
     } else if (im.filter.empty()) {
         plain = im.data;
         if (plain.size() < h * rowBytes) return false;

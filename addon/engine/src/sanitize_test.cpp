@@ -84,7 +84,9 @@ TEST(Sanitizer, ScanOfCutOffMarkupStaysInsideIt) {
     ASSERT_TRUE(PassThroughHtml(doc, 96));
     for (std::size_t n = 0; n <= doc.size(); ++n) {
         auto out = PassThroughHtml(std::string_view(doc).substr(0, n), 96);
-        if (out) EXPECT_NE(out->html.find("<body style=\"visibility: visible\""), std::string::npos) << n;
+        if (out) {
+            EXPECT_NE(out->html.find("<body style=\"visibility: visible\""), std::string::npos) << n;
+        }
     }
 }
 

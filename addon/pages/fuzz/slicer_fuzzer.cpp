@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <span>
 
-#include "common/event_log.h"
+#include "addon/common/event_log.h"
 #include "emf/reader.h"
-#include "pages/emf_slicer.h"
+#include "addon/pages/emf_slicer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;

@@ -5,11 +5,21 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+#include "emf/records.h"
 
 namespace emf::layout {
 
 // Records that start with their bounds (inclusive, device pixels).
 constexpr std::size_t kBounds = 8;
+
+// HEADER: bounds (device pixels), frame (0.01 mm), signature, version, bytes,
+// records, handles (16 bits), reserved, description, palette, reference device.
+struct Header {
+    static constexpr std::size_t bounds = 8, frame = 24, signature = 40, version = 44, bytes = 48, records = 52,
+                                 handles = 56;
+};
 
 // POLYGON, POLYLINE, POLYBEZIER(TO), POLYLINETO and their 16-bit forms:
 // bounds, count, points (8 bytes each, or 4 in the 16-bit forms).
@@ -61,19 +71,57 @@ struct Blt {
 // bitmap, mask.
 struct PlgBlt {
     static constexpr std::size_t corners = 24, xSrc = 48, ySrc = 52, cxSrc = 56, cySrc = 60, usageSrc = 92,
-                                 offBmiSrc = 96, cbBmiSrc = 100;
+                                 offBmiSrc = 96, cbBmiSrc = 100, offBitsSrc = 104, cbBitsSrc = 108;
 };
 // SETDIBITSTODEVICE: bounds, destination x, y, source x, y, cx, cy, bitmap,
 // usage, first scan line, scan line count.
 struct SetDIBitsToDevice {
     static constexpr std::size_t xDest = 24, yDest = 28, xSrc = 32, ySrc = 36, cxSrc = 40, cySrc = 44, offBmiSrc = 48,
-                                 cbBmiSrc = 52, usageSrc = 64, startScan = 68, scans = 72;
+                                 cbBmiSrc = 52, offBitsSrc = 56, cbBitsSrc = 60, usageSrc = 64, startScan = 68,
+                                 scans = 72;
 };
 // STRETCHDIBITS: bounds, destination x, y, source x, y, cx, cy, bitmap,
 // usage, raster operation, destination cx, cy.
 struct StretchDIBits {
     static constexpr std::size_t xDest = 24, yDest = 28, xSrc = 32, ySrc = 36, cxSrc = 40, cySrc = 44, offBmiSrc = 48,
-                                 cbBmiSrc = 52, usageSrc = 64, rop = 68, cxDest = 72, cyDest = 76;
+                                 cbBmiSrc = 52, offBitsSrc = 56, cbBitsSrc = 60, usageSrc = 64, rop = 68, cxDest = 72,
+                                 cyDest = 76;
+};
+
+// The fields every record that carries a bitmap has in some place, for code
+// that treats the blits alike (cropping a picture at a page edge): the
+// smallest size that holds them, the destination point and height, the
+// source row and height and the bitmap. -1 where a record has no such field
+// (PLGBLT gives three corners instead of a destination point: 0 there).
+struct BitmapFields {
+    std::size_t minSize;
+    std::size_t xDest, yDest;
+    std::ptrdiff_t cxDest, cyDest;
+    std::ptrdiff_t ySrc, cySrc;
+    std::size_t offBmi, cbBmi, offBits, cbBits;
+};
+constexpr BitmapFields kBitBltFields{kBitBltSize, Blt::xDest, Blt::yDest, Blt::cxDest, Blt::cyDest, Blt::ySrc, -1,
+                                     Blt::offBmiSrc, Blt::cbBmiSrc, Blt::offBitsSrc, Blt::cbBitsSrc};
+// STRETCHBLT, TRANSPARENTBLT and ALPHABLEND.
+constexpr BitmapFields kStretchBltFields{kStretchBltSize, Blt::xDest, Blt::yDest, Blt::cxDest, Blt::cyDest, Blt::ySrc,
+                                         Blt::cySrc, Blt::offBmiSrc, Blt::cbBmiSrc, Blt::offBitsSrc, Blt::cbBitsSrc};
+constexpr BitmapFields kMaskBltFields{kMaskBltSize, Blt::xDest, Blt::yDest, Blt::cxDest, Blt::cyDest, Blt::ySrc, -1,
+                                      Blt::offBmiSrc, Blt::cbBmiSrc, Blt::offBitsSrc, Blt::cbBitsSrc};
+constexpr BitmapFields kPlgBltFields{kPlgBltSize, 0, 0, -1, -1, PlgBlt::ySrc, PlgBlt::cySrc,
+                                     PlgBlt::offBmiSrc, PlgBlt::cbBmiSrc, PlgBlt::offBitsSrc, PlgBlt::cbBitsSrc};
+constexpr BitmapFields kSetDIBitsToDeviceFields{
+    kSetDIBitsToDeviceSize, SetDIBitsToDevice::xDest, SetDIBitsToDevice::yDest, -1, -1, SetDIBitsToDevice::ySrc, SetDIBitsToDevice::cySrc,
+    SetDIBitsToDevice::offBmiSrc, SetDIBitsToDevice::cbBmiSrc, SetDIBitsToDevice::offBitsSrc,
+    SetDIBitsToDevice::cbBitsSrc};
+constexpr BitmapFields kStretchDIBitsFields{
+    kStretchDIBitsSize, StretchDIBits::xDest, StretchDIBits::yDest, StretchDIBits::cxDest, StretchDIBits::cyDest, StretchDIBits::ySrc,
+    StretchDIBits::cySrc, StretchDIBits::offBmiSrc, StretchDIBits::cbBmiSrc, StretchDIBits::offBitsSrc,
+    StretchDIBits::cbBitsSrc};
+
+// BITMAPINFOHEADER, from the start of the bitmap information.
+struct BitmapInfoHeader {
+    static constexpr std::size_t size = 0, width = 4, height = 8, planes = 12, bitCount = 14, compression = 16,
+                                 sizeImage = 20;
 };
 
 // Region records: where the region data size and the data are.

@@ -10,7 +10,7 @@
 #include <fribidi.h>
 #include <hb.h>
 
-#include "core/pdf_writer.h"
+#include "pdfcore/pdf_writer.h"
 #include "platform/text.h"
 
 namespace pdfpaint {

@@ -8,12 +8,14 @@
 #pragma once
 
 #include "platform/com.h"
+#include "platform/com_trap.h"
 
 #include <atomic>
 #include <exception>
 #include <new>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 namespace com::server {
 
@@ -24,19 +26,12 @@ inline std::atomic<long> g_lockCount{0};
 // The answer of DllCanUnloadNow.
 inline HRESULT CanUnloadNow() { return g_objectCount.load() == 0 && g_lockCount.load() == 0 ? S_OK : S_FALSE; }
 
-// Runs an exported method's body: a ComError gives its code, running out of
-// memory E_OUTOFMEMORY, any other exception E_FAIL. Nothing escapes.
+// The trap (platform/com_trap.h) for entry points that have no object to
+// keep a description in: class factories, registration, module entry points.
 template <class F>
 HRESULT Trap(F&& body) noexcept {
-    try {
-        return body();
-    } catch (const ComError& e) {
-        return e.Error();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    std::string ignored;
+    return com::Trap(ignored, std::forward<F>(body));
 }
 
 // The interface a base class stands for: itself, or its `Interface` when it

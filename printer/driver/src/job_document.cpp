@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/document.h"
-#include "images/pdf_encoding.h"
-#include "images/picture.h"
+#include "pdfcore/document.h"
+#include "pdfcore/picture_encoding.h"
+#include "pictures/picture.h"
 #include "pdfpaint/painter.h"
 #include "platform/text.h"
 

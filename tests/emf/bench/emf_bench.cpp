@@ -16,7 +16,7 @@
 #include <iterator>
 #include <string>
 
-#include "core/document.h"
+#include "pdfcore/document.h"
 #include "emf/player.h"
 #include "emf/recorder_device.h"
 #include "emf/writer.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/document_loader.h"
+#include "addon/common/document_loader.h"
 #include "htmlengine/engine.h"
 
 namespace htmlengine {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/document.h"
+#include "pdfcore/document.h"
 #include "emf/device.h"
 #include "emf/reader.h"
 

@@ -17,8 +17,8 @@
 #include <memory>
 #include <string>
 
-#include "core/content.h"
-#include "core/document.h"
+#include "pdfcore/content.h"
+#include "pdfcore/document.h"
 #include "emf/device.h"
 
 namespace pdfpaint {
