@@ -640,8 +640,7 @@ std::string AddressKey(std::string_view address) {
     const size_t scheme = a.find("://");
     size_t hostEnd = scheme == std::string::npos ? 0 : a.find('/', scheme + 3);
     if (hostEnd == std::string::npos) hostEnd = a.size();
-    for (size_t i = 0; i < hostEnd; ++i)
-        if (a[i] >= 'A' && a[i] <= 'Z') a[i] = static_cast<char>(a[i] - 'A' + 'a');
+    for (size_t i = 0; i < hostEnd; ++i) a[i] = ToLowerAscii(a[i]);
     return a;
 }
 
