@@ -24,6 +24,7 @@ using vellumate::ChmTopic;
 using vellumate::ConversionContext;
 using vellumate::OutlineEntry;
 using vellumate::ReadChmContents;
+using vmtest::FakeAddon;
 
 const std::string kHh = HH_PROGRAM;
 
@@ -137,7 +138,7 @@ TEST(ChmTopics, EachPageLoadedOnceOutlinesAtTheirLevelsAndPages) {
     ASSERT_FALSE(book.chm.empty());
     ChmContents c = ReadChmContents(book.unpacked, false);
     FakeAddon addon;
-    addon.pagesOf["a.htm"] = 3;
+    addon.pagesPerFile["a.htm"] = 3;
     ConversionContext ctx;
     ctx.interactive = false;
     ctx.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
@@ -183,7 +184,7 @@ TEST(ChmTopics, LoadsThatFailOrAddNoPageStopWithTheTopicCode) {
     for (std::int32_t broken : {0, -1}) {
         std::vector<ChmTopic> topics{{"A", false, "a.htm", 0, -1}, {"B", false, "b.htm", 0, -1}};
         FakeAddon addon;
-        addon.pagesOf["b.htm"] = broken;
+        addon.pagesPerFile["b.htm"] = broken;
         ConversionContext ctx;
         ctx.interactive = false;
         ctx.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
@@ -278,7 +279,7 @@ TEST(ConvertChm, FailuresGiveTheirCodesAndDeleteTheTemporaryFolder) {
         std::string chm = CompileChm(src.path() + "/t", "topic", {{"a.htm", Page("a")}, {"b.htm", Page("b")}},
                                      "<UL>" + Item("A", "a.htm") + Item("B", "b.htm") + "</UL>");
         ASSERT_FALSE(chm.empty());
-        run.addon.pagesOf["b.htm"] = -1;
+        run.addon.pagesPerFile["b.htm"] = -1;
         EXPECT_EQ(run.Convert(chm), vellumate::kChmTopicFailed);
         EXPECT_FALSE(run.TemporaryFoldersLeft());
     }
