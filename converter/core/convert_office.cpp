@@ -2,7 +2,8 @@
 // printer is not built yet: after the frame every one ends with its
 // "cannot load" result, so a run stops clearly instead of writing an empty PDF.
 #include "converters.h"
-#include "driver.h"
+#include "com_checks.h"
+#include "frame.h"
 #include "strings.h"
 
 namespace vellumate {

@@ -16,7 +16,7 @@
 #include "run_program.h"
 #include "chm_fixtures.h"
 #include "context.h"
-#include "driver.h"
+#include "router.h"
 #include "platform/com.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <regex>
 #include <tuple>
 
-#include "driver.h"
+#include "router.h"
 #include "emf/writer.h"
 #include "fake_addon.h"
 #include "real_pdf_fixture.h"

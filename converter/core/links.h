@@ -1,6 +1,7 @@
-// The conversion driver: ConvertFile and the steps every format converter
-// runs inside (objects, document start, settings, queueing, page generation
-// with page numbers, links and outlines, and the document's end).
+// The link and anchor bookkeeping of a run: where each converted document's
+// pages stand in the PDF, the named anchors found while pages are drawn, and
+// how a link target reported by the add-on becomes a page, a position or an
+// address.
 #pragma once
 
 #include <cstdint>
@@ -11,66 +12,8 @@
 #include <vector>
 
 #include "context.h"
-#include "platform/com.h"
 
 namespace vellumate {
-
-// Converts one file. Paths are resolved first (the source against the
-// program's folder, the output against the source's folder); the file is
-// routed by its extension. Returns a ConvertResult. Preconditions: MakeOne,
-// firstFile/lastFile (with MakeOne), interactive and progress set by the caller.
-std::int32_t ConvertFile(ConversionContext& ctx, const std::string& source, const std::string& output);
-
-// The absolute forms ConvertFile uses.
-std::string ResolveSource(const ConversionContext& ctx, const std::string& source);
-
-// ---- Steps ---------------------------------------------------------------------------
-
-// Creates the PDF document and the add-on (messages 2029/2030 when interactive).
-bool CreateComObjects(ConversionContext& ctx);
-// Starts the document on `output` at `resolution`, prepares the add-on and
-// applies the settings; empties the page table, links, outlines, temporary
-// files and queue. 0, kPdfBeginFailed or kAddonFailed.
-std::int32_t BeginPdfDocument(ConversionContext& ctx, const std::string& output, std::int32_t resolution);
-// Copies the settings to both objects; a failure skips the remaining steps.
-void ApplySettings(ConversionContext& ctx);
-// Draws every queued page (unless a MakeOne run is before its last file),
-// then the links and outlines, and finishes the document. 0, 1 (cancelled,
-// output deleted) or an error code (output deleted).
-std::int32_t GeneratePages(ConversionContext& ctx, int step);
-// Ends the document (writing the file) and releases both objects; deletes the
-// temporary page files; with `discard` deletes the output as well. False when
-// a step of the document's end failed (message 2046 when interactive and not
-// discarding); the clean-up is done all the same.
-bool FinishPdfDocument(ConversionContext& ctx, bool discard);
-// Releases both objects without writing anything (a run abandoned after a failure).
-void ReleaseComObjects(ConversionContext& ctx);
-void DeleteTemporaryFolder(ConversionContext& ctx);
-
-// ---- The frame every format converter runs in --------------------------------------
-
-// Step 1: unless a MakeOne run is past its first file, creates the objects
-// (kComponentsMissing) and begins the document on `output` at 96 dpi.
-std::int32_t BeginFileFrame(ConversionContext& ctx, const std::string& output);
-// When interactive and cancelled: UnloadAll (with `unload`), finish with
-// discard, delete the temporary folder (with `deleteTemporaryFolder`); true then.
-bool CancelledAndDiscarded(ConversionContext& ctx, bool unload, bool deleteTemporaryFolder);
-// With MakeOne: a level-0 outline and a page-table entry for the file at the
-// merged page count.
-void AddFileEntries(ConversionContext& ctx, const std::string& source);
-void QueuePageSource(ConversionContext& ctx, const PageSource& source);
-// Steps after a source was queued: progress (2 steps), cancellation, the
-// merged page count, GeneratePages(step) and the last progress step.
-std::int32_t EndFileFrame(ConversionContext& ctx, std::int32_t pageCount, bool unloadOnCancel, int step = 1);
-
-// ---- Messages ----------------------------------------------------------------------------
-
-// An error box (caption "Error"), only when the run is interactive.
-void ShowError(const ConversionContext& ctx, const std::string& text);
-// "<who> has thrown an exception:\n\ncom error: %d - %s"
-std::string ComErrorText(const char* who, const com::ComError& e);
-
-// ---- Pieces exposed for tests ------------------------------------------------------------
 
 // An add-on page index as a PDF page index: adds the pages of the non-add-on
 // sources that stand before that add-on page in the queue.
@@ -145,20 +88,5 @@ std::string AddressKey(std::string_view address);
 // Adds the page-table entry of a converted page outside MakeOne runs (links
 // to the document itself), or of a page loaded from an address.
 void AddDocumentEntry(ConversionContext& ctx, const std::string& source, const std::string& address);
-
-// Failing calls on the two objects throw these, so a step can tell whose
-// error it was. Both are com::ComError.
-struct AddonComError : com::ComError {
-    using com::ComError::ComError;
-};
-struct PdfComError : com::ComError {
-    using com::ComError::ComError;
-};
-inline void AddonCheck(com::HRESULT hr) {
-    if (com::FAILED(hr)) throw AddonComError(hr);
-}
-inline void PdfCheck(com::HRESULT hr) {
-    if (com::FAILED(hr)) throw PdfComError(hr);
-}
 
 }  // namespace vellumate
