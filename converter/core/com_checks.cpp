@@ -5,8 +5,8 @@
 
 namespace vellumate {
 
-void ShowError(const ConversionContext& ctx, const std::string& text) {
-    if (ctx.interactive) sys::MessageBox(text, LoadString(IDS_ERROR_CAPTION), sys::Icon::Error);
+void ShowError(const RunSetup& setup, const std::string& text) {
+    if (setup.interactive) sys::MessageBox(text, LoadString(IDS_ERROR_CAPTION), sys::Icon::Error);
 }
 
 std::string ComErrorText(const char* who, const com::ComError& e) {

@@ -26,7 +26,7 @@ inline void PdfCheck(com::HRESULT hr) {
 }
 
 // An error box (caption "Error"), only when the run is interactive.
-void ShowError(const ConversionContext& ctx, const std::string& text);
+void ShowError(const RunSetup& setup, const std::string& text);
 // "<who> has thrown an exception:\n\ncom error: %d - %s"
 std::string ComErrorText(const char* who, const com::ComError& e);
 

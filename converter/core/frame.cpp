@@ -54,8 +54,8 @@ void AttachWaitSite(ConversionContext& ctx) {
 
 }  // namespace
 
-std::string ProgramPathOf(const ConversionContext& ctx) {
-    return ctx.programPath.empty() ? sys::ProgramPath() : ctx.programPath;
+std::string ProgramPathOf(const RunSetup& setup) {
+    return setup.programPath.empty() ? sys::ProgramPath() : setup.programPath;
 }
 
 void ConversionContext::Step(int steps) {

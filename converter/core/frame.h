@@ -14,7 +14,7 @@
 namespace vellumate {
 
 // The running program's path: the context's, or this process's when unset.
-std::string ProgramPathOf(const ConversionContext& ctx);
+std::string ProgramPathOf(const RunSetup& setup);
 
 // Room below the content for "Page n", in 1/96 inch.
 constexpr std::int32_t kPageNumberBand = 16;

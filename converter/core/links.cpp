@@ -46,9 +46,9 @@ std::string AddressKey(std::string_view address) {
     return a;
 }
 
-PageTableIndex::PageTableIndex(const ConversionContext& ctx) {
+PageTableIndex::PageTableIndex(const RunPages& pages) {
     std::int32_t addonSeen = 0;
-    for (const PageSource& src : ctx.queue) {
+    for (const PageSource& src : pages.queue) {
         if (src.addonSource) {
             addonSeen += src.pageCount;
             addonEnd_.push_back(addonSeen);
@@ -57,10 +57,10 @@ PageTableIndex::PageTableIndex(const ConversionContext& ctx) {
             othersTotal_ += src.pageCount;
         }
     }
-    first_.reserve(ctx.pageTable.size());
-    byFirst_.reserve(ctx.pageTable.size());
-    for (size_t i = 0; i < ctx.pageTable.size(); ++i) {
-        const PageTableEntry& e = ctx.pageTable[i];
+    first_.reserve(pages.pageTable.size());
+    byFirst_.reserve(pages.pageTable.size());
+    for (size_t i = 0; i < pages.pageTable.size(); ++i) {
+        const PageTableEntry& e = pages.pageTable[i];
         const auto index = static_cast<std::int32_t>(i);
         first_.push_back(e.addonIndex ? PdfPage(e.firstPage) : e.firstPage);
         byFirst_.emplace_back(first_.back(), index);
@@ -126,9 +126,9 @@ const AnchorEntry* AnchorIndex::Find(const std::string& lowerName, std::int32_t 
     return nullptr;
 }
 
-void ResolveLinkTarget(const ConversionContext& ctx, const std::string& reported, LinkEntry* link,
+void ResolveLinkTarget(const RunPages& pages, const std::string& reported, LinkEntry* link,
                        std::int32_t fromPage) {
-    ResolveLinkTarget(PageTableIndex(ctx), reported, link, fromPage);
+    ResolveLinkTarget(PageTableIndex(pages), reported, link, fromPage);
 }
 
 void ResolveLinkTarget(const PageTableIndex& index, const std::string& reported, LinkEntry* link,
@@ -175,9 +175,9 @@ void ResolveLinkTarget(const PageTableIndex& index, const std::string& reported,
     link->anchorDocument = document;
 }
 
-void ResolveAnchor(const ConversionContext& ctx, LinkEntry* link) {
+void ResolveAnchor(const RunPages& pages, LinkEntry* link) {
     if (link->anchor.empty()) return;
-    ResolveAnchor(PageTableIndex(ctx), AnchorIndex(ctx.anchors), link);
+    ResolveAnchor(PageTableIndex(pages), AnchorIndex(pages.anchors), link);
 }
 
 void ResolveAnchor(const PageTableIndex& index, const AnchorIndex& anchors, LinkEntry* link) {

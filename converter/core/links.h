@@ -25,7 +25,7 @@ std::int32_t AddonToPdfPage(const std::vector<PageSource>& queue, std::int32_t a
 // entry of a name or address wins).
 class PageTableIndex {
 public:
-    explicit PageTableIndex(const ConversionContext& ctx);
+    explicit PageTableIndex(const RunPages& pages);
     // AddonToPdfPage over the indexed queue.
     std::int32_t PdfPage(std::int32_t addonPage) const;
     // The PDF index of the first page of page-table entry `entry`.
@@ -72,12 +72,12 @@ private:
 // and for a target with a fragment the anchor to look for (see ResolveAnchor).
 // fromPage is the PDF page the link is on (for "#name", the same document).
 // Targets are compared in lower case; the URL keeps the reported case.
-void ResolveLinkTarget(const ConversionContext& ctx, const std::string& target, LinkEntry* link,
+void ResolveLinkTarget(const RunPages& pages, const std::string& target, LinkEntry* link,
                        std::int32_t fromPage = -1);
 // Once every page is drawn: sends a link with an anchor to the page and
 // position of the first anchor of that name (case-insensitive) in its
 // document; without one the link keeps its page (or URL).
-void ResolveAnchor(const ConversionContext& ctx, LinkEntry* link);
+void ResolveAnchor(const RunPages& pages, LinkEntry* link);
 // The same two steps over indexes of the context (what a run uses).
 void ResolveLinkTarget(const PageTableIndex& index, const std::string& target, LinkEntry* link,
                        std::int32_t fromPage = -1);

@@ -22,8 +22,8 @@ bool SamePath(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string ResolveSource(const ConversionContext& ctx, const std::string& source) {
-    const std::string program = ProgramPathOf(ctx);
+std::string ResolveSource(const RunSetup& setup, const std::string& source) {
+    const std::string program = ProgramPathOf(setup);
     return ResolvePath(source, program, program);
 }
 

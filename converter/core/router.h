@@ -15,6 +15,6 @@ namespace vellumate {
 std::int32_t ConvertFile(ConversionContext& ctx, const std::string& source, const std::string& output);
 
 // The absolute forms ConvertFile uses.
-std::string ResolveSource(const ConversionContext& ctx, const std::string& source);
+std::string ResolveSource(const RunSetup& setup, const std::string& source);
 
 }  // namespace vellumate
