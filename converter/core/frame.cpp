@@ -139,40 +139,14 @@ void ApplySettings(ConversionContext& ctx) {
     tessaline::ITessaline2* addon = ctx.addon.Get();
     if (!pdf || !addon) return;
     try {
-        PdfCheck(pdf->put_Compression(s.Compression));
-        PdfCheck(pdf->put_JpegQuality(s.JPEGQuality));
-        PdfCheck(pdf->put_PdfVersion(s.Version));
-        PdfCheck(pdf->put_PageMode(s.PageMode));
-        PdfCheck(pdf->put_PageLayout(s.PageLayout));
-        PdfCheck(pdf->put_FontEmbedding(s.EmbedFonts ? 2 : 3));
-        PdfCheck(pdf->put_Author(Bstr(s.Author).Get()));
-        PdfCheck(pdf->put_Subject(Bstr(s.Subject).Get()));
-        PdfCheck(pdf->put_Title(Bstr(s.Title).Get()));
-        PdfCheck(pdf->put_Keywords(Bstr(s.Keywords).Get()));
         PdfCheck(pdf->put_CreationDate(sys::NowAsDate()));
-        if (s.ProtectionEnabled) {
-            PdfCheck(pdf->put_Encrypt(com::VARIANT_TRUE));
-            PdfCheck(pdf->put_UserPassword(Bstr(s.UserPassword).Get()));
-            PdfCheck(pdf->put_OwnerPassword(Bstr(s.OwnerPassword).Get()));
-            PdfCheck(pdf->put_KeyLength(s.ProtectionKeyLength));
-            PdfCheck(pdf->put_AllowCopy(VBool(s.AllowCopy)));
-            PdfCheck(pdf->put_AllowModify(VBool(s.AllowModify)));
-            PdfCheck(pdf->put_AllowPrint(VBool(s.AllowPrint)));
-        }
-        PdfCheck(pdf->put_HideToolBar(VBool(s.HideToolBar)));
-        PdfCheck(pdf->put_HideMenuBar(VBool(s.HideMenuBar)));
-        PdfCheck(pdf->put_HideWindowUI(VBool(s.HideWindowUI)));
-        PdfCheck(pdf->put_FitWindow(VBool(s.FitWindow)));
-        PdfCheck(pdf->put_CenterWindow(VBool(s.CenterWindow)));
-        AddonCheck(addon->put_MarginTop(s.MarginTop));
-        AddonCheck(addon->put_MarginLeft(s.MarginLeft));
-        AddonCheck(addon->put_MarginRight(s.MarginRight));
-        AddonCheck(addon->put_MarginBottom(s.MarginBottom + (s.PageNumbers ? kPageNumberBand : 0)));
-        PdfCheck(pdf->put_Orientation(s.Orientation));
-        PdfCheck(pdf->put_PaperSize(s.Size));
-        AddonCheck(addon->put_AutoAdjustPageWidth(VBool(s.PageWidthAdjusting == 0)));
-        AddonCheck(addon->put_AutoAdjustContentWidth(VBool(s.PageWidthAdjusting == 1)));
-        AddonCheck(addon->put_PreserveLinks(com::VARIANT_FALSE));  // the driver makes the links
+        // Each setting's call, as the settings table (pdf_settings.h) has it.
+#define VM_APPLY_PDF_SETTING(type, field, value, stored, switchName, read, choices, protectionOnly, ...) \
+    {                                                                                                  \
+        __VA_ARGS__;                                                                                   \
+    }
+        VM_PDF_SETTINGS(VM_APPLY_PDF_SETTING)
+#undef VM_APPLY_PDF_SETTING
     } catch (...) {
         // A setting the objects refuse leaves their defaults; the run goes on.
     }
