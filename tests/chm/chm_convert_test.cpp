@@ -72,7 +72,7 @@ struct Book {
                           {"pic.png", "png"}},
                          hhc);
         unpacked = tmp.path() + "/unpacked";
-        if (!chm.empty() && RunProgram({kHh, "-decompile", unpacked, chm}) != 0) chm.clear();
+        if (!chm.empty() && RunArgv({kHh, "-decompile", unpacked, chm}) != 0) chm.clear();
     }
 };
 
@@ -335,7 +335,7 @@ TEST(ChmContents, RealHelpFilesKeepTheirTree) {
         SCOPED_TRACE(chm);
         ASSERT_TRUE(Exists(chm)) << "install the packages of scripts/packages.txt";
         TempFolder tmp;
-        int rc = RunProgram({kHh, "-decompile", tmp.path(), chm});
+        int rc = RunArgv({kHh, "-decompile", tmp.path(), chm});
         ASSERT_TRUE(rc == 0 || rc == 2);
         ChmContents c = ReadChmContents(tmp.path(), true);
         if (c.contentsFile.empty()) continue;
@@ -375,7 +375,7 @@ namespace {
 // they ask for, and its contents name only pages it holds.
 TEST(OwnHelp, TopicsTheProgramsOpenAndAWholeContentsTree) {
     TempFolder tmp;
-    ASSERT_EQ(RunProgram({kHh, "-decompile", tmp.path(), HELP_CHM}), 0);
+    ASSERT_EQ(RunArgv({kHh, "-decompile", tmp.path(), HELP_CHM}), 0);
     EXPECT_TRUE(Exists(tmp.path() + "/Vellumate/_CMDLine.html"));
     EXPECT_TRUE(Exists(tmp.path() + "/Vellumate/_Settings.html"));
     ChmContents c = ReadChmContents(tmp.path(), false);
@@ -398,7 +398,7 @@ TEST(OwnHelp, HelpSwitchOpensTheCommandLineTopic) {
     std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
     ::setenv("VELLUMATE_OPEN", opener.c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (tmp.path() + "/cache").c_str(), 1);
-    EXPECT_EQ(RunProgram({VELLUMATE_PROGRAM, "/help"}), 0);
+    EXPECT_EQ(RunArgv({VELLUMATE_PROGRAM, "/help"}), 0);
     for (int i = 0; i < 600 && !Exists(record); ++i) ::usleep(50000);
     ::unsetenv("VELLUMATE_OPEN");
     ::unsetenv("XDG_CACHE_HOME");
