@@ -38,7 +38,8 @@ namespace vellumate {
       PdfCheck(pdf->put_Author(Bstr(s.Author).Get())))                                                             \
     X(std::string, Subject, "", false, "/subj", kText, kNoChoices, false,                                         \
       PdfCheck(pdf->put_Subject(Bstr(s.Subject).Get())))                                                           \
-    X(std::string, Title, "", false, "/title", kText, kNoChoices, false, PdfCheck(pdf->put_Title(Bstr(s.Title).Get()))) \
+    X(std::string, Title, "", false, "/title", kText, kNoChoices, false,                                          \
+      PdfCheck(pdf->put_Title(Bstr(s.Title).Get())))                                                               \
     X(std::string, Keywords, "", false, "/keywords", kText, kNoChoices, false,                                    \
       PdfCheck(pdf->put_Keywords(Bstr(s.Keywords).Get())))                                                         \
     /* 0 single, 1 one column, 2 two columns left, 3 right */                                                     \

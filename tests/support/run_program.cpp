@@ -130,12 +130,6 @@ std::string Capture(const std::string& command, bool withStderr) {
     return Shell(command + (withStderr ? " 2>&1" : " 2>/dev/null"));
 }
 
-std::string Q(const std::string& path) {
-    std::string q = "'";
-    for (char c : path) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 std::vector<std::string> PdfPageTexts(const std::string& pdf) {
     const std::string all = Capture("pdftotext -layout " + Q(pdf) + " -", false);
     std::vector<std::string> pages;

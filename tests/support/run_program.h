@@ -49,8 +49,6 @@ int RunArgv(const std::vector<std::string>& argv, bool quiet = false);
 // Standard output of a shell command, with its standard error behind it
 // unless told to drop it.
 std::string Capture(const std::string& command, bool withStderr = true);
-// A path quoted for the shell.
-std::string Q(const std::string& path);
 // A copy of a program in a folder of its own (its "program folder").
 std::string CopyProgram(const std::string& program, const std::string& folder);
 

@@ -196,7 +196,8 @@ std::optional<MhtArchive> ParseMht(std::string_view bytes) {
         if (pct != h.end()) part.charset = Param(pct->second, "charset");
         if (auto l = h.find("content-location"); l != h.end()) part.location = std::string(Trim(l->second));
         if (auto id = h.find("content-id"); id != h.end()) part.contentId = StripAngles(id->second);
-        std::string cte = h.count("content-transfer-encoding") ? platform::ToLowerAscii(Trim(h["content-transfer-encoding"])) : "";
+        std::string cte =
+            h.count("content-transfer-encoding") ? platform::ToLowerAscii(Trim(h["content-transfer-encoding"])) : "";
         std::string_view payload = raw.substr(at);
         if (cte == "base64") part.body = DecodeBase64(payload);
         else if (cte == "quoted-printable") part.body = DecodeQuotedPrintable(payload);
