@@ -2,7 +2,8 @@
 
 #include "command_line.h"
 #include "converters.h"
-#include "driver.h"
+#include "frame.h"
+#include "router.h"
 #include "list_file.h"
 #include "paths.h"
 #include "strings.h"

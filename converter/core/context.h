@@ -104,45 +104,74 @@ enum ConvertResult : std::int32_t {
     kOutputPathWrong = -30,
 };
 
-struct ConversionContext {
+struct ConversionContext;
+
+// ---- The parts of a run, each with its owner ------------------------------------------
+// ConversionContext is made of these; a function that needs one part can take
+// only that part (a ConversionContext converts to each).
+
+// How a run is to go: set by its caller (the main dialog, the command line,
+// a test) before ConvertFile; the frame and the converters only read it.
+struct RunSetup {
     bool MakeOne = false;
-    bool firstFile = false;  // set by the caller; read only with MakeOne
+    bool firstFile = false;  // read only with MakeOne
     bool lastFile = false;
     bool logFlag = false;        // "/addlog"
     bool openAfterFlag = false;  // "/autolaunch"
     bool invertFlag = false;     // "/invertall"
-    std::int32_t mergedPageCount = 0;
     PdfSettings settings;
     bool interactive = true;
     // Not owned; set by the main dialog, or by a command-line run on a terminal.
     IProgress* progress = nullptr;
     void* mainWindow = nullptr;     // not owned; the main dialog's window
     std::string mainWindowTitle;    // its title, which print jobs are sent to
-    std::string temporaryFolder;
     std::string outputExtension = "pdf";
     std::string editionWord = "Vellumate";
-    com::ComPtr<corvanth::IPdfDocument> pdf;
-    com::ComPtr<tessaline::ITessaline2> addon;
-    std::vector<PageSource> queue;
-    std::vector<PageTableEntry> pageTable;
-    std::vector<LinkEntry> links;
-    std::vector<AnchorEntry> anchors;
-    std::vector<OutlineEntry> outlines;
-    std::vector<std::string> temporaryFiles;
-    std::string receivedPrintJob;
-    std::int32_t printJobId = -1;
-
-    // Step counter shared with the main dialog: every step the progress
-    // window advances is counted here too.
-    std::int64_t stepCounter = 0;
     // The running program's path, read once at start (tests set their own).
     std::string programPath;
     // Makes `pdf` and `addon` instead of the component runtime when set
     // (tests put stand-ins here).
     std::function<bool(ConversionContext&)> createObjects;
-
     // What a command-line run works on, for the message when it fails.
     RunSubject subject;
+};
+
+// The two objects of a run: made by the frame (CreateComObjects), released by
+// it (FinishPdfDocument, ReleaseComObjects). Converters call them in between.
+struct RunObjects {
+    com::ComPtr<corvanth::IPdfDocument> pdf;
+    com::ComPtr<tessaline::ITessaline2> addon;
+};
+
+// What the document is made of: the converters fill it through the frame
+// (QueuePageSource, AddFileEntries, AddDocumentEntry) and page generation adds
+// the links and anchors it finds; BeginPdfDocument empties it and
+// FinishPdfDocument deletes the temporary files.
+struct RunPages {
+    std::int32_t mergedPageCount = 0;  // MakeOne: pages of the files before this one
+    std::vector<PageSource> queue;
+    std::vector<PageTableEntry> pageTable;
+    std::vector<LinkEntry> links;
+    std::vector<AnchorEntry> anchors;
+    std::vector<OutlineEntry> outlines;
+    // Printed pages waiting to be drawn, and the folder a converter unpacked
+    // or printed into (deleted by DeleteTemporaryFolder).
+    std::vector<std::string> temporaryFiles;
+    std::string temporaryFolder;
+};
+
+// A print job the virtual printer handed to the main dialog while an Office
+// document was printed: written by the dialog, read by the Office converter.
+struct RunPrintJob {
+    std::string receivedPrintJob;
+    std::int32_t printJobId = -1;
+};
+
+// The one conversion object of the process (see the top of this file).
+struct ConversionContext : RunSetup, RunObjects, RunPages, RunPrintJob {
+    // Step counter shared with the main dialog: every step the progress
+    // window advances is counted here too.
+    std::int64_t stepCounter = 0;
 
     // The dialog's Cancel button, or an interrupt (Ctrl-C) of a command-line run.
     bool Cancelled() const { return progress && progress->Cancelled(); }

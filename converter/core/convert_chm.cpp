@@ -10,7 +10,8 @@
 #include "convert_chm_topics.h"
 #include "convert_chm_unpack.h"
 #include "converters.h"
-#include "driver.h"
+#include "com_checks.h"
+#include "frame.h"
 #include "paths.h"
 #include "strings.h"
 #include "system.h"
@@ -52,10 +53,6 @@ private:
     std::string folder_;
     std::thread deleting_;
 };
-
-std::string ProgramPathOf(const ConversionContext& ctx) {
-    return ctx.programPath.empty() ? sys::ProgramPath() : ctx.programPath;
-}
 
 }  // namespace
 

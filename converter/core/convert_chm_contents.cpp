@@ -10,21 +10,15 @@
 #include <unordered_set>
 
 #include "convert_chm_sitemap.h"
+#include "platform/text.h"
 
 namespace vellumate {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c + 32);
-    return s;
-}
-
-bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && Lower(s.substr(s.size() - suffix.size())) == suffix;
-}
+using platform::EndsWithNoCaseAscii;
+using platform::ToLowerAscii;
 
 // Every regular file below `folder`, as "/"-separated relative paths in
 // order. Links are not followed.
@@ -74,11 +68,11 @@ ChmContents ReadChmContents(const std::string& folder, bool excludeOrphans) {
     const std::vector<std::string> files = FilesBelow(folder);
     std::unordered_set<std::string> exact(files.begin(), files.end());
     std::unordered_map<std::string, std::string> byLowerName;
-    for (const auto& f : files) byLowerName.emplace(Lower(f), f);
+    for (const auto& f : files) byLowerName.emplace(ToLowerAscii(f), f);
 
     std::string contents;
     for (const auto& f : files) {
-        if (f.find('/') == std::string::npos && EndsWithNoCase(f, ".hhc")) {
+        if (f.find('/') == std::string::npos && EndsWithNoCaseAscii(f, ".hhc")) {
             contents = f;
             break;
         }
@@ -106,7 +100,7 @@ ChmContents ReadChmContents(const std::string& folder, bool excludeOrphans) {
                         result.warnings.push_back("reference outside the help file refused: " + e.local);
                 } else if (exact.count(path)) {
                     t.local = path + anchor;
-                } else if (auto it = byLowerName.find(Lower(path)); it != byLowerName.end()) {
+                } else if (auto it = byLowerName.find(ToLowerAscii(path)); it != byLowerName.end()) {
                     t.local = it->second + anchor;
                 } else {
                     result.warnings.push_back("topic not in the help file: " + e.local);
@@ -126,10 +120,10 @@ ChmContents ReadChmContents(const std::string& folder, bool excludeOrphans) {
     if (!excludeOrphans) {
         std::set<std::string> named;
         for (const auto& t : result.topics)
-            if (!t.web && !t.local.empty()) named.insert(Lower(WithoutAnchor(t.local)));
+            if (!t.web && !t.local.empty()) named.insert(ToLowerAscii(WithoutAnchor(t.local)));
         for (const auto& f : files) {
-            if (!EndsWithNoCase(f, ".htm") && !EndsWithNoCase(f, ".html")) continue;
-            if (named.insert(Lower(f)).second) result.topics.push_back({{}, false, f, 0, -1});
+            if (!EndsWithNoCaseAscii(f, ".htm") && !EndsWithNoCaseAscii(f, ".html")) continue;
+            if (named.insert(ToLowerAscii(f)).second) result.topics.push_back({{}, false, f, 0, -1});
         }
     }
 

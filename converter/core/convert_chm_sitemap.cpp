@@ -3,40 +3,23 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/text.h"
+
 namespace vellumate {
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
-
-std::string LowerCopy(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = Lower(c);
-    return out;
-}
+using platform::ContainsNoCaseAscii;
+using platform::FindNoCaseAscii;
+using platform::ToLowerAscii;
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
-// Case-insensitive search for an ASCII needle (given in lower case).
-std::size_t FindNoCase(std::string_view hay, std::string_view needle, std::size_t from) {
-    if (needle.empty() || hay.size() < needle.size()) return std::string_view::npos;
-    for (std::size_t i = from; i + needle.size() <= hay.size(); ++i) {
-        std::size_t k = 0;
-        while (k < needle.size() && Lower(hay[i + k]) == needle[k]) ++k;
-        if (k == needle.size()) return i;
-    }
-    return std::string_view::npos;
-}
-
-bool ContainsNoCase(std::string_view hay, std::string_view needle) {
-    return FindNoCase(hay, needle, 0) != std::string_view::npos;
-}
 
 // Does a tag named `name` (lower case) start at `at` (which holds "<")?
 // True when the name is followed by a blank, "/" or ">".
 bool TagAt(std::string_view text, std::size_t at, std::string_view name) {
     if (at + 1 + name.size() > text.size()) return false;
     for (std::size_t k = 0; k < name.size(); ++k)
-        if (Lower(text[at + 1 + k]) != name[k]) return false;
+        if (ToLowerAscii(text[at + 1 + k]) != name[k]) return false;
     std::size_t after = at + 1 + name.size();
     return after == text.size() || IsSpace(text[after]) || text[after] == '>' || text[after] == '/';
 }
@@ -75,7 +58,7 @@ std::vector<Attribute> Attributes(std::string_view s) {
             ++i;
             continue;
         }
-        Attribute a{LowerCopy(s.substr(nameStart, i - nameStart)), {}};
+        Attribute a{ToLowerAscii(s.substr(nameStart, i - nameStart)), {}};
         while (i < s.size() && IsSpace(s[i])) ++i;
         if (i < s.size() && s[i] == '=') {
             ++i;
@@ -131,7 +114,7 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
-    c = Lower(c);
+    c = ToLowerAscii(c);
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
@@ -162,8 +145,8 @@ void AddObject(std::vector<Param> params, int level, std::vector<SitemapEntry>& 
         std::replace(e.local.begin(), e.local.end(), '\\', '/');
         e.local = PercentDecode(e.local);
     }
-    if (!e.title.empty() && !e.local.empty() && !ContainsNoCase(e.title, ".htm") &&
-        !ContainsNoCase(e.local, ".htm") && !e.web) {
+    if (!e.title.empty() && !e.local.empty() && !ContainsNoCaseAscii(e.title, ".htm") &&
+        !ContainsNoCaseAscii(e.local, ".htm") && !e.web) {
         out.push_back({e.title, false, {}, level});
         out.push_back({e.local, false, {}, level});
         return;
@@ -174,7 +157,7 @@ void AddObject(std::vector<Param> params, int level, std::vector<SitemapEntry>& 
 // The next "<object" at or after `from` that is not inside a comment.
 std::size_t NextObject(std::string_view seg, std::size_t from) {
     for (;;) {
-        std::size_t open = FindNoCase(seg, "<object", from);
+        std::size_t open = FindNoCaseAscii(seg, "<object", from);
         std::size_t comment = seg.find("<!--", from);
         if (comment == std::string_view::npos || open == std::string_view::npos || open < comment) return open;
         std::size_t end = seg.find("-->", comment + 4);
@@ -195,16 +178,16 @@ void ParseSegment(std::string_view seg, int level, std::vector<SitemapEntry>& ou
         }
         std::size_t tagEnd = TagEnd(seg, open + 7);
         if (tagEnd == std::string_view::npos) return;
-        std::size_t close = FindNoCase(seg, "</object", tagEnd);
+        std::size_t close = FindNoCaseAscii(seg, "</object", tagEnd);
         if (close == std::string_view::npos) return;  // unclosed: nothing more in this segment
         auto attrs = Attributes(seg.substr(open + 7, tagEnd - open - 7));
         const std::string* type = Find(attrs, "type");
         pos = close + 8;
-        if (!type || LowerCopy(*type) != "text/sitemap") continue;
+        if (!type || ToLowerAscii(*type) != "text/sitemap") continue;
         std::vector<Param> params;
         std::string_view body = seg.substr(tagEnd + 1, close - tagEnd - 1);
         std::size_t p = 0;
-        while ((p = FindNoCase(body, "<param", p)) != std::string_view::npos) {
+        while ((p = FindNoCaseAscii(body, "<param", p)) != std::string_view::npos) {
             if (!TagAt(body, p, "param")) {
                 p += 6;
                 continue;
@@ -214,7 +197,7 @@ void ParseSegment(std::string_view seg, int level, std::vector<SitemapEntry>& ou
             auto pa = Attributes(body.substr(p + 6, end - p - 6));
             const std::string* name = Find(pa, "name");
             const std::string* value = Find(pa, "value");
-            if (name && value && !name->empty() && !value->empty()) params.push_back({LowerCopy(*name), *value});
+            if (name && value && !name->empty() && !value->empty()) params.push_back({ToLowerAscii(*name), *value});
             p = end;
         }
         AddObject(std::move(params), level, out);
@@ -227,7 +210,7 @@ bool IsWebReference(std::string_view r) {
     std::size_t colon = r.find(':');
     if (colon == std::string_view::npos || colon < 2) return false;
     for (std::size_t i = 0; i < colon; ++i) {
-        char c = Lower(r[i]);
+        char c = ToLowerAscii(r[i]);
         bool ok = (c >= 'a' && c <= 'z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
         if (!ok) return false;
     }

@@ -4,7 +4,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "driver.h"
+#include "com_checks.h"
+#include "frame.h"
+#include "links.h"
 #include "paths.h"
 #include "strings.h"
 

@@ -1,7 +1,9 @@
 // HTML pages, saved web archives, plain text and web addresses, loaded by the
 // add-on, which decides how each is shown.
 #include "converters.h"
-#include "driver.h"
+#include "com_checks.h"
+#include "frame.h"
+#include "links.h"
 #include "strings.h"
 
 namespace vellumate {

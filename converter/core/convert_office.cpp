@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "converters.h"
-#include "driver.h"
+#include "com_checks.h"
+#include "frame.h"
 #include "print_handoff.h"
 #include "strings.h"
 

@@ -4,7 +4,8 @@
 #include <cmath>
 
 #include "converters.h"
-#include "driver.h"
+#include "com_checks.h"
+#include "frame.h"
 #include "strings.h"
 
 namespace vellumate {

@@ -1,4 +1,4 @@
-// The format converters. Each runs inside the driver's frame (driver.h):
+// The format converters. Each runs inside the frame (frame.h):
 // BeginFileFrame, its own loading and queueing, then EndFileFrame; it only
 // loads its source and queues a PageSource. Every one returns a
 // ConvertResult (context.h).

@@ -3,7 +3,7 @@
 
 #include "app.h"
 #include "console.h"
-#include "driver.h"
+#include "frame.h"
 #include "paths.h"
 #include "platform/com.h"
 #include "system.h"

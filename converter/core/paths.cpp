@@ -2,13 +2,6 @@
 
 namespace vellumate {
 
-std::string ToLowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 std::string ResolvePath(std::string_view path, std::string_view base, std::string_view programPath) {
     if (!path.empty() && path.front() == '/') return std::string(path);
     if (path.starts_with("./")) path.remove_prefix(2);

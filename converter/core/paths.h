@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text.h"
+
 namespace vellumate {
 
 // Resolves `path` against the folder of `base` (the folder part up to the last
@@ -25,6 +27,7 @@ std::string DisplayName(std::string_view path);
 // when the name has no "." or only at its first character.
 std::optional<std::string> LowerExtension(std::string_view path);
 
-std::string ToLowerAscii(std::string_view s);
+// The suite's ASCII lower case (platform/text.h), under the name the converters use.
+using platform::ToLowerAscii;
 
 }  // namespace vellumate

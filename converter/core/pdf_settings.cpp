@@ -37,40 +37,35 @@ std::string KeyPath(std::string_view subkey) {
 
 constexpr char kSettings[] = "Settings";
 
-// The stored fields, in the order Load and Save visit them.
-template <class S, class IntFn, class BoolFn>
-void ForEachStored(S& s, IntFn&& i, BoolFn&& b) {
-    i("Compression", s.Compression);
-    i("JPEGQuality", s.JPEGQuality);
-    i("Version", s.Version);
-    i("Charset", s.Charset);
-    i("PageLayout", s.PageLayout);
-    i("PageMode", s.PageMode);
-    i("Orientation", s.Orientation);
-    i("Size", s.Size);
-    i("PageWidthAdjusting", s.PageWidthAdjusting);
-    b("ProtectionEnabled", s.ProtectionEnabled);
-    i("ProtectionKeyLength", s.ProtectionKeyLength);
-    i("MarginLeft", s.MarginLeft);
-    i("MarginRight", s.MarginRight);
-    i("MarginTop", s.MarginTop);
-    i("MarginBottom", s.MarginBottom);
-    b("AllowCopy", s.AllowCopy);
-    b("AllowModify", s.AllowModify);
-    b("AllowPrint", s.AllowPrint);
-    b("CenterWindow", s.CenterWindow);
-    b("FitWindow", s.FitWindow);
-    b("HideMenuBar", s.HideMenuBar);
-    b("HideToolBar", s.HideToolBar);
-    b("HideWindowUI", s.HideWindowUI);
-    b("PreserveLinks", s.PreserveLinks);
-    b("ExcludeOrphanPages", s.ExcludeOrphanPages);
-    b("ForceSizes", s.ForceSizes);
-    b("PageNumbers", s.PageNumbers);
-    b("EmbedFonts", s.EmbedFonts);
-}
+template <class... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+
+// The words of the kChoice switches.
+constexpr SettingChoice kCompressions[] = {{"flate", 1}, {"none", 0}};
+constexpr SettingChoice kVersions[] = {{"v13", 0}, {"v14", 1}};
+constexpr SettingChoice kOrientations[] = {{"portrait", 0}, {"landscape", 1}};
+constexpr SettingChoice kWidthAdjustings[] = {{"page", 0}, {"content", 1}, {"none", 2}};
+constexpr SettingChoice kPageLayouts[] = {{"single", 0}, {"column", 1}, {"2columnleft", 2}, {"2columnright", 3}};
+constexpr SettingChoice kPageModes[] = {{"none", 0}, {"outlines", 1}, {"thumbs", 2}, {"fullscreen", 3}};
+constexpr SettingChoice kKeyLengths[] = {{"40", 0}, {"128", 1}};
+constexpr std::span<const SettingChoice> kNoChoices;
+
+#define VM_PDF_SETTING_ROW(type, field, value, stored, switchName, read, choices, protectionOnly, ...) \
+    SettingRow{#field, stored, switchName, read, choices, protectionOnly, &PdfSettings::field},
+const SettingRow kRows[] = {VM_PDF_SETTINGS(VM_PDF_SETTING_ROW)};
+#undef VM_PDF_SETTING_ROW
 
 }  // namespace
+
+std::span<const SettingRow> SettingRows() { return kRows; }
+
+const SettingRow* SettingRowOfSwitch(std::string_view lowerName) {
+    for (const SettingRow& row : kRows)
+        if (row.switchName && lowerName == row.switchName) return &row;
+    return nullptr;
+}
 
 std::span<const CharsetEntry> CharsetTable() { return kCharsets; }
 std::span<const PaperEntry> PaperTable() { return kPapers; }
@@ -141,17 +136,29 @@ bool WriteRegString(std::string_view subkey, std::string_view name, std::string_
 
 bool PdfSettings::Load() {
     if (sys::RegCreateKeyLM(SettingsKeyPath(), sys::RegAccess::Query) != 0) return false;
-    ForEachStored(
-        *this, [](const char* name, std::int32_t& v) { ReadRegInt(kSettings, name, &v); },
-        [](const char* name, bool& v) { ReadRegBool(kSettings, name, &v); });
+    for (const SettingRow& row : kRows) {
+        if (!row.stored) continue;
+        std::visit(Overloaded{
+                       [&](std::int32_t PdfSettings::*f) { ReadRegInt(kSettings, row.name, &(this->*f)); },
+                       [&](bool PdfSettings::*f) { ReadRegBool(kSettings, row.name, &(this->*f)); },
+                       [&](std::string PdfSettings::*f) { ReadRegString(kSettings, row.name, &(this->*f)); },
+                   },
+                   row.field);
+    }
     return true;
 }
 
 bool PdfSettings::Save() const {
     if (sys::RegCreateKeyLM(SettingsKeyPath(), sys::RegAccess::SetValue) != 0) return false;
-    ForEachStored(
-        *this, [](const char* name, const std::int32_t& v) { WriteRegInt(kSettings, name, v); },
-        [](const char* name, const bool& v) { WriteRegBool(kSettings, name, v); });
+    for (const SettingRow& row : kRows) {
+        if (!row.stored) continue;
+        std::visit(Overloaded{
+                       [&](std::int32_t PdfSettings::*f) { WriteRegInt(kSettings, row.name, this->*f); },
+                       [&](bool PdfSettings::*f) { WriteRegBool(kSettings, row.name, this->*f); },
+                       [&](std::string PdfSettings::*f) { WriteRegString(kSettings, row.name, this->*f); },
+                   },
+                   row.field);
+    }
     return true;
 }
 

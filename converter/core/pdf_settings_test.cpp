@@ -4,8 +4,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <set>
+#include <string>
 #include <unistd.h>
 
+#include "paths.h"
 #include "platform/registry.h"
 #include "system.h"
 #include "vellumate_version.h"
@@ -18,6 +21,34 @@ TEST(ProductKeyName, MajorMinorOfTheVersion) {
     EXPECT_EQ(ProductKeyNameFor(std::string_view("3.10.7")), "Vellumate Quorvel 3.10");
     EXPECT_EQ(ProductKeyNameFor(std::nullopt), "Vellumate Quorvel Undefined");
     EXPECT_EQ(SettingsKeyPath(), "Software\\Brindlecote\\" + ProductKeyName() + "\\Settings");
+}
+
+// A row the switch parser or the registry could not read would fail only
+// when its switch is used or its value loaded.
+TEST(SettingsTable, EveryRowCanBeReadAndWritten) {
+    std::set<std::string> switches, names;
+    for (const SettingRow& row : SettingRows()) {
+        SCOPED_TRACE(row.name);
+        EXPECT_TRUE(names.insert(row.name).second);
+        const bool text = std::holds_alternative<std::string PdfSettings::*>(row.field);
+        const bool flag = std::holds_alternative<bool PdfSettings::*>(row.field);
+        switch (row.value) {
+        case kNoSwitch: EXPECT_EQ(row.switchName, nullptr); break;
+        case kText: EXPECT_TRUE(text); break;
+        case kYesNo: EXPECT_TRUE(flag); break;
+        case kChoice: EXPECT_FALSE(row.choices.empty()); [[fallthrough]];
+        case kMargin:
+        case kCharset:
+        case kPaper: EXPECT_TRUE(!text && !flag); break;
+        }
+        if (!row.switchName) continue;
+        const std::string name = row.switchName;
+        EXPECT_TRUE(name.starts_with("/") && name == ToLowerAscii(name));
+        EXPECT_TRUE(switches.insert(name).second);
+        EXPECT_EQ(SettingRowOfSwitch(name), &row);
+    }
+    EXPECT_EQ(SettingRowOfSwitch("/all2one"), nullptr);  // the run's mode, not a setting
+    EXPECT_EQ(SettingRowOfSwitch("/Compress"), nullptr);  // looked up in lower case
 }
 
 TEST(Tables, CharsetPositionsAndCodes) {

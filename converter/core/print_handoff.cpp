@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "driver.h"
+#include "com_checks.h"
+#include "frame.h"
 #include "paths.h"
 #include "platform/printer.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "printer/shared/names.h"
 #include "strings.h"
 #include "system.h"
@@ -60,14 +62,6 @@ std::string Trim(const std::string& s) {
     while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
     while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
     return s.substr(b, e - b);
-}
-
-bool EndsWithNoCase(const std::string& s, std::string_view end) {
-    return s.size() >= end.size() && ToLowerAscii(s.substr(s.size() - end.size())) == ToLowerAscii(end);
-}
-
-std::string ProgramPathOf(const ConversionContext& ctx) {
-    return ctx.programPath.empty() ? sys::ProgramPath() : ctx.programPath;
 }
 
 // Wakes when a file of the registry folder changes (a value was written).
@@ -203,7 +197,7 @@ std::int32_t TakePrintedPages(ConversionContext& ctx) {
     const std::string spool = vmshared::SpoolFolder();
     const fs::path folder = fs::path(ticket).parent_path();
     std::error_code ec;
-    if (spool.empty() || !EndsWithNoCase(ticket, ".ini") || !fs::is_regular_file(ticket, ec) ||
+    if (spool.empty() || !platform::EndsWithNoCaseAscii(ticket, ".ini") || !fs::is_regular_file(ticket, ec) ||
         !fs::equivalent(folder, spool, ec))
         return 0;
     const int count = platform::ProfileGetInt(ticket, "EMF", "Count", 0);
@@ -211,7 +205,7 @@ std::int32_t TakePrintedPages(ConversionContext& ctx) {
     for (int i = 0; i < count && i < 100000; ++i) {
         std::string file = platform::ProfileGetString(ticket, "EMF", "File" + std::to_string(i), "");
         if (file.size() > 260) file.resize(260);
-        if (!EndsWithNoCase(file, ".emf") || !fs::equivalent(fs::path(file).parent_path(), folder, ec) ||
+        if (!platform::EndsWithNoCaseAscii(file, ".emf") || !fs::equivalent(fs::path(file).parent_path(), folder, ec) ||
             !fs::is_regular_file(file, ec))
             continue;
         ctx.temporaryFiles.push_back(file);

@@ -21,7 +21,7 @@
 #include <future>
 
 #include "app.h"
-#include "driver.h"
+#include "router.h"
 #include "platform/sysinfo.h"
 #include "platform/windows.h"
 #include "progress_dialog.h"

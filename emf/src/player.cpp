@@ -94,22 +94,6 @@ FontObj StockFont(std::uint32_t n) {
     return f;
 }
 
-std::string Utf8(std::u16string_view s) {
-    std::string o;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        std::uint32_t c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-        if (c < 0x80) o += char(c);
-        else if (c < 0x800) o += char(0xC0 | c >> 6), o += char(0x80 | (c & 0x3F));
-        else if (c < 0x10000) o += char(0xE0 | c >> 12), o += char(0x80 | (c >> 6 & 0x3F)), o += char(0x80 | (c & 0x3F));
-        else
-            o += char(0xF0 | c >> 18), o += char(0x80 | (c >> 12 & 0x3F)), o += char(0x80 | (c >> 6 & 0x3F)),
-                o += char(0x80 | (c & 0x3F));
-    }
-    return o;
-}
-
 // Windows-1252 for the bytes of single-byte text records.
 char16_t FromCp1252(std::uint8_t b) {
     static const char16_t k80[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -1327,7 +1311,7 @@ bool PlayerImpl::ShowText(PointL ref, std::uint32_t options, const RectL* clipRe
     run.advances = std::move(dx);
     run.rtl = (options & ETO_RTLREADING) || (dc_.textAlign & TA_RTLREADING);
     run.glyphIndices = options & ETO_GLYPH_INDEX;
-    run.face = Utf8(lf.faceName);
+    run.face = platform::Utf8FromUtf16(lf.faceName);
     run.emHeight = em;
     run.weight = lf.weight == 0 ? 400 : std::clamp(lf.weight, 100, 900);
     run.italic = lf.italic, run.underline = lf.underline, run.strikeout = lf.strikeOut;

@@ -10,6 +10,7 @@
 
 #include "bytes.h"
 #include "emf/reader.h"
+#include "platform/text.h"
 
 namespace emf::detail {
 
@@ -52,15 +53,11 @@ struct StringFormat {
 };
 using Object = std::variant<std::monostate, Paint, Pen, Path, Font, StringFormat, std::shared_ptr<const Image>>;
 
+// `n` UTF-16 units stored little-endian.
 std::string Utf8Of(std::span<const std::uint8_t> utf16, std::size_t n) {
-    std::string o;
-    for (std::size_t i = 0; i < n; ++i) {
-        char32_t c = GetU16(utf16.data() + 2 * i);
-        if (c < 0x80) o += char(c);
-        else if (c < 0x800) o += char(0xC0 | c >> 6), o += char(0x80 | (c & 0x3F));
-        else o += char(0xE0 | c >> 12), o += char(0x80 | (c >> 6 & 0x3F)), o += char(0x80 | (c & 0x3F));
-    }
-    return o;
+    std::u16string units(n, u'\0');
+    for (std::size_t i = 0; i < n; ++i) units[i] = static_cast<char16_t>(GetU16(utf16.data() + 2 * i));
+    return platform::Utf8FromUtf16(units);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "emf/dib.h"
 #include "emf/font_comment.h"
+#include "platform/text.h"
 
 namespace emf {
 
@@ -21,28 +22,6 @@ PointL Dev(const Matrix& m, Point p) {
     return {Round(q.x), Round(q.y)};
 }
 std::uint32_t Ref(const Color& c) { return Rgb(c.r, c.g, c.b); }
-std::u16string Utf16(const std::string& s) {
-    std::u16string o;
-    for (std::size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        std::uint32_t cp = 0xFFFD;
-        std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) {
-            ++i;
-        } else {
-            cp = n == 1 ? c : c & (0x7F >> n);
-            for (std::size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-            i += n;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            o += char16_t(0xD800 + (cp >> 10)), o += char16_t(0xDC00 + (cp & 0x3FF));
-        } else {
-            o += char16_t(cp);
-        }
-    }
-    return o;
-}
 // How much the matrix scales lengths (geometric mean of the axes).
 double ScaleOf(const Matrix& m) { return std::sqrt(std::fabs(m.a * m.d - m.b * m.c)); }
 
@@ -534,7 +513,7 @@ void RecorderDevice::DrawText(const TextRun& t, const Matrix& ctm) {
     f.charSet = std::uint8_t(std::clamp(t.charset, 0, 255));
     f.escapement = f.orientation = Round(angle * 10);
     f.quality = 5;  // cleartype-quality hint, as screen fonts are made
-    f.faceName = Utf16(t.face);
+    f.faceName = platform::Utf16FromUtf8(t.face);
     m_->SelectFont(f);
     m_->TextColor(t.color);
 

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace emf {
 
 std::string TraceDevice::Num(double v) {
@@ -48,28 +50,19 @@ namespace {
 const char* RuleText(FillRule r) { return r == FillRule::EvenOdd ? "evenodd" : "nonzero"; }
 const char* CapText(LineCap c) { return c == LineCap::Butt ? "butt" : c == LineCap::Round ? "round" : "square"; }
 const char* JoinText(LineJoin j) { return j == LineJoin::Miter ? "miter" : j == LineJoin::Round ? "round" : "bevel"; }
+
+// Text as a quoted trace field: UTF-8 with quotes, backslashes and control
+// characters escaped.
 std::string Utf8(const std::u16string& s) {
     std::string o;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        std::uint32_t c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-        if (c < 0x80) {
-            if (c == '"' || c == '\\') o += '\\';
-            if (c < 0x20) {
-                char b[8];
-                std::snprintf(b, sizeof b, "\\x%02x", unsigned(c));
-                o += b;
-            } else {
-                o += char(c);
-            }
-        } else if (c < 0x800) {
-            o += char(0xC0 | c >> 6), o += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            o += char(0xE0 | c >> 12), o += char(0x80 | (c >> 6 & 0x3F)), o += char(0x80 | (c & 0x3F));
+    for (char c : platform::Utf8FromUtf16(s)) {
+        if (c == '"' || c == '\\') o += '\\';
+        if (static_cast<unsigned char>(c) < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\x%02x", static_cast<unsigned>(c));
+            o += b;
         } else {
-            o += char(0xF0 | c >> 18), o += char(0x80 | (c >> 12 & 0x3F)), o += char(0x80 | (c >> 6 & 0x3F));
-            o += char(0x80 | (c & 0x3F));
+            o += c;
         }
     }
     return o;

@@ -1,6 +1,6 @@
 // Length-prefixed UTF-16 strings and the UTF-8 conversions at the boundary.
 #include "platform/com.h"
-#include "utf8.h"
+#include "platform/text.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -43,50 +43,9 @@ void SysFreeString(BSTR s) {
 
 std::uint32_t SysStringLen(BSTR s) { return s ? *Header(s) / sizeof(OLECHAR) : 0; }
 
-
-std::u16string Utf16FromUtf8Carrying(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
-    std::size_t n = utf8.size();
-    for (std::size_t i = 0; i < n;) {
-        char32_t c;
-        std::size_t len = platform::utf8::Decode(p + i, n - i, &c);
-        if (len == 0) {
-            out += static_cast<char16_t>(0xDC80 + (p[i] - 0x80));
-            ++i;
-            continue;
-        }
-        i += len;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
-std::string Utf8FromUtf16Carrying(std::u16string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            out += static_cast<char>(c - 0xDC80 + 0x80);  // a carried raw byte
-            continue;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;  // any other lone surrogate has no UTF-8 form
-        }
-        platform::utf8::Append(out, c);
-    }
-    return out;
-}
+// The conversions themselves are the text toolkit's.
+std::u16string Utf16FromUtf8Carrying(std::string_view utf8) { return platform::Utf16FromUtf8Carrying(utf8); }
+std::string Utf8FromUtf16Carrying(std::u16string_view s) { return platform::Utf8FromUtf16Carrying(s); }
 
 BSTR BstrFromUtf8(std::string_view utf8) {
     std::u16string w = Utf16FromUtf8Carrying(utf8);

@@ -20,15 +20,7 @@ bool SameName(std::string_view a, std::string_view b) {
     bool ascii = true;
     for (unsigned char c : a) ascii = ascii && c < 0x80;
     for (unsigned char c : b) ascii = ascii && c < 0x80;
-    if (!ascii) return FoldCase(a) == FoldCase(b);
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
+    return ascii ? EqualsNoCaseAscii(a, b) : FoldCase(a) == FoldCase(b);
 }
 
 }  // namespace

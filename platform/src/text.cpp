@@ -62,40 +62,143 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
-std::u16string Utf16FromUtf8(std::string_view utf8) {
-    std::u16string out;
+std::string ToLowerAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = ToLowerAscii(c);
+    return out;
+}
+
+std::string ToUpperAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = ToUpperAscii(c);
+    return out;
+}
+
+bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
+    return true;
+}
+
+bool StartsWithNoCaseAscii(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && EqualsNoCaseAscii(s.substr(0, prefix.size()), prefix);
+}
+
+bool EndsWithNoCaseAscii(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && EqualsNoCaseAscii(s.substr(s.size() - suffix.size()), suffix);
+}
+
+std::size_t FindNoCaseAscii(std::string_view hay, std::string_view needle, std::size_t from) {
+    if (needle.empty() || hay.size() < needle.size()) return std::string_view::npos;
+    for (std::size_t i = from; i + needle.size() <= hay.size(); ++i)
+        if (EqualsNoCaseAscii(hay.substr(i, needle.size()), needle)) return i;
+    return std::string_view::npos;
+}
+
+void AppendUtf8(std::string& out, char32_t c) { utf8::Append(out, c); }
+
+void AppendUtf16(std::u16string& out, char32_t c) {
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (c >> 10));
+        out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(c);
+    }
+}
+
+namespace {
+
+// Calls `character(c)` for each character of UTF-8 text, and `bad(byte)` for
+// each byte that does not start a valid sequence.
+template <class Character, class Bad>
+void EachUtf8(std::string_view utf8, Character&& character, Bad&& bad) {
     auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
     for (std::size_t i = 0; i < utf8.size();) {
         char32_t c;
-        std::size_t len = utf8::Decode(p + i, utf8.size() - i, &c);
+        const std::size_t len = utf8::Decode(p + i, utf8.size() - i, &c);
         if (len == 0) {
-            c = 0xFFFD;
-            len = 1;
+            bad(p[i++]);
+            continue;
         }
         i += len;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        character(c);
+    }
+}
+
+// Calls `character(c)` for each character of UTF-16 text (pairs joined), and
+// `lone(unit)` for each lone surrogate.
+template <class Character, class Lone>
+void EachUtf16(std::u16string_view s, Character&& character, Lone&& lone) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            character(0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00));
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            lone(static_cast<char16_t>(c));
         } else {
-            out += static_cast<char16_t>(c);
+            character(c);
         }
     }
+}
+
+}  // namespace
+
+std::u16string Utf16FromUtf8(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    EachUtf8(utf8, [&](char32_t c) { AppendUtf16(out, c); }, [&](unsigned char) { out += u'\uFFFD'; });
     return out;
 }
 
 std::string Utf8FromUtf16(std::u16string_view s) {
     std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        utf8::Append(out, c);
-    }
+    out.reserve(s.size());
+    EachUtf16(s, [&](char32_t c) { utf8::Append(out, c); }, [&](char16_t) { utf8::Append(out, 0xFFFD); });
+    return out;
+}
+
+std::u32string Utf32FromUtf8(std::string_view utf8) {
+    std::u32string out;
+    out.reserve(utf8.size());
+    EachUtf8(utf8, [&](char32_t c) { out += c; }, [&](unsigned char) { out += U'\uFFFD'; });
+    return out;
+}
+
+std::string Utf8FromUtf32(std::u32string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char32_t c : s) utf8::Append(out, c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
+    return out;
+}
+
+std::u16string Utf16FromUtf32(std::u32string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (char32_t c : s) AppendUtf16(out, c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
+    return out;
+}
+
+std::u16string Utf16FromUtf8Carrying(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    EachUtf8(
+        utf8, [&](char32_t c) { AppendUtf16(out, c); },
+        [&](unsigned char byte) { out += static_cast<char16_t>(0xDC80 + (byte - 0x80)); });
+    return out;
+}
+
+std::string Utf8FromUtf16Carrying(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    EachUtf16(
+        s, [&](char32_t c) { utf8::Append(out, c); },
+        [&](char16_t unit) {
+            if (unit >= 0xDC80 && unit <= 0xDCFF) out += static_cast<char>(unit - 0xDC80 + 0x80);  // a carried byte
+            else utf8::Append(out, 0xFFFD);
+        });
     return out;
 }
 

@@ -20,6 +20,44 @@ TEST(Text, StrictUtf16Conversions) {
     EXPECT_TRUE(IsValidUtf8(""));
 }
 
+TEST(Text, StrictConversionsReplaceEachBadPieceOnce) {
+    // Overlong forms, encoded surrogates and a truncated sequence: one U+FFFD per byte.
+    EXPECT_EQ(Utf32FromUtf8("\xC0\x80" "a"), U"\uFFFD\uFFFDa");
+    EXPECT_EQ(Utf32FromUtf8("\xED\xA0\x80"), U"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(Utf32FromUtf8("x\xE2\x82"), U"x\uFFFD\uFFFD");
+    EXPECT_EQ(Utf32FromUtf8("\xF0\x9F\x98\x80"), U"\U0001F600");
+    // A lone surrogate has no UTF-8 form; a pair is one character.
+    EXPECT_EQ(Utf8FromUtf16(std::u16string{u'a', 0xD800, u'b'}), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf8FromUtf16(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(Utf8FromUtf32(U"\x110000"), "\xEF\xBF\xBD");
+    EXPECT_EQ(Utf16FromUtf32(U"\U0001F600\xDC00"), (std::u16string{0xD83D, 0xDE00, 0xFFFD}));
+    std::u16string appended;
+    AppendUtf16(appended, U'\U00010000');
+    EXPECT_EQ(appended, (std::u16string{0xD800, 0xDC00}));
+}
+
+TEST(Text, AsciiCaseLeavesEveryOtherByte) {
+    EXPECT_EQ(ToLowerAscii("Content-Type: TEXT/Html"), "content-type: text/html");
+    EXPECT_EQ(ToLowerAscii("\xC3\x84" "B"), "\xC3\x84" "b");  // not folded beyond ASCII
+    EXPECT_EQ(ToUpperAscii("utf-8"), "UTF-8");
+    EXPECT_EQ(ToLowerAscii('Z'), 'z');
+    EXPECT_TRUE(EqualsNoCaseAscii("A4", "a4"));
+    EXPECT_FALSE(EqualsNoCaseAscii("a4", "a41"));
+    EXPECT_TRUE(StartsWithNoCaseAscii("HTTP://x", "http:"));
+    EXPECT_FALSE(StartsWithNoCaseAscii("ht", "http:"));
+    EXPECT_TRUE(EndsWithNoCaseAscii("Index.HTM", ".htm"));
+    EXPECT_FALSE(EndsWithNoCaseAscii("htm", ".htm"));
+}
+
+TEST(Text, FindNoCaseAsciiFromAPosition) {
+    EXPECT_EQ(FindNoCaseAscii("<P><OBJECT type", "<object"), 3u);
+    EXPECT_EQ(FindNoCaseAscii("<object><OBJECT", "<object", 1), 8u);
+    EXPECT_EQ(FindNoCaseAscii("<obj", "<object"), std::string_view::npos);
+    EXPECT_EQ(FindNoCaseAscii("abc", ""), std::string_view::npos);
+    EXPECT_EQ(FindNoCaseAscii("abc", "c", 5), std::string_view::npos);
+    EXPECT_TRUE(ContainsNoCaseAscii("Page.HTML", ".htm"));
+}
+
 TEST(Text, CharsetCodesSelectCodePages) {
     EXPECT_EQ(CodePageFromCharset(0), 1252);
     EXPECT_EQ(CodePageFromCharset(1), 65001);

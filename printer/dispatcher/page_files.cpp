@@ -14,8 +14,6 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 bool IsPageFileName(std::string_view name) {
@@ -39,7 +37,7 @@ bool PageNameLess(std::string_view a, std::string_view b) {
             j = je;
             continue;
         }
-        char ca = Lower(a[i]), cb = Lower(b[j]);
+        char ca = platform::ToLowerAscii(a[i]), cb = platform::ToLowerAscii(b[j]);
         if (ca != cb) return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb);
         ++i;
         ++j;

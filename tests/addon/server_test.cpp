@@ -16,6 +16,7 @@
 #include "platform/com.h"
 #include "platform/com_dispatch.h"
 #include "platform/registry.h"
+#include "run_program.h"
 #include "tessaline/itessaline.h"
 
 namespace {
@@ -25,19 +26,7 @@ using com::ComPtr;
 using tessaline::ITessaline;
 using tessaline::ITessaline2;
 
-int RunProgram(const std::vector<std::string>& argv) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using vmtest::RunArgv;
 
 bool KeyExists(const std::string& path) {
     platform::HKEY key = nullptr;
@@ -73,7 +62,7 @@ protected:
 };
 
 TEST_F(ServerTest, RegisteredServerIsCreatedByProgIdAndAnswersByName) {
-    ASSERT_EQ(RunProgram({VM_REGSVR, "/s", VM_TESSALINE}), 0);
+    ASSERT_EQ(RunArgv({VM_REGSVR, "/s", VM_TESSALINE}), 0);
     std::string clsid2 = "CLSID\\" + com::GuidToString(tessaline::CLSID_Tessaline2);
     EXPECT_EQ(Value(clsid2), "Tessaline2 Class");
     EXPECT_EQ(Value(clsid2 + "\\InprocServer32"), fs::canonical(VM_TESSALINE).string());
@@ -117,7 +106,7 @@ TEST_F(ServerTest, RegisteredServerIsCreatedByProgIdAndAnswersByName) {
     EXPECT_EQ(success, 3);
     t1 = nullptr;
 
-    ASSERT_EQ(RunProgram({VM_REGSVR, "/u", "/s", VM_TESSALINE}), 0);
+    ASSERT_EQ(RunArgv({VM_REGSVR, "/u", "/s", VM_TESSALINE}), 0);
     EXPECT_FALSE(KeyExists(clsid2));
     EXPECT_FALSE(KeyExists("CLSID\\" + com::GuidToString(tessaline::CLSID_Tessaline)));
     for (const char* progId : {"TessalineAddOn.Tessaline2", "TessalineAddOn.Tessaline2.1", "TessalineAddOn.Tessaline",
@@ -168,7 +157,7 @@ TEST(ServerExports, ClassObjectsAndUnloadCounting) {
 // lines, a document on the older interface, a load without an HTML engine or
 // with one, and an out-of-range page.
 TEST_F(ServerTest, ClientSequenceWritesTheLog) {
-    ASSERT_EQ(RunProgram({VM_REGSVR, "/s", VM_TESSALINE}), 0);
+    ASSERT_EQ(RunArgv({VM_REGSVR, "/s", VM_TESSALINE}), 0);
     ComPtr<ITessaline2> t2;
     ASSERT_EQ(com::CreateInstance("TessalineAddOn.Tessaline2", &t2), com::S_OK);
     std::string log = dir_ + "/addon.log";
@@ -211,8 +200,8 @@ TEST_F(ServerTest, ClientSequenceWritesTheLog) {
 // is HTML ("a < b" stays text, the tags are markup), an internal link finds
 // its anchor, and the file holds the text.
 TEST_F(ServerTest, HtmlStringBecomesPdfPagesThroughTheRealDocument) {
-    ASSERT_EQ(RunProgram({VM_REGSVR, "/s", VM_TESSALINE}), 0);
-    ASSERT_EQ(RunProgram({VM_REGSVR, "/s", VM_CORVANTH}), 0);
+    ASSERT_EQ(RunArgv({VM_REGSVR, "/s", VM_TESSALINE}), 0);
+    ASSERT_EQ(RunArgv({VM_REGSVR, "/s", VM_CORVANTH}), 0);
     ComPtr<corvanth::IPdfDocument> pdf;
     ASSERT_EQ(com::CreateInstance(corvanth::kProgId, &pdf), com::S_OK);
     std::string out = dir_ + "/out.pdf";
@@ -250,7 +239,7 @@ TEST_F(ServerTest, HtmlStringBecomesPdfPagesThroughTheRealDocument) {
     ASSERT_TRUE(fs::exists(out));
     if (fs::exists("/usr/bin/pdftotext")) {
         std::string txt = dir_ + "/out.txt";
-        ASSERT_EQ(RunProgram({"/usr/bin/pdftotext", out, txt}), 0);
+        ASSERT_EQ(RunArgv({"/usr/bin/pdftotext", out, txt}), 0);
         std::ifstream in(txt);
         std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         std::string packed;

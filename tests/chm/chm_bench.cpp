@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
                     read);
     }
 
-    chmtest::FakeAddon addon;
+    vmtest::FakeAddon addon;
     vellumate::ConversionContext ctx;
     ctx.interactive = false;
     ctx.addon = com::ComPtr<tessaline::ITessaline2>(&addon);

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "../converter/run_program.h"
+#include "run_program.h"
 #include "chm_fixtures.h"
 
 namespace {

@@ -24,6 +24,7 @@ using vellumate::ChmTopic;
 using vellumate::ConversionContext;
 using vellumate::OutlineEntry;
 using vellumate::ReadChmContents;
+using vmtest::FakeAddon;
 
 const std::string kHh = HH_PROGRAM;
 
@@ -71,7 +72,7 @@ struct Book {
                           {"pic.png", "png"}},
                          hhc);
         unpacked = tmp.path() + "/unpacked";
-        if (!chm.empty() && RunProgram({kHh, "-decompile", unpacked, chm}) != 0) chm.clear();
+        if (!chm.empty() && RunArgv({kHh, "-decompile", unpacked, chm}) != 0) chm.clear();
     }
 };
 
@@ -137,7 +138,7 @@ TEST(ChmTopics, EachPageLoadedOnceOutlinesAtTheirLevelsAndPages) {
     ASSERT_FALSE(book.chm.empty());
     ChmContents c = ReadChmContents(book.unpacked, false);
     FakeAddon addon;
-    addon.pagesOf["a.htm"] = 3;
+    addon.pagesPerFile["a.htm"] = 3;
     ConversionContext ctx;
     ctx.interactive = false;
     ctx.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
@@ -183,7 +184,7 @@ TEST(ChmTopics, LoadsThatFailOrAddNoPageStopWithTheTopicCode) {
     for (std::int32_t broken : {0, -1}) {
         std::vector<ChmTopic> topics{{"A", false, "a.htm", 0, -1}, {"B", false, "b.htm", 0, -1}};
         FakeAddon addon;
-        addon.pagesOf["b.htm"] = broken;
+        addon.pagesPerFile["b.htm"] = broken;
         ConversionContext ctx;
         ctx.interactive = false;
         ctx.addon = com::ComPtr<tessaline::ITessaline2>(&addon);
@@ -278,7 +279,7 @@ TEST(ConvertChm, FailuresGiveTheirCodesAndDeleteTheTemporaryFolder) {
         std::string chm = CompileChm(src.path() + "/t", "topic", {{"a.htm", Page("a")}, {"b.htm", Page("b")}},
                                      "<UL>" + Item("A", "a.htm") + Item("B", "b.htm") + "</UL>");
         ASSERT_FALSE(chm.empty());
-        run.addon.pagesOf["b.htm"] = -1;
+        run.addon.pagesPerFile["b.htm"] = -1;
         EXPECT_EQ(run.Convert(chm), vellumate::kChmTopicFailed);
         EXPECT_FALSE(run.TemporaryFoldersLeft());
     }
@@ -334,7 +335,7 @@ TEST(ChmContents, RealHelpFilesKeepTheirTree) {
         SCOPED_TRACE(chm);
         ASSERT_TRUE(Exists(chm)) << "install the packages of scripts/packages.txt";
         TempFolder tmp;
-        int rc = RunProgram({kHh, "-decompile", tmp.path(), chm});
+        int rc = RunArgv({kHh, "-decompile", tmp.path(), chm});
         ASSERT_TRUE(rc == 0 || rc == 2);
         ChmContents c = ReadChmContents(tmp.path(), true);
         if (c.contentsFile.empty()) continue;
@@ -374,7 +375,7 @@ namespace {
 // they ask for, and its contents name only pages it holds.
 TEST(OwnHelp, TopicsTheProgramsOpenAndAWholeContentsTree) {
     TempFolder tmp;
-    ASSERT_EQ(RunProgram({kHh, "-decompile", tmp.path(), HELP_CHM}), 0);
+    ASSERT_EQ(RunArgv({kHh, "-decompile", tmp.path(), HELP_CHM}), 0);
     EXPECT_TRUE(Exists(tmp.path() + "/Vellumate/_CMDLine.html"));
     EXPECT_TRUE(Exists(tmp.path() + "/Vellumate/_Settings.html"));
     ChmContents c = ReadChmContents(tmp.path(), false);
@@ -397,7 +398,7 @@ TEST(OwnHelp, HelpSwitchOpensTheCommandLineTopic) {
     std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
     ::setenv("VELLUMATE_OPEN", opener.c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (tmp.path() + "/cache").c_str(), 1);
-    EXPECT_EQ(RunProgram({VELLUMATE_PROGRAM, "/help"}), 0);
+    EXPECT_EQ(RunArgv({VELLUMATE_PROGRAM, "/help"}), 0);
     for (int i = 0; i < 600 && !Exists(record); ++i) ::usleep(50000);
     ::unsetenv("VELLUMATE_OPEN");
     ::unsetenv("XDG_CACHE_HOME");

@@ -1,7 +1,5 @@
 #include "chm_fixtures.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace chmtest {
 
@@ -77,7 +73,7 @@ std::string CompileChm(const std::string& folder, const std::string& name,
     if (compiler.empty()) return {};
     // chmcmd works in the current folder; run it in a child that changes there.
     std::string script = "cd \"$1\" && exec \"$2\" --no-html-scan \"$3\" >/dev/null 2>&1";
-    int rc = RunProgram({"/bin/sh", "-c", script, "sh", folder, compiler, name + ".hhp"});
+    int rc = RunArgv({"/bin/sh", "-c", script, "sh", folder, compiler, name + ".hhp"});
     std::string out = folder + "/" + name + ".chm";
     return rc == 0 && Exists(out) ? out : std::string();
 }
@@ -91,17 +87,6 @@ std::string Item(const std::string& name, const std::string& local) {
     std::string s = "<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"" + name + "\">";
     if (!local.empty()) s += "<param name=\"Local\" value=\"" + local + "\">";
     return s + "</OBJECT>\n";
-}
-
-int RunProgram(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    if (::waitpid(pid, &status, 0) < 0) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int PatchBytes(const std::string& path, const std::string& from, const std::string& to) {

@@ -2,6 +2,8 @@
 // compiled at test time with chmcmd, and the programs run as a user would.
 #pragma once
 
+#include "run_program.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -39,9 +41,8 @@ std::string Page(const std::string& title);
 // One contents item ("<LI><OBJECT ...>") with a name and an optional reference.
 std::string Item(const std::string& name, const std::string& local);
 
-// Runs a program with arguments (no shell) and returns its exit status (-1
-// when it could not be started or ended by a signal).
-int RunProgram(const std::vector<std::string>& argv);
+// Runs a program with arguments (no shell): the shared runner.
+using vmtest::RunArgv;
 
 // Replaces every occurrence of `from` with `to` (same length) in a file; the
 // number of replacements.

@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <memory>
 
-#include "../converter/fake_addon.h"
-#include "../converter/real_pdf_fixture.h"
-#include "../converter/run_program.h"
+#include "fake_addon.h"
+#include "real_pdf_fixture.h"
+#include "run_program.h"
 #include "chm_fixtures.h"
 #include "context.h"
-#include "driver.h"
+#include "router.h"
 #include "platform/com.h"
 
 namespace {

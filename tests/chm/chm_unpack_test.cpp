@@ -64,7 +64,7 @@ TEST(HhDecompile, ManyChunkFileComesOutWholeWithIdenticalBytes) {
     std::string chm = CompileChm(tmp.path() + "/src", "many", files, "");
     ASSERT_FALSE(chm.empty());
     const std::string out = tmp.path() + "/new/deeper/out";  // created with its parents
-    ASSERT_EQ(RunProgram({kHh, "-decompile", out, chm}), 0);
+    ASSERT_EQ(RunArgv({kHh, "-decompile", out, chm}), 0);
     for (const auto& [rel, bytes] : files) EXPECT_EQ(ReadFile(out + "/" + rel), bytes) << rel;
     ExpectEveryListedFile(chm, out);
 }
@@ -90,7 +90,7 @@ TEST(HhDecompile, HostileNamesAndLinksCannotWriteOutsideTheFolder) {
     std::filesystem::create_directories(outside);
     std::filesystem::create_directory_symlink(outside, out + "/linked");
 
-    EXPECT_EQ(RunProgram({kHh, "-decompile", out, chm}), 2);  // unpacked, with refusals
+    EXPECT_EQ(RunArgv({kHh, "-decompile", out, chm}), 2);  // unpacked, with refusals
     EXPECT_EQ(ReadFile(out + "/good.htm"), Page("good"));
     EXPECT_FALSE(Exists(tmp.path() + "/box/zzz.htm"));
     EXPECT_FALSE(Exists(tmp.path() + "/x.htm"));
@@ -118,7 +118,7 @@ TEST(HhDecompile, OutputLimitAndCutFilesLeaveNoPartialFiles) {
     // The same file cut short: what cannot be read in full is not written.
     std::string bytes = ReadFile(chm);
     WriteFile(tmp.path() + "/cut.chm", bytes.substr(0, bytes.size() * 2 / 3));
-    int rc = RunProgram({kHh, "-decompile", tmp.path() + "/cut", tmp.path() + "/cut.chm"});
+    int rc = RunArgv({kHh, "-decompile", tmp.path() + "/cut", tmp.path() + "/cut.chm"});
     EXPECT_TRUE(rc == 1 || rc == 2) << rc;
     if (Exists(tmp.path() + "/cut/big.htm")) {
         EXPECT_EQ(ReadFile(tmp.path() + "/cut/big.htm"), big);
@@ -129,11 +129,11 @@ TEST(HhDecompile, BadInputAndUsageFail) {
     TempFolder tmp;
     WriteFile(tmp.path() + "/not.chm", "this is not a help file at all, just text that is long enough");
     WriteFile(tmp.path() + "/cut.chm", "ITSF\x03");
-    EXPECT_EQ(RunProgram({kHh, "-decompile", tmp.path() + "/o1", tmp.path() + "/not.chm"}), 1);
-    EXPECT_EQ(RunProgram({kHh, "-decompile", tmp.path() + "/o2", tmp.path() + "/cut.chm"}), 1);
-    EXPECT_EQ(RunProgram({kHh, "-decompile", tmp.path() + "/o3", tmp.path() + "/missing.chm"}), 1);
-    EXPECT_EQ(RunProgram({kHh, "-decompile", tmp.path() + "/o4"}), 1);
-    EXPECT_EQ(RunProgram({kHh}), 1);
+    EXPECT_EQ(RunArgv({kHh, "-decompile", tmp.path() + "/o1", tmp.path() + "/not.chm"}), 1);
+    EXPECT_EQ(RunArgv({kHh, "-decompile", tmp.path() + "/o2", tmp.path() + "/cut.chm"}), 1);
+    EXPECT_EQ(RunArgv({kHh, "-decompile", tmp.path() + "/o3", tmp.path() + "/missing.chm"}), 1);
+    EXPECT_EQ(RunArgv({kHh, "-decompile", tmp.path() + "/o4"}), 1);
+    EXPECT_EQ(RunArgv({kHh}), 1);
 }
 
 TEST(HhShowHelp, TopicAndDefaultPageGoToTheOpenerFromACache) {
@@ -152,12 +152,12 @@ TEST(HhShowHelp, TopicAndDefaultPageGoToTheOpenerFromACache) {
     ::setenv("VELLUMATE_OPEN", opener.c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (tmp.path() + "/cache").c_str(), 1);
 
-    EXPECT_EQ(RunProgram({kHh, chm + "::/Vellumate/_CMDLine.html"}), 0);
-    EXPECT_EQ(RunProgram({kHh, chm + "::/vellumate/_cmdline.html#x"}), 0);  // any case, with an anchor
-    EXPECT_EQ(RunProgram({kHh, chm}), 0);
-    EXPECT_EQ(RunProgram({kHh, chm + "::/Vellumate/none.html"}), 1);
+    EXPECT_EQ(RunArgv({kHh, chm + "::/Vellumate/_CMDLine.html"}), 0);
+    EXPECT_EQ(RunArgv({kHh, chm + "::/vellumate/_cmdline.html#x"}), 0);  // any case, with an anchor
+    EXPECT_EQ(RunArgv({kHh, chm}), 0);
+    EXPECT_EQ(RunArgv({kHh, chm + "::/Vellumate/none.html"}), 1);
     ::setenv("VELLUMATE_OPEN", "/nonexistent/opener", 1);
-    EXPECT_EQ(RunProgram({kHh, chm + "::/Vellumate/_CMDLine.html"}), 1);
+    EXPECT_EQ(RunArgv({kHh, chm + "::/Vellumate/_CMDLine.html"}), 1);
     ::unsetenv("VELLUMATE_OPEN");
     ::unsetenv("XDG_CACHE_HOME");
 
@@ -180,7 +180,7 @@ TEST(HhDecompile, RealHelpFilesComeOutWhole) {
         SCOPED_TRACE(chm);
         ASSERT_TRUE(Exists(chm)) << "install the packages of scripts/packages.txt";
         TempFolder tmp;
-        int rc = RunProgram({kHh, "-decompile", tmp.path() + "/out", chm});
+        int rc = RunArgv({kHh, "-decompile", tmp.path() + "/out", chm});
         EXPECT_TRUE(rc == 0 || rc == 2) << rc;
         ExpectEveryListedFile(chm, tmp.path() + "/out");
     }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "pdf_compare.h"
 #include "run_program.h"
 
 namespace {
@@ -67,6 +68,17 @@ protected:
     Sandbox box;
     std::string picture;
 };
+
+TEST_F(CliPdf, CompressionChangesTheBytesNotTheDocument) {
+    const std::string page = box.Write("in/page.html",
+                                       "<html><head><title>Packed</title></head><body><h1>Packed</h1>"
+                                       "<p>Some text <a href=\"#end\">to the end</a>.</p><p id=\"end\">End</p></body></html>");
+    const std::string plain = box.Path("plain.pdf"), flate = box.Path("flate.pdf");
+    ASSERT_EQ(Run({page, plain, "/compress", "none"}), 0) << box.lastStderr;
+    ASSERT_EQ(Run({page, flate, "/compress", "flate"}), 0) << box.lastStderr;
+    EXPECT_NE(vmtest::ReadFile(plain), vmtest::ReadFile(flate));
+    EXPECT_TRUE(vmtest::SamePdfStructure(plain, flate));
+}
 
 TEST_F(CliPdf, SettingsRecordFromSwitches) {
     const std::string out = box.Path("settings.pdf");

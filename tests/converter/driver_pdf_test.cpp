@@ -12,7 +12,8 @@
 
 #include "app.h"
 #include "emf/writer.h"
-#include "driver.h"
+#include "frame.h"
+#include "router.h"
 #include "fake_addon.h"
 #include "real_pdf_fixture.h"
 #include "run_program.h"

@@ -22,29 +22,6 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(dir_, ec);
 }
 
-std::string Quote(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) {
-        if (c == '\'')
-            q += "'\\''";
-        else
-            q += c;
-    }
-    return q + "'";
-}
-
-ToolResult RunTool(const std::string& command) {
-    ToolResult r;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
 }  // namespace pdftest
 
 namespace pdftest {

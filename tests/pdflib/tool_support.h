@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/com.h"
+#include "test_output.h"
 
 namespace pdftest {
 
@@ -22,14 +23,11 @@ private:
     std::filesystem::path dir_;
 };
 
-struct ToolResult {
-    int status = -1;  // exit status, -1 when it did not run
-    std::string out;  // standard output and error
-};
-
-// Runs a shell command line (arguments quoted by the caller with Quote()).
-ToolResult RunTool(const std::string& command);
-std::string Quote(const std::string& arg);
+// Status and output (standard output and error) of a shell command line,
+// arguments quoted by the caller with Quote().
+using ToolResult = vmtest::ShellResult;
+inline ToolResult RunTool(const std::string& command) { return vmtest::ShellWithStatus(command + " 2>&1"); }
+inline std::string Quote(const std::string& arg) { return vmtest::Q(arg); }
 
 // An owned BSTR from UTF-8.
 inline com::Bstr B(const std::string& utf8) { return com::Bstr(utf8); }

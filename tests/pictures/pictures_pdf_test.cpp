@@ -14,7 +14,7 @@
 #include <regex>
 #include <tuple>
 
-#include "driver.h"
+#include "router.h"
 #include "emf/writer.h"
 #include "fake_addon.h"
 #include "real_pdf_fixture.h"
@@ -27,20 +27,10 @@ namespace fs = std::filesystem;
 namespace {
 
 using vellumate::ConversionContext;
+using vmtest::Capture;
 using vmtest::FakeAddon;
+using vmtest::Q;
 using vmtest::Sandbox;
-
-std::string Capture(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
-    if (!p) return out;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
-    return out;
-}
-
-std::string Q(const std::string& path) { return "'" + path + "'"; }
 
 // Real pictures: files of Debian packages that scripts/packages.txt installs
 // (cmake-data, fp-compiler) and whole pictures of the loaders' seed corpus.

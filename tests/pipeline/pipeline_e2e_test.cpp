@@ -8,6 +8,7 @@
 #include "cupsd_fixture.h"
 
 #include "private_session.h"
+#include "run_program.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -51,12 +52,11 @@ pid_t StartProgram(const std::string& program, const std::vector<std::string>& a
     return pid;
 }
 
-// Runs a built program with arguments; answers its exit status.
+// Runs a built program with arguments (its standard error dropped); answers its exit status.
 int RunProgram(const std::string& program, const std::vector<std::string>& args) {
-    pid_t pid = StartProgram(program, args);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::vector<std::string> argv{Bin(program)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return vmtest::RunArgv(argv, true);
 }
 
 class Pipeline : public ::testing::Test {

@@ -1,5 +1,7 @@
-// What tests read back: a file's bytes and a shell command's output.
+// What tests read back: a file's bytes and a shell command's output and status.
 #pragma once
+
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
@@ -16,17 +18,33 @@ inline std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-// What the command writes on standard output (its standard error stays the
-// test's unless the command redirects it); empty when it cannot be run.
-inline std::string Shell(const std::string& cmd) {
-    std::string out;
+struct ShellResult {
+    int status = -1;  // exit status; -1 when it did not run or did not exit normally
+    std::string out;  // standard output
+};
+
+// Runs a shell command line and reads its standard output (its standard
+// error stays the test's unless the command redirects it).
+inline ShellResult ShellWithStatus(const std::string& cmd) {
+    ShellResult r;
     FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
+    if (!p) return r;
     char buf[4096];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int status = ::pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// What the command writes on standard output; empty when it cannot be run.
+inline std::string Shell(const std::string& cmd) { return ShellWithStatus(cmd).out; }
+
+// A path or argument quoted for the shell.
+inline std::string Q(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
 }
 
 }  // namespace vmtest

@@ -3,7 +3,7 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "driver.h"
+#include "frame.h"
 #include "platform/msgbox.h"
 
 namespace uitest {

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <unordered_set>
 
+#include "platform/text.h"
+
 namespace hh {
 namespace {
 
@@ -41,17 +43,6 @@ bool ReadEncInt(std::span<const std::uint8_t> b, std::size_t& pos, std::size_t e
 
 std::string ChunkWarning(std::size_t chunk, const std::string& what) {
     return "chunk " + std::to_string(chunk) + ": " + what;
-}
-
-bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x += 32;
-        if (y >= 'A' && y <= 'Z') y += 32;
-        if (x != y) return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -264,7 +255,7 @@ const ChmEntry* ChmArchive::Find(std::string_view name) const {
     for (const auto& e : m_->listing.entries)
         if (e.name == name) return &e;
     for (const auto& e : m_->listing.entries)
-        if (EqualsAsciiNoCase(e.name, name)) return &e;
+        if (platform::EqualsNoCaseAscii(e.name, name)) return &e;
     return nullptr;
 }
 

@@ -10,6 +10,7 @@
 #include "htmlengine/url.h"
 #include "optional_modules.h"
 #include "pictures.h"
+#include "platform/text.h"
 #include "sanitize.h"
 #include "style_text.h"
 
@@ -64,9 +65,7 @@ std::string ToRoman(int n, bool upper) {
     std::string r;
     for (auto [v, s] : table)
         while (n >= v) r += s, n -= v;
-    if (upper)
-        for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return r;
+    return upper ? platform::ToUpperAscii(r) : r;
 }
 
 std::string ToAlpha(int n, bool upper) {
@@ -92,7 +91,7 @@ std::string MarkerText(const litehtml::list_marker& m) {
         case litehtml::list_style_type_lower_roman: return ToRoman(m.index, false) + ".";
         case litehtml::list_style_type_upper_roman: return ToRoman(m.index, true) + ".";
         case litehtml::list_style_type_lower_greek:
-            if (m.index >= 1 && m.index <= 24) return EncodeUtf8(std::u32string(1, U'\u03B1' + (m.index - 1) + (m.index > 17 ? 1 : 0))) + ".";
+            if (m.index >= 1 && m.index <= 24) return platform::Utf8FromUtf32(std::u32string(1, U'\u03B1' + (m.index - 1) + (m.index > 17 ? 1 : 0))) + ".";
             return std::to_string(m.index) + ".";
         default: return std::to_string(m.index) + ".";
     }
@@ -416,8 +415,7 @@ bool Container::DrawGradient(emf::Device& dev, const litehtml::background_paint&
     for (char& c : v) c = c == '[' ? '(' : c == ']' ? ')' : c;
     auto open = v.find('(');
     if (open == std::string::npos || v.back() != ')') return false;
-    std::string fn = v.substr(0, open);
-    for (char& c : fn) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string fn = platform::ToLowerAscii(v.substr(0, open));
     bool linear = fn == "linear-gradient" || fn == "-webkit-linear-gradient" || fn == "repeating-linear-gradient";
     bool radial = fn == "radial-gradient" || fn == "-webkit-radial-gradient";
     if (!linear && !radial) return false;
@@ -711,7 +709,7 @@ void Container::set_base_url(const litehtml::tchar_t* base_url) {
 
 void Container::transform_text(litehtml::tstring& text, litehtml::text_transform tt) {
     static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    std::u32string s = DecodeUtf8(text);
+    std::u32string s = platform::Utf32FromUtf8(text);
     bool start = true;
     for (char32_t& c : s) {
         bool space = c == ' ' || c == '\t' || c == '\n' || c == '-';
@@ -727,7 +725,7 @@ void Container::transform_text(litehtml::tstring& text, litehtml::text_transform
         c = static_cast<char32_t>(w);
         start = space;
     }
-    text = EncodeUtf8(s);
+    text = platform::Utf8FromUtf32(s);
 }
 
 void Container::import_css(litehtml::tstring& text, const litehtml::tstring& url, litehtml::tstring& baseurl) {
@@ -788,21 +786,21 @@ void Container::split_text(const char* text, const std::function<void(const lite
     // Words end at white space and at zero-width spaces (which are not
     // drawn); CJK characters are words of their own, so lines of Chinese or
     // Japanese text can break between any two of them.
-    std::u32string s = DecodeUtf8(text ? text : "");
+    std::u32string s = platform::Utf32FromUtf8(text ? text : "");
     std::u32string word;
     auto flush = [&]() {
-        if (!word.empty()) on_word(EncodeUtf8(word).c_str()), word.clear();
+        if (!word.empty()) on_word(platform::Utf8FromUtf32(word).c_str()), word.clear();
     };
     for (char32_t c : s) {
         if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
             flush();
-            on_space(EncodeUtf8(std::u32string(1, c)).c_str());
+            on_space(platform::Utf8FromUtf32(std::u32string(1, c)).c_str());
         } else if (c == 0x200B) {
             flush();
         } else if ((c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFF60) ||
                    (c >= 0x20000 && c <= 0x2FFFF)) {
             flush();
-            on_word(EncodeUtf8(std::u32string(1, c)).c_str());
+            on_word(platform::Utf8FromUtf32(std::u32string(1, c)).c_str());
         } else {
             word += c;
         }

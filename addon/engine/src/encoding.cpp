@@ -7,14 +7,10 @@
 #include <cerrno>
 #include <map>
 
+#include "platform/text.h"
+
 namespace htmlengine {
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string out;
-    for (char c : s) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (std::isspace(static_cast<unsigned char>(s.front())) || s.front() == '"' || s.front() == '\''))
@@ -26,7 +22,7 @@ std::string_view Trim(std::string_view s) {
 
 // The value of charset= inside an attribute text such as a content-type.
 std::string CharsetParam(std::string_view text) {
-    std::string low = Lower(text);
+    std::string low = platform::ToLowerAscii(text);
     auto at = low.find("charset");
     while (at != std::string::npos) {
         std::size_t i = at + 7;
@@ -52,7 +48,7 @@ std::map<std::string, std::string> ReadAttributes(std::string_view s, std::size_
         while (i < s.size() && (std::isspace(static_cast<unsigned char>(s[i])) || s[i] == '/')) ++i;
         std::size_t n0 = i;
         while (i < s.size() && !std::isspace(static_cast<unsigned char>(s[i])) && s[i] != '=' && s[i] != '>' && s[i] != '/') ++i;
-        std::string name = Lower(s.substr(n0, i - n0));
+        std::string name = platform::ToLowerAscii(s.substr(n0, i - n0));
         std::string value;
         while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
         if (i < s.size() && s[i] == '=') {
@@ -81,7 +77,7 @@ std::map<std::string, std::string> ReadAttributes(std::string_view s, std::size_
 
 std::string MetaCharset(std::string_view bytes) {
     std::string_view head = bytes.substr(0, std::min<std::size_t>(bytes.size(), 1024));
-    std::string low = Lower(head);
+    std::string low = platform::ToLowerAscii(head);
     std::size_t pos = 0;
     while ((pos = low.find("<meta", pos)) != std::string::npos) {
         std::size_t i = pos + 5;
@@ -96,7 +92,7 @@ std::string MetaCharset(std::string_view bytes) {
         }
         auto he = attrs.find("http-equiv");
         auto ct = attrs.find("content");
-        if (he != attrs.end() && ct != attrs.end() && Lower(Trim(he->second)) == "content-type") {
+        if (he != attrs.end() && ct != attrs.end() && platform::ToLowerAscii(Trim(he->second)) == "content-type") {
             if (auto e = CanonicalEncoding(CharsetParam(ct->second)); !e.empty()) return e;
         }
     }
@@ -134,7 +130,7 @@ bool IsValidUtf8(std::string_view s) {
 std::string CharsetFromContentType(std::string_view contentType) { return CharsetParam(contentType); }
 
 std::string CanonicalEncoding(std::string_view label) {
-    std::string l = Lower(Trim(label));
+    std::string l = platform::ToLowerAscii(Trim(label));
     if (l.empty()) return {};
     if (l == "utf-8" || l == "utf8" || l == "unicode-1-1-utf-8") return "UTF-8";
     if (l == "utf-16" || l == "utf-16le" || l == "utf-16be" || l == "unicode") return "UTF-8";
@@ -152,9 +148,7 @@ std::string CanonicalEncoding(std::string_view label) {
     iconv_t cd = iconv_open("UTF-8", l.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) return {};
     iconv_close(cd);
-    std::string up;
-    for (char c : l) up += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return up;
+    return platform::ToUpperAscii(l);
 }
 
 DetectedEncoding DetectHtmlEncoding(std::string_view bytes, std::string_view transportCharset) {

@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/text.h"
+
 namespace htmlengine {
 
 struct FaceHandle {
@@ -124,76 +126,6 @@ void FontManager::Prepare(const std::vector<FontRequest>& requests) {
     impl_->newRequests.clear();
 }
 
-std::u32string DecodeUtf8(std::string_view s) {
-    std::u32string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        char32_t cp;
-        int n;
-        if (c < 0x80) cp = c, n = 0;
-        else if ((c >> 5) == 6) cp = c & 0x1F, n = 1;
-        else if ((c >> 4) == 14) cp = c & 0x0F, n = 2;
-        else if ((c >> 3) == 30) cp = c & 0x07, n = 3;
-        else {
-            out += U'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (n && i + n >= s.size()) {
-            out += U'\uFFFD';
-            break;
-        }
-        bool ok = true;
-        for (int k = 1; k <= n; ++k) {
-            unsigned char d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if (!ok) {
-            out += U'\uFFFD';
-            ++i;
-            continue;
-        }
-        out += cp > 0x10FFFF ? U'\uFFFD' : cp;
-        i += n + 1;
-    }
-    return out;
-}
-
-std::string EncodeUtf8(std::u32string_view s) {
-    std::string out;
-    for (char32_t c : s) {
-        if (c < 0x80) out += static_cast<char>(c);
-        else if (c < 0x800) out += static_cast<char>(0xC0 | (c >> 6)), out += static_cast<char>(0x80 | (c & 0x3F));
-        else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12)), out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18)), out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F)), out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::u16string Utf8ToUtf16(std::string_view s) {
-    std::u16string out;
-    for (char32_t c : DecodeUtf8(s)) {
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
 namespace {
 
 std::vector<std::string> SplitFamilies(std::string_view list) {
@@ -221,12 +153,6 @@ std::vector<std::string> SplitFamilies(std::string_view list) {
     }
     out.erase(std::remove(out.begin(), out.end(), std::string()), out.end());
     return out;
-}
-
-std::string Lower(std::string_view s) {
-    std::string o;
-    for (char c : s) o += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return o;
 }
 
 // CSS generic families as fontconfig knows them.
@@ -301,7 +227,7 @@ Font* FontManager::Create(std::string_view familyList, int pixelSize, int weight
     font->italic = italic;
     font->decoration = decoration;
 
-    std::string key = Lower(familyList) + "|" + std::to_string(weight) + "|" + (italic ? "i" : "r");
+    std::string key = platform::ToLowerAscii(familyList) + "|" + std::to_string(weight) + "|" + (italic ? "i" : "r");
     auto cached = impl_->matches.find(key);
     const std::size_t facesBefore = impl_->faces.size();
     const bool matched = cached == impl_->matches.end();
@@ -311,7 +237,7 @@ Font* FontManager::Create(std::string_view familyList, int pixelSize, int weight
         for (std::size_t i = 0; i <= families.size() && !match->request; ++i) {
             bool last = i == families.size();
             std::string fam = last ? "sans-serif" : families[i];
-            std::string generic = GenericFamily(Lower(fam));
+            std::string generic = GenericFamily(platform::ToLowerAscii(fam));
             FcPattern* p = FcPatternCreate();
             FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic.empty() ? fam.c_str() : generic.c_str()));
             FcPatternAddInteger(p, FC_WEIGHT, FcWeightOf(weight));
@@ -327,7 +253,7 @@ Font* FontManager::Create(std::string_view familyList, int pixelSize, int weight
                 // The family itself, or one fontconfig names as its alias (a
                 // metric-compatible substitute), counts as a match.
                 for (int k = 0; !accept && FcPatternGetString(m, FC_FAMILY, k, &got) == FcResultMatch; ++k)
-                    accept = Lower(reinterpret_cast<char*>(got)) == Lower(fam);
+                    accept = platform::ToLowerAscii(reinterpret_cast<char*>(got)) == platform::ToLowerAscii(fam);
             }
             // A family nobody has: the only named family still decides through
             // fontconfig's own substitution (a missing "Verdana" becomes a sans-serif).
@@ -448,13 +374,13 @@ std::vector<ShapedRun> FontManager::Shape(Font& font, std::string_view utf8) {
 
 std::vector<ShapedRun> FontManager::ShapeUncached(Font& font, std::string_view utf8) {
     std::vector<ShapedRun> runs;
-    std::u32string text = DecodeUtf8(utf8);
+    std::u32string text = platform::Utf32FromUtf8(utf8);
     if (text.empty()) return runs;
     if (font.chain.empty()) {
         // No font file at all: an estimate so layout still works.
         ShapedRun r;
         r.family = "sans-serif";
-        r.text = Utf8ToUtf16(utf8);
+        r.text = platform::Utf16FromUtf8(utf8);
         r.advances.assign(r.text.size(), font.pixelSize * 0.5);
         r.width = font.pixelSize * 0.5 * r.text.size();
         runs.push_back(std::move(r));

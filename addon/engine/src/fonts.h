@@ -87,9 +87,4 @@ FontManager* SharedFontsIfMade();
 // fork of a layout process, so that no child inherits it half changed.
 std::mutex& SharedFontsLock();
 
-// UTF-8 helpers shared by the container.
-std::u32string DecodeUtf8(std::string_view s);
-std::u16string Utf8ToUtf16(std::string_view s);
-std::string EncodeUtf8(std::u32string_view s);
-
 }  // namespace htmlengine

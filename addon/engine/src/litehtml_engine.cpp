@@ -21,22 +21,11 @@
 #include "htmlengine/url.h"
 #include "resources.h"
 #include "sanitize.h"
+#include "platform/text.h"
 #include "user_agent_css.h"
 
 namespace htmlengine {
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string o;
-    for (char c : s) o += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return o;
-}
-
-std::string Upper(std::string_view s) {
-    std::string o;
-    for (char c : s) o += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return o;
-}
 
 // A plain-text document as a browser shows it: monospace, its line breaks
 // kept, long lines wrapped, a word longer than a line too. Its lines are
@@ -92,10 +81,6 @@ std::string TextAsHtml(std::string_view utf8) {
     return out;
 }
 
-bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && Lower(s.substr(s.size() - suffix.size())) == suffix;
-}
-
 std::string PathPart(const std::string& url) {
     std::string u = StripFragment(url);
     if (auto q = u.find('?'); q != std::string::npos) u.erase(q);
@@ -104,12 +89,12 @@ std::string PathPart(const std::string& url) {
 
 bool IsTextName(const std::string& url) {
     std::string p = PathPart(url);
-    return EndsWithNoCase(p, ".txt") || EndsWithNoCase(p, ".text") || EndsWithNoCase(p, ".log");
+    return platform::EndsWithNoCaseAscii(p, ".txt") || platform::EndsWithNoCaseAscii(p, ".text") || platform::EndsWithNoCaseAscii(p, ".log");
 }
 
 bool IsArchiveName(const std::string& url) {
     std::string p = PathPart(url);
-    return EndsWithNoCase(p, ".mht") || EndsWithNoCase(p, ".mhtml");
+    return platform::EndsWithNoCaseAscii(p, ".mht") || platform::EndsWithNoCaseAscii(p, ".mhtml");
 }
 
 IntRect BorderBox(const litehtml::element::ptr& el) {
@@ -297,7 +282,7 @@ bool LitehtmlEngine::Fetch(const RenderRequest& req, ResourceFetcher& fetcher, R
     if (r.truncated) res.warnings.push_back("document cut at the size limit");
     res.events.push_back({false, true, req.address, r.status});
     doc.baseUrl = res.finalUrl;
-    std::string type = Lower(r.contentType.substr(0, r.contentType.find(';')));
+    std::string type = platform::ToLowerAscii(r.contentType.substr(0, r.contentType.find(';')));
     while (!type.empty() && type.back() == ' ') type.pop_back();
     std::string charset = CharsetFromContentType(r.contentType);
 
@@ -635,7 +620,7 @@ void FactsWalk::Walk(const litehtml::element::ptr& top, int parentIndex, int dy,
         stack.pop_back();
         if (skip(el.get())) continue;
         const char* tagC = el->get_tagName();
-        std::string tag = tagC ? Upper(tagC) : "";
+        std::string tag = tagC ? platform::ToUpperAscii(tagC) : "";
         int self = parent;
         if (tag.empty() && anchors_.Waiting() && !el->is_white_space() && !el->is_comment()) {
             std::vector<IntRect> rects = ClientRects(el);
@@ -647,8 +632,8 @@ void FactsWalk::Walk(const litehtml::element::ptr& top, int parentIndex, int dy,
             f.tag = tag;
             const char* before = el->get_style_property("page-break-before", false, "auto");
             const char* after = el->get_style_property("page-break-after", false, "auto");
-            f.breakBefore = before && Lower(before) == "always";
-            f.breakAfter = after && Lower(after) == "always";
+            f.breakBefore = before && platform::ToLowerAscii(before) == "always";
+            f.breakAfter = after && platform::ToLowerAscii(after) == "always";
             f.rects = ClientRects(el);
             for (auto& r : f.rects) {
                 r.top += dy, r.bottom += dy;

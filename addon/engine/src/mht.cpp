@@ -4,14 +4,10 @@
 #include <cctype>
 #include <map>
 
+#include "platform/text.h"
+
 namespace htmlengine {
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string out;
-    for (char c : s) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -53,7 +49,7 @@ std::size_t ReadHeaders(std::string_view text, std::map<std::string, std::string
             // Not a header: the headers ended without an empty line.
             return start;
         }
-        lastName = Lower(Trim(line.substr(0, colon)));
+        lastName = platform::ToLowerAscii(Trim(line.substr(0, colon)));
         headers[lastName] = std::string(Trim(line.substr(colon + 1)));
     }
     return pos;
@@ -61,7 +57,7 @@ std::size_t ReadHeaders(std::string_view text, std::map<std::string, std::string
 
 // A parameter of a structured header value ("multipart/related; boundary=...").
 std::string Param(std::string_view value, std::string_view name) {
-    std::string low = Lower(value);
+    std::string low = platform::ToLowerAscii(value);
     std::size_t at = 0;
     while ((at = low.find(name, at)) != std::string::npos) {
         bool boundaryBefore = at == 0 || low[at - 1] == ';' || std::isspace(static_cast<unsigned char>(low[at - 1]));
@@ -85,7 +81,7 @@ std::string Param(std::string_view value, std::string_view name) {
 
 std::string MainType(std::string_view contentType) {
     auto semi = contentType.find(';');
-    std::string t = Lower(Trim(contentType.substr(0, semi)));
+    std::string t = platform::ToLowerAscii(Trim(contentType.substr(0, semi)));
     return t.empty() ? "text/plain" : t;
 }
 
@@ -200,7 +196,8 @@ std::optional<MhtArchive> ParseMht(std::string_view bytes) {
         if (pct != h.end()) part.charset = Param(pct->second, "charset");
         if (auto l = h.find("content-location"); l != h.end()) part.location = std::string(Trim(l->second));
         if (auto id = h.find("content-id"); id != h.end()) part.contentId = StripAngles(id->second);
-        std::string cte = h.count("content-transfer-encoding") ? Lower(Trim(h["content-transfer-encoding"])) : "";
+        std::string cte =
+            h.count("content-transfer-encoding") ? platform::ToLowerAscii(Trim(h["content-transfer-encoding"])) : "";
         std::string_view payload = raw.substr(at);
         if (cte == "base64") part.body = DecodeBase64(payload);
         else if (cte == "quoted-printable") part.body = DecodeQuotedPrintable(payload);
@@ -230,7 +227,7 @@ std::optional<MhtArchive> ParseMht(std::string_view bytes) {
 }
 
 const MimePart* MhtArchive::Find(std::string_view url) const {
-    if (url.size() > 4 && Lower(url.substr(0, 4)) == "cid:") {
+    if (url.size() > 4 && platform::ToLowerAscii(url.substr(0, 4)) == "cid:") {
         std::string id = StripAngles(url.substr(4));
         for (const auto& p : parts)
             if (p.contentId == id) return &p;

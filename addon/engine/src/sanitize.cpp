@@ -11,6 +11,7 @@
 #include <sstream>
 #include <unordered_set>
 
+#include "platform/text.h"
 #include "style_text.h"
 
 namespace htmlengine {
@@ -52,7 +53,7 @@ bool HiddenByMarkup(const GumboElement& e) {
     if (!style) return false;
     std::string compact;
     for (const char* c = style->value; *c; ++c)
-        if (!std::isspace(static_cast<unsigned char>(*c))) compact += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+        if (!std::isspace(static_cast<unsigned char>(*c))) compact += platform::ToLowerAscii(*c);
     return compact.find("display:none") != std::string::npos;
 }
 
@@ -91,8 +92,7 @@ std::string TagName(const GumboElement& e) {
     if (e.tag != GUMBO_TAG_UNKNOWN) return gumbo_normalized_tagname(e.tag);
     GumboStringPiece p = e.original_tag;
     gumbo_tag_from_original_text(&p);
-    std::string name(p.data, p.length);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string name = platform::ToLowerAscii(std::string_view(p.data, p.length));
     // Only names a tag can have; anything else becomes a span.
     bool ok = !name.empty();
     for (char c : name) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':');
@@ -349,21 +349,15 @@ bool IsHtmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f
 
 bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // `s` has `lower` (lower case) at `at`, in any case.
 bool HasAt(std::string_view s, std::size_t at, std::string_view lower) {
     if (at > s.size() || s.size() - at < lower.size()) return false;
     for (std::size_t k = 0; k < lower.size(); ++k)
-        if (AsciiLower(s[at + k]) != lower[k]) return false;
+        if (platform::ToLowerAscii(s[at + k]) != lower[k]) return false;
     return true;
 }
 
-std::size_t FindNoCase(std::string_view s, std::string_view lower, std::size_t from = 0) {
-    for (std::size_t i = from; i + lower.size() <= s.size(); ++i)
-        if (AsciiLower(s[i]) == lower[0] && HasAt(s, i, lower)) return i;
-    return std::string_view::npos;
-}
+using platform::FindNoCaseAscii;
 
 // From just after a tag's name to just past its '>', as the tokenizer reads
 // attributes (a '>' inside a quoted value does not end the tag). Calls
@@ -427,7 +421,7 @@ bool FindRunawayNesting(std::string_view s, int limit, F&& drop) {
         const std::size_t len = i - n0;
         std::string_view name;
         if (len < sizeof buf) {
-            for (std::size_t k = 0; k < len; ++k) buf[k] = AsciiLower(s[n0 + k]);
+            for (std::size_t k = 0; k < len; ++k) buf[k] = platform::ToLowerAscii(s[n0 + k]);
             name = std::string_view(buf, len);
         }
         if (name == "script" || name == "style" || name == "textarea" || name == "title" || name == "xmp") {
@@ -639,8 +633,7 @@ SanitizedHtml SanitizeHtml(std::string_view utf8, int maxDepth, int maxTableDept
                 if (e.tag == GUMBO_TAG_INPUT) {
                     // Form fields show their text as a browser shows it.
                     const char* t = Attr(e, "type");
-                    std::string type = t ? t : "text";
-                    for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                    const std::string type = platform::ToLowerAscii(t ? t : "text");
                     const char* v = Attr(e, "value");
                     std::string value = v ? v : "";
                     std::string cls = "vm-input";
@@ -854,7 +847,7 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
     std::size_t i = 0;
     while (i < utf8.size() && IsHtmlSpace(utf8[i])) ++i;
     if (i >= utf8.size() || utf8[i] != '<') return std::nullopt;  // text or a byte-order mark first
-    if (FindNoCase(utf8, "gradient") != std::string_view::npos) return std::nullopt;
+    if (FindNoCaseAscii(utf8, "gradient") != std::string_view::npos) return std::nullopt;
 
     static const std::unordered_set<std::string_view> rewritten = {
         "input", "option", "optgroup", "select", "frameset", "frame", "img", "image", "isindex",
@@ -920,7 +913,7 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
         std::size_t n1 = n0;
         std::string name;
         while (n1 < utf8.size() && !IsHtmlSpace(utf8[n1]) && utf8[n1] != '/' && utf8[n1] != '>') {
-            const char c = AsciiLower(utf8[n1++]);
+            const char c = platform::ToLowerAscii(utf8[n1++]);
             // Names no tag can have are written as a span by SanitizeHtml.
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != ':') return std::nullopt;
             name += c;
@@ -935,7 +928,7 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
             styled = styled || (a.size() == 5 && HasAt(a, 0, "style"));
             if (!presents && a.size() <= 11) {
                 std::string lower;
-                for (char c : a) lower += AsciiLower(c);
+                for (char c : a) lower += platform::ToLowerAscii(c);
                 presents = presentational.count(lower) > 0;
                 // Style attributes that need rewriting are left to the clean-up.
                 if (lower == "style" && StyleTextNeedsRewrite(utf8.substr(from, to - from))) presents = true;
@@ -951,14 +944,14 @@ std::optional<SanitizedHtml> PassThroughHtml(std::string_view utf8, int maxDepth
         // not the ones on other elements.
         if (presents && name != "p" && name != "div" && name != "table") return std::nullopt;
         // Media of sheets are decided by the clean-up.
-        if ((name == "link" || name == "style") && FindNoCase(utf8.substr(n1, i - n1), "media") != std::string_view::npos)
+        if ((name == "link" || name == "style") && FindNoCaseAscii(utf8.substr(n1, i - n1), "media") != std::string_view::npos)
             return std::nullopt;
         if (name == "body" && styled) return std::nullopt;
         if (rawText.count(name)) {
             // The text up to the element's end tag is no markup.
             std::size_t close = i;
             for (;;) {
-                close = FindNoCase(utf8, "</" + name, close);
+                close = FindNoCaseAscii(utf8, "</" + name, close);
                 if (close == std::string_view::npos) return std::nullopt;
                 const std::size_t after = close + 2 + name.size();
                 if (after >= utf8.size() || IsHtmlSpace(utf8[after]) || utf8[after] == '/' || utf8[after] == '>') break;

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace htmlengine {
 namespace {
 
@@ -20,12 +22,6 @@ int HexValue(char c) {
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
 }
 
 struct Parts {
@@ -135,7 +131,7 @@ std::string SchemeOf(std::string_view url) {
         ++i;
     }
     if (i < 2 || i >= url.size() || url[i] != ':') return {};
-    return Lower(url.substr(0, i));
+    return platform::ToLowerAscii(url.substr(0, i));
 }
 
 std::string NormaliseSource(std::string_view source, const std::string& currentDir) {

@@ -26,7 +26,7 @@
 #include <string>
 
 #include "app.h"
-#include "driver.h"
+#include "frame.h"
 #include "main_dialog.h"
 #include "platform/com.h"
 #include "progress_dialog.h"

@@ -406,11 +406,6 @@ struct LaidItem {
     std::vector<LaidGlyph> glyphs;
 };
 
-std::u16string Utf16Of(char32_t c) {
-    if (c < 0x10000) return std::u16string(1, char16_t(c));
-    return {char16_t(0xD800 + ((c - 0x10000) >> 10)), char16_t(0xDC00 + ((c - 0x10000) & 0x3FF))};
-}
-
 // Marks and format characters that no font has go with the character before
 // them rather than becoming stand-ins of their own.
 bool Clinging(char32_t c) {
@@ -495,7 +490,7 @@ std::vector<LaidItem> LayOut(pdfcore::FontCache& fonts, pdfcore::Font* primary, 
         for (std::size_t j = k; j < e; ++j) low = low && cps[j] < 0x0590;
         if (missing[k]) {
             for (std::size_t j = k; j < e; ++j) {
-                const std::uint32_t g = primary->PlaceholderGlyph(Utf16Of(cps[j]));
+                const std::uint32_t g = primary->PlaceholderGlyph(platform::Utf16FromUtf32(std::u32string_view(&cps[j], 1)));
                 it.glyphs.push_back({g, unitOf[j], primary->GlyphAdvance(g), 0, 0});
             }
             if (rtl) std::reverse(it.glyphs.begin(), it.glyphs.end());

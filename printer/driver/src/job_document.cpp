@@ -65,8 +65,7 @@ Paper ChoosePaper(std::string_view ppd, std::string_view options) {
     }
     auto find = [&](std::string_view name) -> const Paper* {
         for (auto& p : papers)
-            if (p.name.size() == name.size() &&
-                std::equal(name.begin(), name.end(), p.name.begin(), [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+            if (platform::EqualsNoCaseAscii(p.name, name))
                 return &p;
         return nullptr;
     };

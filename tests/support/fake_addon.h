@@ -1,15 +1,15 @@
-// An in-process stand-in for the HTML add-on: loads "pages" by name, draws a
-// line of text per page onto the connected PDF document and reports links
-// the test gives it. It records the calls the driver makes.
+// The one in-process stand-in for the HTML add-on: loads "pages" by name,
+// draws a line of text per page onto the connected PDF document and reports
+// links the test gives it. It records the calls the driver makes, the files
+// it loads and the ones announced to it (ITessalineLookahead).
 #pragma once
 
-#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "corvanth/pdfdocument.h"
-#include "tessaline/itessaline.h"
+#include "tessaline_stub.h"
 
 namespace vmtest {
 
@@ -18,41 +18,38 @@ struct FakeLink {
     int left, top, right, bottom;
 };
 
-class FakeAddon final : public tessaline::ITessaline2 {
+class FakeAddon final : public TessalineStub, public tessaline::ITessalineLookahead {
 public:
-    // Pages each load adds, by the loaded path's file name (default 1).
+    // Pages each load adds, by the loaded path's file name (default 1). A file
+    // mapped to 0 adds none (as a page that fails to lay out); a negative
+    // count makes the load fail with E_FAIL.
     std::map<std::string, int> pagesPerFile;
     // Links by add-on page index.
     std::map<int, std::vector<FakeLink>> links;
     // ConvertPage of this index fails with E_FAIL.
     int failOnPage = -1;
     std::vector<std::string> calls;
+    std::vector<std::string> loads;      // full paths, in order
+    std::vector<std::string> announced;  // full paths, in order
+    int unloads = 0;
     std::int32_t marginLeft = 0, marginRight = 0, marginTop = 0, marginBottom = 0, minimalWidth = 800;
     bool autoPage = false, autoContent = false, preserveLinks = true;
     std::string logFile, debugFolder;
     com::ComPtr<corvanth::IPdfDocument> pdf;
 
     com::HRESULT QueryInterface(com::REFIID riid, void** ppv) override {
-        if (!ppv) return com::E_POINTER;
-        if (riid == com::IID_IUnknown || riid == com::IID_IDispatch || riid == tessaline::IID_ITessaline2) {
-            *ppv = static_cast<tessaline::ITessaline2*>(this);
+        if (ppv && riid == tessaline::IID_ITessalineLookahead) {
+            *ppv = static_cast<tessaline::ITessalineLookahead*>(this);
             AddRef();
             return com::S_OK;
         }
-        *ppv = nullptr;
-        return com::E_NOINTERFACE;
+        return TessalineStub::QueryInterface(riid, ppv);
     }
-    std::uint32_t AddRef() override { return ++refs_; }
-    std::uint32_t Release() override { return --refs_; }  // owned by the test
-    com::HRESULT GetTypeInfoCount(std::uint32_t*) override { return com::E_NOTIMPL; }
-    com::HRESULT GetTypeInfo(std::uint32_t, com::LCID, com::ITypeInfo**) override { return com::E_NOTIMPL; }
-    com::HRESULT GetIDsOfNames(com::REFIID, const com::OLECHAR* const*, std::uint32_t, com::LCID,
-                               com::DISPID*) override {
-        return com::E_NOTIMPL;
-    }
-    com::HRESULT Invoke(com::DISPID, com::REFIID, com::LCID, std::uint16_t, com::DISPPARAMS*, com::VARIANT*,
-                        com::EXCEPINFO*, std::uint32_t*) override {
-        return com::E_NOTIMPL;
+    std::uint32_t AddRef() override { return TessalineStub::AddRef(); }
+    std::uint32_t Release() override { return TessalineStub::Release(); }
+    com::HRESULT AnnounceHTMLFile(com::BSTR file) override {
+        announced.push_back(com::Utf8FromBstr(file));
+        return com::S_OK;
     }
 
     com::HRESULT StartHTMLEngine(com::BSTR, com::BSTR) override { return Call("StartHTMLEngine"); }
@@ -65,18 +62,16 @@ public:
         pdf.Reset();
         return Call("DisconnectFromPDFLibrary");
     }
-    com::HRESULT LoadTextString(com::BSTR) override { return com::E_NOTIMPL; }
-    com::HRESULT LoadHTMLString(com::BSTR, com::BSTR) override { return com::E_NOTIMPL; }
-    com::HRESULT LoadTextFile(com::BSTR) override { return com::E_NOTIMPL; }
     com::HRESULT LoadHTMLFile(com::BSTR name) override {
         std::string path = com::Utf8FromBstr(name);
+        loads.push_back(path);
         std::string file = path.substr(path.rfind('/') + 1);
         auto it = pagesPerFile.find(file);
         const int n = it == pagesPerFile.end() ? 1 : it->second;
+        if (n < 0) return com::E_FAIL;
         for (int i = 0; i < n; ++i) pageNames_.push_back(file + " #" + std::to_string(i + 1));
         return Call("LoadHTMLFile " + file);
     }
-    com::HRESULT LoadHTMLFile2(com::BSTR, com::BSTR) override { return com::E_NOTIMPL; }
     com::HRESULT LoadURL(com::BSTR url) override {
         pageNames_.push_back(com::Utf8FromBstr(url));
         return Call("LoadURL " + com::Utf8FromBstr(url));
@@ -92,7 +87,6 @@ public:
         com::Bstr text("Content of " + pageNames_[static_cast<size_t>(page)]);
         return pdf->TextOut(text.Get(), marginLeft, marginTop, 0);
     }
-    com::HRESULT ConvertAll() override { return com::E_NOTIMPL; }
     com::HRESULT get_AutoAdjustPageWidth(com::VARIANT_BOOL* v) override { return Get(v, autoPage); }
     com::HRESULT put_AutoAdjustPageWidth(com::VARIANT_BOOL v) override { return Put(&autoPage, v); }
     com::HRESULT get_AutoAdjustContentWidth(com::VARIANT_BOOL* v) override { return Get(v, autoContent); }
@@ -105,12 +99,8 @@ public:
     com::HRESULT put_MarginTop(std::int32_t v) override { return PutI(&marginTop, v); }
     com::HRESULT get_MarginBottom(std::int32_t* v) override { return GetI(v, marginBottom); }
     com::HRESULT put_MarginBottom(std::int32_t v) override { return PutI(&marginBottom, v); }
-    com::HRESULT get_BaseURL(com::BSTR*) override { return com::E_NOTIMPL; }
-    com::HRESULT put_BaseURL(com::BSTR) override { return com::E_NOTIMPL; }
     com::HRESULT get_PreserveLinks(com::VARIANT_BOOL* v) override { return Get(v, preserveLinks); }
     com::HRESULT put_PreserveLinks(com::VARIANT_BOOL v) override { return Put(&preserveLinks, v); }
-    com::HRESULT get_PageTimeout(std::int32_t*) override { return com::E_NOTIMPL; }
-    com::HRESULT put_PageTimeout(std::int32_t) override { return com::E_NOTIMPL; }
     com::HRESULT SafeNewPage() override {
         Call("SafeNewPage");
         return pdf ? pdf->NewPage() : com::E_NOINTERFACE;
@@ -141,7 +131,11 @@ public:
     com::HRESULT GetLinkLeft(int page, int i, int* v) override { return Link(page, i, v, &FakeLink::left); }
     com::HRESULT GetLinkBottom(int page, int i, int* v) override { return Link(page, i, v, &FakeLink::bottom); }
     com::HRESULT GetLinkRight(int page, int i, int* v) override { return Link(page, i, v, &FakeLink::right); }
-    com::HRESULT UnloadAll() override { return Call("UnloadAll"); }
+    com::HRESULT UnloadAll() override {
+        ++unloads;
+        pageNames_.clear();
+        return Call("UnloadAll");
+    }
     com::HRESULT CreateDebugImages(com::BSTR folder) override {
         debugFolder = com::Utf8FromBstr(folder);
         return Call("CreateDebugImages");
@@ -175,7 +169,6 @@ private:
         *v = it->second[static_cast<size_t>(i)].*field;
         return com::S_OK;
     }
-    std::atomic<std::uint32_t> refs_{1};
     std::vector<std::string> pageNames_;
 };
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver.h"
+#include "frame.h"
 #include "run_program.h"
 
 namespace vmtest {

@@ -1,9 +1,5 @@
 #include "run_program.h"
 
-#include <array>
-#include <cstdio>
-#include <memory>
-
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -27,13 +23,6 @@ std::vector<std::string> Lines(const std::string& path) {
     return out;
 }
 }  // namespace
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 Sandbox::Sandbox() {
     char tmpl[] = "/tmp/vm_e2e_XXXXXX";
@@ -104,6 +93,23 @@ int Sandbox::Run(const std::string& program, const std::vector<std::string>& arg
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int RunArgv(const std::vector<std::string>& args, bool quiet) {
+    if (args.empty()) return -1;
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    if (quiet) posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = ::posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return -1;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) < 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::string Sandbox::ShellEnv() const {
     std::string s = "env -u DISPLAY -u WAYLAND_DISPLAY";
     for (const auto& [k, v] : env) s += " " + k + "=" + Q(v);
@@ -121,20 +127,7 @@ std::string CopyProgram(const std::string& program, const std::string& folder) {
 }
 
 std::string Capture(const std::string& command, bool withStderr) {
-    std::string out;
-    const std::string line = command + (withStderr ? " 2>&1" : " 2>/dev/null");
-    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen(line.c_str(), "r"), ::pclose);
-    if (!p) return out;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
-    return out;
-}
-
-std::string Q(const std::string& path) {
-    std::string q = "'";
-    for (char c : path) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+    return Shell(command + (withStderr ? " 2>&1" : " 2>/dev/null"));
 }
 
 std::vector<std::string> PdfPageTexts(const std::string& pdf) {

@@ -1,4 +1,5 @@
-#include "driver.h"
+#include "com_checks.h"
+#include "links.h"
 
 #include <gtest/gtest.h>
 

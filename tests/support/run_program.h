@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "test_output.h"
+
 namespace vmtest {
 
 // A scratch folder with its own registry, home, message-box log and opener
@@ -38,12 +40,15 @@ private:
     std::string dir_;
 };
 
-std::string ReadFile(const std::string& path);
+// Runs argv[0] (looked up in PATH when it has no "/") with argv[1..], this
+// process's environment and standard streams (standard error to /dev/null
+// with `quiet`). The exit status; -1 when it could not start or did not exit
+// normally.
+int RunArgv(const std::vector<std::string>& argv, bool quiet = false);
+
 // Standard output of a shell command, with its standard error behind it
 // unless told to drop it.
 std::string Capture(const std::string& command, bool withStderr = true);
-// A path quoted for the shell.
-std::string Q(const std::string& path);
 // A copy of a program in a folder of its own (its "program folder").
 std::string CopyProgram(const std::string& program, const std::string& folder);
 
