@@ -5,6 +5,7 @@
 #include "com_checks.h"
 #include "frame.h"
 #include "links.h"
+#include "print_handoff.h"
 #include "strings.h"
 #include "system.h"
 
