@@ -1,11 +1,13 @@
 #include "pages/emf_slicer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <unordered_map>
 
 #include "emf/reader.h"
 #include "emf/records.h"
@@ -95,12 +97,90 @@ public:
 
     // Appends the rewritten record(s) to `out`, counting them in `count`;
     // false when nothing is kept.
+    //
+    // A selection of a pen, brush or font is held back until something is
+    // drawn after it, and a later selection of the same kind replaces it: a
+    // page of a long document then carries the few selections its own
+    // drawing needs, not one for every shape drawn above and below it.
     bool Process(const std::uint8_t* data, std::uint32_t size, std::size_t offset, std::vector<std::uint8_t>& out,
                  std::uint32_t& count) {
         if (size < 8) return false;
-        offset_ = offset;
         std::uint32_t type;
         std::memcpy(&type, data, 4);
+        NoteObject(type, data, size);
+        if (type == emf::EMR_SELECTOBJECT && size >= 12) {
+            std::uint32_t handle;
+            std::memcpy(&handle, data + 8, 4);
+            if (const int kind = KindOf(handle); kind >= 0) {
+                held_[static_cast<std::size_t>(kind)].assign(data, data + size);
+                return true;
+            }
+        }
+        if (type == emf::EMR_EOF) {
+            for (auto& h : held_) h.clear();
+            return Rewrite(type, data, size, offset, out, count);
+        }
+        // Inside a path bracket (which may be taken out again as a whole)
+        // the held selections go first; elsewhere only before a record that
+        // is kept.
+        if (inPath_ || path_.held || type == emf::EMR_BEGINPATH) {
+            FlushHeld(out, count, out.size());
+            return Rewrite(type, data, size, offset, out, count);
+        }
+        const std::size_t at = out.size();
+        const bool kept = Rewrite(type, data, size, offset, out, count);
+        if (out.size() > at) FlushHeld(out, count, at);
+        return kept;
+    }
+
+private:
+    enum Kind { kPen, kBrush, kFont, kKinds };
+    // The kind of object a handle names (stock objects by number, the
+    // others by the record that made them); -1 when not known.
+    int KindOf(std::uint32_t handle) const {
+        if (handle & 0x80000000u) {
+            const std::uint32_t stock = handle & 0x7FFFFFFFu;
+            if (stock <= 5) return kBrush;
+            if (stock <= 8) return kPen;
+            if (stock >= 10 && stock <= 17 && stock != 15) return kFont;
+            return -1;
+        }
+        const auto it = kinds_.find(handle);
+        return it == kinds_.end() ? -1 : it->second;
+    }
+    void NoteObject(std::uint32_t type, const std::uint8_t* data, std::uint32_t size) {
+        if (size < 12) return;
+        std::uint32_t handle;
+        std::memcpy(&handle, data + 8, 4);
+        switch (type) {
+            case emf::EMR_CREATEPEN: case emf::EMR_EXTCREATEPEN: kinds_[handle] = kPen; break;
+            case emf::EMR_CREATEBRUSHINDIRECT: case emf::EMR_CREATEDIBPATTERNBRUSHPT: case emf::EMR_CREATEMONOBRUSH:
+                kinds_[handle] = kBrush;
+                break;
+            case emf::EMR_EXTCREATEFONTINDIRECTW: kinds_[handle] = kFont; break;
+            case emf::EMR_CREATEPALETTE: case emf::EMR_CREATECOLORSPACE: case emf::EMR_CREATECOLORSPACEW:
+                kinds_.erase(handle);
+                break;
+            default: break;
+        }
+    }
+    // Puts the held selections, in the order they were made, at `at`.
+    void FlushHeld(std::vector<std::uint8_t>& out, std::uint32_t& count, std::size_t at) {
+        std::vector<std::uint8_t> bytes;
+        for (std::uint32_t n : heldOrder_) {
+            auto& h = held_[n];
+            if (h.empty()) continue;
+            bytes.insert(bytes.end(), h.begin(), h.end());
+            h.clear();
+            ++count;
+        }
+        if (!bytes.empty()) out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+    }
+    static constexpr std::uint32_t heldOrder_[kKinds] = {kPen, kBrush, kFont};
+
+    bool Rewrite(std::uint32_t type, const std::uint8_t* data, std::uint32_t size, std::size_t offset,
+                 std::vector<std::uint8_t>& out, std::uint32_t& count) {
+        offset_ = offset;
         if (type == emf::EMR_BEGINPATH) inPath_ = true;
         if (type == emf::EMR_ENDPATH || type == emf::EMR_ABORTPATH) inPath_ = false;
         // A path bracket is held until the record after it: filled or
@@ -275,6 +355,7 @@ public:
         return keep;
     }
 
+public:
     // The bottom of the lowest text or picture this slice shows (slice
     // pixels), -1 when it shows none.
     std::int64_t ContentBottom() const { return contentBottom_; }
@@ -669,6 +750,8 @@ private:
         return true;
     }
 
+    std::array<std::vector<std::uint8_t>, kKinds> held_;
+    std::unordered_map<std::uint32_t, int> kinds_;
     std::int64_t w_, h_, dy_;
     std::int64_t pushFrom_;
     bool first_;

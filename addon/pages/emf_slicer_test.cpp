@@ -636,5 +636,57 @@ TEST_F(SlicerTest, SkewedMaskedAndTransparentPicturesAreCutToo) {
     EXPECT_EQ(second.at(emf::EMR_MASKBLT).I32(28), 0);
 }
 
+// A long list draws a bullet with a pen or a brush of its own on every line:
+// a slice keeps the selections its own drawing needs, in their order, and
+// not the ones made for shapes above or below it.
+TEST_F(SlicerTest, SelectionsForShapesOutsideTheSliceAreLeftOut) {
+    constexpr int kLines = 400;
+    auto image = PageImageOf(600, kLines * 20, [](emf::Recorder& rec) {
+        const std::uint32_t red = rec.CreateBrushIndirect(0, 0x0000FF);
+        const std::uint32_t pen = rec.CreatePen(0, 1, 0x00FF00);
+        for (int i = 0; i < kLines; ++i) {
+            const int y = i * 20;
+            if (i % 2) {
+                rec.SelectObject(red);
+                rec.SelectObject(emf::kStockObject | emf::NULL_PEN);
+            } else {
+                rec.SelectObject(pen);
+                rec.SelectObject(emf::kStockObject | emf::NULL_BRUSH);
+            }
+            rec.Ellipse({5, y + 5, 15, y + 15});
+            Text(rec, 20, y, u"item");
+        }
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(600);
+    slicer.SetSliceHeight(500);
+    slicer.SetSourceImage(image);
+    ASSERT_GE(slicer.SliceCount(), 16);
+    for (int n = 0; n < slicer.SliceCount(); ++n) {
+        int top = 0, end = 0;
+        ASSERT_TRUE(slicer.SliceRange(n, &top, &end));
+        const auto records = RecordsOf(*slicer.GetSlice(n));
+        int selections = 0, ellipses = 0;
+        std::uint32_t brush = 0, pen = 0;  // selected when each ellipse is drawn
+        for (const SliceRecord& r : records) {
+            if (r.type == emf::EMR_SELECTOBJECT) {
+                ++selections;
+                const auto h = static_cast<std::uint32_t>(r.I32(8));
+                if (h == 1 || h == (emf::kStockObject | emf::NULL_BRUSH)) brush = h;
+                else pen = h;
+            }
+            if (r.type != emf::EMR_ELLIPSE) continue;
+            // Line i's bullet lies at i * 20 + 5 of the image.
+            const int line = (r.I32(12) + top - 5) / 20;
+            ++ellipses;
+            EXPECT_EQ(brush, line % 2 ? 1u : (emf::kStockObject | emf::NULL_BRUSH)) << n << " " << line;
+            EXPECT_EQ(pen, line % 2 ? (emf::kStockObject | emf::NULL_PEN) : 2u) << n << " " << line;
+        }
+        EXPECT_GE(ellipses, n + 1 < slicer.SliceCount() ? 20 : 1) << n;
+        // Two selections for each bullet drawn (or cut at an edge), not 800.
+        EXPECT_LE(selections, 2 * ellipses + 4) << n;
+    }
+}
+
 }  // namespace
 }  // namespace tessaline
