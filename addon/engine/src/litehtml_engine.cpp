@@ -679,6 +679,10 @@ private:
     double top_, bottom_;
 };
 
+// A drawing of more calls than this goes to disk as it grows (DisplayList's
+// spill file): the layout keeps the part it is on, not the whole document.
+constexpr std::size_t kSpillCalls = 1u << 15;
+
 // Children of the next part laid out with a part: where one of them starts is
 // where the next part starts.
 constexpr std::size_t kLookahead = 4;
@@ -697,6 +701,7 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
     int width = std::max(1, req.minimalWidth);
     for (int attempt = 0; attempt < 3; ++attempt) {
         RenderResult out;
+        out.drawing.SetSpillThreshold(kSpillCalls);
         FactsWalk facts(out, nullptr);
         std::vector<int> spineFacts;  // facts of html, body, ... the split element (first part)
         int seam = 0;                 // where the current part begins, document pixels
@@ -859,7 +864,7 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
 RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     bool asWritten = false;
     RenderResult res = RenderOnce(req, false, &asWritten);
-    if (asWritten && res.documentAvailable && !res.frameset && res.drawing.TextRuns().empty()) {
+    if (asWritten && res.documentAvailable && !res.frameset && res.drawing.TextRunCount() == 0) {
         // What the first render kept is let go first.
         if (req.deferTeardown) ReleaseDeferred();
         res = RenderOnce(req, true, nullptr);
@@ -869,6 +874,7 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
 
 RenderResult LitehtmlEngine::RenderOnce(const RenderRequest& req, bool cleanUp, bool* usedAsWritten) {
     RenderResult res;
+    res.drawing.SetSpillThreshold(kSpillCalls);
     auto deadline = ResourceFetcher::Clock::now() + std::chrono::milliseconds(std::max(0, req.timeoutMs));
     ResourceFetcher fetcher(deadline, req.userAgent, req.maxDocumentBytes);
     FontManager* fonts = &SharedFonts();
@@ -892,7 +898,7 @@ RenderResult LitehtmlEngine::RenderOnce(const RenderRequest& req, bool cleanUp, 
     SanitizedHtml sane = laid.doc ? std::move(*asWritten) : SanitizeHtml(loaded.html, req.maxDepth, req.maxTableDepth);
     std::string().swap(loaded.html);  // what is laid out from here on is `sane`
     // The cleaned-up markup knows whether the document has text to show.
-    auto textLost = [&](const RenderResult& r) { return !laid.doc && sane.hasText && r.drawing.TextRuns().empty(); };
+    auto textLost = [&](const RenderResult& r) { return !laid.doc && sane.hasText && r.drawing.TextRunCount() == 0; };
     auto failLost = [&](RenderResult& r) {
         r.documentAvailable = false;
         r.warnings.push_back("the layout drew none of the document's text");
@@ -937,7 +943,7 @@ RenderResult LitehtmlEngine::RenderOnce(const RenderRequest& req, bool cleanUp, 
     container.FlushText();
     for (auto& w : container.Warnings()) res.warnings.push_back(std::move(w));
     res.timedOut = res.timedOut || fetcher.AnyTimedOut();
-    if (cleanedUp && sane.hasText && res.drawing.TextRuns().empty()) failLost(res);
+    if (cleanedUp && sane.hasText && res.drawing.TextRunCount() == 0) failLost(res);
     if (req.deferTeardown) DeferTeardown(std::move(laid));
     return res;
 }
