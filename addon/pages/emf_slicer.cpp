@@ -9,6 +9,8 @@
 #include <optional>
 #include <unordered_map>
 
+#include <zlib.h>
+
 #include "emf/reader.h"
 #include "emf/records.h"
 #include "platform/sysinfo.h"
@@ -796,9 +798,29 @@ void CEmfSlicer::SetSourceImage(std::span<const std::uint8_t> emf) {
     ProduceSlices();
 }
 
+void CEmfSlicer::ReleaseSource() {
+    source_ = {};
+    haveSource_ = false;
+}
+
 const std::vector<std::uint8_t>* CEmfSlicer::GetSlice(int index, const std::string& debugFile) const {
     if (index < 0 || index >= SliceCount()) return nullptr;
-    const auto& slice = slices_[static_cast<std::size_t>(index)];
+    if (packed_ && unpackedIndex_ != index) {
+        const auto& packed = slices_[static_cast<std::size_t>(index)];
+        // The unpacked size leads the compressed bytes.
+        std::uint32_t size = 0;
+        if (packed.size() >= 4) std::memcpy(&size, packed.data(), 4);
+        unpacked_.resize(size);
+        uLongf got = size;
+        if (packed.size() < 4 ||
+            uncompress(unpacked_.data(), &got, packed.data() + 4, static_cast<uLong>(packed.size() - 4)) != Z_OK ||
+            got != size) {
+            unpackedIndex_ = -1;
+            return nullptr;
+        }
+        unpackedIndex_ = index;
+    }
+    const auto& slice = packed_ ? unpacked_ : slices_[static_cast<std::size_t>(index)];
     if (!debugFile.empty()) {
         std::ofstream f(debugFile, std::ios::binary | std::ios::trunc);
         f.write(reinterpret_cast<const char*>(slice.data()), static_cast<std::streamsize>(slice.size()));
@@ -905,10 +927,33 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vecto
     return true;
 }
 
+namespace {
+
+// The slices of a long image are held compressed (a tenth of their size or
+// less for text): they would add up to a second copy of the image.
+constexpr std::size_t kPackSlicesAbove = 8u << 20;
+
+// u32 unpacked size | zlib bytes.
+std::vector<std::uint8_t> Pack(const std::vector<std::uint8_t>& slice) {
+    uLongf size = compressBound(static_cast<uLong>(slice.size()));
+    std::vector<std::uint8_t> packed(4 + size);
+    const auto n = static_cast<std::uint32_t>(slice.size());
+    std::memcpy(packed.data(), &n, 4);
+    if (compress2(packed.data() + 4, &size, slice.data(), static_cast<uLong>(slice.size()), 1) != Z_OK)
+        throw std::bad_alloc();
+    packed.resize(4 + size);
+    packed.shrink_to_fit();
+    return packed;
+}
+
+}  // namespace
+
 void CEmfSlicer::ProduceSlices() {
     slices_.clear();
     ranges_.clear();
     contentBottoms_.clear();
+    unpackedIndex_ = -1;
+    packed_ = source_.size() > kPackSlicesAbove;
     log_.Info("ProduceSlices called");
     emf::Metafile mf = emf::Read(source_);
     if (!mf.Usable() || source_.empty()) {
@@ -970,6 +1015,7 @@ void CEmfSlicer::ProduceSlices() {
         const bool last = top + h >= H;
         const int cutBack = last ? 0 : CutBack(static_cast<int>(top), h);
         if (!BuildSlice(static_cast<int>(top), h, static_cast<int>(W), cutBack, &slice)) break;
+        if (packed_) slice = Pack(slice);
         slices_.push_back(std::move(slice));
         std::int64_t next = top + h - cutBack;
         ranges_.emplace_back(static_cast<int>(top), static_cast<int>(next));

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <random>
 
 #include "emf/reader.h"
@@ -634,6 +635,43 @@ TEST_F(SlicerTest, SkewedMaskedAndTransparentPicturesAreCutToo) {
     EXPECT_EQ(t1.bytes[static_cast<std::size_t>(t1.I32(92))], 19);  // stored bottom row still the picture's last
     EXPECT_EQ(second.at(emf::EMR_MASKBLT).I32(36), 9);
     EXPECT_EQ(second.at(emf::EMR_MASKBLT).I32(28), 0);
+}
+
+// The slices of a long image are held packed and unpacked one at a time:
+// every line still comes out once, in whatever order the slices are asked for,
+// and the source may go once the slices are made.
+TEST_F(SlicerTest, SlicesOfALongImageComeOutWholeAfterTheSourceIsGone) {
+    // Lines 3 pixels apart: the image stays within what its frame can say.
+    constexpr int kLines = 20000;
+    const std::u16string words(60, u'w');
+    auto image = std::make_unique<std::vector<std::uint8_t>>(PageImageOf(600, kLines * 3, [&](emf::Recorder& rec) {
+        for (int i = 0; i < kLines; ++i) {
+            rec.Rectangle({0, i * 3, 600, i * 3 + 2});
+            Text(rec, 10, i * 3, std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + words, 2);
+        }
+    }));
+    ASSERT_GT(image->size(), 8u << 20);
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(600);
+    slicer.SetSliceHeight(300);
+    slicer.SetSourceImage(*image);
+    slicer.ReleaseSource();
+    image.reset();
+    slicer.SetSliceHeight(500);  // nothing to slice again
+    ASSERT_GE(slicer.SliceCount(), kLines * 3 / 300);  // and the frame's last pixel
+    const auto third = TextsOf(*slicer.GetSlice(3));
+    // Asked for from the last to the first, the slices show every line once,
+    // in order (a line pushed on to the next slice is left blank where it was).
+    std::vector<std::u16string> firsts(static_cast<std::size_t>(slicer.SliceCount()));
+    for (int n = slicer.SliceCount(); n-- > 0;)
+        for (const auto& [text, y] : TextsOf(*slicer.GetSlice(n)))
+            if (text[0] != u' ') firsts[static_cast<std::size_t>(n)] += text[0];
+    std::u16string shown, expected;
+    for (const auto& f : firsts) shown += f;
+    for (int i = 0; i < kLines; ++i) expected += static_cast<char16_t>(u'A' + i % 26);
+    EXPECT_TRUE(shown == expected);
+    EXPECT_EQ(TextsOf(*slicer.GetSlice(3)), third);
+    EXPECT_EQ(slicer.GetSlice(slicer.SliceCount()), nullptr);
 }
 
 // A long list draws a bullet with a pen or a brush of its own on every line:

@@ -1,9 +1,14 @@
 #include "emf/writer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "bytes.h"
 #include "mapping.h"
@@ -51,6 +56,10 @@ std::int32_t Clamp32(double v) {
 struct Recorder::Members {
     RecorderSetup setup;
     std::vector<std::uint8_t> out;
+    // With a stream file: the bytes already written there, and the header
+    // record as it was made (completed by Finish in the file).
+    std::size_t written = 0;
+    std::vector<std::uint8_t> header;
     std::uint32_t records = 0;
     bool haveBounds = false;
     RectL bounds{};
@@ -67,11 +76,26 @@ struct Recorder::Members {
         if (finished) throw std::logic_error("metafile already finished");
         if (rec.size() < 8 || rec.size() % 4 != 0)
             throw std::logic_error("metafile record of " + std::to_string(rec.size()) + " bytes is not aligned");
-        if (out.size() + rec.size() > std::numeric_limits<std::uint32_t>::max())
+        if (written + out.size() + rec.size() > std::numeric_limits<std::uint32_t>::max())
             throw std::length_error("metafile larger than 4 GB");
         out.insert(out.end(), rec.begin(), rec.end());
         ++records;
         if (devBounds) Grow(*devBounds);
+        if (setup.streamFd >= 0 && out.size() >= kStreamChunk) Flush();
+    }
+    static constexpr std::size_t kStreamChunk = 1u << 20;
+    void WriteAt(const std::uint8_t* p, std::size_t n, std::size_t at) const {
+        while (n > 0) {
+            ssize_t k = ::pwrite(setup.streamFd, p, n, static_cast<off_t>(at));
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) throw std::runtime_error(std::string("metafile not written: ") + std::strerror(errno));
+            p += k, n -= static_cast<std::size_t>(k), at += static_cast<std::size_t>(k);
+        }
+    }
+    void Flush() {
+        WriteAt(out.data(), out.size(), written);
+        written += out.size();
+        out.clear();
     }
     void Emit(Rec& r, const RectL* devBounds = nullptr) {
         PatchU32(r.b, 4, std::uint32_t(r.b.size()));
@@ -211,12 +235,13 @@ Recorder::Recorder(const RecorderSetup& setup) : m_(std::make_unique<Members>())
     for (char16_t c : desc) PutU16(h.b, std::uint16_t(c));
     h.Pad();
     m_->Emit(h);
+    if (setup.streamFd >= 0) m_->header = m_->out;
 }
 
 Recorder::~Recorder() = default;
 
 std::uint32_t Recorder::RecordCount() const { return m_->records; }
-std::size_t Recorder::ByteCount() const { return m_->out.size(); }
+std::size_t Recorder::ByteCount() const { return m_->written + m_->out.size(); }
 
 void Recorder::SetMapMode(std::uint32_t mode) {
     m_->dc.map.mapMode = mode;
@@ -476,7 +501,10 @@ std::vector<std::uint8_t> Recorder::Finish() {
     Rec eof(EMR_EOF);
     eof.U32(0).U32(16).U32(20);  // no palette; nSizeLast = record size
     m_->Emit(eof);
-    auto& o = m_->out;
+    const bool streamed = m_->setup.streamFd >= 0;
+    const std::size_t total = m_->written + m_->out.size();
+    if (streamed) m_->Flush();
+    auto& o = streamed ? m_->header : m_->out;
     RectL b = m_->haveBounds ? m_->bounds : RectL{0, 0, -1, -1};
     PatchU32(o, 8, std::uint32_t(b.left)), PatchU32(o, 12, std::uint32_t(b.top));
     PatchU32(o, 16, std::uint32_t(b.right)), PatchU32(o, 20, std::uint32_t(b.bottom));
@@ -490,12 +518,14 @@ std::vector<std::uint8_t> Recorder::Finish() {
     }
     PatchU32(o, 24, std::uint32_t(f.left)), PatchU32(o, 28, std::uint32_t(f.top));
     PatchU32(o, 32, std::uint32_t(f.right)), PatchU32(o, 36, std::uint32_t(f.bottom));
-    PatchU32(o, 48, std::uint32_t(o.size()));
+    PatchU32(o, 48, std::uint32_t(total));
     PatchU32(o, 52, m_->records);
     std::uint32_t handles = std::uint32_t(m_->slots.size());
     o[56] = std::uint8_t(handles), o[57] = std::uint8_t(handles >> 8);
     m_->finished = true;
-    return std::move(o);
+    if (!streamed) return std::move(o);
+    m_->WriteAt(o.data(), o.size(), 0);
+    return {};
 }
 
 }  // namespace emf

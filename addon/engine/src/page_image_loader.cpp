@@ -1,5 +1,6 @@
 #include "htmlengine/page_image_loader.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <optional>
 
 #include "emf/recorder_device.h"
 #include "emf/writer.h"
@@ -47,6 +49,23 @@ bool LooksLikeEmf(const std::vector<std::uint8_t>& bytes) {
     return bytes.size() >= 88 && bytes[0] == 1 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 0 &&
            bytes[40] == ' ' && bytes[41] == 'E' && bytes[42] == 'M' && bytes[43] == 'F';
 }
+
+bool FileLooksLikeEmf(const std::string& path) {
+    std::vector<std::uint8_t> head(88);
+    std::ifstream f(path, std::ios::binary);
+    return f.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size())) && LooksLikeEmf(head);
+}
+
+// A file descriptor closed when it goes out of scope.
+struct OpenFile {
+    int fd = -1;
+    explicit OpenFile(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
 
 struct Request {
     bool isString = false;
@@ -95,8 +114,10 @@ public:
     std::vector<tessaline::LinkRecord> links;
     std::vector<std::int32_t> pageBreaks;
     std::int32_t width = 0, height = 0;
-    // The page image as written to its file (empty when it was not written).
+    // The page image as written to its file (empty when it was not written
+    // or went straight to its file).
     std::vector<std::uint8_t> imageBytes;
+    bool imageInFile = false;  // a long page image, written to its file as it was drawn
 
 private:
     bool HandleDocument(const RenderResult* doc, const Request& req);
@@ -227,6 +248,17 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
     setup.frame = {0, 0, static_cast<std::int32_t>(static_cast<std::int64_t>(width) * kScreenWidthMm * 100 / kScreenWidth),
                    static_cast<std::int32_t>(static_cast<std::int64_t>(height) * kScreenHeightMm * 100 / kScreenHeight)};
     setup.description = u"Tessaline Add-on";
+    // A long drawing (one that went to disk) makes a long page image: it
+    // goes to its file as it is drawn rather than through memory.
+    std::optional<OpenFile> stream;
+    if (doc.drawing.SpillFd() >= 0) {
+        stream.emplace(file);
+        if (stream->fd < 0) {
+            log_.Error("Page image not written: " + file);
+            return;
+        }
+        setup.streamFd = stream->fd;
+    }
     std::vector<std::uint8_t> bytes;
     try {
         emf::Recorder recorder(setup);
@@ -279,6 +311,11 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
         bytes = recorder.Finish();
     } catch (const std::exception& e) {
         log_.Error(std::string("Metafile not recorded: ") + e.what());
+        if (stream) std::remove(file.c_str());
+        return;
+    }
+    if (stream) {
+        imageInFile = true;
         return;
     }
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -373,7 +410,7 @@ tessaline::LoadResult PageImageLoader::Load(bool isString, const std::string& te
             impl_.Info("Download complete");
             // What was written is what the file holds: no need to read it back.
             std::vector<std::uint8_t> bytes = std::move(creator.imageBytes);
-            if (LooksLikeEmf(bytes)) {
+            if (creator.imageInFile ? FileLooksLikeEmf(req.emfPath) : LooksLikeEmf(bytes)) {
                 impl_.Info("Metafile created");
                 result.ok = true;
                 result.image.emfPath = req.emfPath;
