@@ -10,6 +10,7 @@
 #include <limits>
 #include <optional>
 
+#include "emf/bounds_device.h"
 #include "emf/recorder_device.h"
 #include "emf/writer.h"
 #include "htmlengine/url.h"
@@ -65,6 +66,107 @@ struct OpenFile {
     ~OpenFile() {
         if (fd >= 0) ::close(fd);
     }
+};
+
+// Empty stretches of a page taller than this (a box of absurd height with
+// nothing drawn in it) are closed to kKeptGap when the page would not fit
+// into a page image: what is drawn below such a box still has a place.
+constexpr double kLongestGap = 100000, kKeptGap = 1000;
+
+// Where the drawing of a page lies, top to bottom, with its empty stretches
+// closed: y moves to Map(y).
+// The vertical extents of what is drawn (clips draw nothing; a colour
+// nobody sees neither).
+class Extents final : public emf::Device {
+public:
+    std::vector<std::pair<double, double>> spans;
+    void FillPath(const emf::Path& p, emf::FillRule r, const emf::Paint& f, const emf::Matrix& m) override {
+        if (f.kind != emf::Paint::Kind::Solid || f.color.a > 0) Measure([&](emf::Device& d) { d.FillPath(p, r, f, m); });
+    }
+    void StrokePath(const emf::Path& p, const emf::StrokeStyle& s, const emf::Color& c, const emf::Matrix& m) override {
+        if (c.a > 0) Measure([&](emf::Device& d) { d.StrokePath(p, s, c, m); });
+    }
+    void DrawText(const emf::TextRun& t, const emf::Matrix& m) override { Measure([&](emf::Device& d) { d.DrawText(t, m); }); }
+    void DrawImage(const emf::Image& i, const emf::Matrix& m) override { Measure([&](emf::Device& d) { d.DrawImage(i, m); }); }
+
+private:
+    void Measure(const std::function<void(emf::Device&)>& draw) {
+        emf::BoundsDevice b;
+        draw(b);
+        if (!b.Bounds().Empty()) spans.emplace_back(b.Bounds().top, b.Bounds().bottom);
+    }
+};
+
+class GapCloser {
+public:
+    // Collects what `drawing` draws (clips draw nothing).
+    explicit GapCloser(const DisplayList& drawing) {
+        Extents extents;
+        drawing.Replay(extents);
+        std::sort(extents.spans.begin(), extents.spans.end());
+        double reach = 0, removed = 0;
+        for (const auto& [top, bottom] : extents.spans) {
+            if (top - reach > kLongestGap) {
+                removed += top - reach - kKeptGap;
+                gaps_.push_back({reach, top, removed});
+            }
+            reach = std::max(reach, bottom);
+        }
+    }
+    bool Any() const { return !gaps_.empty(); }
+    double Map(double y) const {
+        double shift = 0;
+        for (const Gap& g : gaps_) {
+            if (y >= g.end) shift = g.removedUpToEnd;
+            else if (y > g.start + kKeptGap) return y - shift - (y - g.start - kKeptGap);
+        }
+        return y - shift;
+    }
+    std::int32_t Map(std::int32_t y) const { return static_cast<std::int32_t>(std::lround(Map(static_cast<double>(y)))); }
+
+private:
+    struct Gap {
+        double start, end;       // the empty stretch
+        double removedUpToEnd;   // how much is taken out up to its end, this one included
+    };
+    std::vector<Gap> gaps_;
+};
+
+// Draws onto `target` with every call moved up by what GapCloser takes out
+// above it (a call is placed by its top).
+class GapClosingDevice final : public emf::Device {
+public:
+    GapClosingDevice(emf::Device& target, const GapCloser& gaps) : target_(target), gaps_(gaps) {}
+    void BeginPage(const emf::PageInfo& p) override { target_.BeginPage(p); }
+    void EndPage() override { target_.EndPage(); }
+    void FillPath(const emf::Path& p, emf::FillRule r, const emf::Paint& f, const emf::Matrix& m) override {
+        target_.FillPath(p, r, f, Moved(m, [&](emf::Device& d) { d.FillPath(p, r, f, m); }));
+    }
+    void StrokePath(const emf::Path& p, const emf::StrokeStyle& s, const emf::Color& c, const emf::Matrix& m) override {
+        target_.StrokePath(p, s, c, Moved(m, [&](emf::Device& d) { d.StrokePath(p, s, c, m); }));
+    }
+    void DrawText(const emf::TextRun& t, const emf::Matrix& m) override {
+        target_.DrawText(t, Moved(m, [&](emf::Device& d) { d.DrawText(t, m); }));
+    }
+    void DrawImage(const emf::Image& i, const emf::Matrix& m) override {
+        target_.DrawImage(i, Moved(m, [&](emf::Device& d) { d.DrawImage(i, m); }));
+    }
+    void PushClip(const emf::Path& p, emf::FillRule r, const emf::Matrix& m) override {
+        target_.PushClip(p, r, Moved(m, [&](emf::Device& d) { d.FillPath(p, r, emf::Paint{}, m); }));
+    }
+    void PopClip() override { target_.PopClip(); }
+
+private:
+    template <class Draw>
+    emf::Matrix Moved(const emf::Matrix& m, Draw draw) const {
+        emf::BoundsDevice b;
+        draw(b);
+        if (b.Bounds().Empty()) return m;
+        const double top = std::max(0.0, b.Bounds().top);
+        return m.Then(emf::Matrix::Translate(0, gaps_.Map(top) - top));
+    }
+    emf::Device& target_;
+    const GapCloser& gaps_;
 };
 
 struct Request {
@@ -130,6 +232,7 @@ private:
     }
     std::function<bool()> keepWaiting_;
     bool abandoned_ = false;
+    std::optional<GapCloser> gaps_;  // a page with absurdly tall empty stretches
 
     LogSource log_;
     LogSource window_;
@@ -208,6 +311,18 @@ bool ImageCreator::HandleDocument(const RenderResult* doc, const Request& req) {
         }
         if (bottom > 0) h = bottom;
     }
+    // A page too tall for a page image because of a box of absurd height
+    // keeps what is drawn below the box: the empty stretch is closed.
+    if (h > kMaxImageHeight && !doc->frameset) {
+        gaps_.emplace(doc->drawing);
+        if (gaps_->Any()) {
+            const std::int32_t closed = gaps_->Map(h);
+            log_.Info(StrFormat("Empty stretches of the page closed: %d pixels tall instead of %d", closed, h));
+            h = closed;
+        } else {
+            gaps_.reset();
+        }
+    }
     // A box of absurd size (a billion pixels) would make a page image whose
     // frame overflows and that no slicer takes: the image is cut to the
     // largest one that works, and what lies beyond is not drawn.
@@ -229,6 +344,10 @@ bool ImageCreator::HandleDocument(const RenderResult* doc, const Request& req) {
     }
     links.clear();
     if (!doc->frameset) links = CollectLinks(doc->anchors, baseUrl_);
+    if (gaps_) {
+        for (auto& b : pageBreaks) b = gaps_->Map(b);
+        for (auto& l : links) l.top = gaps_->Map(l.top), l.bottom = gaps_->Map(l.bottom);
+    }
     if (!CallerLetsUsGoOn()) return false;
     SaveImage(*doc, req);
     return !abandoned_;
@@ -267,7 +386,9 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
         auto draw = [&]() {
             device.BeginPage({static_cast<double>(width), static_cast<double>(height), kScreenDpi});
             // The client runs between chunks; a wish to stop is taken up after the drawing.
-            doc.drawing.Replay(device, [this] { CallerLetsUsGoOn(); }, 2000);
+            std::optional<GapClosingDevice> closing;
+            if (gaps_) closing.emplace(device, *gaps_);
+            doc.drawing.Replay(closing ? static_cast<emf::Device&>(*closing) : device, [this] { CallerLetsUsGoOn(); }, 2000);
             device.EndPage();
         };
         bool drawn = false;
