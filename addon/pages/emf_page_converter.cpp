@@ -17,6 +17,7 @@ namespace tessaline {
 namespace {
 
 constexpr const char* kSource = "CEmf2PDFConverter";
+constexpr std::size_t kLongImageBytes = 16u << 20;
 
 // The metafile bytes of an image: its bytes when held, else its file.
 std::vector<std::uint8_t> ImageBytes(const PageImage& image) {
@@ -216,7 +217,7 @@ private:
         if (!widened && use == SlicerUse::Convert) return nullptr;
         if (slicer_ && key == key_ && &host.Log() == log_) return slicer_.get();
         slicer_.reset();
-        const std::vector<std::uint8_t> bytes = ImageBytes(image);
+        std::vector<std::uint8_t> bytes = ImageBytes(image);
         if (bytes.empty()) return nullptr;
         key_ = key;
         log_ = &host.Log();
@@ -230,6 +231,10 @@ private:
         slicer_->SetBetweenSlices({});
         // The slices are made: the image's bytes are not needed while they are drawn.
         slicer_->ReleaseSource();
+        // A long one's go back to the system before its pages grow the document.
+        const bool longImage = bytes.size() > kLongImageBytes;
+        std::vector<std::uint8_t>().swap(bytes);
+        if (longImage) platform::ReturnFreedMemory();
         return slicer_.get();
     }
 

@@ -10,7 +10,6 @@
 //   answer:  u64 length | result | trailer
 // A process that fails a render (an exception, no memory) answers nothing
 // and exits with status 3.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
@@ -34,6 +33,7 @@
 #include "fonts.h"
 #include "htmlengine/engine.h"
 #include "optional_modules.h"
+#include "platform/sysinfo.h"
 #include "wire.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -206,17 +206,6 @@ std::size_t HeapInUse() {
     return pages[5] * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }
 
-// Gives what the process has freed back to the system at once: the
-// programs' allocator (jemalloc) otherwise keeps it for a while.
-void ReturnFreedMemory() {
-    using Mallctl = int (*)(const char*, void*, std::size_t*, void*, std::size_t);
-    if (auto mallctl = reinterpret_cast<Mallctl>(::dlsym(RTLD_DEFAULT, "mallctl"))) {
-        mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0);  // 4096: every arena
-        return;
-    }
-    malloc_trim(0);
-}
-
 void* RunWorker(void* p) {
     auto* loop = static_cast<WorkerLoop*>(p);
     // What the process inherited from the caller does not count.
@@ -259,7 +248,7 @@ void* RunWorker(void* p) {
             // caller reads into memory of its own meanwhile.
             if (longDocument) {
                 result = RenderResult{};
-                ReturnFreedMemory();
+                platform::ReturnFreedMemory();
             }
             const bool sent = WriteAllWithFd(loop->fd, out.data(), out.size(), passFd);
             if (passFd >= 0) ::close(passFd);
