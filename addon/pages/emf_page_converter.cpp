@@ -17,6 +17,7 @@ namespace tessaline {
 namespace {
 
 constexpr const char* kSource = "CEmf2PDFConverter";
+constexpr std::size_t kLongImageBytes = 16u << 20;
 
 // The metafile bytes of an image: its bytes when held, else its file.
 std::vector<std::uint8_t> ImageBytes(const PageImage& image) {
@@ -216,8 +217,8 @@ private:
         if (!widened && use == SlicerUse::Convert) return nullptr;
         if (slicer_ && key == key_ && &host.Log() == log_) return slicer_.get();
         slicer_.reset();
-        bytes_ = ImageBytes(image);
-        if (bytes_.empty()) return nullptr;
+        std::vector<std::uint8_t> bytes = ImageBytes(image);
+        if (bytes.empty()) return nullptr;
         key_ = key;
         log_ = &host.Log();
         slicer_ = std::make_unique<CEmfSlicer>(host.Log());
@@ -226,15 +227,20 @@ private:
         slicer_->SetSliceWidth(key_.width);
         if (key_.contentWidth >= 0) slicer_->SetSliceWidth(key_.contentWidth);
         slicer_->SetBetweenSlices([&host] { host.LetClientRun(); });
-        slicer_->SetSourceImage(bytes_);
+        slicer_->SetSourceImage(bytes);
         slicer_->SetBetweenSlices({});
+        // The slices are made: the image's bytes are not needed while they are drawn.
+        slicer_->ReleaseSource();
+        // A long one's go back to the system before its pages grow the document.
+        const bool longImage = bytes.size() > kLongImageBytes;
+        std::vector<std::uint8_t>().swap(bytes);
+        if (longImage) platform::ReturnFreedMemory();
         return slicer_.get();
     }
 
     bool widthRefused_ = false;
     SlicerKey key_;
     const EventLog* log_ = nullptr;
-    std::vector<std::uint8_t> bytes_;
     std::unique_ptr<CEmfSlicer> slicer_;
 
     static bool ApplyLinks(PageHost& host, const LogSource& log, int p) {

@@ -1,10 +1,15 @@
 #include "addon/pages/emf_slicer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <unordered_map>
+
+#include <zlib.h>
 
 #include "emf/layouts.h"
 #include "emf/reader.h"
@@ -57,8 +62,95 @@ public:
         : w_(w), h_(h), dy_(dy), pushFrom_(pushFrom), first_(first), log_(log) {}
 
     // Appends the rewritten record(s) to the slice; false when nothing is kept.
+    //
+    // A selection of a pen, brush or font is held back until something is
+    // drawn after it, and a later selection of the same kind replaces it: a
+    // page of a long document then carries the few selections its own
+    // drawing needs, not one for every shape drawn above and below it.
     bool Process(const std::uint8_t* data, std::uint32_t size, std::size_t offset) {
         if (size < 8) return false;
+        const emf::RecordView view(data, size);
+        const std::uint32_t type = view.Type();
+        NoteObject(view);
+        std::uint32_t handle = 0;
+        if (type == emf::EMR_SELECTOBJECT && view.U32(8, handle)) {
+            if (const int kind = KindOf(handle); kind >= 0) {
+                held_[static_cast<std::size_t>(kind)].assign(data, data + size);
+                return true;
+            }
+        }
+        if (type == emf::EMR_EOF) {
+            for (auto& h : held_) h.clear();
+            return Rewrite(data, size, offset);
+        }
+        // Inside a path bracket (which may be taken out again as a whole)
+        // the held selections go first; elsewhere only before a record that
+        // is kept.
+        if (inPath_ || path_.held || type == emf::EMR_BEGINPATH) {
+            FlushHeld();
+            return Rewrite(data, size, offset);
+        }
+        const emf::RecordStream::Mark at = out_.Here();
+        const bool kept = Rewrite(data, size, offset);
+        if (out_.Here().bytes > at.bytes) PutHeldAt(at);
+        return kept;
+    }
+
+private:
+    enum Kind { kPen, kBrush, kFont, kKinds };
+    // The kind of object a handle names (stock objects by number, the
+    // others by the record that made them); -1 when not known.
+    int KindOf(std::uint32_t handle) const {
+        if (handle & 0x80000000u) {
+            const std::uint32_t stock = handle & 0x7FFFFFFFu;
+            if (stock <= 5) return kBrush;
+            if (stock <= 8) return kPen;
+            if (stock >= 10 && stock <= 17 && stock != 15) return kFont;
+            return -1;
+        }
+        const auto it = kinds_.find(handle);
+        return it == kinds_.end() ? -1 : it->second;
+    }
+    void NoteObject(const emf::RecordView& view) {
+        std::uint32_t handle = 0;
+        if (!view.U32(8, handle)) return;
+        switch (view.Type()) {
+            case emf::EMR_CREATEPEN: case emf::EMR_EXTCREATEPEN: kinds_[handle] = kPen; break;
+            case emf::EMR_CREATEBRUSHINDIRECT: case emf::EMR_CREATEDIBPATTERNBRUSHPT: case emf::EMR_CREATEMONOBRUSH:
+                kinds_[handle] = kBrush;
+                break;
+            case emf::EMR_EXTCREATEFONTINDIRECTW: kinds_[handle] = kFont; break;
+            case emf::EMR_CREATEPALETTE: case emf::EMR_CREATECOLORSPACE: case emf::EMR_CREATECOLORSPACEW:
+                kinds_.erase(handle);
+                break;
+            default: break;
+        }
+    }
+    // Appends the held selections in the order pen, brush, font.
+    void FlushHeld() {
+        for (auto& h : held_) {
+            if (h.empty()) continue;
+            out_.Append(h);
+            h.clear();
+        }
+    }
+    // Puts the held selections before the records appended since `at`.
+    void PutHeldAt(emf::RecordStream::Mark at) {
+        if (std::all_of(held_.begin(), held_.end(), [](const auto& h) { return h.empty(); })) return;
+        const std::span<const std::uint8_t> all = out_.Bytes();
+        const std::vector<std::uint8_t> tail(all.begin() + static_cast<std::ptrdiff_t>(at.bytes), all.end());
+        out_.Rewind(at);
+        FlushHeld();
+        for (std::size_t i = 0; i + 8 <= tail.size();) {
+            std::uint32_t n = 0;
+            emf::RecordView(tail.data() + i, static_cast<std::uint32_t>(tail.size() - i)).U32(4, n);
+            if (n < 8 || n > tail.size() - i) break;
+            out_.Append({tail.data() + i, n});
+            i += n;
+        }
+    }
+
+    bool Rewrite(const std::uint8_t* data, std::uint32_t size, std::size_t offset) {
         offset_ = offset;
         const emf::RecordView view(data, size);
         const std::uint32_t type = view.Type();
@@ -231,6 +323,7 @@ public:
         return keep;
     }
 
+public:
     // The bottom of the lowest text or picture this slice shows (slice
     // pixels), -1 when it shows none.
     std::int64_t ContentBottom() const { return contentBottom_; }
@@ -624,6 +717,8 @@ private:
         return true;
     }
 
+    std::array<std::vector<std::uint8_t>, kKinds> held_;
+    std::unordered_map<std::uint32_t, int> kinds_;
     std::int64_t w_, h_, dy_;
     std::int64_t pushFrom_;
     bool first_;
@@ -668,9 +763,29 @@ void CEmfSlicer::SetSourceImage(std::span<const std::uint8_t> emf) {
     ProduceSlices();
 }
 
+void CEmfSlicer::ReleaseSource() {
+    source_ = {};
+    haveSource_ = false;
+}
+
 const std::vector<std::uint8_t>* CEmfSlicer::GetSlice(int index, const std::string& debugFile) const {
     if (index < 0 || index >= SliceCount()) return nullptr;
-    const auto& slice = slices_[static_cast<std::size_t>(index)];
+    if (packed_ && unpackedIndex_ != index) {
+        const auto& packed = slices_[static_cast<std::size_t>(index)];
+        // The unpacked size leads the compressed bytes.
+        std::uint32_t size = 0;
+        if (packed.size() >= 4) std::memcpy(&size, packed.data(), 4);
+        unpacked_.resize(size);
+        uLongf got = size;
+        if (packed.size() < 4 ||
+            uncompress(unpacked_.data(), &got, packed.data() + 4, static_cast<uLong>(packed.size() - 4)) != Z_OK ||
+            got != size) {
+            unpackedIndex_ = -1;
+            return nullptr;
+        }
+        unpackedIndex_ = index;
+    }
+    const auto& slice = packed_ ? unpacked_ : slices_[static_cast<std::size_t>(index)];
     if (!debugFile.empty()) {
         std::ofstream f(debugFile, std::ios::binary | std::ios::trunc);
         f.write(reinterpret_cast<const char*>(slice.data()), static_cast<std::streamsize>(slice.size()));
@@ -776,10 +891,33 @@ bool CEmfSlicer::BuildSlice(int top, int h, int sourceW, int cutBack, std::vecto
     return true;
 }
 
+namespace {
+
+// The slices of a long image are held compressed (a tenth of their size or
+// less for text): they would add up to a second copy of the image.
+constexpr std::size_t kPackSlicesAbove = 8u << 20;
+
+// u32 unpacked size | zlib bytes.
+std::vector<std::uint8_t> Pack(const std::vector<std::uint8_t>& slice) {
+    uLongf size = compressBound(static_cast<uLong>(slice.size()));
+    std::vector<std::uint8_t> packed(4 + size);
+    const auto n = static_cast<std::uint32_t>(slice.size());
+    std::memcpy(packed.data(), &n, 4);
+    if (compress2(packed.data() + 4, &size, slice.data(), static_cast<uLong>(slice.size()), 1) != Z_OK)
+        throw std::bad_alloc();
+    packed.resize(4 + size);
+    packed.shrink_to_fit();
+    return packed;
+}
+
+}  // namespace
+
 void CEmfSlicer::ProduceSlices() {
     slices_.clear();
     ranges_.clear();
     contentBottoms_.clear();
+    unpackedIndex_ = -1;
+    packed_ = source_.size() > kPackSlicesAbove;
     log_.Info("ProduceSlices called");
     emf::Metafile mf = emf::Read(source_);
     if (!mf.Usable() || source_.empty()) {
@@ -840,6 +978,7 @@ void CEmfSlicer::ProduceSlices() {
         const bool last = top + h >= H;
         const int cutBack = last ? 0 : CutBack(static_cast<int>(top), h);
         if (!BuildSlice(static_cast<int>(top), h, static_cast<int>(W), cutBack, &slice)) break;
+        if (packed_) slice = Pack(slice);
         slices_.push_back(std::move(slice));
         std::int64_t next = top + h - cutBack;
         ranges_.emplace_back(static_cast<int>(top), static_cast<int>(next));

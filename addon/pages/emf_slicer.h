@@ -53,12 +53,17 @@ public:
     // Called before each slice is cut while SetSourceImage works: a client
     // with windows on this thread runs them there. Empty: nothing.
     void SetBetweenSlices(std::function<void()> call) { betweenSlices_ = std::move(call); }
-    // Borrowed: the bytes must outlive the slicer. Produces the slices.
+    // Borrowed: the bytes must outlive the slicer, or ReleaseSource(). Produces the slices.
     void SetSourceImage(std::span<const std::uint8_t> emf);
+    // The slices made are kept, the source is no longer read: its bytes may
+    // go, and later size changes no longer produce slices again.
+    void ReleaseSource();
 
     int SliceCount() const { return static_cast<int>(slices_.size()); }
     // Null for an index out of range. With a debug file name the slice is
-    // first written to that file. The bytes stay owned by the slicer.
+    // first written to that file. The bytes stay owned by the slicer and
+    // hold until the next GetSlice (the slices of a long image are kept
+    // compressed, one is unpacked at a time).
     const std::vector<std::uint8_t>* GetSlice(int index, const std::string& debugFile = {}) const;
     // Source extent of slice `index`: [top, end), end being the next slice's top.
     bool SliceRange(int index, int* top, int* end) const;
@@ -85,7 +90,11 @@ private:
     std::span<const std::uint8_t> source_;
     std::function<void()> betweenSlices_;
     bool haveSource_ = false;
+    // Each slice's bytes, compressed when packed_ (a long source).
     std::vector<std::vector<std::uint8_t>> slices_;
+    bool packed_ = false;
+    mutable std::vector<std::uint8_t> unpacked_;
+    mutable int unpackedIndex_ = -1;
     std::vector<std::pair<int, int>> ranges_;
     std::vector<int> contentBottoms_;
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <random>
 
 #include "emf/reader.h"
@@ -660,6 +661,95 @@ TEST_F(SlicerTest, SkewedMaskedAndTransparentPicturesAreCutToo) {
     EXPECT_EQ(t1.bytes[static_cast<std::size_t>(t1.I32(92))], 19);  // stored bottom row still the picture's last
     EXPECT_EQ(second.at(emf::EMR_MASKBLT).I32(36), 9);
     EXPECT_EQ(second.at(emf::EMR_MASKBLT).I32(28), 0);
+}
+
+// The slices of a long image are held packed and unpacked one at a time:
+// every line still comes out once, in whatever order the slices are asked for,
+// and the source may go once the slices are made.
+TEST_F(SlicerTest, SlicesOfALongImageComeOutWholeAfterTheSourceIsGone) {
+    // Lines 3 pixels apart: the image stays within what its frame can say.
+    constexpr int kLines = 20000;
+    const std::u16string words(60, u'w');
+    auto image = std::make_unique<std::vector<std::uint8_t>>(PageImageOf(600, kLines * 3, [&](emf::Recorder& rec) {
+        for (int i = 0; i < kLines; ++i) {
+            rec.Rectangle({0, i * 3, 600, i * 3 + 2});
+            Text(rec, 10, i * 3, std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + words, 2);
+        }
+    }));
+    ASSERT_GT(image->size(), 8u << 20);
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(600);
+    slicer.SetSliceHeight(300);
+    slicer.SetSourceImage(*image);
+    slicer.ReleaseSource();
+    image.reset();
+    slicer.SetSliceHeight(500);  // nothing to slice again
+    ASSERT_GE(slicer.SliceCount(), kLines * 3 / 300);  // and the frame's last pixel
+    const auto third = TextsOf(*slicer.GetSlice(3));
+    // Asked for from the last to the first, the slices show every line once,
+    // in order (a line pushed on to the next slice is left blank where it was).
+    std::vector<std::u16string> firsts(static_cast<std::size_t>(slicer.SliceCount()));
+    for (int n = slicer.SliceCount(); n-- > 0;)
+        for (const auto& [text, y] : TextsOf(*slicer.GetSlice(n)))
+            if (text[0] != u' ') firsts[static_cast<std::size_t>(n)] += text[0];
+    std::u16string shown, expected;
+    for (const auto& f : firsts) shown += f;
+    for (int i = 0; i < kLines; ++i) expected += static_cast<char16_t>(u'A' + i % 26);
+    EXPECT_TRUE(shown == expected);
+    EXPECT_EQ(TextsOf(*slicer.GetSlice(3)), third);
+    EXPECT_EQ(slicer.GetSlice(slicer.SliceCount()), nullptr);
+}
+
+// A long list draws a bullet with a pen or a brush of its own on every line:
+// a slice keeps the selections its own drawing needs, in their order, and
+// not the ones made for shapes above or below it.
+TEST_F(SlicerTest, SelectionsForShapesOutsideTheSliceAreLeftOut) {
+    constexpr int kLines = 400;
+    auto image = PageImageOf(600, kLines * 20, [](emf::Recorder& rec) {
+        const std::uint32_t red = rec.CreateBrushIndirect(0, 0x0000FF);
+        const std::uint32_t pen = rec.CreatePen(0, 1, 0x00FF00);
+        for (int i = 0; i < kLines; ++i) {
+            const int y = i * 20;
+            if (i % 2) {
+                rec.SelectObject(red);
+                rec.SelectObject(emf::kStockObject | emf::NULL_PEN);
+            } else {
+                rec.SelectObject(pen);
+                rec.SelectObject(emf::kStockObject | emf::NULL_BRUSH);
+            }
+            rec.Ellipse({5, y + 5, 15, y + 15});
+            Text(rec, 20, y, u"item");
+        }
+    });
+    CEmfSlicer slicer(log);
+    slicer.SetSliceWidth(600);
+    slicer.SetSliceHeight(500);
+    slicer.SetSourceImage(image);
+    ASSERT_GE(slicer.SliceCount(), 16);
+    for (int n = 0; n < slicer.SliceCount(); ++n) {
+        int top = 0, end = 0;
+        ASSERT_TRUE(slicer.SliceRange(n, &top, &end));
+        const auto records = RecordsOf(*slicer.GetSlice(n));
+        int selections = 0, ellipses = 0;
+        std::uint32_t brush = 0, pen = 0;  // selected when each ellipse is drawn
+        for (const SliceRecord& r : records) {
+            if (r.type == emf::EMR_SELECTOBJECT) {
+                ++selections;
+                const auto h = static_cast<std::uint32_t>(r.I32(8));
+                if (h == 1 || h == (emf::kStockObject | emf::NULL_BRUSH)) brush = h;
+                else pen = h;
+            }
+            if (r.type != emf::EMR_ELLIPSE) continue;
+            // Line i's bullet lies at i * 20 + 5 of the image.
+            const int line = (r.I32(12) + top - 5) / 20;
+            ++ellipses;
+            EXPECT_EQ(brush, line % 2 ? 1u : (emf::kStockObject | emf::NULL_BRUSH)) << n << " " << line;
+            EXPECT_EQ(pen, line % 2 ? (emf::kStockObject | emf::NULL_PEN) : 2u) << n << " " << line;
+        }
+        EXPECT_GE(ellipses, n + 1 < slicer.SliceCount() ? 20 : 1) << n;
+        // Two selections for each bullet drawn (or cut at an edge), not 800.
+        EXPECT_LE(selections, 2 * ellipses + 4) << n;
+    }
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include "emf/writer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "bytes.h"
 #include "emf/layouts.h"
@@ -54,6 +59,11 @@ struct Recorder::Members {
     RecorderSetup setup;
     RecordStream out;
     std::uint32_t finalRecords = 0;
+    // With a stream file: the bytes and records already written there, and
+    // the header record as it was made (completed by Finish in the file).
+    std::size_t written = 0;
+    std::uint32_t writtenRecords = 0;
+    std::vector<std::uint8_t> header;
     bool haveBounds = false;
     RectL bounds{};
     std::vector<bool> slots{true};  // slot 0: the metafile itself
@@ -68,8 +78,28 @@ struct Recorder::Members {
     // the bounds.
     void Append(std::span<const std::uint8_t> rec, const RectL* devBounds) {
         if (finished) throw std::logic_error("metafile already finished");
+        if (written + out.ByteCount() + rec.size() > std::numeric_limits<std::uint32_t>::max())
+            throw std::length_error("metafile larger than 4 GB");
         out.Append(rec);
         if (devBounds) Grow(*devBounds);
+        if (setup.streamFd >= 0 && out.ByteCount() >= kStreamChunk) Flush();
+    }
+    static constexpr std::size_t kStreamChunk = 1u << 20;
+    void WriteAt(const std::uint8_t* p, std::size_t n, std::size_t at) const {
+        while (n > 0) {
+            ssize_t k = ::pwrite(setup.streamFd, p, n, static_cast<off_t>(at));
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) throw std::runtime_error(std::string("metafile not written: ") + std::strerror(errno));
+            p += k, n -= static_cast<std::size_t>(k), at += static_cast<std::size_t>(k);
+        }
+    }
+    // The records so far go to the stream file and leave memory.
+    void Flush() {
+        std::span<const std::uint8_t> bytes = out.Bytes();
+        WriteAt(bytes.data(), bytes.size(), written);
+        written += bytes.size();
+        writtenRecords += out.RecordCount();
+        out.Take();
     }
     void Emit(Rec& r, const RectL* devBounds = nullptr) {
         PatchU32(r.b, 4, std::uint32_t(r.b.size()));
@@ -209,12 +239,15 @@ Recorder::Recorder(const RecorderSetup& setup) : m_(std::make_unique<Members>())
     for (char16_t c : desc) PutU16(h.b, std::uint16_t(c));
     h.Pad();
     m_->Emit(h);
+    if (setup.streamFd >= 0) m_->header.assign(m_->out.Bytes().begin(), m_->out.Bytes().end());
 }
 
 Recorder::~Recorder() = default;
 
-std::uint32_t Recorder::RecordCount() const { return m_->finished ? m_->finalRecords : m_->out.RecordCount(); }
-std::size_t Recorder::ByteCount() const { return m_->out.ByteCount(); }
+std::uint32_t Recorder::RecordCount() const {
+    return m_->finished ? m_->finalRecords : m_->writtenRecords + m_->out.RecordCount();
+}
+std::size_t Recorder::ByteCount() const { return m_->written + m_->out.ByteCount(); }
 
 void Recorder::SetMapMode(std::uint32_t mode) {
     m_->dc.map.mapMode = mode;
@@ -481,11 +514,26 @@ std::vector<std::uint8_t> Recorder::Finish() {
                                    Clamp32(b.bottom * my)}
                            : RectL{0, 0, -1, -1};
     }
-    m_->out.CompleteHeader(&b, &f);
-    m_->out.First().SetU16(layout::Header::handles, std::uint16_t(m_->slots.size()));
+    const std::uint16_t handles = std::uint16_t(m_->slots.size());
     m_->finished = true;
-    m_->finalRecords = m_->out.RecordCount();
-    return m_->out.Take();
+    if (m_->setup.streamFd < 0) {
+        m_->out.CompleteHeader(&b, &f);
+        m_->out.First().SetU16(layout::Header::handles, handles);
+        m_->finalRecords = m_->out.RecordCount();
+        return m_->out.Take();
+    }
+    // Streamed: the header as made, completed here and written over its
+    // first copy at the start of the file.
+    m_->Flush();
+    m_->finalRecords = m_->writtenRecords;
+    RecordEdit h(m_->header.data(), static_cast<std::uint32_t>(m_->header.size()));
+    h.SetRect(layout::Header::bounds, b);
+    h.SetRect(layout::Header::frame, f);
+    h.SetU32(layout::Header::bytes, static_cast<std::uint32_t>(m_->written));
+    h.SetU32(layout::Header::records, m_->writtenRecords);
+    h.SetU16(layout::Header::handles, handles);
+    m_->WriteAt(m_->header.data(), m_->header.size(), 0);
+    return {};
 }
 
 }  // namespace emf

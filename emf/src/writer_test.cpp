@@ -1,6 +1,10 @@
 #include "emf/writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "emf/reader.h"
 #include "emf/recorder_device.h"
@@ -43,6 +47,42 @@ TEST(Writer, OutputPassesTheReaderWithACompleteHeader) {
     EXPECT_EQ(Names(mf), (std::vector<std::string>{"EMR_HEADER", "EMR_CREATEPEN", "EMR_SELECTOBJECT",
                                                            "EMR_RECTANGLE", "EMR_POLYGON16", "EMR_EXTTEXTOUTW",
                                                            "EMR_EOF"}));
+}
+
+// A long metafile goes to its file as it is recorded: the file holds the
+// same bytes the recorder would have returned, header completed.
+TEST(Writer, StreamedMetafileIsTheSameAsOneKeptInMemory) {
+    auto draw = [](Recorder& rec) {
+        const std::uint32_t pen = rec.CreatePen(PS_SOLID, 1, Rgb(0, 0, 255));
+        rec.SelectObject(pen);
+        for (int i = 0; i < 100000; ++i) rec.Rectangle({i % 700, i * 3, i % 700 + 20, i * 3 + 10});
+        return rec.Finish();
+    };
+    RecorderSetup setup;
+    setup.description = u"Tessaline Add-on";
+    Recorder inMemory(setup);
+    const std::vector<std::uint8_t> expected = draw(inMemory);
+    ASSERT_GT(expected.size(), 2u << 20);  // more than one chunk went to the file
+
+    FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    setup.streamFd = ::fileno(file);
+    Recorder streamed(setup);
+    EXPECT_TRUE(draw(streamed).empty());
+    EXPECT_EQ(streamed.ByteCount(), expected.size());
+    std::vector<std::uint8_t> got(expected.size() + 1);
+    ASSERT_EQ(::pread(setup.streamFd, got.data(), got.size(), 0), static_cast<ssize_t>(expected.size()));
+    got.pop_back();
+    std::fclose(file);
+    EXPECT_TRUE(got == expected);
+
+    // A file that cannot be written fails the recording, not silently.
+    setup.streamFd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    if (setup.streamFd >= 0) {
+        Recorder full(setup);
+        EXPECT_THROW(draw(full), std::runtime_error);
+        ::close(setup.streamFd);
+    }
 }
 
 TEST(Writer, HandleSlotsStartAtOneAndAreReused) {

@@ -1,5 +1,13 @@
 #include "htmlengine/display_list.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <algorithm>
 #include <variant>
 
 #include "wire.h"
@@ -98,6 +106,49 @@ struct DisplayList::Call {
     std::variant<FillCall, StrokeCall, TextCall, ImageCall, ClipCall, PopCall> v;
 };
 
+// The spill file: segments of `u64 length | Serialize's bytes`, each with
+// its clips balanced, written in drawing order.
+struct DisplayList::Spill {
+    int fd = -1;
+    std::uint64_t size = 0;         // bytes written
+    std::uint64_t calls = 0, texts = 0;  // what the segments hold
+    ~Spill() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+namespace {
+
+void WriteFully(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw std::runtime_error(std::string("drawing not written to disk: ") + std::strerror(errno));
+        data += n, size -= static_cast<std::size_t>(n);
+    }
+}
+
+bool ReadFully(int fd, std::uint64_t at, char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::pread(fd, data, size, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n, size -= static_cast<std::size_t>(n), at += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+int MakeSpillFile() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string name = std::string(dir && *dir ? dir : "/tmp") + "/vmdrawXXXXXX";
+    int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("no file for the drawing: " + std::string(std::strerror(errno)));
+    ::unlink(name.c_str());  // gone with the last descriptor, whatever ends the process
+    return fd;
+}
+
+}  // namespace
+
 DisplayList::DisplayList() = default;
 DisplayList::~DisplayList() = default;
 DisplayList::DisplayList(DisplayList&&) noexcept = default;
@@ -105,13 +156,19 @@ DisplayList& DisplayList::operator=(DisplayList&&) noexcept = default;
 
 void DisplayList::FillPath(const emf::Path& p, emf::FillRule r, const emf::Paint& paint, const emf::Matrix& m) {
     calls_.push_back({FillCall{p, r, paint, m}});
+    AfterCall();
 }
 void DisplayList::StrokePath(const emf::Path& p, const emf::StrokeStyle& s, const emf::Color& c, const emf::Matrix& m) {
     calls_.push_back({StrokeCall{p, s, c, m}});
+    AfterCall();
 }
-void DisplayList::DrawText(const emf::TextRun& run, const emf::Matrix& m) { calls_.push_back({TextCall{run, m}}); }
+void DisplayList::DrawText(const emf::TextRun& run, const emf::Matrix& m) {
+    calls_.push_back({TextCall{run, m}});
+    AfterCall();
+}
 void DisplayList::DrawImage(const emf::Image& im, const emf::Matrix& m) {
     calls_.push_back({ImageCall{std::make_shared<emf::Image>(im), m}});
+    AfterCall();
 }
 void DisplayList::PushClip(const emf::Path& p, emf::FillRule r, const emf::Matrix& m) {
     calls_.push_back({ClipCall{p, r, m}});
@@ -121,9 +178,72 @@ void DisplayList::PopClip() {
     if (openClips_ == 0) return;  // an unbalanced pop would end a clip of the target's own
     calls_.push_back({PopCall{}});
     --openClips_;
+    AfterCall();
 }
 
-std::size_t DisplayList::CallCount() const { return calls_.size(); }
+void DisplayList::SetSpillThreshold(std::size_t calls) {
+    spillThreshold_ = calls;
+    AfterCall();
+}
+
+void DisplayList::AfterCall() {
+    if (spillThreshold_ > 0 && openClips_ == 0 && calls_.size() >= spillThreshold_) SpillHeld();
+}
+
+void DisplayList::SpillHeld() {
+    if (calls_.empty()) return;
+    if (!spill_) spill_ = std::make_unique<Spill>();
+    if (spill_->fd < 0) spill_->fd = MakeSpillFile();
+    // A segment reads back as a list of its own, with nothing spilled.
+    std::string bytes(3 * sizeof(std::uint64_t), '\0');
+    SerializeHeld(bytes);
+    const std::uint64_t length = bytes.size() - sizeof(std::uint64_t);
+    std::memcpy(bytes.data(), &length, sizeof length);
+    if (::lseek(spill_->fd, static_cast<off_t>(spill_->size), SEEK_SET) < 0)
+        throw std::runtime_error(std::string("drawing not written to disk: ") + std::strerror(errno));
+    WriteFully(spill_->fd, bytes.data(), bytes.size());
+    spill_->size += bytes.size();
+    spill_->calls += calls_.size();
+    spill_->texts += static_cast<std::uint64_t>(std::count_if(calls_.begin(), calls_.end(), [](const Call& c) {
+        return std::holds_alternative<TextCall>(c.v);
+    }));
+    std::vector<Call>().swap(calls_);
+}
+
+int DisplayList::SpillFd() const { return spill_ && spill_->fd >= 0 ? spill_->fd : -1; }
+
+bool DisplayList::AwaitsSpill() const { return spill_ && spill_->calls > 0 && spill_->fd < 0; }
+
+bool DisplayList::AdoptSpill(int fd) {
+    if (!spill_ || spill_->fd >= 0 || fd < 0) {
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    spill_->fd = fd;
+    // The segments must add up to the calls announced.
+    std::uint64_t at = 0, calls = 0;
+    for (;;) {
+        std::uint64_t length = 0;
+        if (!ReadFully(fd, at, reinterpret_cast<char*>(&length), sizeof length)) break;
+        char head[8 + 2 * sizeof(std::uint64_t) + sizeof(std::uint32_t)];
+        if (length < sizeof head - 8 || !ReadFully(fd, at + 8, head, sizeof head - 8)) return false;
+        std::uint32_t n;
+        std::memcpy(&n, head + 2 * sizeof(std::uint64_t), sizeof n);
+        calls += n;
+        at += 8 + length;
+    }
+    spill_->size = at;
+    return calls == spill_->calls;
+}
+
+std::size_t DisplayList::CallCount() const { return calls_.size() + (spill_ ? spill_->calls : 0); }
+
+std::size_t DisplayList::TextRunCount() const {
+    const auto held = std::count_if(calls_.begin(), calls_.end(), [](const Call& c) {
+        return std::holds_alternative<TextCall>(c.v);
+    });
+    return static_cast<std::size_t>(held) + (spill_ ? spill_->texts : 0);
+}
 
 std::vector<const emf::TextRun*> DisplayList::TextRuns() const {
     std::vector<const emf::TextRun*> out;
@@ -135,8 +255,31 @@ std::vector<const emf::TextRun*> DisplayList::TextRuns() const {
 void DisplayList::Replay(emf::Device& d) const { Replay(d, {}, 0); }
 
 void DisplayList::Replay(emf::Device& d, const std::function<void()>& between, std::size_t every) const {
-    int open = 0;
     std::size_t done = 0;
+    if (spill_ && spill_->calls > 0) {
+        if (spill_->fd < 0) throw std::runtime_error("the drawing's file is missing");
+        // One segment in memory at a time.
+        std::string bytes;
+        for (std::uint64_t at = 0; at < spill_->size;) {
+            std::uint64_t length = 0;
+            if (!ReadFully(spill_->fd, at, reinterpret_cast<char*>(&length), sizeof length) ||
+                length > spill_->size - at - sizeof length)
+                throw std::runtime_error("the drawing's file is damaged");
+            bytes.resize(static_cast<std::size_t>(length));
+            if (!ReadFully(spill_->fd, at + sizeof length, bytes.data(), bytes.size()))
+                throw std::runtime_error("the drawing's file is damaged");
+            at += sizeof length + length;
+            std::optional<DisplayList> segment = Deserialize(bytes);
+            if (!segment) throw std::runtime_error("the drawing's file is damaged");
+            segment->ReplayHeld(d, between, every, done);
+        }
+    }
+    ReplayHeld(d, between, every, done);
+}
+
+void DisplayList::ReplayHeld(emf::Device& d, const std::function<void()>& between, std::size_t every,
+                             std::size_t& done) const {
+    int open = 0;
     for (const auto& c : calls_) {
         if (between && every && ++done % every == 0) between();
         std::visit(
@@ -155,6 +298,12 @@ void DisplayList::Replay(emf::Device& d, const std::function<void()>& between, s
 }
 
 void DisplayList::Serialize(std::string& out) const {
+    wire::Writer(out).Pod<std::uint64_t>(spill_ ? spill_->calls : 0);
+    wire::Writer(out).Pod<std::uint64_t>(spill_ ? spill_->texts : 0);
+    SerializeHeld(out);
+}
+
+void DisplayList::SerializeHeld(std::string& out) const {
     wire::Writer w(out);
     w.U32(static_cast<std::uint32_t>(calls_.size()));
     for (const auto& c : calls_) {
@@ -201,6 +350,12 @@ std::optional<DisplayList> DisplayList::Deserialize(std::string_view bytes) {
     try {
         wire::Reader r(bytes);
         DisplayList dl;
+        const auto spilledCalls = r.Pod<std::uint64_t>(), spilledTexts = r.Pod<std::uint64_t>();
+        if (spilledTexts > spilledCalls) throw wire::Damaged("spilled counts");
+        if (spilledCalls > 0) {
+            dl.spill_ = std::make_unique<Spill>();
+            dl.spill_->calls = spilledCalls, dl.spill_->texts = spilledTexts;
+        }
         std::uint32_t n = r.Count(1);
         dl.calls_.reserve(n);
         for (std::uint32_t i = 0; i < n; ++i) {

@@ -1,6 +1,9 @@
 #include "htmlengine/display_list.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <stdexcept>
 
 #include "emf/trace_device.h"
 #include "htmlengine/engine.h"
@@ -63,13 +66,54 @@ TEST(DisplayList, ChunkedReplayCallsBetweenChunks) {
     EXPECT_EQ(turns, 3);
 }
 
+// A long drawing goes to its spill file in segments as it grows and plays
+// back the same; a list read from the wire needs that file handed over.
+TEST(DisplayList, SpilledListReplaysTheSameCallsFromItsFile) {
+    DisplayList whole, spilled;
+    spilled.SetSpillThreshold(4);  // Sample's clip stays open over six calls: spilled at its end
+    for (int i = 0; i < 5; ++i) Sample().Replay(whole), Sample().Replay(spilled);
+    emf::TextRun last;
+    last.text = u"the end";
+    whole.DrawText(last, {}), spilled.DrawText(last, {});
+    ASSERT_GE(spilled.SpillFd(), 0);
+    EXPECT_EQ(whole.SpillFd(), -1);
+    EXPECT_EQ(spilled.CallCount(), whole.CallCount());
+    EXPECT_EQ(spilled.TextRunCount(), 6u);
+    ASSERT_EQ(spilled.TextRuns().size(), 1u);  // only what came after the last segment is held
+    EXPECT_EQ(spilled.TextRuns()[0]->text, u"the end");
+    EXPECT_EQ(Trace(spilled), Trace(whole));
+
+    std::string bytes;
+    spilled.Serialize(bytes);
+    auto back = DisplayList::Deserialize(bytes);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->AwaitsSpill());
+    EXPECT_EQ(back->CallCount(), whole.CallCount());
+    emf::TraceDevice t;
+    EXPECT_THROW(back->Replay(t), std::runtime_error);
+    // Another file is not the one announced.
+    auto other = DisplayList::Deserialize(bytes);
+    DisplayList small;
+    small.SetSpillThreshold(1);
+    Sample().Replay(small);
+    EXPECT_FALSE(other->AdoptSpill(::dup(small.SpillFd())));
+    ASSERT_TRUE(back->AdoptSpill(::dup(spilled.SpillFd())));
+    EXPECT_FALSE(back->AwaitsSpill());
+    EXPECT_EQ(Trace(*back), Trace(whole));
+    // Segments are read in chunks like the rest.
+    int turns = 0;
+    emf::TraceDevice chunked;
+    back->Replay(chunked, [&] { ++turns; }, 5);
+    EXPECT_EQ(turns, static_cast<int>(whole.CallCount() / 5));
+}
+
 TEST(DisplayList, DamagedBytesAreRefused) {
     std::string bytes;
     Sample().Serialize(bytes);
     for (std::size_t cut : {std::size_t(0), std::size_t(3), bytes.size() / 2, bytes.size() - 1})
         EXPECT_FALSE(DisplayList::Deserialize(std::string_view(bytes).substr(0, cut))) << cut;
     std::string huge = bytes;
-    huge[0] = '\xFF', huge[1] = '\xFF', huge[2] = '\xFF', huge[3] = '\x7F';  // a call count beyond the data
+    huge[16] = '\xFF', huge[17] = '\xFF', huge[18] = '\xFF', huge[19] = '\x7F';  // a call count beyond the data
     EXPECT_FALSE(DisplayList::Deserialize(huge));
     EXPECT_FALSE(DisplayList::Deserialize(bytes + "x"));
 }

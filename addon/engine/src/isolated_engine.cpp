@@ -10,7 +10,6 @@
 //   answer:  u64 length | result | trailer
 // A process that fails a render (an exception, no memory) answers nothing
 // and exits with status 3.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
@@ -28,11 +27,13 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "fonts.h"
 #include "htmlengine/engine.h"
 #include "optional_modules.h"
+#include "platform/sysinfo.h"
 #include "wire.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -141,6 +142,25 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// Sends `size` bytes with `passFd` (a descriptor the other end receives a
+// copy of) attached to the first of them; -1: none.
+bool WriteAllWithFd(int fd, const char* data, std::size_t size, int passFd) {
+    if (passFd < 0 || size == 0) return WriteAll(fd, data, size);
+    iovec iov{const_cast<char*>(data), 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov, msg.msg_iovlen = 1;
+    msg.msg_control = control, msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET, c->cmsg_type = SCM_RIGHTS, c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &passFd, sizeof(int));
+    ssize_t n;
+    do n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    if (n != 1) return false;
+    return WriteAll(fd, data + 1, size - 1);
+}
+
 // Reads exactly `size` bytes; false at the end of the stream or an error.
 bool ReadAll(int fd, char* data, std::size_t size) {
     std::size_t done = 0;
@@ -154,6 +174,18 @@ bool ReadAll(int fd, char* data, std::size_t size) {
 }
 
 // ---- the layout process
+
+// A descriptor received from a layout process; closed unless released.
+struct UniqueFd {
+    int fd = -1;
+    UniqueFd() = default;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() {
+        if (fd >= 0) ::close(fd);
+    }
+    int Release() { return std::exchange(fd, -1); }
+};
 
 struct WorkerLoop {
     int fd;
@@ -172,17 +204,6 @@ std::size_t HeapInUse() {
         std::fclose(f);
     }
     return pages[5] * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-}
-
-// Gives what the process has freed back to the system at once: the
-// programs' allocator (jemalloc) otherwise keeps it for a while.
-void ReturnFreedMemory() {
-    using Mallctl = int (*)(const char*, void*, std::size_t*, void*, std::size_t);
-    if (auto mallctl = reinterpret_cast<Mallctl>(::dlsym(RTLD_DEFAULT, "mallctl"))) {
-        mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0);  // 4096: every arena
-        return;
-    }
-    malloc_trim(0);
 }
 
 void* RunWorker(void* p) {
@@ -215,19 +236,29 @@ void* RunWorker(void* p) {
             AppendTrailer(out, retiring ? kRetiring : 0);
             const std::uint64_t size = out.size() - sizeof(std::uint64_t);
             std::memcpy(out.data(), &size, sizeof size);
+            // A drawing kept on disk goes to the caller as its file.
+            const bool spilled = result.drawing.SpillFd() >= 0;
+            const int passFd = spilled ? ::fcntl(result.drawing.SpillFd(), F_DUPFD_CLOEXEC, 0) : -1;
+            if (spilled && passFd < 0) {
+                loop->exitCode = 3;
+                return nullptr;
+            }
+            const bool longDocument = spilled || out.size() > kEndAfterAnswerBytes;
             // A long document's result goes before its answer, which the
             // caller reads into memory of its own meanwhile.
-            if (out.size() > kEndAfterAnswerBytes) {
+            if (longDocument) {
                 result = RenderResult{};
-                ReturnFreedMemory();
+                platform::ReturnFreedMemory();
             }
-            if (!WriteAll(loop->fd, out.data(), out.size())) {
+            const bool sent = WriteAllWithFd(loop->fd, out.data(), out.size(), passFd);
+            if (passFd >= 0) ::close(passFd);
+            if (!sent) {
                 loop->exitCode = 4;
                 return nullptr;
             }
             // A process that answered a long document ends now rather than
             // hold what it grew to while it waits for the next one.
-            if (retiring || out.size() > kEndAfterAnswerBytes) return nullptr;
+            if (retiring || longDocument) return nullptr;
             std::string().swap(out);
             result = RenderResult{};
             loop->engine->ReleaseDeferred();
@@ -442,8 +473,9 @@ private:
 
     // Reads `size` bytes of the answer until the job's deadline. 0: read;
     // 1: the deadline passed; 2: the stream ended or failed; 3: the wait
-    // hook abandoned the wait.
-    int ReadUntil(const Job& j, char* data, std::size_t size) const {
+    // hook abandoned the wait. A descriptor that came with the bytes is put
+    // into `passed` (when given; else closed).
+    int ReadUntil(const Job& j, char* data, std::size_t size, UniqueFd* passed = nullptr) const {
         // With a hook the wait is cut into short slices, so that the caller's
         // thread gets to run its own work between them.
         const long long slice = waitHook_ ? kHookSliceMs : 1000;
@@ -457,8 +489,20 @@ private:
             if (rc < 0 && errno == EINTR) continue;
             if (rc < 0) return 2;
             if (rc == 0) continue;
-            ssize_t n = ::read(j.worker.fd, data + done, size - done);
+            iovec iov{data + done, size - done};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+            msghdr msg{};
+            msg.msg_iov = &iov, msg.msg_iovlen = 1;
+            msg.msg_control = control, msg.msg_controllen = sizeof control;
+            ssize_t n = ::recvmsg(j.worker.fd, &msg, MSG_CMSG_CLOEXEC);
             if (n < 0 && errno == EINTR) continue;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+                if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+                int got = -1;
+                std::memcpy(&got, CMSG_DATA(c), sizeof got);
+                if (passed && passed->fd < 0) passed->fd = got;
+                else ::close(got);
+            }
             if (n <= 0) return 2;
             done += static_cast<std::size_t>(n);
         }
@@ -469,7 +513,8 @@ private:
     RenderResult Collect(Job& j) {
         std::uint64_t size = 0;
         std::string data;
-        int got = ReadUntil(j, reinterpret_cast<char*>(&size), sizeof size);
+        UniqueFd drawingFile;
+        int got = ReadUntil(j, reinterpret_cast<char*>(&size), sizeof size, &drawingFile);
         const bool tooLarge = got == 0 && size > kMaxResultBytes;
         if (got == 0 && !tooLarge) {
             data.resize(size);
@@ -480,7 +525,8 @@ private:
         if (got == 0 && !tooLarge) {
             RenderResult result;
             Trailer trailer;
-            if (DeserializeResult(SplitTrailer(data, trailer), result)) {
+            if (DeserializeResult(SplitTrailer(data, trailer), result) &&
+                (!result.drawing.AwaitsSpill() || result.drawing.AdoptSpill(drawingFile.Release()))) {
                 // Set up before the next fork, a font or module costs the later layouts nothing.
                 fontsForNext_.insert(fontsForNext_.end(), trailer.fonts.begin(), trailer.fonts.end());
                 modulesForNext_ |= trailer.modules;

@@ -26,8 +26,9 @@ namespace {
 class FakeEngine : public HtmlEngine {
 public:
     // ByAddress: "crash", "hang" or "throw" in the address picks the fault.
-    // Leak keeps 100 MB (never touched) from every render.
-    enum class Mode { Answer, Crash, Hang, Hog, Throw, ByAddress, Leak };
+    // Leak keeps 100 MB (never touched) from every render. Spill draws a
+    // long drawing that goes to its spill file.
+    enum class Mode { Answer, Crash, Hang, Hog, Throw, ByAddress, Leak, Spill };
     explicit FakeEngine(Mode m, std::string journal = {}) : mode_(m), journal_(std::move(journal)) {}
     RenderResult Render(const RenderRequest& req) override {
         if (!journal_.empty()) {  // one line per layout, written as it starts
@@ -54,9 +55,18 @@ public:
                 break;
             }
             case Mode::Answer:
-            case Mode::ByAddress: break;
+            case Mode::ByAddress:
+            case Mode::Spill: break;
         }
         RenderResult r;
+        if (mode == Mode::Spill) {
+            r.drawing.SetSpillThreshold(100);
+            emf::TextRun line;
+            for (int i = 0; i < 1000; ++i) {
+                line.text = u"line " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
+                r.drawing.DrawText(line, {});
+            }
+        }
         r.documentAvailable = true;
         r.finalUrl = std::to_string(::getpid());  // which layout process answered
         r.layoutWidth = req.minimalWidth;
@@ -89,6 +99,31 @@ TEST(IsolatedEngine, ResultComesBackWhole) {
     EXPECT_EQ(r.layoutWidth, 640);
     ASSERT_EQ(r.drawing.TextRuns().size(), 1u);
     EXPECT_EQ(r.drawing.TextRuns()[0]->text, u"from the child");
+}
+
+// A drawing the layout process kept on disk comes over as its file, whole;
+// the process ends after such a long document rather than wait with its heap.
+TEST(IsolatedEngine, SpilledDrawingComesOverAsItsFile) {
+    RenderRequest req;
+    req.address = "file:///x.html";
+    req.memoryLimitBytes = 256u << 20;
+    auto engine = CreateIsolatedEngine(std::make_unique<FakeEngine>(FakeEngine::Mode::Spill));
+    const RenderResult r = engine->Render(req);
+    ASSERT_FALSE(r.crashed) << (r.warnings.empty() ? "" : r.warnings[0]);
+    EXPECT_EQ(r.drawing.CallCount(), 1001u);
+    EXPECT_EQ(r.drawing.TextRunCount(), 1001u);
+    ASSERT_GE(r.drawing.SpillFd(), 0);
+    struct Texts : emf::Device {
+        std::vector<std::u16string> seen;
+        void DrawText(const emf::TextRun& t, const emf::Matrix&) override { seen.push_back(t.text); }
+    } texts;
+    r.drawing.Replay(texts);
+    ASSERT_EQ(texts.seen.size(), 1001u);
+    EXPECT_EQ(texts.seen[27], u"line b");
+    EXPECT_EQ(texts.seen.back(), u"from the child");
+    const RenderResult again = engine->Render(req);
+    ASSERT_FALSE(again.crashed);
+    EXPECT_NE(again.finalUrl, r.finalUrl);
 }
 
 TEST(IsolatedEngine, FailuresOfTheLayoutEndOnlyItsRender) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -742,6 +743,103 @@ private:
     double top_, bottom_;
 };
 
+// The columns of a table whose rows are laid out in parts. The first part
+// lays the table out as written; every part after it gets the table's width
+// and a hidden row (`TableSetting::ruler`) whose cells are as wide as the
+// first part's columns, so that its columns come out the same. A part where
+// they do not (a cell that needs more room) widens them, and the parts are
+// laid out again with the wider columns, the first one too.
+class TableColumns {
+public:
+    const TableSetting& Setting() const { return setting_; }
+
+    // From the first part: its widest row whose cells each span one column
+    // (false when there is none), or its ruler.
+    bool Measure(const litehtml::element::ptr& table, const std::vector<litehtml::element::ptr>& rows,
+                 std::size_t own, const litehtml::element::ptr& ruler) {
+        std::vector<litehtml::element::ptr> best;
+        if (ruler) {
+            best = ElementChildren(ruler);
+        } else {
+            for (std::size_t u = 0; u < std::min<std::size_t>(own, 200); ++u) {
+                if (rows[u]->get_display() != litehtml::display_table_row) continue;
+                auto cells = ElementChildren(rows[u]);
+                const bool single = std::all_of(cells.begin(), cells.end(), [](const litehtml::element::ptr& c) {
+                    const char* span = c->get_attr("colspan");
+                    return c->get_display() == litehtml::display_table_cell && (!span || std::atoi(span) <= 1);
+                });
+                if (single && cells.size() > best.size()) best = std::move(cells);
+            }
+        }
+        if (best.empty()) return false;
+        table_ = BorderBox(table);
+        cells_.clear();
+        for (const auto& c : best) {
+            const IntRect r = BorderBox(c);
+            cells_.emplace_back(r.left, r.right);
+        }
+        if (!ruler) {
+            widths_.clear();
+            for (const auto& [left, right] : cells_) widths_.push_back(right - left);
+            width_ = ContentWidth(table);
+            Write();
+        }
+        return widths_.size() == cells_.size();
+    }
+
+    // Whether a later part's table lines up with the first part's.
+    bool Matches(const litehtml::element::ptr& table, const litehtml::element::ptr& ruler) const {
+        const IntRect box = BorderBox(table);
+        if (box.left != table_.left || box.right != table_.right) return false;
+        const auto got = ElementChildren(ruler);
+        if (got.size() != cells_.size()) return false;
+        for (std::size_t c = 0; c < got.size(); ++c) {
+            const IntRect r = BorderBox(got[c]);
+            if (r.left != cells_[c].first || r.right != cells_[c].second) return false;
+        }
+        return true;
+    }
+
+    // Takes on the wider columns a part needed; false when none grew.
+    bool Widen(const litehtml::element::ptr& table, const litehtml::element::ptr& ruler) {
+        const auto got = ElementChildren(ruler);
+        if (got.size() != widths_.size()) return false;
+        bool grew = false;
+        for (std::size_t c = 0; c < got.size(); ++c) {
+            const IntRect r = BorderBox(got[c]);
+            if (r.right - r.left > widths_[c]) widths_[c] = r.right - r.left, grew = true;
+        }
+        if (ContentWidth(table) > width_) width_ = ContentWidth(table), grew = true;
+        Write();
+        return grew;
+    }
+
+private:
+    static int ContentWidth(const litehtml::element::ptr& table) {
+        const IntRect box = BorderBox(table);
+        const litehtml::margins p = table->get_paddings(), b = table->get_borders();
+        return std::max(0, box.right - box.left - p.left - p.right - b.left - b.right);
+    }
+    void Write() {
+        setting_.style = "width:" + std::to_string(width_) + "px";
+        setting_.ruler = "<tr style=\"visibility:hidden\">";
+        for (int w : widths_)
+            setting_.ruler += "<td style=\"padding:0;border:0;height:0\"><div style=\"width:" + std::to_string(w) +
+                              "px;height:0\"></div></td>";
+        setting_.ruler += "</tr>";
+    }
+
+    IntRect table_;                            // the table's border box in the first part
+    std::vector<std::pair<int, int>> cells_;   // left, right of each column there
+    std::vector<int> widths_;                  // of the ruler's cells
+    int width_ = 0;                            // of the table's content
+    TableSetting setting_;
+};
+
+// A drawing of more calls than this goes to disk as it grows (DisplayList's
+// spill file): the layout keeps the part it is on, not the whole document.
+constexpr std::size_t kSpillCalls = 1u << 15;
+
 // Children of the next part laid out with a part: where one of them starts is
 // where the next part starts.
 constexpr std::size_t kLookahead = 4;
@@ -758,18 +856,23 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
     if (plan.Parts() < 2) return false;
     const std::size_t spineDepth = plan.spine.size();
     int width = std::max(1, req.minimalWidth);
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    TableColumns columns;  // of a split table
+    int tableTries = 0;
+    constexpr int kTableTries = 3;
+    for (int attempt = 0; attempt < 3 + kTableTries; ++attempt) {
         RenderResult out;
+        out.drawing.SetSpillThreshold(kSpillCalls);
         FactsWalk facts(out, nullptr);
         std::vector<int> spineFacts;  // facts of html, body, ... the split element (first part)
         int seam = 0;                 // where the current part begins, document pixels
         int dy = 0, height = 0, widest = width;
         bool wider = false;
         std::vector<std::string> warnings;
+        bool again = false;  // a split table's columns grew: every part once more
         for (std::size_t k = 0; k < plan.Parts(); ++k) {
             const bool last = k + 1 == plan.Parts();
-            LaidOut laid = LayOut(fonts, fetcher, ChunkHtml(sane, plan, k, kLookahead), loaded.baseUrl, loaded.encoding,
-                                  sane, width, false, nullptr, 0);
+            LaidOut laid = LayOut(fonts, fetcher, ChunkHtml(sane, plan, k, kLookahead, columns.Setting()),
+                                  loaded.baseUrl, loaded.encoding, sane, width, false, nullptr, 0);
             if (!laid.doc) return false;
             if (const int fit = FitWidth(laid.doc->root()); fit > width) {
                 widest = std::max(widest, fit);
@@ -782,7 +885,19 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
             for (std::size_t i = 0; i < spineDepth; ++i) {
                 const auto kids = ElementChildren(chain.back());
                 litehtml::element::ptr next;
-                if (k == 0 && i > 0) {
+                if (k == 0 && plan.table >= 0 && static_cast<int>(i) == plan.table + 1) {
+                    // The table's bodies by count (litehtml leaves its head untagged).
+                    std::size_t n = 0;
+                    for (const auto& s : sane.spans)
+                        if (s.parent == plan.spine[i - 1] && &s < &sane.spans[static_cast<std::size_t>(plan.spine[i])] &&
+                            SpanTag(sane, static_cast<int>(&s - sane.spans.data())) == "tbody")
+                            ++n;
+                    for (const auto& kid : kids)
+                        if (std::string_view(kid->get_tagName()) == "tbody" && n-- == 0) {
+                            next = kid;
+                            break;
+                        }
+                } else if (k == 0 && i > 0) {
                     // The first part holds the spine's earlier siblings too.
                     std::size_t n = 0;
                     for (const auto& s : sane.spans)
@@ -792,19 +907,51 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
                     for (const auto& kid : kids)
                         if (SpanTag(sane, plan.spine[i]) == kid->get_tagName()) {
                             next = kid;
-                            break;
+                            // A split table's rows are in the body after the ruler.
+                            if (plan.table < 0 || static_cast<int>(i) != plan.table + 1 || k == 0) break;
                         }
                 }
                 if (!next || SpanTag(sane, plan.spine[i]) != next->get_tagName()) return false;
                 chain.push_back(std::move(next));
             }
-            const auto units = ElementChildren(chain.back());
+            auto units = ElementChildren(chain.back());
+            const std::size_t padding = ChunkPadding(plan, k);
+            if (units.size() < padding) return false;
+            units.erase(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(padding));
+            // A split table's ruler: after the part's rows, or in the last
+            // part the row of the table's first body.
+            litehtml::element::ptr ruler;
+            if (plan.table >= 0 && !columns.Setting().ruler.empty()) {
+                if (!last) {
+                    if (units.empty()) return false;
+                    ruler = units.back();
+                    units.pop_back();
+                } else {
+                    const auto groups = ElementChildren(chain[static_cast<std::size_t>(plan.table) + 1]);
+                    const auto rows = groups.size() < 2 ? groups : ElementChildren(groups.front());
+                    if (groups.size() < 2 || rows.empty()) return false;
+                    ruler = rows.front();
+                }
+            }
             const std::size_t first = plan.firstUnit[k];
             const std::size_t own = (last ? plan.units.size() : plan.firstUnit[k + 1]) - first;
             const std::size_t base = k == 0 ? 0 : first;  // unit index of units[0]
             if (units.size() < own + (k == 0 ? first : 0)) return false;
             for (std::size_t u = 0; u < std::min({units.size(), own + 1 + kLookahead, plan.units.size() - base}); ++u)
                 if (SpanTag(sane, plan.units[base + u]) != units[u]->get_tagName()) return false;
+            if (plan.table >= 0) {
+                // A split table's rows line up only under the same columns.
+                const litehtml::element::ptr& table = chain[static_cast<std::size_t>(plan.table) + 1];
+                if (k == 0) {
+                    if (!columns.Measure(table, units, own, ruler)) return false;
+                } else if (!columns.Matches(table, ruler)) {
+                    // Columns that do not line up and cannot grow never will.
+                    if (!columns.Widen(table, ruler) && !again) return false;
+                    again = true;
+                }
+                // Once a part needed wider columns, the rest are only measured.
+                if (again) continue;
+            }
             if (k > 0) {
                 if (!StartsABlock(units[0])) return false;
                 dy = seam - BlockTop(units[0]);
@@ -828,7 +975,7 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
                 for (const auto& c : chain) watched.push_back(c.get());
                 facts.Watch(watched);
                 facts.Walk(chain[0], -1, dy, [&](const litehtml::element* e) {
-                    return std::find(lookahead.begin(), lookahead.end(), e) != lookahead.end();
+                    return e == ruler.get() || std::find(lookahead.begin(), lookahead.end(), e) != lookahead.end();
                 });
                 for (const auto* c : watched) spineFacts.push_back(facts.IndexOf(c));
                 if (std::find(spineFacts.begin(), spineFacts.end(), -1) != spineFacts.end()) return false;
@@ -904,6 +1051,10 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
             width = widest;
             continue;
         }
+        if (again) {
+            if (++tableTries > kTableTries) return false;
+            continue;
+        }
         res.layoutWidth = width;
         res.scrollWidth = res.bodyScrollWidth = width;
         res.scrollHeight = height;
@@ -922,7 +1073,7 @@ bool LayOutInParts(const RenderRequest& req, FontManager& fonts, ResourceFetcher
 RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
     bool asWritten = false;
     RenderResult res = RenderOnce(req, false, &asWritten);
-    if (asWritten && res.documentAvailable && !res.frameset && res.drawing.TextRuns().empty()) {
+    if (asWritten && res.documentAvailable && !res.frameset && res.drawing.TextRunCount() == 0) {
         // What the first render kept is let go first.
         if (req.deferTeardown) ReleaseDeferred();
         res = RenderOnce(req, true, nullptr);
@@ -932,6 +1083,7 @@ RenderResult LitehtmlEngine::Render(const RenderRequest& req) {
 
 RenderResult LitehtmlEngine::RenderOnce(const RenderRequest& req, bool cleanUp, bool* usedAsWritten) {
     RenderResult res;
+    res.drawing.SetSpillThreshold(kSpillCalls);
     auto deadline = ResourceFetcher::Clock::now() + std::chrono::milliseconds(std::max(0, req.timeoutMs));
     ResourceFetcher fetcher(deadline, req.userAgent, req.maxDocumentBytes);
     FontManager* fonts = &SharedFonts();
@@ -955,7 +1107,7 @@ RenderResult LitehtmlEngine::RenderOnce(const RenderRequest& req, bool cleanUp, 
     SanitizedHtml sane = laid.doc ? std::move(*asWritten) : SanitizeHtml(loaded.html, req.maxDepth, req.maxTableDepth);
     std::string().swap(loaded.html);  // what is laid out from here on is `sane`
     // The cleaned-up markup knows whether the document has text to show.
-    auto textLost = [&](const RenderResult& r) { return !laid.doc && sane.hasText && r.drawing.TextRuns().empty(); };
+    auto textLost = [&](const RenderResult& r) { return !laid.doc && sane.hasText && r.drawing.TextRunCount() == 0; };
     auto failLost = [&](RenderResult& r) {
         r.documentAvailable = false;
         r.warnings.push_back("the layout drew none of the document's text");
@@ -1000,7 +1152,7 @@ RenderResult LitehtmlEngine::RenderOnce(const RenderRequest& req, bool cleanUp, 
     container.FlushText();
     for (auto& w : container.Warnings()) res.warnings.push_back(std::move(w));
     res.timedOut = res.timedOut || fetcher.AnyTimedOut();
-    if (cleanedUp && sane.hasText && res.drawing.TextRuns().empty()) failLost(res);
+    if (cleanedUp && sane.hasText && res.drawing.TextRunCount() == 0) failLost(res);
     if (req.deferTeardown) DeferTeardown(std::move(laid));
     return res;
 }

@@ -431,6 +431,15 @@ TEST(LitehtmlEngine, DocumentLaidOutInPartsStacksExactly) {
             "</pre><p>after</p></body></html>",
         head + repeat(300, [](int i) { return "<pre>line " + std::to_string(i) + "\n  indented\n\nafter a gap</pre>"; }) +
             "</body></html>",
+        // One long table, its rows split: numbers that grow longer further
+        // down widen the first column for every part, striped rows stay
+        // striped, links in cells keep their places.
+        head + "<p>before</p><table border=1 style='border-spacing:3px'><thead><tr><th>n</th>"
+               "<th>cube</th><th>text</th></tr></thead>" + repeat(400, [](int i) {
+            return "<tr><td>" + std::to_string(i) + "</td><td>" + std::to_string(static_cast<long long>(i) * i * i * i) +
+                   "</td><td><a href='#t" + std::to_string(i) + "' id='t" + std::to_string(i) + "'>row</a> with " +
+                   (i % 7 ? "words" : "more words to wrap the cell onto a second line at this width") + "</td></tr>";
+        }) + "</table><p>after the table</p></body></html>",
     };
     for (const std::string& html : docs) {
         auto whole = RenderInParts(html, 0);

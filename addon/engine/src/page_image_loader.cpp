@@ -1,5 +1,6 @@
 #include "htmlengine/page_image_loader.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,7 +8,9 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <optional>
 
+#include "emf/bounds_device.h"
 #include "emf/recorder_device.h"
 #include "emf/writer.h"
 #include "htmlengine/url.h"
@@ -47,6 +50,124 @@ bool LooksLikeEmf(const std::vector<std::uint8_t>& bytes) {
     return bytes.size() >= 88 && bytes[0] == 1 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 0 &&
            bytes[40] == ' ' && bytes[41] == 'E' && bytes[42] == 'M' && bytes[43] == 'F';
 }
+
+bool FileLooksLikeEmf(const std::string& path) {
+    std::vector<std::uint8_t> head(88);
+    std::ifstream f(path, std::ios::binary);
+    return f.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size())) && LooksLikeEmf(head);
+}
+
+// A file descriptor closed when it goes out of scope.
+struct OpenFile {
+    int fd = -1;
+    explicit OpenFile(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Empty stretches of a page taller than this (a box of absurd height with
+// nothing drawn in it) are closed to kKeptGap when the page would not fit
+// into a page image: what is drawn below such a box still has a place.
+constexpr double kLongestGap = 100000, kKeptGap = 1000;
+
+// Where the drawing of a page lies, top to bottom, with its empty stretches
+// closed: y moves to Map(y).
+// The vertical extents of what is drawn (clips draw nothing; a colour
+// nobody sees neither).
+class Extents final : public emf::Device {
+public:
+    std::vector<std::pair<double, double>> spans;
+    void FillPath(const emf::Path& p, emf::FillRule r, const emf::Paint& f, const emf::Matrix& m) override {
+        if (f.kind != emf::Paint::Kind::Solid || f.color.a > 0) Measure([&](emf::Device& d) { d.FillPath(p, r, f, m); });
+    }
+    void StrokePath(const emf::Path& p, const emf::StrokeStyle& s, const emf::Color& c, const emf::Matrix& m) override {
+        if (c.a > 0) Measure([&](emf::Device& d) { d.StrokePath(p, s, c, m); });
+    }
+    void DrawText(const emf::TextRun& t, const emf::Matrix& m) override { Measure([&](emf::Device& d) { d.DrawText(t, m); }); }
+    void DrawImage(const emf::Image& i, const emf::Matrix& m) override { Measure([&](emf::Device& d) { d.DrawImage(i, m); }); }
+
+private:
+    void Measure(const std::function<void(emf::Device&)>& draw) {
+        emf::BoundsDevice b;
+        draw(b);
+        if (!b.Bounds().Empty()) spans.emplace_back(b.Bounds().top, b.Bounds().bottom);
+    }
+};
+
+class GapCloser {
+public:
+    // Collects what `drawing` draws (clips draw nothing).
+    explicit GapCloser(const DisplayList& drawing) {
+        Extents extents;
+        drawing.Replay(extents);
+        std::sort(extents.spans.begin(), extents.spans.end());
+        double reach = 0, removed = 0;
+        for (const auto& [top, bottom] : extents.spans) {
+            if (top - reach > kLongestGap) {
+                removed += top - reach - kKeptGap;
+                gaps_.push_back({reach, top, removed});
+            }
+            reach = std::max(reach, bottom);
+        }
+    }
+    bool Any() const { return !gaps_.empty(); }
+    double Map(double y) const {
+        double shift = 0;
+        for (const Gap& g : gaps_) {
+            if (y >= g.end) shift = g.removedUpToEnd;
+            else if (y > g.start + kKeptGap) return y - shift - (y - g.start - kKeptGap);
+        }
+        return y - shift;
+    }
+    std::int32_t Map(std::int32_t y) const { return static_cast<std::int32_t>(std::lround(Map(static_cast<double>(y)))); }
+
+private:
+    struct Gap {
+        double start, end;       // the empty stretch
+        double removedUpToEnd;   // how much is taken out up to its end, this one included
+    };
+    std::vector<Gap> gaps_;
+};
+
+// Draws onto `target` with every call moved up by what GapCloser takes out
+// above it (a call is placed by its top).
+class GapClosingDevice final : public emf::Device {
+public:
+    GapClosingDevice(emf::Device& target, const GapCloser& gaps) : target_(target), gaps_(gaps) {}
+    void BeginPage(const emf::PageInfo& p) override { target_.BeginPage(p); }
+    void EndPage() override { target_.EndPage(); }
+    void FillPath(const emf::Path& p, emf::FillRule r, const emf::Paint& f, const emf::Matrix& m) override {
+        target_.FillPath(p, r, f, Moved(m, [&](emf::Device& d) { d.FillPath(p, r, f, m); }));
+    }
+    void StrokePath(const emf::Path& p, const emf::StrokeStyle& s, const emf::Color& c, const emf::Matrix& m) override {
+        target_.StrokePath(p, s, c, Moved(m, [&](emf::Device& d) { d.StrokePath(p, s, c, m); }));
+    }
+    void DrawText(const emf::TextRun& t, const emf::Matrix& m) override {
+        target_.DrawText(t, Moved(m, [&](emf::Device& d) { d.DrawText(t, m); }));
+    }
+    void DrawImage(const emf::Image& i, const emf::Matrix& m) override {
+        target_.DrawImage(i, Moved(m, [&](emf::Device& d) { d.DrawImage(i, m); }));
+    }
+    void PushClip(const emf::Path& p, emf::FillRule r, const emf::Matrix& m) override {
+        target_.PushClip(p, r, Moved(m, [&](emf::Device& d) { d.FillPath(p, r, emf::Paint{}, m); }));
+    }
+    void PopClip() override { target_.PopClip(); }
+
+private:
+    template <class Draw>
+    emf::Matrix Moved(const emf::Matrix& m, Draw draw) const {
+        emf::BoundsDevice b;
+        draw(b);
+        if (b.Bounds().Empty()) return m;
+        const double top = std::max(0.0, b.Bounds().top);
+        return m.Then(emf::Matrix::Translate(0, gaps_.Map(top) - top));
+    }
+    emf::Device& target_;
+    const GapCloser& gaps_;
+};
 
 struct Request {
     bool isString = false;
@@ -95,8 +216,10 @@ public:
     std::vector<tessaline::LinkRecord> links;
     std::vector<std::int32_t> pageBreaks;
     std::int32_t width = 0, height = 0;
-    // The page image as written to its file (empty when it was not written).
+    // The page image as written to its file (empty when it was not written
+    // or went straight to its file).
     std::vector<std::uint8_t> imageBytes;
+    bool imageInFile = false;  // a long page image, written to its file as it was drawn
 
 private:
     bool HandleDocument(const RenderResult* doc, const Request& req);
@@ -109,6 +232,7 @@ private:
     }
     std::function<bool()> keepWaiting_;
     bool abandoned_ = false;
+    std::optional<GapCloser> gaps_;  // a page with absurdly tall empty stretches
 
     LogSource log_;
     LogSource window_;
@@ -187,6 +311,18 @@ bool ImageCreator::HandleDocument(const RenderResult* doc, const Request& req) {
         }
         if (bottom > 0) h = bottom;
     }
+    // A page too tall for a page image because of a box of absurd height
+    // keeps what is drawn below the box: the empty stretch is closed.
+    if (h > kMaxImageHeight && !doc->frameset) {
+        gaps_.emplace(doc->drawing);
+        if (gaps_->Any()) {
+            const std::int32_t closed = gaps_->Map(h);
+            log_.Info(StrFormat("Empty stretches of the page closed: %d pixels tall instead of %d", closed, h));
+            h = closed;
+        } else {
+            gaps_.reset();
+        }
+    }
     // A box of absurd size (a billion pixels) would make a page image whose
     // frame overflows and that no slicer takes: the image is cut to the
     // largest one that works, and what lies beyond is not drawn.
@@ -208,6 +344,10 @@ bool ImageCreator::HandleDocument(const RenderResult* doc, const Request& req) {
     }
     links.clear();
     if (!doc->frameset) links = CollectLinks(doc->anchors, baseUrl_);
+    if (gaps_) {
+        for (auto& b : pageBreaks) b = gaps_->Map(b);
+        for (auto& l : links) l.top = gaps_->Map(l.top), l.bottom = gaps_->Map(l.bottom);
+    }
     if (!CallerLetsUsGoOn()) return false;
     SaveImage(*doc, req);
     return !abandoned_;
@@ -227,6 +367,17 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
     setup.frame = {0, 0, static_cast<std::int32_t>(static_cast<std::int64_t>(width) * kScreenWidthMm * 100 / kScreenWidth),
                    static_cast<std::int32_t>(static_cast<std::int64_t>(height) * kScreenHeightMm * 100 / kScreenHeight)};
     setup.description = u"Tessaline Add-on";
+    // A long drawing (one that went to disk) makes a long page image: it
+    // goes to its file as it is drawn rather than through memory.
+    std::optional<OpenFile> stream;
+    if (doc.drawing.SpillFd() >= 0) {
+        stream.emplace(file);
+        if (stream->fd < 0) {
+            log_.Error("Page image not written: " + file);
+            return;
+        }
+        setup.streamFd = stream->fd;
+    }
     std::vector<std::uint8_t> bytes;
     try {
         emf::Recorder recorder(setup);
@@ -235,7 +386,9 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
         auto draw = [&]() {
             device.BeginPage({static_cast<double>(width), static_cast<double>(height), kScreenDpi});
             // The client runs between chunks; a wish to stop is taken up after the drawing.
-            doc.drawing.Replay(device, [this] { CallerLetsUsGoOn(); }, 2000);
+            std::optional<GapClosingDevice> closing;
+            if (gaps_) closing.emplace(device, *gaps_);
+            doc.drawing.Replay(closing ? static_cast<emf::Device&>(*closing) : device, [this] { CallerLetsUsGoOn(); }, 2000);
             device.EndPage();
         };
         bool drawn = false;
@@ -279,6 +432,11 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
         bytes = recorder.Finish();
     } catch (const std::exception& e) {
         log_.Error(std::string("Metafile not recorded: ") + e.what());
+        if (stream) std::remove(file.c_str());
+        return;
+    }
+    if (stream) {
+        imageInFile = true;
         return;
     }
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -373,7 +531,7 @@ tessaline::LoadResult PageImageLoader::Load(bool isString, const std::string& te
             impl_.Info("Download complete");
             // What was written is what the file holds: no need to read it back.
             std::vector<std::uint8_t> bytes = std::move(creator.imageBytes);
-            if (LooksLikeEmf(bytes)) {
+            if (creator.imageInFile ? FileLooksLikeEmf(req.emfPath) : LooksLikeEmf(bytes)) {
                 impl_.Info("Metafile created");
                 result.ok = true;
                 result.image.emfPath = req.emfPath;

@@ -3,6 +3,8 @@
 #include "htmlengine/page_image_loader.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 #include <unistd.h>
 
 #include <filesystem>
@@ -259,6 +261,49 @@ TEST_F(LoaderTest, AbsurdlyLargePageIsCutToAUsableImage) {
     const auto lines = Lines();
     EXPECT_TRUE(std::count(lines.begin(), lines.end(),
                            "ImageCreator - Page image of 1000000008 x 1000000050 cut to 16384 x 8000000"));
+}
+
+// Text below a box of absurd height is not lost beyond the cut: the empty
+// stretch the box leaves is closed, and the text, its link and the page's
+// height follow it up.
+TEST_F(LoaderTest, TextBelowAnAbsurdlyTallBoxIsKept) {
+    RenderResult page = Page();
+    constexpr std::int32_t kBelow = 1000000100;
+    page.elements.push_back({"DIV", false, false, false, {{8, 50, 808, 1000000050}}});
+    page.elements.push_back({"P", false, false, false, {{8, kBelow - 20, 792, kBelow + 10}}});
+    page.anchors.push_back({"http://x.test/b", "http://x.test/b", "http:", "", {{10, kBelow - 15, 60, kBelow + 5}}});
+    emf::TextRun t;
+    t.text = u"below";
+    t.advances = {8, 8, 8, 8, 8};
+    t.face = "DejaVu Sans";
+    t.origin = {8, kBelow};
+    page.drawing.DrawText(t, {});
+    auto r = Load(std::move(page), "http://x.test/");
+    ASSERT_TRUE(r.ok);
+    EXPECT_LT(r.image.heightPx, 4000);
+    EXPECT_GT(r.image.heightPx, 1000);
+    const emf::Metafile mf = emf::Read(r.image.emfBytes);
+    ASSERT_EQ(mf.status, emf::ReadStatus::Ok);
+    int texts = 0, lowest = 0;
+    for (const emf::Record& rec : mf.records) {
+        if (rec.type != emf::EMR_EXTTEXTOUTW) continue;
+        ++texts;
+        std::int32_t y;
+        std::memcpy(&y, r.image.emfBytes.data() + rec.offset + 40, 4);  // the reference point's y
+        lowest = std::max(lowest, static_cast<int>(y));
+    }
+    EXPECT_EQ(texts, 2);
+    EXPECT_GT(lowest, 1000);
+    EXPECT_LT(lowest, r.image.heightPx);
+    ASSERT_EQ(r.image.links.size(), 2u);
+    EXPECT_EQ(r.image.links[1].target, "http://x.test/b");
+    EXPECT_EQ(r.image.links[1].bottom - r.image.links[1].top, 20);
+    EXPECT_LT(r.image.links[1].bottom, r.image.heightPx);
+    EXPECT_NEAR(r.image.links[1].top, lowest - 15, 2);
+    const auto lines = Lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.starts_with("ImageCreator - Empty stretches of the page closed:");
+    }));
 }
 
 TEST(PageBreaks, InsertionRule) {

@@ -30,6 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // every part's markup is cut from the spans.
     const htmlengine::SanitizedHtml sane = htmlengine::SanitizeHtml(in, 6, 2);
     const htmlengine::ChunkPlan plan = htmlengine::PlanChunks(sane, 64);
-    for (std::size_t k = 0; k < plan.Parts(); ++k) htmlengine::ChunkHtml(sane, plan, k, 2);
+    // A split table's width and ruler go into its start tag and its parts.
+    const htmlengine::TableSetting table{"width:100px", "<tr><td></td></tr>"};
+    for (std::size_t k = 0; k < plan.Parts(); ++k) {
+        htmlengine::ChunkHtml(sane, plan, k, 2);
+        htmlengine::ChunkHtml(sane, plan, k, 2, table);
+        htmlengine::ChunkPadding(plan, k);
+    }
     return 0;
 }

@@ -26,6 +26,10 @@ struct RecorderSetup {
     bool hasFrame = false;
     RectL frame;
     std::u16string description;  // written with one terminating NUL and a second at the end
+    // A file (its descriptor, borrowed, at offset 0 and empty) that receives
+    // the records as they are made, so that a long metafile is not held in
+    // memory; Finish() completes its header there. -1: kept in memory.
+    int streamFd = -1;
 };
 
 // A DIB as the records carry it: the info header (with colour table) and the bits.
@@ -120,7 +124,9 @@ public:
     void AppendRaw(std::span<const std::uint8_t> record, const RectL* deviceBounds = nullptr);
 
     // Appends the end-of-file record, completes the header and returns the
-    // metafile. Further calls throw std::logic_error.
+    // metafile (nothing when it went to the stream file). Further calls throw
+    // std::logic_error; std::runtime_error when the stream file cannot be
+    // written.
     std::vector<std::uint8_t> Finish();
 
     std::uint32_t RecordCount() const;

@@ -1,9 +1,14 @@
-// Version information and the virtual screen device.
+// Version information, the virtual screen device and the process's memory.
 #pragma once
 
 #include <string>
 
 namespace platform {
+
+// Gives what the process has freed back to the system at once (the
+// programs' allocator otherwise keeps it for a while): after a long
+// document's large buffers are let go.
+void ReturnFreedMemory();
 
 struct VersionNumbers {
     int major, minor, patch, tweak;
