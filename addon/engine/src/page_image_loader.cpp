@@ -59,6 +59,7 @@ struct Request {
     double printableHeight = 0, printableWidth = 0;
     double zoom = 1;
     int mode = 0;
+    std::string engine;
     std::function<bool()> keepWaiting;  // the client's pump while the engine works
 };
 
@@ -79,6 +80,7 @@ RenderRequest MakeRenderRequest(const Request& req, int layoutGraceMs) {
     rr.minimalWidth = std::max<std::int32_t>(1, req.minimalWidth);
     rr.timeoutMs = std::max(0, req.timeoutMs);
     rr.layoutGraceMs = layoutGraceMs;
+    rr.engine = req.engine;
     return rr;
 }
 
@@ -347,6 +349,7 @@ Request PageImageLoader::MakeRequest(bool isString, const std::string& text, con
     req.baseUrl = baseUrl;
     req.timeoutMs = settings.pageTimeoutMs;
     req.keepWaiting = settings.keepWaiting;
+    req.engine = settings.htmlEngine;
     return req;
 }
 
@@ -489,9 +492,3 @@ std::unique_ptr<tessaline::DocumentLoader> CreatePageImageLoader(tessaline::Even
 }
 
 }  // namespace htmlengine
-
-namespace tessaline {
-std::unique_ptr<DocumentLoader> CreateDocumentLoader(EventLog& log) {
-    return htmlengine::CreatePageImageLoader(log, htmlengine::CreateDefaultEngine());
-}
-}  // namespace tessaline
