@@ -68,11 +68,14 @@ void ForEachStored(S& s, IntFn&& i, BoolFn&& b) {
     b("ForceSizes", s.ForceSizes);
     b("PageNumbers", s.PageNumbers);
     b("EmbedFonts", s.EmbedFonts);
+    i("HtmlEngine", s.HtmlEngine);
 }
 
 }  // namespace
 
 std::span<const CharsetEntry> CharsetTable() { return kCharsets; }
+
+const char* HtmlEngineWord(std::int32_t value) { return value == 1 ? "light" : value == 2 ? "browser" : "auto"; }
 std::span<const PaperEntry> PaperTable() { return kPapers; }
 
 int CharsetPositionFromCode(std::int32_t code) {

@@ -24,6 +24,7 @@ struct PdfSettings {
     std::int32_t Orientation = 0;  // 0 portrait, 1 landscape
     std::int32_t Size = 2;         // paper-size index (PaperTable), 2 = A4
     std::int32_t PageWidthAdjusting = 1;  // 0 page to content, 1 content to page, 2 none
+    std::int32_t HtmlEngine = 0;          // 0 auto, 1 light, 2 browser (HtmlEngineWord)
     bool EmbedFonts = true;
     bool ProtectionEnabled = false;
     std::int32_t ProtectionKeyLength = 0;  // 0 40-bit, 1 128-bit
@@ -57,6 +58,9 @@ struct PdfSettings {
     // be opened for writing; nothing is written then.
     bool Save() const;
 };
+
+// The add-on's word for an HtmlEngine value ("auto" for unknown values).
+const char* HtmlEngineWord(std::int32_t value);
 
 // ---- Keyword tables ---------------------------------------------------------
 

@@ -95,6 +95,7 @@ int ParseSwitches(const std::vector<std::string>& tokens, std::size_t first, Pdf
         else if (name == "/margin-bottom") s.MarginBottom = Margin(value);
         else if (name == "/widthadj") ok = setInt(s.PageWidthAdjusting, {{"page", 0}, {"content", 1}, {"none", 2}});
         else if (name == "/pagenumbers") ok = setBool(s.PageNumbers);
+        else if (name == "/engine") ok = setInt(s.HtmlEngine, {{"auto", 0}, {"light", 1}, {"browser", 2}});
         else if (name == "/forcesizes") ok = setBool(s.ForceSizes);
         else if (name == "/excludeorphanpages") ok = setBool(s.ExcludeOrphanPages);
         else if (name == "/preservelinks") ok = setBool(s.PreserveLinks);

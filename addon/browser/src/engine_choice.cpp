@@ -210,6 +210,12 @@ std::string DocumentStyleText(const RenderRequest& req) {
         text = ReadFile(path);
         folder = FolderOfPath(path);
     }
+    // A <base> of the document moves its relative references.
+    static const std::regex baseTag(R"re(<base\b[^>]*\bhref\s*=\s*["']?([^"'\s>]+))re", std::regex::icase);
+    if (std::smatch m; std::regex_search(text, m, baseTag)) {
+        std::string base = FileOf(m[1].str(), folder.empty() ? std::string(".") : folder);
+        if (!base.empty()) folder = base.ends_with('/') ? base.substr(0, base.size() - 1) : FolderOfPath(base);
+    }
     std::string all = text;
     if (folder.empty()) return all;
     std::set<std::string> seen;

@@ -51,6 +51,10 @@ TEST(StyleScan, DocumentStyleFollowsLinkedSheetsAndImports) {
     r.html = "<link rel=stylesheet href='modern.css'><p>x</p>";
     r.baseUrl = "file://" + kFixtures + "/";
     EXPECT_NE(DocumentStyleText(r).find("--accent"), std::string::npos);
+    // ... and from its own <base>, wherever it lies.
+    r.html = "<base href='file://" + kFixtures + "/modern.html'><link rel=stylesheet href='modern.css'>";
+    r.baseUrl = "file:///nowhere/";
+    EXPECT_NE(DocumentStyleText(r).find("--accent"), std::string::npos);
 }
 
 // Answers a fixed result and counts its renders.
