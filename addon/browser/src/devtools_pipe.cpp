@@ -159,20 +159,23 @@ void DevToolsPipe::ReadSome(int waitMs) {
     pollfd pfd{fromBrowser_, POLLIN, 0};
     int r = ::poll(&pfd, 1, waitMs);
     if (r <= 0) return;
-    char buf[65536];
+    char buf[1 << 18];
     ssize_t n = ::read(fromBrowser_, buf, sizeof buf);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {
         alive_ = false;
         return;
     }
+    // Only the new bytes are searched for the end of a message: a printed
+    // document arrives as one message of many reads.
+    std::size_t from = inbox_.size();
     inbox_.append(buf, static_cast<std::size_t>(n));
     std::size_t start = 0;
     for (;;) {
-        auto nul = inbox_.find('\0', start);
+        auto nul = inbox_.find('\0', from);
         if (nul == std::string::npos) break;
         Dispatch(std::string_view(inbox_).substr(start, nul - start));
-        start = nul + 1;
+        start = from = nul + 1;
     }
     inbox_.erase(0, start);
     if (inbox_.size() > kMaxMessage) {
