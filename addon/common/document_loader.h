@@ -31,6 +31,7 @@ struct LoadSettings {
     bool autoAdjustContentWidth = false;
     bool depCompatible = true;
     std::string debugFolder;  // may be empty
+    std::string htmlEngine;   // "light", "browser", or "auto" (also "")
     // Called while the load waits for its document (at least every 50 ms);
     // false abandons the load. Empty: wait without calling anything.
     std::function<bool()> keepWaiting;
@@ -72,9 +73,9 @@ public:
                           const LoadSettings& /*settings*/) {}
 };
 
-// The HTML engine's loader; defined by the engine library (vm_htmlengine),
-// which announces it to the add-on object with
-//   target_compile_definitions(vm_htmlengine INTERFACE TESSALINE_HAVE_HTMLENGINE)
+// The HTML engines' loader; defined by the browser library (vm_browser, on
+// the engine library vm_htmlengine, which announces it to the add-on object with
+//   target_compile_definitions(vm_htmlengine INTERFACE TESSALINE_HAVE_HTMLENGINE)).
 // Until then the object uses CreateUnavailableLoader. log is borrowed and
 // outlives the loader.
 std::unique_ptr<DocumentLoader> CreateDocumentLoader(EventLog& log);

@@ -43,7 +43,9 @@ class CTessaline2 final : public AddonObject<ITessaline2> {
 public:
     using AddonObject::AddonObject;
 
-    HRESULT StartHTMLEngine(BSTR, BSTR) override { return Trap([&] { return impl_.StartHTMLEngine(); }); }
+    HRESULT StartHTMLEngine(BSTR engine, BSTR) override {
+        return Trap([&] { return impl_.StartHTMLEngine(Narrow(engine)); });
+    }
     HRESULT ConnectToPDFLibrary(com::IUnknown* p) override { return Trap([&] { return impl_.ConnectToPDFLibrary(p); }); }
     HRESULT DisconnectFromPDFLibrary() override { return Trap([&] { return impl_.DisconnectFromPDFLibrary(); }); }
     HRESULT LoadTextString(BSTR sText) override { return LoadHTMLString(sText, nullptr); }
@@ -154,7 +156,9 @@ class CTessaline final : public AddonObject<ITessaline> {
 public:
     using AddonObject::AddonObject;
 
-    HRESULT StartHTMLEngine(BSTR, BSTR) override { return Trap([&] { return impl_.StartHTMLEngine(); }); }
+    HRESULT StartHTMLEngine(BSTR engine, BSTR) override {
+        return Trap([&] { return impl_.StartHTMLEngine(Narrow(engine)); });
+    }
     HRESULT ConnectToPDFLibrary(com::IUnknown* p) override { return Trap([&] { return impl_.ConnectToPDFLibrary(p); }); }
     HRESULT LoadFromFile(BSTR name) override { return Trap([&] { return impl_.LoadHTMLFile(Narrow(name), ""); }); }
     HRESULT DisconnectFromPDFLibrary() override { return Trap([&] { return impl_.DisconnectFromPDFLibrary(); }); }

@@ -56,7 +56,8 @@ PageConverter& TessalineImpl::Converter() {
     return *converter_;
 }
 
-HRESULT TessalineImpl::StartHTMLEngine() {
+HRESULT TessalineImpl::StartHTMLEngine(const std::string& engine) {
+    htmlEngine_ = engine;
     Info("Operating system is " + OperatingSystemText());
     Info("Internet Explorer version is " + HtmlEngineText());
     Info("Running version " + RunningVersionText());
@@ -94,6 +95,7 @@ LoadSettings TessalineImpl::CurrentLoadSettings() const {
     s.autoAdjustPageWidth = autoAdjustPageWidth_;
     s.autoAdjustContentWidth = autoAdjustContentWidth_;
     s.depCompatible = depCompatible_;
+    s.htmlEngine = htmlEngine_;
     s.debugFolder = debugFolder_;
     s.keepWaiting = waitHook_;
     return s;

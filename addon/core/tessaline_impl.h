@@ -38,7 +38,9 @@ public:
     EventLog& Log() override { return log_; }
     const EventLog& Log() const { return log_; }
 
-    com::HRESULT StartHTMLEngine();
+    // `engine`: which HTML engine draws the documents ("light", "browser",
+    // "auto"; anything else is "auto").
+    com::HRESULT StartHTMLEngine(const std::string& engine = "");
     com::HRESULT ConnectToPDFLibrary(com::IUnknown* obj);
     com::HRESULT DisconnectFromPDFLibrary();
     com::HRESULT LoadHTMLString(const std::string& html, const std::string& baseUrl);
@@ -154,6 +156,7 @@ private:
     std::string debugFolder_;
     std::function<bool()> waitHook_;
     bool depCompatible_ = true;
+    std::string htmlEngine_;
     float renderScale_ = 1.0f;
 };
 

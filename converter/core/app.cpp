@@ -51,7 +51,7 @@ bool IsSwitchName(const std::string& token) {
         "/margin-top",  "/margin-bottom", "/widthadj",   "/pagenumbers",  "/forcesizes",  "/excludeorphanpages",
         "/preservelinks", "/centerwnd", "/fitwnd",       "/hidemenu",     "/hidetoolbar", "/hidewui",
         "/playout",     "/pmode",       "/protect",      "/allowcpy",     "/allowmodif",  "/allowprn",
-        "/ownerpass",   "/userpass",    "/keylen",       "/embedfonts",
+        "/ownerpass",   "/userpass",    "/keylen",       "/embedfonts",   "/engine",
     };
     const std::string lower = ToLowerAscii(token);
     for (const char* n : kNames)

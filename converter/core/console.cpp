@@ -59,6 +59,7 @@ std::string UsageText(const std::string& programName, const std::string& program
         "  /porient portrait|landscape\n"
         "  /margin-left /margin-right /margin-top /margin-bottom 0-999\n"
         "  /widthadj page|content|none   /pagenumbers yes|no   /forcesizes yes|no\n"
+        "  /engine auto|light|browser\n"
         "  /excludeorphanpages yes|no    /preservelinks yes|no /embedfonts yes|no\n"
         "  /centerwnd /fitwnd /hidemenu /hidetoolbar /hidewui yes|no\n"
         "  /playout single|column|2columnleft|2columnright\n"

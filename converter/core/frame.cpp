@@ -115,7 +115,7 @@ std::int32_t BeginPdfDocument(ConversionContext& ctx, const std::string& output,
             Bstr debug(folder);
             AddonCheck(ctx.addon->CreateDebugImages(debug.Get()));
         }
-        Bstr a(""), b("");
+        Bstr a(HtmlEngineWord(ctx.settings.HtmlEngine)), b("");
         AddonCheck(ctx.addon->StartHTMLEngine(a.Get(), b.Get()));
         AddonCheck(ctx.addon->ConnectToPDFLibrary(ctx.pdf.Get()));
     } catch (...) {

@@ -50,6 +50,7 @@ constexpr SettingChoice kWidthAdjustings[] = {{"page", 0}, {"content", 1}, {"non
 constexpr SettingChoice kPageLayouts[] = {{"single", 0}, {"column", 1}, {"2columnleft", 2}, {"2columnright", 3}};
 constexpr SettingChoice kPageModes[] = {{"none", 0}, {"outlines", 1}, {"thumbs", 2}, {"fullscreen", 3}};
 constexpr SettingChoice kKeyLengths[] = {{"40", 0}, {"128", 1}};
+constexpr SettingChoice kHtmlEngines[] = {{"auto", 0}, {"light", 1}, {"browser", 2}};
 constexpr std::span<const SettingChoice> kNoChoices;
 
 #define VM_PDF_SETTING_ROW(type, field, value, stored, switchName, read, choices, protectionOnly, ...) \
@@ -68,6 +69,8 @@ const SettingRow* SettingRowOfSwitch(std::string_view lowerName) {
 }
 
 std::span<const CharsetEntry> CharsetTable() { return kCharsets; }
+
+const char* HtmlEngineWord(std::int32_t value) { return value == 1 ? "light" : value == 2 ? "browser" : "auto"; }
 std::span<const PaperEntry> PaperTable() { return kPapers; }
 
 int CharsetPositionFromCode(std::int32_t code) {

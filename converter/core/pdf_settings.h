@@ -97,7 +97,9 @@ namespace vellumate {
     X(bool, ForceSizes, false, true, "/forcesizes", kYesNo, kNoChoices, false, )                                   \
     X(bool, PageNumbers, false, true, "/pagenumbers", kYesNo, kNoChoices, false, )                                 \
     X(bool, EmbedFonts, true, true, "/embedfonts", kYesNo, kNoChoices, false,                                     \
-      PdfCheck(pdf->put_FontEmbedding(s.EmbedFonts ? 2 : 3)))
+      PdfCheck(pdf->put_FontEmbedding(s.EmbedFonts ? 2 : 3)))                                                      \
+    /* 0 auto, 1 light, 2 browser: the word StartHTMLEngine gets (HtmlEngineWord) */                             \
+    X(std::int32_t, HtmlEngine, 0, true, "/engine", kChoice, kHtmlEngines, false, )
 
 // How a switch's value is read into its field.
 enum SwitchValue {
@@ -159,6 +161,8 @@ struct PaperEntry {
     std::int32_t printerCode;  // DEVMODE paper code for printing with ForceSizes
 };
 
+// The add-on's word for an HtmlEngine value ("auto" for unknown values).
+const char* HtmlEngineWord(std::int32_t value);
 std::span<const CharsetEntry> CharsetTable();  // 19 entries, list order
 std::span<const PaperEntry> PaperTable();      // 20 entries, by size index
 

@@ -150,7 +150,7 @@ TEST_F(SettingsRegistry, LayoutAfterSave) {
         "PageWidthAdjusting", "ProtectionEnabled", "ProtectionKeyLength", "MarginLeft", "MarginRight", "MarginTop",
         "MarginBottom", "AllowCopy", "AllowModify", "AllowPrint", "CenterWindow", "FitWindow", "HideMenuBar",
         "HideToolBar", "HideWindowUI", "PreserveLinks", "ExcludeOrphanPages", "ForceSizes", "PageNumbers",
-        "EmbedFonts"};
+        "EmbedFonts", "HtmlEngine"};
     EXPECT_EQ(names, expected);
 }
 

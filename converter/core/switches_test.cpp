@@ -50,6 +50,10 @@ TEST(Switches, ValuesAreCaseSensitiveNamesAreNot) {
     EXPECT_EQ(Parse("/psize A4").result, -1);
     EXPECT_EQ(Parse("/PSIZE a4").result, 0);
     EXPECT_EQ(Parse("/pagenumbers Yes").result, -1);
+    EXPECT_EQ(Parse("/engine browser").s.HtmlEngine, 2);
+    EXPECT_EQ(Parse("/engine light").s.HtmlEngine, 1);
+    EXPECT_EQ(Parse("/engine light /engine auto").s.HtmlEngine, 0);
+    EXPECT_EQ(Parse("/engine chrome").result, -1);
 }
 
 TEST(Switches, MalformedLines) {

@@ -24,6 +24,17 @@ emf::Color ToColor(const GfxRGB& rgb) {
     return {colToByte(rgb.r), colToByte(rgb.g), colToByte(rgb.b), 255};
 }
 
+// A translucent colour as it shows on the paper: a metafile's colours are
+// opaque, and drawn at full strength a light tint (a box's 10 % grey) would
+// come out as a dark block that hides its text.
+emf::Color OnPaper(const GfxRGB& rgb, double opacity) {
+    emf::Color c = ToColor(rgb);
+    if (!(opacity < 1)) return c;
+    opacity = std::clamp(opacity, 0.0, 1.0);
+    auto mix = [&](std::uint8_t v) { return static_cast<std::uint8_t>(std::lround(v * opacity + 255 * (1 - opacity))); };
+    return {mix(c.r), mix(c.g), mix(c.b), 255};
+}
+
 // The state's path in user space (the call's ctm places it).
 emf::Path ToPath(const GfxPath* path) {
     emf::Path out;
@@ -291,7 +302,9 @@ struct EmfOutputDev::Members {
             // No text and no glyph program: something visible in its place.
             AppendChar(units, code > 0x20 && code < 0x7F ? char32_t(code) : 0xFFFD);
         }
-        AddGlyph(pf, em, angle, dir, ToColor(rgb), invisible, {ox, oy}, adv, units);
+        AddGlyph(pf, em, angle, dir,
+                 OnPaper(rgb, render % 4 == 1 ? state->getStrokeOpacity() : state->getFillOpacity()), invisible,
+                 {ox, oy}, adv, units);
     }
 
     void FillPath(GfxState* state, emf::FillRule rule) {
@@ -301,7 +314,7 @@ struct EmfOutputDev::Members {
         GfxRGB rgb;
         state->getFillRGB(&rgb);
         emf::Paint p;
-        p.color = ToColor(rgb);
+        p.color = OnPaper(rgb, state->getFillOpacity());
         dev.FillPath(ToPath(state->getPath()), rule, p, Ctm(state));
     }
 
@@ -477,7 +490,7 @@ void EmfOutputDev::stroke(GfxState* state) {
     if (dash.size() <= 64) s.dashes = dash, s.dashPhase = phase;
     GfxRGB rgb;
     state->getStrokeRGB(&rgb);
-    m_->dev.StrokePath(ToPath(state->getPath()), s, ToColor(rgb), Ctm(state));
+    m_->dev.StrokePath(ToPath(state->getPath()), s, OnPaper(rgb, state->getStrokeOpacity()), Ctm(state));
 }
 
 void EmfOutputDev::fill(GfxState* state) { m_->FillPath(state, emf::FillRule::NonZero); }

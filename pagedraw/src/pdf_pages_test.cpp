@@ -174,6 +174,23 @@ TEST_F(PdfPagesTest, PathsClipsShadingsAndInvisibleTextAreSaidInMetafileTerms) {
     EXPECT_NE(text.find("Hidden words"), std::string::npos) << text;
 }
 
+// A translucent tint (a web page's boxes and muted text are printed so) shows
+// as it does on the paper, not at full strength.
+TEST_F(PdfPagesTest, TranslucentFillsAndTextShowAsOnThePaper) {
+    const std::string pdf = HandMadePdf("/GS1 gs 0 0 0 rg 10 10 50 50 re f BT /F1 12 Tf 20 80 Td (Muted) Tj ET\n",
+                                        "/ExtGState << /GS1 << /ca 0.25 /CA 0.25 >> >>");
+    std::string error;
+    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
+    ASSERT_TRUE(pages) << error;
+    auto emf = pages->ConvertPage(0, error);
+    ASSERT_FALSE(emf.empty()) << error;
+    const std::string trace = Trace(emf);
+    // Black at a quarter: 191 of 255 on white.
+    EXPECT_NE(trace.find("fill nonzero solid #bfbfbf"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("solid #000000"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("\"Muted\""), std::string::npos) << trace;
+}
+
 // A soft mask and a blend mode: what they touch becomes a picture of just
 // that area, as the page looks there; the words in it stay as invisible text.
 TEST_F(PdfPagesTest, SoftMasksAndBlendModesBecomePicturesOfTheirAreaOnly) {

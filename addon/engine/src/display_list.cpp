@@ -21,8 +21,9 @@ struct TextCall { emf::TextRun run; emf::Matrix ctm; };
 struct ImageCall { std::shared_ptr<const emf::Image> image; emf::Matrix ctm; };
 struct ClipCall { emf::Path path; emf::FillRule rule; emf::Matrix ctm; };
 struct PopCall {};
+struct FontCall { std::shared_ptr<const emf::FontProgram> font; };
 
-enum Tag : std::uint8_t { kFill = 1, kStroke, kText, kImage, kClip, kPop };
+enum Tag : std::uint8_t { kFill = 1, kStroke, kText, kImage, kClip, kPop, kFont };
 
 void PutMatrix(wire::Writer& w, const emf::Matrix& m) {
     for (double v : {m.a, m.b, m.c, m.d, m.e, m.f}) w.F64(v);
@@ -103,7 +104,7 @@ std::shared_ptr<emf::Image> GetImage(wire::Reader& r) {
 }  // namespace
 
 struct DisplayList::Call {
-    std::variant<FillCall, StrokeCall, TextCall, ImageCall, ClipCall, PopCall> v;
+    std::variant<FillCall, StrokeCall, TextCall, ImageCall, ClipCall, PopCall, FontCall> v;
 };
 
 // The spill file: segments of `u64 length | Serialize's bytes`, each with
@@ -245,6 +246,11 @@ std::size_t DisplayList::TextRunCount() const {
     return static_cast<std::size_t>(held) + (spill_ ? spill_->texts : 0);
 }
 
+void DisplayList::DefineFont(const emf::FontProgram& f) {
+    calls_.push_back({FontCall{std::make_shared<emf::FontProgram>(f)}});
+    AfterCall();
+}
+
 std::vector<const emf::TextRun*> DisplayList::TextRuns() const {
     std::vector<const emf::TextRun*> out;
     for (const auto& c : calls_)
@@ -290,6 +296,7 @@ void DisplayList::ReplayHeld(emf::Device& d, const std::function<void()>& betwee
                 else if constexpr (std::is_same_v<T, TextCall>) d.DrawText(call.run, call.ctm);
                 else if constexpr (std::is_same_v<T, ImageCall>) d.DrawImage(*call.image, call.ctm);
                 else if constexpr (std::is_same_v<T, ClipCall>) d.PushClip(call.path, call.rule, call.ctm), ++open;
+                else if constexpr (std::is_same_v<T, FontCall>) d.DefineFont(*call.font);
                 else if (open > 0) d.PopClip(), --open;
             },
             c.v);
@@ -338,6 +345,10 @@ void DisplayList::SerializeHeld(std::string& out) const {
                     w.Pod(kImage), PutImage(w, *call.image), PutMatrix(w, call.ctm);
                 } else if constexpr (std::is_same_v<T, ClipCall>) {
                     w.Pod(kClip), PutPath(w, call.path), w.Pod(static_cast<std::uint8_t>(call.rule)), PutMatrix(w, call.ctm);
+                } else if constexpr (std::is_same_v<T, FontCall>) {
+                    w.Pod(kFont), w.Bytes(call.font->face.data(), call.font->face.size() * sizeof(char16_t));
+                    w.U32(static_cast<std::uint32_t>(call.font->format));
+                    w.Bytes(call.font->bytes.data(), call.font->bytes.size());
                 } else {
                     w.Pod(kPop);
                 }
@@ -434,6 +445,18 @@ std::optional<DisplayList> DisplayList::Deserialize(std::string_view bytes) {
                     --dl.openClips_;
                     dl.calls_.push_back({PopCall{}});
                     break;
+                case kFont: {
+                    auto f = std::make_shared<emf::FontProgram>();
+                    auto face = r.View();
+                    if (face.size() % 2) throw wire::Damaged("font face");
+                    f->face.resize(face.size() / 2);
+                    std::memcpy(f->face.data(), face.data(), face.size());
+                    if (r.U32() != static_cast<std::uint32_t>(emf::FontProgram::Format::Sfnt)) throw wire::Damaged("font format");
+                    auto bytes = r.View();
+                    f->bytes.assign(bytes.begin(), bytes.end());
+                    dl.calls_.push_back({FontCall{std::move(f)}});
+                    break;
+                }
                 default: throw wire::Damaged("call tag");
             }
         }

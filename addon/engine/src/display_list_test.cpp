@@ -56,6 +56,25 @@ TEST(DisplayList, SerializedListReplaysTheSameCalls) {
     EXPECT_EQ(Trace(*back), Trace(dl));
 }
 
+// A page printed by another program carries its own fonts: they travel and
+// replay in their place among the drawing calls.
+TEST(DisplayList, FontProgramsTravelWithTheCalls) {
+    DisplayList dl;
+    dl.DefineFont({u"PrintedFace", emf::FontProgram::Format::Sfnt, {0, 1, 0, 0, 42}});
+    emf::TextRun t;
+    t.text = u"x";
+    t.face = "PrintedFace";
+    dl.DrawText(t, {});
+    std::string bytes;
+    dl.Serialize(bytes);
+    auto back = DisplayList::Deserialize(bytes);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(Trace(*back), Trace(dl));
+    EXPECT_NE(Trace(dl).find("PrintedFace"), std::string::npos);
+    bytes.resize(bytes.size() - 3);
+    EXPECT_FALSE(DisplayList::Deserialize(bytes));
+}
+
 // A replay in chunks draws the same, with the caller's turn between chunks.
 TEST(DisplayList, ChunkedReplayCallsBetweenChunks) {
     const DisplayList dl = Sample();  // six calls

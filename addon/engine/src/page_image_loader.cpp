@@ -180,6 +180,7 @@ struct Request {
     double printableHeight = 0, printableWidth = 0;
     double zoom = 1;
     int mode = 0;
+    std::string engine;
     std::function<bool()> keepWaiting;  // the client's pump while the engine works
 };
 
@@ -200,6 +201,7 @@ RenderRequest MakeRenderRequest(const Request& req, int layoutGraceMs) {
     rr.minimalWidth = std::max<std::int32_t>(1, req.minimalWidth);
     rr.timeoutMs = std::max(0, req.timeoutMs);
     rr.layoutGraceMs = layoutGraceMs;
+    rr.engine = req.engine;
     return rr;
 }
 
@@ -505,6 +507,7 @@ Request PageImageLoader::MakeRequest(bool isString, const std::string& text, con
     req.baseUrl = baseUrl;
     req.timeoutMs = settings.pageTimeoutMs;
     req.keepWaiting = settings.keepWaiting;
+    req.engine = settings.htmlEngine;
     return req;
 }
 
@@ -647,9 +650,3 @@ std::unique_ptr<tessaline::DocumentLoader> CreatePageImageLoader(tessaline::Even
 }
 
 }  // namespace htmlengine
-
-namespace tessaline {
-std::unique_ptr<DocumentLoader> CreateDocumentLoader(EventLog& log) {
-    return htmlengine::CreatePageImageLoader(log, htmlengine::CreateDefaultEngine());
-}
-}  // namespace tessaline

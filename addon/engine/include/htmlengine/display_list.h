@@ -27,6 +27,7 @@ public:
     void DrawImage(const emf::Image&, const emf::Matrix&) override;
     void PushClip(const emf::Path&, emf::FillRule, const emf::Matrix&) override;
     void PopClip() override;
+    void DefineFont(const emf::FontProgram&) override;
 
     // Plays every call onto `target` in order; clips left open are closed.
     // Throws std::runtime_error when calls written to the spill file cannot

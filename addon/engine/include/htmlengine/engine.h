@@ -38,6 +38,7 @@ struct RenderRequest {
     // A longer document is laid out in parts of about this much markup, one
     // after the other, so the layout's memory follows the part; 0: whole.
     std::size_t layoutPartBytes = 256u << 10;
+    std::string engine;    // which engine draws it: "light", "browser", "auto" (also "")
     std::string userAgent = "Mozilla/5.0 (X11; Linux x86_64) Tessaline/1.0";
     // Set by the isolated engine in its layout process: the laid-out document
     // is kept rather than taken apart element by element before the answer

@@ -1,0 +1,539 @@
+#include "browser/browser_engine.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "devtools_pipe.h"
+#include "emf/player.h"
+#include "facts_script.h"
+#include "pagedraw/pdf_pages.h"
+#include "platform/paths.h"
+
+namespace browser {
+namespace {
+
+using htmlengine::AnchorFacts;
+using htmlengine::ElementFacts;
+using htmlengine::IntRect;
+using htmlengine::RenderRequest;
+using htmlengine::RenderResult;
+
+// The printer refuses pages taller than some 910 inches (65,520 points), the
+// page converter those of 800 inches or more.
+constexpr double kMaxPageInches = 790;
+constexpr double kMaxPagePx = kMaxPageInches * 96;
+constexpr double kMinScale = 0.1;  // the smallest print scale the printer takes
+// The page image's limit (the loader's): what lies below is not printed.
+constexpr double kMaxDocumentPx = 8000000;
+constexpr int kScreenHeight = 1080;
+
+// Time for starting the browser, and for the steps after the load (reading
+// the facts, printing): a long document takes a while to print.
+constexpr auto kStartTime = std::chrono::seconds(30);
+constexpr auto kMinAfterLoad = std::chrono::seconds(60);
+constexpr auto kCloseTime = std::chrono::seconds(5);
+// A proxy address where nothing answers.
+constexpr const char* kNoProxy = "http://127.0.0.1:1";
+constexpr auto kScriptPatience = std::chrono::seconds(3);
+
+std::string SchemeOf(const std::string& url) {
+    auto colon = url.find(':');
+    if (colon == std::string::npos) return {};
+    std::string s = url.substr(0, colon);
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// "http://host:port" of an address (lower-case scheme and host), "" for others.
+std::string OriginOf(const std::string& url) {
+    std::string scheme = SchemeOf(url);
+    if (scheme != "http" && scheme != "https") return {};
+    auto start = url.find("//");
+    if (start == std::string::npos) return {};
+    start += 2;
+    auto end = url.find_first_of("/?#", start);
+    std::string host = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (auto at = host.rfind('@'); at != std::string::npos) host.erase(0, at + 1);
+    for (auto& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme + "://" + host;
+}
+
+bool Base64Decode(const std::string& in, std::vector<std::uint8_t>& out) {
+    static const auto table = [] {
+        std::array<int, 256> t{};
+        t.fill(-1);
+        const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(a[i])] = i;
+        return t;
+    }();
+    out.clear();
+    out.reserve(in.size() / 4 * 3);
+    std::uint32_t acc = 0;
+    int bits = 0;
+    for (char ch : in) {
+        if (ch == '=') break;
+        int v = table[static_cast<unsigned char>(ch)];
+        if (v < 0) return false;
+        acc = (acc << 6) | static_cast<std::uint32_t>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<std::uint8_t>(acc >> bits));
+        }
+    }
+    return true;
+}
+
+std::vector<IntRect> Rects(const Json& j) {
+    std::vector<IntRect> rects;
+    if (!j.is_array()) return rects;
+    for (const auto& r : j) {
+        if (!r.is_array() || r.size() != 4) continue;
+        auto v = [&](int i) {
+            double d = r[i].is_number() ? r[i].get<double>() : 0;
+            return static_cast<int>(std::clamp(d, -1e9, 1e9));
+        };
+        rects.push_back({v(0), v(1), v(2), v(3)});
+    }
+    return rects;
+}
+
+std::string Str(const Json& j) { return j.is_string() ? j.get<std::string>() : std::string(); }
+int Int(const Json& j) { return j.is_number() ? static_cast<int>(std::clamp(j.get<double>(), -1e9, 1e9)) : 0; }
+
+// The facts the script answered, read defensively: the page's own script
+// may have replaced what the facts script calls.
+struct Facts {
+    std::string compat, url;
+    int sw = 0, sh = 0, bsw = 0, bottom = 0;
+    bool frameset = false;
+    std::vector<ElementFacts> elements;
+    std::vector<AnchorFacts> anchors;
+};
+
+bool ReadFacts(const std::string& text, Facts& f) {
+    Json j = Json::parse(text, nullptr, false);
+    if (j.is_discarded() || !j.is_object()) return false;
+    f.compat = Str(j.value("compat", Json()));
+    f.url = Str(j.value("url", Json()));
+    f.sw = Int(j.value("sw", Json())), f.sh = Int(j.value("sh", Json())), f.bsw = Int(j.value("bsw", Json()));
+    f.bottom = Int(j.value("bottom", Json()));
+    f.frameset = j.value("frameset", Json(false)).is_boolean() && j["frameset"].get<bool>();
+    if (auto el = j.value("el", Json()); el.is_array()) {
+        for (const auto& e : el) {
+            if (!e.is_array() || e.size() != 4) continue;
+            ElementFacts x;
+            x.tag = Str(e[0]);
+            x.breakBefore = e[1].is_boolean() && e[1].get<bool>();
+            x.breakAfter = e[2].is_boolean() && e[2].get<bool>();
+            x.rects = Rects(e[3]);
+            f.elements.push_back(std::move(x));
+        }
+    }
+    if (auto as = j.value("a", Json()); as.is_array()) {
+        for (const auto& a : as) {
+            if (!a.is_array() || a.size() != 5) continue;
+            AnchorFacts x;
+            x.href = Str(a[0]), x.hrefAttr = Str(a[1]), x.protocol = Str(a[2]), x.name = Str(a[3]);
+            x.rects = Rects(a[4]);
+            f.anchors.push_back(std::move(x));
+        }
+    }
+    return true;
+}
+
+class BrowserEngine final : public htmlengine::HtmlEngine {
+public:
+    explicit BrowserEngine(BrowserOptions o) : options_(std::move(o)) {}
+    RenderResult Render(const RenderRequest& req) override;
+    void SetWaitHook(std::function<bool()> hook) override { hook_ = std::move(hook); }
+
+private:
+    // One document in one tab.
+    struct Tab {
+        std::string contextId, targetId, session, frameId;
+        bool loaded = false, crashed = false;
+        std::string allowedOrigin;   // web address's origin, "" for none
+        bool urlMode = false;
+    };
+    bool EnsureBrowser(std::string& error);
+    void Drop() { pipe_.reset(); }
+    void OnEvent(const Json& m);
+    // Reads the facts with the tab's script; false when the tab does not answer.
+    bool Evaluate(const std::string& expr, Clock::time_point deadline, std::string& value, std::string& error);
+    void CloseTab();
+    void StopScripts();
+    bool Print(const Facts& facts, int width, int height, RenderResult& out, Clock::time_point deadline,
+               std::string& error);
+
+    BrowserOptions options_;
+    std::function<bool()> hook_;
+    std::unique_ptr<DevToolsPipe> pipe_;
+    Tab tab_;
+};
+
+bool BrowserEngine::EnsureBrowser(std::string& error) {
+    if (pipe_ && pipe_->Alive()) return true;
+    pipe_.reset();
+    std::string program = options_.program.empty() ? FindBrowser() : options_.program;
+    if (program.empty()) {
+        error = "no browser is installed";
+        return false;
+    }
+    std::vector<std::string> args = {
+        "--headless", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
+        "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-extensions",
+        "--disable-default-apps", "--mute-audio", "--hide-scrollbars", "--force-color-profile=srgb",
+        // Frames in the page's own process, so that the tab's request filter sees their requests too.
+        "--disable-site-isolation-trials", "--disable-features=Translate,MediaRouter,OptimizationHints,IsolateOrigins,site-per-process", "--js-flags=--max-old-space-size=1024",
+    };
+    // The browser's own sandbox refuses to run as root.
+    if (::geteuid() == 0) args.push_back("--no-sandbox");
+    pipe_ = DevToolsPipe::Launch(program, args, error);
+    if (!pipe_) return false;
+    pipe_->SetEventHandler([this](const Json& m) { OnEvent(m); });
+    // The first answer tells that the browser is up.
+    auto v = pipe_->Call("Browser.getVersion", Json::object(), "", Clock::now() + kStartTime, error);
+    if (!v) {
+        error = "the browser did not start: " + error;
+        pipe_.reset();
+        return false;
+    }
+    return true;
+}
+
+void BrowserEngine::OnEvent(const Json& m) {
+    std::string method = Str(m.value("method", Json()));
+    std::string session = Str(m.value("sessionId", Json()));
+    if (session.empty() || session != tab_.session) return;
+    const Json params = m.value("params", Json::object());
+    if (method == "Fetch.requestPaused") {
+        std::string id = Str(params.value("requestId", Json()));
+        std::string url = params.contains("request") ? Str(params["request"].value("url", Json())) : "";
+        std::string scheme = SchemeOf(url);
+        bool allow = scheme == "file" || scheme == "data" || scheme == "blob" || scheme == "about";
+        if (!allow && tab_.urlMode) {
+            std::string origin = OriginOf(url);
+            if (!origin.empty() && origin == tab_.allowedOrigin) allow = true;
+            // The main document's redirects during the first navigation.
+            else if (!tab_.loaded && Str(params.value("resourceType", Json())) == "Document" &&
+                     Str(params.value("frameId", Json())) == tab_.frameId && !origin.empty()) {
+                tab_.allowedOrigin = origin;
+                allow = true;
+            }
+        }
+        if (allow) pipe_->Post("Fetch.continueRequest", {{"requestId", id}}, session);
+        else pipe_->Post("Fetch.failRequest", {{"requestId", id}, {"errorReason", "BlockedByClient"}}, session);
+    } else if (method == "Page.loadEventFired") {
+        tab_.loaded = true;
+    } else if (method == "Inspector.targetCrashed") {
+        tab_.crashed = true;
+    } else if (method == "Page.javascriptDialogOpening") {
+        // Nobody is there to answer a dialog; it would hold the page forever.
+        pipe_->Post("Page.handleJavaScriptDialog", {{"accept", false}}, session);
+    }
+}
+
+void BrowserEngine::StopScripts() {
+    pipe_->Post("Runtime.terminateExecution", Json::object(), tab_.session);
+    pipe_->Post("Emulation.setScriptExecutionDisabled", {{"value", true}}, tab_.session);
+}
+
+bool BrowserEngine::Evaluate(const std::string& expr, Clock::time_point deadline, std::string& value,
+                             std::string& error) {
+    const Json params = {{"expression", expr}, {"returnByValue", true}};
+    // The page's own script may still be busy (a timer that never returns):
+    // when the tab does not answer soon, its scripts are stopped for good.
+    auto r = pipe_->Call("Runtime.evaluate", params, tab_.session, std::min(deadline, Clock::now() + kScriptPatience),
+                         error);
+    if (!r && pipe_->Alive() && !pipe_->Abandoned() && !tab_.crashed && Clock::now() < deadline) {
+        StopScripts();
+        r = pipe_->Call("Runtime.evaluate", params, tab_.session, deadline, error);
+    }
+    if (!r) return false;
+    if (r->contains("exceptionDetails")) {
+        error = "the facts script failed";
+        return false;
+    }
+    const Json res = r->value("result", Json::object());
+    value = Str(res.value("value", Json()));
+    return true;
+}
+
+void BrowserEngine::CloseTab() {
+    if (!pipe_) return;
+    std::string error;
+    bool ok = true;
+    if (!tab_.targetId.empty())
+        ok = pipe_->Call("Target.closeTarget", {{"targetId", tab_.targetId}}, "", Clock::now() + kCloseTime, error)
+                 .has_value();
+    if (ok && !tab_.contextId.empty())
+        ok = pipe_->Call("Target.disposeBrowserContext", {{"browserContextId", tab_.contextId}}, "",
+                         Clock::now() + kCloseTime, error)
+                 .has_value();
+    // A browser that cannot even close a tab is not used again.
+    if (!ok) Drop();
+    tab_ = Tab{};
+}
+
+bool BrowserEngine::Print(const Facts&, int width, int height, RenderResult& out, Clock::time_point deadline,
+                          std::string& error) {
+    PrintPlan plan = PlanPrint(height);
+    std::string ignored;
+    std::string add = std::string("(()=>{const s=document.createElement('style');s.textContent=") +
+                      Json(kPrintStyle).dump() + ";(document.head||document.documentElement).appendChild(s);})()";
+    Evaluate(add, deadline, ignored, error);
+    Json params = {{"paperWidth", width * plan.scale / 96.0},
+                   {"paperHeight", plan.pageCss * plan.scale / 96.0},
+                   {"scale", plan.scale},
+                   {"marginTop", 0}, {"marginBottom", 0}, {"marginLeft", 0}, {"marginRight", 0},
+                   {"printBackground", true},
+                   {"preferCSSPageSize", false},
+                   {"displayHeaderFooter", false}};
+    if (plan.pages > 1) params["pageRanges"] = "1-" + std::to_string(plan.pages);
+    else params["pageRanges"] = "1";
+    auto r = pipe_->Call("Page.printToPDF", params, tab_.session, deadline, error);
+    if (!r) {
+        error = "printing failed: " + error;
+        return false;
+    }
+    std::vector<std::uint8_t> pdf;
+    if (!Base64Decode(Str(r->value("data", Json())), pdf) || pdf.empty()) {
+        error = "the printed document is damaged";
+        return false;
+    }
+    // Device pixels of the converted pages: text positions keep half a
+    // pixel at any print scale. Finer costs much: what the metafile cannot
+    // say (soft masks, shadings) is pictured at this resolution (measured on
+    // a Doxygen page: 1.3 s at 192, 16 s at 960).
+    pagedraw::ConvertOptions co;
+    co.dpi = static_cast<int>(std::clamp(192.0 / plan.scale, 72.0, 2400.0));
+    std::string perr;
+    auto pages = pagedraw::PdfPages::OpenBytes(pdf, perr, co);
+    if (!pages) {
+        error = "the printed document cannot be read: " + perr;
+        return false;
+    }
+    const double k = 96.0 / (plan.scale * co.dpi);  // converted page pixels -> document pixels
+    for (int i = 0; i < pages->PageCount() && i < plan.pages; ++i) {
+        if (hook_ && !hook_()) {
+            error = "abandoned";
+            return false;
+        }
+        std::string cerr;
+        std::vector<std::uint8_t> emfBytes = pages->ConvertPage(i, cerr);
+        if (emfBytes.empty()) {
+            out.warnings.push_back("Printed page " + std::to_string(i + 1) + " not converted: " + cerr);
+            continue;
+        }
+        emf::PlayOptions po;
+        po.base = emf::Matrix::Scale(k, k).Then(emf::Matrix::Translate(0, i * plan.pageCss));
+        emf::Play(emfBytes, out.drawing, po);
+    }
+    return true;
+}
+
+RenderResult BrowserEngine::Render(const RenderRequest& req) {
+    RenderResult out;
+    const auto start = Clock::now();
+    const auto loadDeadline = start + std::chrono::milliseconds(std::max(0, req.timeoutMs));
+    std::string error;
+    if (!EnsureBrowser(error)) {
+        out.crashed = true;
+        out.warnings.push_back("Browser engine: " + error);
+        return out;
+    }
+    pipe_->SetWaitHook(hook_);
+
+    // A string becomes a file of its own beside the others, so that it may
+    // use file: pictures and style sheets as a file does; its base address
+    // comes first.
+    std::string address = req.address, stringFile;
+    if (req.kind == RenderRequest::Kind::String) {
+        stringFile = platform::MakeTempFile("", "TSL", ".html");
+        std::ofstream f(stringFile, std::ios::binary | std::ios::trunc);
+        if (!req.baseUrl.empty()) f << "<base href=\"" << req.baseUrl << "\">";
+        f << req.html;
+        f.close();
+        if (!f) {
+            std::remove(stringFile.c_str());
+            out.warnings.push_back("Browser engine: cannot write the document to a temporary file");
+            out.crashed = true;
+            return out;
+        }
+        address = "file://" + stringFile;
+    }
+    struct Cleanup {
+        std::string file;
+        ~Cleanup() {
+            if (!file.empty()) std::remove(file.c_str());
+        }
+    } cleanup{stringFile};
+
+    const auto setupDeadline = Clock::now() + kStartTime;
+    auto fail = [&](const std::string& why) {
+        out.crashed = true;
+        out.documentAvailable = false;
+        out.warnings.push_back("Browser engine: " + why);
+        CloseTab();
+        return std::move(out);
+    };
+    tab_ = Tab{};
+    tab_.urlMode = req.kind == RenderRequest::Kind::Address && (SchemeOf(address) == "http" || SchemeOf(address) == "https");
+    tab_.allowedOrigin = tab_.urlMode ? OriginOf(address) : "";
+    if (req.kind == RenderRequest::Kind::String) tab_.allowedOrigin = OriginOf(req.baseUrl), tab_.urlMode = !tab_.allowedOrigin.empty();
+    // Each document in a context of its own (no cookies or cache shared),
+    // whose connections all go to a proxy that is not there, but for the
+    // page's own host: what the request filter never sees (speculative
+    // connections, sockets) cannot leave either.
+    std::string bypass = "<-loopback>";
+    if (!tab_.allowedOrigin.empty()) bypass += ";" + tab_.allowedOrigin.substr(tab_.allowedOrigin.find("//") + 2);
+    auto context = pipe_->Call("Target.createBrowserContext",
+                               {{"disposeOnDetach", true}, {"proxyServer", kNoProxy}, {"proxyBypassList", bypass}}, "",
+                               setupDeadline, error);
+    if (!context) {
+        Drop();
+        return fail("no browser context: " + error);
+    }
+    tab_.contextId = Str(context->value("browserContextId", Json()));
+    auto target = pipe_->Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", tab_.contextId}}, "",
+                              setupDeadline, error);
+    if (!target) {
+        Drop();
+        return fail("no new tab: " + error);
+    }
+    tab_.targetId = Str(target->value("targetId", Json()));
+    auto attached = pipe_->Call("Target.attachToTarget", {{"targetId", tab_.targetId}, {"flatten", true}}, "",
+                                setupDeadline, error);
+    if (!attached) return fail("tab not attached: " + error);
+    tab_.session = Str(attached->value("sessionId", Json()));
+    const int width = std::max(1, req.minimalWidth);
+    for (auto [method, params] : std::initializer_list<std::pair<const char*, Json>>{
+             {"Page.enable", Json::object()},
+             {"Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "*"}}})}}},
+             {"Emulation.setEmulatedMedia", {{"media", "screen"}}},
+             {"Emulation.setDeviceMetricsOverride",
+              {{"width", width}, {"height", kScreenHeight}, {"deviceScaleFactor", 1}, {"mobile", false}}},
+         }) {
+        if (!pipe_->Call(method, params, tab_.session, setupDeadline, error))
+            return fail(std::string(method) + ": " + error);
+    }
+    if (auto tree = pipe_->Call("Page.getFrameTree", Json::object(), tab_.session, setupDeadline, error))
+        tab_.frameId = Str(tree->value("frameTree", Json::object()).value("frame", Json::object()).value("id", Json()));
+
+    auto nav = pipe_->Call("Page.navigate", {{"url", address}}, tab_.session,
+                           std::max(loadDeadline, Clock::now() + std::chrono::seconds(1)), error);
+    const std::string shownUrl = req.kind == RenderRequest::Kind::String ? "about:blank" : req.address;
+    if (nav && nav->contains("errorText")) {
+        // The top frame failed: an error event and no document.
+        htmlengine::FrameEvent e;
+        e.error = true, e.url = shownUrl, e.status = 0;
+        out.events.push_back(e);
+        out.warnings.push_back("Browser engine: " + Str((*nav)["errorText"]));
+        out.documentAvailable = false;
+        CloseTab();
+        return out;
+    }
+    if (!nav && !pipe_->Alive()) return fail("the browser ended while loading");
+    bool loaded = nav && pipe_->WaitFor([this] { return tab_.loaded || tab_.crashed; }, loadDeadline);
+    if (pipe_->Abandoned()) return fail("abandoned by the caller");
+    if (tab_.crashed) return fail("the page's process crashed");
+    if (!pipe_->Alive()) return fail("the browser ended while loading");
+    if (!loaded) {
+        // Drawn as far as it loaded: the page's script is stopped and kept
+        // stopped, and what is still coming is not waited for.
+        out.timedOut = true;
+        StopScripts();
+        pipe_->Post("Page.stopLoading", Json::object(), tab_.session);
+    }
+    if (!out.timedOut) {
+        htmlengine::FrameEvent e;
+        e.url = shownUrl;
+        out.events.push_back(e);
+    }
+
+    // After the load: the tab may take this long for the facts and the print
+    // together; one that does not answer fails the load.
+    const auto afterDeadline =
+        Clock::now() + std::max<Clock::duration>(std::chrono::milliseconds(req.layoutGraceMs), kMinAfterLoad);
+    // The view is made as tall as the document (and as wide when it is
+    // wider), as the document is then printed on one page of that size:
+    // heights in viewport units come out the same on screen and on paper.
+    std::string text;
+    Facts f;
+    int w = width, h = kScreenHeight;
+    for (int round = 0; round < 3; ++round) {
+        if (!Evaluate(FactsScript(true), afterDeadline, text, error) || !ReadFacts(text, f))
+            return fail(tab_.crashed ? "the page's process crashed" : "the page does not answer: " + error);
+        int nw = std::max({f.sw, f.bsw, width});
+        int nh = f.bottom > 0 ? f.bottom : f.sh;
+        nw = static_cast<int>(std::min<double>(nw, 16384)), nh = static_cast<int>(std::clamp<double>(nh, 1, kMaxDocumentPx));
+        if (nw == w && nh == h) break;
+        w = nw, h = nh;
+        if (!pipe_->Call("Emulation.setDeviceMetricsOverride",
+                         {{"width", w}, {"height", std::min(h, 10000000)}, {"deviceScaleFactor", 1}, {"mobile", false}},
+                         tab_.session, afterDeadline, error))
+            return fail("cannot size the view: " + error);
+    }
+    if (!Evaluate(FactsScript(false), afterDeadline, text, error) || !(f = Facts{}, ReadFacts(text, f)))
+        return fail(tab_.crashed ? "the page's process crashed" : "the page does not answer: " + error);
+
+    out.documentAvailable = true;
+    out.finalUrl = f.url;
+    out.compatMode = f.compat.empty() ? "CSS1Compat" : f.compat;
+    out.frameset = f.frameset;
+    out.layoutWidth = w;
+    out.scrollWidth = f.sw, out.scrollHeight = f.sh, out.bodyScrollWidth = f.bsw;
+    // The elements that carry no break still tell the document's bottom.
+    ElementFacts extent;
+    extent.tag = "DIV";
+    extent.rects = {{0, 0, w, std::max(f.bottom, 0)}};
+    out.elements.push_back(std::move(extent));
+    for (auto& e : f.elements) out.elements.push_back(std::move(e));
+    out.anchors = std::move(f.anchors);
+    int printHeight = std::max({f.bottom, f.sh, 1});
+    if (printHeight > kMaxDocumentPx) printHeight = static_cast<int>(kMaxDocumentPx);
+    if (!Print(f, w, printHeight, out, afterDeadline, error)) {
+        if (tab_.crashed) return fail("the page's process crashed");
+        return fail(error);
+    }
+    CloseTab();
+    return out;
+}
+
+}  // namespace
+
+PrintPlan PlanPrint(double height) {
+    PrintPlan p;
+    height = std::max(1.0, height);
+    p.pageCss = height;
+    if (height <= kMaxPagePx) return p;
+    p.scale = std::max(kMinScale, kMaxPagePx / height);
+    if (height * p.scale <= kMaxPagePx) return p;
+    p.scale = kMinScale;
+    p.pageCss = kMaxPagePx / kMinScale;
+    p.pages = static_cast<int>(std::ceil(height / p.pageCss));
+    return p;
+}
+
+std::string FindBrowser() {
+    if (const char* env = std::getenv("VELLUMATE_CHROMIUM")) {
+        std::string p = env;
+        return !p.empty() && ::access(p.c_str(), X_OK) == 0 ? p : std::string();
+    }
+    for (const char* p : {"/usr/lib/chromium/chromium", "/usr/bin/chromium"})
+        if (::access(p, X_OK) == 0) return p;
+    return {};
+}
+
+std::unique_ptr<htmlengine::HtmlEngine> CreateBrowserEngine(BrowserOptions options) {
+    return std::make_unique<BrowserEngine>(std::move(options));
+}
+
+}  // namespace browser

@@ -1,0 +1,145 @@
+#include "browser/engine_choice.h"
+
+#include <gtest/gtest.h>
+
+namespace browser {
+namespace {
+
+using htmlengine::HtmlEngine;
+using htmlengine::RenderRequest;
+using htmlengine::RenderResult;
+
+const std::string kFixtures = VM_BROWSER_FIXTURES;
+
+TEST(StyleScan, CountsFlexGridAndCustomProperties) {
+    auto s = ScanStyle(".a{display:flex} .b { display : inline-grid } .c{DISPLAY: Inline-Flex}"
+                       ".d{display:block} .e{color:var(--x);margin:var( --y)} .f{width:novar(--z)}");
+    EXPECT_EQ(s.flexGrid, 3);
+    EXPECT_EQ(s.customProperties, 2);
+    EXPECT_EQ(ScanStyle("").flexGrid, 0);
+    EXPECT_EQ(ScanStyle("display").flexGrid, 0);  // cut short
+    EXPECT_EQ(ScanStyle("display:").flexGrid, 0);
+}
+
+// A classic theme's flex sidebar and grid field list stay with the light
+// engine; a theme built on custom properties or on flex and grid does not.
+TEST(StyleScan, ClassicThemesStayLightModernOnesGoToTheBrowser) {
+    EXPECT_EQ(BrowserReason({3, 0}), "");
+    EXPECT_EQ(BrowserReason({0, 2}), "");
+    EXPECT_EQ(BrowserReason({0, 3}), "custom properties in the style sheets");
+    EXPECT_EQ(BrowserReason({6, 0}), "flex or grid layout in the style sheets");
+}
+
+TEST(StyleScan, DocumentStyleFollowsLinkedSheetsAndImports) {
+    RenderRequest r;
+    r.address = "file://" + kFixtures + "/modern.html";
+    std::string text = DocumentStyleText(r);
+    EXPECT_NE(text.find("--accent"), std::string::npos);       // the linked sheet
+    EXPECT_NE(text.find("inline-flex"), std::string::npos);    // its import
+    EXPECT_EQ(BrowserReason(ScanStyle(text)), "custom properties in the style sheets");
+
+    r.address = "file://" + kFixtures + "/classic.html";
+    EXPECT_EQ(BrowserReason(ScanStyle(DocumentStyleText(r))), "");
+
+    r.address = "file://" + kFixtures + "/missing.html";
+    EXPECT_EQ(DocumentStyleText(r), "");
+    r.address = "http://example.org/";
+    EXPECT_EQ(DocumentStyleText(r), "");
+
+    // A string's linked sheets are found from its base address.
+    r.kind = RenderRequest::Kind::String;
+    r.html = "<link rel=stylesheet href='modern.css'><p>x</p>";
+    r.baseUrl = "file://" + kFixtures + "/";
+    EXPECT_NE(DocumentStyleText(r).find("--accent"), std::string::npos);
+    // ... and from its own <base>, wherever it lies.
+    r.html = "<base href='file://" + kFixtures + "/modern.html'><link rel=stylesheet href='modern.css'>";
+    r.baseUrl = "file:///nowhere/";
+    EXPECT_NE(DocumentStyleText(r).find("--accent"), std::string::npos);
+}
+
+// Answers a fixed result and counts its renders.
+class FakeEngine final : public HtmlEngine {
+public:
+    explicit FakeEngine(int& calls, int scrollWidth = 800) : calls_(calls), width_(scrollWidth) {}
+    RenderResult Render(const RenderRequest&) override {
+        ++calls_;
+        RenderResult r;
+        r.documentAvailable = true;
+        r.scrollWidth = width_;
+        return r;
+    }
+
+private:
+    int& calls_;
+    int width_;
+};
+
+struct Choice {
+    int light = 0, browser = 0;
+    RenderResult result;
+};
+
+Choice Choose(const std::string& engine, const std::string& file, bool installed, int lightWidth = 800) {
+    Choice c;
+    EngineChoiceOptions o;
+    o.makeBrowser = [&c] { return std::make_unique<FakeEngine>(c.browser); };
+    o.browserInstalled = [installed] { return installed; };
+    auto e = CreateChoosingEngine(std::make_unique<FakeEngine>(c.light, lightWidth), o);
+    RenderRequest r;
+    r.address = file.starts_with("http") ? file : "file://" + kFixtures + "/" + file;
+    r.minimalWidth = 800;
+    r.engine = engine;
+    c.result = e->Render(r);
+    return c;
+}
+
+TEST(EngineChoice, AutoTakesTheBrowserOnlyWhereTheLightEngineFails) {
+    auto modern = Choose("auto", "modern.html", true);
+    EXPECT_EQ(modern.browser, 1);
+    EXPECT_EQ(modern.light, 0);
+    ASSERT_FALSE(modern.result.warnings.empty());
+    EXPECT_EQ(modern.result.warnings.front(), "HTML engine: browser (custom properties in the style sheets)");
+
+    auto classic = Choose("", "classic.html", true);
+    EXPECT_EQ(classic.light, 1);
+    EXPECT_EQ(classic.browser, 0);
+    EXPECT_EQ(classic.result.warnings.front(), "HTML engine: light");
+
+    // Far wider than the page in the light layout: drawn again by the browser.
+    auto wide = Choose("auto", "classic.html", true, 1300);
+    EXPECT_EQ(wide.light, 1);
+    EXPECT_EQ(wide.browser, 1);
+    EXPECT_EQ(wide.result.warnings.front(), "HTML engine: browser (the light layout is 1300 pixels wide)");
+    EXPECT_EQ(Choose("auto", "classic.html", true, 1100).browser, 0);
+
+    auto web = Choose("AUTO", "http://example.org/", true);
+    EXPECT_EQ(web.browser, 1);
+    EXPECT_EQ(web.result.warnings.front(), "HTML engine: browser (a web address)");
+}
+
+TEST(EngineChoice, ChosenEngineAndMissingBrowser) {
+    EXPECT_EQ(Choose("light", "modern.html", true).light, 1);
+    EXPECT_EQ(Choose("browser", "classic.html", true).browser, 1);
+
+    auto none = Choose("browser", "classic.html", false);
+    EXPECT_EQ(none.browser + none.light, 0);
+    EXPECT_TRUE(none.result.crashed);
+    EXPECT_EQ(none.result.warnings.front(), "HTML engine: browser, but no browser is installed");
+
+    auto fallback = Choose("auto", "modern.html", false);
+    EXPECT_EQ(fallback.light, 1);
+    EXPECT_EQ(fallback.result.warnings.front(),
+              "HTML engine: light (custom properties in the style sheets, but no browser is installed)");
+    EXPECT_EQ(Choose("auto", "classic.html", false, 5000).browser, 0);
+}
+
+TEST(EngineChoice, EngineWords) {
+    EXPECT_EQ(ParseEngineKind("light"), EngineKind::Light);
+    EXPECT_EQ(ParseEngineKind("Browser"), EngineKind::Browser);
+    EXPECT_EQ(ParseEngineKind("auto"), EngineKind::Auto);
+    EXPECT_EQ(ParseEngineKind(""), EngineKind::Auto);
+    EXPECT_EQ(ParseEngineKind("webkit"), EngineKind::Auto);
+}
+
+}  // namespace
+}  // namespace browser
