@@ -41,6 +41,8 @@ template <class... F>
 struct Overloaded : F... {
     using F::operator()...;
 };
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 // The words of the kChoice switches.
 constexpr SettingChoice kCompressions[] = {{"flate", 1}, {"none", 0}};

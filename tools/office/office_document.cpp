@@ -166,7 +166,7 @@ OfficeDocument::~OfficeDocument() {
 
 void OfficeDocument::Close() {
     if (!doc_.is()) return;
-    Reference<css::lang::XComponent> doc = std::move(doc_);
+    Reference<css::lang::XComponent> doc = doc_;
     doc_.clear();
     if (session_->Broken()) return;
     Call(*session_, "the document could not be closed", [&] {

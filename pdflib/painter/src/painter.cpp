@@ -524,9 +524,10 @@ std::vector<LaidItem> LayOut(pdfcore::FontCache& fonts, pdfcore::Font* primary, 
     // Visual order: from the highest level down to the lowest odd one, every
     // stretch of items at that level or above turns round.
     if (!simple && !items.empty()) {
-        FriBidiLevel top = *std::max_element(itemLevel.begin(), itemLevel.end()), lowOdd = 255;
+        const int top = *std::max_element(itemLevel.begin(), itemLevel.end());
+        int lowOdd = top + 1;  // above every level while no odd one is found
         for (FriBidiLevel l : itemLevel)
-            if (l & 1) lowOdd = std::min(lowOdd, l);
+            if (l & 1) lowOdd = std::min(lowOdd, static_cast<int>(l));
         for (int l = top; l >= lowOdd && l > 0; --l) {
             for (std::size_t i = 0; i < items.size();) {
                 if (itemLevel[i] < l) {
