@@ -35,6 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using vmtest::Q;
+using vmtest::Words;
 using vmtest::Sandbox;
 
 std::string Capture(const std::string& command) { return vmtest::Capture(command, false); }
@@ -45,22 +46,6 @@ std::vector<std::string> ListFile(const std::string& path) {
     for (std::string line; std::getline(in, line);)
         if (!line.empty() && line[0] != '#') out.push_back(line);
     return out;
-}
-
-// Lower-case words of three or more letters or digits, in order.
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    std::string w;
-    auto flush = [&] {
-        if (w.size() >= 3) words.push_back(w);
-        w.clear();
-    };
-    for (unsigned char c : text) {
-        if (std::isalnum(c)) w += static_cast<char>(std::tolower(c));
-        else flush();
-    }
-    flush();
-    return words;
 }
 
 // The share of `want` found in `got` in the same order: their longest

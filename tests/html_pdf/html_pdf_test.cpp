@@ -31,6 +31,7 @@ using vmtest::Sandbox;
 // Standard output only: the tools' warnings would spoil what is parsed.
 std::string Capture(const std::string& command) { return vmtest::Capture(command, false); }
 using vmtest::Q;
+using vmtest::Words;
 
 int PageCount(const std::string& pdf) {
     const std::string info = Capture("pdfinfo " + Q(pdf));
@@ -97,22 +98,6 @@ std::vector<WordBox> FindWord(const std::string& pdf, const std::string& word) {
             found.push_back({page, std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), height});
     }
     return found;
-}
-
-// Lower-case words of three or more letters or digits, in order.
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    std::string w;
-    auto flush = [&] {
-        if (w.size() >= 3) words.push_back(w);
-        w.clear();
-    };
-    for (unsigned char c : text) {
-        if (std::isalnum(c)) w += static_cast<char>(std::tolower(c));
-        else flush();
-    }
-    flush();
-    return words;
 }
 
 class HtmlPdf : public ::testing::Test {

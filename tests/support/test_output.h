@@ -1,12 +1,15 @@
-// What tests read back: a file's bytes and a shell command's output and status.
+// What tests read back: a file's bytes, a shell command's output and status,
+// and the words of a text.
 #pragma once
 
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace vmtest {
 
@@ -45,6 +48,22 @@ inline std::string Q(const std::string& arg) {
     std::string q = "'";
     for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
+}
+
+// Lower-case words of three or more letters or digits, in order.
+inline std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::string w;
+    auto flush = [&] {
+        if (w.size() >= 3) words.push_back(w);
+        w.clear();
+    };
+    for (unsigned char c : text) {
+        if (std::isalnum(c)) w += static_cast<char>(std::tolower(c));
+        else flush();
+    }
+    flush();
+    return words;
 }
 
 }  // namespace vmtest
