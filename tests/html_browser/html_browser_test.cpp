@@ -244,26 +244,17 @@ TEST_F(HtmlBrowser, ModernDocumentationLinksLandOnTheirTargets) {
     std::vector<std::string> docs;
     for (const auto& d : ListFile(MODERN_DOCUMENTS))
         if (d.ends_with("class.Pixbuf.html") || d.ends_with("reference.html")) docs.push_back(d);
-    fs::create_directories(box.Path("links"));
-    std::string command = "VELLUMATE_REGISTRY=" + Q(box.env["VELLUMATE_REGISTRY"]) + " VELLUMATE_UI=none TMPDIR=" +
-                          Q(box.Path("links")) + " python3 " + Q(MEASURE_LINKS_PY) + " --tsv --vellumate " +
-                          Q(VELLUMATE_BIN) + " --work " + Q(box.Path("links"));
-    for (const auto& d : docs) command += " " + Q(d);
-    std::istringstream out(Capture(command));
-    int links = 0, landed = 0, lines = 0;
-    for (std::string line; std::getline(out, line); ++lines) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
-        f.resize(6);
-        SCOPED_TRACE(f[0]);
-        EXPECT_EQ(f[5], "");
-        EXPECT_EQ(f[3], "0") << "words lost at page boundaries";
-        links += std::atoi(f[1].c_str());
-        landed += std::atoi(f[2].c_str());
+    const auto rows = vmtest::MeasureLinks(box, "links", docs, MEASURE_LINKS_PY, VELLUMATE_BIN);
+    int links = 0, landed = 0;
+    for (const vmtest::LinkRow& r : rows) {
+        SCOPED_TRACE(r.document);
+        EXPECT_EQ(r.error, "");
+        EXPECT_EQ(r.lost, 0) << "words lost at page boundaries";
+        links += r.links;
+        landed += r.landed;
     }
     std::printf("%d of %d links land on their target\n", landed, links);
-    EXPECT_EQ(lines, static_cast<int>(docs.size()));
+    EXPECT_EQ(rows.size(), docs.size());
     EXPECT_EQ(docs.size(), 2u);
     EXPECT_GT(links, 50);
     EXPECT_GE(landed * 100, links * 90);

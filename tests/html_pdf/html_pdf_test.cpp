@@ -146,28 +146,20 @@ TEST_F(HtmlPdf, RealDocumentationKeepsEveryLineAndItsLinksLandOnTheirTargets) {
     const std::vector<std::string> docs = RealDocuments();
     ASSERT_GE(docs.size(), 10u);
     for (const auto& d : docs) ASSERT_TRUE(fs::exists(d)) << d << ": install the packages of scripts/packages.txt";
-    fs::create_directories(box.Path("real"));
-    std::string command = "VELLUMATE_REGISTRY=" + Q(box.env["VELLUMATE_REGISTRY"]) + " VELLUMATE_UI=none TMPDIR=" +
-                          Q(box.Path("real")) + " python3 " + Q(MEASURE_LINKS_PY) + " --tsv --vellumate " +
-                          Q(VELLUMATE_BIN) + " --work " + Q(box.Path("real"));
-    for (const auto& d : docs) command += " " + Q(d);
-    std::istringstream out(Capture(command));
-    int links = 0, landed = 0, lines = 0;
-    for (std::string line; std::getline(out, line); ++lines) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
-        f.resize(6);
-        SCOPED_TRACE(f[0]);
-        EXPECT_EQ(f[5], "");  // converted
-        EXPECT_EQ(f[3], "0") << "words lost at page boundaries";
-        EXPECT_EQ(f[4], "0") << "words doubled at page boundaries";
-        const std::string pdf = box.Path("real/" + std::to_string(lines) + ".pdf");
+    const auto rows = vmtest::MeasureLinks(box, "real", docs, MEASURE_LINKS_PY, VELLUMATE_BIN);
+    int links = 0, landed = 0;
+    for (std::size_t n = 0; n < rows.size(); ++n) {
+        const vmtest::LinkRow& r = rows[n];
+        SCOPED_TRACE(r.document);
+        EXPECT_EQ(r.error, "");  // converted
+        EXPECT_EQ(r.lost, 0) << "words lost at page boundaries";
+        EXPECT_EQ(r.doubled, 0) << "words doubled at page boundaries";
+        const std::string pdf = box.Path("real/" + std::to_string(n) + ".pdf");
         EXPECT_NE(Capture("qpdf --check " + Q(pdf)).find("No syntax or stream encoding errors"), std::string::npos);
-        links += std::atoi(f[1].c_str());
-        landed += std::atoi(f[2].c_str());
+        links += r.links;
+        landed += r.landed;
     }
-    EXPECT_EQ(lines, static_cast<int>(docs.size()));
+    EXPECT_EQ(rows.size(), docs.size());
     EXPECT_GT(links, 300);
     EXPECT_GE(landed * 100, links * 95) << landed << " of " << links << " links land on their target";
 }

@@ -152,4 +152,25 @@ std::string PdfOutlineTree(const std::string& pdf) {
                    false);
 }
 
+std::vector<LinkRow> MeasureLinks(const Sandbox& box, const std::string& work, const std::vector<std::string>& docs,
+                                  const std::string& script, const std::string& vellumate) {
+    const std::string folder = box.Path(work);
+    std::filesystem::create_directories(folder);
+    std::string command = "VELLUMATE_REGISTRY=" + Q(box.env.at("VELLUMATE_REGISTRY")) +
+                          " VELLUMATE_UI=none TMPDIR=" + Q(folder) + " python3 " + Q(script) + " --tsv --vellumate " +
+                          Q(vellumate) + " --work " + Q(folder);
+    for (const auto& d : docs) command += " " + Q(d);
+    std::vector<LinkRow> rows;
+    std::istringstream out(Capture(command));
+    for (std::string line; std::getline(out, line);) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
+        f.resize(6);
+        rows.push_back({f[0], std::atoi(f[1].c_str()), std::atoi(f[2].c_str()), std::atoi(f[3].c_str()),
+                        std::atoi(f[4].c_str()), f[5]});
+    }
+    return rows;
+}
+
 }  // namespace vmtest

@@ -52,6 +52,20 @@ std::string Capture(const std::string& command, bool withStderr = true);
 // A copy of a program in a folder of its own (its "program folder").
 std::string CopyProgram(const std::string& program, const std::string& folder);
 
+// One document's line of scripts/measure_links.py --tsv: its in-document
+// links, how many land on their target, words lost and doubled at page
+// boundaries, and the error that stopped it ("" when it converted).
+struct LinkRow {
+    std::string document;
+    int links = 0, landed = 0, lost = 0, doubled = 0;
+    std::string error;
+};
+// Runs the link measure over `docs` with the built `vellumate` and the
+// sandbox's registry, its PDFs and temporary files in the folder `work` of
+// the sandbox (the n-th document's PDF is work/<n>.pdf, from 0).
+std::vector<LinkRow> MeasureLinks(const Sandbox& box, const std::string& work, const std::vector<std::string>& docs,
+                                  const std::string& script, const std::string& vellumate);
+
 // The text of each page of a PDF (pdftotext -layout), page by page.
 std::vector<std::string> PdfPageTexts(const std::string& pdf);
 // One line per outline of a PDF, indented two spaces per level, with its
