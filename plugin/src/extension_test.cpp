@@ -149,6 +149,15 @@ protected:
         return false;
     }
     bool Started() { return fs::exists(dir_ + "/args"); }
+    // A converter that blocks for good without starting a process of its
+    // own: opening a pipe nobody writes to. (A loop of `sleep`s would fork
+    // shells that carry the script's command line for a moment after it
+    // is gone, and the check for survivors would race with them.)
+    std::string BlockingStandIn() {
+        std::string fifo = dir_ + "/never written";
+        EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        return StandIn("read line < '" + fifo + "'");
+    }
 
     std::string dir_;
     std::list<Env> env_;
@@ -249,8 +258,7 @@ TEST_F(ButtonTest, AddressTooLongForTheCommandLineIsRefusedNotCut) {
 }
 
 TEST_F(ButtonTest, AbortEndsTheConverterAtOnce) {
-    // A converter that would run for a minute.
-    SetConverterPath(StandIn("for i in $(seq 600); do sleep 0.1; done"));
+    SetConverterPath(BlockingStandIn());
     Show("http://a.invalid/");
     Env answer("VELLUMATE_MSGBOX_ANSWER", "abort");
     com::VARIANT out;
@@ -288,7 +296,7 @@ protected:
 };
 
 TEST_F(DialogTest, AbortButtonEndsTheConverter) {
-    ConverterRun run("\"" + StandIn("for i in $(seq 600); do sleep 0.1; done") + "\"");
+    ConverterRun run("\"" + BlockingStandIn() + "\"");
     run.Launch();
     WhenShown([&] { return run.Poll() == ConverterRun::State::Running; },
               [](QWidget* window, QPushButton* abort) {
