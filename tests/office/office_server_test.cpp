@@ -211,6 +211,8 @@ TEST_F(OfficeServer, WordReadsAndChangesTheTextsPageSetup) {
         EXPECT_EQ(doc.hr, S_OK) << doc.error;
         EXPECT_NEAR(doc.Get("PageSetup").Number("BottomMargin"), 72, 0.1);
         EXPECT_FALSE(OfficeProcesses().empty());
+        // No lock file beside the document, also while it is open.
+        EXPECT_FALSE(fs::exists(dir_ + "/.~lock.letter.fodt#"));
         word.Call("Quit", DISPATCH_METHOD);
         EXPECT_EQ(word.hr, S_OK);
         (void)r;

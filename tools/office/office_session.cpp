@@ -77,8 +77,10 @@ std::string OfficeProgram() {
 }
 
 // The profile: the spreadsheet prints every sheet rather than only the
-// active one (print options cannot ask for it), and no lock file is left
-// beside the user's document (nothing is written outside the temporary folder).
+// active one (print options cannot ask for it), and no lock file is made
+// beside the user's document, not even for the time it is open (nothing is
+// written outside the temporary folder): that takes locking off as a whole,
+// not only its lock-file kind.
 constexpr char kProfileSettings[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
@@ -88,6 +90,8 @@ constexpr char kProfileSettings[] =
     "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseDocumentOOoLockFile\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseDocumentSystemFileLocking\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseLocking\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "</oor:items>\n";
 
