@@ -292,6 +292,9 @@ TEST_F(PainterTest, FailuresAreReportedAndDrawNothing) {
     auto bytes = Record([](emf::Device&) {}, {0, 0, 10, 10});
     EXPECT_EQ(DrawMetafile(doc, 3, bytes, 0, 0, 1, 1, 0, 1).status, DrawStatus::BadPage);
     EXPECT_EQ(DrawMetafileFile(doc, 0, (dir / "missing.emf").string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::NoFile);
+    EXPECT_EQ(DrawMetafileFile(doc, 0, dir.string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::NoFile);  // a folder
+    std::ofstream((dir / "empty.emf").string());
+    EXPECT_EQ(DrawMetafileFile(doc, 0, (dir / "empty.emf").string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::NotMetafile);
     std::ofstream((dir / "ok.emf").string(), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     EXPECT_EQ(DrawMetafileFile(doc, 0, (dir / "ok.emf").string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::Ok);
 }
