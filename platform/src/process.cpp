@@ -154,8 +154,9 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const StartOption
         sigaction(SIGPIPE, &dfl, nullptr);
         int e = 0;
         if (ownGroup && setpgid(0, 0) != 0) e = errno;
+        if (!e && endWithCaller && prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) e = errno;
         // The parent may have gone between fork and prctl: then end at once.
-        if (!e && endWithCaller && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != caller)) _exit(127);
+        if (!e && endWithCaller && getppid() != caller) _exit(127);
         const char* paths[3] = {in, out, err};
         for (int fd = 0; fd < 3 && !e; ++fd) {
             if (!paths[fd]) continue;
