@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Office documents: seconds per document and output bytes of vellumate through
 # the whole printing chain (private cupsd, backend, agent, pathprobe, as the
-# user nobody; LibreOffice started and ended by each run), beside
-# LibreOffice's own --convert-to pdf (cold: one process per file) and its
-# export through UNO in one running office (warm). Needs root.
+# user nobody), beside LibreOffice's own --convert-to pdf (cold: one process
+# per file) and its export through UNO in one running office (warm).
+# ours_s: one vellumate run per file (each starts its office); run_s: the
+# file's share of one run over the whole list (one office for all; the first
+# file carries the office's start), from the outputs' times. Needs root.
 #   scripts/bench_office.sh [BUILD_FOLDER]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +27,7 @@ docs=$work/chain/docs
 for f in "${files[@]}"; do cp "$samples/$f" "$docs/"; done
 chown nobody "$docs"/*
 now() { date +%s.%N; }
+load0=$(cut -d' ' -f1-3 /proc/loadavg)
 
 declare -A ours ours_b cold cold_b warm warm_b
 for f in "${files[@]}"; do
@@ -41,6 +44,13 @@ t0=$(now)
 "$chain" run "$work/chain" "$build/bin/vellumate" /inlist "$docs/list.txt" /outdir "$docs/listed" 2>/dev/null ||
   echo "vellumate failed on the list" >&2
 list_s=$(echo "$(now) - $t0" | bc)
+declare -A run_s
+prev=$t0
+for f in "${files[@]}"; do
+  end=$(stat -c %.9Y "$docs/listed/$f.pdf" 2>/dev/null || echo "$prev")
+  run_s[$f]=$(echo "$end - $prev" | bc)
+  prev=$end
+done
 mkdir -p "$work/cold" "$work/warm"
 # The cold runs share one profile made by a first run, as a user's would.
 HOME=$work/cold soffice --headless -env:UserInstallation="file://$work/cold/profile" --convert-to pdf \
@@ -56,7 +66,8 @@ while IFS=$'\t' read -r path secs bytes; do
   f=$(basename "$path"); warm[$f]=$secs; warm_b[$f]=$bytes
 done < <(TMPDIR=$work "$build/bin/office_export_bench" "$work/warm" "${files[@]/#/$samples/}")
 
-printf '%-10s %10s %10s %10s %10s %10s %10s %8s\n' file ours_s ours_B cold_s cold_B warm_s warm_B words
+echo "load average before: $load0"
+printf '%-10s %8s %8s %10s %8s %10s %8s %10s %8s\n' file ours_s run_s ours_B cold_s cold_B warm_s warm_B words
 for f in "${files[@]}"; do
   kept=$(python3 - "$docs/$f.pdf" "$work/cold/${f%.*}.pdf" <<'PY'
 import subprocess, sys
@@ -65,8 +76,9 @@ ours, ref = words(sys.argv[1]), words(sys.argv[2])
 print(f"{len(ref & ours)}/{len(ref)}")
 PY
 )
-  printf '%-10s %10.2f %10s %10.2f %10s %10.2f %10s %8s\n' "$f" "${ours[$f]}" "${ours_b[$f]}" "${cold[$f]}" \
-    "${cold_b[$f]}" "${warm[$f]:-0}" "${warm_b[$f]:-0}" "$kept"
+  printf '%-10s %8.2f %8.2f %10s %8.2f %10s %8.2f %10s %8s\n' "$f" "${ours[$f]}" "${run_s[$f]}" "${ours_b[$f]}" \
+    "${cold[$f]}" "${cold_b[$f]}" "${warm[$f]:-0}" "${warm_b[$f]:-0}" "$kept"
 done
 printf 'one run over all %d files: %.2f s, %.2f s a file\n' "${#files[@]}" "$list_s" "$(echo "$list_s / ${#files[@]}" | bc -l)"
 echo "fonts not embedded in ours: $(for f in "${files[@]}"; do pdffonts "$docs/$f.pdf" 2>/dev/null | tail -n +3 | awk '$(NF-4) != "yes"'; done | wc -l)"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

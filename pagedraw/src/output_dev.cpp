@@ -648,6 +648,27 @@ void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, i
         }
     }
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
+    const int bits = colorMap->getBits();
+    if (!maskColors && t.step == 1 && bits > 0 && bits <= 8 && comps > 0 && colorMap->useRGBLine()) {
+        // Whole rows through the colour map's tables: printed pages carry
+        // large pictures (a page background), and a call per pixel costs
+        // more than the rest of the page.
+        emf::Image img;
+        img.format = emf::Image::Format::Rgb8, img.components = 3, img.width = width, img.height = height;
+        img.pixels.resize(std::size_t(width) * height * 3);
+        ImageStream is(str, width, comps, bits);
+        is.reset();
+        int y = 0;
+        for (; y < height; ++y) {
+            unsigned char* line = is.getLine();
+            if (!line) break;
+            colorMap->getRGBLine(line, &img.pixels[std::size_t(y) * width * 3], width);
+        }
+        is.close();
+        std::fill(img.pixels.begin() + std::ptrdiff_t(std::size_t(y) * width * 3), img.pixels.end(), 0);
+        m_->Picture(state, std::move(img));
+        return;
+    }
     emf::Image img;
     img.format = maskColors ? emf::Image::Format::Rgba8 : emf::Image::Format::Rgb8;
     img.components = maskColors ? 4 : 3;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -172,6 +173,48 @@ TEST_F(PdfPagesTest, PathsClipsShadingsAndInvisibleTextAreSaidInMetafileTerms) {
     const std::string text = Shell("pdftotext " + back + " -");
     EXPECT_NE(text.find("Shown"), std::string::npos) << text;
     EXPECT_NE(text.find("Hidden words"), std::string::npos) << text;
+}
+
+TEST_F(PdfPagesTest, PicturesKeepTheirColoursInEveryColourSpaceAndDepth) {
+    // Three two-pixel pictures: 8-bit RGB, 8-bit grey with its decode
+    // inverted, and a 1-bit palette of green and yellow.
+    auto image = [](const std::string& dict, const std::string& bytes) {
+        return "<< /Type /XObject /Subtype /Image /Width 2 /Height 1 " + dict + " /Length " +
+               std::to_string(bytes.size()) + " >>\nstream\n" + bytes + "\nendstream";
+    };
+    const std::string pdf = HandMadePdf(
+        "q 40 0 0 20 10 10 cm /Im1 Do Q q 40 0 0 20 60 10 cm /Im2 Do Q q 40 0 0 20 110 10 cm /Im3 Do Q\n",
+        "/XObject << /Im1 6 0 R /Im2 7 0 R /Im3 8 0 R >>",
+        {image("/ColorSpace /DeviceRGB /BitsPerComponent 8", std::string("\xFF\x00\x00\x00\x00\xFF", 6)),
+         image("/ColorSpace /DeviceGray /BitsPerComponent 8 /Decode [1 0]", std::string("\x00\xFF", 2)),
+         image("/ColorSpace [/Indexed /DeviceRGB 1 <00FF00FFFF00>] /BitsPerComponent 1", "\x40")});
+    std::string error;
+    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
+    ASSERT_TRUE(pages) << error;
+    auto emf = pages->ConvertPage(0, error);
+    ASSERT_FALSE(emf.empty()) << error;
+    const std::string back = BackToPdf({emf}, "pictures.pdf");
+    const std::string base = (dir / "pictures").string();
+    Shell("pdftoppm -r 72 -singlefile " + back + " " + base);
+    std::ifstream in(base + ".ppm", std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0, maxv = 0;
+    in >> magic >> w >> h >> maxv;
+    in.get();
+    std::vector<unsigned char> rgb(std::size_t(w) * h * 3);
+    in.read(reinterpret_cast<char*>(rgb.data()), std::streamsize(rgb.size()));
+    ASSERT_GE(w, 150);
+    ASSERT_GE(h, 90);
+    auto at = [&](int x, int y) {
+        const unsigned char* p = &rgb[(std::size_t(y) * w + x) * 3];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(at(20, 80), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_EQ(at(40, 80), (std::array<int, 3>{0, 0, 255}));
+    EXPECT_EQ(at(70, 80), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_EQ(at(90, 80), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(at(120, 80), (std::array<int, 3>{0, 255, 0}));
+    EXPECT_EQ(at(140, 80), (std::array<int, 3>{255, 255, 0}));
 }
 
 // A translucent tint (a web page's boxes and muted text are printed so) shows

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -132,6 +133,8 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const StartOption
     const char* in = pathOrNull(options.stdinPath);
     const char* out = pathOrNull(options.stdoutPath);
     const char* err = pathOrNull(options.stderrPath);
+    const bool ownGroup = options.ownProcessGroup, endWithCaller = options.endWithCaller;
+    const pid_t caller = getpid();
     pid_t pid = fork();
     if (pid < 0) {
         int e = errno;
@@ -145,7 +148,15 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const StartOption
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        // A caller that ignores SIGPIPE (for its own pipes) does not pass that on.
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigaction(SIGPIPE, &dfl, nullptr);
         int e = 0;
+        if (ownGroup && setpgid(0, 0) != 0) e = errno;
+        if (!e && endWithCaller && prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) e = errno;
+        // The parent may have gone between fork and prctl: then end at once.
+        if (!e && endWithCaller && getppid() != caller) _exit(127);
         const char* paths[3] = {in, out, err};
         for (int fd = 0; fd < 3 && !e; ++fd) {
             if (!paths[fd]) continue;
@@ -163,6 +174,8 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const StartOption
         _exit(127);
     }
     close(pipefd[1]);
+    // Also from here, so that the group exists before anyone signals it.
+    if (ownGroup) setpgid(pid, pid);
     int childErr = 0;
     ssize_t n;
     while ((n = read(pipefd[0], &childErr, sizeof childErr)) < 0 && errno == EINTR) {

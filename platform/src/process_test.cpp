@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <thread>
 
 using namespace platform;
 using platform::testing::TempDir;
@@ -69,6 +70,26 @@ TEST(Process, StandardStreamsToFiles) {
     opts.stdinPath = dir / "missing.txt";
     std::string err;
     EXPECT_FALSE(child.Start(std::vector<std::string>{"cat"}, opts, &err));
+}
+
+TEST(Process, AChildTiedToItsCallerEndsWithTheStartingThreadInAGroupOfItsOwn) {
+    // The thread stands for a caller that ends (or is killed) without
+    // ending its child: the child must not outlive it.
+    ChildProcess tied, free;
+    StartOptions opts;
+    opts.ownProcessGroup = true;
+    opts.endWithCaller = true;
+    std::thread([&] {
+        ASSERT_TRUE(tied.Start(std::vector<std::string>{"sleep", "600"}, opts));
+        EXPECT_EQ(getpgid(tied.Pid()), tied.Pid());
+        ASSERT_TRUE(free.Start(std::vector<std::string>{"sleep", "600"}));
+        EXPECT_EQ(getpgid(free.Pid()), getpgrp());
+    }).join();
+    ASSERT_TRUE(tied.Wait(60000));
+    EXPECT_EQ(tied.ExitStatus(), 128 + 9);
+    EXPECT_TRUE(free.Running());
+    free.Terminate(true);
+    EXPECT_TRUE(free.Wait());
 }
 
 TEST(Process, ExitStatusIsTheResultModulo256) {

@@ -7,9 +7,11 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 
 #include <map>
+#include <vector>
 #include <mutex>
 
 namespace com {
@@ -21,11 +23,13 @@ using platform::RegKeyHolder;
 namespace {
 
 thread_local int g_initCount = 0;
+std::atomic<int> g_initialisedThreads{0};
 
 struct LoadedLibrary {
     void* handle = nullptr;
     DllGetClassObjectFn getClassObject = nullptr;
     DllCanUnloadNowFn canUnloadNow = nullptr;
+    DllShutdownFn shutdown = nullptr;
 };
 
 std::mutex g_libsMu;
@@ -44,6 +48,7 @@ HRESULT Load(const std::string& path, LoadedLibrary* out) {
     lib.handle = h;
     lib.getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(h, "DllGetClassObject"));
     lib.canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(dlsym(h, "DllCanUnloadNow"));
+    lib.shutdown = reinterpret_cast<DllShutdownFn>(dlsym(h, "DllShutdown"));
     if (!lib.getClassObject) {
         dlclose(h);
         return CO_E_ERRORINDLL;
@@ -72,11 +77,24 @@ platform::LSTATUS ClassString(const std::string& path, std::string* out) {
 
 HRESULT CoInitialize(void*) {
     // Every thread is its own apartment; a second call answers S_FALSE as usual.
-    return g_initCount++ == 0 ? S_OK : S_FALSE;
+    if (g_initCount++ > 0) return S_FALSE;
+    ++g_initialisedThreads;
+    return S_OK;
 }
 
 void CoUninitialize() {
-    if (g_initCount > 0) --g_initCount;
+    if (g_initCount == 0 || --g_initCount > 0) return;
+    if (--g_initialisedThreads > 0) return;
+    // The runtime ends. The libraries are asked outside the lock: a server
+    // may take its time (ending a process) and may call back into the runtime.
+    std::vector<DllShutdownFn> shutdowns;
+    {
+        std::lock_guard lock(g_libsMu);
+        for (const auto& [path, lib] : g_libs)
+            if (lib.shutdown) shutdowns.push_back(lib.shutdown);
+    }
+    for (DllShutdownFn f : shutdowns) f();
+    CoFreeUnusedLibraries();
 }
 
 HRESULT CLSIDFromProgID(std::string_view progId, CLSID* out) {

@@ -7,10 +7,15 @@
 #include "test_output.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -64,6 +69,7 @@ protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "cupsd, the backend and the user switch need root";
         ASSERT_TRUE(started_) << "the chain did not start";
+        OfficeLog();
     }
 
     // A document for the user: copied into the user's folder under `name`.
@@ -126,6 +132,20 @@ protected:
         for (const auto& e : fs::directory_iterator("/proc", ec))
             if (vmtest::ReadFile(e.path().string() + "/cmdline").find(mark) != std::string::npos) return true;
         return false;
+    }
+    // The office log's lines since the last call ("office started PID", "office ended PID").
+    static std::vector<std::string> OfficeLog() {
+        const std::string file = dir_ + "/home/office.log";
+        std::vector<std::string> lines;
+        std::istringstream in(vmtest::ReadFile(file));
+        for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.rfind(' ')));
+        std::error_code ec;
+        fs::remove(file, ec);  // the user makes it again (the folder is theirs)
+        return lines;
+    }
+    static const std::vector<std::string>& OneOffice() {
+        static const std::vector<std::string> one = {"office started", "office ended"};
+        return one;
     }
     // Page files and tickets left in the user's spool folder.
     static std::vector<std::string> SpoolFiles() {
@@ -261,6 +281,23 @@ TEST_F(OfficeChain, MergedRunOfOfficeHtmlAndPictureHasOneOutlinePerFile) {
     const std::string outlines = vmtest::Shell("qpdf --json --json-key=outlines " + Quote(Out("merged.pdf")) +
                                                " | grep -o '\"title\": \"[^\"]*\"'");
     EXPECT_EQ(outlines, "\"title\": \"merged\"\n\"title\": \"note\"\n\"title\": \"merged\"\n");
+    // One office for both Office files, ended with the run.
+    EXPECT_EQ(OfficeLog(), OneOffice());
+    EXPECT_FALSE(OfficeLeft());
+}
+
+TEST_F(OfficeChain, OneOfficePrintsEveryDocumentOfAList) {
+    const std::string list = Out("several.txt");
+    std::ofstream(list) << Doc(std::string(VM_OFFICE_FIXTURES) + "/letter.fodt", "several.odt") << "\n"
+                        << Doc(std::string(VM_OFFICE_FIXTURES) + "/workbook.fods", "several.ods") << "\n"
+                        << Doc(std::string(VM_OFFICE_FIXTURES) + "/slides.fodp", "several.odp") << "\n";
+    vmtest::Shell("chown nobody " + Quote(list));
+    std::string err;
+    ASSERT_EQ(Vellumate("/inlist " + list + " /outdir " + Out(""), &err), 0) << err;
+    for (const char* out : {"several.odt.pdf", "several.ods.pdf", "several.odp.pdf"})
+        EXPECT_FALSE(Pages(Out(out)).empty()) << out;
+    EXPECT_EQ(OfficeLog(), OneOffice());
+    EXPECT_FALSE(OfficeLeft());
 }
 
 TEST_F(OfficeChain, BrokenDocumentsAndAMissingHelperOrQueueEndWithTheirCodesAndLeaveNothing) {
@@ -272,6 +309,7 @@ TEST_F(OfficeChain, BrokenDocumentsAndAMissingHelperOrQueueEndWithTheirCodesAndL
     EXPECT_EQ(Vellumate(damaged + " " + Out("damaged.pdf"), &err), 256 - 25) << err;
     EXPECT_FALSE(fs::exists(Out("damaged.pdf")));
     EXPECT_FALSE(OfficeLeft());
+    EXPECT_EQ(OfficeLog(), OneOffice());
     EXPECT_EQ(DefaultPrinter().find("Vellumate"), std::string::npos);
 
     // A converter whose folder lacks pathprobe: -28, nothing changed.
@@ -299,6 +337,33 @@ TEST_F(OfficeChain, BrokenDocumentsAndAMissingHelperOrQueueEndWithTheirCodesAndL
                             VM_SOURCE_DIR + "/printer/driver/vellumate.ppd 2>/dev/null; echo $?"),
               "0\n");
     EXPECT_EQ(SpoolFiles(), std::vector<std::string>{});
+}
+
+TEST_F(OfficeChain, AKilledConverterTakesItsOfficeAlong) {
+    // Killed while its document prints: nothing of the office stays. (The
+    // hand-off values a killed run leaves are not put back: this runs last.)
+    const std::string source = Doc(std::string(VM_OFFICE_FIXTURES) + "/letter.fodt", "killed.odt");
+    const std::string pid = vmtest::Shell(Chain() + " run " + dir_ + " " + VM_BIN_DIR + "/vellumate " + source + " " +
+                                          Out("killed.pdf") + " >/dev/null 2>&1 & echo $!");
+    const pid_t converter = std::atoi(pid.c_str());
+    ASSERT_GT(converter, 0);
+    std::string started;
+    // The office's start is what the kill waits for (bounded by the converter's life).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (started.empty() && ::kill(converter, 0) == 0 && std::chrono::steady_clock::now() < until) {
+        started = vmtest::ReadFile(dir_ + "/home/office.log");
+        if (started.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_NE(started.find("office started "), std::string::npos) << started;
+    const pid_t office = std::atoi(started.c_str() + started.find("started ") + 8);
+    ::kill(converter, SIGKILL);
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, office, 0));
+    if (fd >= 0) {
+        pollfd p{fd, POLLIN, 0};
+        EXPECT_EQ(poll(&p, 1, 60000), 1) << "the office outlived its converter";
+        close(fd);
+    }
+    EXPECT_FALSE(fs::exists(Out("killed.pdf")));
 }
 
 }  // namespace

@@ -1,20 +1,25 @@
 // libvmoffice.so in this process, registered in a private registry, driving
 // a real headless LibreOffice: page set-ups of the three applications, a
-// damaged document, an office that crashes or hangs, no office at all, and
-// no office process left behind.
+// damaged document, an office that crashes or hangs, no office at all, one
+// office for a whole run, and no office process left behind, also when the
+// client is killed.
 #include "platform/com.h"
 #include "platform/com_dispatch.h"
 
+#include "platform/process.h"
 #include "test_output.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,6 +60,25 @@ bool NoOfficeLeft() {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
+}
+
+// The lines the session wrote to $VELLUMATE_OFFICE_LOG that begin with `what`.
+int LogLines(const std::string& what) {
+    std::istringstream in(vmtest::ReadFile(g_dir + "/office.log"));
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line.rfind(what, 0) == 0;
+    return n;
+}
+
+// Waits (bounded, on the process itself) until a process that is not our
+// child has ended.
+bool Ends(pid_t pid) {
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) return errno == ESRCH;
+    pollfd p{fd, POLLIN, 0};
+    const bool ended = poll(&p, 1, 60000) == 1;
+    close(fd);
+    return ended;
 }
 
 // Late-bound calls with the server's text on failure.
@@ -134,6 +158,7 @@ protected:
         g_dir = dir_;
         setenv("VELLUMATE_REGISTRY", (dir_ + "/reg").c_str(), 1);
         setenv("TMPDIR", dir_.c_str(), 1);
+        setenv("VELLUMATE_OFFICE_LOG", (dir_ + "/office.log").c_str(), 1);
         const std::string reg = vmtest::Shell(std::string(VM_BIN_DIR) + "/regsvr /s " + VM_LIB_DIR +
                                               "/libvmoffice.so >/dev/null 2>&1; echo $?");
         ASSERT_EQ(reg, "0\n");
@@ -143,6 +168,7 @@ protected:
         CoUninitialize();
         unsetenv("VELLUMATE_OFFICE_TIMEOUT");
         unsetenv("VELLUMATE_SOFFICE");
+        unsetenv("VELLUMATE_OFFICE_LOG");
         unsetenv("TMPDIR");
         std::error_code ec;
         fs::remove_all(dir_, ec);
@@ -185,11 +211,18 @@ TEST_F(OfficeServer, WordReadsAndChangesTheTextsPageSetup) {
         EXPECT_EQ(doc.hr, S_OK) << doc.error;
         EXPECT_NEAR(doc.Get("PageSetup").Number("BottomMargin"), 72, 0.1);
         EXPECT_FALSE(OfficeProcesses().empty());
+        // No lock file beside the document, also while it is open.
+        EXPECT_FALSE(fs::exists(dir_ + "/.~lock.letter.fodt#"));
         word.Call("Quit", DISPATCH_METHOD);
         EXPECT_EQ(word.hr, S_OK);
         (void)r;
     }
+    // The office stays for the run's next document, and ends with the run.
+    EXPECT_EQ(OfficeProcesses().size(), 1u);
+    CoUninitialize();
     EXPECT_TRUE(NoOfficeLeft());
+    EXPECT_EQ(LogLines("office ended"), 1);
+    CoInitialize();
     // Nothing of the private profile stays in the temporary folder, and no
     // lock file beside the document.
     for (const auto& e : fs::directory_iterator(dir_)) {
@@ -225,7 +258,7 @@ TEST_F(OfficeServer, ExcelAnswersTheActiveSheetsDispatchIdsAndPowerPointItsSlide
     Auto slides = pres.Get("PageSetup");
     EXPECT_NEAR(slides.Number("SlideWidth"), 793.7, 0.5);
     EXPECT_NEAR(slides.Number("SlideHeight"), 446.5, 0.5);
-    EXPECT_EQ(OfficeProcesses().size(), 2u);  // one office: its launcher and the program
+    EXPECT_EQ(OfficeProcesses().size(), 1u);  // one office
 }
 
 TEST_F(OfficeServer, DamagedOrMisroutedDocumentsFailWithTextAndTheApplicationGoesOn) {
@@ -270,6 +303,60 @@ TEST_F(OfficeServer, ACrashedOrHungOfficeFailsItsDocumentAndTheNextGetsANewOne) 
         EXPECT_EQ(doc.hr, DISP_E_EXCEPTION);
     }
     EXPECT_TRUE(NoOfficeLeft());
+    EXPECT_GE(LogLines("office started"), 2);
+}
+
+TEST_F(OfficeServer, OneOfficeServesTheRunAcrossApplicationsAndQuitsAndEndsWithIt) {
+    for (int round = 0; round < 2; ++round) {
+        for (const CLSID* app : {&kWord, &kExcel, &kWord}) {
+            Auto a = Create(*app);
+            ASSERT_EQ(a.hr, S_OK);
+            const bool word = app == &kWord;
+            Auto doc = a.Get(word ? "Documents" : "Workbooks")
+                           .Get("Open", {Str(Fixture(word ? "letter.fodt" : "workbook.fods"))}, DISPATCH_METHOD);
+            EXPECT_EQ(doc.hr, S_OK) << doc.error;
+            a.Call("Quit", DISPATCH_METHOD);
+        }
+        EXPECT_EQ(OfficeProcesses().size(), 1u);
+        // The runtime's end while an application still holds the office: it
+        // ends with that application, not before.
+        Auto late = Create(kWord);
+        ASSERT_EQ(late.hr, S_OK);
+        CoUninitialize();
+        EXPECT_EQ(late.Get("Documents").Get("Open", {Str(Fixture("letter.fodt"))}, DISPATCH_METHOD).hr, S_OK);
+        EXPECT_EQ(OfficeProcesses().size(), 1u);
+        late.p = nullptr;
+        EXPECT_TRUE(NoOfficeLeft());
+        CoInitialize();
+    }
+    // One start and one end a run (a new profile may ask for a second start
+    // of the same office before it answers: that is no second office).
+    EXPECT_EQ(LogLines("office ended"), 2);
+    for (const auto& e : fs::directory_iterator(dir_))
+        EXPECT_EQ(e.path().filename().string().rfind("vmoffice-", 0), std::string::npos) << e.path();
+}
+
+TEST_F(OfficeServer, AClientKilledInTheMiddleTakesItsOfficeAlong) {
+    platform::ChildProcess holder;
+    platform::StartOptions options;
+    options.stdoutPath = dir_ + "/holder.out";
+    ASSERT_TRUE(holder.Start(std::vector<std::string>{std::string(VM_BIN_DIR) + "/../tests/office_holder",
+                                                      Fixture("letter.fodt")},
+                             options));
+    // The holder says "open" once its document is open; it ends only when killed.
+    while (vmtest::ReadFile(dir_ + "/holder.out").empty() && holder.Running()) holder.Wait(50);
+    ASSERT_EQ(vmtest::ReadFile(dir_ + "/holder.out"), "open\n");
+    std::istringstream in(vmtest::ReadFile(dir_ + "/office.log"));
+    std::string started, word;
+    pid_t office = -1;
+    for (std::string line; std::getline(in, line) && office <= 0;) {
+        std::istringstream fields(line);
+        if (!(fields >> started >> word) || word != "started" || !(fields >> office)) office = -1;
+    }
+    ASSERT_GT(office, 0);
+    holder.Terminate(true);
+    ASSERT_TRUE(holder.Wait());
+    EXPECT_TRUE(Ends(office));
 }
 
 TEST_F(OfficeServer, WithoutTheOfficeProgramNoApplicationIsMade) {

@@ -10,6 +10,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace com;
 using platform::HKEY;
 
@@ -126,6 +128,33 @@ TEST_F(ComRuntime, FactoryLockAndAggregation) {
     std::int32_t n = 0;
     calc->Objects(&n);
     EXPECT_EQ(n, 1);  // the same library instance, its factory gone
+    ASSERT_EQ(CoGetClassObject(CLSID_TestCalc, CLSCTX_INPROC_SERVER, IID_IClassFactory,
+                               reinterpret_cast<void**>(factory.ReleaseAndGetAddressOf())),
+              S_OK);
+    EXPECT_EQ(factory->LockServer(false), S_OK);
+}
+
+TEST_F(ComRuntime, WhatALibraryKeepsAcrossObjectsEndsWithTheRuntime) {
+    Register();
+    ASSERT_EQ(CoInitialize(), S_OK);
+    std::thread([] {
+        // Another thread's runtime ends first: the process's goes on.
+        EXPECT_EQ(CoInitialize(), S_OK);
+        CoUninitialize();
+    }).join();
+    {
+        ComPtr<IDispatch> calc;
+        ASSERT_EQ(CreateInstance("VmTest.Calc", &calc), S_OK);
+        VARIANT r;
+        ASSERT_EQ(InvokeByName(calc.Get(), "Keep", DISPATCH_METHOD, {}, &r), S_OK);
+    }
+    CoFreeUnusedLibraries();  // no object lives, but the library keeps something
+    EXPECT_TRUE(Loaded());
+    EXPECT_EQ(CoInitialize(), S_FALSE);
+    CoUninitialize();  // nested: the runtime goes on
+    EXPECT_TRUE(Loaded());
+    CoUninitialize();
+    EXPECT_FALSE(Loaded());
 }
 
 TEST_F(ComRuntime, BrokenRegistrationsAnswerCodes) {

@@ -1,6 +1,8 @@
 // A small in-process server: class "VmTest.Calc" with a dual interface.
 #include "test_server.h"
 
+#include <atomic>
+
 #include "platform/com_dispatch.h"
 #include "platform/com_registrar.h"
 #include "platform/com_server.h"
@@ -8,6 +10,8 @@
 using namespace com;
 
 namespace {
+
+std::atomic<bool> g_kept{false};
 
 class Calc : public server::Object<Calc, DispatchImpl<ITestCalc>> {
 public:
@@ -23,7 +27,7 @@ public:
 
 protected:
     const DispatchTable& Table() const override {
-        static const DispatchTable table({{"Add", DISPID_Add}, {"Name", DISPID_Name}, {"Fail", DISPID_Fail}});
+        static const DispatchTable table({{"Add", DISPID_Add}, {"Name", DISPID_Name}, {"Fail", DISPID_Fail}, {"Keep", DISPID_Keep}});
         return table;
     }
     HRESULT InvokeMember(DISPID id, std::uint16_t flags, const DispArgs& args, VARIANT* result) override {
@@ -46,6 +50,9 @@ protected:
             return S_OK;
         case DISPID_Fail:
             throw ComError(E_FAIL, "the calculator refuses");
+        case DISPID_Keep:
+            g_kept = true;
+            return S_OK;
         }
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -72,7 +79,9 @@ VM_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
     return server::GetClassObject<Calc>(clsid, CLSID_TestCalc, riid, ppv);
 }
 
-VM_COM_EXPORT HRESULT DllCanUnloadNow() { return server::CanUnloadNow(); }
+VM_COM_EXPORT HRESULT DllCanUnloadNow() { return g_kept ? S_FALSE : server::CanUnloadNow(); }
+
+VM_COM_EXPORT void DllShutdown() { g_kept = false; }
 
 VM_COM_EXPORT HRESULT DllRegisterServer() {
     return server::Trap([] { return RegisterTree(platform::HKEY_CLASSES_ROOT, Registration()); });

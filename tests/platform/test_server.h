@@ -21,3 +21,5 @@ inline constexpr com::IID com::iid_of<ITestCalc> = IID_ITestCalc;
 constexpr com::DISPID DISPID_Add = 1;
 constexpr com::DISPID DISPID_Name = 2;
 constexpr com::DISPID DISPID_Fail = 3;
+// Keeps something across objects (as a started helper would be) until the runtime ends.
+constexpr com::DISPID DISPID_Keep = 4;

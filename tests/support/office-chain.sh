@@ -9,7 +9,8 @@
 #   office-chain.sh run DIR COMMAND [ARGS...]               COMMAND as the user, in the session
 #   office-chain.sh stop DIR                                ends the agent and the cupsd
 #
-# DIR/docs is the user's folder for sources and outputs. Every process is
+# DIR/docs is the user's folder for sources and outputs; DIR/home/office.log
+# gets a line for every office started and ended. Every process is
 # started here and stopped by its recorded pid.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,6 +31,7 @@ as_user() {
     VELLUMATE_REGISTRY="$dir/registry" VELLUMATE_UI=none VELLUMATE_MSGBOX_LOG="$dir/boxes.jsonl" \
     CUPS_SERVER="$dir/cups.sock" CUPS_SERVERROOT="$dir" \
     VELLUMATE_PRINT_WAIT="${VELLUMATE_PRINT_WAIT:-120}" VELLUMATE_OFFICE_TIMEOUT="${VELLUMATE_OFFICE_TIMEOUT:-120}" \
+    VELLUMATE_OFFICE_LOG="$dir/home/office.log" \
     "$@"
 }
 

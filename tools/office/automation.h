@@ -1,8 +1,8 @@
 // The three application classes the converter drives by late-bound
 // automation, answered by the office process (office_session.h). Each
-// application object takes the running office session when it is made (the
+// application object takes the run's office session when it is made (the
 // creation fails when no office can be started) and lets go of it at Quit or
-// its last release; the session ends with its last holder.
+// its last release; the session itself lasts until the run ends.
 //
 // Objects and members (names as the converter calls them; lengths in points):
 //   Word.Application: Visible, DisplayAlerts, Documents, ActiveDocument, PrintOut, Quit

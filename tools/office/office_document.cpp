@@ -1,5 +1,7 @@
 #include "office_document.h"
 
+#include <com/sun/star/lang/DisposedException.hpp>
+
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
@@ -8,6 +10,7 @@
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/drawing/XDrawPagesSupplier.hpp>
 #include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
@@ -78,6 +81,10 @@ auto Call(OfficeSession& session, const char* what, F&& f) -> decltype(f()) {
     try {
         OfficeSession::Guard guard(session);
         return f();
+    } catch (const css::lang::DisposedException&) {
+        // The bridge lost its office, which may still be on its way out.
+        session.Abandon();
+        throw OfficeError{std::string(what) + ": the office program ended or stopped answering"};
     } catch (const css::uno::Exception& e) {
         std::string text = std::string(what) + ": ";
         if (session.Broken())

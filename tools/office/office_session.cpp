@@ -7,9 +7,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,8 +16,6 @@
 #include <vector>
 
 #include "platform/process.h"
-
-extern char** environ;
 
 namespace vmoffice {
 
@@ -30,7 +26,23 @@ namespace fs = std::filesystem;
 namespace {
 
 std::mutex g_sessionMutex;
-std::weak_ptr<OfficeSession> g_session;
+// The run's session. Never destroyed at exit: the session ends by EndRun,
+// and a process that exits without it takes its office along (see Start).
+std::shared_ptr<OfficeSession>& g_session = *new std::shared_ptr<OfficeSession>;
+
+// The office asks to be started again after it made a new profile.
+constexpr int kRestartStatus[] = {79, 81};
+
+void Log(const std::string& line) {
+    const char* file = getenv("VELLUMATE_OFFICE_LOG");
+    if (!file || !*file) return;
+    const int fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    const std::string text = line + "\n";
+    ssize_t ignored = ::write(fd, text.data(), text.size());
+    (void)ignored;
+    ::close(fd);
+}
 
 rtl::OUString Ou(const std::string& s) { return rtl::OStringToOUString(s.c_str(), RTL_TEXTENCODING_UTF8); }
 
@@ -49,16 +61,39 @@ Reference<css::uno::XComponentContext> LocalContext() {
     return local;
 }
 
-// The office program: $VELLUMATE_SOFFICE, or soffice on the PATH.
+// The office program: $VELLUMATE_SOFFICE, or soffice on the PATH. Its
+// launcher script starts the real program as a grandchild that nothing ties
+// to us, so the real program beside it is started directly where it exists.
 std::string OfficeProgram() {
     const char* p = getenv("VELLUMATE_SOFFICE");
-    if (p && *p) return platform::FindProgram(p);
-    return platform::FindProgram("soffice");
+    const std::string found = platform::FindProgram(p && *p ? p : "soffice");
+    if (found.empty()) return found;
+    std::error_code ec;
+    const fs::path real = fs::canonical(found, ec);
+    if (ec) return found;
+    const fs::path binary = real.parent_path() / "soffice.bin";
+    if (real.filename() == "soffice" && ::access(binary.c_str(), X_OK) == 0) return binary.string();
+    return found;
+}
+
+// A new profile has the office clear its extension cache and ask for a
+// second start (a third of a second): a profile that names the office's own
+// build, from the versionrc beside the program, has nothing to clear.
+void SeedBuildId(const std::string& program, const std::string& profile) {
+    std::ifstream in(fs::path(program).parent_path() / "versionrc");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("buildid=", 0) != 0) continue;
+        fs::create_directories(profile + "/user/extensions");
+        std::ofstream(profile + "/user/extensions/buildid") << line.substr(8);
+        return;
+    }
 }
 
 // The profile: the spreadsheet prints every sheet rather than only the
-// active one (print options cannot ask for it), and no lock file is left
-// beside the user's document (nothing is written outside the temporary folder).
+// active one (print options cannot ask for it), and no lock file is made
+// beside the user's document, not even for the time it is open (nothing is
+// written outside the temporary folder): that takes locking off as a whole,
+// not only its lock-file kind.
 constexpr char kProfileSettings[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
@@ -68,6 +103,8 @@ constexpr char kProfileSettings[] =
     "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseDocumentOOoLockFile\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseDocumentSystemFileLocking\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseLocking\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "</oor:items>\n";
 
@@ -80,14 +117,28 @@ std::chrono::seconds CallBound() {
 }
 
 std::shared_ptr<OfficeSession> OfficeSession::Acquire() {
+    std::shared_ptr<OfficeSession> broken;  // ends after the lock is let go
     std::lock_guard<std::mutex> lock(g_sessionMutex);
-    std::shared_ptr<OfficeSession> s = g_session.lock();
-    if (s && !s->Broken()) return s;
-    s.reset(new OfficeSession);
+    if (g_session && !g_session->Broken()) return g_session;
+    broken = std::move(g_session);
+    // The bridge writes to the office's pipe with plain writes: an office
+    // that died must fail the call, not end its client with SIGPIPE.
+    struct sigaction pipe {};
+    if (sigaction(SIGPIPE, nullptr, &pipe) == 0 && pipe.sa_handler == SIG_DFL) {
+        pipe.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &pipe, nullptr);
+    }
+    std::shared_ptr<OfficeSession> s(new OfficeSession);
     s->watchdog_ = std::thread([p = s.get()] { p->Watch(); });
     try {
-        s->Start();
-        s->Connect();
+        // A new profile makes the office ask for a second start.
+        bool up = false;
+        for (int attempt = 0; attempt < 3 && !up; ++attempt) {
+            s->Start();
+            up = s->Connect();
+        }
+        if (!up) throw OfficeError{"the office program ended while starting"};
+        Log("office started " + std::to_string(s->group_));
     } catch (...) {
         s.reset();  // ends what was started
         throw;
@@ -96,53 +147,52 @@ std::shared_ptr<OfficeSession> OfficeSession::Acquire() {
     return s;
 }
 
+void OfficeSession::EndRun() {
+    std::shared_ptr<OfficeSession> s;
+    {
+        std::lock_guard<std::mutex> lock(g_sessionMutex);
+        s = std::move(g_session);
+    }
+}
+
+bool OfficeSession::Kept() {
+    std::lock_guard<std::mutex> lock(g_sessionMutex);
+    return g_session != nullptr;
+}
+
 void OfficeSession::Start() {
     const std::string program = OfficeProgram();
     if (program.empty()) throw OfficeError{"the office program soffice is not installed"};
-    const char* tmp = getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vmoffice-XXXXXX";
-    if (!mkdtemp(tmpl.data())) throw OfficeError{"cannot make a profile folder for the office program"};
-    profile_ = tmpl;
-    fs::create_directories(profile_ + "/user");
-    std::ofstream(profile_ + "/user/registrymodifications.xcu") << kProfileSettings;
-    static std::atomic<int> counter{0};
-    pipe_ = "vmoffice_" + std::to_string(::getpid()) + "_" + std::to_string(++counter) + "_" +
-            fs::path(profile_).filename().string().substr(9);
-
-    std::vector<std::string> args = {program,        "--headless",    "--invisible", "--nologo",
-                                     "--nodefault",  "--norestore",   "--nolockcheck",
-                                     "--nofirststartwizard",
-                                     "-env:UserInstallation=file://" + profile_,
-                                     "--accept=pipe,name=" + pipe_ + ";urp;StarOffice.ComponentContext"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // A group of its own: the launcher starts the real program as its child,
-    // and a hung office is ended by killing the whole group.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attr, 0);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &files, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&files);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) throw OfficeError{"cannot start " + program};
-    group_ = pid;
+    if (profile_.empty()) {
+        const char* tmp = getenv("TMPDIR");
+        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vmoffice-XXXXXX";
+        if (!mkdtemp(tmpl.data())) throw OfficeError{"cannot make a profile folder for the office program"};
+        profile_ = tmpl;
+        fs::create_directories(profile_ + "/user");
+        std::ofstream(profile_ + "/user/registrymodifications.xcu") << kProfileSettings;
+        SeedBuildId(program, profile_);
+        static std::atomic<int> counter{0};
+        pipe_ = "vmoffice_" + std::to_string(::getpid()) + "_" + std::to_string(++counter) + "_" +
+                fs::path(profile_).filename().string().substr(9);
+    }
+    const std::vector<std::string> args = {program,       "--headless",   "--invisible", "--nologo",
+                                           "--nodefault", "--norestore",  "--nolockcheck",
+                                           "--nofirststartwizard",
+                                           "-env:UserInstallation=file://" + profile_,
+                                           "--accept=pipe,name=" + pipe_ + ";urp;StarOffice.ComponentContext"};
+    platform::StartOptions options;
+    options.stdinPath = options.stdoutPath = options.stderrPath = "/dev/null";
+    // A group of its own, so that a hung office is ended with whatever it
+    // started; and tied to this thread, so that it never outlives us.
+    options.ownProcessGroup = true;
+    options.endWithCaller = true;
+    std::string error;
+    if (!process_.Start(args, options, &error)) throw OfficeError{"cannot start " + program + ": " + error};
+    group_ = process_.Pid();
+    killed_ = false;
 }
 
-void OfficeSession::Connect() {
+bool OfficeSession::Connect() {
     Reference<css::uno::XComponentContext> local = LocalContext();
     Reference<css::bridge::XUnoUrlResolver> resolver(
         local->getServiceManager()->createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local),
@@ -154,7 +204,12 @@ void OfficeSession::Connect() {
         try {
             found = resolver->resolve(url);
         } catch (const css::connection::NoConnectException&) {
-            if (Broken()) throw OfficeError{"the office program ended while starting"};
+            if (Broken()) {
+                const int status = process_.ExitStatus();
+                for (int restart : kRestartStatus)
+                    if (status == restart) return false;
+                throw OfficeError{"the office program ended while starting"};
+            }
             if (std::chrono::steady_clock::now() > until) throw OfficeError{"the office program does not answer"};
             usleep(50 * 1000);
         }
@@ -163,19 +218,16 @@ void OfficeSession::Connect() {
     Guard guard(*this);
     desktop_.set(remote_->getServiceManager()->createInstanceWithContext("com.sun.star.frame.Desktop", remote_),
                  UNO_QUERY_THROW);
+    return true;
 }
 
-bool OfficeSession::Broken() const {
+bool OfficeSession::Broken() {
     if (killed_ || group_ <= 0) return true;
-    // The launcher is our child until it is reaped here; it ends with the office.
-    int status = 0;
-    pid_t r = ::waitpid(group_, &status, WNOHANG);
-    if (r == group_ || (r < 0 && errno == ECHILD)) {
-        const_cast<OfficeSession*>(this)->killed_ = true;
-        ::kill(-group_, SIGKILL);
-        return true;
-    }
-    return false;
+    if (process_.Running()) return false;
+    // Ended (and reaped): whatever it started goes with it.
+    killed_ = true;
+    ::kill(-group_, SIGKILL);
+    return true;
 }
 
 void OfficeSession::Kill() {
@@ -195,16 +247,11 @@ void OfficeSession::End() {
     desktop_.clear();
     remote_.clear();
     if (group_ > 0) {
-        int status = 0;
-        bool ended = false;
-        for (int i = 0; i < 200 && !ended; ++i) {
-            pid_t r = ::waitpid(group_, &status, WNOHANG);
-            ended = r == group_ || (r < 0 && errno == ECHILD);
-            if (!ended) usleep(50 * 1000);
-        }
+        process_.Wait(10000);
         // Whatever of the group is left (a hung office, a helper it started).
         ::kill(-group_, SIGKILL);
-        if (!ended) ::waitpid(group_, &status, 0);
+        process_.Wait();
+        Log("office ended " + std::to_string(group_));
         group_ = -1;
     }
     if (!profile_.empty()) {

@@ -1,18 +1,28 @@
 // One headless office process of ours and its UNO connection. It runs with a
 // private profile (a temporary folder, deleted at the end) and listens on a
-// pipe of its own; it is started when the first application object needs it
-// and ended when the last one lets go of it.
+// pipe of its own. One session serves a whole run: it is started when the
+// first application object needs it, stays while documents come and go
+// (an application's Quit lets go of it, but the session stays), and ends
+// with EndRun (the component runtime's end, DllShutdown) once no
+// application holds it any more. The office is tied to the thread that
+// started it: when that thread ends or the process is killed, the kernel
+// ends the office too, so none is left behind whatever happens to us.
 //
 // Calls into the process run under a guard with a time bound: a process that
 // does not answer within it is killed, the call fails with the bridge's
 // error, and the session counts as broken, so that the next application
 // object gets a new process.
+//
+// $VELLUMATE_OFFICE_LOG names a file that gets one line when an office
+// starts ("office started PID") and one when it ends ("office ended PID").
 #pragma once
 
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 
 #include <sys/types.h>
+
+#include "platform/process.h"
 
 #include <atomic>
 #include <chrono>
@@ -33,10 +43,14 @@ struct OfficeError {
 
 class OfficeSession {
 public:
-    // The running session, or a new one when there is none or it broke.
+    // The run's session, or a new one when there is none or it broke.
     // Throws OfficeError when the office program cannot be started or
     // does not answer.
     static std::shared_ptr<OfficeSession> Acquire();
+    // The run ends: the session ends as soon as no application holds it.
+    static void EndRun();
+    // A session is kept for the run (possibly a broken one, not yet replaced).
+    static bool Kept();
 
     ~OfficeSession();
     OfficeSession(const OfficeSession&) = delete;
@@ -45,7 +59,9 @@ public:
     css::uno::Reference<css::frame::XDesktop2> Desktop() const { return desktop_; }
     css::uno::Reference<css::uno::XComponentContext> Context() const { return remote_; }
     // Killed, crashed or disconnected.
-    bool Broken() const;
+    bool Broken();
+    // The connection is lost: the process is ended, the session is broken.
+    void Abandon() { Kill(); }
     pid_t ProcessGroup() const { return group_; }
 
     // Arms the watchdog for one call: the process is killed when the call
@@ -65,13 +81,14 @@ public:
 private:
     OfficeSession() = default;
     void Start();
-    void Connect();
+    bool Connect();  // false: the office asked to be started again
     void End();
     void Watch();
     void Kill();
 
     std::string profile_;  // the private profile folder
     std::string pipe_;
+    platform::ChildProcess process_;
     pid_t group_ = -1;     // the started program leads its own process group
     std::atomic<bool> killed_{false};
     css::uno::Reference<css::uno::XComponentContext> remote_;

@@ -1,7 +1,8 @@
 // The exports of libvmoffice.so: the three application classes and their
 // registration under "Word.Application", "Excel.Application" and
-// "PowerPoint.Application".
+// "PowerPoint.Application"; the end of a run, which ends its office.
 #include "automation.h"
+#include "office_session.h"
 #include "platform/com_registrar.h"
 #include "platform/com_server.h"
 
@@ -39,7 +40,14 @@ VM_COM_EXPORT com::HRESULT DllGetClassObject(com::REFCLSID clsid, com::REFIID ri
     return vmoffice::GetApplicationClass(clsid, riid, ppv);
 }
 
-VM_COM_EXPORT com::HRESULT DllCanUnloadNow() { return com::server::CanUnloadNow(); }
+// The office kept for the run holds the library, as a live object would.
+VM_COM_EXPORT com::HRESULT DllCanUnloadNow() {
+    return vmoffice::OfficeSession::Kept() ? com::S_FALSE : com::server::CanUnloadNow();
+}
+
+// The run is over: its office ends (at once, or with the last application
+// object that still holds it).
+VM_COM_EXPORT void DllShutdown() { vmoffice::OfficeSession::EndRun(); }
 
 VM_COM_EXPORT com::HRESULT DllRegisterServer() {
     return com::server::Trap([] { return com::RegisterTree(platform::HKEY_CLASSES_ROOT, Classes()); });

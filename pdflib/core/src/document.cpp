@@ -1,6 +1,7 @@
 #include "pdfcore/document.h"
 
 
+#include <nettle/sha2.h>
 #include <unistd.h>
 
 #include <sys/stat.h>
@@ -119,6 +120,7 @@ struct Document::Impl {
     std::map<std::string, std::shared_ptr<const EncodedImage>> images;
     std::map<std::string, Form> forms;
     int imageCount = 0;
+    std::map<std::string, std::string> imageByDigest;
     // id = index + 1. A deque: a converter run makes one per link, a million
     // or more, and a vector would hold two copies while it grows.
     std::deque<Action> actions;
@@ -224,6 +226,28 @@ std::string Document::AddImage(EncodedImage image) {
     std::string name = "Im" + std::to_string(++impl_->imageCount);
     impl_->images[name] = std::make_shared<const EncodedImage>(std::move(image));
     return name;
+}
+
+std::string Document::AddImage(const std::string& digest, const std::function<EncodedImage()>& encode) {
+    if (auto it = impl_->imageByDigest.find(digest); it != impl_->imageByDigest.end()) return it->second;
+    EncodedImage image = encode();
+    if (image.data.empty()) return {};
+    std::string name = AddImage(std::move(image));
+    impl_->imageByDigest.emplace(digest, name);
+    return name;
+}
+
+std::string ImageDigest(std::initializer_list<std::string_view> parts) {
+    sha256_ctx ctx;
+    sha256_init(&ctx);
+    for (std::string_view part : parts) {
+        const std::uint64_t n = part.size();
+        sha256_update(&ctx, sizeof n, reinterpret_cast<const std::uint8_t*>(&n));
+        sha256_update(&ctx, part.size(), reinterpret_cast<const std::uint8_t*>(part.data()));
+    }
+    std::string digest(SHA256_DIGEST_SIZE, '\0');
+    sha256_digest(&ctx, SHA256_DIGEST_SIZE, reinterpret_cast<std::uint8_t*>(digest.data()));
+    return digest;
 }
 
 std::string Document::AddForm(ContentBuilder content, const Rect& bbox, const Matrix& matrix) {

@@ -233,11 +233,16 @@ struct PdfPainter::Members {
         return true;
     }
 
-    // The glyph of one character on its own (cached: text pages repeat characters).
+    // A picture is encoded and stored once however often it is drawn: printed
+    // pages repeat their backgrounds and logos on every page.
     std::string ImageName(const emf::Image& img) {
-        pdfcore::EncodedImage e = EncodeImage(img);
-        if (e.data.empty()) return {};
-        return doc.AddImage(std::move(e));
+        const std::string form = std::to_string(static_cast<int>(img.format)) + " " + std::to_string(img.width) + " " +
+                                 std::to_string(img.height) + " " + std::to_string(img.components);
+        auto bytes = [](const auto& v) {
+            return std::string_view(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(v[0]));
+        };
+        const std::string digest = pdfcore::ImageDigest({form, bytes(img.pixels), bytes(img.encoded)});
+        return doc.AddImage(digest, [&] { return EncodeImage(img); });
     }
     // Hatch lines 8 units apart over the box, in the call's space (already clipped).
     void Hatch(const emf::Rect& box, emf::Hatch h, const emf::Color& c) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 
 #include "emf/recorder_device.h"
@@ -158,6 +159,37 @@ TEST_F(PainterTest, TextStaysTextInTwoFontsAndPicturesKeepTheirOrientation) {
     EXPECT_LE(lastInk, 10 + 10 * 15 + 1);
 }
 
+TEST_F(PainterTest, APictureDrawnAgainOnAnyPageIsStoredOnceAndAnotherOneApart) {
+    emf::Image same;
+    same.width = 2, same.height = 1;
+    same.pixels = {255, 0, 0, 0, 0, 255};
+    emf::Image other = same;
+    other.pixels[5] = 254;  // one sample apart
+    auto bytes = Record(
+        [&](emf::Device& d) {
+            d.DrawImage(same, emf::Matrix::Scale(40, 40).Then(emf::Matrix::Translate(10, 10)));
+            d.DrawImage(same, emf::Matrix::Scale(40, 40).Then(emf::Matrix::Translate(10, 60)));
+            d.DrawImage(other, emf::Matrix::Scale(40, 40).Then(emf::Matrix::Translate(110, 10)));
+        },
+        {0, 0, 250, 100});
+    pdfcore::Document doc;
+    for (int page = 0; page < 2; ++page) {
+        doc.AddPage(300, 200);
+        DrawOutcome o = DrawMetafile(doc, page, bytes, 0, 0, 1, 1, 0, 1);
+        ASSERT_EQ(o.status, DrawStatus::Ok) << o.error;
+    }
+    const std::string pdf = Write(doc, "again.pdf");
+    // pdfimages lists every use: page, number, ..., object number, generation.
+    std::istringstream list(Run("pdfimages -list " + pdf + " | tail -n +3 | awk '{print $1, $11}'"));
+    std::map<std::string, int> uses;
+    for (std::string page, object; list >> page >> object;) ++uses[object];
+    EXPECT_EQ(uses.size(), 2u);
+    for (const auto& [object, n] : uses) EXPECT_TRUE(n == 4 || n == 2) << object << " used " << n;
+    const Raster r = Render(pdf);
+    EXPECT_EQ(r.At(20, 70), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_EQ(r.At(140, 20), (std::array<int, 3>{0, 0, 254}));
+}
+
 TEST_F(PainterTest, HatchesPatternsAndDashesPaintTheirGaps) {
     pdfcore::Document doc;
     doc.AddPage(200, 100);
@@ -260,6 +292,9 @@ TEST_F(PainterTest, FailuresAreReportedAndDrawNothing) {
     auto bytes = Record([](emf::Device&) {}, {0, 0, 10, 10});
     EXPECT_EQ(DrawMetafile(doc, 3, bytes, 0, 0, 1, 1, 0, 1).status, DrawStatus::BadPage);
     EXPECT_EQ(DrawMetafileFile(doc, 0, (dir / "missing.emf").string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::NoFile);
+    EXPECT_EQ(DrawMetafileFile(doc, 0, dir.string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::NoFile);  // a folder
+    std::ofstream((dir / "empty.emf").string());
+    EXPECT_EQ(DrawMetafileFile(doc, 0, (dir / "empty.emf").string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::NotMetafile);
     std::ofstream((dir / "ok.emf").string(), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     EXPECT_EQ(DrawMetafileFile(doc, 0, (dir / "ok.emf").string(), 0, 0, 1, 1, 0, 1).status, DrawStatus::Ok);
 }

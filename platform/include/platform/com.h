@@ -381,6 +381,12 @@ HRESULT Check(HRESULT hr);
 
 // ---- Runtime ---------------------------------------------------------------
 
+// Each thread initialises the runtime before its first call and ends it
+// with CoUninitialize. When the last initialised thread of the process ends
+// it, the runtime ends: every loaded server library is asked to let go of
+// what it keeps across its objects (its optional export DllShutdown: a
+// helper process it started, say), and the ones that can unload then are
+// unloaded, as CoFreeUnusedLibraries does.
 HRESULT CoInitialize(void* reserved = nullptr);
 void CoUninitialize();
 
@@ -412,6 +418,9 @@ using DllGetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
 using DllCanUnloadNowFn = HRESULT (*)();
 using DllRegisterServerFn = HRESULT (*)();
 using DllUnregisterServerFn = HRESULT (*)();
+// Optional: called when the runtime ends (CoUninitialize above). A server
+// keeps nothing across objects past it; objects still alive keep working.
+using DllShutdownFn = void (*)();
 
 }  // namespace com
 

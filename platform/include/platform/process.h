@@ -22,6 +22,14 @@ struct StartOptions {
     // Files for the child's standard streams (empty: the caller's;
     // "/dev/null" to discard). Output files are created or truncated.
     std::string stdinPath, stdoutPath, stderrPath;
+    // The child leads a process group of its own (what it starts in turn
+    // stays in that group unless it moves), so the whole group can be ended.
+    bool ownProcessGroup = false;
+    // The child is killed (SIGKILL) when the thread that started it ends,
+    // also when the caller is killed: start such a child from a thread that
+    // lives as long as the child should. Only the child itself: a program
+    // that starts others of its own must end them, or be started directly.
+    bool endWithCaller = false;
 };
 
 // One started child. A child that is not waited for is reaped in the

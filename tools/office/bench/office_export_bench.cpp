@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: office_export_bench OUTDIR FILE...\n");
         return 2;
     }
+    struct EndRun {
+        ~EndRun() { vmoffice::OfficeSession::EndRun(); }
+    } endRun;
     try {
         auto session = vmoffice::OfficeSession::Acquire();
         for (int i = 2; i < argc; ++i) {

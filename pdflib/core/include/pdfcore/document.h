@@ -10,9 +10,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pdfcore/content.h"
@@ -130,6 +133,12 @@ public:
     // ContentBuilder::DrawXObject ("Im1", "Fm1"); the page resources are made
     // from the names a page's content used.
     std::string AddImage(EncodedImage image);
+    // The same picture drawn again (on this page or any other) is stored
+    // once: `digest` identifies what the image is made from (a strong hash of
+    // its samples and their form, see ImageDigest), and an image added before
+    // with that digest answers its name. `encode` runs only for a new one;
+    // when it gives no data, nothing is added and the name is "".
+    std::string AddImage(const std::string& digest, const std::function<EncodedImage()>& encode);
     // A form XObject: content in its own space, clipped to bbox; `matrix` maps
     // that space into the space of whoever draws it.
     std::string AddForm(ContentBuilder content, const Rect& bbox, const Matrix& matrix);
@@ -159,5 +168,9 @@ private:
 // The standard sizes (in points) of the paper-size indexes 0..19 of the
 // document settings; portrait. False for an index outside the table.
 bool PaperSizePoints(int index, double* width, double* height);
+
+// SHA-256 over the parts given, each preceded by its length: a key for
+// AddImage that no two different pictures share.
+std::string ImageDigest(std::initializer_list<std::string_view> parts);
 
 }  // namespace pdfcore
