@@ -287,9 +287,11 @@ private:
 
 }  // namespace
 
+std::unique_ptr<HtmlEngine> CreateRunBrowserEngine() { return std::make_unique<RunBrowser>(); }
+
 std::unique_ptr<HtmlEngine> CreateAddonEngine() {
     EngineChoiceOptions o;
-    o.makeBrowser = [] { return std::make_unique<RunBrowser>(); };
+    o.makeBrowser = CreateRunBrowserEngine;
     o.browserInstalled = [] { return !FindBrowser().empty(); };
     return CreateChoosingEngine(htmlengine::CreateDefaultEngine(), std::move(o));
 }

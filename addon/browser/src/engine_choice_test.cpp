@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "browser/browser_engine.h"
+#include "platform/paths.h"
+
 namespace browser {
 namespace {
 
@@ -139,6 +146,44 @@ TEST(EngineChoice, EngineWords) {
     EXPECT_EQ(ParseEngineKind("auto"), EngineKind::Auto);
     EXPECT_EQ(ParseEngineKind(""), EngineKind::Auto);
     EXPECT_EQ(ParseEngineKind("webkit"), EngineKind::Auto);
+}
+
+// The profile folders of running browsers in `folder`.
+int BrowserProfiles(const std::string& folder) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        n += e.path().filename().string().starts_with("browser-profile-");
+    return n;
+}
+
+TEST(RunBrowser, AddOnObjectsOfARunShareOneBrowserThatOutlivesThem) {
+    if (FindBrowser().empty()) GTEST_SKIP() << "no browser installed";
+    // A folder of this test's own for the browsers' profiles; the run's
+    // browser removes its profile at the program's end, the folder goes
+    // right after (handlers run in the reverse order of their making).
+    static std::string folder = platform::MakeTempFolder("", "run-browser-");
+    ASSERT_FALSE(folder.empty());
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    });
+    const char* before = std::getenv("TMPDIR");
+    const std::string saved = before ? before : "";
+    ::setenv("TMPDIR", folder.c_str(), 1);
+    RenderRequest r;
+    r.address = "file://" + kFixtures + "/modern.html";
+    r.engine = "browser";
+    for (int object = 0; object < 2; ++object) {
+        auto engine = CreateRunBrowserEngine();
+        RenderResult result = engine->Render(r);
+        EXPECT_TRUE(result.documentAvailable) << object;
+        EXPECT_FALSE(result.crashed) << object;
+        EXPECT_GT(result.drawing.TextRunCount(), 0u) << object;
+    }
+    // Both objects are gone; one browser drew for both and is still there.
+    EXPECT_EQ(BrowserProfiles(folder), 1);
+    if (before) ::setenv("TMPDIR", saved.c_str(), 1);
+    else ::unsetenv("TMPDIR");
 }
 
 }  // namespace
