@@ -239,6 +239,22 @@ TEST_F(PdfPagesTest, SoftMasksAndBlendModesBecomePicturesOfTheirAreaOnly) {
     EXPECT_GT(at(5, 5)[2], 200);
     EXPECT_GT(at(35, 5)[0], 200);  // right: the white page
     EXPECT_GT(at(35, 5)[1], 200);
+
+    // The two pictures are drawn in one walk of the page and cut apart: the
+    // blended one shows its own area, green multiplied onto the red square
+    // (black) and onto the page (green).
+    Shell("pdftoppm -r 72 -x 20 -y 60 -W 40 -H 20 " + back + " " + (dir / "b").string());
+    std::ifstream blended(dir / "b-1.ppm", std::ios::binary);
+    blended >> magic >> w >> h >> max;
+    blended.get();
+    ASSERT_EQ(magic, "P6");
+    ASSERT_EQ(w, 40);
+    px.assign(std::size_t(w) * h * 3, 0);
+    blended.read(reinterpret_cast<char*>(px.data()), std::streamsize(px.size()));
+    EXPECT_LT(at(10, 10)[0], 60);  // over the red square: black
+    EXPECT_LT(at(10, 10)[1], 60);
+    EXPECT_LT(at(30, 10)[0], 60);  // beside it: green
+    EXPECT_GT(at(30, 10)[1], 200);
 }
 
 TEST_F(PdfPagesTest, AWordGapWithoutASpaceGetsOneAndKerningDoesNot) {
