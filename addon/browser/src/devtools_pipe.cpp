@@ -148,7 +148,10 @@ void DevToolsPipe::Dispatch(std::string_view text) {
     Json m = Json::parse(text, nullptr, false);
     if (m.is_discarded() || !m.is_object()) return;  // not ours to judge: skip it
     if (m.contains("id")) {
-        if (m["id"].is_number_integer() && m["id"].get<long>() == awaited_) answer_ = std::move(m);
+        if (!m["id"].is_number_integer()) return;
+        const long id = m["id"].get<long>();
+        if (id == awaited_) answer_ = std::move(m);
+        else if (auto k = kept_.find(id); k != kept_.end()) k->second = std::move(m);
         return;
     }
     if (onEvent_) onEvent_(m);
@@ -203,6 +206,22 @@ bool DevToolsPipe::WaitFor(const std::function<bool()>& done, Clock::time_point 
     return true;
 }
 
+namespace {
+
+// A command's result, or nullopt with the browser's error message.
+std::optional<Json> ResultOf(Json a, std::string& error) {
+    if (a.contains("error")) {
+        const auto& e = a["error"];
+        error = e.is_object() && e.contains("message") && e["message"].is_string() ? e["message"].get<std::string>()
+                                                                                    : std::string("error");
+        return std::nullopt;
+    }
+    if (!a.contains("result")) return Json::object();
+    return std::move(a["result"]);
+}
+
+}  // namespace
+
 std::optional<Json> DevToolsPipe::Call(const std::string& method, const Json& params, const std::string& session,
                                        Clock::time_point deadline, std::string& error) {
     awaited_ = nextId_;
@@ -216,14 +235,30 @@ std::optional<Json> DevToolsPipe::Call(const std::string& method, const Json& pa
     }
     Json a = std::move(*answer_);
     answer_.reset();
-    if (a.contains("error")) {
-        const auto& e = a["error"];
-        error = e.is_object() && e.contains("message") && e["message"].is_string() ? e["message"].get<std::string>()
-                                                                                    : std::string("error");
+    return ResultOf(std::move(a), error);
+}
+
+long DevToolsPipe::Send(const std::string& method, const Json& params, const std::string& session) {
+    const long id = nextId_;
+    kept_[id];
+    Post(method, params, session);
+    return id;
+}
+
+std::optional<Json> DevToolsPipe::Await(long id, Clock::time_point deadline, std::string& error) {
+    auto k = kept_.find(id);
+    if (k == kept_.end()) {
+        error = "no such command";
         return std::nullopt;
     }
-    if (!a.contains("result")) return Json::object();
-    return std::move(a["result"]);
+    bool got = WaitFor([&] { return k->second.has_value(); }, deadline);
+    Json a = got ? std::move(*k->second) : Json();
+    kept_.erase(k);
+    if (!got) {
+        error = !alive_ ? "the browser has ended" : abandoned_ ? "abandoned" : "timed out";
+        return std::nullopt;
+    }
+    return ResultOf(std::move(a), error);
 }
 
 }  // namespace browser

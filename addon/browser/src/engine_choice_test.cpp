@@ -170,15 +170,22 @@ TEST(RunBrowser, AddOnObjectsOfARunShareOneBrowserThatOutlivesThem) {
     const char* before = std::getenv("TMPDIR");
     const std::string saved = before ? before : "";
     ::setenv("TMPDIR", folder.c_str(), 1);
-    RenderRequest r;
-    r.address = "file://" + kFixtures + "/modern.html";
-    r.engine = "browser";
-    for (int object = 0; object < 2; ++object) {
+    // The second document comes into the tab made ready while the first
+    // was converted: it is drawn loaded, with its own text.
+    const std::pair<const char*, const char*> documents[] = {{"modern.html", "First"}, {"classic.html", "Classic"}};
+    for (const auto& [file, word] : documents) {
+        RenderRequest r;
+        r.address = "file://" + kFixtures + "/" + file;
+        r.engine = "browser";
         auto engine = CreateRunBrowserEngine();
         RenderResult result = engine->Render(r);
-        EXPECT_TRUE(result.documentAvailable) << object;
-        EXPECT_FALSE(result.crashed) << object;
-        EXPECT_GT(result.drawing.TextRunCount(), 0u) << object;
+        EXPECT_TRUE(result.documentAvailable) << file;
+        EXPECT_FALSE(result.crashed) << file;
+        EXPECT_FALSE(result.timedOut) << file;
+        std::u16string text;
+        for (const emf::TextRun* run : result.drawing.TextRuns()) text += run->text + u" ";
+        EXPECT_NE(text.find(std::u16string(word, word + std::char_traits<char>::length(word))), std::u16string::npos)
+            << file;
     }
     // Both objects are gone; one browser drew for both and is still there.
     EXPECT_EQ(BrowserProfiles(folder), 1);
