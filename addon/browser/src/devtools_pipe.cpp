@@ -125,17 +125,34 @@ bool DevToolsPipe::Write(const std::string& message) {
     if (!alive_) return false;
     std::string data = message;
     data.push_back('\0');
+    // Writing to a browser that has ended raises SIGPIPE, which would end
+    // the whole program: the signal is held back on this thread while we
+    // write, and one that our write raised is taken away again.
+    sigset_t pipeSignal, before, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
     std::size_t done = 0;
+    bool ok = true;
     while (done < data.size()) {
         ssize_t n = ::write(toBrowser_, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
+            if (n < 0 && errno == EPIPE && !wasPending) {
+                const timespec now{};
+                while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
+                }
+            }
             alive_ = false;
-            return false;
+            ok = false;
+            break;
         }
         done += static_cast<std::size_t>(n);
     }
-    return true;
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return ok;
 }
 
 void DevToolsPipe::Post(const std::string& method, const Json& params, const std::string& session) {
