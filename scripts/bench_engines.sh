@@ -2,7 +2,10 @@
 # HTML engines side by side on real documentation pages: vellumate with
 # /engine auto, light and browser (one run per engine over the whole list,
 # so the browser starts once), wkhtmltopdf and Chromium's own --print-to-pdf
-# (one process per file). Seconds per document and pages per second.
+# (one process per file). Seconds per document and pages per second, and
+# the processor seconds (user and system, every process of the tool) per
+# document: on a machine shared with other work the wall time follows the
+# load, the processor time much less.
 # Usage: scripts/bench_engines.sh [BUILD_DIR]   (default: build)
 # The pages: tests/html_browser/modern_documents.txt (flex, grid, custom
 # properties) and tests/html_pdf/real_documents.txt (classic themes).
@@ -37,10 +40,17 @@ n=${#docs[@]}
 printf '%s\n' "${docs[@]}" > "$work/in.txt"
 
 now() { date +%s.%N; }
+# Processor seconds of the shell's children so far (`times` writes to a file:
+# in a pipe it would run in a child of its own, which has none).
+cpu_of_children() {
+  times > "$work/times"
+  tail -n 1 "$work/times" | awk '{ split($1, u, "m"); split($2, s, "m"); sub("s", "", u[2]); sub("s", "", s[2])
+    print u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
+}
 pages_in() { local total=0 p; for f in "$1"/*.pdf; do p=$(pdfinfo "$f" 2>/dev/null | awk '/^Pages:/{print $2}'); total=$((total + ${p:-0})); done; echo $total; }
-report() {  # name seconds pages
-  printf '%-22s %8.2f s %8.3f s/doc %8.1f pages/s %6d pages\n' "$1" "$2" "$(echo "$2/$n" | bc -l)" \
-    "$(echo "$3/$2" | bc -l)" "$3"
+report() {  # name seconds pages cpu-seconds
+  printf '%-24s %8.2f s %8.3f s/doc %8.1f pages/s %6d pages %8.3f cpu s/doc\n' "$1" "$2" "$(echo "$2/$n" | bc -l)" \
+    "$(echo "$3/$2" | bc -l)" "$3" "$(echo "$4/$n" | bc -l)"
 }
 
 echo "$n documents"
@@ -48,20 +58,23 @@ declare -A secs
 for engine in light auto browser; do
   out=$work/$engine; mkdir -p "$out"
   t0=$(now)
-  "${offline[@]}" env "$build/bin/vellumate" /inlist "$work/in.txt" /outdir "$out" /engine "$engine" >/dev/null 2>&1 || true
+  cpu=$( ("${offline[@]}" env "$build/bin/vellumate" /inlist "$work/in.txt" /outdir "$out" /engine "$engine" \
+           >/dev/null 2>&1 || true; cpu_of_children) )
   t1=$(now)
   secs[$engine]=$(echo "$t1 - $t0" | bc -l)
-  report "vellumate $engine" "${secs[$engine]}" "$(pages_in "$out")"
+  report "vellumate $engine" "${secs[$engine]}" "$(pages_in "$out")" "$cpu"
 done
 
 if command -v wkhtmltopdf >/dev/null; then
-  out=$work/wk; mkdir -p "$out"; t0=$(now); i=0
-  for f in "${docs[@]}"; do
-    i=$((i + 1))
-    "${offline[@]}" env wkhtmltopdf -q -p http://127.0.0.1:9 --load-error-handling ignore \
-      --load-media-error-handling ignore "$f" "$out/$i.pdf" >/dev/null 2>&1 || true
-  done
-  report wkhtmltopdf "$(echo "$(now) - $t0" | bc -l)" "$(pages_in "$out")"
+  out=$work/wk; mkdir -p "$out"; t0=$(now)
+  cpu=$( (i=0
+    for f in "${docs[@]}"; do
+      i=$((i + 1))
+      "${offline[@]}" env wkhtmltopdf -q -p http://127.0.0.1:9 --load-error-handling ignore \
+        --load-media-error-handling ignore "$f" "$out/$i.pdf" >/dev/null 2>&1 || true
+    done
+    cpu_of_children) )
+  report wkhtmltopdf "$(echo "$(now) - $t0" | bc -l)" "$(pages_in "$out")" "$cpu"
 else
   echo "wkhtmltopdf is not installed: its column is left out"
 fi
@@ -69,17 +82,19 @@ fi
 chromium=/usr/lib/chromium/chromium
 [ -x "$chromium" ] || chromium=$(command -v chromium || true)
 if [ -n "$chromium" ]; then
-  out=$work/chromium; mkdir -p "$out"; t0=$(now); i=0
+  out=$work/chromium; mkdir -p "$out"; t0=$(now)
   flags=(--headless --disable-gpu --no-first-run --disable-background-networking --disable-component-update
          --disable-sync --no-pdf-header-footer)
   [ "$(id -u)" = 0 ] && flags+=(--no-sandbox)
-  for f in "${docs[@]}"; do
-    i=$((i + 1))
-    "${offline[@]}" env "$chromium" "${flags[@]}" --user-data-dir="$work/profile$i" \
-      --print-to-pdf="$out/$i.pdf" "file://$f" >/dev/null 2>&1 || true
-    rm -rf "$work/profile$i"
-  done
-  report "chromium --print-to-pdf" "$(echo "$(now) - $t0" | bc -l)" "$(pages_in "$out")"
+  cpu=$( (i=0
+    for f in "${docs[@]}"; do
+      i=$((i + 1))
+      "${offline[@]}" env "$chromium" "${flags[@]}" --user-data-dir="$work/profile$i" \
+        --print-to-pdf="$out/$i.pdf" "file://$f" >/dev/null 2>&1 || true
+      rm -rf "$work/profile$i"
+    done
+    cpu_of_children) )
+  report "chromium --print-to-pdf" "$(echo "$(now) - $t0" | bc -l)" "$(pages_in "$out")" "$cpu"
 else
   echo "chromium is not installed: its column is left out"
 fi

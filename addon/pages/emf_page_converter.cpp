@@ -11,6 +11,7 @@
 
 #include "addon/common/page_converter.h"
 #include "addon/pages/emf_slicer.h"
+#include "platform/step_times.h"
 #include "platform/sysinfo.h"
 
 namespace tessaline {
@@ -100,9 +101,11 @@ SlicerKey SlicerSettings(PageHost& host, const PageImage& image, const PageSetti
         }
     }
     SlicerKey key;
-    key.bytes = image.emfBytes.data();
-    key.size = image.emfBytes.size();
+    // An image with a file is that file, whether its bytes are still held
+    // or were let go after the layout (the files live as long as the
+    // slicer); one without is its bytes.
     key.path = image.emfPath;
+    if (key.path.empty()) key.bytes = image.emfBytes.data(), key.size = image.emfBytes.size();
     key.breaks = image.pageBreaks;
     key.height = ToInt((H - s.marginTop - s.marginBottom) * g);
     key.width = ToInt(w * sc);
@@ -186,6 +189,7 @@ public:
         log.Info(StrFormat("Starting conversion of pages from %d to %d inclusive", first, last));
         std::string folder = s.debugFolder;
         if (!folder.empty() && folder.back() != '/') folder += '/';
+        platform::StepTimer timer;
         for (int u = first; u <= last; ++u) {
             std::string debugFile = folder.empty() ? std::string() : folder + StrFormat("image_page_%d.emf", u);
             const std::vector<std::uint8_t>* slice = slicer.GetSlice(u, debugFile);
@@ -202,6 +206,7 @@ public:
             }
             if (s.preserveLinks && !ApplyLinks(host, log, firstPage + u)) return false;
         }
+        timer.Lap("draw slices");
         return true;
     }
 
@@ -227,7 +232,9 @@ private:
         slicer_->SetSliceWidth(key_.width);
         if (key_.contentWidth >= 0) slicer_->SetSliceWidth(key_.contentWidth);
         slicer_->SetBetweenSlices([&host] { host.LetClientRun(); });
+        platform::StepTimer timer;
         slicer_->SetSourceImage(bytes);
+        timer.Lap("slice page image");
         slicer_->SetBetweenSlices({});
         // The slices are made: the image's bytes are not needed while they are drawn.
         slicer_->ReleaseSource();

@@ -106,6 +106,9 @@ const std::unordered_map<int, std::string>& Table() {
         {7137, "Importing printed pages..."},
         {7140, "Error occured in Pictarel Addon."},
         {7141, "Can't load image file in COM object."},
+        {7142, "Automatic"},
+        {7143, "Light"},
+        {7144, "Browser"},
         // The dialogs.
         {137, "Force MS Office document to have the sizes you specified"},
         {138, "Force sizes for MS Office documents"},
@@ -206,6 +209,8 @@ const std::unordered_map<int, std::string>& Table() {
         {7133, "Top:"},
         {7134, "Bottom:"},
         {7135, "Misc"},
+        {7145, "HTML engine:"},
+        {7146, "Which engine draws HTML: the light one, a browser, or the light one unless the page needs a browser"},
     };
     return table;
 }

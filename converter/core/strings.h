@@ -54,6 +54,7 @@ enum StringId : int {
     IDS_IMPORTING_PRINTED = 7137,
     IDS_PICTURE_ADDON_FAILED = 7140,
     IDS_PICTURE_LOAD_FAILED = 7141,
+    IDS_ENGINE_FIRST = 7142,       // 7142..7144, in HtmlEngine's order
 };
 
 // The English text of a string id; empty for an id that is not in the table.

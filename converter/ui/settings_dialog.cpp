@@ -188,6 +188,12 @@ void CAdvSettingsDlg::Build() {
     misc->addWidget(pageNumbers_);
     misc->addWidget(excludeOrphans_);
     misc->addWidget(forceSizes_);
+    htmlEngine_ = Combo(misc_, 1041, IDS_ENGINE_FIRST, 3);
+    htmlEngine_->setToolTip(Text(7146));
+    auto* engine = new QHBoxLayout;
+    engine->addWidget(Label(misc_, 1042, 7145));
+    engine->addWidget(htmlEngine_, 1);
+    misc->addLayout(engine);
 
     hint_ = WithId(new QLabel(Text(7089), this), 7008);
     hint_->setAlignment(Qt::AlignCenter);
@@ -250,7 +256,8 @@ void CAdvSettingsDlg::ToControls() {
     const std::pair<QComboBox*, std::int32_t> combos[] = {
         {compression_, s.Compression}, {version_, s.Version},   {orientation_, s.Orientation},
         {size_, s.Size - 1},           {keyLength_, s.ProtectionKeyLength}, {pageLayout_, s.PageLayout},
-        {pageMode_, s.PageMode},       {charset_, CharsetPositionFromCode(s.Charset)}};
+        {pageMode_, s.PageMode},       {charset_, CharsetPositionFromCode(s.Charset)},
+        {htmlEngine_, s.HtmlEngine}};
     for (const auto& [combo, index] : combos) combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
     userPassword_->setText(FromUtf8(s.UserPassword));
     ownerPassword_->setText(FromUtf8(s.OwnerPassword));
@@ -351,6 +358,7 @@ void CAdvSettingsDlg::accept() {
     ReadCombo(keyLength_, &settings.ProtectionKeyLength);
     ReadCombo(pageLayout_, &settings.PageLayout);
     ReadCombo(pageMode_, &settings.PageMode);
+    ReadCombo(htmlEngine_, &settings.HtmlEngine);
     QDialog::accept();
 }
 

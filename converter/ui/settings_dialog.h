@@ -69,7 +69,8 @@ private:
     bool updatingFromSpin_ = false;
     std::array<NumberField, 5> numbers_{};
     QLineEdit *author_, *subject_, *title_, *keywords_, *userPassword_, *ownerPassword_;
-    QComboBox *compression_, *version_, *charset_, *orientation_, *size_, *keyLength_, *pageLayout_, *pageMode_;
+    QComboBox *compression_, *version_, *charset_, *orientation_, *size_, *keyLength_, *pageLayout_, *pageMode_,
+        *htmlEngine_;
     QCheckBox *protect_, *allowCopy_, *allowModify_, *allowPrint_, *preserveLinks_, *center_, *fit_, *hideMenu_,
         *hideToolbar_, *hideUi_, *embedFonts_, *pageNumbers_, *excludeOrphans_, *forceSizes_;
     QButtonGroup* widthGroup_;

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <functional>
 #include <set>
+#include <vector>
 
 #include <poppler/GfxFont.h>
 #include <poppler/GfxState.h>
@@ -57,6 +58,80 @@ emf::Path ToPath(const GfxPath* path) {
         if (sp->isClosed()) out.Close();
     }
     return out;
+}
+
+using Box = std::array<double, 4>;  // x0, y0, x1, y1 in device space
+
+// The region a clip path of a few upright rectangles lets through, as boxes
+// (for the even-odd or the nonzero rule); nothing when the path is anything
+// else. A box-shadow is clipped this way, to the ring around its box.
+std::vector<Box> RectangleRegion(const GfxPath* path, const double* ctm, bool evenOdd) {
+    struct Rect {
+        Box b;
+        int turn;  // +1 or -1: the way round it goes
+    };
+    std::vector<Rect> rects;
+    if (!path || path->getNumSubpaths() > 4) return {};
+    for (int i = 0; i < path->getNumSubpaths(); ++i) {
+        const GfxSubpath* sp = path->getSubpath(i);
+        int n = sp->getNumPoints();
+        std::vector<std::array<double, 2>> pts;
+        for (int j = 0; j < n; ++j) {
+            if (sp->getCurve(j)) return {};
+            const double x = sp->getX(j), y = sp->getY(j);
+            pts.push_back({ctm[0] * x + ctm[2] * y + ctm[4], ctm[1] * x + ctm[3] * y + ctm[5]});
+        }
+        if (pts.size() == 5 && std::fabs(pts[4][0] - pts[0][0]) < 1e-6 && std::fabs(pts[4][1] - pts[0][1]) < 1e-6)
+            pts.pop_back();
+        if (pts.size() != 4) return {};
+        double area2 = 0;
+        for (int k = 0; k < 4; ++k) {
+            const auto& a = pts[k];
+            const auto& b = pts[(k + 1) % 4];
+            // Every side upright or level.
+            if (std::fabs(a[0] - b[0]) > 1e-6 && std::fabs(a[1] - b[1]) > 1e-6) return {};
+            area2 += a[0] * b[1] - b[0] * a[1];
+        }
+        if (std::fabs(area2) < 1e-9) continue;
+        Box b{std::min({pts[0][0], pts[1][0], pts[2][0]}), std::min({pts[0][1], pts[1][1], pts[2][1]}),
+              std::max({pts[0][0], pts[1][0], pts[2][0]}), std::max({pts[0][1], pts[1][1], pts[2][1]})};
+        rects.push_back({b, area2 > 0 ? 1 : -1});
+    }
+    if (rects.empty()) return {};
+    // The cells between every edge, each in or out by the rule; the cells
+    // in of a row are joined into boxes.
+    std::vector<double> xs, ys;
+    for (const Rect& r : rects) xs.insert(xs.end(), {r.b[0], r.b[2]}), ys.insert(ys.end(), {r.b[1], r.b[3]});
+    std::sort(xs.begin(), xs.end()), xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+    std::sort(ys.begin(), ys.end()), ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+    std::vector<Box> out;
+    for (std::size_t j = 0; j + 1 < ys.size(); ++j) {
+        const double cy = (ys[j] + ys[j + 1]) / 2;
+        bool inRun = false;
+        double runStart = 0;
+        for (std::size_t i = 0; i + 1 <= xs.size(); ++i) {
+            bool in = false;
+            if (i + 1 < xs.size()) {
+                const double cx = (xs[i] + xs[i + 1]) / 2;
+                int count = 0, winding = 0;
+                for (const Rect& r : rects)
+                    if (cx > r.b[0] && cx < r.b[2] && cy > r.b[1] && cy < r.b[3]) ++count, winding += r.turn;
+                in = evenOdd ? count % 2 == 1 : winding != 0;
+            }
+            if (in && !inRun) runStart = xs[i], inRun = true;
+            if (!in && inRun) out.push_back({runStart, ys[j], xs[i], ys[j + 1]}), inRun = false;
+        }
+    }
+    // Rows of the same runs are one box.
+    std::vector<Box> joined;
+    for (const Box& b : out) {
+        auto same = std::find_if(joined.begin(), joined.end(), [&](const Box& o) {
+            return o[0] == b[0] && o[2] == b[2] && o[3] == b[1];
+        });
+        if (same != joined.end()) (*same)[3] = b[3];
+        else joined.push_back(b);
+    }
+    return joined;
 }
 
 void AppendChar(std::u16string& s, char32_t c) {
@@ -112,11 +187,20 @@ struct EmfOutputDev::Members {
     std::vector<bool> savedMasked;
     double ax0 = 0, ay0 = 0, ax1 = 0, ay1 = 0;
     bool area = false;
+    // The last clip of the state as boxes, when it is a few rectangles, and
+    // those of the saved states; the area gathered is pictured in the boxes
+    // of the clip it was gathered under only (a box-shadow's ring, not the
+    // whole box inside it), while every part of it was gathered under that
+    // one clip.
+    std::vector<Box> clipBoxes;
+    std::vector<std::vector<Box>> savedClipBoxes;
+    std::vector<Box> areaBoxes;
 
     bool Hidden() const { return painter && (picturedGroups > 0 || masked || blending); }
     void Grow(double x0, double y0, double x1, double y1) {
         if (!(std::isfinite(x0) && std::isfinite(y0) && std::isfinite(x1) && std::isfinite(y1))) return;
-        if (!area) ax0 = x0, ay0 = y0, ax1 = x1, ay1 = y1, area = true;
+        if (!area) ax0 = x0, ay0 = y0, ax1 = x1, ay1 = y1, area = true, areaBoxes = clipBoxes;
+        else if (areaBoxes != clipBoxes) areaBoxes.clear();
         ax0 = std::min(ax0, x0), ay0 = std::min(ay0, y0), ax1 = std::max(ax1, x1), ay1 = std::max(ay1, y1);
     }
     // A box in user space, as the device sees it, within the clip.
@@ -155,10 +239,26 @@ struct EmfOutputDev::Members {
         const double x0 = std::clamp(std::floor(ax0), 0.0, pageW), y0 = std::clamp(std::floor(ay0), 0.0, pageH);
         const double x1 = std::clamp(std::ceil(ax1), 0.0, pageW), y1 = std::clamp(std::ceil(ay1), 0.0, pageH);
         if (!(x1 > x0 && y1 > y0)) return;
+        std::vector<Box> parts;
+        if (!areaBoxes.empty() && areaBoxes.size() <= 4) {
+            for (const Box& b : areaBoxes) {
+                const double px0 = std::max(x0, std::floor(b[0])), py0 = std::max(y0, std::floor(b[1]));
+                const double px1 = std::min(x1, std::ceil(b[2])), py1 = std::min(y1, std::ceil(b[3]));
+                if (px1 > px0 && py1 > py0) parts.push_back({px0, py0, px1, py1});
+            }
+        } else {
+            parts.push_back({x0, y0, x1, y1});
+        }
+        areaBoxes.clear();
+        // The parts take the whole area's resolution: together no more pixels.
         const double pixels = (x1 - x0) * (y1 - y0);
         const double scale = std::min(1.0, std::sqrt(double(limits.maxShadingPixels) / pixels));
-        std::optional<emf::Image> img = painter(int(x0), int(y0), int(x1 - x0), int(y1 - y0), scale);
-        if (img && img->width > 0 && img->height > 0) dev.DrawImage(*img, {x1 - x0, 0, 0, y1 - y0, x0, y0});
+        for (const Box& p : parts) {
+            std::optional<emf::Image> img =
+                painter(int(p[0]), int(p[1]), int(p[2] - p[0]), int(p[3] - p[1]), scale);
+            if (img && img->width > 0 && img->height > 0)
+                dev.DrawImage(*img, {p[2] - p[0], 0, 0, p[3] - p[1], p[0], p[1]});
+        }
     }
 
     struct Run {
@@ -322,6 +422,20 @@ struct EmfOutputDev::Members {
         Flush();
         dev.PushClip(ToPath(state->getPath()), rule, Ctm(state));
         ++clips;
+        // A clip of another shape leaves the boxes as they are: what shows
+        // still lies inside them.
+        std::vector<Box> boxes = RectangleRegion(state->getPath(), state->getCTM(), rule == emf::FillRule::EvenOdd);
+        if (boxes.empty() || clipBoxes.empty()) {
+            if (!boxes.empty()) clipBoxes = std::move(boxes);
+            return;
+        }
+        std::vector<Box> both;
+        for (const Box& a : clipBoxes)
+            for (const Box& b : boxes) {
+                const Box c{std::max(a[0], b[0]), std::max(a[1], b[1]), std::min(a[2], b[2]), std::min(a[3], b[3])};
+                if (c[2] > c[0] && c[3] > c[1]) both.push_back(c);
+            }
+        clipBoxes = std::move(both);
     }
     void PopClips(int n) {
         Flush();
@@ -400,6 +514,7 @@ void EmfOutputDev::startPage(int, GfxState* state, XRef*) {
     m_->pageW = state ? state->getPageWidth() : 0;
     m_->pageH = state ? state->getPageHeight() : 0;
     m_->clips = 0, m_->savedClips.clear(), m_->defined.clear();
+    m_->clipBoxes.clear(), m_->savedClipBoxes.clear(), m_->areaBoxes.clear();
     m_->dev.BeginPage({m_->pageW, m_->pageH, 72});
 }
 
@@ -414,6 +529,7 @@ void EmfOutputDev::SetAreaPainter(AreaPainter painter) { m_->painter = std::move
 
 void EmfOutputDev::saveState(GfxState*) {
     m_->savedMasked.push_back(m_->masked);
+    m_->savedClipBoxes.push_back(m_->clipBoxes);
     m_->savedClips.push_back(m_->clips);
     m_->clips = 0;
 }
@@ -426,6 +542,7 @@ void EmfOutputDev::restoreState(GfxState* state) {
     m_->PopClips(m_->clips);
     m_->clips = 0;
     if (!m_->savedClips.empty()) m_->clips = m_->savedClips.back(), m_->savedClips.pop_back();
+    if (!m_->savedClipBoxes.empty()) m_->clipBoxes = std::move(m_->savedClipBoxes.back()), m_->savedClipBoxes.pop_back();
 }
 
 void EmfOutputDev::updateBlendMode(GfxState* state) {

@@ -148,13 +148,13 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
         std::optional<emf::Image> img;
     };
     std::vector<Area> areas;
-    auto render = [doc, index, dpi](const Area& a) -> std::optional<emf::Image> {
+    // The page drawn in the box (x, y, w, h) of its raster at `scale` times
+    // the resolution (the box is cut to the page).
+    auto render = [doc, index, dpi](int x, int y, int w, int h, double scale) -> std::optional<emf::Image> {
         SplashColor paper = {255, 255, 255};
         SplashOutputDev splash(splashModeRGB8, 4, false, paper);
         splash.startDoc(doc);
-        const int sx = int(a.x * a.scale), sy = int(a.y * a.scale);
-        const int sw = std::max(1, int(std::lround(a.w * a.scale))), sh = std::max(1, int(std::lround(a.h * a.scale)));
-        doc->displayPageSlice(&splash, index + 1, dpi * a.scale, dpi * a.scale, 0, false, true, true, sx, sy, sw, sh);
+        doc->displayPageSlice(&splash, index + 1, dpi * scale, dpi * scale, 0, false, true, true, x, y, w, h);
         SplashBitmap* bm = splash.getBitmap();
         if (!bm || bm->getWidth() <= 0 || bm->getHeight() <= 0) return std::nullopt;
         emf::Image img;
@@ -166,6 +166,61 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
             std::copy(line, line + img.width * 3, img.pixels.begin() + std::ptrdiff_t(row) * img.width * 3);
         }
         return img;
+    };
+    struct Box {
+        int x, y, w, h;
+    };
+    auto boxOf = [](const Area& a) {
+        return Box{int(a.x * a.scale), int(a.y * a.scale), std::max(1, int(std::lround(a.w * a.scale))),
+                   std::max(1, int(std::lround(a.h * a.scale)))};
+    };
+    // Every drawing of an area walks the whole page: the areas of one scale
+    // are drawn in one walk when the box around them all is not much larger
+    // than they are together (a page of many small pictures), else each in
+    // its own. The pixels are the same either way, but for an odd one at the
+    // edge of a scaled picture.
+    auto renderAll = [&] {
+        constexpr double kJointPixels = 8e6;
+        std::vector<bool> done(areas.size(), false);
+        for (std::size_t i = 0; i < areas.size(); ++i) {
+            if (done[i]) continue;
+            std::vector<std::size_t> group;
+            Box u = boxOf(areas[i]);
+            int x1 = u.x + u.w, y1 = u.y + u.h;
+            double sum = 0;
+            for (std::size_t j = i; j < areas.size(); ++j) {
+                if (done[j] || areas[j].scale != areas[i].scale) continue;
+                const Box b = boxOf(areas[j]);
+                group.push_back(j);
+                sum += double(b.w) * b.h;
+                u.x = std::min(u.x, b.x), u.y = std::min(u.y, b.y);
+                x1 = std::max(x1, b.x + b.w), y1 = std::max(y1, b.y + b.h);
+            }
+            const double joint = double(x1 - u.x) * (y1 - u.y);
+            if (group.size() < 2 || joint > std::max(kJointPixels, 2 * sum)) {
+                const Box b = boxOf(areas[i]);
+                areas[i].img = render(b.x, b.y, b.w, b.h, areas[i].scale);
+                done[i] = true;
+                continue;
+            }
+            std::optional<emf::Image> all = render(u.x, u.y, x1 - u.x, y1 - u.y, areas[i].scale);
+            for (std::size_t j : group) {
+                done[j] = true;
+                if (!all) continue;
+                const Box b = boxOf(areas[j]);
+                const int dx = b.x - u.x, dy = b.y - u.y;
+                const int w = std::min(b.w, all->width - dx), h = std::min(b.h, all->height - dy);
+                if (w <= 0 || h <= 0) continue;
+                emf::Image img;
+                img.format = emf::Image::Format::Rgb8, img.components = 3, img.width = w, img.height = h;
+                img.pixels.resize(std::size_t(w) * h * 3);
+                for (int row = 0; row < h; ++row) {
+                    auto from = all->pixels.begin() + (std::ptrdiff_t(dy + row) * all->width + dx) * 3;
+                    std::copy(from, from + std::ptrdiff_t(w) * 3, img.pixels.begin() + std::ptrdiff_t(row) * w * 3);
+                }
+                areas[j].img = std::move(img);
+            }
+        }
     };
     try {
         for (int walk = 0;; ++walk) {
@@ -188,7 +243,7 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
                 doc->displayPage(&out, index + 1, dpi, dpi, 0, false, true, true);
             }
             if (walk > 0 || areas.empty()) return rec.Finish();
-            for (Area& a : areas) a.img = render(a);
+            renderAll();
         }
     } catch (const std::exception& e) {
         error = "page " + std::to_string(index + 1) + " cannot be converted: " + e.what();

@@ -282,6 +282,59 @@ TEST_F(PdfPagesTest, SoftMasksAndBlendModesBecomePicturesOfTheirAreaOnly) {
     EXPECT_GT(at(5, 5)[2], 200);
     EXPECT_GT(at(35, 5)[0], 200);  // right: the white page
     EXPECT_GT(at(35, 5)[1], 200);
+
+    // The two pictures are drawn in one walk of the page and cut apart: the
+    // blended one shows its own area, green multiplied onto the red square
+    // (black) and onto the page (green).
+    Shell("pdftoppm -r 72 -x 20 -y 60 -W 40 -H 20 " + back + " " + (dir / "b").string());
+    std::ifstream blended(dir / "b-1.ppm", std::ios::binary);
+    blended >> magic >> w >> h >> max;
+    blended.get();
+    ASSERT_EQ(magic, "P6");
+    ASSERT_EQ(w, 40);
+    px.assign(std::size_t(w) * h * 3, 0);
+    blended.read(reinterpret_cast<char*>(px.data()), std::streamsize(px.size()));
+    EXPECT_LT(at(10, 10)[0], 60);  // over the red square: black
+    EXPECT_LT(at(10, 10)[1], 60);
+    EXPECT_LT(at(30, 10)[0], 60);  // beside it: green
+    EXPECT_GT(at(30, 10)[1], 200);
+}
+
+TEST_F(PdfPagesTest, AMaskedAreaUnderAClipOfRectanglesIsPicturedInThemOnly) {
+    // A shadow as a browser prints it: a mask over the page, clipped to two
+    // strips (even-odd), then to a box of another shape that changes nothing.
+    const std::string group = "1 1 1 rg 0 0 200 100 re f";
+    const std::string pdf = HandMadePdf(
+        "q 10 10 30 80 re 150 10 30 80 re W* n 5 5 m 195 5 l 195 95 l 5 95 l h W n "
+        "/Mask gs 0 0 1 rg 0 0 200 100 re f Q\n",
+        "/ExtGState << /Mask << /SMask << /Type /Mask /S /Luminosity /G 6 0 R >> >> >>",
+        {"<< /Type /XObject /Subtype /Form /BBox [0 0 200 100] /Group << /S /Transparency /CS /DeviceRGB >> "
+         "/Length " + std::to_string(group.size()) + " >>\nstream\n" + group + "\nendstream"});
+    std::string error;
+    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
+    ASSERT_TRUE(pages) << error;
+    auto emf = pages->ConvertPage(0, error);
+    ASSERT_FALSE(emf.empty()) << error;
+    const std::string trace = Trace(emf);
+    // Two pictures of a strip each, none of the 170 points between and around them.
+    std::size_t strips = 0;
+    for (auto at = trace.find("image 30x80 rgb8"); at != std::string::npos; at = trace.find("image 30x80 rgb8", at + 1))
+        ++strips;
+    EXPECT_EQ(strips, 2u) << trace;
+    EXPECT_EQ(trace.find("image 170x80"), std::string::npos) << trace;
+    // They show the masked blue.
+    const std::string back = BackToPdf({emf}, "strips.pdf");
+    Shell("pdftoppm -r 72 -x 150 -y 10 -W 30 -H 80 " + back + " " + (dir / "s").string());
+    std::ifstream ppm(dir / "s-1.ppm", std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0, max = 0;
+    ppm >> magic >> w >> h >> max;
+    ppm.get();
+    ASSERT_EQ(magic, "P6");
+    std::vector<unsigned char> px(std::size_t(w) * h * 3);
+    ppm.read(reinterpret_cast<char*>(px.data()), std::streamsize(px.size()));
+    EXPECT_LT(px[(std::size_t(40) * w + 15) * 3], 60);
+    EXPECT_GT(px[(std::size_t(40) * w + 15) * 3 + 2], 200);
 }
 
 TEST_F(PdfPagesTest, AWordGapWithoutASpaceGetsOneAndKerningDoesNot) {

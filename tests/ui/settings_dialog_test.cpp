@@ -60,7 +60,8 @@ TEST_F(SettingsDialog, EveryControlTravelsThroughTheRegistry) {
             {1032, !defaults.ExcludeOrphanPages}, {1039, !defaults.ForceSizes}};
         for (auto [id, on] : checks) Control<QCheckBox>(&d, id)->setChecked(on);
         for (auto [id, index] : std::initializer_list<std::pair<int, int>>{
-                 {1116, 1}, {1117, 0}, {1118, 15}, {1107, 1}, {1108, 0}, {1109, 1}, {1125, 3}, {1126, 2}})
+                 {1116, 1}, {1117, 0}, {1118, 15}, {1107, 1}, {1108, 0}, {1109, 1}, {1125, 3}, {1126, 2},
+                 {1041, 2}})
             Control<QComboBox>(&d, id)->setCurrentIndex(index);
         Control<QRadioButton>(&d, 1017)->setChecked(true);
         Click(Control<QPushButton>(&d, 1));
@@ -105,6 +106,7 @@ TEST_F(SettingsDialog, EveryControlTravelsThroughTheRegistry) {
     EXPECT_EQ(s.PageLayout, 3);
     EXPECT_EQ(s.PageMode, 2);
     EXPECT_EQ(s.PageWidthAdjusting, 2);
+    EXPECT_EQ(s.HtmlEngine, 2);  // browser
     std::int32_t simple = -1;
     ASSERT_TRUE(vellumate::ReadRegInt("", "IsSimpleMode", &simple));
     EXPECT_EQ(simple, 0) << "the dialog was left in the advanced layout";
@@ -117,6 +119,7 @@ TEST_F(SettingsDialog, EveryControlTravelsThroughTheRegistry) {
     EXPECT_EQ(Control<QLineEdit>(shown.get(), 1119)->text(), "55");
     EXPECT_EQ(Control<QComboBox>(shown.get(), 1118)->currentText(), "RUSSIAN");
     EXPECT_EQ(Control<QComboBox>(shown.get(), 1108)->currentText(), "Letter");
+    EXPECT_EQ(Control<QComboBox>(shown.get(), 1041)->currentText(), "Browser");
     EXPECT_TRUE(Control<QRadioButton>(shown.get(), 1017)->isChecked());
     EXPECT_EQ(Control<QCheckBox>(shown.get(), 1127)->isChecked(), !d.EmbedFonts);
 }

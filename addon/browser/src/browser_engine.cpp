@@ -14,6 +14,7 @@
 #include "facts_script.h"
 #include "pagedraw/pdf_pages.h"
 #include "platform/paths.h"
+#include "platform/step_times.h"
 
 namespace browser {
 namespace {
@@ -161,13 +162,24 @@ private:
         bool loaded = false, crashed = false;
         std::string allowedOrigin;   // web address's origin, "" for none
         bool urlMode = false;
+        long targetCall = 0;         // the command making its page, while it is not answered
     };
     bool EnsureBrowser(std::string& error);
-    void Drop() { pipe_.reset(); }
+    void Drop() { pipe_.reset(), spare_.reset(); }
     void OnEvent(const Json& m);
     // Reads the facts with the tab's script; false when the tab does not answer.
     bool Evaluate(const std::string& expr, Clock::time_point deadline, std::string& value, std::string& error);
-    void CloseTab();
+    // Opens a tab in a context of its own whose connections go to `bypass`
+    // hosts only; false (the browser dropped when it cannot even make one)
+    // with `error` set. With `wait` false the page is asked for and not
+    // waited for: FinishTab completes the tab.
+    bool OpenTab(Tab& t, const std::string& bypass, Clock::time_point deadline, bool wait, std::string& error);
+    bool FinishTab(Tab& t, Clock::time_point deadline, std::string& error);
+    void CloseTab(Tab& t);
+    void CloseTab() { CloseTab(tab_); }
+    // A tab for the next document of a file, opened while this one is
+    // converted: the browser makes its page process meanwhile.
+    void PrepareSpare();
     void StopScripts();
     bool Print(const Facts& facts, int width, int height, RenderResult& out, Clock::time_point deadline,
                std::string& error);
@@ -176,11 +188,12 @@ private:
     std::function<bool()> hook_;
     std::unique_ptr<DevToolsPipe> pipe_;
     Tab tab_;
+    std::optional<Tab> spare_;
 };
 
 bool BrowserEngine::EnsureBrowser(std::string& error) {
     if (pipe_ && pipe_->Alive()) return true;
-    pipe_.reset();
+    Drop();
     std::string program = options_.program.empty() ? FindBrowser() : options_.program;
     if (program.empty()) {
         error = "no browser is installed";
@@ -266,20 +279,82 @@ bool BrowserEngine::Evaluate(const std::string& expr, Clock::time_point deadline
     return true;
 }
 
-void BrowserEngine::CloseTab() {
+void BrowserEngine::CloseTab(Tab& t) {
     if (!pipe_) return;
     std::string error;
     bool ok = true;
-    if (!tab_.targetId.empty())
-        ok = pipe_->Call("Target.closeTarget", {{"targetId", tab_.targetId}}, "", Clock::now() + kCloseTime, error)
+    if (t.targetCall) {
+        // A page asked for and never waited for.
+        auto target = pipe_->Await(t.targetCall, Clock::now() + kCloseTime, error);
+        ok = target.has_value();
+        if (target) t.targetId = Str(target->value("targetId", Json()));
+        t.targetCall = 0;
+    }
+    if (ok && !t.targetId.empty())
+        ok = pipe_->Call("Target.closeTarget", {{"targetId", t.targetId}}, "", Clock::now() + kCloseTime, error)
                  .has_value();
-    if (ok && !tab_.contextId.empty())
-        ok = pipe_->Call("Target.disposeBrowserContext", {{"browserContextId", tab_.contextId}}, "",
+    if (ok && !t.contextId.empty())
+        ok = pipe_->Call("Target.disposeBrowserContext", {{"browserContextId", t.contextId}}, "",
                          Clock::now() + kCloseTime, error)
                  .has_value();
     // A browser that cannot even close a tab is not used again.
     if (!ok) Drop();
-    tab_ = Tab{};
+    t = Tab{};
+}
+
+bool BrowserEngine::OpenTab(Tab& t, const std::string& bypass, Clock::time_point deadline, bool wait,
+                            std::string& error) {
+    auto context = pipe_->Call("Target.createBrowserContext",
+                               {{"disposeOnDetach", true}, {"proxyServer", kNoProxy}, {"proxyBypassList", bypass}}, "",
+                               deadline, error);
+    if (!context) {
+        error = "no browser context: " + error;
+        Drop();
+        return false;
+    }
+    t.contextId = Str(context->value("browserContextId", Json()));
+    t.targetCall = pipe_->Send("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", t.contextId}}, "");
+    return !wait || FinishTab(t, deadline, error);
+}
+
+bool BrowserEngine::FinishTab(Tab& t, Clock::time_point deadline, std::string& error) {
+    auto target = pipe_->Await(t.targetCall, deadline, error);
+    t.targetCall = 0;
+    if (!target) {
+        error = "no new tab: " + error;
+        Drop();
+        return false;
+    }
+    t.targetId = Str(target->value("targetId", Json()));
+    auto attached =
+        pipe_->Call("Target.attachToTarget", {{"targetId", t.targetId}, {"flatten", true}}, "", deadline, error);
+    if (!attached) {
+        error = "tab not attached: " + error;
+        return false;
+    }
+    t.session = Str(attached->value("sessionId", Json()));
+    // Only requests that could leave the machine go through the filter: a
+    // page's own files, data and blob addresses are local and always
+    // allowed, and holding each of them for an answer slows every load.
+    for (auto [method, params] : std::initializer_list<std::pair<const char*, Json>>{
+             {"Page.enable", Json::object()},
+             {"Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "http*"}}})}}},
+             {"Emulation.setEmulatedMedia", {{"media", "screen"}}},
+         }) {
+        if (!pipe_->Call(method, params, t.session, deadline, error)) {
+            error = std::string(method) + ": " + error;
+            return false;
+        }
+    }
+    return true;
+}
+
+void BrowserEngine::PrepareSpare() {
+    if (!pipe_ || !pipe_->Alive() || pipe_->Abandoned()) return;
+    Tab t;
+    std::string error;
+    if (OpenTab(t, "<-loopback>", Clock::now() + kStartTime, false, error)) spare_ = std::move(t);
+    else CloseTab(t);
 }
 
 bool BrowserEngine::Print(const Facts&, int width, int height, RenderResult& out, Clock::time_point deadline,
@@ -295,14 +370,27 @@ bool BrowserEngine::Print(const Facts&, int width, int height, RenderResult& out
                    {"marginTop", 0}, {"marginBottom", 0}, {"marginLeft", 0}, {"marginRight", 0},
                    {"printBackground", true},
                    {"preferCSSPageSize", false},
-                   {"displayHeaderFooter", false}};
+                   {"displayHeaderFooter", false},
+                   // The page converter reads neither the structure tags nor the outline.
+                   {"generateTaggedPDF", false},
+                   {"generateDocumentOutline", false}};
     if (plan.pages > 1) params["pageRanges"] = "1-" + std::to_string(plan.pages);
     else params["pageRanges"] = "1";
+    platform::StepTimer timer;
     auto r = pipe_->Call("Page.printToPDF", params, tab_.session, deadline, error);
+    timer.Lap("browser print");
     if (!r) {
         error = "printing failed: " + error;
         return false;
     }
+    // The tab is done with (closed without waiting: a browser that hangs
+    // is found out by the next command), and the next document's is made
+    // while this one is converted.
+    pipe_->Post("Target.closeTarget", {{"targetId", tab_.targetId}}, "");
+    pipe_->Post("Target.disposeBrowserContext", {{"browserContextId", tab_.contextId}}, "");
+    tab_ = Tab{};
+    PrepareSpare();
+    timer.Lap("browser next tab");
     std::vector<std::uint8_t> pdf;
     if (!Base64Decode(Str(r->value("data", Json())), pdf) || pdf.empty()) {
         error = "the printed document is damaged";
@@ -336,11 +424,13 @@ bool BrowserEngine::Print(const Facts&, int width, int height, RenderResult& out
         po.base = emf::Matrix::Scale(k, k).Then(emf::Matrix::Translate(0, i * plan.pageCss));
         emf::Play(emfBytes, out.drawing, po);
     }
+    timer.Lap("browser page conversion");
     return true;
 }
 
 RenderResult BrowserEngine::Render(const RenderRequest& req) {
     RenderResult out;
+    platform::StepTimer timer;
     const auto start = Clock::now();
     const auto loadDeadline = start + std::chrono::milliseconds(std::max(0, req.timeoutMs));
     std::string error;
@@ -391,42 +481,42 @@ RenderResult BrowserEngine::Render(const RenderRequest& req) {
     // Each document in a context of its own (no cookies or cache shared),
     // whose connections all go to a proxy that is not there, but for the
     // page's own host: what the request filter never sees (speculative
-    // connections, sockets) cannot leave either.
-    std::string bypass = "<-loopback>";
-    if (!tab_.allowedOrigin.empty()) bypass += ";" + tab_.allowedOrigin.substr(tab_.allowedOrigin.find("//") + 2);
-    auto context = pipe_->Call("Target.createBrowserContext",
-                               {{"disposeOnDetach", true}, {"proxyServer", kNoProxy}, {"proxyBypassList", bypass}}, "",
-                               setupDeadline, error);
-    if (!context) {
-        Drop();
-        return fail("no browser context: " + error);
-    }
-    tab_.contextId = Str(context->value("browserContextId", Json()));
-    auto target = pipe_->Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", tab_.contextId}}, "",
-                              setupDeadline, error);
-    if (!target) {
-        Drop();
-        return fail("no new tab: " + error);
-    }
-    tab_.targetId = Str(target->value("targetId", Json()));
-    auto attached = pipe_->Call("Target.attachToTarget", {{"targetId", tab_.targetId}, {"flatten", true}}, "",
-                                setupDeadline, error);
-    if (!attached) return fail("tab not attached: " + error);
-    tab_.session = Str(attached->value("sessionId", Json()));
+    // connections, sockets) cannot leave either. A document with no host
+    // of its own takes the tab made ready meanwhile, if there is one.
+    std::optional<Tab> spare = std::move(spare_);
+    spare_.reset();
+    if (spare && !pipe_->Alive()) spare.reset();
+    if (spare && !tab_.allowedOrigin.empty()) CloseTab(*spare), spare.reset();
+    if (!pipe_ || !pipe_->Alive()) return fail("the browser ended");
     const int width = std::max(1, req.minimalWidth);
-    for (auto [method, params] : std::initializer_list<std::pair<const char*, Json>>{
-             {"Page.enable", Json::object()},
-             {"Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "*"}}})}}},
-             {"Emulation.setEmulatedMedia", {{"media", "screen"}}},
-             {"Emulation.setDeviceMetricsOverride",
-              {{"width", width}, {"height", kScreenHeight}, {"deviceScaleFactor", 1}, {"mobile", false}}},
-         }) {
-        if (!pipe_->Call(method, params, tab_.session, setupDeadline, error))
-            return fail(std::string(method) + ": " + error);
+    const Json screen = {{"width", width}, {"height", kScreenHeight}, {"deviceScaleFactor", 1}, {"mobile", false}};
+    const std::string origin = tab_.allowedOrigin;
+    const bool urlMode = tab_.urlMode;
+    if (spare) {
+        // It was asked for and not waited for: a tab that does not come now
+        // is closed and a new one made.
+        tab_ = std::move(*spare);
+        if (!FinishTab(tab_, setupDeadline, error) ||
+            !pipe_->Call("Emulation.setDeviceMetricsOverride", screen, tab_.session, setupDeadline, error)) {
+            CloseTab();
+            if (!pipe_ || !pipe_->Alive()) return fail("the browser ended");
+            spare.reset();
+        }
+        tab_.allowedOrigin = origin, tab_.urlMode = urlMode;
     }
+    if (!spare) {
+        std::string bypass = "<-loopback>";
+        if (!origin.empty()) bypass += ";" + origin.substr(origin.find("//") + 2);
+        if (!OpenTab(tab_, bypass, setupDeadline, true, error)) return fail(error);
+        tab_.allowedOrigin = origin, tab_.urlMode = urlMode;
+        if (!pipe_->Call("Emulation.setDeviceMetricsOverride", screen, tab_.session, setupDeadline, error))
+            return fail("Emulation.setDeviceMetricsOverride: " + error);
+    }
+    timer.Lap("browser start and tab");
     if (auto tree = pipe_->Call("Page.getFrameTree", Json::object(), tab_.session, setupDeadline, error))
         tab_.frameId = Str(tree->value("frameTree", Json::object()).value("frame", Json::object()).value("id", Json()));
 
+    tab_.loaded = false;  // about:blank's own load is not the document's
     auto nav = pipe_->Call("Page.navigate", {{"url", address}}, tab_.session,
                            std::max(loadDeadline, Clock::now() + std::chrono::seconds(1)), error);
     const std::string shownUrl = req.kind == RenderRequest::Kind::String ? "about:blank" : req.address;
@@ -452,6 +542,7 @@ RenderResult BrowserEngine::Render(const RenderRequest& req) {
         StopScripts();
         pipe_->Post("Page.stopLoading", Json::object(), tab_.session);
     }
+    timer.Lap("browser load");
     if (!out.timedOut) {
         htmlengine::FrameEvent e;
         e.url = shownUrl;
@@ -484,6 +575,7 @@ RenderResult BrowserEngine::Render(const RenderRequest& req) {
     if (!Evaluate(FactsScript(false), afterDeadline, text, error) || !(f = Facts{}, ReadFacts(text, f)))
         return fail(tab_.crashed ? "the page's process crashed" : "the page does not answer: " + error);
 
+    timer.Lap("browser facts");
     out.documentAvailable = true;
     out.finalUrl = f.url;
     out.compatMode = f.compat.empty() ? "CSS1Compat" : f.compat;

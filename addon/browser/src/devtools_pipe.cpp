@@ -125,17 +125,34 @@ bool DevToolsPipe::Write(const std::string& message) {
     if (!alive_) return false;
     std::string data = message;
     data.push_back('\0');
+    // Writing to a browser that has ended raises SIGPIPE, which would end
+    // the whole program: the signal is held back on this thread while we
+    // write, and one that our write raised is taken away again.
+    sigset_t pipeSignal, before, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
     std::size_t done = 0;
+    bool ok = true;
     while (done < data.size()) {
         ssize_t n = ::write(toBrowser_, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
+            if (n < 0 && errno == EPIPE && !wasPending) {
+                const timespec now{};
+                while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
+                }
+            }
             alive_ = false;
-            return false;
+            ok = false;
+            break;
         }
         done += static_cast<std::size_t>(n);
     }
-    return true;
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return ok;
 }
 
 void DevToolsPipe::Post(const std::string& method, const Json& params, const std::string& session) {
@@ -148,7 +165,10 @@ void DevToolsPipe::Dispatch(std::string_view text) {
     Json m = Json::parse(text, nullptr, false);
     if (m.is_discarded() || !m.is_object()) return;  // not ours to judge: skip it
     if (m.contains("id")) {
-        if (m["id"].is_number_integer() && m["id"].get<long>() == awaited_) answer_ = std::move(m);
+        if (!m["id"].is_number_integer()) return;
+        const long id = m["id"].get<long>();
+        if (id == awaited_) answer_ = std::move(m);
+        else if (auto k = kept_.find(id); k != kept_.end()) k->second = std::move(m);
         return;
     }
     if (onEvent_) onEvent_(m);
@@ -203,6 +223,22 @@ bool DevToolsPipe::WaitFor(const std::function<bool()>& done, Clock::time_point 
     return true;
 }
 
+namespace {
+
+// A command's result, or nullopt with the browser's error message.
+std::optional<Json> ResultOf(Json a, std::string& error) {
+    if (a.contains("error")) {
+        const auto& e = a["error"];
+        error = e.is_object() && e.contains("message") && e["message"].is_string() ? e["message"].get<std::string>()
+                                                                                    : std::string("error");
+        return std::nullopt;
+    }
+    if (!a.contains("result")) return Json::object();
+    return std::move(a["result"]);
+}
+
+}  // namespace
+
 std::optional<Json> DevToolsPipe::Call(const std::string& method, const Json& params, const std::string& session,
                                        Clock::time_point deadline, std::string& error) {
     awaited_ = nextId_;
@@ -216,14 +252,30 @@ std::optional<Json> DevToolsPipe::Call(const std::string& method, const Json& pa
     }
     Json a = std::move(*answer_);
     answer_.reset();
-    if (a.contains("error")) {
-        const auto& e = a["error"];
-        error = e.is_object() && e.contains("message") && e["message"].is_string() ? e["message"].get<std::string>()
-                                                                                    : std::string("error");
+    return ResultOf(std::move(a), error);
+}
+
+long DevToolsPipe::Send(const std::string& method, const Json& params, const std::string& session) {
+    const long id = nextId_;
+    kept_[id];
+    Post(method, params, session);
+    return id;
+}
+
+std::optional<Json> DevToolsPipe::Await(long id, Clock::time_point deadline, std::string& error) {
+    auto k = kept_.find(id);
+    if (k == kept_.end()) {
+        error = "no such command";
         return std::nullopt;
     }
-    if (!a.contains("result")) return Json::object();
-    return std::move(a["result"]);
+    bool got = WaitFor([&] { return k->second.has_value(); }, deadline);
+    Json a = got ? std::move(*k->second) : Json();
+    kept_.erase(k);
+    if (!got) {
+        error = !alive_ ? "the browser has ended" : abandoned_ ? "abandoned" : "timed out";
+        return std::nullopt;
+    }
+    return ResultOf(std::move(a), error);
 }
 
 }  // namespace browser

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,10 @@ public:
                              Clock::time_point deadline, std::string& error);
     // Sends a command whose answer nobody waits for.
     void Post(const std::string& method, const Json& params, const std::string& session);
+    // Sends a command whose answer is kept until Await takes it; its number.
+    long Send(const std::string& method, const Json& params, const std::string& session);
+    // The answer of a command that Send sent, as Call answers.
+    std::optional<Json> Await(long id, Clock::time_point deadline, std::string& error);
     // Reads messages until `done` holds or the deadline passes; false on
     // time-out, abandon or the browser's end.
     bool WaitFor(const std::function<bool()>& done, Clock::time_point deadline);
@@ -72,6 +77,8 @@ private:
     // Answers that arrived, by id; only the one a Call waits for is kept.
     long awaited_ = 0;
     std::optional<Json> answer_;
+    // Commands sent with Send, and their answers once they came.
+    std::map<long, std::optional<Json>> kept_;
     std::function<void(const Json&)> onEvent_;
     std::function<bool()> hook_;
 };

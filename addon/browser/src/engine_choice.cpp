@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <set>
 
 #include "browser/browser_engine.h"
 #include "addon/common/document_loader.h"
 #include "htmlengine/page_image_loader.h"
+#include "platform/com_server.h"
 
 namespace browser {
 namespace {
@@ -239,9 +241,57 @@ std::unique_ptr<HtmlEngine> CreateChoosingEngine(std::unique_ptr<HtmlEngine> lig
     return std::make_unique<ChoosingEngine>(std::move(light), std::move(options));
 }
 
+namespace {
+
+// The browser of the run. Starting it costs about as much as drawing a
+// page, and a run makes an add-on object for every file: the first document
+// that needs the browser starts it, every later one of the run uses it, and
+// it ends with the program. The library stays loaded meanwhile (a lock on
+// the server), or unloading it would end the browser after every file.
+// Add-on objects drawing at the same time each use a browser of their own
+// while the run's is busy.
+class RunBrowser final : public HtmlEngine {
+public:
+    RenderResult Render(const RenderRequest& req) override {
+        std::unique_lock busy(Lock(), std::try_to_lock);
+        if (!busy) {
+            if (!own_) own_ = CreateBrowserEngine();
+            own_->SetWaitHook(hook_);
+            return own_->Render(req);
+        }
+        HtmlEngine& kept = Kept();
+        kept.SetWaitHook(hook_);
+        struct Unhook {
+            HtmlEngine& e;
+            ~Unhook() { e.SetWaitHook({}); }
+        } unhook{kept};
+        return kept.Render(req);
+    }
+    void SetWaitHook(std::function<bool()> hook) override { hook_ = std::move(hook); }
+
+private:
+    static std::mutex& Lock() {
+        static std::mutex m;
+        return m;
+    }
+    static HtmlEngine& Kept() {
+        static const std::unique_ptr<HtmlEngine> engine = [] {
+            ++com::server::g_lockCount;
+            return CreateBrowserEngine();
+        }();
+        return *engine;
+    }
+    std::function<bool()> hook_;
+    std::unique_ptr<HtmlEngine> own_;
+};
+
+}  // namespace
+
+std::unique_ptr<HtmlEngine> CreateRunBrowserEngine() { return std::make_unique<RunBrowser>(); }
+
 std::unique_ptr<HtmlEngine> CreateAddonEngine() {
     EngineChoiceOptions o;
-    o.makeBrowser = [] { return CreateBrowserEngine(); };
+    o.makeBrowser = CreateRunBrowserEngine;
     o.browserInstalled = [] { return !FindBrowser().empty(); };
     return CreateChoosingEngine(htmlengine::CreateDefaultEngine(), std::move(o));
 }

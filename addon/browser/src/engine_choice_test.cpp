@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "browser/browser_engine.h"
+#include "platform/paths.h"
+
 namespace browser {
 namespace {
 
@@ -139,6 +146,51 @@ TEST(EngineChoice, EngineWords) {
     EXPECT_EQ(ParseEngineKind("auto"), EngineKind::Auto);
     EXPECT_EQ(ParseEngineKind(""), EngineKind::Auto);
     EXPECT_EQ(ParseEngineKind("webkit"), EngineKind::Auto);
+}
+
+// The profile folders of running browsers in `folder`.
+int BrowserProfiles(const std::string& folder) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        n += e.path().filename().string().starts_with("browser-profile-");
+    return n;
+}
+
+TEST(RunBrowser, AddOnObjectsOfARunShareOneBrowserThatOutlivesThem) {
+    if (FindBrowser().empty()) GTEST_SKIP() << "no browser installed";
+    // A folder of this test's own for the browsers' profiles; the run's
+    // browser removes its profile at the program's end, the folder goes
+    // right after (handlers run in the reverse order of their making).
+    static std::string folder = platform::MakeTempFolder("", "run-browser-");
+    ASSERT_FALSE(folder.empty());
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    });
+    const char* before = std::getenv("TMPDIR");
+    const std::string saved = before ? before : "";
+    ::setenv("TMPDIR", folder.c_str(), 1);
+    // The second document comes into the tab made ready while the first
+    // was converted: it is drawn loaded, with its own text.
+    const std::pair<const char*, const char*> documents[] = {{"modern.html", "First"}, {"classic.html", "Classic"}};
+    for (const auto& [file, word] : documents) {
+        RenderRequest r;
+        r.address = "file://" + kFixtures + "/" + file;
+        r.engine = "browser";
+        auto engine = CreateRunBrowserEngine();
+        RenderResult result = engine->Render(r);
+        EXPECT_TRUE(result.documentAvailable) << file;
+        EXPECT_FALSE(result.crashed) << file;
+        EXPECT_FALSE(result.timedOut) << file;
+        std::u16string text;
+        for (const emf::TextRun* run : result.drawing.TextRuns()) text += run->text + u" ";
+        EXPECT_NE(text.find(std::u16string(word, word + std::char_traits<char>::length(word))), std::u16string::npos)
+            << file;
+    }
+    // Both objects are gone; one browser drew for both and is still there.
+    EXPECT_EQ(BrowserProfiles(folder), 1);
+    if (before) ::setenv("TMPDIR", saved.c_str(), 1);
+    else ::unsetenv("TMPDIR");
 }
 
 }  // namespace

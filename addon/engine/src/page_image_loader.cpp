@@ -15,6 +15,7 @@
 #include "emf/writer.h"
 #include "htmlengine/url.h"
 #include "platform/paths.h"
+#include "platform/step_times.h"
 
 namespace htmlengine {
 namespace {
@@ -249,6 +250,7 @@ bool ImageCreator::Run(const Request& req) {
     const RenderRequest rr = MakeRenderRequest(req, grace_);
     engine_.SetWaitHook(req.keepWaiting);
     RenderResult result;
+    platform::StepTimer timer;
     try {
         result = engine_.Render(rr);
     } catch (...) {
@@ -256,6 +258,7 @@ bool ImageCreator::Run(const Request& req) {
         throw;
     }
     engine_.SetWaitHook({});
+    timer.Lap("render");
     keepWaiting_ = req.keepWaiting;
 
     if (result.crashed && !result.timedOut) {
@@ -381,6 +384,7 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
         setup.streamFd = stream->fd;
     }
     std::vector<std::uint8_t> bytes;
+    platform::StepTimer timer;
     try {
         emf::Recorder recorder(setup);
         log_.Info(StrFormat("Metafile %d x %d created", width, height));
@@ -432,6 +436,7 @@ void ImageCreator::SaveImage(const RenderResult& doc, const Request& req) {
         }
         if (!CallerLetsUsGoOn()) return;
         bytes = recorder.Finish();
+        timer.Lap("record page image");
     } catch (const std::exception& e) {
         log_.Error(std::string("Metafile not recorded: ") + e.what());
         if (stream) std::remove(file.c_str());

@@ -51,6 +51,10 @@ struct EngineChoiceOptions {
 std::unique_ptr<htmlengine::HtmlEngine> CreateChoosingEngine(std::unique_ptr<htmlengine::HtmlEngine> light,
                                                              EngineChoiceOptions options);
 
+// The browser of the run, shared by the add-on objects that ask for it: it
+// starts with the first document it draws and ends with the program.
+std::unique_ptr<htmlengine::HtmlEngine> CreateRunBrowserEngine();
+
 // The light engine in its layout process and Debian's Chromium, chosen per document.
 std::unique_ptr<htmlengine::HtmlEngine> CreateAddonEngine();
 

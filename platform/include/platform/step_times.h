@@ -1,0 +1,26 @@
+// Timing of the long steps of a conversion, for measuring where the time
+// goes. With $VELLUMATE_STEP_TIMES set (to anything) every finished step
+// writes one line to standard error: "step NAME: 12.3 ms". Otherwise a
+// timer costs a clock read and writes nothing.
+#pragma once
+
+#include <chrono>
+#include <string_view>
+
+namespace platform {
+
+class StepTimer {
+public:
+    StepTimer();
+    // Ends the step begun at construction or at the last Lap: writes its
+    // line and starts the next step.
+    void Lap(std::string_view name);
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Whether step times are written.
+bool StepTimesWanted();
+
+}  // namespace platform
