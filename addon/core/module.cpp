@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "addon/core/addon_object.h"
+#include "addon/core/tessaline_impl.h"
 #include "addon/core/type_library.h"
 #include "platform/com_registrar.h"
 #include "platform/com_server.h"
@@ -148,6 +149,9 @@ VM_COM_EXPORT com::HRESULT DllGetClassObject(com::REFCLSID clsid, com::REFIID ri
 }
 
 VM_COM_EXPORT com::HRESULT DllCanUnloadNow() { return com::server::CanUnloadNow(); }
+
+// The component runtime ends: so does the browser the run's documents shared.
+VM_COM_EXPORT void DllShutdown() { TessalineImpl::EndSharedLoaders(); }
 
 VM_COM_EXPORT com::HRESULT DllRegisterServer() {
     return com::server::Trap([]() -> com::HRESULT {

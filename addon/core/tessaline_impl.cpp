@@ -7,6 +7,10 @@
 
 #include "platform/text.h"
 
+#ifdef TESSALINE_HAVE_HTMLENGINE
+#include "browser/engine_choice.h"
+#endif
+
 namespace tessaline {
 
 using com::E_FAIL;
@@ -21,6 +25,12 @@ TessalineImpl::LoaderFactory TessalineImpl::DefaultLoaderFactory() {
     return [](EventLog& log) { return CreateDocumentLoader(log); };
 #else
     return [](EventLog& log) { return CreateUnavailableLoader(log); };
+#endif
+}
+
+void TessalineImpl::EndSharedLoaders() {
+#ifdef TESSALINE_HAVE_HTMLENGINE
+    browser::EndRunBrowser();
 #endif
 }
 

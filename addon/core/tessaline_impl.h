@@ -28,6 +28,9 @@ public:
     using ConverterFactory = std::function<std::unique_ptr<PageConverter>()>;
     static LoaderFactory DefaultLoaderFactory();
     static ConverterFactory DefaultConverterFactory();
+    // Ends what the default loaders of a run share (the browser the run's
+    // documents were drawn with); called when the component runtime ends.
+    static void EndSharedLoaders();
 
     TessalineImpl();
     TessalineImpl(LoaderFactory loaders, ConverterFactory converters);

@@ -246,20 +246,36 @@ namespace {
 // The browser of the run. Starting it costs about as much as drawing a
 // page, and a run makes an add-on object for every file: the first document
 // that needs the browser starts it, every later one of the run uses it, and
-// it ends with the program. The library stays loaded meanwhile (a lock on
-// the server), or unloading it would end the browser after every file.
-// Add-on objects drawing at the same time each use a browser of their own
-// while the run's is busy.
+// it ends with the component runtime (EndRunBrowser, from the library's
+// DllShutdown). The library stays loaded meanwhile (a lock on the server),
+// or unloading it would end the browser after every file. Add-on objects
+// drawing at the same time each use a browser of their own while the run's
+// is busy.
+struct KeptBrowser {
+    std::mutex busy;  // held while the run's browser draws
+    std::unique_ptr<HtmlEngine> engine;
+};
+
+KeptBrowser& TheRunBrowser() {
+    static KeptBrowser kept;
+    return kept;
+}
+
 class RunBrowser final : public HtmlEngine {
 public:
     RenderResult Render(const RenderRequest& req) override {
-        std::unique_lock busy(Lock(), std::try_to_lock);
+        KeptBrowser& run = TheRunBrowser();
+        std::unique_lock busy(run.busy, std::try_to_lock);
         if (!busy) {
             if (!own_) own_ = CreateBrowserEngine();
             own_->SetWaitHook(hook_);
             return own_->Render(req);
         }
-        HtmlEngine& kept = Kept();
+        if (!run.engine) {
+            run.engine = CreateBrowserEngine();
+            ++com::server::g_lockCount;
+        }
+        HtmlEngine& kept = *run.engine;
         kept.SetWaitHook(hook_);
         struct Unhook {
             HtmlEngine& e;
@@ -270,22 +286,19 @@ public:
     void SetWaitHook(std::function<bool()> hook) override { hook_ = std::move(hook); }
 
 private:
-    static std::mutex& Lock() {
-        static std::mutex m;
-        return m;
-    }
-    static HtmlEngine& Kept() {
-        static const std::unique_ptr<HtmlEngine> engine = [] {
-            ++com::server::g_lockCount;
-            return CreateBrowserEngine();
-        }();
-        return *engine;
-    }
     std::function<bool()> hook_;
     std::unique_ptr<HtmlEngine> own_;
 };
 
 }  // namespace
+
+void EndRunBrowser() {
+    KeptBrowser& run = TheRunBrowser();
+    std::lock_guard busy(run.busy);  // a document being drawn is finished first
+    if (!run.engine) return;
+    run.engine.reset();
+    --com::server::g_lockCount;
+}
 
 std::unique_ptr<HtmlEngine> CreateRunBrowserEngine() { return std::make_unique<RunBrowser>(); }
 

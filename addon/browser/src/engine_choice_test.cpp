@@ -156,17 +156,11 @@ int BrowserProfiles(const std::string& folder) {
     return n;
 }
 
-TEST(RunBrowser, AddOnObjectsOfARunShareOneBrowserThatOutlivesThem) {
+TEST(RunBrowser, AddOnObjectsOfARunShareOneBrowserUntilTheRunEnds) {
     if (FindBrowser().empty()) GTEST_SKIP() << "no browser installed";
-    // A folder of this test's own for the browsers' profiles; the run's
-    // browser removes its profile at the program's end, the folder goes
-    // right after (handlers run in the reverse order of their making).
-    static std::string folder = platform::MakeTempFolder("", "run-browser-");
+    // A folder of this test's own for the browsers' profiles.
+    const std::string folder = platform::MakeTempFolder("", "run-browser-");
     ASSERT_FALSE(folder.empty());
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
-    });
     const char* before = std::getenv("TMPDIR");
     const std::string saved = before ? before : "";
     ::setenv("TMPDIR", folder.c_str(), 1);
@@ -189,6 +183,20 @@ TEST(RunBrowser, AddOnObjectsOfARunShareOneBrowserThatOutlivesThem) {
     }
     // Both objects are gone; one browser drew for both and is still there.
     EXPECT_EQ(BrowserProfiles(folder), 1);
+    // The run's end ends it and removes its profile; a document after that
+    // gets a browser of its own again.
+    EndRunBrowser();
+    EXPECT_EQ(BrowserProfiles(folder), 0);
+    RenderRequest again;
+    again.address = "file://" + kFixtures + "/classic.html";
+    again.engine = "browser";
+    EXPECT_TRUE(CreateRunBrowserEngine()->Render(again).documentAvailable);
+    EXPECT_EQ(BrowserProfiles(folder), 1);
+    EndRunBrowser();
+    EndRunBrowser();  // nothing left to end
+    EXPECT_EQ(BrowserProfiles(folder), 0);
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
     if (before) ::setenv("TMPDIR", saved.c_str(), 1);
     else ::unsetenv("TMPDIR");
 }

@@ -52,8 +52,11 @@ std::unique_ptr<htmlengine::HtmlEngine> CreateChoosingEngine(std::unique_ptr<htm
                                                              EngineChoiceOptions options);
 
 // The browser of the run, shared by the add-on objects that ask for it: it
-// starts with the first document it draws and ends with the program.
+// starts with the first document it draws and ends with EndRunBrowser.
 std::unique_ptr<htmlengine::HtmlEngine> CreateRunBrowserEngine();
+// Ends the run's browser (after the document it may be drawing) and lets
+// the library unload again; the next document starts a new one.
+void EndRunBrowser();
 
 // The light engine in its layout process and Debian's Chromium, chosen per document.
 std::unique_ptr<htmlengine::HtmlEngine> CreateAddonEngine();
