@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -93,6 +94,34 @@ protected:
         std::string path = (dir / name).string();
         doc.Write(path);
         return path;
+    }
+
+    // The first page of a PDF as pdftoppm shows it at 72 per inch: all of
+    // it, or the w x h points from (x, y) down from the top left.
+    struct Raster {
+        int w = 0, h = 0;
+        std::vector<unsigned char> rgb;
+        std::array<int, 3> At(int x, int y) const {
+            const unsigned char* p = &rgb[(std::size_t(y) * w + x) * 3];
+            return {p[0], p[1], p[2]};
+        }
+    };
+    Raster Rasterize(const std::string& pdf, const std::string& name, int x = 0, int y = 0, int w = 0, int h = 0) {
+        const std::string base = (dir / name).string();
+        std::string crop = w > 0 ? " -x " + std::to_string(x) + " -y " + std::to_string(y) + " -W " +
+                                       std::to_string(w) + " -H " + std::to_string(h)
+                                 : "";
+        Shell("pdftoppm -r 72 -singlefile" + crop + " " + pdf + " " + base);
+        std::ifstream in(base + ".ppm", std::ios::binary);
+        std::string magic;
+        int maxv = 0;
+        Raster r;
+        in >> magic >> r.w >> r.h >> maxv;
+        in.get();
+        EXPECT_EQ(magic, "P6");
+        r.rgb.assign(std::size_t(std::max(r.w, 0)) * std::max(r.h, 0) * 3, 0);
+        in.read(reinterpret_cast<char*>(r.rgb.data()), std::streamsize(r.rgb.size()));
+        return r;
     }
 };
 
@@ -194,21 +223,10 @@ TEST_F(PdfPagesTest, PicturesKeepTheirColoursInEveryColourSpaceAndDepth) {
     auto emf = pages->ConvertPage(0, error);
     ASSERT_FALSE(emf.empty()) << error;
     const std::string back = BackToPdf({emf}, "pictures.pdf");
-    const std::string base = (dir / "pictures").string();
-    Shell("pdftoppm -r 72 -singlefile " + back + " " + base);
-    std::ifstream in(base + ".ppm", std::ios::binary);
-    std::string magic;
-    int w = 0, h = 0, maxv = 0;
-    in >> magic >> w >> h >> maxv;
-    in.get();
-    std::vector<unsigned char> rgb(std::size_t(w) * h * 3);
-    in.read(reinterpret_cast<char*>(rgb.data()), std::streamsize(rgb.size()));
-    ASSERT_GE(w, 150);
-    ASSERT_GE(h, 90);
-    auto at = [&](int x, int y) {
-        const unsigned char* p = &rgb[(std::size_t(y) * w + x) * 3];
-        return std::array<int, 3>{p[0], p[1], p[2]};
-    };
+    const Raster r = Rasterize(back, "pictures");
+    ASSERT_GE(r.w, 150);
+    ASSERT_GE(r.h, 90);
+    auto at = [&](int x, int y) { return r.At(x, y); };
     EXPECT_EQ(at(20, 80), (std::array<int, 3>{255, 0, 0}));
     EXPECT_EQ(at(40, 80), (std::array<int, 3>{0, 0, 255}));
     EXPECT_EQ(at(70, 80), (std::array<int, 3>{255, 255, 255}));
@@ -267,17 +285,9 @@ TEST_F(PdfPagesTest, SoftMasksAndBlendModesBecomePicturesOfTheirAreaOnly) {
     // The picture holds what the page shows there: the left half of the mask
     // (white) shows the blue, the right half (black) hides it.
     const std::string back = BackToPdf({emf}, "masked.pdf");
-    Shell("pdftoppm -r 72 -x 100 -y 50 -W 40 -H 40 " + back + " " + (dir / "m").string());
-    std::ifstream ppm(dir / "m-1.ppm", std::ios::binary);
-    std::string magic;
-    int w = 0, h = 0, max = 0;
-    ppm >> magic >> w >> h >> max;
-    ppm.get();
-    ASSERT_EQ(magic, "P6");
-    ASSERT_EQ(w, 40);
-    std::vector<unsigned char> px(std::size_t(w) * h * 3);
-    ppm.read(reinterpret_cast<char*>(px.data()), std::streamsize(px.size()));
-    auto at = [&](int x, int y) { return &px[(std::size_t(y) * w + x) * 3]; };
+    const Raster m = Rasterize(back, "m", 100, 50, 40, 40);
+    ASSERT_EQ(m.w, 40);
+    auto at = [&](int x, int y) { return m.At(x, y); };
     EXPECT_LT(at(5, 5)[0], 60);  // left: blue
     EXPECT_GT(at(5, 5)[2], 200);
     EXPECT_GT(at(35, 5)[0], 200);  // right: the white page
@@ -286,18 +296,13 @@ TEST_F(PdfPagesTest, SoftMasksAndBlendModesBecomePicturesOfTheirAreaOnly) {
     // The two pictures are drawn in one walk of the page and cut apart: the
     // blended one shows its own area, green multiplied onto the red square
     // (black) and onto the page (green).
-    Shell("pdftoppm -r 72 -x 20 -y 60 -W 40 -H 20 " + back + " " + (dir / "b").string());
-    std::ifstream blended(dir / "b-1.ppm", std::ios::binary);
-    blended >> magic >> w >> h >> max;
-    blended.get();
-    ASSERT_EQ(magic, "P6");
-    ASSERT_EQ(w, 40);
-    px.assign(std::size_t(w) * h * 3, 0);
-    blended.read(reinterpret_cast<char*>(px.data()), std::streamsize(px.size()));
-    EXPECT_LT(at(10, 10)[0], 60);  // over the red square: black
-    EXPECT_LT(at(10, 10)[1], 60);
-    EXPECT_LT(at(30, 10)[0], 60);  // beside it: green
-    EXPECT_GT(at(30, 10)[1], 200);
+    const Raster b = Rasterize(back, "b", 20, 60, 40, 20);
+    ASSERT_EQ(b.w, 40);
+    auto bt = [&](int x, int y) { return b.At(x, y); };
+    EXPECT_LT(bt(10, 10)[0], 60);  // over the red square: black
+    EXPECT_LT(bt(10, 10)[1], 60);
+    EXPECT_LT(bt(30, 10)[0], 60);  // beside it: green
+    EXPECT_GT(bt(30, 10)[1], 200);
 }
 
 TEST_F(PdfPagesTest, AMaskedAreaUnderAClipOfRectanglesIsPicturedInThemOnly) {
@@ -324,17 +329,10 @@ TEST_F(PdfPagesTest, AMaskedAreaUnderAClipOfRectanglesIsPicturedInThemOnly) {
     EXPECT_EQ(trace.find("image 170x80"), std::string::npos) << trace;
     // They show the masked blue.
     const std::string back = BackToPdf({emf}, "strips.pdf");
-    Shell("pdftoppm -r 72 -x 150 -y 10 -W 30 -H 80 " + back + " " + (dir / "s").string());
-    std::ifstream ppm(dir / "s-1.ppm", std::ios::binary);
-    std::string magic;
-    int w = 0, h = 0, max = 0;
-    ppm >> magic >> w >> h >> max;
-    ppm.get();
-    ASSERT_EQ(magic, "P6");
-    std::vector<unsigned char> px(std::size_t(w) * h * 3);
-    ppm.read(reinterpret_cast<char*>(px.data()), std::streamsize(px.size()));
-    EXPECT_LT(px[(std::size_t(40) * w + 15) * 3], 60);
-    EXPECT_GT(px[(std::size_t(40) * w + 15) * 3 + 2], 200);
+    const Raster strip = Rasterize(back, "s", 150, 10, 30, 80);
+    ASSERT_EQ(strip.w, 30);
+    EXPECT_LT(strip.At(15, 40)[0], 60);
+    EXPECT_GT(strip.At(15, 40)[2], 200);
 }
 
 TEST_F(PdfPagesTest, AWordGapWithoutASpaceGetsOneAndKerningDoesNot) {
