@@ -96,6 +96,17 @@ protected:
         return path;
     }
 
+    // The first page of a hand-made PDF as a metafile, at 72 per inch.
+    std::vector<std::uint8_t> FirstPage(const std::string& pdf) {
+        std::string error;
+        auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
+        EXPECT_TRUE(pages) << error;
+        if (!pages) return {};
+        auto emf = pages->ConvertPage(0, error);
+        EXPECT_FALSE(emf.empty()) << error;
+        return emf;
+    }
+
     // The first page of a PDF as pdftoppm shows it at 72 per inch: all of
     // it, or the w x h points from (x, y) down from the top left.
     struct Raster {
@@ -179,11 +190,8 @@ TEST_F(PdfPagesTest, PathsClipsShadingsAndInvisibleTextAreSaidInMetafileTerms) {
         "BT /F1 12 Tf 3 Tr 20 85 Td (Hidden words) Tj 0 Tr 0 -70 Td (Shown) Tj ET\n",
         "/Shading << /Sh1 << /ShadingType 2 /ColorSpace /DeviceRGB /Coords [100 0 180 0] "
         "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> /Extend [true true] >> >>");
-    std::string error;
-    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
-    ASSERT_TRUE(pages) << error;
-    auto emf = pages->ConvertPage(0, error);
-    ASSERT_FALSE(emf.empty()) << error;
+    const auto emf = FirstPage(pdf);
+    ASSERT_FALSE(emf.empty());
     const std::string trace = Trace(emf);
     // The dashed red line with its width, round caps and joins.
     EXPECT_NE(trace.find("stroke w=4 round bevel dash=6,3"), std::string::npos) << trace;
@@ -217,11 +225,8 @@ TEST_F(PdfPagesTest, PicturesKeepTheirColoursInEveryColourSpaceAndDepth) {
         {image("/ColorSpace /DeviceRGB /BitsPerComponent 8", std::string("\xFF\x00\x00\x00\x00\xFF", 6)),
          image("/ColorSpace /DeviceGray /BitsPerComponent 8 /Decode [1 0]", std::string("\x00\xFF", 2)),
          image("/ColorSpace [/Indexed /DeviceRGB 1 <00FF00FFFF00>] /BitsPerComponent 1", "\x40")});
-    std::string error;
-    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
-    ASSERT_TRUE(pages) << error;
-    auto emf = pages->ConvertPage(0, error);
-    ASSERT_FALSE(emf.empty()) << error;
+    const auto emf = FirstPage(pdf);
+    ASSERT_FALSE(emf.empty());
     const std::string back = BackToPdf({emf}, "pictures.pdf");
     const Raster r = Rasterize(back, "pictures");
     ASSERT_GE(r.w, 150);
@@ -240,11 +245,8 @@ TEST_F(PdfPagesTest, PicturesKeepTheirColoursInEveryColourSpaceAndDepth) {
 TEST_F(PdfPagesTest, TranslucentFillsAndTextShowAsOnThePaper) {
     const std::string pdf = HandMadePdf("/GS1 gs 0 0 0 rg 10 10 50 50 re f BT /F1 12 Tf 20 80 Td (Muted) Tj ET\n",
                                         "/ExtGState << /GS1 << /ca 0.25 /CA 0.25 >> >>");
-    std::string error;
-    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
-    ASSERT_TRUE(pages) << error;
-    auto emf = pages->ConvertPage(0, error);
-    ASSERT_FALSE(emf.empty()) << error;
+    const auto emf = FirstPage(pdf);
+    ASSERT_FALSE(emf.empty());
     const std::string trace = Trace(emf);
     // Black at a quarter: 191 of 255 on white.
     EXPECT_NE(trace.find("fill nonzero solid #bfbfbf"), std::string::npos) << trace;
@@ -264,11 +266,8 @@ TEST_F(PdfPagesTest, SoftMasksAndBlendModesBecomePicturesOfTheirAreaOnly) {
         "/ExtGState << /Mask << /SMask << /Type /Mask /S /Luminosity /G 6 0 R >> >> /Multiply << /BM /Multiply >> >>",
         {"<< /Type /XObject /Subtype /Form /BBox [0 0 40 40] /Matrix [1 0 0 1 100 10] /Group << /S /Transparency "
          "/CS /DeviceRGB >> /Length " + std::to_string(group.size()) + " >>\nstream\n" + group + "\nendstream"});
-    std::string error;
-    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
-    ASSERT_TRUE(pages) << error;
-    auto emf = pages->ConvertPage(0, error);
-    ASSERT_FALSE(emf.empty()) << error;
+    const auto emf = FirstPage(pdf);
+    ASSERT_FALSE(emf.empty());
     const std::string trace = Trace(emf);
     // Plain drawing stays plain, before and after.
     EXPECT_NE(trace.find("fill nonzero solid #ff0000"), std::string::npos) << trace;
@@ -315,11 +314,8 @@ TEST_F(PdfPagesTest, AMaskedAreaUnderAClipOfRectanglesIsPicturedInThemOnly) {
         "/ExtGState << /Mask << /SMask << /Type /Mask /S /Luminosity /G 6 0 R >> >> >>",
         {"<< /Type /XObject /Subtype /Form /BBox [0 0 200 100] /Group << /S /Transparency /CS /DeviceRGB >> "
          "/Length " + std::to_string(group.size()) + " >>\nstream\n" + group + "\nendstream"});
-    std::string error;
-    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
-    ASSERT_TRUE(pages) << error;
-    auto emf = pages->ConvertPage(0, error);
-    ASSERT_FALSE(emf.empty()) << error;
+    const auto emf = FirstPage(pdf);
+    ASSERT_FALSE(emf.empty());
     const std::string trace = Trace(emf);
     // Two pictures of a strip each, none of the 170 points between and around them.
     std::size_t strips = 0;
