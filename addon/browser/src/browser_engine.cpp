@@ -330,7 +330,7 @@ bool BrowserSession::OpenTab(Tab& t, const std::string& bypass, Clock::time_poin
                                deadline, error);
     if (!context) {
         error = "no browser context: " + error;
-        Drop();
+        if (!pipe_->Abandoned()) Drop();
         return false;
     }
     t.contextId = Str(context->value("browserContextId", Json()));
@@ -343,7 +343,7 @@ bool BrowserSession::FinishTab(Tab& t, Clock::time_point deadline, std::string& 
     t.targetCall = 0;
     if (!target) {
         error = "no new tab: " + error;
-        Drop();
+        if (!pipe_->Abandoned()) Drop();
         return false;
     }
     t.targetId = Str(target->value("targetId", Json()));
@@ -371,7 +371,7 @@ bool BrowserSession::FinishTab(Tab& t, Clock::time_point deadline, std::string& 
 }
 
 void BrowserSession::PrepareSpare() {
-    if (!pipe_ || !pipe_->Alive() || pipe_->Abandoned()) return;
+    if (spare_ || !pipe_ || !pipe_->Alive() || pipe_->Abandoned()) return;
     Tab t;
     std::string error;
     if (OpenTab(t, "<-loopback>", Clock::now() + kStartTime, false, error)) spare_ = std::move(t);
@@ -547,6 +547,10 @@ Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool(
         return printed;
     }
     if (!nav && !pipe_->Alive()) return fail("the browser ended while loading");
+    // The next document's tab (its context and page process) is made while
+    // this one loads.
+    if (nav) PrepareSpare();
+    if (!pipe_) return fail("the browser ended while loading");
     bool loaded = nav && pipe_->WaitFor([this] { return tab_.loaded || tab_.crashed; }, loadDeadline);
     if (pipe_->Abandoned()) return fail("abandoned by the caller");
     if (tab_.crashed) return fail("the page's process crashed");
