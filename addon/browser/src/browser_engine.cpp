@@ -681,7 +681,7 @@ FileStamp StampOf(const RenderRequest& req) {
 
 // The engine: a session on a thread of its own that loads and prints the
 // documents asked for and, while the caller converts one, those announced
-// to come next (at most kAhead of them, in the order announced). A document
+// to come next (at most kAhead of them at a time, in the order announced). A document
 // asked for goes before those announced: one being loaded ahead is stopped
 // and started again afterwards, so that no document waits for another's
 // time-out. A document announced and loaded ahead is taken when it is asked
@@ -697,7 +697,11 @@ public:
     void SetWaitHook(std::function<bool()> hook) override { hook_ = std::move(hook); }
 
 private:
+    // Announced documents loaded or being loaded ahead at most, and
+    // announced ones waiting their turn (a compiled help file names the
+    // next eight topics).
     static constexpr std::size_t kAhead = 2;
+    static constexpr std::size_t kAnnounced = 16;
 
     struct Job {
         RenderRequest request;
@@ -745,6 +749,9 @@ void BrowserEngine::StartWorker() {
 BrowserEngine::JobPtr BrowserEngine::NextJob() {
     for (auto& j : jobs_)
         if (j->asked && j->state == Job::State::Queued) return j;
+    std::size_t ahead = 0;  // announced ones loading or loaded
+    for (auto& j : jobs_) ahead += !j->asked && j->state != Job::State::Queued;
+    if (ahead >= kAhead) return nullptr;
     for (auto& j : jobs_)
         if (j->state == Job::State::Queued) return j;
     return nullptr;
@@ -786,7 +793,7 @@ void BrowserEngine::Prefetch(const RenderRequest& req) {
         if (j->request == req) return;
         if (!j->asked) ++announced;
     }
-    if (announced >= kAhead) return;
+    if (announced >= kAnnounced) return;
     auto job = std::make_shared<Job>();
     job->request = req;
     job->stamp = stamp;
@@ -854,6 +861,7 @@ bool BrowserEngine::Wait(const JobPtr& job) {
         }
     }
     jobs_.remove(job);
+    changed_.notify_all();  // one ahead fewer
     return going;
 }
 

@@ -339,7 +339,7 @@ TEST_F(BrowserAheadTest, AnnouncedAndNeverLoadedLeavesNothingBehind) {
         auto engine = CreateBrowserEngine();
         engine->Prefetch(FileRequest("modern.html"));
         engine->Prefetch(FileRequest("classic.html"));
-        engine->Prefetch(FileRequest("hostile.html"));  // past the two ahead: not loaded
+        engine->Prefetch(FileRequest("hostile.html"));  // past the two ahead: waits its turn
         RenderRequest str;
         str.kind = RenderRequest::Kind::String;
         str.html = "<p>A string.</p>";
