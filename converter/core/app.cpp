@@ -30,6 +30,13 @@ void SetFileFlags(ConversionContext& ctx, size_t i, size_t count) {
     ctx.lastFile = i + 1 == count;
 }
 
+// The list's sources after line i, as the loop passes them on.
+void SetNextSources(ConversionContext& ctx, const std::vector<std::string>& lines, size_t i) {
+    ctx.nextSources.clear();
+    for (size_t k = i + 1; k < lines.size() && ctx.nextSources.size() < ctx.kNextSources; ++k)
+        ctx.nextSources.push_back(StripBlanksAndQuotes(lines[k]));
+}
+
 // Names file i of count, resolved as ConvertFile resolves it, for the
 // message of a failed run and the progress display.
 void StartFile(ConversionContext& ctx, size_t i, size_t count, const std::string& source, const std::string& output) {
@@ -199,6 +206,7 @@ std::int32_t RunInputList(ConversionContext& ctx, const std::string& inputList, 
         const std::string source = StripBlanksAndQuotes(in[i]);
         const std::string output = StripBlanksAndQuotes(ctx.MakeOne ? out[0] : out[i]);
         StartFile(ctx, i, in.size(), source, output);
+        SetNextSources(ctx, in, i);
         if (std::int32_t r = ConvertFile(ctx, source, output)) return r;
     }
     return 0;
@@ -224,6 +232,7 @@ std::int32_t RunInputListToFolder(ConversionContext& ctx, const std::string& inp
         output += OutputNameForFolder(named, ctx.outputExtension);
         SetFileFlags(ctx, i, in.size());
         StartFile(ctx, i, in.size(), source, output);
+        SetNextSources(ctx, in, i);
         if (std::int32_t r = ConvertFile(ctx, source, output)) return r;
     }
     return 0;

@@ -134,6 +134,12 @@ struct RunSetup {
     std::function<bool(ConversionContext&)> createObjects;
     // What a command-line run works on, for the message when it fails.
     RunSubject subject;
+    // The next few sources (at most kNextSources) the caller converts after
+    // this one, in order, as it will pass them to ConvertFile: the HTML
+    // converter announces the next HTML files to the add-on, which may start
+    // on them meanwhile.
+    static constexpr std::size_t kNextSources = 4;
+    std::vector<std::string> nextSources;
 };
 
 // The two objects of a run: made by the frame (CreateComObjects), released by

@@ -12,6 +12,7 @@
 namespace vellumate {
 
 // html, htm, shtml, shtm, mht, txt: loaded by the add-on (convert_html.cpp).
+bool IsHtmlExtension(const std::string& ext);
 std::int32_t ConvertHtmlFile(ConversionContext& ctx, const std::string& source, const std::string& output);
 // A web address (URL mode of the command line; convert_html.cpp).
 std::int32_t ConvertUrl(ConversionContext& ctx, const std::string& url, const std::string& output);

@@ -52,7 +52,7 @@ std::int32_t ConvertFile(ConversionContext& ctx, const std::string& source, cons
             if (ext == e) return true;
         return false;
     };
-    if (is({"html", "htm", "shtml", "shtm", "mht", "txt"})) result = ConvertHtmlFile(ctx, src, out);
+    if (IsHtmlExtension(ext)) result = ConvertHtmlFile(ctx, src, out);
     else if (is({"chm"})) result = ConvertChm(ctx, src, out);
     else if (IsWordExtension(ext)) result = ConvertWord(ctx, src, out);
     else if (IsExcelExtension(ext)) result = ConvertExcel(ctx, src, out);

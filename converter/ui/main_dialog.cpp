@@ -496,6 +496,9 @@ void CMainDlg::Convert() {
         }
         ctx_.firstFile = i == 0;
         ctx_.lastFile = i == n - 1;
+        ctx_.nextSources.clear();
+        for (int k = i + 1; k < n && ctx_.nextSources.size() < ctx_.kNextSources; ++k)
+            ctx_.nextSources.push_back(ToUtf8(inputs[k]));
         const std::int32_t r = ConvertFile(ctx_, ToUtf8(path), ToUtf8(output));
         lastResult_ = r;
         if (r == 0) {

@@ -152,6 +152,33 @@ TEST_F(DriverPdf, MergedFilesGetOutlinesAndLinksBetweenThem) {
     EXPECT_NE(std::find(addon.calls.begin(), addon.calls.end(), "ConvertPage 3"), addon.calls.end());
 }
 
+// A list run announces the next HTML files to the add-on before each load,
+// two at most and none past a file that is not HTML or cannot be read;
+// merged or not, the files are loaded as before.
+TEST_F(DriverPdf, ListRunsAnnounceTheNextHtmlFiles) {
+    std::filesystem::create_directories(sandbox_->Path("out"));
+    const std::vector<std::string> files{Page("a1.html"), Page("a2.htm"), Page("a3.txt"), Page("a4.html"),
+                                         sandbox_->Path("in/gone.html")};
+    std::string list;
+    for (const auto& f : {files[0], files[1], files[2], sandbox_->Path("in/notes.csv"), files[3], files[4]})
+        list += f + "\n";
+    sandbox_->Write("in/notes.csv", "a,b\n");
+    const std::string in = sandbox_->Write("in/list.txt", list);
+    std::string outputs;
+    for (int i = 0; i < 6; ++i) outputs += Out("f" + std::to_string(i) + ".pdf") + "\n";
+    for (bool merged : {false, true}) {
+        addon.announced.clear();
+        addon.loads.clear();
+        ctx.MakeOne = merged;
+        const std::string out = sandbox_->Write("out/list.txt", merged ? Out("merged.pdf") : outputs);
+        // The run stops at the file that is no document.
+        EXPECT_EQ(vellumate::RunInputList(ctx, in, out), vellumate::kUnsupportedExtension) << merged;
+        EXPECT_EQ(addon.announced, (std::vector<std::string>{files[1], files[2], files[2]})) << merged;
+        EXPECT_EQ(addon.loads, (std::vector<std::string>{files[0], files[1], files[2]})) << merged;
+        vellumate::ReleaseComObjects(ctx);
+    }
+}
+
 TEST_F(DriverPdf, OutlineLevelsBecomeATree) {
     std::filesystem::create_directories(sandbox_->Path("out"));
     ASSERT_EQ(vellumate::BeginFileFrame(ctx, Out("tree.pdf")), 0);

@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <list>
+#include <mutex>
+#include <thread>
 
 #include "devtools_pipe.h"
 #include "emf/player.h"
@@ -149,11 +155,28 @@ bool ReadFacts(const std::string& text, Facts& f) {
     return true;
 }
 
-class BrowserEngine final : public htmlengine::HtmlEngine {
+// What the browser made of one document: its facts and its print, or why
+// there is none.
+struct Printed {
+    RenderResult out;               // all but the drawing
+    std::vector<std::uint8_t> pdf;  // the document on tall pages; empty when not printed
+    PrintPlan plan;
+    bool abandoned = false;         // stopped by its keep-going test
+    // Drawn as a fresh load would draw it: a load cut short or failed is
+    // done again rather than taken from work done ahead.
+    bool Whole() const { return !abandoned && !pdf.empty() && out.documentAvailable && !out.timedOut && !out.crashed; }
+};
+
+// One browser and the documents loaded in it, one after the other, on one
+// thread.
+class BrowserSession {
 public:
-    explicit BrowserEngine(BrowserOptions o) : options_(std::move(o)) {}
-    RenderResult Render(const RenderRequest& req) override;
-    void SetWaitHook(std::function<bool()> hook) override { hook_ = std::move(hook); }
+    explicit BrowserSession(BrowserOptions o) : options_(std::move(o)) {}
+    // Loads the document in a tab of its own, reads its facts and prints it.
+    // `keepGoing` is asked at least every 50 ms while the browser works
+    // (not while it starts); false abandons the load, and the browser is
+    // kept for the next.
+    Printed Load(const RenderRequest& req, const std::function<bool()>& keepGoing);
 
 private:
     // One document in one tab.
@@ -181,17 +204,15 @@ private:
     // converted: the browser makes its page process meanwhile.
     void PrepareSpare();
     void StopScripts();
-    bool Print(const Facts& facts, int width, int height, RenderResult& out, Clock::time_point deadline,
-               std::string& error);
+    bool Print(int width, int height, Printed& printed, Clock::time_point deadline, std::string& error);
 
     BrowserOptions options_;
-    std::function<bool()> hook_;
     std::unique_ptr<DevToolsPipe> pipe_;
     Tab tab_;
     std::optional<Tab> spare_;
 };
 
-bool BrowserEngine::EnsureBrowser(std::string& error) {
+bool BrowserSession::EnsureBrowser(std::string& error) {
     if (pipe_ && pipe_->Alive()) return true;
     Drop();
     std::string program = options_.program.empty() ? FindBrowser() : options_.program;
@@ -221,7 +242,7 @@ bool BrowserEngine::EnsureBrowser(std::string& error) {
     return true;
 }
 
-void BrowserEngine::OnEvent(const Json& m) {
+void BrowserSession::OnEvent(const Json& m) {
     std::string method = Str(m.value("method", Json()));
     std::string session = Str(m.value("sessionId", Json()));
     if (session.empty() || session != tab_.session) return;
@@ -253,12 +274,12 @@ void BrowserEngine::OnEvent(const Json& m) {
     }
 }
 
-void BrowserEngine::StopScripts() {
+void BrowserSession::StopScripts() {
     pipe_->Post("Runtime.terminateExecution", Json::object(), tab_.session);
     pipe_->Post("Emulation.setScriptExecutionDisabled", {{"value", true}}, tab_.session);
 }
 
-bool BrowserEngine::Evaluate(const std::string& expr, Clock::time_point deadline, std::string& value,
+bool BrowserSession::Evaluate(const std::string& expr, Clock::time_point deadline, std::string& value,
                              std::string& error) {
     const Json params = {{"expression", expr}, {"returnByValue", true}};
     // The page's own script may still be busy (a timer that never returns):
@@ -279,7 +300,7 @@ bool BrowserEngine::Evaluate(const std::string& expr, Clock::time_point deadline
     return true;
 }
 
-void BrowserEngine::CloseTab(Tab& t) {
+void BrowserSession::CloseTab(Tab& t) {
     if (!pipe_) return;
     std::string error;
     bool ok = true;
@@ -302,14 +323,14 @@ void BrowserEngine::CloseTab(Tab& t) {
     t = Tab{};
 }
 
-bool BrowserEngine::OpenTab(Tab& t, const std::string& bypass, Clock::time_point deadline, bool wait,
+bool BrowserSession::OpenTab(Tab& t, const std::string& bypass, Clock::time_point deadline, bool wait,
                             std::string& error) {
     auto context = pipe_->Call("Target.createBrowserContext",
                                {{"disposeOnDetach", true}, {"proxyServer", kNoProxy}, {"proxyBypassList", bypass}}, "",
                                deadline, error);
     if (!context) {
         error = "no browser context: " + error;
-        Drop();
+        if (!pipe_->Abandoned()) Drop();
         return false;
     }
     t.contextId = Str(context->value("browserContextId", Json()));
@@ -317,12 +338,12 @@ bool BrowserEngine::OpenTab(Tab& t, const std::string& bypass, Clock::time_point
     return !wait || FinishTab(t, deadline, error);
 }
 
-bool BrowserEngine::FinishTab(Tab& t, Clock::time_point deadline, std::string& error) {
+bool BrowserSession::FinishTab(Tab& t, Clock::time_point deadline, std::string& error) {
     auto target = pipe_->Await(t.targetCall, deadline, error);
     t.targetCall = 0;
     if (!target) {
         error = "no new tab: " + error;
-        Drop();
+        if (!pipe_->Abandoned()) Drop();
         return false;
     }
     t.targetId = Str(target->value("targetId", Json()));
@@ -349,17 +370,17 @@ bool BrowserEngine::FinishTab(Tab& t, Clock::time_point deadline, std::string& e
     return true;
 }
 
-void BrowserEngine::PrepareSpare() {
-    if (!pipe_ || !pipe_->Alive() || pipe_->Abandoned()) return;
+void BrowserSession::PrepareSpare() {
+    if (spare_ || !pipe_ || !pipe_->Alive() || pipe_->Abandoned()) return;
     Tab t;
     std::string error;
     if (OpenTab(t, "<-loopback>", Clock::now() + kStartTime, false, error)) spare_ = std::move(t);
     else CloseTab(t);
 }
 
-bool BrowserEngine::Print(const Facts&, int width, int height, RenderResult& out, Clock::time_point deadline,
-                          std::string& error) {
-    PrintPlan plan = PlanPrint(height);
+bool BrowserSession::Print(int width, int height, Printed& printed, Clock::time_point deadline,
+                           std::string& error) {
+    const PrintPlan plan = PlanPrint(height);
     std::string ignored;
     std::string add = std::string("(()=>{const s=document.createElement('style');s.textContent=") +
                       Json(kPrintStyle).dump() + ";(document.head||document.documentElement).appendChild(s);})()";
@@ -391,55 +412,43 @@ bool BrowserEngine::Print(const Facts&, int width, int height, RenderResult& out
     tab_ = Tab{};
     PrepareSpare();
     timer.Lap("browser next tab");
-    std::vector<std::uint8_t> pdf;
-    if (!Base64Decode(Str(r->value("data", Json())), pdf) || pdf.empty()) {
+    if (!Base64Decode(Str(r->value("data", Json())), printed.pdf) || printed.pdf.empty()) {
+        printed.pdf.clear();
         error = "the printed document is damaged";
         return false;
     }
-    // Device pixels of the converted pages: text positions keep half a
-    // pixel at any print scale. Finer costs much: what the metafile cannot
-    // say (soft masks, shadings) is pictured at this resolution (measured on
-    // a Doxygen page: 1.3 s at 192, 16 s at 960).
-    pagedraw::ConvertOptions co;
-    co.dpi = static_cast<int>(std::clamp(192.0 / plan.scale, 72.0, 2400.0));
-    std::string perr;
-    auto pages = pagedraw::PdfPages::OpenBytes(pdf, perr, co);
-    if (!pages) {
-        error = "the printed document cannot be read: " + perr;
-        return false;
-    }
-    const double k = 96.0 / (plan.scale * co.dpi);  // converted page pixels -> document pixels
-    for (int i = 0; i < pages->PageCount() && i < plan.pages; ++i) {
-        if (hook_ && !hook_()) {
-            error = "abandoned";
-            return false;
-        }
-        std::string cerr;
-        std::vector<std::uint8_t> emfBytes = pages->ConvertPage(i, cerr);
-        if (emfBytes.empty()) {
-            out.warnings.push_back("Printed page " + std::to_string(i + 1) + " not converted: " + cerr);
-            continue;
-        }
-        emf::PlayOptions po;
-        po.base = emf::Matrix::Scale(k, k).Then(emf::Matrix::Translate(0, i * plan.pageCss));
-        emf::Play(emfBytes, out.drawing, po);
-    }
-    timer.Lap("browser page conversion");
+    printed.plan = plan;
     return true;
 }
 
-RenderResult BrowserEngine::Render(const RenderRequest& req) {
-    RenderResult out;
+Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool()>& keepGoing) {
+    Printed printed;
+    RenderResult& out = printed.out;
     platform::StepTimer timer;
-    const auto start = Clock::now();
-    const auto loadDeadline = start + std::chrono::milliseconds(std::max(0, req.timeoutMs));
     std::string error;
+    // A browser that is starting is waited for whatever the caller says:
+    // the next document needs it too.
     if (!EnsureBrowser(error)) {
         out.crashed = true;
         out.warnings.push_back("Browser engine: " + error);
-        return out;
+        return printed;
     }
-    pipe_->SetWaitHook(hook_);
+    const auto start = Clock::now();
+    const auto loadDeadline = start + std::chrono::milliseconds(std::max(0, req.timeoutMs));
+    pipe_->Resume();
+    pipe_->SetWaitHook(keepGoing);
+    struct Unhook {
+        BrowserSession& s;
+        ~Unhook() {
+            if (s.pipe_) s.pipe_->SetWaitHook({});
+        }
+    } unhook{*this};
+    if (!keepGoing()) {
+        printed.abandoned = true;
+        out.crashed = true;
+        out.warnings.push_back("Browser engine: abandoned by the caller");
+        return printed;
+    }
 
     // A string becomes a file of its own beside the others, so that it may
     // use file: pictures and style sheets as a file does; its base address
@@ -455,7 +464,7 @@ RenderResult BrowserEngine::Render(const RenderRequest& req) {
             std::remove(stringFile.c_str());
             out.warnings.push_back("Browser engine: cannot write the document to a temporary file");
             out.crashed = true;
-            return out;
+            return printed;
         }
         address = "file://" + stringFile;
     }
@@ -471,8 +480,15 @@ RenderResult BrowserEngine::Render(const RenderRequest& req) {
         out.crashed = true;
         out.documentAvailable = false;
         out.warnings.push_back("Browser engine: " + why);
+        if (pipe_ && pipe_->Abandoned()) {
+            // Abandoned by the caller, not by the browser: its tab is closed
+            // and the browser kept.
+            printed.abandoned = true;
+            pipe_->SetWaitHook({});
+            pipe_->Resume();
+        }
         CloseTab();
-        return std::move(out);
+        return std::move(printed);
     };
     tab_ = Tab{};
     tab_.urlMode = req.kind == RenderRequest::Kind::Address && (SchemeOf(address) == "http" || SchemeOf(address) == "https");
@@ -528,9 +544,13 @@ RenderResult BrowserEngine::Render(const RenderRequest& req) {
         out.warnings.push_back("Browser engine: " + Str((*nav)["errorText"]));
         out.documentAvailable = false;
         CloseTab();
-        return out;
+        return printed;
     }
     if (!nav && !pipe_->Alive()) return fail("the browser ended while loading");
+    // The next document's tab (its context and page process) is made while
+    // this one loads.
+    if (nav) PrepareSpare();
+    if (!pipe_) return fail("the browser ended while loading");
     bool loaded = nav && pipe_->WaitFor([this] { return tab_.loaded || tab_.crashed; }, loadDeadline);
     if (pipe_->Abandoned()) return fail("abandoned by the caller");
     if (tab_.crashed) return fail("the page's process crashed");
@@ -591,14 +611,287 @@ RenderResult BrowserEngine::Render(const RenderRequest& req) {
     out.anchors = std::move(f.anchors);
     int printHeight = std::max({f.bottom, f.sh, 1});
     if (printHeight > kMaxDocumentPx) printHeight = static_cast<int>(kMaxDocumentPx);
-    if (!Print(f, w, printHeight, out, afterDeadline, error)) {
+    if (!Print(w, printHeight, printed, afterDeadline, error)) {
         if (tab_.crashed) return fail("the page's process crashed");
         return fail(error);
     }
     CloseTab();
-    return out;
+    return printed;
 }
 
+
+// Converts the printed pages back into drawing calls, fonts included.
+// False when the caller's wait hook gives up.
+bool DrawPrint(const Printed& printed, RenderResult& out, const std::function<bool()>& hook) {
+    const PrintPlan& plan = printed.plan;
+    // Device pixels of the converted pages: text positions keep half a
+    // pixel at any print scale. Finer costs much: what the metafile cannot
+    // say (soft masks, shadings) is pictured at this resolution (measured on
+    // a Doxygen page: 1.3 s at 192, 16 s at 960).
+    pagedraw::ConvertOptions co;
+    co.dpi = static_cast<int>(std::clamp(192.0 / plan.scale, 72.0, 2400.0));
+    std::string perr;
+    auto pages = pagedraw::PdfPages::OpenBytes(printed.pdf, perr, co);
+    if (!pages) {
+        out.warnings.push_back("Browser engine: the printed document cannot be read: " + perr);
+        return false;
+    }
+    const double k = 96.0 / (plan.scale * co.dpi);  // converted page pixels -> document pixels
+    for (int i = 0; i < pages->PageCount() && i < plan.pages; ++i) {
+        if (hook && !hook()) {
+            out.warnings.push_back("Browser engine: abandoned");
+            return false;
+        }
+        std::string cerr;
+        std::vector<std::uint8_t> emfBytes = pages->ConvertPage(i, cerr);
+        if (emfBytes.empty()) {
+            out.warnings.push_back("Printed page " + std::to_string(i + 1) + " not converted: " + cerr);
+            continue;
+        }
+        emf::PlayOptions po;
+        po.base = emf::Matrix::Scale(k, k).Then(emf::Matrix::Translate(0, i * plan.pageCss));
+        emf::Play(emfBytes, out.drawing, po);
+    }
+    return true;
+}
+
+// What a file on disk was when a document was asked for: a document loaded
+// ahead is taken only while its file is unchanged.
+struct FileStamp {
+    bool known = false;
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type written{};
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+FileStamp StampOf(const RenderRequest& req) {
+    FileStamp s;
+    if (req.kind != RenderRequest::Kind::Address || SchemeOf(req.address) != "file") return s;
+    std::string path = req.address.substr(5);
+    if (path.starts_with("//")) path.erase(0, 2);
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::is_regular_file(status)) return s;
+    s.size = std::filesystem::file_size(path, ec);
+    if (ec) return s;
+    s.written = std::filesystem::last_write_time(path, ec);
+    s.known = !ec;
+    return s;
+}
+
+// The engine: a session on a thread of its own that loads and prints the
+// documents asked for and, while the caller converts one, those announced
+// to come next (at most kAhead of them at a time, in the order announced). A document
+// asked for goes before those announced: one being loaded ahead is stopped
+// and started again afterwards, so that no document waits for another's
+// time-out. A document announced and loaded ahead is taken when it is asked
+// for with the same request while its file is unchanged and its load went
+// through; else it is loaded again. The prints are converted into drawing
+// calls on the caller's thread.
+class BrowserEngine final : public htmlengine::HtmlEngine {
+public:
+    explicit BrowserEngine(BrowserOptions o) : session_(std::move(o)) {}
+    ~BrowserEngine() override;
+    RenderResult Render(const RenderRequest& req) override;
+    void Prefetch(const RenderRequest& req) override;
+    void SetWaitHook(std::function<bool()> hook) override { hook_ = std::move(hook); }
+
+private:
+    // Announced documents loaded or being loaded ahead at most, and
+    // announced ones waiting their turn (a compiled help file names the
+    // next eight topics).
+    static constexpr std::size_t kAhead = 2;
+    static constexpr std::size_t kAnnounced = 16;
+
+    struct Job {
+        RenderRequest request;
+        FileStamp stamp;
+        bool announced = false;  // by Prefetch
+        bool asked = false;      // a Render waits for it
+        enum class State { Queued, Running, Done } state = State::Queued;
+        std::atomic<bool> stop{false};
+        Printed printed;
+    };
+    using JobPtr = std::shared_ptr<Job>;
+
+    void StartWorker();  // with mutex_ held
+    void Work();
+    JobPtr NextJob();  // with mutex_ held
+    // The job for a document asked for: the one announced for it, or a new one.
+    JobPtr Ask(const RenderRequest& req);
+    // Waits for the job, asking the wait hook meanwhile; false when the hook gave up.
+    bool Wait(const JobPtr& job);
+
+    BrowserSession session_;  // the worker's only
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::list<JobPtr> jobs_;  // not yet taken, in the order asked and announced
+    bool ending_ = false;
+    std::thread worker_;
+    std::function<bool()> hook_;
+};
+
+BrowserEngine::~BrowserEngine() {
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+        for (auto& j : jobs_) j->stop = true;
+        jobs_.clear();
+    }
+    changed_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+void BrowserEngine::StartWorker() {
+    if (!worker_.joinable()) worker_ = std::thread([this] { Work(); });
+}
+
+BrowserEngine::JobPtr BrowserEngine::NextJob() {
+    for (auto& j : jobs_)
+        if (j->asked && j->state == Job::State::Queued) return j;
+    std::size_t ahead = 0;  // announced ones loading or loaded
+    for (auto& j : jobs_) ahead += !j->asked && j->state != Job::State::Queued;
+    if (ahead >= kAhead) return nullptr;
+    for (auto& j : jobs_)
+        if (j->state == Job::State::Queued) return j;
+    return nullptr;
+}
+
+void BrowserEngine::Work() {
+    for (;;) {
+        JobPtr job;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return ending_ || (job = NextJob()); });
+            if (ending_) return;
+            job->state = Job::State::Running;
+        }
+        Printed printed = session_.Load(job->request, [job] { return !job->stop.load(); });
+        {
+            std::lock_guard lock(mutex_);
+            const bool listed = std::find(jobs_.begin(), jobs_.end(), job) != jobs_.end();
+            if (printed.abandoned && listed && !job->asked) {
+                // Stopped for a document asked for: loaded again after it.
+                job->stop = false;
+                job->state = Job::State::Queued;
+            } else {
+                job->printed = std::move(printed);
+                job->state = Job::State::Done;
+            }
+        }
+        changed_.notify_all();
+    }
+}
+
+void BrowserEngine::Prefetch(const RenderRequest& req) {
+    FileStamp stamp = StampOf(req);
+    if (!stamp.known) return;  // only files on disk are loaded ahead
+    std::lock_guard lock(mutex_);
+    if (ending_) return;
+    std::size_t announced = 0;
+    for (const auto& j : jobs_) {
+        if (j->request == req) return;
+        if (!j->asked) ++announced;
+    }
+    if (announced >= kAnnounced) return;
+    auto job = std::make_shared<Job>();
+    job->request = req;
+    job->stamp = stamp;
+    job->announced = true;
+    jobs_.push_back(std::move(job));
+    StartWorker();
+    changed_.notify_all();
+}
+
+BrowserEngine::JobPtr BrowserEngine::Ask(const RenderRequest& req) {
+    const FileStamp stamp = StampOf(req);
+    std::lock_guard lock(mutex_);
+    JobPtr job;
+    auto it = std::find_if(jobs_.begin(), jobs_.end(), [&](const JobPtr& j) { return !j->asked && j->request == req; });
+    if (it != jobs_.end() && stamp.known && (*it)->stamp == stamp) {
+        // What was announced before it is past.
+        for (auto j = jobs_.begin(); j != it;) {
+            if ((*j)->asked) {
+                ++j;
+                continue;
+            }
+            (*j)->stop = true;
+            j = jobs_.erase(j);
+        }
+        job = *it;
+    }
+    // The same document announced otherwise (other settings, a changed file) is not wanted.
+    for (auto j = jobs_.begin(); j != jobs_.end();) {
+        if (*j != job && !(*j)->asked && (*j)->request.address == req.address) {
+            (*j)->stop = true;
+            j = jobs_.erase(j);
+        } else {
+            ++j;
+        }
+    }
+    if (!job) {
+        job = std::make_shared<Job>();
+        job->request = req;
+        jobs_.push_front(job);
+    }
+    job->asked = true;
+    // No document waits for one announced: one being loaded is stopped when
+    // this one still has to be.
+    if (job->state == Job::State::Queued)
+        for (auto& j : jobs_)
+            if (j != job && !j->asked && j->state == Job::State::Running) j->stop = true;
+    StartWorker();
+    changed_.notify_all();
+    return job;
+}
+
+bool BrowserEngine::Wait(const JobPtr& job) {
+    std::unique_lock lock(mutex_);
+    auto lastHook = Clock::now();
+    bool going = true;
+    while (job->state != Job::State::Done) {
+        changed_.wait_for(lock, std::chrono::milliseconds(50));
+        if (going && hook_ && job->state != Job::State::Done &&
+            Clock::now() - lastHook >= std::chrono::milliseconds(50)) {
+            lastHook = Clock::now();
+            lock.unlock();
+            going = hook_();
+            lock.lock();
+            if (!going) job->stop = true;
+        }
+    }
+    jobs_.remove(job);
+    changed_.notify_all();  // one ahead fewer
+    return going;
+}
+
+RenderResult BrowserEngine::Render(const RenderRequest& req) {
+    platform::StepTimer timer;
+    JobPtr job = Ask(req);
+    bool going = Wait(job);
+    if (going && job->announced && !job->printed.Whole()) {
+        // Loaded ahead and not through: loaded again, with this load's own
+        // limits and a browser started again if it has ended.
+        job = Ask(req);
+        going = Wait(job);
+    }
+    timer.Lap("browser wait");
+    if (!going) {
+        RenderResult abandoned;
+        abandoned.crashed = true;
+        abandoned.warnings.push_back("Browser engine: abandoned by the caller");
+        return abandoned;
+    }
+    Printed printed = std::move(job->printed);
+    RenderResult out = std::move(printed.out);
+    if (printed.pdf.empty()) return out;
+    if (!DrawPrint(printed, out, hook_)) {
+        out.crashed = true;
+        out.documentAvailable = false;
+    }
+    timer.Lap("browser page conversion");
+    return out;
+}
 }  // namespace
 
 PrintPlan PlanPrint(double height) {

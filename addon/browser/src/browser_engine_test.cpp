@@ -3,16 +3,23 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "emf/device.h"
+#include "platform/paths.h"
 
 namespace browser {
 namespace {
@@ -232,6 +239,184 @@ TEST_F(BrowserEngineTest, CrashesAndMissingFilesFailTheirLoadOnly) {
     EXPECT_TRUE(none.crashed);
     ASSERT_FALSE(none.warnings.empty());
     EXPECT_NE(none.warnings.front().find("the browser did not start"), std::string::npos);
+}
+
+
+// ---- Documents announced ahead
+
+// The layout a result describes, without the drawing's own records.
+std::string Described(const RenderResult& r) {
+    std::string s = AllText(r) + "|" + std::to_string(r.layoutWidth) + "x" + std::to_string(r.scrollHeight);
+    auto rects = [&](const std::vector<htmlengine::IntRect>& v) {
+        for (const auto& x : v)
+            s += "[" + std::to_string(x.left) + "," + std::to_string(x.top) + "," + std::to_string(x.right) + "," +
+                 std::to_string(x.bottom) + "]";
+    };
+    for (const auto& e : r.elements) {
+        s += "|" + e.tag + (e.breakBefore ? "^" : "") + (e.breakAfter ? "v" : "");
+        rects(e.rects);
+    }
+    for (const auto& a : r.anchors) {
+        s += "|" + a.name + ">" + a.href;
+        rects(a.rects);
+    }
+    return s;
+}
+
+// Runs each test with a temporary folder of its own, where the browsers
+// keep their profiles and the test its files.
+class BrowserAheadTest : public BrowserEngineTest {
+protected:
+    void SetUp() override {
+        BrowserEngineTest::SetUp();
+        if (IsSkipped()) return;
+        folder_ = platform::MakeTempFolder("", "browser-ahead-");
+        ASSERT_FALSE(folder_.empty());
+        if (const char* t = std::getenv("TMPDIR")) saved_ = t;
+        ::setenv("TMPDIR", folder_.c_str(), 1);
+    }
+    void TearDown() override {
+        if (folder_.empty()) return;
+        if (saved_) ::setenv("TMPDIR", saved_->c_str(), 1);
+        else ::unsetenv("TMPDIR");
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+    // What is left in the folder but the test's own files.
+    std::vector<std::string> LeftBehind() const {
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(folder_))
+            if (!e.path().filename().string().starts_with("doc")) left.push_back(e.path().filename().string());
+        return left;
+    }
+    std::string Write(const std::string& name, const std::string& text) const {
+        const std::string path = folder_ + "/" + name;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        return path;
+    }
+    std::string folder_;
+    std::optional<std::string> saved_;
+};
+
+// An announced document comes out as it does without the announcement,
+// also when it is asked for before its work ahead is done; a document
+// announced and then asked for with other settings, or changed on disk
+// meanwhile, is loaded again as it is now.
+TEST_F(BrowserAheadTest, AnnouncedDocumentsAreDrawnAsWithoutAnnouncement) {
+    const std::string plainModern = Described(CreateBrowserEngine()->Render(FileRequest("modern.html")));
+    RenderRequest narrow = FileRequest("classic.html");
+    narrow.minimalWidth = 640;
+    const std::string plainNarrow = Described(CreateBrowserEngine()->Render(narrow));
+    ASSERT_NE(plainModern.find("Alpha"), std::string::npos) << plainModern;
+
+    auto engine = CreateBrowserEngine();
+    engine->Prefetch(FileRequest("modern.html"));
+    engine->Prefetch(FileRequest("classic.html"));
+    EXPECT_EQ(Described(engine->Render(FileRequest("modern.html"))), plainModern);
+    RenderResult other = engine->Render(narrow);  // announced at 800 pixels
+    EXPECT_EQ(other.layoutWidth, 640);
+    EXPECT_EQ(Described(other), plainNarrow);
+    // Announced twice, asked for once.
+    engine->Prefetch(FileRequest("modern.html"));
+    engine->Prefetch(FileRequest("modern.html"));
+    EXPECT_EQ(Described(engine->Render(FileRequest("modern.html"))), plainModern);
+
+    RenderRequest changing;
+    changing.address = "file://" + Write("doc.html", "<p>First version.</p>");
+    engine->Prefetch(changing);
+    // Loaded ahead (as a rule) while this one is converted, then changed.
+    EXPECT_TRUE(engine->Render(FileRequest("classic.html")).documentAvailable);
+    Write("doc.html", "<p>Second, longer version.</p>");
+    const std::string now = AllText(engine->Render(changing));
+    EXPECT_NE(now.find("Second"), std::string::npos) << now;
+}
+
+// A document announced and never asked for costs its own work only: the
+// engine's end takes its tab and print along, and the browser with its
+// profile and processes.
+TEST_F(BrowserAheadTest, AnnouncedAndNeverLoadedLeavesNothingBehind) {
+    {
+        auto engine = CreateBrowserEngine();
+        engine->Prefetch(FileRequest("modern.html"));
+        engine->Prefetch(FileRequest("classic.html"));
+        engine->Prefetch(FileRequest("hostile.html"));  // past the two ahead: waits its turn
+        RenderRequest str;
+        str.kind = RenderRequest::Kind::String;
+        str.html = "<p>A string.</p>";
+        EXPECT_NE(AllText(engine->Render(str)).find("string"), std::string::npos);
+    }
+    EXPECT_EQ(LeftBehind(), std::vector<std::string>{});
+    // No process of ours is left either.
+    int children = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(e.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == ::getpid()) ++children;
+    }
+    EXPECT_EQ(children, 0);
+}
+
+// A page announced ahead that never ends its script holds neither the
+// document asked for nor the engine's end; asked for itself, it gets its
+// own time-out.
+TEST_F(BrowserAheadTest, HostileAnnouncedPageHoldsNoOtherDocument) {
+    auto engine = CreateBrowserEngine();
+    RenderRequest hostile = FileRequest("hostile.html");
+    hostile.timeoutMs = 3600 * 1000;  // a document waiting on it would hold the test past its own time-out
+    engine->Prefetch(hostile);
+    RenderResult classic = engine->Render(FileRequest("classic.html"));
+    EXPECT_TRUE(classic.documentAvailable);
+    EXPECT_FALSE(classic.timedOut);
+    EXPECT_NE(AllText(classic).find("Classic text."), std::string::npos);
+
+    hostile.timeoutMs = 2000;
+    RenderResult cut = engine->Render(hostile);
+    EXPECT_TRUE(cut.timedOut);
+    EXPECT_NE(AllText(cut).find("Before the loop."), std::string::npos);
+
+    hostile.timeoutMs = 3600 * 1000;
+    engine->Prefetch(hostile);
+    engine.reset();  // stops it
+    EXPECT_EQ(LeftBehind(), std::vector<std::string>{});
+}
+
+// The browser dies while it works ahead: the document asked for is loaded
+// in a new one.
+TEST_F(BrowserAheadTest, BrowserDyingAheadIsStartedAgainForTheLoad) {
+    auto engine = CreateBrowserEngine();
+    engine->Prefetch(FileRequest("modern.html"));
+    // The browser is our child once it runs the browser's program.
+    const auto self = std::filesystem::read_symlink("/proc/self/exe");
+    pid_t browser = -1;
+    for (int tries = 0; tries < 3000 && browser < 0; ++tries) {
+        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(e.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line)) continue;
+            auto close = line.rfind(')');
+            char state = 0;
+            int ppid = 0;
+            if (close == std::string::npos || std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) != 2 ||
+                ppid != ::getpid())
+                continue;
+            std::error_code ec;
+            auto exe = std::filesystem::read_symlink(e.path() / "exe", ec);
+            if (!ec && exe != self) browser = std::stoi(e.path().filename().string());
+        }
+        if (browser < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GT(browser, 0) << "the browser was not started for the announcement";
+    ::kill(-browser, SIGKILL);
+    ::kill(browser, SIGKILL);
+    RenderResult r = engine->Render(FileRequest("modern.html"));
+    EXPECT_TRUE(r.documentAvailable) << (r.warnings.empty() ? "" : r.warnings.back());
+    EXPECT_NE(AllText(r).find("Alpha"), std::string::npos);
+    EXPECT_NE(AllText(engine->Render(FileRequest("classic.html"))).find("Classic text."), std::string::npos);
 }
 
 }  // namespace

@@ -55,6 +55,8 @@ public:
     // time-out, abandon or the browser's end.
     bool WaitFor(const std::function<bool()>& done, Clock::time_point deadline);
 
+    // Waits again after a wait hook gave one up.
+    void Resume() { abandoned_ = false; }
     bool Alive() const { return alive_; }
     bool Abandoned() const { return abandoned_; }
     int Pid() const { return pid_; }

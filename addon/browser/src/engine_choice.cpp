@@ -99,6 +99,11 @@ public:
         : light_(std::move(light)), options_(std::move(o)) {}
 
     RenderResult Render(const RenderRequest& req) override {
+        if (drewOne_) {
+            for (const RenderRequest& r : lightAhead_) light_->Prefetch(r);
+            lightAhead_.clear();
+        }
+        drewOne_ = true;
         EngineKind kind = ParseEngineKind(req.engine);
         const bool installed = options_.browserInstalled ? options_.browserInstalled() : false;
         if (kind == EngineKind::Browser) {
@@ -112,11 +117,7 @@ public:
         }
         if (kind == EngineKind::Light) return WithLine(light_->Render(req), "HTML engine: light");
 
-        std::string reason;
-        const bool web = req.kind == RenderRequest::Kind::Address &&
-                         (Lower(req.address).starts_with("http://") || Lower(req.address).starts_with("https://"));
-        if (web) reason = "a web address";
-        else reason = BrowserReason(ScanStyle(DocumentStyleText(req)));
+        const std::string reason = ReasonFor(req);
         if (!reason.empty()) {
             if (installed) return WithLine(Browser().Render(req), "HTML engine: browser (" + reason + ")");
             return WithLine(light_->Render(req), "HTML engine: light (" + reason + ", but no browser is installed)");
@@ -131,8 +132,24 @@ public:
         return WithLine(std::move(r), "HTML engine: light");
     }
     void WarmUp() override { light_->WarmUp(); }
+    // The document goes ahead to the engine that will draw it, as far as
+    // that is known before a layout: a document the light layout finds too
+    // wide is not sent to the browser ahead. The browser is the run's and
+    // serves every add-on object of it; the light engine's work ahead lives
+    // in this object's layout processes and ends with it, so it starts only
+    // once this object is seen to draw more than one document (a run that
+    // makes an object per file would lay out every file twice).
     void Prefetch(const RenderRequest& req) override {
-        if (ParseEngineKind(req.engine) != EngineKind::Browser) light_->Prefetch(req);
+        EngineKind kind = ParseEngineKind(req.engine);
+        const bool installed = options_.browserInstalled ? options_.browserInstalled() : false;
+        if (kind == EngineKind::Auto) kind = installed && !ReasonFor(req).empty() ? EngineKind::Browser : EngineKind::Light;
+        if (kind != EngineKind::Light) {
+            if (installed) Browser().Prefetch(req);
+        } else if (drewOne_) {
+            light_->Prefetch(req);
+        } else if (lightAhead_.size() < kHeldAhead) {
+            lightAhead_.push_back(req);
+        }
     }
     void ReleaseDeferred() override { light_->ReleaseDeferred(); }
     void SetWaitHook(std::function<bool()> hook) override {
@@ -142,6 +159,14 @@ public:
     }
 
 private:
+    // Why "auto" draws the document with the browser; "" when it does not
+    // before its light layout is seen.
+    static std::string ReasonFor(const RenderRequest& req) {
+        const bool web = req.kind == RenderRequest::Kind::Address &&
+                         (Lower(req.address).starts_with("http://") || Lower(req.address).starts_with("https://"));
+        if (web) return "a web address";
+        return BrowserReason(ScanStyle(DocumentStyleText(req)));
+    }
     static RenderResult WithLine(RenderResult r, std::string line) {
         r.warnings.insert(r.warnings.begin(), std::move(line));
         return r;
@@ -154,10 +179,14 @@ private:
         return *browser_;
     }
 
+    static constexpr std::size_t kHeldAhead = 16;
+
     std::unique_ptr<HtmlEngine> light_;
     std::unique_ptr<HtmlEngine> browser_;
     EngineChoiceOptions options_;
     std::function<bool()> hook_;
+    bool drewOne_ = false;
+    std::vector<RenderRequest> lightAhead_;  // announced before the first document was drawn
 };
 
 }  // namespace
@@ -271,11 +300,7 @@ public:
             own_->SetWaitHook(hook_);
             return own_->Render(req);
         }
-        if (!run.engine) {
-            run.engine = CreateBrowserEngine();
-            ++com::server::g_lockCount;
-        }
-        HtmlEngine& kept = *run.engine;
+        HtmlEngine& kept = Kept(run);
         kept.SetWaitHook(hook_);
         struct Unhook {
             HtmlEngine& e;
@@ -283,9 +308,25 @@ public:
         } unhook{kept};
         return kept.Render(req);
     }
+    // Announced documents are loaded ahead in the run's browser (which
+    // starts for them): the next add-on object of the run finds them there.
+    // While another object draws with it, the announcement is dropped.
+    void Prefetch(const RenderRequest& req) override {
+        KeptBrowser& run = TheRunBrowser();
+        std::unique_lock busy(run.busy, std::try_to_lock);
+        if (!busy) return;
+        Kept(run).Prefetch(req);
+    }
     void SetWaitHook(std::function<bool()> hook) override { hook_ = std::move(hook); }
 
 private:
+    static HtmlEngine& Kept(KeptBrowser& run) {
+        if (!run.engine) {
+            run.engine = CreateBrowserEngine();
+            ++com::server::g_lockCount;
+        }
+        return *run.engine;
+    }
     std::function<bool()> hook_;
     std::unique_ptr<HtmlEngine> own_;
 };

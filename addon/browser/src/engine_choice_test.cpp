@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "browser/browser_engine.h"
 #include "platform/paths.h"
@@ -64,10 +65,12 @@ TEST(StyleScan, DocumentStyleFollowsLinkedSheetsAndImports) {
     EXPECT_NE(DocumentStyleText(r).find("--accent"), std::string::npos);
 }
 
-// Answers a fixed result and counts its renders.
+// Answers a fixed result and counts its renders (and the documents
+// announced to it, in `announced` when given).
 class FakeEngine final : public HtmlEngine {
 public:
-    explicit FakeEngine(int& calls, int scrollWidth = 800) : calls_(calls), width_(scrollWidth) {}
+    explicit FakeEngine(int& calls, int scrollWidth = 800, std::vector<std::string>* announced = nullptr)
+        : calls_(calls), width_(scrollWidth), announced_(announced) {}
     RenderResult Render(const RenderRequest&) override {
         ++calls_;
         RenderResult r;
@@ -75,10 +78,14 @@ public:
         r.scrollWidth = width_;
         return r;
     }
+    void Prefetch(const RenderRequest& r) override {
+        if (announced_) announced_->push_back(r.address.substr(r.address.rfind('/') + 1));
+    }
 
 private:
     int& calls_;
     int width_;
+    std::vector<std::string>* announced_;
 };
 
 struct Choice {
@@ -140,6 +147,49 @@ TEST(EngineChoice, ChosenEngineAndMissingBrowser) {
     EXPECT_EQ(Choose("auto", "classic.html", false, 5000).browser, 0);
 }
 
+// Announced documents go ahead to the engine that will draw them: with
+// "auto" by the style rule, before any layout. The light engine's work
+// ahead, which ends with the add-on object, waits until the object draws a
+// second document; the browser (the run's) starts at once.
+TEST(EngineChoice, AnnouncementsGoToTheEngineThatWillDrawThem) {
+    int lightCalls = 0, browserCalls = 0;
+    std::vector<std::string> light, browser;
+    EngineChoiceOptions o;
+    o.makeBrowser = [&] { return std::make_unique<FakeEngine>(browserCalls, 800, &browser); };
+    o.browserInstalled = [] { return true; };
+    auto e = CreateChoosingEngine(std::make_unique<FakeEngine>(lightCalls, 800, &light), o);
+    auto request = [](const std::string& file, const std::string& engine) {
+        RenderRequest r;
+        r.address = "file://" + kFixtures + "/" + file;
+        r.engine = engine;
+        return r;
+    };
+    e->Prefetch(request("modern.html", "auto"));
+    e->Prefetch(request("classic.html", "auto"));
+    e->Prefetch(request("modern.html", "light"));
+    e->Prefetch(request("classic.html", "browser"));
+    EXPECT_EQ(browser, (std::vector<std::string>{"modern.html", "classic.html"}));
+    EXPECT_TRUE(light.empty());
+    EXPECT_EQ(browserCalls + lightCalls, 0);  // announcing draws nothing
+
+    e->Render(request("classic.html", "light"));
+    EXPECT_TRUE(light.empty());
+    e->Render(request("classic.html", "light"));
+    EXPECT_EQ(light, (std::vector<std::string>{"classic.html", "modern.html"}));
+    e->Prefetch(request("classic.html", ""));
+    EXPECT_EQ(light.size(), 3u);
+
+    // Without a browser every announcement is the light engine's.
+    int calls = 0;
+    std::vector<std::string> only;
+    o.browserInstalled = [] { return false; };
+    auto none = CreateChoosingEngine(std::make_unique<FakeEngine>(calls, 800, &only), o);
+    none->Render(request("classic.html", "light"));
+    none->Prefetch(request("modern.html", "auto"));
+    none->Prefetch(request("modern.html", "browser"));
+    EXPECT_EQ(only, std::vector<std::string>{"modern.html"});
+}
+
 TEST(EngineChoice, EngineWords) {
     EXPECT_EQ(ParseEngineKind("light"), EngineKind::Light);
     EXPECT_EQ(ParseEngineKind("Browser"), EngineKind::Browser);
@@ -166,13 +216,19 @@ TEST(RunBrowser, AddOnObjectsOfARunShareOneBrowserUntilTheRunEnds) {
     ::setenv("TMPDIR", folder.c_str(), 1);
     // The second document comes into the tab made ready while the first
     // was converted: it is drawn loaded, with its own text.
+    // Each object announces the next document, which the next object draws.
     const std::pair<const char*, const char*> documents[] = {{"modern.html", "First"}, {"classic.html", "Classic"}};
-    for (const auto& [file, word] : documents) {
-        RenderRequest r;
-        r.address = "file://" + kFixtures + "/" + file;
-        r.engine = "browser";
+    for (std::size_t i = 0; i < std::size(documents); ++i) {
+        const auto& [file, word] = documents[i];
+        auto request = [](const char* name) {
+            RenderRequest r;
+            r.address = "file://" + kFixtures + "/" + name;
+            r.engine = "browser";
+            return r;
+        };
         auto engine = CreateRunBrowserEngine();
-        RenderResult result = engine->Render(r);
+        if (i + 1 < std::size(documents)) engine->Prefetch(request(documents[i + 1].first));
+        RenderResult result = engine->Render(request(file));
         EXPECT_TRUE(result.documentAvailable) << file;
         EXPECT_FALSE(result.crashed) << file;
         EXPECT_FALSE(result.timedOut) << file;

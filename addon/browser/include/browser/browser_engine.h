@@ -1,12 +1,19 @@
 // The browser-grade HTML engine: Debian's Chromium, headless, driven over
 // the DevTools protocol on a pipe. One browser per engine object, with a
-// private profile, started on the first render and ended with the object; a
-// new tab per document. The tab lays the document out at the request's width
-// with screen media; the facts the page-image logic reads (sizes, element
-// rectangles and computed page breaks, anchors and ids) are taken from the
-// live document by script, and the whole document is printed as one tall page
-// (or, past the printer's page-size limit, a few stacked pages) and turned
-// back into drawing calls by the page converter, fonts included.
+// private profile, started on the first render or announcement and ended
+// with the object; a new tab per document. The tab lays the document out at
+// the request's width with screen media; the facts the page-image logic
+// reads (sizes, element rectangles and computed page breaks, anchors and
+// ids) are taken from the live document by script, and the whole document
+// is printed as one tall page (or, past the printer's page-size limit, a
+// few stacked pages) and turned back into drawing calls by the page
+// converter, fonts included.
+//
+// The browser works on a thread of its own: a document announced with
+// Prefetch (a file, at most two ahead) is loaded, measured and printed
+// there while the caller converts the one before; Render takes that print
+// when it asks for the same request and the file is unchanged, and loads
+// anew otherwise. A document asked for never waits for one announced.
 //
 // Network: the tab reaches file: addresses and, for a web address, that
 // address's own origin; every other request is refused. PageTimeout bounds

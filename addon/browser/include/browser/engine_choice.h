@@ -52,7 +52,8 @@ std::unique_ptr<htmlengine::HtmlEngine> CreateChoosingEngine(std::unique_ptr<htm
                                                              EngineChoiceOptions options);
 
 // The browser of the run, shared by the add-on objects that ask for it: it
-// starts with the first document it draws and ends with EndRunBrowser.
+// starts with the first document it draws or loads ahead (announced by any
+// of them) and ends with EndRunBrowser.
 std::unique_ptr<htmlengine::HtmlEngine> CreateRunBrowserEngine();
 // Ends the run's browser (after the document it may be drawing) and lets
 // the library unload again; the next document starts a new one.
