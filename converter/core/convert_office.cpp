@@ -14,6 +14,8 @@
 #include "print_handoff.h"
 #include "strings.h"
 
+#include "platform/step_times.h"
+
 namespace vellumate {
 namespace {
 
@@ -328,7 +330,9 @@ std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& s
             Quit(a);
             return Failed(ctx, r);
         }
+        platform::MarkHop("PrintOut");
         PrintDocument(a);
+        platform::MarkHop("PrintOut returned");
         waited = WaitForPrintJob(ctx, ctx.interactive && ctx.mainWindow ? std::chrono::milliseconds::max()
                                                                            : PrintWaitBound());
         RestorePrintHandoff(&handoff);
@@ -348,6 +352,7 @@ std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& s
         return Failed(ctx, waited == JobWait::Cancelled ? kCancelled : kPrintJobFailed);
     }
 
+    platform::MarkHop("ticket received");
     PageSource src;
     src.pageCount = TakePrintedPages(ctx);
     src.orientation = facts.orientation;
@@ -365,7 +370,9 @@ std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& s
         return kCancelled;
     }
     if (ctx.MakeOne) ctx.mergedPageCount += src.pageCount;
-    return GeneratePages(ctx, 1);
+    const std::int32_t generated = GeneratePages(ctx, 1);
+    platform::MarkHop("pages imported");
+    return generated;
 }
 
 bool OneOf(const std::string& ext, std::initializer_list<const char*> list) {

@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/step_times.h"
 #include "platform/text.h"
 #include "platform/windows.h"
 
@@ -106,6 +107,7 @@ private:
 };
 
 void Job::Run() {
+    MarkHop("job thread started");
     Log("Processing thread started.");
     PurgePrintedJobs();
     if (!TakeTicket()) return;
@@ -187,6 +189,7 @@ bool Job::PrepareAndConvert() {
         Log("Preprocessing finished.");
         pre.Wait();
     }
+    MarkHop("preprocess ended");
     char result[256] = {};
     GetPrivateProfileString(tk::kDocument, tk::kPreprocessingResult, "", result, sizeof result, ticket_.c_str());
     if (IsCancelled(result)) return false;
@@ -194,6 +197,7 @@ bool Job::PrepareAndConvert() {
     if (progress_.Start(Program("progress"))) {
         progress_.WaitForInputIdle(kIdleLong);
         Log("Progress indicator started.");
+        MarkHop("progress ready");
     }
 
     Log("Starting converter.");
@@ -203,6 +207,7 @@ bool Job::PrepareAndConvert() {
         DeleteTicket();
     } else {
         relay.Wait();
+        MarkHop("relay ended");
         Log("Converter finished.");
     }
     return true;
@@ -303,7 +308,9 @@ bool Job::ModeRunClient() {
         DeleteTicket();
         return true;
     }
+    MarkHop("client started");
     if (client_.WaitForInputIdle(kIdleClient) == 0) BringClientToFront();
+    MarkHop("client idle");
     return true;
 }
 

@@ -16,6 +16,7 @@
 #include "platform/printer.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/step_times.h"
 #include "platform/sync.h"
 
 #include <fcntl.h>
@@ -132,6 +133,7 @@ int TakePages(const std::string& folder, TicketText& ticket) {
 }
 
 int Run(const std::string& document) {
+    platform::MarkHop("started");
     vmshared::Reporter dispatcherBox(vmshared::DispatcherCaption(), nullptr, false, 0);
     std::string why;
     std::string folder = vmshared::SpoolFolder(&why);
@@ -188,6 +190,7 @@ int Run(const std::string& document) {
                                 " printing agent was not found.\nPlease reboot computer or re-install the application.",
                             0);
     event->Set();
+    platform::MarkHop("event set");
     return 0;
 }
 
