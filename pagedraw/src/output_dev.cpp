@@ -274,7 +274,10 @@ struct EmfOutputDev::Members {
         double lastOwn = 0;        // the last glyph's own advance
     } run;
 
-    Members(emf::Device& d, PageFonts& f, const DrawLimits& l) : dev(d), fonts(f), limits(l) {}
+    PictureCache* pictures = nullptr;
+
+    Members(emf::Device& d, PageFonts& f, const DrawLimits& l, PictureCache* p)
+        : dev(d), fonts(f), limits(l), pictures(p) {}
 
     void Flush() {
         if (run.text.empty()) return;
@@ -483,10 +486,35 @@ struct EmfOutputDev::Members {
         dev.DrawImage(img, {double(t.width) * t.step, 0, 0, double(t.height) * t.step, x0, y0});
     }
 
-    void Picture(GfxState* state, emf::Image&& img) {
+    void Picture(GfxState* state, const emf::Image& img) {
         Flush();
         // The picture's first row is at the top of its unit square (y = 1).
         dev.DrawImage(img, emf::Matrix{1, 0, 0, -1, 0, 1}.Then(Ctm(state)));
+    }
+
+    // The picture of an image object that an earlier page decoded, drawn
+    // again; false when there is none. What an image object shows depends on
+    // the object alone (its samples, colour space, decode ranges and masks),
+    // not on the page: stencil masks, painted in the current colour, are not kept.
+    bool DrawKept(GfxState* state, Object* ref, bool inlineImg) {
+        if (!pictures || inlineImg || !ref || !ref->isRef()) return false;
+        const Ref r = ref->getRef();
+        std::shared_ptr<const emf::Image> kept = pictures->Find(r.num, r.gen);
+        if (!kept) return false;
+        Picture(state, *kept);
+        return true;
+    }
+
+    // Draws a decoded picture and keeps it for the next page that shows the object.
+    void DrawAndKeep(GfxState* state, Object* ref, bool inlineImg, emf::Image&& img) {
+        if (!pictures || inlineImg || !ref || !ref->isRef()) {
+            Picture(state, img);
+            return;
+        }
+        auto kept = std::make_shared<const emf::Image>(std::move(img));
+        Picture(state, *kept);
+        const Ref r = ref->getRef();
+        pictures->Keep(r.num, r.gen, std::move(kept));
     }
 
     // Samples of a stream, one byte per component, thinned to fit.
@@ -506,8 +534,8 @@ struct EmfOutputDev::Members {
     }
 };
 
-EmfOutputDev::EmfOutputDev(emf::Device& device, PageFonts& fonts, const DrawLimits& limits)
-    : m_(std::make_unique<Members>(device, fonts, limits)) {}
+EmfOutputDev::EmfOutputDev(emf::Device& device, PageFonts& fonts, const DrawLimits& limits, PictureCache* pictures)
+    : m_(std::make_unique<Members>(device, fonts, limits, pictures)) {}
 EmfOutputDev::~EmfOutputDev() = default;
 
 void EmfOutputDev::startPage(int, GfxState* state, XRef*) {
@@ -736,12 +764,12 @@ void EmfOutputDev::drawImageMask(GfxState* state, Object*, Stream* str, int widt
             o[0] = c.r, o[1] = c.g, o[2] = c.b, o[3] = 255;
         }))
         return;
-    m_->Picture(state, std::move(img));
+    m_->Picture(state, img);
 }
 
-void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, int height,
+void EmfOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                              GfxImageColorMap* colorMap, bool, const int* maskColors, bool inlineImg) {
-    if (m_->Skip(state)) return;
+    if (m_->Skip(state) || m_->DrawKept(state, ref, inlineImg)) return;
     const int comps = colorMap->getNumPixelComps();
     // A JPEG in grey or RGB, as decoded by default, goes into the metafile as it is.
     const GfxColorSpaceMode mode = colorMap->getColorSpace()->getMode();
@@ -760,7 +788,7 @@ void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, i
         while ((ch = raw->getChar()) != EOF && img.encoded.size() < kMax) img.encoded.push_back(std::uint8_t(ch));
         raw->close();
         if (img.encoded.size() > 4 && img.encoded[0] == 0xFF && img.encoded[1] == 0xD8) {
-            m_->Picture(state, std::move(img));
+            m_->DrawAndKeep(state, ref, inlineImg, std::move(img));
             return;
         }
     }
@@ -783,7 +811,7 @@ void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, i
         }
         is.close();
         std::fill(img.pixels.begin() + std::ptrdiff_t(std::size_t(y) * width * 3), img.pixels.end(), 0);
-        m_->Picture(state, std::move(img));
+        m_->DrawAndKeep(state, ref, inlineImg, std::move(img));
         return;
     }
     emf::Image img;
@@ -804,7 +832,7 @@ void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, i
             }
         }))
         return;
-    m_->Picture(state, std::move(img));
+    m_->DrawAndKeep(state, ref, inlineImg, std::move(img));
 }
 
 namespace {
@@ -838,10 +866,10 @@ emf::Image ColorPicture(Stream* str, int width, int height, GfxImageColorMap* co
 
 }  // namespace
 
-void EmfOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
+void EmfOutputDev::drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                                    GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
                                    bool maskInvert, bool) {
-    if (m_->Skip(state)) return;
+    if (m_->Skip(state) || m_->DrawKept(state, ref, false)) return;
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     bool ok = false;
     emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);
@@ -853,13 +881,13 @@ void EmfOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int wi
         mask[std::size_t(y) * mt.width + x] = (pix[0] != 0) != maskInvert ? 0 : 255;
     });
     ApplyMask(img, mt.width, mt.height, mask, 0);
-    m_->Picture(state, std::move(img));
+    m_->DrawAndKeep(state, ref, false, std::move(img));
 }
 
-void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
+void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                                        GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth,
                                        int maskHeight, GfxImageColorMap* maskColorMap, bool) {
-    if (m_->Skip(state)) return;
+    if (m_->Skip(state) || m_->DrawKept(state, ref, false)) return;
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     bool ok = false;
     emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);
@@ -873,7 +901,7 @@ void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, in
                              mask[std::size_t(y) * mt.width + x] = colToByte(g);
                          });
     ApplyMask(img, mt.width, mt.height, mask, 0);
-    m_->Picture(state, std::move(img));
+    m_->DrawAndKeep(state, ref, false, std::move(img));
 }
 
 }  // namespace pagedraw
