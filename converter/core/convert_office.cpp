@@ -301,6 +301,7 @@ std::int32_t Failed(ConversionContext& ctx, std::int32_t result) {
 
 std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& source, const std::string& output) {
     const AppInfo& info = InfoOf(app);
+    platform::MarkHop("office document begins");
     if (std::int32_t r = BeginFileFrame(ctx, output)) return r;
     if (CancelledAndDiscarded(ctx, true, false)) return kCancelled;
     AddFileEntries(ctx, source);
@@ -326,6 +327,7 @@ std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& s
         PdfCheck(ctx.pdf->get_Resolution(&units.resolution));
         if (units.resolution <= 0) units.resolution = 96;
         facts = OpenDocument(ctx, a, source, units);
+        platform::MarkHop("document opened");
         if (std::int32_t r = SetUpPrintHandoff(ctx, &handoff)) {
             Quit(a);
             return Failed(ctx, r);
