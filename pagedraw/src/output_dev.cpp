@@ -8,6 +8,8 @@
 #include <set>
 #include <vector>
 
+#include <libdeflate.h>
+
 #include <poppler/GfxFont.h>
 #include <poppler/GfxState.h>
 #include <poppler/Stream.h>
@@ -748,6 +750,54 @@ bool EmfOutputDev::beginType3Char(GfxState* state, double x, double y, double dx
 
 void EmfOutputDev::endTextObject(GfxState*) {}
 
+namespace {
+
+// An 8-bit RGB picture that is only deflated (how an office's print hands
+// over photos and page backgrounds): its samples are the picture's pixels,
+// inflated in one go. Empty for anything else, and for data that does not
+// inflate to exactly the picture's size (the row-by-row way then copes with
+// it as with any damage).
+std::optional<emf::Image> InflatedRgb(Stream* str, int width, int height, GfxImageColorMap* colorMap) {
+    if (str->getKind() != strFlate || colorMap->getBits() != 8 || colorMap->getNumPixelComps() != 3 ||
+        colorMap->getColorSpace()->getMode() != csDeviceRGB || width <= 0 || height <= 0)
+        return std::nullopt;
+    for (int i = 0; i < 3; ++i)
+        if (colorMap->getDecodeLow(i) != 0 || colorMap->getDecodeHigh(i) != 1) return std::nullopt;
+    // One filter straight on the file's bytes (no decryption, no second filter), without a predictor.
+    Stream* raw = str->getNextStream();
+    if (!raw || raw->getNextStream()) return std::nullopt;
+    if (Dict* dict = str->getDict()) {
+        Object parms = dict->lookup("DecodeParms");
+        if (parms.isNull()) parms = dict->lookup("DP");
+        if (parms.isArray() && parms.arrayGetLength() == 1) parms = parms.arrayGet(0);
+        if (parms.isDict()) {
+            Object predictor = parms.dictLookup("Predictor");
+            if (!predictor.isNull() && !(predictor.isInt() && predictor.getInt() == 1)) return std::nullopt;
+        } else if (!parms.isNull()) {
+            return std::nullopt;
+        }
+    }
+    const std::size_t size = std::size_t(width) * std::size_t(height) * 3;
+    std::vector<unsigned char> packed = raw->toUnsignedChars(1 << 16, 1 << 20);
+    raw->close();
+    struct FreeDecompressor {
+        void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+    };
+    thread_local std::unique_ptr<libdeflate_decompressor, FreeDecompressor> inflater(libdeflate_alloc_decompressor());
+    if (!inflater || packed.empty()) return std::nullopt;
+    emf::Image img;
+    img.format = emf::Image::Format::Rgb8, img.components = 3, img.width = width, img.height = height;
+    img.pixels.resize(size);
+    std::size_t got = 0;
+    if (libdeflate_zlib_decompress(inflater.get(), packed.data(), packed.size(), img.pixels.data(), size, &got) !=
+            LIBDEFLATE_SUCCESS ||
+        got != size)
+        return std::nullopt;
+    return img;
+}
+
+}  // namespace
+
 void EmfOutputDev::drawImageMask(GfxState* state, Object*, Stream* str, int width, int height, bool invert, bool,
                                  bool) {
     if (m_->Skip(state)) return;
@@ -793,6 +843,12 @@ void EmfOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int widt
         }
     }
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
+    if (!maskColors && !inlineImg && t.step == 1) {
+        if (std::optional<emf::Image> img = InflatedRgb(str, width, height, colorMap)) {
+            m_->DrawAndKeep(state, ref, inlineImg, std::move(*img));
+            return;
+        }
+    }
     const int bits = colorMap->getBits();
     if (!maskColors && t.step == 1 && bits > 0 && bits <= 8 && comps > 0 && colorMap->useRGBLine()) {
         // Whole rows through the colour map's tables: printed pages carry

@@ -15,6 +15,7 @@
 #include <iterator>
 
 #include "pdfcore/document.h"
+#include "pdfcore/pdf_writer.h"
 #include "emf/player.h"
 #include "emf/reader.h"
 #include "emf/trace_device.h"
@@ -252,6 +253,35 @@ TEST_F(PdfPagesTest, PicturesKeepTheirColoursInEveryColourSpaceAndDepth) {
     EXPECT_EQ(at(90, 80), (std::array<int, 3>{0, 0, 0}));
     EXPECT_EQ(at(120, 80), (std::array<int, 3>{0, 255, 0}));
     EXPECT_EQ(at(140, 80), (std::array<int, 3>{255, 255, 0}));
+}
+
+// Deflated RGB pictures, as an office's print hands over photos: inflated in
+// one go when that is all there is to them, the row-by-row way with a
+// predictor; a damaged stream still gives a page.
+TEST_F(PdfPagesTest, DeflatedPicturesKeepTheirColoursWithAndWithoutAPredictor) {
+    auto image = [](const std::string& dict, const std::string& bytes) {
+        return "<< /Type /XObject /Subtype /Image /Width 2 /Height 1 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+               "/Filter /FlateDecode " + dict + " /Length " + std::to_string(bytes.size()) + " >>\nstream\n" + bytes +
+               "\nendstream";
+    };
+    const std::string packed = pdfcore::Deflate(std::string("\xFF\x00\x00\x00\x00\xFF", 6));
+    const std::string pdf = HandMadePdf(
+        "q 40 0 0 20 10 10 cm /Im1 Do Q q 40 0 0 20 60 10 cm /Im2 Do Q q 40 0 0 20 110 10 cm /Im3 Do Q\n",
+        "/XObject << /Im1 6 0 R /Im2 7 0 R /Im3 8 0 R >>",
+        {image("", packed),
+         image("/DecodeParms << /Predictor 15 /Colors 3 /Columns 2 >>",
+               pdfcore::Deflate(std::string("\x00\x00\xFF\x00\xFF\xFF\x00", 7))),
+         image("", packed.substr(0, packed.size() / 2))});
+    const auto emf = FirstPage(pdf);
+    ASSERT_FALSE(emf.empty());
+    const Raster r = Rasterize(BackToPdf({emf}, "deflated.pdf"), "deflated");
+    ASSERT_GE(r.w, 110);
+    ASSERT_GE(r.h, 90);
+    using Rgb = std::array<int, 3>;
+    EXPECT_EQ(r.At(20, 80), (Rgb{255, 0, 0}));
+    EXPECT_EQ(r.At(40, 80), (Rgb{0, 0, 255}));
+    EXPECT_EQ(r.At(70, 80), (Rgb{0, 255, 0}));
+    EXPECT_EQ(r.At(90, 80), (Rgb{255, 255, 0}));
 }
 
 // A picture that every page shows (a printed page's background) is decoded
