@@ -909,6 +909,17 @@ emf::Image ColorPicture(Stream* str, int width, int height, GfxImageColorMap* co
                                                  const std::function<void(int, int, unsigned char*)>&)>& read) {
     emf::Image img;
     img.format = emf::Image::Format::Rgba8, img.components = 4, img.width = t.width, img.height = t.height;
+    if (t.step == 1) {
+        if (std::optional<emf::Image> rgb = InflatedRgb(str, width, height, colorMap)) {
+            img.pixels.resize(std::size_t(width) * height * 4);
+            for (std::size_t i = 0, n = std::size_t(width) * height; i < n; ++i) {
+                std::copy_n(&rgb->pixels[i * 3], 3, &img.pixels[i * 4]);
+                img.pixels[i * 4 + 3] = 255;
+            }
+            ok = true;
+            return img;
+        }
+    }
     img.pixels.assign(std::size_t(t.width) * t.height * 4, 255);
     GfxRGB rgb;
     ok = read(str, width, height, colorMap->getNumPixelComps(), colorMap->getBits(), t,
