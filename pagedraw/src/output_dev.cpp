@@ -496,19 +496,21 @@ struct EmfOutputDev::Members {
 
     // The picture of an image object that an earlier page decoded, drawn
     // again; false when there is none. What an image object shows depends on
-    // the object alone (its samples, colour space, decode ranges and masks),
-    // not on the page: stencil masks, painted in the current colour, are not kept.
-    bool DrawKept(GfxState* state, Object* ref, bool inlineImg) {
+    // the object (its samples, colour space, decode ranges and masks), and on
+    // the page only where the page's default colour spaces stand in for the
+    // device ones: the colour space's kind goes with the object's number.
+    // Stencil masks, painted in the current colour, are not kept.
+    bool DrawKept(GfxState* state, Object* ref, bool inlineImg, GfxImageColorMap* colorMap) {
         if (!pictures || inlineImg || !ref || !ref->isRef()) return false;
         const Ref r = ref->getRef();
-        std::shared_ptr<const emf::Image> kept = pictures->Find(r.num, r.gen);
+        std::shared_ptr<const emf::Image> kept = pictures->Find(r.num, r.gen, colorMap->getColorSpace()->getMode());
         if (!kept) return false;
         Picture(state, *kept);
         return true;
     }
 
     // Draws a decoded picture and keeps it for the next page that shows the object.
-    void DrawAndKeep(GfxState* state, Object* ref, bool inlineImg, emf::Image&& img) {
+    void DrawAndKeep(GfxState* state, Object* ref, bool inlineImg, GfxImageColorMap* colorMap, emf::Image&& img) {
         if (!pictures || inlineImg || !ref || !ref->isRef()) {
             Picture(state, img);
             return;
@@ -516,7 +518,7 @@ struct EmfOutputDev::Members {
         auto kept = std::make_shared<const emf::Image>(std::move(img));
         Picture(state, *kept);
         const Ref r = ref->getRef();
-        pictures->Keep(r.num, r.gen, std::move(kept));
+        pictures->Keep(r.num, r.gen, colorMap->getColorSpace()->getMode(), std::move(kept));
     }
 
     // Samples of a stream, one byte per component, thinned to fit.
@@ -819,7 +821,7 @@ void EmfOutputDev::drawImageMask(GfxState* state, Object*, Stream* str, int widt
 
 void EmfOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                              GfxImageColorMap* colorMap, bool, const int* maskColors, bool inlineImg) {
-    if (m_->Skip(state) || m_->DrawKept(state, ref, inlineImg)) return;
+    if (m_->Skip(state) || m_->DrawKept(state, ref, inlineImg, colorMap)) return;
     const int comps = colorMap->getNumPixelComps();
     // A JPEG in grey or RGB, as decoded by default, goes into the metafile as it is.
     const GfxColorSpaceMode mode = colorMap->getColorSpace()->getMode();
@@ -838,14 +840,14 @@ void EmfOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int widt
         while ((ch = raw->getChar()) != EOF && img.encoded.size() < kMax) img.encoded.push_back(std::uint8_t(ch));
         raw->close();
         if (img.encoded.size() > 4 && img.encoded[0] == 0xFF && img.encoded[1] == 0xD8) {
-            m_->DrawAndKeep(state, ref, inlineImg, std::move(img));
+            m_->DrawAndKeep(state, ref, inlineImg, colorMap, std::move(img));
             return;
         }
     }
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     if (!maskColors && !inlineImg && t.step == 1) {
         if (std::optional<emf::Image> img = InflatedRgb(str, width, height, colorMap)) {
-            m_->DrawAndKeep(state, ref, inlineImg, std::move(*img));
+            m_->DrawAndKeep(state, ref, inlineImg, colorMap, std::move(*img));
             return;
         }
     }
@@ -867,7 +869,7 @@ void EmfOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int widt
         }
         is.close();
         std::fill(img.pixels.begin() + std::ptrdiff_t(std::size_t(y) * width * 3), img.pixels.end(), 0);
-        m_->DrawAndKeep(state, ref, inlineImg, std::move(img));
+        m_->DrawAndKeep(state, ref, inlineImg, colorMap, std::move(img));
         return;
     }
     emf::Image img;
@@ -888,7 +890,7 @@ void EmfOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int widt
             }
         }))
         return;
-    m_->DrawAndKeep(state, ref, inlineImg, std::move(img));
+    m_->DrawAndKeep(state, ref, inlineImg, colorMap, std::move(img));
 }
 
 namespace {
@@ -936,7 +938,7 @@ emf::Image ColorPicture(Stream* str, int width, int height, GfxImageColorMap* co
 void EmfOutputDev::drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                                    GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
                                    bool maskInvert, bool) {
-    if (m_->Skip(state) || m_->DrawKept(state, ref, false)) return;
+    if (m_->Skip(state) || m_->DrawKept(state, ref, false, colorMap)) return;
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     bool ok = false;
     emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);
@@ -948,13 +950,13 @@ void EmfOutputDev::drawMaskedImage(GfxState* state, Object* ref, Stream* str, in
         mask[std::size_t(y) * mt.width + x] = (pix[0] != 0) != maskInvert ? 0 : 255;
     });
     ApplyMask(img, mt.width, mt.height, mask, 0);
-    m_->DrawAndKeep(state, ref, false, std::move(img));
+    m_->DrawAndKeep(state, ref, false, colorMap, std::move(img));
 }
 
 void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                                        GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth,
                                        int maskHeight, GfxImageColorMap* maskColorMap, bool) {
-    if (m_->Skip(state) || m_->DrawKept(state, ref, false)) return;
+    if (m_->Skip(state) || m_->DrawKept(state, ref, false, colorMap)) return;
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     bool ok = false;
     emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);
@@ -968,7 +970,7 @@ void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str
                              mask[std::size_t(y) * mt.width + x] = colToByte(g);
                          });
     ApplyMask(img, mt.width, mt.height, mask, 0);
-    m_->DrawAndKeep(state, ref, false, std::move(img));
+    m_->DrawAndKeep(state, ref, false, colorMap, std::move(img));
 }
 
 }  // namespace pagedraw

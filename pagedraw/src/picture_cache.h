@@ -17,17 +17,18 @@ class PictureCache {
 public:
     explicit PictureCache(std::size_t maxBytes = std::size_t(192) << 20) : maxBytes_(maxBytes) {}
 
-    // The picture kept for object `num` `gen`, null when there is none.
-    std::shared_ptr<const emf::Image> Find(int num, int gen);
+    // The picture kept for object `num` `gen` decoded as `variant` (what
+    // else its decoding depended on), null when there is none.
+    std::shared_ptr<const emf::Image> Find(int num, int gen, int variant);
     // Keeps `picture` for the object; one larger than the bound is not kept.
-    void Keep(int num, int gen, std::shared_ptr<const emf::Image> picture);
+    void Keep(int num, int gen, int variant, std::shared_ptr<const emf::Image> picture);
 
     // How often Find answered a picture.
     std::size_t Reused() const { return reused_; }
 
 private:
     struct Entry {
-        int num, gen;
+        int num, gen, variant;
         std::shared_ptr<const emf::Image> picture;
         std::size_t bytes;
     };
