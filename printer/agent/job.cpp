@@ -110,7 +110,9 @@ void Job::Run() {
     MarkHop("job thread started");
     Log("Processing thread started.");
     PurgePrintedJobs();
+    MarkHop("printed jobs purged");
     if (!TakeTicket()) return;
+    MarkHop("ticket taken");
     if (c_.log->IsOpen())
         Log("Print job info successfully retrieved. JobID=" +
             std::to_string(ProfileGetInt(ticket_, tk::kDocument, tk::kJobId, 0)));
@@ -185,6 +187,7 @@ bool Job::ReadClientSettings() {
 // Preprocess, check the result, show progress, convert.
 bool Job::PrepareAndConvert() {
     ChildProcess pre;
+    MarkHop("preprocess starts");
     if (pre.Start(Program("preprocess"))) {
         Log("Preprocessing finished.");
         pre.Wait();
@@ -201,6 +204,7 @@ bool Job::PrepareAndConvert() {
     }
 
     Log("Starting converter.");
+    MarkHop("relay starts");
     ChildProcess relay;
     if (!relay.Start(Program("vmrelay"))) {
         Plain(vmshared::kMsgNoConverter, "Cannot find converter executable.");
