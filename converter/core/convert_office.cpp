@@ -14,6 +14,8 @@
 #include "print_handoff.h"
 #include "strings.h"
 
+#include "platform/step_times.h"
+
 namespace vellumate {
 namespace {
 
@@ -299,6 +301,7 @@ std::int32_t Failed(ConversionContext& ctx, std::int32_t result) {
 
 std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& source, const std::string& output) {
     const AppInfo& info = InfoOf(app);
+    platform::MarkHop("office document begins");
     if (std::int32_t r = BeginFileFrame(ctx, output)) return r;
     if (CancelledAndDiscarded(ctx, true, false)) return kCancelled;
     AddFileEntries(ctx, source);
@@ -324,11 +327,14 @@ std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& s
         PdfCheck(ctx.pdf->get_Resolution(&units.resolution));
         if (units.resolution <= 0) units.resolution = 96;
         facts = OpenDocument(ctx, a, source, units);
+        platform::MarkHop("document opened");
         if (std::int32_t r = SetUpPrintHandoff(ctx, &handoff)) {
             Quit(a);
             return Failed(ctx, r);
         }
+        platform::MarkHop("PrintOut");
         PrintDocument(a);
+        platform::MarkHop("PrintOut returned");
         waited = WaitForPrintJob(ctx, ctx.interactive && ctx.mainWindow ? std::chrono::milliseconds::max()
                                                                            : PrintWaitBound());
         RestorePrintHandoff(&handoff);
@@ -348,6 +354,7 @@ std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& s
         return Failed(ctx, waited == JobWait::Cancelled ? kCancelled : kPrintJobFailed);
     }
 
+    platform::MarkHop("ticket received");
     PageSource src;
     src.pageCount = TakePrintedPages(ctx);
     src.orientation = facts.orientation;
@@ -365,7 +372,9 @@ std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& s
         return kCancelled;
     }
     if (ctx.MakeOne) ctx.mergedPageCount += src.pageCount;
-    return GeneratePages(ctx, 1);
+    const std::int32_t generated = GeneratePages(ctx, 1);
+    platform::MarkHop("pages imported");
+    return generated;
 }
 
 bool OneOf(const std::string& ext, std::initializer_list<const char*> list) {

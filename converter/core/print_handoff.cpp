@@ -1,9 +1,5 @@
 #include "print_handoff.h"
 
-#include <poll.h>
-#include <sys/inotify.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 #include <chrono>
@@ -17,6 +13,7 @@
 #include "platform/printer.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/registry_watch.h"
 #include "platform/text.h"
 #include "printer/shared/names.h"
 #include "strings.h"
@@ -63,38 +60,6 @@ std::string Trim(const std::string& s) {
     while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
     return s.substr(b, e - b);
 }
-
-// Wakes when a file of the registry folder changes (a value was written).
-class RegistryWatch {
-public:
-    RegistryWatch() {
-        fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        if (fd_ >= 0)
-            inotify_add_watch(fd_, platform::RegistryFolder().c_str(),
-                              IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO);
-    }
-    ~RegistryWatch() {
-        if (fd_ >= 0) close(fd_);
-    }
-    RegistryWatch(const RegistryWatch&) = delete;
-    RegistryWatch& operator=(const RegistryWatch&) = delete;
-    // Returns after a change or `timeout`, whichever comes first.
-    void Wait(std::chrono::milliseconds timeout) {
-        if (fd_ < 0) {
-            std::this_thread::sleep_for(timeout);
-            return;
-        }
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(timeout.count())) > 0) {
-            char buf[4096];
-            while (read(fd_, buf, sizeof buf) > 0) {
-            }
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
 
 }  // namespace
 
@@ -148,7 +113,7 @@ JobWait WaitForPrintJob(ConversionContext& ctx, std::chrono::milliseconds bound)
     ctx.Step(1);
     const bool windowed = ctx.interactive && ctx.mainWindow;
     const auto until = std::chrono::steady_clock::now() + bound;
-    RegistryWatch watch;
+    platform::RegistryWatch watch;
     while (ctx.receivedPrintJob.empty()) {
         if (ctx.Cancelled()) return JobWait::Cancelled;
         if (windowed) {

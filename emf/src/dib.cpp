@@ -63,6 +63,15 @@ DibData EncodeDib(const Image& img) {
     d.info = InfoHeader(w, h, 24, BI_RGB, 0, 0, img.dpiX, img.dpiY);
     std::size_t stride = (std::size_t(w) * 3 + 3) & ~std::size_t(3);
     d.bits.assign(stride * std::size_t(h), 0);
+    if (img.format == Image::Format::Rgb8 && img.components == 3 && img.pixels.size() >= n * 3) {
+        // Whole rows at a time: printed pages carry pictures of tens of megabytes.
+        for (std::size_t y = 0; y < std::size_t(h); ++y) {
+            const std::uint8_t* in = &img.pixels[y * std::size_t(w) * 3];
+            std::uint8_t* o = &d.bits[(std::size_t(h) - 1 - y) * stride];
+            for (std::size_t x = 0; x < std::size_t(w); ++x, in += 3, o += 3) o[0] = in[2], o[1] = in[1], o[2] = in[0];
+        }
+        return d;
+    }
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             std::size_t i = std::size_t(y) * w + x;
@@ -252,6 +261,16 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
         rows = std::min<std::size_t>(std::size_t(opt.scanCount), H - firstRow);
     }
     if (stride == 0 || bits.size() / stride < rows) return error = "bitmap bits shorter than its rows", false;
+    if (bpp == 24 && !alpha) {
+        // Whole rows at a time: printed pages carry pictures of tens of megabytes.
+        for (std::size_t r = 0; r < rows; ++r) {
+            const std::uint8_t* line = bits.data() + r * stride;
+            const std::size_t row = firstRow + r, y = topDown ? row : H - 1 - row;
+            std::uint8_t* p = &out.pixels[y * W * 3];
+            for (std::size_t x = 0; x < W; ++x, line += 3, p += 3) p[0] = line[2], p[1] = line[1], p[2] = line[0];
+        }
+        return true;
+    }
     for (std::size_t r = 0; r < rows; ++r) {
         const std::uint8_t* line = bits.data() + r * stride;
         const std::size_t row = firstRow + r;

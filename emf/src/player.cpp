@@ -477,7 +477,8 @@ private:
         if (!DecodeDib(info, bits, img, err, o)) return Warn(err);
         return true;
     }
-    static Image Crop(const Image& img, std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h) {
+    // Taken by value: the whole picture, the common case, moves through without a copy.
+    static Image Crop(Image img, std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h) {
         if (img.format == Image::Format::Jpeg) return img;
         x = std::clamp<std::int64_t>(x, 0, img.width), y = std::clamp<std::int64_t>(y, 0, img.height);
         w = std::clamp<std::int64_t>(w, 0, img.width - x), h = std::clamp<std::int64_t>(h, 0, img.height - y);
@@ -1459,7 +1460,7 @@ int PlayerImpl::ReadBlit(BlitParts& out) {
             v_.I32(offBmi + 8, h) && h > 0)
             top = std::int64_t(img.height) - ys - cys;
     }
-    out.src = Crop(img, xs, top, cxs, cys);
+    out.src = Crop(std::move(img), xs, top, cxs, cys);
     if (out.src.width <= 0 || out.src.height <= 0) return 0;
     return 1;
 }

@@ -55,16 +55,24 @@ bool RecordEdit::MoveBytes(std::size_t to, std::size_t from, std::size_t len) {
 }
 
 RecordEdit RecordStream::Append(std::span<const std::uint8_t> record) {
-    if (record.size() >= 8 && GetU32(record.data() + 4) != record.size())
+    return Append(std::initializer_list<std::span<const std::uint8_t>>{record});
+}
+
+RecordEdit RecordStream::Append(std::initializer_list<std::span<const std::uint8_t>> pieces) {
+    std::size_t size = 0;
+    for (const auto& piece : pieces) size += piece.size();
+    const std::span<const std::uint8_t> first = pieces.size() ? *pieces.begin() : std::span<const std::uint8_t>();
+    if (size >= 8 && (first.size() < 8 || GetU32(first.data() + 4) != size))
         throw std::invalid_argument("record size field does not match its length");
-    if (record.size() < 8 || record.size() % 4 != 0)
-        throw std::logic_error("metafile record of " + std::to_string(record.size()) + " bytes is not aligned");
-    if (bytes_.size() + record.size() > std::numeric_limits<std::uint32_t>::max())
+    if (size < 8 || size % 4 != 0)
+        throw std::logic_error("metafile record of " + std::to_string(size) + " bytes is not aligned");
+    if (bytes_.size() + size > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("metafile larger than 4 GB");
     const std::size_t at = bytes_.size();
-    bytes_.insert(bytes_.end(), record.begin(), record.end());
+    bytes_.reserve(at + size);
+    for (const auto& piece : pieces) bytes_.insert(bytes_.end(), piece.begin(), piece.end());
     ++records_;
-    return {bytes_.data() + at, static_cast<std::uint32_t>(record.size())};
+    return {bytes_.data() + at, static_cast<std::uint32_t>(size)};
 }
 
 RecordEdit RecordStream::Append(std::uint32_t type, std::initializer_list<std::int64_t> fields) {

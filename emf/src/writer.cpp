@@ -77,10 +77,15 @@ struct Recorder::Members {
     // Every record goes through the stream's append point; the recorder adds
     // the bounds.
     void Append(std::span<const std::uint8_t> rec, const RectL* devBounds) {
+        Append(std::initializer_list<std::span<const std::uint8_t>>{rec}, devBounds);
+    }
+    void Append(std::initializer_list<std::span<const std::uint8_t>> pieces, const RectL* devBounds) {
         if (finished) throw std::logic_error("metafile already finished");
-        if (written + out.ByteCount() + rec.size() > std::numeric_limits<std::uint32_t>::max())
+        std::size_t size = 0;
+        for (const auto& piece : pieces) size += piece.size();
+        if (written + out.ByteCount() + size > std::numeric_limits<std::uint32_t>::max())
             throw std::length_error("metafile larger than 4 GB");
-        out.Append(rec);
+        out.Append(pieces);
         if (devBounds) Grow(*devBounds);
         if (setup.streamFd >= 0 && out.ByteCount() >= kStreamChunk) Flush();
     }
@@ -216,8 +221,15 @@ struct Recorder::Members {
             r.U32(offBmi).U32(std::uint32_t(dib.info.size())).U32(offBits).U32(std::uint32_t(dib.bits.size()));
             r.I32(src.right - src.left).I32(src.bottom - src.top);
         }
-        r.Bytes(dib.info).Pad().Bytes(dib.bits).Pad();
-        Emit(r, &devBox);
+        // The bits go into the metafile straight from the bitmap: pictures of
+        // printed pages run to tens of megabytes.
+        r.Bytes(dib.info).Pad();
+        static constexpr std::uint8_t kZeros[3] = {};
+        const std::size_t pad = (4 - dib.bits.size() % 4) % 4;
+        const std::size_t size = r.b.size() + dib.bits.size() + pad;
+        if (size > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("metafile larger than 4 GB");
+        PatchU32(r.b, 4, std::uint32_t(size));
+        Append({r.b, dib.bits, std::span<const std::uint8_t>(kZeros, pad)}, &devBox);
     }
 };
 

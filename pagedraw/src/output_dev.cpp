@@ -8,6 +8,8 @@
 #include <set>
 #include <vector>
 
+#include <libdeflate.h>
+
 #include <poppler/GfxFont.h>
 #include <poppler/GfxState.h>
 #include <poppler/Stream.h>
@@ -274,7 +276,10 @@ struct EmfOutputDev::Members {
         double lastOwn = 0;        // the last glyph's own advance
     } run;
 
-    Members(emf::Device& d, PageFonts& f, const DrawLimits& l) : dev(d), fonts(f), limits(l) {}
+    PictureCache* pictures = nullptr;
+
+    Members(emf::Device& d, PageFonts& f, const DrawLimits& l, PictureCache* p)
+        : dev(d), fonts(f), limits(l), pictures(p) {}
 
     void Flush() {
         if (run.text.empty()) return;
@@ -483,10 +488,37 @@ struct EmfOutputDev::Members {
         dev.DrawImage(img, {double(t.width) * t.step, 0, 0, double(t.height) * t.step, x0, y0});
     }
 
-    void Picture(GfxState* state, emf::Image&& img) {
+    void Picture(GfxState* state, const emf::Image& img) {
         Flush();
         // The picture's first row is at the top of its unit square (y = 1).
         dev.DrawImage(img, emf::Matrix{1, 0, 0, -1, 0, 1}.Then(Ctm(state)));
+    }
+
+    // The picture of an image object that an earlier page decoded, drawn
+    // again; false when there is none. What an image object shows depends on
+    // the object (its samples, colour space, decode ranges and masks), and on
+    // the page only where the page's default colour spaces stand in for the
+    // device ones: the colour space's kind goes with the object's number.
+    // Stencil masks, painted in the current colour, are not kept.
+    bool DrawKept(GfxState* state, Object* ref, bool inlineImg, GfxImageColorMap* colorMap) {
+        if (!pictures || inlineImg || !ref || !ref->isRef()) return false;
+        const Ref r = ref->getRef();
+        std::shared_ptr<const emf::Image> kept = pictures->Find(r.num, r.gen, colorMap->getColorSpace()->getMode());
+        if (!kept) return false;
+        Picture(state, *kept);
+        return true;
+    }
+
+    // Draws a decoded picture and keeps it for the next page that shows the object.
+    void DrawAndKeep(GfxState* state, Object* ref, bool inlineImg, GfxImageColorMap* colorMap, emf::Image&& img) {
+        if (!pictures || inlineImg || !ref || !ref->isRef()) {
+            Picture(state, img);
+            return;
+        }
+        auto kept = std::make_shared<const emf::Image>(std::move(img));
+        Picture(state, *kept);
+        const Ref r = ref->getRef();
+        pictures->Keep(r.num, r.gen, colorMap->getColorSpace()->getMode(), std::move(kept));
     }
 
     // Samples of a stream, one byte per component, thinned to fit.
@@ -506,8 +538,8 @@ struct EmfOutputDev::Members {
     }
 };
 
-EmfOutputDev::EmfOutputDev(emf::Device& device, PageFonts& fonts, const DrawLimits& limits)
-    : m_(std::make_unique<Members>(device, fonts, limits)) {}
+EmfOutputDev::EmfOutputDev(emf::Device& device, PageFonts& fonts, const DrawLimits& limits, PictureCache* pictures)
+    : m_(std::make_unique<Members>(device, fonts, limits, pictures)) {}
 EmfOutputDev::~EmfOutputDev() = default;
 
 void EmfOutputDev::startPage(int, GfxState* state, XRef*) {
@@ -720,6 +752,54 @@ bool EmfOutputDev::beginType3Char(GfxState* state, double x, double y, double dx
 
 void EmfOutputDev::endTextObject(GfxState*) {}
 
+namespace {
+
+// An 8-bit RGB picture that is only deflated (how an office's print hands
+// over photos and page backgrounds): its samples are the picture's pixels,
+// inflated in one go. Empty for anything else, and for data that does not
+// inflate to exactly the picture's size (the row-by-row way then copes with
+// it as with any damage).
+std::optional<emf::Image> InflatedRgb(Stream* str, int width, int height, GfxImageColorMap* colorMap) {
+    if (str->getKind() != strFlate || colorMap->getBits() != 8 || colorMap->getNumPixelComps() != 3 ||
+        colorMap->getColorSpace()->getMode() != csDeviceRGB || width <= 0 || height <= 0)
+        return std::nullopt;
+    for (int i = 0; i < 3; ++i)
+        if (colorMap->getDecodeLow(i) != 0 || colorMap->getDecodeHigh(i) != 1) return std::nullopt;
+    // One filter straight on the file's bytes (no decryption, no second filter), without a predictor.
+    Stream* raw = str->getNextStream();
+    if (!raw || raw->getNextStream()) return std::nullopt;
+    if (Dict* dict = str->getDict()) {
+        Object parms = dict->lookup("DecodeParms");
+        if (parms.isNull()) parms = dict->lookup("DP");
+        if (parms.isArray() && parms.arrayGetLength() == 1) parms = parms.arrayGet(0);
+        if (parms.isDict()) {
+            Object predictor = parms.dictLookup("Predictor");
+            if (!predictor.isNull() && !(predictor.isInt() && predictor.getInt() == 1)) return std::nullopt;
+        } else if (!parms.isNull()) {
+            return std::nullopt;
+        }
+    }
+    const std::size_t size = std::size_t(width) * std::size_t(height) * 3;
+    std::vector<unsigned char> packed = raw->toUnsignedChars(1 << 16, 1 << 20);
+    raw->close();
+    struct FreeDecompressor {
+        void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+    };
+    thread_local std::unique_ptr<libdeflate_decompressor, FreeDecompressor> inflater(libdeflate_alloc_decompressor());
+    if (!inflater || packed.empty()) return std::nullopt;
+    emf::Image img;
+    img.format = emf::Image::Format::Rgb8, img.components = 3, img.width = width, img.height = height;
+    img.pixels.resize(size);
+    std::size_t got = 0;
+    if (libdeflate_zlib_decompress(inflater.get(), packed.data(), packed.size(), img.pixels.data(), size, &got) !=
+            LIBDEFLATE_SUCCESS ||
+        got != size)
+        return std::nullopt;
+    return img;
+}
+
+}  // namespace
+
 void EmfOutputDev::drawImageMask(GfxState* state, Object*, Stream* str, int width, int height, bool invert, bool,
                                  bool) {
     if (m_->Skip(state)) return;
@@ -736,12 +816,12 @@ void EmfOutputDev::drawImageMask(GfxState* state, Object*, Stream* str, int widt
             o[0] = c.r, o[1] = c.g, o[2] = c.b, o[3] = 255;
         }))
         return;
-    m_->Picture(state, std::move(img));
+    m_->Picture(state, img);
 }
 
-void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, int height,
+void EmfOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                              GfxImageColorMap* colorMap, bool, const int* maskColors, bool inlineImg) {
-    if (m_->Skip(state)) return;
+    if (m_->Skip(state) || m_->DrawKept(state, ref, inlineImg, colorMap)) return;
     const int comps = colorMap->getNumPixelComps();
     // A JPEG in grey or RGB, as decoded by default, goes into the metafile as it is.
     const GfxColorSpaceMode mode = colorMap->getColorSpace()->getMode();
@@ -760,11 +840,17 @@ void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, i
         while ((ch = raw->getChar()) != EOF && img.encoded.size() < kMax) img.encoded.push_back(std::uint8_t(ch));
         raw->close();
         if (img.encoded.size() > 4 && img.encoded[0] == 0xFF && img.encoded[1] == 0xD8) {
-            m_->Picture(state, std::move(img));
+            m_->DrawAndKeep(state, ref, inlineImg, colorMap, std::move(img));
             return;
         }
     }
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
+    if (!maskColors && !inlineImg && t.step == 1) {
+        if (std::optional<emf::Image> img = InflatedRgb(str, width, height, colorMap)) {
+            m_->DrawAndKeep(state, ref, inlineImg, colorMap, std::move(*img));
+            return;
+        }
+    }
     const int bits = colorMap->getBits();
     if (!maskColors && t.step == 1 && bits > 0 && bits <= 8 && comps > 0 && colorMap->useRGBLine()) {
         // Whole rows through the colour map's tables: printed pages carry
@@ -783,7 +869,7 @@ void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, i
         }
         is.close();
         std::fill(img.pixels.begin() + std::ptrdiff_t(std::size_t(y) * width * 3), img.pixels.end(), 0);
-        m_->Picture(state, std::move(img));
+        m_->DrawAndKeep(state, ref, inlineImg, colorMap, std::move(img));
         return;
     }
     emf::Image img;
@@ -804,7 +890,7 @@ void EmfOutputDev::drawImage(GfxState* state, Object*, Stream* str, int width, i
             }
         }))
         return;
-    m_->Picture(state, std::move(img));
+    m_->DrawAndKeep(state, ref, inlineImg, colorMap, std::move(img));
 }
 
 namespace {
@@ -825,6 +911,17 @@ emf::Image ColorPicture(Stream* str, int width, int height, GfxImageColorMap* co
                                                  const std::function<void(int, int, unsigned char*)>&)>& read) {
     emf::Image img;
     img.format = emf::Image::Format::Rgba8, img.components = 4, img.width = t.width, img.height = t.height;
+    if (t.step == 1) {
+        if (std::optional<emf::Image> rgb = InflatedRgb(str, width, height, colorMap)) {
+            img.pixels.resize(std::size_t(width) * height * 4);
+            for (std::size_t i = 0, n = std::size_t(width) * height; i < n; ++i) {
+                std::copy_n(&rgb->pixels[i * 3], 3, &img.pixels[i * 4]);
+                img.pixels[i * 4 + 3] = 255;
+            }
+            ok = true;
+            return img;
+        }
+    }
     img.pixels.assign(std::size_t(t.width) * t.height * 4, 255);
     GfxRGB rgb;
     ok = read(str, width, height, colorMap->getNumPixelComps(), colorMap->getBits(), t,
@@ -838,10 +935,10 @@ emf::Image ColorPicture(Stream* str, int width, int height, GfxImageColorMap* co
 
 }  // namespace
 
-void EmfOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
+void EmfOutputDev::drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                                    GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
                                    bool maskInvert, bool) {
-    if (m_->Skip(state)) return;
+    if (m_->Skip(state) || m_->DrawKept(state, ref, false, colorMap)) return;
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     bool ok = false;
     emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);
@@ -853,13 +950,13 @@ void EmfOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int wi
         mask[std::size_t(y) * mt.width + x] = (pix[0] != 0) != maskInvert ? 0 : 255;
     });
     ApplyMask(img, mt.width, mt.height, mask, 0);
-    m_->Picture(state, std::move(img));
+    m_->DrawAndKeep(state, ref, false, colorMap, std::move(img));
 }
 
-void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
+void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                                        GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth,
                                        int maskHeight, GfxImageColorMap* maskColorMap, bool) {
-    if (m_->Skip(state)) return;
+    if (m_->Skip(state) || m_->DrawKept(state, ref, false, colorMap)) return;
     const Thinned t = Thin(width, height, m_->limits.maxImagePixels);
     bool ok = false;
     emf::Image img = ColorPicture(str, width, height, colorMap, t, ok, Members::ReadSamples);
@@ -873,7 +970,7 @@ void EmfOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, in
                              mask[std::size_t(y) * mt.width + x] = colToByte(g);
                          });
     ApplyMask(img, mt.width, mt.height, mask, 0);
-    m_->Picture(state, std::move(img));
+    m_->DrawAndKeep(state, ref, false, colorMap, std::move(img));
 }
 
 }  // namespace pagedraw

@@ -19,6 +19,7 @@
 
 #include "emf/device.h"
 #include "page_fonts.h"
+#include "picture_cache.h"
 
 namespace pagedraw {
 
@@ -33,8 +34,10 @@ using AreaPainter = std::function<std::optional<emf::Image>(int x, int y, int w,
 
 class EmfOutputDev : public OutputDev {
 public:
-    // Both are borrowed and must outlive this object.
-    EmfOutputDev(emf::Device& device, PageFonts& fonts, const DrawLimits& limits = {});
+    // All are borrowed and must outlive this object. With `pictures`, image
+    // objects decoded for one page are drawn again from there on the next.
+    EmfOutputDev(emf::Device& device, PageFonts& fonts, const DrawLimits& limits = {},
+                 PictureCache* pictures = nullptr);
     ~EmfOutputDev() override;
 
     bool upsideDown() override { return true; }

@@ -16,6 +16,7 @@
 #include "emf/writer.h"
 #include "output_dev.h"
 #include "page_fonts.h"
+#include "picture_cache.h"
 
 namespace pagedraw {
 
@@ -51,6 +52,7 @@ struct PdfPages::Members {
     std::vector<char> bytes;  // the PDF in memory, when opened from bytes
     std::unique_ptr<PDFDoc> doc;
     std::unique_ptr<PageFonts> fonts;
+    PictureCache pictures;
 };
 
 PdfPages::PdfPages() : m_(std::make_unique<Members>()) {}
@@ -109,6 +111,8 @@ std::unique_ptr<PdfPages> PdfPages::OpenBytes(std::span<const std::uint8_t> byte
 }
 
 int PdfPages::PageCount() const { return m_->doc->getNumPages(); }
+
+std::size_t PdfPages::PicturesReused() const { return m_->pictures.Reused(); }
 
 void PdfPages::PageSize(int index, double& width, double& height) const {
     width = m_->doc->getPageCropWidth(index + 1);
@@ -228,7 +232,7 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
             std::size_t next = 0;
             {
                 emf::RecorderDevice dev(rec);
-                EmfOutputDev out(dev, *m_->fonts);
+                EmfOutputDev out(dev, *m_->fonts, {}, &m_->pictures);
                 out.SetAreaPainter([&](int x, int y, int w, int h, double scale) -> std::optional<emf::Image> {
                     if (walk == 0) {
                         // Each picture may take a few megabytes: a page gets a bounded number.

@@ -15,6 +15,7 @@
 #include <iterator>
 
 #include "pdfcore/document.h"
+#include "pdfcore/pdf_writer.h"
 #include "emf/player.h"
 #include "emf/reader.h"
 #include "emf/trace_device.h"
@@ -32,19 +33,27 @@ namespace fs = std::filesystem;
 
 using vmtest::Shell;
 
-// A one-page PDF around `content`, with Helvetica as /F1 (not embedded) and
-// the extra resources given; offsets are computed, so poppler reads it as is.
-std::string HandMadePdf(const std::string& content, const std::string& resources = "",
-                        const std::vector<std::string>& more = {}) {
+// A PDF of one page for each of `contents`, all with Helvetica as /F1 (not
+// embedded) and the extra resources given; objects 1 and 2 are the catalog
+// and the page tree, each page and its content follow, then the font, then
+// `more`. Offsets are computed, so poppler reads it as is.
+std::string HandMadePages(const std::vector<std::string>& contents, const std::string& resources = "",
+                          const std::vector<std::string>& more = {}) {
+    const int n = int(contents.size()), font = 3 + 2 * n;
+    std::string kids;
+    for (int i = 0; i < n; ++i) kids += std::to_string(3 + 2 * i) + " 0 R ";
     std::vector<std::string> objs = {
         "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> " +
-            resources + " >> >>",
-        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(n) + " >>",
     };
-    objs.insert(objs.end(), more.begin(), more.end());  // objects 6 and on
+    for (int i = 0; i < n; ++i) {
+        objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents " + std::to_string(4 + 2 * i) +
+                       " 0 R /Resources << /Font << /F1 " + std::to_string(font) + " 0 R >> " + resources + " >> >>");
+        objs.push_back("<< /Length " + std::to_string(contents[i].size()) + " >>\nstream\n" + contents[i] +
+                       "\nendstream");
+    }
+    objs.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    objs.insert(objs.end(), more.begin(), more.end());
     std::string pdf = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < objs.size(); ++i) {
@@ -61,6 +70,12 @@ std::string HandMadePdf(const std::string& content, const std::string& resources
     pdf += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
            std::to_string(xref) + "\n%%EOF\n";
     return pdf;
+}
+
+// A one-page PDF around `content`: the page is object 3, its font 5, `more` 6 and on.
+std::string HandMadePdf(const std::string& content, const std::string& resources = "",
+                        const std::vector<std::string>& more = {}) {
+    return HandMadePages({content}, resources, more);
 }
 
 std::span<const std::uint8_t> Bytes(const std::string& s) {
@@ -238,6 +253,68 @@ TEST_F(PdfPagesTest, PicturesKeepTheirColoursInEveryColourSpaceAndDepth) {
     EXPECT_EQ(at(90, 80), (std::array<int, 3>{0, 0, 0}));
     EXPECT_EQ(at(120, 80), (std::array<int, 3>{0, 255, 0}));
     EXPECT_EQ(at(140, 80), (std::array<int, 3>{255, 255, 0}));
+}
+
+// Deflated RGB pictures, as an office's print hands over photos: inflated in
+// one go when that is all there is to them, the row-by-row way with a
+// predictor; a damaged stream still gives a page.
+TEST_F(PdfPagesTest, DeflatedPicturesKeepTheirColoursWithAndWithoutAPredictor) {
+    auto image = [](const std::string& dict, const std::string& bytes) {
+        return "<< /Type /XObject /Subtype /Image /Width 2 /Height 1 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+               "/Filter /FlateDecode " + dict + " /Length " + std::to_string(bytes.size()) + " >>\nstream\n" + bytes +
+               "\nendstream";
+    };
+    const std::string packed = pdfcore::Deflate(std::string("\xFF\x00\x00\x00\x00\xFF", 6));
+    const std::string pdf = HandMadePdf(
+        "q 40 0 0 20 10 10 cm /Im1 Do Q q 40 0 0 20 60 10 cm /Im2 Do Q q 40 0 0 20 110 10 cm /Im3 Do Q\n",
+        "/XObject << /Im1 6 0 R /Im2 7 0 R /Im3 8 0 R >>",
+        {image("", packed),
+         image("/DecodeParms << /Predictor 15 /Colors 3 /Columns 2 >>",
+               pdfcore::Deflate(std::string("\x00\x00\xFF\x00\xFF\xFF\x00", 7))),
+         image("", packed.substr(0, packed.size() / 2))});
+    const auto emf = FirstPage(pdf);
+    ASSERT_FALSE(emf.empty());
+    const Raster r = Rasterize(BackToPdf({emf}, "deflated.pdf"), "deflated");
+    ASSERT_GE(r.w, 110);
+    ASSERT_GE(r.h, 90);
+    using Rgb = std::array<int, 3>;
+    EXPECT_EQ(r.At(20, 80), (Rgb{255, 0, 0}));
+    EXPECT_EQ(r.At(40, 80), (Rgb{0, 0, 255}));
+    EXPECT_EQ(r.At(70, 80), (Rgb{0, 255, 0}));
+    EXPECT_EQ(r.At(90, 80), (Rgb{255, 255, 0}));
+}
+
+// A picture that every page shows (a printed page's background) is decoded
+// for the first page only, yet each page draws it; another picture of the
+// same size on the next page stays itself.
+TEST_F(PdfPagesTest, APictureOnSeveralPagesIsDecodedOnceAndEachPageDrawsItsOwnPictures) {
+    auto image = [](const std::string& bytes) {
+        return "<< /Type /XObject /Subtype /Image /Width 2 /Height 1 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+               "/Length " + std::to_string(bytes.size()) + " >>\nstream\n" + bytes + "\nendstream";
+    };
+    const std::string pdf = HandMadePages(
+        {"q 40 0 0 20 10 10 cm /Im1 Do Q\n", "q 40 0 0 20 10 10 cm /Im2 Do Q q 40 0 0 20 60 10 cm /Im1 Do Q\n"},
+        "/XObject << /Im1 8 0 R /Im2 9 0 R >>",
+        {image(std::string("\xFF\x00\x00\x00\x00\xFF", 6)), image(std::string("\x00\xFF\x00\xFF\xFF\x00", 6))});
+    std::string error;
+    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
+    ASSERT_TRUE(pages) << error;
+    ASSERT_EQ(pages->PageCount(), 2);
+    const auto first = pages->ConvertPage(0, error), second = pages->ConvertPage(1, error);
+    ASSERT_FALSE(first.empty() || second.empty()) << error;
+    EXPECT_EQ(pages->PicturesReused(), 1u);
+
+    const Raster r1 = Rasterize(BackToPdf({first}, "first.pdf"), "first");
+    const Raster r2 = Rasterize(BackToPdf({second}, "second.pdf"), "second");
+    ASSERT_GE(std::min(r1.w, r2.w), 110);
+    ASSERT_GE(std::min(r1.h, r2.h), 90);
+    using Rgb = std::array<int, 3>;
+    EXPECT_EQ(r1.At(20, 80), (Rgb{255, 0, 0}));
+    EXPECT_EQ(r1.At(40, 80), (Rgb{0, 0, 255}));
+    EXPECT_EQ(r2.At(20, 80), (Rgb{0, 255, 0}));
+    EXPECT_EQ(r2.At(40, 80), (Rgb{255, 255, 0}));
+    EXPECT_EQ(r2.At(70, 80), (Rgb{255, 0, 0}));
+    EXPECT_EQ(r2.At(90, 80), (Rgb{0, 0, 255}));
 }
 
 // A translucent tint (a web page's boxes and muted text are printed so) shows

@@ -1,4 +1,5 @@
 #include "platform/registry.h"
+#include "platform/registry_watch.h"
 
 #include "test_support.h"
 
@@ -363,4 +364,26 @@ TEST_F(Registry, ProgramThatEndsLeavesAnEmptyLogAndItsValues) {
     EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "Run 0", &s), ERROR_SUCCESS);
     EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "Run 1", &s), ERROR_SUCCESS);
     EXPECT_EQ(s, "done");
+}
+
+TEST_F(Registry, AWatchWakesForAValueAnotherProgramWritesAndCanBeMadeAgain) {
+    // The second round watches again on the same thread (its inotify
+    // instance is kept; only the watch comes and goes).
+    for (int round = 0; round < 2; ++round) {
+        platform::RegistryWatch watch;
+        pid_t kid = fork();
+        ASSERT_GE(kid, 0);
+        if (kid == 0) {
+            const bool ok = RegSetString(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "tmpIniPath", "/spool/job.INI") == 0;
+            std::_Exit(ok ? 0 : 1);
+        }
+        // Without the change this would wait for an hour (the test's time limit ends it first).
+        watch.Wait(std::chrono::hours(1));
+        int status = 0;
+        waitpid(kid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::string s;
+    EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, "Software\\Vellumate", "tmpIniPath", &s), ERROR_SUCCESS);
+    EXPECT_EQ(s, "/spool/job.INI");
 }

@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/step_times.h"
 #include "platform/text.h"
 #include "platform/windows.h"
 
@@ -106,9 +107,12 @@ private:
 };
 
 void Job::Run() {
+    MarkHop("job thread started");
     Log("Processing thread started.");
     PurgePrintedJobs();
+    MarkHop("printed jobs purged");
     if (!TakeTicket()) return;
+    MarkHop("ticket taken");
     if (c_.log->IsOpen())
         Log("Print job info successfully retrieved. JobID=" +
             std::to_string(ProfileGetInt(ticket_, tk::kDocument, tk::kJobId, 0)));
@@ -183,10 +187,12 @@ bool Job::ReadClientSettings() {
 // Preprocess, check the result, show progress, convert.
 bool Job::PrepareAndConvert() {
     ChildProcess pre;
+    MarkHop("preprocess starts");
     if (pre.Start(Program("preprocess"))) {
         Log("Preprocessing finished.");
         pre.Wait();
     }
+    MarkHop("preprocess ended");
     char result[256] = {};
     GetPrivateProfileString(tk::kDocument, tk::kPreprocessingResult, "", result, sizeof result, ticket_.c_str());
     if (IsCancelled(result)) return false;
@@ -194,15 +200,18 @@ bool Job::PrepareAndConvert() {
     if (progress_.Start(Program("progress"))) {
         progress_.WaitForInputIdle(kIdleLong);
         Log("Progress indicator started.");
+        MarkHop("progress ready");
     }
 
     Log("Starting converter.");
+    MarkHop("relay starts");
     ChildProcess relay;
     if (!relay.Start(Program("vmrelay"))) {
         Plain(vmshared::kMsgNoConverter, "Cannot find converter executable.");
         DeleteTicket();
     } else {
         relay.Wait();
+        MarkHop("relay ended");
         Log("Converter finished.");
     }
     return true;
@@ -303,7 +312,9 @@ bool Job::ModeRunClient() {
         DeleteTicket();
         return true;
     }
+    MarkHop("client started");
     if (client_.WaitForInputIdle(kIdleClient) == 0) BringClientToFront();
+    MarkHop("client idle");
     return true;
 }
 

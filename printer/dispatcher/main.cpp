@@ -16,6 +16,7 @@
 #include "platform/printer.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/step_times.h"
 #include "platform/sync.h"
 
 #include <fcntl.h>
@@ -114,6 +115,18 @@ void WriteDeviceKeys(TicketText& ticket, const std::string& document, const Devi
     ticket.Set(tk::kDocument, tk::kBinName, binName);
 }
 
+// The page file under its new name. The printing side only deletes its page
+// files once they are taken, so a second name for the same file does as well
+// as a copy, without writing its megabytes again; a copy where the file
+// system has no such names.
+bool CopyPage(const std::string& source, const std::string& copy) {
+    std::error_code ec;
+    if (copy == source) return false;
+    if (unlink(copy.c_str()) != 0 && errno != ENOENT) return false;
+    if (link(source.c_str(), copy.c_str()) == 0) return true;
+    return std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing, ec);
+}
+
 // Copies each recent page to its ".emf" name and lists it; answers the count.
 int TakePages(const std::string& folder, TicketText& ticket) {
     int k = 0;
@@ -123,15 +136,14 @@ int TakePages(const std::string& folder, TicketText& ticket) {
         ++k;
         ticket.Set(tk::kDocument, tk::kPages, Num(k));
         ticket.Set(tk::kEmf, tk::kCount, Num(k));
-        std::error_code ec;
-        bool copied = copy != source &&
-                      std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing, ec);
+        bool copied = CopyPage(source, copy);
         ticket.Set(tk::kEmf, "File" + Num(k - 1), copied ? copy : tk::kInvalidMetafile);
     }
     return k;
 }
 
 int Run(const std::string& document) {
+    platform::MarkHop("started");
     vmshared::Reporter dispatcherBox(vmshared::DispatcherCaption(), nullptr, false, 0);
     std::string why;
     std::string folder = vmshared::SpoolFolder(&why);
@@ -188,6 +200,7 @@ int Run(const std::string& document) {
                                 " printing agent was not found.\nPlease reboot computer or re-install the application.",
                             0);
     event->Set();
+    platform::MarkHop("event set");
     return 0;
 }
 

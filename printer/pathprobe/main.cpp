@@ -9,6 +9,7 @@
 #include "platform/cmdline.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/step_times.h"
 
 using namespace platform;
 
@@ -23,5 +24,6 @@ int main(int argc, char** argv) {
     if (RegSetValueEx(key, vmshared::kTmpIniPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                       static_cast<DWORD>(path.size() + 1)) != ERROR_SUCCESS)
         return ExitStatusOf(-1);
+    MarkHop("value set");
     return 0;
 }

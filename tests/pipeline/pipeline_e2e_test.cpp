@@ -168,6 +168,10 @@ TEST_F(Pipeline, DispatcherWritesTheTicketAndWakesTheWaitingProcess) {
     EXPECT_TRUE(fs::exists(spool_ + "~emf7-1.tmp"));  // the printing side's files stay
     EXPECT_FALSE(fs::exists(spool_ + "~emf7-2.emf"));
     EXPECT_FALSE(fs::exists(spool_ + "~emf7-3.emf"));
+    // The printing side deletes its page files once the job has them: the job's pages stay whole.
+    const std::string page = ReadFile(spool_ + "~emf7-10.tmp");
+    fs::remove(spool_ + "~emf7-10.tmp");
+    EXPECT_EQ(ReadFile(spool_ + "~emf7-10.emf"), page);
 }
 
 TEST_F(Pipeline, DispatcherWithoutAgentShowsTheMessageAndStillStoresTheJob) {

@@ -86,6 +86,8 @@ SetEnv VELLUMATE_REGISTRY $dir/registry
 SetEnv VELLUMATE_UI none
 SetEnv CUPS_SERVER $dir/cups.sock
 CONF
+  # Timestamps of the job's hops through the chain, when asked for.
+  [ -z "${VELLUMATE_HOP_LOG:-}" ] || echo "SetEnv VELLUMATE_HOP_LOG $VELLUMATE_HOP_LOG" >> "$dir/cups-files.conf"
 fi
 cat > "$dir/cupsd.conf" <<CONF
 Listen $dir/cups.sock

@@ -31,7 +31,7 @@ as_user() {
     VELLUMATE_REGISTRY="$dir/registry" VELLUMATE_UI=none VELLUMATE_MSGBOX_LOG="$dir/boxes.jsonl" \
     CUPS_SERVER="$dir/cups.sock" CUPS_SERVERROOT="$dir" \
     VELLUMATE_PRINT_WAIT="${VELLUMATE_PRINT_WAIT:-120}" VELLUMATE_OFFICE_TIMEOUT="${VELLUMATE_OFFICE_TIMEOUT:-120}" \
-    VELLUMATE_OFFICE_LOG="$dir/home/office.log" \
+    VELLUMATE_OFFICE_LOG="$dir/home/office.log" ${VELLUMATE_HOP_LOG:+VELLUMATE_HOP_LOG="$VELLUMATE_HOP_LOG"} \
     "$@"
 }
 

@@ -68,6 +68,10 @@ public:
     // std::logic_error when the record is shorter than 8 bytes or not
     // 4-byte aligned, std::length_error past 4 GB.
     RecordEdit Append(std::span<const std::uint8_t> record);
+    // The same for a record given in pieces (its fields, then the data it
+    // carries), copied once into the stream: the size field in the first
+    // piece counts all of them.
+    RecordEdit Append(std::initializer_list<std::span<const std::uint8_t>> pieces);
     // A record made of its type and 32-bit fields (each saturated).
     RecordEdit Append(std::uint32_t type, std::initializer_list<std::int64_t> fields);
 

@@ -4,14 +4,16 @@
 // metafile recorder: text as EXTTEXTOUTW runs with every character's Unicode
 // and advance, the face, size, angle and colour; paths with their fill rule,
 // width, caps, joins and dashes; clips; JPEG pictures unchanged, others as
-// DIBs; shadings as pictures of the area they fill. The PDF's own TrueType
-// programs travel with each page in a comment record of ours (see
-// emf/font_comment.h), so our PDF painter draws exactly those glyphs again.
+// DIBs (an image object shown on several pages is decoded once); shadings
+// as pictures of the area they fill. The PDF's own TrueType programs travel
+// with each page in a comment record of ours (see emf/font_comment.h), so
+// our PDF painter draws exactly those glyphs again.
 //
 // The PDF is outside input: damage gives an error text, never a crash.
 // A PdfPages object is used by one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -44,6 +46,10 @@ public:
     // damaged content go to `warnings` (at most 100 a page). Empty with
     // `error` set when the page cannot be converted at all.
     std::vector<std::uint8_t> ConvertPage(int index, std::string& error, std::vector<std::string>* warnings = nullptr);
+
+    // How many pictures the pages converted so far took from an earlier
+    // page's decoding instead of decoding their image object again.
+    std::size_t PicturesReused() const;
 
 private:
     PdfPages();

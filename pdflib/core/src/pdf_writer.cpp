@@ -1,6 +1,6 @@
 #include "pdfcore/pdf_writer.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <unistd.h>
 
@@ -36,15 +36,22 @@ void Rc4::Apply(char* data, size_t n) {
 }
 
 std::string Deflate(std::string_view in) {
-    // Compressed into a scratch buffer that stays (no fresh zeroed pages per
-    // stream), then copied out at its real size.
-    thread_local std::unique_ptr<Bytef[]> scratch;
-    thread_local uLong scratchSize = 0;
-    uLongf cap = compressBound(in.size());
-    if (cap > scratchSize) scratch.reset(new Bytef[cap]), scratchSize = cap;
-    if (compress2(scratch.get(), &cap, reinterpret_cast<const Bytef*>(in.data()), in.size(), 6) != Z_OK)
-        throw std::runtime_error("cannot compress a stream");
-    return std::string(reinterpret_cast<const char*>(scratch.get()), cap);
+    // A whole-buffer compressor: at the same level it packs as tightly as the
+    // streaming one in about half the time (printed pages carry pictures of
+    // tens of megabytes). Compressed into a scratch buffer that stays (no
+    // fresh zeroed pages per stream), then copied out at its real size.
+    struct FreeCompressor {
+        void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+    };
+    thread_local std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor(libdeflate_alloc_compressor(6));
+    thread_local std::unique_ptr<char[]> scratch;
+    thread_local std::size_t scratchSize = 0;
+    if (!compressor) throw std::runtime_error("cannot compress a stream");
+    const std::size_t cap = libdeflate_zlib_compress_bound(compressor.get(), in.size());
+    if (cap > scratchSize) scratch.reset(new char[cap]), scratchSize = cap;
+    const std::size_t n = libdeflate_zlib_compress(compressor.get(), in.data(), in.size(), scratch.get(), cap);
+    if (n == 0) throw std::runtime_error("cannot compress a stream");
+    return std::string(scratch.get(), n);
 }
 
 void AppendShortNumber(std::string& out, double v) {

@@ -23,4 +23,11 @@ private:
 // Whether step times are written.
 bool StepTimesWanted();
 
+// A point on the way of a print job through several processes (the office,
+// the backend, the dispatcher, the agent and its children, the converter).
+// With $VELLUMATE_HOP_LOG naming a file, appends one line to it:
+// "SECONDS.MICROSECONDS PROGRAM[PID] WHAT", the time since the epoch, so
+// that the lines of all processes sort into one timeline. Otherwise nothing.
+void MarkHop(std::string_view what);
+
 }  // namespace platform

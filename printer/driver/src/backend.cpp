@@ -29,6 +29,7 @@
 #include "job_document.h"
 #include "pagedraw/pdf_pages.h"
 #include "platform/process.h"
+#include "platform/step_times.h"
 #include "printer/shared/names.h"
 #include "user_spool.h"
 
@@ -129,6 +130,7 @@ int main(int argc, char** argv) {
     struct sigaction term {};
     term.sa_handler = OnTerm;
     ::sigaction(SIGTERM, &term, nullptr);
+    platform::MarkHop("started");
     const int job = std::atoi(argv[1]);
     if (job <= 0) return Refuse("bad job number \"" + std::string(argv[1]) + "\"");
     const std::string userName = argv[2], title = argv[3], options = argv[5];
@@ -186,6 +188,7 @@ int main(int argc, char** argv) {
         std::filesystem::remove(pdf, ec);
     }
     if (!pages) return Refuse(error);
+    platform::MarkHop("job opened");
     data.clear(), data.shrink_to_fit();
 
     std::vector<std::string> written;
@@ -218,6 +221,7 @@ int main(int argc, char** argv) {
             return Refuse(error);
         }
         written.push_back(path);
+        platform::MarkHop("page " + std::to_string(i + 1) + " written");
         std::fprintf(stderr, "PAGE: %d 1\n", i + 1);
     }
 
@@ -235,6 +239,7 @@ int main(int argc, char** argv) {
         removeWritten();
         return Refuse("cannot start the dispatcher: " + error);
     }
+    platform::MarkHop("dispatcher started");
     // The dispatcher ends at once; one that hangs is ended after five minutes.
     for (int waited = 0; !dispatcher.Wait(200); waited += 200) {
         if (gCancelled || waited >= 300000) {
@@ -246,6 +251,7 @@ int main(int argc, char** argv) {
     }
     // The dispatcher has copied the pages into the job; left here they would
     // be gathered again into the user's next job.
+    platform::MarkHop("dispatcher ended");
     removeWritten();
     std::fprintf(stderr, "INFO: %d pages handed to the dispatcher\n", pages->PageCount());
     return kBackendOk;
