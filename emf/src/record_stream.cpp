@@ -69,7 +69,9 @@ RecordEdit RecordStream::Append(std::initializer_list<std::span<const std::uint8
     if (bytes_.size() + size > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("metafile larger than 4 GB");
     const std::size_t at = bytes_.size();
-    bytes_.reserve(at + size);
+    // Room for the whole record at once, growing by half again at least: an
+    // exact reserve per record would move the stream for every record.
+    if (at + size > bytes_.capacity()) bytes_.reserve(std::max(at + size, bytes_.capacity() + bytes_.capacity() / 2));
     for (const auto& piece : pieces) bytes_.insert(bytes_.end(), piece.begin(), piece.end());
     ++records_;
     return {bytes_.data() + at, static_cast<std::uint32_t>(size)};

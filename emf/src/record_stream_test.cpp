@@ -37,6 +37,20 @@ TEST(RecordStream, ChecksEveryRecordAndRewindsToAMark) {
     EXPECT_FALSE(s.CompleteHeader());
 }
 
+// A printed page's metafile holds a hundred thousand records and more: the
+// stream must grow by steps, not move its whole self for every record.
+TEST(RecordStream, GrowsByStepsNotByRecord) {
+    RecordStream s;
+    const std::uint8_t* at = nullptr;
+    int moves = 0;
+    for (int i = 0; i < 100'000; ++i) {
+        s.Append(EMR_SAVEDC, {});
+        if (s.Bytes().data() != at) ++moves, at = s.Bytes().data();
+    }
+    EXPECT_EQ(s.ByteCount(), 800'000u);
+    EXPECT_LT(moves, 64);
+}
+
 TEST(RecordStream, EditsStayInsideTheirRecord) {
     RecordStream s;
     RecordEdit e = s.Append(EMR_LINETO, {7, 8});
