@@ -40,23 +40,17 @@ std::optional<emf::Image> PackPng(const emf::Image& picture) {
         !picture.iccProfile.empty())
         return std::nullopt;
 
-    // Rows with the Up filter: printed backgrounds and charts repeat much
-    // from row to row, which fast compression otherwise misses.
+    // Rows without a filter, at the level the PDF library packs pictures
+    // with: printed pictures are mostly photos and scans, which the PNG
+    // filters make larger at this level, not smaller, and the PDF stays as
+    // small as when the painter packed the pixels itself.
     std::vector<std::uint8_t> rows((rowBytes + 1) * h);
-    const std::uint8_t* px = picture.pixels.data();
     for (std::size_t y = 0; y < h; ++y) {
         std::uint8_t* o = &rows[y * (rowBytes + 1)];
-        const std::uint8_t* line = px + y * rowBytes;
-        if (y == 0) {
-            o[0] = 0;
-            std::memcpy(o + 1, line, rowBytes);
-            continue;
-        }
-        const std::uint8_t* above = line - rowBytes;
-        o[0] = 2;
-        for (std::size_t x = 0; x < rowBytes; ++x) o[1 + x] = std::uint8_t(line[x] - above[x]);
+        o[0] = 0;
+        std::memcpy(o + 1, picture.pixels.data() + y * rowBytes, rowBytes);
     }
-    thread_local std::unique_ptr<libdeflate_compressor, FreeCompressor> deflater(libdeflate_alloc_compressor(1));
+    thread_local std::unique_ptr<libdeflate_compressor, FreeCompressor> deflater(libdeflate_alloc_compressor(6));
     if (!deflater) return std::nullopt;
     std::vector<std::uint8_t> packed(libdeflate_zlib_compress_bound(deflater.get(), rows.size()));
     const std::size_t got = libdeflate_zlib_compress(deflater.get(), rows.data(), rows.size(), packed.data(), packed.size());
