@@ -44,14 +44,12 @@ std::optional<std::uint32_t> ReadDword(const char* name) {
     return v;
 }
 
-void PutBack(const char* name, const std::optional<std::string>& v) {
-    if (v) platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, name, *v);
-    else platform::RegRemoveValue(HKEY_LOCAL_MACHINE, kHandoffKey, name);
+platform::RegValueChange PutBack(const char* name, const std::optional<std::string>& v) {
+    return v ? platform::RegValueChange::String(name, *v) : platform::RegValueChange::Removed(name);
 }
 
-void PutBack(const char* name, const std::optional<std::uint32_t>& v) {
-    if (v) platform::RegSetDword(HKEY_LOCAL_MACHINE, kHandoffKey, name, *v);
-    else platform::RegRemoveValue(HKEY_LOCAL_MACHINE, kHandoffKey, name);
+platform::RegValueChange PutBack(const char* name, const std::optional<std::uint32_t>& v) {
+    return v ? platform::RegValueChange::Dword(name, *v) : platform::RegValueChange::Removed(name);
 }
 
 std::string Trim(const std::string& s) {
@@ -98,12 +96,14 @@ std::int32_t SetUpPrintHandoff(ConversionContext& ctx, PrintHandoff* h) {
         mode = 1;
     }
     h->valuesWritten = true;
-    platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, kClient, client);
-    platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, kTitle, title);
-    platform::RegSetDword(HKEY_LOCAL_MACHINE, kHandoffKey, kMessageId, static_cast<std::uint32_t>(ctx.printJobId));
-    platform::RegSetDword(HKEY_LOCAL_MACHINE, kHandoffKey, kMode, mode);
-    // A path left from a run that never finished is not this run's job.
-    platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, kTicketValue, "");
+    // In one transaction: the pipeline never reads half of them.
+    platform::RegChangeValues(HKEY_LOCAL_MACHINE, kHandoffKey,
+                              {platform::RegValueChange::String(kClient, client),
+                               platform::RegValueChange::String(kTitle, title),
+                               platform::RegValueChange::Dword(kMessageId, static_cast<std::uint32_t>(ctx.printJobId)),
+                               platform::RegValueChange::Dword(kMode, mode),
+                               // A path left from a run that never finished is not this run's job.
+                               platform::RegValueChange::String(kTicketValue, "")});
     ctx.receivedPrintJob.clear();
     ctx.SetStatus(LoadString(IDS_PRINTING));
     return kOk;
@@ -140,11 +140,10 @@ JobWait WaitForPrintJob(ConversionContext& ctx, std::chrono::milliseconds bound)
 
 void RestorePrintHandoff(PrintHandoff* h) {
     if (h->valuesWritten) {
-        PutBack(kClient, h->client);
-        PutBack(kTitle, h->title);
-        PutBack(kMessageId, h->messageId);
-        PutBack(kMode, h->mode);
-        platform::RegSetString(HKEY_LOCAL_MACHINE, kHandoffKey, kTicketValue, "");
+        platform::RegChangeValues(HKEY_LOCAL_MACHINE, kHandoffKey,
+                                  {PutBack(kClient, h->client), PutBack(kTitle, h->title),
+                                   PutBack(kMessageId, h->messageId), PutBack(kMode, h->mode),
+                                   platform::RegValueChange::String(kTicketValue, "")});
         h->valuesWritten = false;
     }
     if (h->printerChanged) {

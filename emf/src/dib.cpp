@@ -22,13 +22,43 @@ std::vector<std::uint8_t> InfoHeader(std::int32_t w, std::int32_t h, std::uint16
     return v;
 }
 
+// The picture a PNG file describes, from its header chunk, which must come
+// first: its size must be the bitmap's, its depth and colour type valid. The
+// rest of the file is left to whoever decodes or embeds it.
+bool PngHeader(std::span<const std::uint8_t> png, std::int64_t width, std::int64_t height, Image& out,
+               std::string& error) {
+    static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (png.size() < 8 + 8 + 13 || !std::equal(kSignature, kSignature + 8, png.begin()))
+        return error = "PNG bitmap without a PNG signature", false;
+    auto be32 = [&](std::size_t at) {
+        return std::uint32_t(png[at]) << 24 | std::uint32_t(png[at + 1]) << 16 | std::uint32_t(png[at + 2]) << 8 |
+               std::uint32_t(png[at + 3]);
+    };
+    if (be32(8) != 13 || !std::equal(png.begin() + 12, png.begin() + 16, "IHDR"))
+        return error = "PNG bitmap without its header chunk", false;
+    const std::uint32_t w = be32(16), h = be32(20);
+    const int depth = png[24], colorType = png[25], interlace = png[28];
+    if (w != width || h != height) return error = "PNG bitmap of another size than its header says", false;
+    const bool depthOk = colorType == 0   ? depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16
+                         : colorType == 3 ? depth == 1 || depth == 2 || depth == 4 || depth == 8
+                         : colorType == 2 || colorType == 4 || colorType == 6 ? depth == 8 || depth == 16
+                                                                                : false;
+    if (!depthOk || interlace > 1) return error = "PNG bitmap with an invalid header", false;
+    out.format = Image::Format::Png;
+    out.components = colorType == 0 || colorType == 4 ? 1 : 3;
+    out.encoded.assign(png.begin(), png.end());
+    return true;
+}
+
 }  // namespace
 
 DibData EncodeDib(const Image& img) {
     DibData d;
     const int w = img.width, h = img.height;
-    if (img.format == Image::Format::Jpeg && !img.encoded.empty()) {
-        d.info = InfoHeader(w, h, 0, BI_JPEG, std::uint32_t(img.encoded.size()), 0, img.dpiX, img.dpiY);
+    if (img.Encoded()) {
+        if (img.encoded.empty() || img.encoded.size() > UINT32_MAX) return d;
+        const std::uint32_t compression = img.format == Image::Format::Jpeg ? BI_JPEG : BI_PNG;
+        d.info = InfoHeader(w, h, 0, compression, std::uint32_t(img.encoded.size()), 0, img.dpiX, img.dpiY);
         d.bits = img.encoded;
         return d;
     }
@@ -149,7 +179,7 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
         }
         return true;
     }
-    if (compression == BI_PNG) return error = "PNG bitmaps are not supported", false;
+    if (compression == BI_PNG) return PngHeader(bits, width, height, out, error);
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return error = "bitmap of " + std::to_string(bpp) + " bits per pixel", false;
     // Run-length data can describe far more pixels than it has bytes; a

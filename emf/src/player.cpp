@@ -479,7 +479,7 @@ private:
     }
     // Taken by value: the whole picture, the common case, moves through without a copy.
     static Image Crop(Image img, std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h) {
-        if (img.format == Image::Format::Jpeg) return img;
+        if (img.Encoded()) return img;
         x = std::clamp<std::int64_t>(x, 0, img.width), y = std::clamp<std::int64_t>(y, 0, img.height);
         w = std::clamp<std::int64_t>(w, 0, img.width - x), h = std::clamp<std::int64_t>(h, 0, img.height - y);
         if (x == 0 && y == 0 && w == img.width && h == img.height) return img;
@@ -507,7 +507,7 @@ private:
         dev_.FillPath(MapPath(r, L2D()), FillRule::NonZero, p, opt_.base);
     }
     static Image WithAlphaWhere(const Image& src, auto transparent) {
-        if (src.format == Image::Format::Jpeg) return src;
+        if (src.Encoded()) return src;
         Image o = src;
         const std::size_t n = std::size_t(src.width) * src.height, C = std::size_t(src.components);
         o.format = Image::Format::Rgba8, o.components = 4;
@@ -1451,7 +1451,7 @@ int PlayerImpl::ReadBlit(BlitParts& out) {
         cxs = std::int32_t(std::min<std::int64_t>(std::llabs(cxd), INT32_MAX)),
         cys = std::int32_t(std::min<std::int64_t>(std::llabs(cyd), INT32_MAX));
     std::int64_t top = ys;
-    if (bottomUpOrigin && img.format != Image::Format::Jpeg) {
+    if (bottomUpOrigin && !img.Encoded()) {
         // A bottom-up DIB counts source rows from its bottom edge.
         std::span<const std::uint8_t> info;
         std::uint32_t offBmi;
@@ -1472,7 +1472,7 @@ int PlayerImpl::ReadBlit(BlitParts& out) {
 // record completes the pair.
 std::optional<Image> PlayerImpl::PairedMask(const BlitParts& mask) {
     const std::uint32_t want = mask.rop == SRCPAINT ? SRCAND : SRCPAINT;
-    if (index_ + 1 >= mf_.records.size() || mask.src.format == Image::Format::Jpeg) return std::nullopt;
+    if (index_ + 1 >= mf_.records.size() || mask.src.Encoded()) return std::nullopt;
     const Record next = mf_.records[index_ + 1];
     const RecordView nv = next.View(bytes_);
     std::uint32_t rop = 0;
@@ -1487,7 +1487,7 @@ std::optional<Image> PlayerImpl::PairedMask(const BlitParts& mask) {
     const int got = ReadBlit(pic);
     rec_ = here, v_ = hereView, index_ = hereIndex;
     if (got != 1 || pic.xd != mask.xd || pic.yd != mask.yd || pic.cxd != mask.cxd || pic.cyd != mask.cyd ||
-        pic.src.format == Image::Format::Jpeg)
+        pic.src.Encoded())
         return std::nullopt;
     const Image& m = mask.src;
     const std::size_t mc = std::size_t(m.components), pw = std::size_t(pic.src.width), ph = std::size_t(pic.src.height);
@@ -1526,7 +1526,8 @@ bool PlayerImpl::Blit() {
         if (v_.U32(L::cbBmiMask, cbMaskBmi) && cbMaskBmi && v_.U32(L::offBmiMask, offMaskBmi) && v_.I32(L::xMask, xm) &&
             v_.I32(L::yMask, ym) && v_.U32(L::usageMask, usageMask)) {
             Image mask;
-            if (DibFrom(L::offBmiMask, usageMask, mask)) {
+            // A mask must have pixels: one given as a JPEG or PNG file is left out.
+            if (DibFrom(L::offBmiMask, usageMask, mask) && !mask.Encoded()) {
                 Image mc = Crop(mask, xm, ym, src.width, src.height);
                 src = WithAlphaWhere(src, [&](std::size_t i, std::uint8_t, std::uint8_t, std::uint8_t) {
                     std::size_t x = i % std::size_t(src.width), y = i / std::size_t(src.width);
@@ -1548,7 +1549,7 @@ bool PlayerImpl::Blit() {
     }
     if (t == EMR_ALPHABLEND) {
         const std::uint8_t constant = std::uint8_t(rop >> 16);
-        if (constant != 255 && src.format != Image::Format::Jpeg) {
+        if (constant != 255 && !src.Encoded()) {
             src = WithAlphaWhere(src, [](std::size_t, std::uint8_t, std::uint8_t, std::uint8_t) { return false; });
             for (std::size_t k = 3; k < src.pixels.size(); k += 4) src.pixels[k] = std::uint8_t(src.pixels[k] * constant / 255);
         }

@@ -208,6 +208,65 @@ TEST(Dib, DecodesEveryDepthAndRunLengthData) {
     EXPECT_FALSE(DecodeDib(info, bits, img, err));
 }
 
+// A PNG in a bitmap record travels as the file's bytes: its signature and
+// header chunk are checked against the bitmap header, the rest is for the
+// device that embeds or decodes it. A record with a damaged one draws
+// nothing and says why.
+TEST(Dib, PngBitmapsKeepTheirFileAndDamagedOnesAreRefused) {
+    // Signature, IHDR of 3 x 2, 8-bit RGB (its CRC is not checked here), and a token IDAT.
+    const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', 13, 10, 0x1A, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                           0, 0, 0, 3, 0, 0, 0, 2, 8, 2, 0, 0, 0, 1, 2, 3, 4,
+                                           0, 0, 0, 2, 'I', 'D', 'A', 'T', 0x78, 0x01, 9, 9, 9, 9};
+    Image in;
+    in.format = Image::Format::Png, in.width = 3, in.height = 2, in.encoded = png;
+    const DibData dib = EncodeDib(in);
+    ASSERT_FALSE(dib.info.empty());
+    Image out;
+    std::string err;
+    ASSERT_TRUE(DecodeDib(dib.info, dib.bits, out, err)) << err;
+    EXPECT_EQ(out.format, Image::Format::Png);
+    EXPECT_EQ(out.encoded, png);
+    EXPECT_EQ(out.width, 3);
+    EXPECT_EQ(out.height, 2);
+    EXPECT_EQ(out.components, 3);
+    EXPECT_TRUE(out.pixels.empty());
+
+    auto refused = [&](std::vector<std::uint8_t> bits, const std::string& why) {
+        Image img;
+        std::string e;
+        EXPECT_FALSE(DecodeDib(dib.info, bits, img, e)) << why;
+        EXPECT_FALSE(e.empty()) << why;
+    };
+    auto bent = [&](std::size_t at, std::uint8_t v) {
+        auto b = png;
+        b[at] = v;
+        return b;
+    };
+    refused({}, "no data");
+    refused(std::vector<std::uint8_t>(png.begin(), png.begin() + 20), "cut inside the header chunk");
+    refused(bent(1, 'X'), "signature");
+    refused(bent(12, 'X'), "first chunk is not IHDR");
+    refused(bent(19, 4), "another width than the bitmap's");
+    refused(bent(24, 3), "a depth the colour type does not have");
+    refused(bent(25, 7), "unknown colour type");
+    refused(bent(28, 2), "unknown interlace method");
+
+    // A record of a damaged PNG draws nothing and says so.
+    std::string hex;
+    for (std::size_t i = 0; i < dib.info.size(); ++i) {
+        char b[3];
+        std::snprintf(b, sizeof b, "%02x", dib.info[i]);
+        hex += b;
+    }
+    auto bytes = Assemble("header\nEMR_STRETCHDIBITS rect:0,0,0,0 i32:0 i32:0 i32:0 i32:0 i32:3 i32:2 &bmi u32:40 "
+                          "&bits u32:8 u32:0 u32:0xCC0020 i32:3 i32:2 @bmi hex:" + hex +
+                          " @bits hex:0102030405060708\neof\n");
+    TraceDevice dev;
+    PlayResult r = Play(bytes, dev);
+    EXPECT_EQ(dev.Text().find("image"), std::string::npos) << dev.Text();
+    EXPECT_TRUE(Mentions(r.diagnostics, "PNG bitmap without a PNG signature", 88)) << All(r.diagnostics);
+}
+
 // Every prefix and many corruptions of a real metafile: defined results only
 // (the sanitizer build checks the reads).
 TEST(Reader, PrefixesAndCorruptionsOfARealMetafileEndCleanly) {

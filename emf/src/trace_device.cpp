@@ -122,7 +122,7 @@ void TraceDevice::DrawText(const TextRun& t, const Matrix& ctm) {
 }
 
 void TraceDevice::DrawImage(const Image& img, const Matrix& ctm) {
-    static const char* const kFormats[] = {"gray8", "rgb8", "rgba8", "cmyk8", "jpeg"};
+    static const char* const kFormats[] = {"gray8", "rgb8", "rgba8", "cmyk8", "jpeg", "png"};
     text_ += "image " + std::to_string(img.width) + "x" + std::to_string(img.height) + " " +
              kFormats[int(img.format)] + " ctm=" + MatrixText(ctm) + "\n";
 }

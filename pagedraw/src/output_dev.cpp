@@ -1,5 +1,7 @@
 #include "output_dev.h"
 
+#include "packed_picture.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -509,8 +511,11 @@ struct EmfOutputDev::Members {
         return true;
     }
 
-    // Draws a decoded picture and keeps it for the next page that shows the object.
+    // Draws a decoded picture and keeps it for the next page that shows the
+    // object. A large one is packed as PNG first, once for the document.
     void DrawAndKeep(GfxState* state, Object* ref, bool inlineImg, GfxImageColorMap* colorMap, emf::Image&& img) {
+        if (img.pixels.size() > kPackAbove)
+            if (std::optional<emf::Image> packed = PackPng(img)) img = std::move(*packed);
         if (!pictures || inlineImg || !ref || !ref->isRef()) {
             Picture(state, img);
             return;

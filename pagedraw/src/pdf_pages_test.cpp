@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <sstream>
 
 #include "pdfcore/document.h"
 #include "pdfcore/pdf_writer.h"
@@ -21,6 +23,7 @@
 #include "emf/trace_device.h"
 #include "pdfpaint/draw_metafile.h"
 #include "pdfpaint/painter.h"
+#include "pictures/flate.h"
 
 // fontconfig keeps what it parsed of its configuration for the life of the
 // process: not a leak of ours (LeakSanitizer reads this list).
@@ -315,6 +318,93 @@ TEST_F(PdfPagesTest, APictureOnSeveralPagesIsDecodedOnceAndEachPageDrawsItsOwnPi
     EXPECT_EQ(r2.At(40, 80), (Rgb{255, 255, 0}));
     EXPECT_EQ(r2.At(70, 80), (Rgb{255, 0, 0}));
     EXPECT_EQ(r2.At(90, 80), (Rgb{0, 0, 255}));
+}
+
+// A large picture (a printed page's background) is packed as PNG once for
+// the document: both pages' metafiles carry the same PNG, the PDF made from
+// them stores one image object whose data is the PNG's own, and it shows the
+// picture's colours. A PNG whose data is damaged is left out of the PDF.
+TEST_F(PdfPagesTest, ALargePictureOnTwoPagesTravelsAsOnePngAndBecomesOneImageObject) {
+    constexpr int W = 400, H = 300;  // 360,000 decoded bytes
+    using Rgb = std::array<int, 3>;
+    const Rgb quarters[4] = {{200, 30, 30}, {30, 200, 30}, {30, 30, 200}, {240, 240, 20}};
+    std::string samples(std::size_t(W) * H * 3, '\0');
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const Rgb& c = quarters[(y >= H / 2) * 2 + (x >= W / 2)];
+            for (int k = 0; k < 3; ++k)  // a fine stripe along the top edge, so that rows differ
+                samples[(std::size_t(y) * W + x) * 3 + k] = char(y < 8 && x % 2 ? 255 - c[k] : c[k]);
+        }
+    const std::string packed = pdfcore::Deflate(samples);
+    const std::string image = "<< /Type /XObject /Subtype /Image /Width 400 /Height 300 /ColorSpace /DeviceRGB "
+                              "/BitsPerComponent 8 /Filter /FlateDecode /Length " + std::to_string(packed.size()) +
+                              " >>\nstream\n" + packed + "\nendstream";
+    const std::string pdf = HandMadePages({"q 200 0 0 100 0 0 cm /Im1 Do Q\n", "q 200 0 0 100 0 0 cm /Im1 Do Q\n"},
+                                          "/XObject << /Im1 8 0 R >>", {image});
+    std::string error;
+    auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
+    ASSERT_TRUE(pages) << error;
+    const auto first = pages->ConvertPage(0, error), second = pages->ConvertPage(1, error);
+    ASSERT_FALSE(first.empty() || second.empty()) << error;
+    EXPECT_EQ(pages->PicturesReused(), 1u);
+    EXPECT_LT(first.size(), samples.size() / 4);  // the picture is compressed in the metafile
+
+    struct Capture : emf::Device {
+        std::vector<emf::Image> images;
+        void DrawImage(const emf::Image& i, const emf::Matrix&) override { images.push_back(i); }
+    } one, two;
+    ASSERT_TRUE(emf::Play(first, one).ok);
+    ASSERT_TRUE(emf::Play(second, two).ok);
+    ASSERT_EQ(one.images.size(), 1u);
+    ASSERT_EQ(two.images.size(), 1u);
+    const emf::Image& png = one.images[0];
+    ASSERT_EQ(png.format, emf::Image::Format::Png);
+    EXPECT_EQ(png.width, W);
+    EXPECT_EQ(png.height, H);
+    EXPECT_EQ(png.encoded, two.images[0].encoded);
+
+    const std::string out = BackToPdf({first, second}, "packed.pdf");
+    std::istringstream list(Shell("pdfimages -list " + out + " | tail -n +3 | awk '{print $1, $4, $5, $11}'"));
+    std::set<std::string> objects;
+    int uses = 0;
+    for (std::string page, w, h, object; list >> page >> w >> h >> object; ++uses) {
+        objects.insert(object);
+        EXPECT_EQ(w + "x" + h, "400x300");
+    }
+    EXPECT_EQ(uses, 2);
+    EXPECT_EQ(objects.size(), 1u);
+    // The PDF stores the PNG's compressed data as it is (one IDAT chunk: it follows the 13-byte header's chunk).
+    const std::size_t idatAt = 8 + 25;
+    ASSERT_EQ(std::string(png.encoded.begin() + idatAt + 4, png.encoded.begin() + idatAt + 8), "IDAT");
+    const std::size_t idatSize = std::size_t(png.encoded[idatAt]) << 24 | std::size_t(png.encoded[idatAt + 1]) << 16 |
+                                 std::size_t(png.encoded[idatAt + 2]) << 8 | png.encoded[idatAt + 3];
+    const std::string idat(png.encoded.begin() + idatAt + 8, png.encoded.begin() + idatAt + 8 + std::ptrdiff_t(idatSize));
+    std::ifstream in(out, std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(written.find(idat), std::string::npos);
+    // Its rows are the picture's own samples.
+    EXPECT_EQ(images::InflateRows(idat, H, std::size_t(W) * 3, true, 3), samples);
+    // The picture's quarters, away from their edges (the page shows it at
+    // half size: the renderer's scaling may move a colour by one).
+    const Raster r = Rasterize(out, "packed");
+    ASSERT_GE(r.w, 200);
+    ASSERT_GE(r.h, 100);
+    const int at[4][2] = {{50, 40}, {150, 40}, {50, 80}, {150, 80}};
+    for (int q = 0; q < 4; ++q)
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(r.At(at[q][0], at[q][1])[k], quarters[q][k], 1) << q;
+
+    // Damaged compressed data: the painter leaves the picture out, the page stays.
+    emf::Image broken = png;
+    for (std::size_t i = idatAt + 8 + 10; i < idatAt + 8 + 60; ++i) broken.encoded[i] ^= 0x5A;
+    pdfcore::Document doc;
+    doc.AddPage(200, 100);
+    {
+        pdfpaint::PdfPainter painter(doc, doc.GetPage(0).content);
+        painter.DrawImage(broken, emf::Matrix::Scale(200, 100));
+    }
+    const std::string left = (dir / "broken.pdf").string();
+    doc.Write(left);
+    EXPECT_EQ(Shell("pdfimages -list " + left + " | tail -n +3 | wc -l"), "0\n");
 }
 
 // A translucent tint (a web page's boxes and muted text are printed so) shows

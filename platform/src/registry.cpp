@@ -267,6 +267,25 @@ LSTATUS RegSetValueEx(HKEY key, const char* name, DWORD, DWORD type, const BYTE*
     return t.hive->SetValue(t.id, name ? name : "", type, data, cbData);
 }
 
+LSTATUS RegChangeValues(HKEY root, std::string_view path, const std::vector<RegValueChange>& changes) {
+    std::vector<reg::ValueChange> batch;
+    batch.reserve(changes.size());
+    for (const RegValueChange& c : changes) {
+        if (c.name.size() > kMaxValueNameLength || c.data.size() > 0x7FFFFFF0u) return ERROR_INVALID_PARAMETER;
+        // Strings are kept with their terminating zero, as readers expect.
+        if (!c.remove && (c.type == REG_SZ || c.type == REG_EXPAND_SZ) && (c.data.empty() || c.data.back() != 0))
+            return ERROR_INVALID_PARAMETER;
+        batch.push_back({c.name, c.type, c.data, c.remove});
+    }
+    RegKeyHolder key;
+    const std::string p(path);
+    if (LSTATUS e = RegCreateKeyEx(root, p.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Out(), nullptr))
+        return e;
+    Target t;
+    if (LSTATUS e = ForCall(key.Get(), KEY_SET_VALUE, true, &t)) return e;
+    return t.hive->SetValues(t.id, batch);
+}
+
 LSTATUS RegDeleteValue(HKEY key, const char* name) {
     if (!ValueNameOk(name)) return ERROR_INVALID_PARAMETER;
     Target t;

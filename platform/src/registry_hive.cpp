@@ -345,25 +345,35 @@ LSTATUS Hive::GetValue(KeyId key, std::string_view name, Value* out) {
     return e ? e : ERROR_FILE_NOT_FOUND;
 }
 
-LSTATUS Hive::SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, std::size_t size) {
+LSTATUS Hive::SetValueLocked(KeyId key, std::string_view name, DWORD type, const BYTE* data, std::size_t size) {
+    sqlite3_stmt* st;
+    if (LSTATUS e = Prepare(kSetValue, &st)) return e;
+    StmtScope scope{st};
+    sqlite3_bind_int64(st, 1, key);
+    BindText(st, 2, name);
+    BindText(st, 3, FoldCase(name));
+    sqlite3_bind_int64(st, 4, type);
+    sqlite3_bind_blob(st, 5, size ? data : reinterpret_cast<const BYTE*>(""), static_cast<int>(size), SQLITE_STATIC);
+    return ErrorFromSqlite(sqlite3_step(st));
+}
+
+LSTATUS Hive::DeleteValueLocked(KeyId key, std::string_view name) {
+    sqlite3_stmt* st;
+    if (LSTATUS e = Prepare(kDeleteValue, &st)) return e;
+    StmtScope scope{st};
+    sqlite3_bind_int64(st, 1, key);
+    BindText(st, 2, FoldCase(name));
+    LSTATUS e = ErrorFromSqlite(sqlite3_step(st));
+    if (!e && sqlite3_changes(db_) == 0) e = ERROR_FILE_NOT_FOUND;
+    return e;
+}
+
+LSTATUS Hive::InTransaction(KeyId key, const std::function<LSTATUS()>& change) {
     std::lock_guard lock(mu_);
     if (openStatus_) return openStatus_;
     if (LSTATUS e = Begin()) return e;
     LSTATUS e = KeyExistsLocked(key);
-    if (!e) {
-        sqlite3_stmt* st;
-        e = Prepare(kSetValue, &st);
-        if (!e) {
-            StmtScope scope{st};
-            sqlite3_bind_int64(st, 1, key);
-            BindText(st, 2, name);
-            BindText(st, 3, FoldCase(name));
-            sqlite3_bind_int64(st, 4, type);
-            sqlite3_bind_blob(st, 5, size ? data : reinterpret_cast<const BYTE*>(""), static_cast<int>(size),
-                              SQLITE_STATIC);
-            e = ErrorFromSqlite(sqlite3_step(st));
-        }
-    }
+    if (!e) e = change();
     if (e) {
         Rollback();
         return e;
@@ -371,27 +381,24 @@ LSTATUS Hive::SetValue(KeyId key, std::string_view name, DWORD type, const BYTE*
     return Commit();
 }
 
+LSTATUS Hive::SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, std::size_t size) {
+    return InTransaction(key, [&] { return SetValueLocked(key, name, type, data, size); });
+}
+
 LSTATUS Hive::DeleteValue(KeyId key, std::string_view name) {
-    std::lock_guard lock(mu_);
-    if (openStatus_) return openStatus_;
-    if (LSTATUS e = Begin()) return e;
-    LSTATUS e = KeyExistsLocked(key);
-    if (!e) {
-        sqlite3_stmt* st;
-        e = Prepare(kDeleteValue, &st);
-        if (!e) {
-            StmtScope scope{st};
-            sqlite3_bind_int64(st, 1, key);
-            BindText(st, 2, FoldCase(name));
-            e = ErrorFromSqlite(sqlite3_step(st));
-            if (!e && sqlite3_changes(db_) == 0) e = ERROR_FILE_NOT_FOUND;
+    return InTransaction(key, [&] { return DeleteValueLocked(key, name); });
+}
+
+LSTATUS Hive::SetValues(KeyId key, const std::vector<ValueChange>& changes) {
+    return InTransaction(key, [&] {
+        for (const ValueChange& c : changes) {
+            LSTATUS e = c.remove ? DeleteValueLocked(key, c.name)
+                                 : SetValueLocked(key, c.name, c.type, c.data.data(), c.data.size());
+            if (e == ERROR_FILE_NOT_FOUND && c.remove) continue;  // already gone
+            if (e) return e;
         }
-    }
-    if (e) {
-        Rollback();
-        return e;
-    }
-    return Commit();
+        return LSTATUS(ERROR_SUCCESS);
+    });
 }
 
 LSTATUS Hive::EnumKey(KeyId key, DWORD index, std::string* name) {

@@ -7,8 +7,10 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,6 +25,14 @@ struct Value {
     std::string name;
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
+};
+
+// One value set (data as stored) or removed, of several changed at once.
+struct ValueChange {
+    std::string_view name;
+    DWORD type = REG_NONE;
+    std::span<const BYTE> data;
+    bool remove = false;
 };
 
 class Hive {
@@ -42,6 +52,9 @@ public:
     LSTATUS GetValue(KeyId key, std::string_view name, Value* out);
     LSTATUS SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, std::size_t size);
     LSTATUS DeleteValue(KeyId key, std::string_view name);
+    // All of `changes` in one transaction, in their order; removing a value
+    // that does not exist is no error. Nothing changes when one fails.
+    LSTATUS SetValues(KeyId key, const std::vector<ValueChange>& changes);
     LSTATUS EnumKey(KeyId key, DWORD index, std::string* name);
     LSTATUS EnumValue(KeyId key, DWORD index, Value* out);
     LSTATUS Info(KeyId key, DWORD* subKeys, DWORD* maxSubKeyLen, DWORD* values, DWORD* maxValueNameLen,
@@ -58,6 +71,10 @@ private:
     LSTATUS Begin();
     LSTATUS Commit();
     void Rollback();
+    // Runs `change` in a write transaction on the existing key `key`; rolled back when it fails.
+    LSTATUS InTransaction(KeyId key, const std::function<LSTATUS()>& change);
+    LSTATUS SetValueLocked(KeyId key, std::string_view name, DWORD type, const BYTE* data, std::size_t size);
+    LSTATUS DeleteValueLocked(KeyId key, std::string_view name);
     LSTATUS FindChildLocked(KeyId parent, std::string_view name, KeyId* child);
     LSTATUS KeyExistsLocked(KeyId id);
 

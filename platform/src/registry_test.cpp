@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstring>
 #include <fstream>
 
@@ -342,6 +343,61 @@ TEST_F(Registry, TwoProcessesWritingTheSameKeyLoseNothing) {
             EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, "Software\\Race", "p" + std::to_string(p) + "_" + std::to_string(i), &d), 0);
             EXPECT_EQ(d, static_cast<DWORD>(i));
         }
+}
+
+// Values changed together are seen together: a reader that takes "First"
+// and then "Second" never finds Second behind First while a writer moves
+// both forward in one batch (written one by one, the reader would catch
+// First already moved and Second not yet). A batch that cannot be made
+// changes nothing; removing a missing value is no error.
+TEST_F(Registry, ValuesChangedTogetherAreSeenWholeByAnotherProgram) {
+    constexpr int kBatches = 2000;
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        int failures = 0;
+        for (int i = 1; i <= kBatches; ++i)
+            failures += RegChangeValues(HKEY_LOCAL_MACHINE, "Software\\Pair",
+                                        {RegValueChange::Dword("First", DWORD(i)), RegValueChange::Dword("Second", DWORD(i)),
+                                         RegValueChange::Removed("Never there")}) != ERROR_SUCCESS;
+        _exit(failures ? 1 : 0);
+    }
+    const pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        DWORD first = 0, second = 0;
+        while (first < DWORD(kBatches)) {
+            if (RegGetDword(HKEY_LOCAL_MACHINE, "Software\\Pair", "First", &first) != ERROR_SUCCESS) continue;
+            if (RegGetDword(HKEY_LOCAL_MACHINE, "Software\\Pair", "Second", &second) != ERROR_SUCCESS || second < first)
+                _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(writer, &status, 0);
+    const bool written = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    EXPECT_TRUE(written);
+    if (!written) kill(reader, SIGKILL);  // it would wait for the last batch for ever
+    waitpid(reader, &status, 0);
+    EXPECT_TRUE(written && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    EXPECT_EQ(RegChangeValues(HKEY_LOCAL_MACHINE, "Software\\Pair",
+                              {RegValueChange::String("Text", "kept"), RegValueChange::Removed("First")}),
+              ERROR_SUCCESS);
+    std::string text;
+    EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, "Software\\Pair", "Text", &text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "kept");
+    DWORD d = 0;
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, "Software\\Pair", "First", &d), ERROR_FILE_NOT_FOUND);
+    // A string without its terminating zero, and an overlong name: nothing is changed.
+    RegValueChange bare{"Text", REG_SZ, {'x'}, false};
+    EXPECT_EQ(RegChangeValues(HKEY_LOCAL_MACHINE, "Software\\Pair", {RegValueChange::Dword("Second", 7), bare}),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegChangeValues(HKEY_LOCAL_MACHINE, "Software\\Pair",
+                              {RegValueChange::Dword("Second", 7), RegValueChange::Dword(std::string(20000, 'n'), 1)}),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, "Software\\Pair", "Second", &d), ERROR_SUCCESS);
+    EXPECT_EQ(d, DWORD(kBatches));
 }
 
 TEST_F(Registry, ProgramThatEndsLeavesAnEmptyLogAndItsValues) {

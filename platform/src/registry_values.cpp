@@ -82,4 +82,18 @@ LSTATUS RegRemoveValue(HKEY root, std::string_view path, std::string_view name) 
     return RegDeleteValue(key.Get(), n.c_str());
 }
 
+RegValueChange RegValueChange::String(std::string_view name, std::string_view value) {
+    RegValueChange c{std::string(name), REG_SZ, std::vector<BYTE>(value.begin(), value.end()), false};
+    c.data.push_back(0);
+    return c;
+}
+
+RegValueChange RegValueChange::Dword(std::string_view name, DWORD value) {
+    RegValueChange c{std::string(name), REG_DWORD, std::vector<BYTE>(sizeof value), false};
+    std::memcpy(c.data.data(), &value, sizeof value);
+    return c;
+}
+
+RegValueChange RegValueChange::Removed(std::string_view name) { return {std::string(name), REG_NONE, {}, true}; }
+
 }  // namespace platform

@@ -84,7 +84,7 @@ void PutImage(wire::Writer& w, const emf::Image& im) {
 std::shared_ptr<emf::Image> GetImage(wire::Reader& r) {
     auto im = std::make_shared<emf::Image>();
     auto f = r.Pod<std::uint8_t>();
-    if (f > static_cast<std::uint8_t>(emf::Image::Format::Jpeg)) throw wire::Damaged("image format");
+    if (f > static_cast<std::uint8_t>(emf::Image::Format::Png)) throw wire::Damaged("image format");
     im->format = static_cast<emf::Image::Format>(f);
     im->width = r.I32(), im->height = r.I32(), im->components = r.I32();
     auto px = r.View();
@@ -95,7 +95,7 @@ std::shared_ptr<emf::Image> GetImage(wire::Reader& r) {
     im->iccProfile.assign(icc.begin(), icc.end());
     im->dpiX = r.F64(), im->dpiY = r.F64();
     if (im->width < 0 || im->height < 0 || im->components < 0 || im->components > 4) throw wire::Damaged("image size");
-    if (im->format != emf::Image::Format::Jpeg) {
+    if (!im->Encoded()) {
         std::size_t bpp = im->format == emf::Image::Format::Gray8 ? 1 : im->format == emf::Image::Format::Rgb8 ? 3 : 4;
         if (im->pixels.size() != static_cast<std::size_t>(im->width) * im->height * bpp) throw wire::Damaged("image pixels");
     }

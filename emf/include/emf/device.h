@@ -102,11 +102,12 @@ struct Paint {
     std::shared_ptr<const Image> pattern;   // Pattern: tiled from the page origin
 };
 
-// A raster picture. `pixels` rows are top-down, tightly packed. A JPEG keeps
-// its file bytes in `encoded` (format Jpeg) so that devices able to embed it
-// unchanged can do so; `pixels` may then be empty.
+// A raster picture. `pixels` rows are top-down, tightly packed. A JPEG or
+// PNG picture keeps its file bytes in `encoded` (format Jpeg or Png) so that
+// devices able to embed it unchanged can do so; `pixels` is then empty, and
+// devices that need pixels decode it or leave it out.
 struct Image {
-    enum class Format : std::uint8_t { Gray8, Rgb8, Rgba8, Cmyk8, Jpeg };
+    enum class Format : std::uint8_t { Gray8, Rgb8, Rgba8, Cmyk8, Jpeg, Png };
     Format format = Format::Rgb8;
     int width = 0, height = 0;
     int components = 3;  // of the colour data (Jpeg: of the encoded picture)
@@ -114,6 +115,9 @@ struct Image {
     std::vector<std::uint8_t> encoded;
     std::vector<std::uint8_t> iccProfile;
     double dpiX = 96, dpiY = 96;
+
+    // The picture is a file's bytes in `encoded`, not pixels.
+    bool Encoded() const { return format == Format::Jpeg || format == Format::Png; }
 };
 
 // One run of text with its font and the place of every character. Text is

@@ -12,7 +12,7 @@ namespace emf {
 
 // Packs an image as a bottom-up DIB: 24 bits per pixel for opaque colour,
 // 8 bits with a grey palette for Gray8, 32 bits premultiplied BGRA for Rgba8,
-// a JPEG DIB (its file bytes unchanged) for Jpeg.
+// a JPEG or PNG DIB (the file's bytes unchanged) for Jpeg and Png.
 DibData EncodeDib(const Image&);
 
 // Colours the colour table and 1-bit pictures of a DIB take: for monochrome
@@ -27,8 +27,9 @@ struct DibDecodeOptions {
 };
 
 // Decodes `info` (BITMAPINFOHEADER or BITMAPCOREHEADER with colour table or
-// masks) and `bits` into out (Rgb8, Rgba8, or Jpeg with the bytes kept).
-// 1, 4, 8, 16, 24 and 32 bits per pixel, RLE4/RLE8, BITFIELDS, JPEG. Returns
+// masks) and `bits` into out (Rgb8, Rgba8, or Jpeg or Png with the bytes
+// kept). 1, 4, 8, 16, 24 and 32 bits per pixel, RLE4/RLE8, BITFIELDS, JPEG,
+// PNG (its signature and header chunk checked, the rest not decoded). Returns
 // false with a reason for anything malformed or unsupported; never reads
 // outside the two spans.
 bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits, Image& out,

@@ -3,8 +3,9 @@
 // Each page is walked by poppler's interpreter and said again through our
 // metafile recorder: text as EXTTEXTOUTW runs with every character's Unicode
 // and advance, the face, size, angle and colour; paths with their fill rule,
-// width, caps, joins and dashes; clips; JPEG pictures unchanged, others as
-// DIBs (an image object shown on several pages is decoded once); shadings
+// width, caps, joins and dashes; clips; JPEG pictures unchanged, large
+// others packed as PNG, the rest as DIBs (an image object shown on several
+// pages is decoded and packed once); shadings
 // as pictures of the area they fill. The PDF's own TrueType programs travel
 // with each page in a comment record of ours (see emf/font_comment.h), so
 // our PDF painter draws exactly those glyphs again.

@@ -11,6 +11,8 @@
 #include <hb.h>
 
 #include "pdfcore/pdf_writer.h"
+#include "pdfcore/picture_encoding.h"
+#include "pictures/picture.h"
 #include "platform/text.h"
 
 namespace pdfpaint {
@@ -94,6 +96,18 @@ pdfcore::EncodedImage EncodeImage(const emf::Image& img) {
         e.filter = "DCTDecode";
         e.colorSpace = img.components == 1 ? "/DeviceGray" : img.components == 4 ? "/DeviceCMYK" : "/DeviceRGB";
         return e;
+    }
+    if (img.format == emf::Image::Format::Png) {
+        // A plain PNG's data goes into the stream as it is; the picture
+        // loader decodes the rest (transparency, interlacing) and leaves out
+        // a damaged file.
+        std::vector<images::Picture> pics;
+        const std::string_view file(reinterpret_cast<const char*>(img.encoded.data()), img.encoded.size());
+        if (images::Sniff(file) != images::Format::Png || !images::LoadPicturesFromMemory(file, pics).ok ||
+            pics.empty() || pics.front().vector || pics.front().image.width != img.width ||
+            pics.front().image.height != img.height)
+            return pdfcore::EncodedImage{};
+        return images::ToEncodedImage(std::move(pics.front().image));
     }
     const std::size_t n = std::size_t(img.width) * std::size_t(img.height);
     const std::size_t C = std::size_t(img.components);

@@ -121,6 +121,22 @@ LSTATUS RegSetDword(HKEY root, std::string_view path, std::string_view name, DWO
 LSTATUS RegSetBinary(HKEY root, std::string_view path, std::string_view name, const void* data, std::size_t size);
 LSTATUS RegRemoveValue(HKEY root, std::string_view path, std::string_view name);
 
+// Several values of KEY\path changed in one transaction, so that a reader
+// sees either all of them as they were or all as they are now. The key is
+// created when it is missing; removing a value that does not exist is no
+// error. When one change fails, none is made.
+struct RegValueChange {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;  // strings with their terminating zero
+    bool remove = false;
+
+    static RegValueChange String(std::string_view name, std::string_view value);
+    static RegValueChange Dword(std::string_view name, DWORD value);
+    static RegValueChange Removed(std::string_view name);
+};
+LSTATUS RegChangeValues(HKEY root, std::string_view path, const std::vector<RegValueChange>& changes);
+
 // Owns one open key.
 class RegKeyHolder {
 public:
