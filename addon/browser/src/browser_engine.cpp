@@ -41,6 +41,7 @@ constexpr double kMinScale = 0.1;  // the smallest print scale the printer takes
 // The page image's limit (the loader's): what lies below is not printed.
 constexpr double kMaxDocumentPx = 8000000;
 constexpr int kScreenHeight = 1080;
+constexpr int kPrintSlackPx = 4;
 
 // Time for starting the browser, and for the steps after the load (reading
 // the facts, printing): a long document takes a while to print.
@@ -684,7 +685,10 @@ Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool(
     out.elements.push_back(std::move(extent));
     for (auto& e : f.elements) out.elements.push_back(std::move(e));
     out.anchors = std::move(f.anchors);
-    int printHeight = std::max({f.bottom, f.sh, 1});
+    // The paper is a little taller than the document: the printer rounds
+    // the paper's size, and a last line that no longer fits would go to a
+    // second page, which is not printed.
+    int printHeight = std::max({f.bottom, f.sh, 1}) + kPrintSlackPx;
     if (printHeight > kMaxDocumentPx) printHeight = static_cast<int>(kMaxDocumentPx);
     if (!Print(t, w, printHeight, printed, afterDeadline, error)) {
         if (t.crashed) return fail("the page's process crashed");

@@ -58,6 +58,18 @@ std::unique_ptr<DevToolsPipe> DevToolsPipe::Launch(const std::string& program, s
     std::vector<char*> argv;
     for (auto& a : argv_s) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The browser's own temporary files go into the profile folder: one
+    // that is killed cannot take them away, the folder's removal does.
+    const std::string tmp = p->profile_ + "/tmp";
+    std::error_code ec;
+    std::filesystem::create_directory(tmp, ec);
+    std::vector<std::string> env_s;
+    for (char** e = environ; e && *e; ++e)
+        if (!std::string_view(*e).starts_with("TMPDIR=")) env_s.emplace_back(*e);
+    env_s.push_back("TMPDIR=" + tmp);
+    std::vector<char*> envp;
+    for (auto& e : env_s) envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     pid_t pid = ::fork();
     if (pid < 0) {
@@ -73,7 +85,7 @@ std::unique_ptr<DevToolsPipe> DevToolsPipe::Launch(const std::string& program, s
         if (r < 0 || w < 0 || ::dup2(r, 3) < 0 || ::dup2(w, 4) < 0) ::_exit(127);
         int devnull = ::open("/dev/null", O_RDWR);
         if (devnull >= 0) ::dup2(devnull, 0), ::dup2(devnull, 1), ::dup2(devnull, 2);
-        ::execv(program.c_str(), argv.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     ::setpgid(pid, pid);
