@@ -491,9 +491,7 @@ bool BrowserSession::Print(Tab& t, int width, int height, Printed& printed, Cloc
                    {"generateDocumentOutline", false}};
     if (plan.pages > 1) params["pageRanges"] = "1-" + std::to_string(plan.pages);
     else params["pageRanges"] = "1";
-    platform::StepTimer timer;
     auto r = t.Call("Page.printToPDF", params, deadline, error);
-    timer.Lap("browser print");
     if (!r) {
         error = "printing failed: " + error;
         return false;
@@ -652,24 +650,32 @@ Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool(
     // The view is made as tall as the document (and as wide when it is
     // wider), as the document is then printed on one page of that size:
     // heights in viewport units come out the same on screen and on paper.
+    // The first look only measures; after each sizing the facts are read
+    // whole, and they are the ones kept when the size holds.
     std::string text;
     Facts f;
     int w = width, h = kScreenHeight;
-    for (int round = 0; round < 3; ++round) {
-        if (!Evaluate(t, FactsScript(true), afterDeadline, text, error) || !ReadFacts(text, f))
+    for (int round = 0;; ++round) {
+        const bool measureOnly = round == 0;
+        f = Facts{};
+        if (!Evaluate(t, FactsScript(measureOnly), afterDeadline, text, error) || !ReadFacts(text, f))
             return fail(t.crashed ? "the page's process crashed" : "the page does not answer: " + error);
         int nw = std::max({f.sw, f.bsw, width});
         int nh = f.bottom > 0 ? f.bottom : f.sh;
         nw = static_cast<int>(std::min<double>(nw, 16384)), nh = static_cast<int>(std::clamp<double>(nh, 1, kMaxDocumentPx));
-        if (nw == w && nh == h) break;
+        if ((nw == w && nh == h) || round == 3) {
+            // The size holds (or it never settles): the facts of this size.
+            if (measureOnly &&
+                (!Evaluate(t, FactsScript(false), afterDeadline, text, error) || !(f = Facts{}, ReadFacts(text, f))))
+                return fail(t.crashed ? "the page's process crashed" : "the page does not answer: " + error);
+            break;
+        }
         w = nw, h = nh;
         if (!t.Call("Emulation.setDeviceMetricsOverride",
                     {{"width", w}, {"height", std::min(h, 10000000)}, {"deviceScaleFactor", 1}, {"mobile", false}},
                     afterDeadline, error))
             return fail("cannot size the view: " + error);
     }
-    if (!Evaluate(t, FactsScript(false), afterDeadline, text, error) || !(f = Facts{}, ReadFacts(text, f)))
-        return fail(t.crashed ? "the page's process crashed" : "the page does not answer: " + error);
 
     timer.Lap("browser facts");
     out.documentAvailable = true;
@@ -694,6 +700,7 @@ Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool(
         if (t.crashed) return fail("the page's process crashed");
         return fail(error);
     }
+    timer.Lap("browser print");
     // The tab is done with, and the next document's is made while this one
     // is converted.
     CloseTab(t), tab.reset();
