@@ -175,6 +175,17 @@ struct Printed {
 class BrowserSession {
 public:
     explicit BrowserSession(BrowserOptions o) : options_(std::move(o)) {}
+    // With no load running: the browser is ended (its reading thread with
+    // it) while the tabs' list its events look at is still there.
+    ~BrowserSession() {
+        PipePtr pipe, spare;
+        {
+            std::lock_guard lock(mutex_);
+            pipe = std::move(pipe_), spare = std::move(sparePipe_);
+            spare_.reset();
+        }
+        // Ended here, out of the lock: their last events may want it.
+    }
     // Loads the document in a tab of its own, reads its facts and prints it.
     // `keepGoing` is asked at least every 50 ms while the browser works
     // (not while it starts); false abandons the load, and the browser is
