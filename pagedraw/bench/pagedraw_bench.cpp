@@ -2,9 +2,11 @@
 // converter on one core, and bytes a page.
 //
 //   pagedraw_bench --make-text N OUT.pdf    writes an N-page text PDF with our library
-//   pagedraw_bench [--dpi N] PDF...         converts every page of each PDF in memory
-//                                           (at N device pixels an inch; the browser
-//                                           engine's prints are converted at 192)
+//   pagedraw_bench [--dpi N] [--picture-dpi M] PDF...
+//                                           converts every page of each PDF in memory
+//                                           (at N device pixels an inch, pictured areas
+//                                           at M at most; the browser engine's prints
+//                                           are converted at 192 and 96)
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -44,12 +46,16 @@ int MakeText(int pages, const char* out) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--make-text") == 0) return MakeText(std::atoi(argv[2]), argv[3]);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: pagedraw_bench --make-text N OUT.pdf | pagedraw_bench [--dpi N] PDF...\n");
+        std::fprintf(stderr, "usage: pagedraw_bench --make-text N OUT.pdf | pagedraw_bench [--dpi N] [--picture-dpi M] PDF...\n");
         return 1;
     }
     pagedraw::ConvertOptions options;
     int first = 1;
-    if (argc > 3 && std::strcmp(argv[1], "--dpi") == 0) options.dpi = std::atoi(argv[2]), first = 3;
+    for (; first + 2 < argc; first += 2) {
+        if (std::strcmp(argv[first], "--dpi") == 0) options.dpi = std::atoi(argv[first + 1]);
+        else if (std::strcmp(argv[first], "--picture-dpi") == 0) options.pictureDpi = std::atoi(argv[first + 1]);
+        else break;
+    }
     double total = 0;
     for (int i = first; i < argc; ++i) {
         std::string error;

@@ -133,6 +133,8 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
         return {};
     }
     const int dpi = std::clamp(m_->options.dpi, 72, 2400);
+    const double pictureScale =
+        m_->options.pictureDpi > 0 ? std::clamp(double(m_->options.pictureDpi) / dpi, 1.0 / 64, 1.0) : 1.0;
     // The reference device covers the page in steps of ten inches, so that
     // its pixels per millimetre are the resolution exactly.
     emf::RecorderSetup setup;
@@ -236,7 +238,7 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
                 out.SetAreaPainter([&](int x, int y, int w, int h, double scale) -> std::optional<emf::Image> {
                     if (walk == 0) {
                         // Each picture may take a few megabytes: a page gets a bounded number.
-                        if (areas.size() < 16) areas.push_back({x, y, w, h, scale, std::nullopt});
+                        if (areas.size() < 16) areas.push_back({x, y, w, h, std::min(scale, pictureScale), std::nullopt});
                         return std::nullopt;
                     }
                     if (next >= areas.size()) return std::nullopt;

@@ -112,9 +112,9 @@ protected:
     }
 
     // The first page of a hand-made PDF as a metafile, at 72 per inch.
-    std::vector<std::uint8_t> FirstPage(const std::string& pdf) {
+    std::vector<std::uint8_t> FirstPage(const std::string& pdf, const ConvertOptions& options = {72, true}) {
         std::string error;
-        auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {72, true});
+        auto pages = PdfPages::OpenBytes(Bytes(pdf), error, options);
         EXPECT_TRUE(pages) << error;
         if (!pages) return {};
         auto emf = pages->ConvertPage(0, error);
@@ -379,6 +379,14 @@ TEST_F(PdfPagesTest, SoftMasksAndBlendModesBecomePicturesOfTheirAreaOnly) {
     EXPECT_LT(bt(10, 10)[1], 60);
     EXPECT_LT(bt(30, 10)[0], 60);  // beside it: green
     EXPECT_GT(bt(30, 10)[1], 200);
+
+    // Finer metafiles may keep such pictures coarser: at 144 per inch they
+    // take 72 if asked, and the plain drawing its 144.
+    const std::string coarse = Trace(FirstPage(pdf, {144, true, 72}));
+    EXPECT_NE(coarse.find("image 40x40 rgb8"), std::string::npos) << coarse;
+    EXPECT_NE(coarse.find("image 40x20 rgb8"), std::string::npos) << coarse;
+    const std::string fine = Trace(FirstPage(pdf, {144, true}));
+    EXPECT_NE(fine.find("image 80x80 rgb8"), std::string::npos) << fine;
 }
 
 TEST_F(PdfPagesTest, AMaskedAreaUnderAClipOfRectanglesIsPicturedInThemOnly) {

@@ -87,13 +87,13 @@ protected:
 };
 
 TEST(PrintPlan, TallDocumentsArePrintedSmallerThenStacked) {
-    EXPECT_EQ(PlanPrint(5000).scale, 1);
+    EXPECT_EQ(PlanPrint(5000).scale, 0.5);
     EXPECT_EQ(PlanPrint(5000).pages, 1);
-    EXPECT_EQ(PlanPrint(75840).scale, 1);
-    auto mid = PlanPrint(151680);
-    EXPECT_DOUBLE_EQ(mid.scale, 0.5);
+    EXPECT_EQ(PlanPrint(151680).scale, 0.5);
+    auto mid = PlanPrint(303360);
+    EXPECT_DOUBLE_EQ(mid.scale, 0.25);
     EXPECT_EQ(mid.pages, 1);
-    EXPECT_EQ(mid.pageCss, 151680);
+    EXPECT_EQ(mid.pageCss, 303360);
     auto huge = PlanPrint(2000000);
     EXPECT_DOUBLE_EQ(huge.scale, 0.1);
     EXPECT_EQ(huge.pageCss, 758400);

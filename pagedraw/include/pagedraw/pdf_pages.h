@@ -25,6 +25,9 @@ namespace pagedraw {
 struct ConvertOptions {
     int dpi = 600;            // device pixels per inch of the metafiles (72..2400)
     bool carryFonts = true;   // put the PDF's font programs into the pages
+    // Pixels per inch, at most, of the pictures standing in for what the
+    // metafile cannot say (soft masks, blending); 0: `dpi`.
+    int pictureDpi = 0;
 };
 
 class PdfPages {
