@@ -7,6 +7,9 @@
 # document: on a machine shared with other work the wall time follows the
 # load, the processor time much less.
 # Usage: scripts/bench_engines.sh [BUILD_DIR]   (default: build)
+# BENCH_TABS="1 2 3" adds a browser row for each number of documents the
+# browser works on at once (VELLUMATE_BROWSER_TABS; the plain rows use the
+# default). The load average is printed before and after.
 # The pages: tests/html_browser/modern_documents.txt (flex, grid, custom
 # properties) and tests/html_pdf/real_documents.txt (classic themes).
 # Nothing leaves the machine: the tools run without network (a namespace of
@@ -53,16 +56,20 @@ report() {  # name seconds pages cpu-seconds
     "$(echo "$3/$2" | bc -l)" "$3" "$(echo "$4/$n" | bc -l)"
 }
 
-echo "$n documents"
+echo "$n documents; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 declare -A secs
-for engine in light auto browser; do
-  out=$work/$engine; mkdir -p "$out"
+runs=(light auto browser)
+for t in ${BENCH_TABS:-}; do runs+=("browser:$t"); done
+for run in "${runs[@]}"; do
+  engine=${run%%:*} tabs=${run#*:} name="vellumate $engine"
+  [ "$tabs" = "$run" ] && tabs= || name="$name $tabs tab(s)"
+  out=$work/${run/:/-}; mkdir -p "$out"
   t0=$(now)
-  cpu=$( ("${offline[@]}" env "$build/bin/vellumate" /inlist "$work/in.txt" /outdir "$out" /engine "$engine" \
-           >/dev/null 2>&1 || true; cpu_of_children) )
+  cpu=$( ("${offline[@]}" env ${tabs:+VELLUMATE_BROWSER_TABS=$tabs} "$build/bin/vellumate" /inlist "$work/in.txt" \
+           /outdir "$out" /engine "$engine" >/dev/null 2>&1 || true; cpu_of_children) )
   t1=$(now)
-  secs[$engine]=$(echo "$t1 - $t0" | bc -l)
-  report "vellumate $engine" "${secs[$engine]}" "$(pages_in "$out")" "$cpu"
+  secs[$run]=$(echo "$t1 - $t0" | bc -l)
+  report "$name" "${secs[$run]}" "$(pages_in "$out")" "$cpu"
 done
 
 if command -v wkhtmltopdf >/dev/null; then
@@ -98,4 +105,5 @@ if [ -n "$chromium" ]; then
 else
   echo "chromium is not installed: its column is left out"
 fi
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf 'auto / light: %.2fx\n' "$(echo "${secs[auto]} / ${secs[light]}" | bc -l)"

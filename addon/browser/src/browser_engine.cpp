@@ -12,8 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <list>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "devtools_pipe.h"
 #include "emf/player.h"
@@ -47,6 +49,7 @@ constexpr double kPrintScale = 0.5;
 // The page image's limit (the loader's): what lies below is not printed.
 constexpr double kMaxDocumentPx = 8000000;
 constexpr int kScreenHeight = 1080;
+constexpr int kPrintSlackPx = 4;
 
 // Time for starting the browser, and for the steps after the load (reading
 // the facts, printing): a long document takes a while to print.
@@ -175,11 +178,22 @@ struct Printed {
     bool Whole() const { return !abandoned && !pdf.empty() && out.documentAvailable && !out.timedOut && !out.crashed; }
 };
 
-// One browser and the documents loaded in it, one after the other, on one
-// thread.
+// One browser and the documents loaded in it, each in a tab of its own;
+// several threads may load at once, each its own document.
 class BrowserSession {
 public:
     explicit BrowserSession(BrowserOptions o) : options_(std::move(o)) {}
+    // With no load running: the browser is ended (its reading thread with
+    // it) while the tabs' list its events look at is still there.
+    ~BrowserSession() {
+        PipePtr pipe, spare;
+        {
+            std::lock_guard lock(mutex_);
+            pipe = std::move(pipe_), spare = std::move(sparePipe_);
+            spare_.reset();
+        }
+        // Ended here, out of the lock: their last events may want it.
+    }
     // Loads the document in a tab of its own, reads its facts and prints it.
     // `keepGoing` is asked at least every 50 ms while the browser works
     // (not while it starts); false abandons the load, and the browser is
@@ -187,46 +201,78 @@ public:
     Printed Load(const RenderRequest& req, const std::function<bool()>& keepGoing);
 
 private:
-    // One document in one tab.
+    using PipePtr = std::shared_ptr<DevToolsPipe>;
+    // One document in one tab. Its loader's thread alone writes it, but for
+    // what the events read, which is written with the session's lock held.
     struct Tab {
-        std::string contextId, targetId, session, frameId;
-        bool loaded = false, crashed = false;
-        std::string allowedOrigin;   // web address's origin, "" for none
+        DevToolsPipe* pipe = nullptr;  // kept by whoever keeps the tab
+        Waiter* waiter = nullptr;
+        std::string contextId, targetId, session;
+        long targetCall = 0;  // the command making its page, while it is not answered
+        std::atomic<bool> loaded{false}, crashed{false};
+        // Read and written by the events with the lock held.
+        std::string frameId;
+        std::string allowedOrigin;  // web address's origin, "" for none
         bool urlMode = false;
-        long targetCall = 0;         // the command making its page, while it is not answered
-    };
-    bool EnsureBrowser(std::string& error);
-    void Drop() { pipe_.reset(), spare_.reset(); }
-    void OnEvent(const Json& m);
-    // Reads the facts with the tab's script; false when the tab does not answer.
-    bool Evaluate(const std::string& expr, Clock::time_point deadline, std::string& value, std::string& error);
-    // Opens a tab in a context of its own whose connections go to `bypass`
-    // hosts only; false (the browser dropped when it cannot even make one)
-    // with `error` set. With `wait` false the page is asked for and not
-    // waited for: FinishTab completes the tab.
-    bool OpenTab(Tab& t, const std::string& bypass, Clock::time_point deadline, bool wait, std::string& error);
-    bool FinishTab(Tab& t, Clock::time_point deadline, std::string& error);
-    void CloseTab(Tab& t);
-    void CloseTab() { CloseTab(tab_); }
-    // A tab for the next document of a file, opened while this one is
-    // converted: the browser makes its page process meanwhile.
-    void PrepareSpare();
-    void StopScripts();
-    bool Print(int width, int height, Printed& printed, Clock::time_point deadline, std::string& error);
 
-    BrowserOptions options_;
-    std::unique_ptr<DevToolsPipe> pipe_;
-    Tab tab_;
-    std::optional<Tab> spare_;
+        std::optional<Json> Call(const std::string& method, const Json& params, Clock::time_point deadline,
+                                 std::string& error) const {
+            return pipe->Call(method, params, session, deadline, error, waiter);
+        }
+        bool Abandoned() const { return waiter && waiter->abandoned; }
+    };
+    using TabPtr = std::shared_ptr<Tab>;
+
+    // The browser, started when there is none running; null with `error` set.
+    PipePtr Browser(std::string& error);
+    // A browser that misbehaves is not used for new tabs.
+    void Drop(DevToolsPipe* pipe);
+    // An event of the browser's whose pipe is `pipe`.
+    void OnEvent(DevToolsPipe& pipe, const Json& m);
+    // Reads the facts with the tab's script; false when the tab does not answer.
+    bool Evaluate(Tab& t, const std::string& expr, Clock::time_point deadline, std::string& value,
+                  std::string& error);
+    // Opens a tab in a context of its own whose connections go to `bypass`
+    // hosts only; null (the browser dropped when it cannot even make one)
+    // with `error` set. Its page is asked for and not waited for: FinishTab
+    // completes the tab.
+    TabPtr OpenTab(DevToolsPipe& pipe, Waiter* waiter, const std::string& bypass, Clock::time_point deadline,
+                   std::string& error);
+    // Attaches to the tab's page and sets it up for a document `width`
+    // pixels wide, the commands sent together.
+    bool FinishTab(const TabPtr& t, int width, Clock::time_point deadline, std::string& error);
+    void CloseTab(Tab& t);
+    // A tab for a next document, opened while this one loads or is
+    // converted: the browser makes its page process meanwhile.
+    void PrepareSpare(const PipePtr& pipe, Waiter& waiter);
+    TabPtr TakeSpare(const PipePtr& pipe);
+    void StopScripts(Tab& t);
+    bool Print(Tab& t, int width, int height, Printed& printed, Clock::time_point deadline, std::string& error);
+
+    const BrowserOptions options_;
+    std::mutex starting_;  // one browser is started at a time
+    std::mutex mutex_;     // guards what follows
+    PipePtr pipe_;
+    PipePtr sparePipe_;
+    TabPtr spare_;
+    bool spareComing_ = false;
+    std::map<std::string, std::weak_ptr<Tab>> tabs_;  // by their session, for the events
 };
 
-bool BrowserSession::EnsureBrowser(std::string& error) {
-    if (pipe_ && pipe_->Alive()) return true;
-    Drop();
+BrowserSession::PipePtr BrowserSession::Browser(std::string& error) {
+    std::lock_guard start(starting_);
+    PipePtr dead, deadSpare;
+    {
+        std::lock_guard lock(mutex_);
+        if (pipe_ && pipe_->Alive()) return pipe_;
+        dead = std::move(pipe_);
+        if (sparePipe_ && !sparePipe_->Alive()) deadSpare = std::move(sparePipe_), spare_.reset();
+    }
+    dead.reset(), deadSpare.reset();  // ended out of the lock: its events may want it
     std::string program = options_.program.empty() ? FindBrowser() : options_.program;
     if (program.empty()) {
         error = "no browser is installed";
-        return false;
+        return nullptr;
     }
     std::vector<std::string> args = {
         "--headless", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
@@ -237,66 +283,83 @@ bool BrowserSession::EnsureBrowser(std::string& error) {
     };
     // The browser's own sandbox refuses to run as root.
     if (::geteuid() == 0) args.push_back("--no-sandbox");
-    pipe_ = DevToolsPipe::Launch(program, args, error);
-    if (!pipe_) return false;
-    pipe_->SetEventHandler([this](const Json& m) { OnEvent(m); });
+    PipePtr pipe = DevToolsPipe::Launch(program, args, error);
+    if (!pipe) return nullptr;
+    pipe->SetEventHandler([this, p = pipe.get()](const Json& m) { OnEvent(*p, m); });
     // The first answer tells that the browser is up.
-    auto v = pipe_->Call("Browser.getVersion", Json::object(), "", Clock::now() + kStartTime, error);
+    auto v = pipe->Call("Browser.getVersion", Json::object(), "", Clock::now() + kStartTime, error);
     if (!v) {
         error = "the browser did not start: " + error;
-        pipe_.reset();
-        return false;
+        return nullptr;
     }
-    return true;
+    std::lock_guard lock(mutex_);
+    pipe_ = pipe;
+    return pipe;
 }
 
-void BrowserSession::OnEvent(const Json& m) {
+void BrowserSession::Drop(DevToolsPipe* pipe) {
+    PipePtr dropped, droppedSpare;
+    TabPtr spare;
+    {
+        std::lock_guard lock(mutex_);
+        if (pipe_.get() == pipe) dropped = std::move(pipe_);
+        if (sparePipe_.get() == pipe) droppedSpare = std::move(sparePipe_), spare = std::move(spare_);
+    }
+}
+
+void BrowserSession::OnEvent(DevToolsPipe& pipe, const Json& m) {
     std::string method = Str(m.value("method", Json()));
     std::string session = Str(m.value("sessionId", Json()));
-    if (session.empty() || session != tab_.session) return;
+    if (session.empty()) return;
+    std::unique_lock lock(mutex_);
+    auto it = tabs_.find(session);
+    TabPtr tab = it == tabs_.end() ? nullptr : it->second.lock();
+    if (!tab) return;
+    Tab& t = *tab;
     const Json params = m.value("params", Json::object());
     if (method == "Fetch.requestPaused") {
         std::string id = Str(params.value("requestId", Json()));
         std::string url = params.contains("request") ? Str(params["request"].value("url", Json())) : "";
         std::string scheme = SchemeOf(url);
         bool allow = scheme == "file" || scheme == "data" || scheme == "blob" || scheme == "about";
-        if (!allow && tab_.urlMode) {
+        if (!allow && t.urlMode) {
             std::string origin = OriginOf(url);
-            if (!origin.empty() && origin == tab_.allowedOrigin) allow = true;
+            if (!origin.empty() && origin == t.allowedOrigin) allow = true;
             // The main document's redirects during the first navigation.
-            else if (!tab_.loaded && Str(params.value("resourceType", Json())) == "Document" &&
-                     Str(params.value("frameId", Json())) == tab_.frameId && !origin.empty()) {
-                tab_.allowedOrigin = origin;
+            else if (!t.loaded && Str(params.value("resourceType", Json())) == "Document" &&
+                     Str(params.value("frameId", Json())) == t.frameId && !origin.empty()) {
+                t.allowedOrigin = origin;
                 allow = true;
             }
         }
-        if (allow) pipe_->Post("Fetch.continueRequest", {{"requestId", id}}, session);
-        else pipe_->Post("Fetch.failRequest", {{"requestId", id}, {"errorReason", "BlockedByClient"}}, session);
+        lock.unlock();
+        if (allow) pipe.Post("Fetch.continueRequest", {{"requestId", id}}, session);
+        else pipe.Post("Fetch.failRequest", {{"requestId", id}, {"errorReason", "BlockedByClient"}}, session);
     } else if (method == "Page.loadEventFired") {
-        tab_.loaded = true;
+        t.loaded = true;
     } else if (method == "Inspector.targetCrashed") {
-        tab_.crashed = true;
+        t.crashed = true;
     } else if (method == "Page.javascriptDialogOpening") {
         // Nobody is there to answer a dialog; it would hold the page forever.
-        pipe_->Post("Page.handleJavaScriptDialog", {{"accept", false}}, session);
+        lock.unlock();
+        pipe.Post("Page.handleJavaScriptDialog", {{"accept", false}}, session);
     }
 }
 
-void BrowserSession::StopScripts() {
-    pipe_->Post("Runtime.terminateExecution", Json::object(), tab_.session);
-    pipe_->Post("Emulation.setScriptExecutionDisabled", {{"value", true}}, tab_.session);
+void BrowserSession::StopScripts(Tab& t) {
+    t.pipe->Post("Runtime.terminateExecution", Json::object(), t.session);
+    t.pipe->Post("Emulation.setScriptExecutionDisabled", {{"value", true}}, t.session);
 }
 
-bool BrowserSession::Evaluate(const std::string& expr, Clock::time_point deadline, std::string& value,
-                             std::string& error) {
+bool BrowserSession::Evaluate(Tab& t, const std::string& expr, Clock::time_point deadline, std::string& value,
+                              std::string& error) {
     const Json params = {{"expression", expr}, {"returnByValue", true}};
     // The page's own script may still be busy (a timer that never returns):
     // when the tab does not answer soon, its scripts are stopped for good.
-    auto r = pipe_->Call("Runtime.evaluate", params, tab_.session, std::min(deadline, Clock::now() + kScriptPatience),
-                         error);
-    if (!r && pipe_->Alive() && !pipe_->Abandoned() && !tab_.crashed && Clock::now() < deadline) {
-        StopScripts();
-        r = pipe_->Call("Runtime.evaluate", params, tab_.session, deadline, error);
+    auto r = t.Call("Runtime.evaluate", params, std::min(deadline, Clock::now() + kScriptPatience), error);
+    if (!r && t.pipe->Alive() && !t.Abandoned() && !t.crashed && Clock::now() < deadline) {
+        StopScripts(t);
+        r = t.Call("Runtime.evaluate", params, deadline, error);
     }
     if (!r) return false;
     if (r->contains("exceptionDetails")) {
@@ -309,90 +372,132 @@ bool BrowserSession::Evaluate(const std::string& expr, Clock::time_point deadlin
 }
 
 void BrowserSession::CloseTab(Tab& t) {
-    if (!pipe_) return;
+    if (!t.pipe) return;
+    DevToolsPipe& pipe = *t.pipe;
+    if (!t.session.empty()) {
+        std::lock_guard lock(mutex_);
+        tabs_.erase(t.session);
+    }
+    // Closed whatever the caller says: an abandoned load's tab goes too.
     std::string error;
     bool ok = true;
     if (t.targetCall) {
         // A page asked for and never waited for.
-        auto target = pipe_->Await(t.targetCall, Clock::now() + kCloseTime, error);
+        auto target = pipe.Await(t.targetCall, Clock::now() + kCloseTime, error);
         ok = target.has_value();
         if (target) t.targetId = Str(target->value("targetId", Json()));
         t.targetCall = 0;
     }
-    if (ok && !t.targetId.empty())
-        ok = pipe_->Call("Target.closeTarget", {{"targetId", t.targetId}}, "", Clock::now() + kCloseTime, error)
-                 .has_value();
+    // Closed without waiting: a browser that hangs is found out by the
+    // next command.
+    if (ok && !t.targetId.empty()) pipe.Post("Target.closeTarget", {{"targetId", t.targetId}}, "");
     if (ok && !t.contextId.empty())
-        ok = pipe_->Call("Target.disposeBrowserContext", {{"browserContextId", t.contextId}}, "",
-                         Clock::now() + kCloseTime, error)
-                 .has_value();
+        pipe.Post("Target.disposeBrowserContext", {{"browserContextId", t.contextId}}, "");
     // A browser that cannot even close a tab is not used again.
-    if (!ok) Drop();
-    t = Tab{};
+    if (!ok) Drop(&pipe);
+    t.pipe = nullptr;
+    t.targetId.clear(), t.contextId.clear(), t.session.clear();
 }
 
-bool BrowserSession::OpenTab(Tab& t, const std::string& bypass, Clock::time_point deadline, bool wait,
-                            std::string& error) {
-    auto context = pipe_->Call("Target.createBrowserContext",
-                               {{"disposeOnDetach", true}, {"proxyServer", kNoProxy}, {"proxyBypassList", bypass}}, "",
-                               deadline, error);
+BrowserSession::TabPtr BrowserSession::OpenTab(DevToolsPipe& pipe, Waiter* waiter, const std::string& bypass,
+                                               Clock::time_point deadline, std::string& error) {
+    auto t = std::make_shared<Tab>();
+    t->pipe = &pipe;
+    t->waiter = waiter;
+    auto context = pipe.Call("Target.createBrowserContext",
+                             {{"disposeOnDetach", true}, {"proxyServer", kNoProxy}, {"proxyBypassList", bypass}}, "",
+                             deadline, error, waiter);
     if (!context) {
         error = "no browser context: " + error;
-        if (!pipe_->Abandoned()) Drop();
-        return false;
+        if (!t->Abandoned()) Drop(&pipe);
+        return nullptr;
     }
-    t.contextId = Str(context->value("browserContextId", Json()));
-    t.targetCall = pipe_->Send("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", t.contextId}}, "");
-    return !wait || FinishTab(t, deadline, error);
+    t->contextId = Str(context->value("browserContextId", Json()));
+    t->targetCall = pipe.Send("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", t->contextId}}, "");
+    return t;
 }
 
-bool BrowserSession::FinishTab(Tab& t, Clock::time_point deadline, std::string& error) {
-    auto target = pipe_->Await(t.targetCall, deadline, error);
+bool BrowserSession::FinishTab(const TabPtr& tp, int width, Clock::time_point deadline, std::string& error) {
+    Tab& t = *tp;
+    DevToolsPipe& pipe = *t.pipe;
+    auto target = pipe.Await(t.targetCall, deadline, error, t.waiter);
     t.targetCall = 0;
     if (!target) {
         error = "no new tab: " + error;
-        if (!pipe_->Abandoned()) Drop();
+        if (!t.Abandoned()) Drop(&pipe);
         return false;
     }
     t.targetId = Str(target->value("targetId", Json()));
     auto attached =
-        pipe_->Call("Target.attachToTarget", {{"targetId", t.targetId}, {"flatten", true}}, "", deadline, error);
+        pipe.Call("Target.attachToTarget", {{"targetId", t.targetId}, {"flatten", true}}, "", deadline, error, t.waiter);
     if (!attached) {
         error = "tab not attached: " + error;
         return false;
     }
     t.session = Str(attached->value("sessionId", Json()));
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = tabs_.begin(); it != tabs_.end();) it = it->second.expired() ? tabs_.erase(it) : std::next(it);
+        tabs_[t.session] = tp;
+    }
     // Only requests that could leave the machine go through the filter: a
     // page's own files, data and blob addresses are local and always
     // allowed, and holding each of them for an answer slows every load.
-    for (auto [method, params] : std::initializer_list<std::pair<const char*, Json>>{
-             {"Page.enable", Json::object()},
-             {"Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "http*"}}})}}},
-             {"Emulation.setEmulatedMedia", {{"media", "screen"}}},
-         }) {
-        if (!pipe_->Call(method, params, t.session, deadline, error)) {
-            error = std::string(method) + ": " + error;
-            return false;
+    // The commands of one tab are carried out in the order sent: they go
+    // together, and their answers are waited for after.
+    const std::pair<const char*, Json> setup[] = {
+        {"Page.enable", Json::object()},
+        {"Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "http*"}}})}}},
+        {"Emulation.setEmulatedMedia", {{"media", "screen"}}},
+        {"Emulation.setDeviceMetricsOverride",
+         {{"width", width}, {"height", kScreenHeight}, {"deviceScaleFactor", 1}, {"mobile", false}}},
+        {"Page.getFrameTree", Json::object()},
+    };
+    long ids[std::size(setup)];
+    for (std::size_t i = 0; i < std::size(setup); ++i) ids[i] = pipe.Send(setup[i].first, setup[i].second, t.session);
+    bool ok = true;
+    for (std::size_t i = 0; i < std::size(setup); ++i) {
+        std::string e;
+        auto r = pipe.Await(ids[i], deadline, e, t.waiter);  // each is taken, also after a failure
+        const bool frameTree = i + 1 == std::size(setup);  // its id helps, it is not needed
+        if (!r && ok && !frameTree) ok = false, error = std::string(setup[i].first) + ": " + e;
+        if (r && frameTree) {
+            std::lock_guard lock(mutex_);
+            t.frameId = Str(r->value("frameTree", Json::object()).value("frame", Json::object()).value("id", Json()));
         }
     }
-    return true;
+    return ok;
 }
 
-void BrowserSession::PrepareSpare() {
-    if (spare_ || !pipe_ || !pipe_->Alive() || pipe_->Abandoned()) return;
-    Tab t;
+void BrowserSession::PrepareSpare(const PipePtr& pipe, Waiter& waiter) {
+    {
+        std::lock_guard lock(mutex_);
+        if (spare_ || spareComing_ || pipe != pipe_ || !pipe->Alive() || waiter.abandoned) return;
+        spareComing_ = true;
+    }
     std::string error;
-    if (OpenTab(t, "<-loopback>", Clock::now() + kStartTime, false, error)) spare_ = std::move(t);
-    else CloseTab(t);
+    TabPtr t = OpenTab(*pipe, &waiter, "<-loopback>", Clock::now() + kStartTime, error);
+    std::lock_guard lock(mutex_);
+    spareComing_ = false;
+    if (!t) return;
+    t->waiter = nullptr;  // the next loader's
+    spare_ = std::move(t), sparePipe_ = pipe;
 }
 
-bool BrowserSession::Print(int width, int height, Printed& printed, Clock::time_point deadline,
+BrowserSession::TabPtr BrowserSession::TakeSpare(const PipePtr& pipe) {
+    std::lock_guard lock(mutex_);
+    if (!spare_ || sparePipe_ != pipe) return nullptr;
+    sparePipe_.reset();  // not the last: the loader keeps the browser
+    return std::move(spare_);
+}
+
+bool BrowserSession::Print(Tab& t, int width, int height, Printed& printed, Clock::time_point deadline,
                            std::string& error) {
     const PrintPlan plan = PlanPrint(height);
     std::string ignored;
     std::string add = std::string("(()=>{const s=document.createElement('style');s.textContent=") +
                       Json(kPrintStyle).dump() + ";(document.head||document.documentElement).appendChild(s);})()";
-    Evaluate(add, deadline, ignored, error);
+    Evaluate(t, add, deadline, ignored, error);
     Json params = {{"paperWidth", width * plan.scale / 96.0},
                    {"paperHeight", plan.pageCss * plan.scale / 96.0},
                    {"scale", plan.scale},
@@ -405,21 +510,11 @@ bool BrowserSession::Print(int width, int height, Printed& printed, Clock::time_
                    {"generateDocumentOutline", false}};
     if (plan.pages > 1) params["pageRanges"] = "1-" + std::to_string(plan.pages);
     else params["pageRanges"] = "1";
-    platform::StepTimer timer;
-    auto r = pipe_->Call("Page.printToPDF", params, tab_.session, deadline, error);
-    timer.Lap("browser print");
+    auto r = t.Call("Page.printToPDF", params, deadline, error);
     if (!r) {
         error = "printing failed: " + error;
         return false;
     }
-    // The tab is done with (closed without waiting: a browser that hangs
-    // is found out by the next command), and the next document's is made
-    // while this one is converted.
-    pipe_->Post("Target.closeTarget", {{"targetId", tab_.targetId}}, "");
-    pipe_->Post("Target.disposeBrowserContext", {{"browserContextId", tab_.contextId}}, "");
-    tab_ = Tab{};
-    PrepareSpare();
-    timer.Lap("browser next tab");
     if (!Base64Decode(Str(r->value("data", Json())), printed.pdf) || printed.pdf.empty()) {
         printed.pdf.clear();
         error = "the printed document is damaged";
@@ -436,21 +531,15 @@ Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool(
     std::string error;
     // A browser that is starting is waited for whatever the caller says:
     // the next document needs it too.
-    if (!EnsureBrowser(error)) {
+    const PipePtr pipe = Browser(error);
+    if (!pipe) {
         out.crashed = true;
         out.warnings.push_back("Browser engine: " + error);
         return printed;
     }
     const auto start = Clock::now();
     const auto loadDeadline = start + std::chrono::milliseconds(std::max(0, req.timeoutMs));
-    pipe_->Resume();
-    pipe_->SetWaitHook(keepGoing);
-    struct Unhook {
-        BrowserSession& s;
-        ~Unhook() {
-            if (s.pipe_) s.pipe_->SetWaitHook({});
-        }
-    } unhook{*this};
+    Waiter waiter{keepGoing};
     if (!keepGoing()) {
         printed.abandoned = true;
         out.crashed = true;
@@ -483,66 +572,64 @@ Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool(
         }
     } cleanup{stringFile};
 
+    TabPtr tab;
+    // The tab goes whichever way the load ends.
+    struct Closer {
+        BrowserSession& s;
+        TabPtr& t;
+        ~Closer() {
+            if (t) s.CloseTab(*t);
+        }
+    } closer{*this, tab};
+
     const auto setupDeadline = Clock::now() + kStartTime;
     auto fail = [&](const std::string& why) {
         out.crashed = true;
         out.documentAvailable = false;
         out.warnings.push_back("Browser engine: " + why);
-        if (pipe_ && pipe_->Abandoned()) {
-            // Abandoned by the caller, not by the browser: its tab is closed
-            // and the browser kept.
-            printed.abandoned = true;
-            pipe_->SetWaitHook({});
-            pipe_->Resume();
-        }
-        CloseTab();
+        // Abandoned by the caller, not by the browser: its tab is closed
+        // and the browser kept.
+        printed.abandoned = waiter.abandoned;
         return std::move(printed);
     };
-    tab_ = Tab{};
-    tab_.urlMode = req.kind == RenderRequest::Kind::Address && (SchemeOf(address) == "http" || SchemeOf(address) == "https");
-    tab_.allowedOrigin = tab_.urlMode ? OriginOf(address) : "";
-    if (req.kind == RenderRequest::Kind::String) tab_.allowedOrigin = OriginOf(req.baseUrl), tab_.urlMode = !tab_.allowedOrigin.empty();
+    bool urlMode = req.kind == RenderRequest::Kind::Address && (SchemeOf(address) == "http" || SchemeOf(address) == "https");
+    std::string origin = urlMode ? OriginOf(address) : "";
+    if (req.kind == RenderRequest::Kind::String) origin = OriginOf(req.baseUrl), urlMode = !origin.empty();
     // Each document in a context of its own (no cookies or cache shared),
     // whose connections all go to a proxy that is not there, but for the
     // page's own host: what the request filter never sees (speculative
     // connections, sockets) cannot leave either. A document with no host
     // of its own takes the tab made ready meanwhile, if there is one.
-    std::optional<Tab> spare = std::move(spare_);
-    spare_.reset();
-    if (spare && !pipe_->Alive()) spare.reset();
-    if (spare && !tab_.allowedOrigin.empty()) CloseTab(*spare), spare.reset();
-    if (!pipe_ || !pipe_->Alive()) return fail("the browser ended");
     const int width = std::max(1, req.minimalWidth);
-    const Json screen = {{"width", width}, {"height", kScreenHeight}, {"deviceScaleFactor", 1}, {"mobile", false}};
-    const std::string origin = tab_.allowedOrigin;
-    const bool urlMode = tab_.urlMode;
-    if (spare) {
-        // It was asked for and not waited for: a tab that does not come now
-        // is closed and a new one made.
-        tab_ = std::move(*spare);
-        if (!FinishTab(tab_, setupDeadline, error) ||
-            !pipe_->Call("Emulation.setDeviceMetricsOverride", screen, tab_.session, setupDeadline, error)) {
-            CloseTab();
-            if (!pipe_ || !pipe_->Alive()) return fail("the browser ended");
-            spare.reset();
+    if (origin.empty()) {
+        if ((tab = TakeSpare(pipe))) {
+            // It was asked for and not waited for: a tab that does not come
+            // now is closed and a new one made.
+            tab->waiter = &waiter;
+            if (!FinishTab(tab, width, setupDeadline, error)) {
+                CloseTab(*tab), tab.reset();
+                if (!pipe->Alive()) return fail("the browser ended");
+                if (waiter.abandoned) return fail("abandoned by the caller");
+            }
         }
-        tab_.allowedOrigin = origin, tab_.urlMode = urlMode;
     }
-    if (!spare) {
+    if (!tab) {
         std::string bypass = "<-loopback>";
         if (!origin.empty()) bypass += ";" + origin.substr(origin.find("//") + 2);
-        if (!OpenTab(tab_, bypass, setupDeadline, true, error)) return fail(error);
-        tab_.allowedOrigin = origin, tab_.urlMode = urlMode;
-        if (!pipe_->Call("Emulation.setDeviceMetricsOverride", screen, tab_.session, setupDeadline, error))
-            return fail("Emulation.setDeviceMetricsOverride: " + error);
+        tab = OpenTab(*pipe, &waiter, bypass, setupDeadline, error);
+        if (!tab) return fail(error);
+        if (!FinishTab(tab, width, setupDeadline, error)) return fail(error);
+    }
+    Tab& t = *tab;
+    {
+        std::lock_guard lock(mutex_);
+        t.allowedOrigin = origin, t.urlMode = urlMode;
     }
     timer.Lap("browser start and tab");
-    if (auto tree = pipe_->Call("Page.getFrameTree", Json::object(), tab_.session, setupDeadline, error))
-        tab_.frameId = Str(tree->value("frameTree", Json::object()).value("frame", Json::object()).value("id", Json()));
 
-    tab_.loaded = false;  // about:blank's own load is not the document's
-    auto nav = pipe_->Call("Page.navigate", {{"url", address}}, tab_.session,
-                           std::max(loadDeadline, Clock::now() + std::chrono::seconds(1)), error);
+    t.loaded = false;  // about:blank's own load is not the document's
+    auto nav = t.Call("Page.navigate", {{"url", address}}, std::max(loadDeadline, Clock::now() + std::chrono::seconds(1)),
+                      error);
     const std::string shownUrl = req.kind == RenderRequest::Kind::String ? "about:blank" : req.address;
     if (nav && nav->contains("errorText")) {
         // The top frame failed: an error event and no document.
@@ -551,24 +638,22 @@ Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool(
         out.events.push_back(e);
         out.warnings.push_back("Browser engine: " + Str((*nav)["errorText"]));
         out.documentAvailable = false;
-        CloseTab();
         return printed;
     }
-    if (!nav && !pipe_->Alive()) return fail("the browser ended while loading");
+    if (!nav && !pipe->Alive()) return fail("the browser ended while loading");
     // The next document's tab (its context and page process) is made while
     // this one loads.
-    if (nav) PrepareSpare();
-    if (!pipe_) return fail("the browser ended while loading");
-    bool loaded = nav && pipe_->WaitFor([this] { return tab_.loaded || tab_.crashed; }, loadDeadline);
-    if (pipe_->Abandoned()) return fail("abandoned by the caller");
-    if (tab_.crashed) return fail("the page's process crashed");
-    if (!pipe_->Alive()) return fail("the browser ended while loading");
+    if (nav) PrepareSpare(pipe, waiter);
+    bool loaded = nav && pipe->WaitFor([&t] { return t.loaded || t.crashed; }, loadDeadline, &waiter);
+    if (waiter.abandoned) return fail("abandoned by the caller");
+    if (t.crashed) return fail("the page's process crashed");
+    if (!pipe->Alive()) return fail("the browser ended while loading");
     if (!loaded) {
         // Drawn as far as it loaded: the page's script is stopped and kept
         // stopped, and what is still coming is not waited for.
         out.timedOut = true;
-        StopScripts();
-        pipe_->Post("Page.stopLoading", Json::object(), tab_.session);
+        StopScripts(t);
+        pipe->Post("Page.stopLoading", Json::object(), t.session);
     }
     timer.Lap("browser load");
     if (!out.timedOut) {
@@ -584,24 +669,32 @@ Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool(
     // The view is made as tall as the document (and as wide when it is
     // wider), as the document is then printed on one page of that size:
     // heights in viewport units come out the same on screen and on paper.
+    // The first look only measures; after each sizing the facts are read
+    // whole, and they are the ones kept when the size holds.
     std::string text;
     Facts f;
     int w = width, h = kScreenHeight;
-    for (int round = 0; round < 3; ++round) {
-        if (!Evaluate(FactsScript(true), afterDeadline, text, error) || !ReadFacts(text, f))
-            return fail(tab_.crashed ? "the page's process crashed" : "the page does not answer: " + error);
+    for (int round = 0;; ++round) {
+        const bool measureOnly = round == 0;
+        f = Facts{};
+        if (!Evaluate(t, FactsScript(measureOnly), afterDeadline, text, error) || !ReadFacts(text, f))
+            return fail(t.crashed ? "the page's process crashed" : "the page does not answer: " + error);
         int nw = std::max({f.sw, f.bsw, width});
         int nh = f.bottom > 0 ? f.bottom : f.sh;
         nw = static_cast<int>(std::min<double>(nw, 16384)), nh = static_cast<int>(std::clamp<double>(nh, 1, kMaxDocumentPx));
-        if (nw == w && nh == h) break;
+        if ((nw == w && nh == h) || round == 3) {
+            // The size holds (or it never settles): the facts of this size.
+            if (measureOnly &&
+                (!Evaluate(t, FactsScript(false), afterDeadline, text, error) || !(f = Facts{}, ReadFacts(text, f))))
+                return fail(t.crashed ? "the page's process crashed" : "the page does not answer: " + error);
+            break;
+        }
         w = nw, h = nh;
-        if (!pipe_->Call("Emulation.setDeviceMetricsOverride",
-                         {{"width", w}, {"height", std::min(h, 10000000)}, {"deviceScaleFactor", 1}, {"mobile", false}},
-                         tab_.session, afterDeadline, error))
+        if (!t.Call("Emulation.setDeviceMetricsOverride",
+                    {{"width", w}, {"height", std::min(h, 10000000)}, {"deviceScaleFactor", 1}, {"mobile", false}},
+                    afterDeadline, error))
             return fail("cannot size the view: " + error);
     }
-    if (!Evaluate(FactsScript(false), afterDeadline, text, error) || !(f = Facts{}, ReadFacts(text, f)))
-        return fail(tab_.crashed ? "the page's process crashed" : "the page does not answer: " + error);
 
     timer.Lap("browser facts");
     out.documentAvailable = true;
@@ -617,13 +710,21 @@ Printed BrowserSession::Load(const RenderRequest& req, const std::function<bool(
     out.elements.push_back(std::move(extent));
     for (auto& e : f.elements) out.elements.push_back(std::move(e));
     out.anchors = std::move(f.anchors);
-    int printHeight = std::max({f.bottom, f.sh, 1});
+    // The paper is a little taller than the document: the printer rounds
+    // the paper's size, and a last line that no longer fits would go to a
+    // second page, which is not printed.
+    int printHeight = std::max({f.bottom, f.sh, 1}) + kPrintSlackPx;
     if (printHeight > kMaxDocumentPx) printHeight = static_cast<int>(kMaxDocumentPx);
-    if (!Print(w, printHeight, printed, afterDeadline, error)) {
-        if (tab_.crashed) return fail("the page's process crashed");
+    if (!Print(t, w, printHeight, printed, afterDeadline, error)) {
+        if (t.crashed) return fail("the page's process crashed");
         return fail(error);
     }
-    CloseTab();
+    timer.Lap("browser print");
+    // The tab is done with, and the next document's is made while this one
+    // is converted.
+    CloseTab(t), tab.reset();
+    PrepareSpare(pipe, waiter);
+    timer.Lap("browser next tab");
     return printed;
 }
 
@@ -690,28 +791,29 @@ FileStamp StampOf(const RenderRequest& req) {
     return s;
 }
 
-// The engine: a session on a thread of its own that loads and prints the
-// documents asked for and, while the caller converts one, those announced
-// to come next (at most kAhead of them at a time, in the order announced). A document
-// asked for goes before those announced: one being loaded ahead is stopped
-// and started again afterwards, so that no document waits for another's
-// time-out. A document announced and loaded ahead is taken when it is asked
-// for with the same request while its file is unchanged and its load went
-// through; else it is loaded again. The prints are converted into drawing
-// calls on the caller's thread.
+// The engine: a session whose documents are loaded and printed by worker
+// threads, one tab each, those asked for first and, while the caller
+// converts one, those announced to come next (at most kAhead of them
+// loaded or held at a time, in the order announced). A document asked for
+// goes before those announced: when every worker is busy ahead, the one
+// loaded last is stopped and started again afterwards, so that no document
+// waits for another's time-out. A document announced and loaded ahead is
+// taken when it is asked for with the same request while its file is
+// unchanged and its load went through; else it is loaded again. The prints
+// are converted into drawing calls on the caller's thread.
 class BrowserEngine final : public htmlengine::HtmlEngine {
 public:
-    explicit BrowserEngine(BrowserOptions o) : session_(std::move(o)) {}
+    explicit BrowserEngine(BrowserOptions o)
+        : tabs_(std::clamp<std::size_t>(o.tabs, 1, 8)), ahead_(std::max<std::size_t>(2, tabs_)),
+          session_(std::move(o)) {}
     ~BrowserEngine() override;
     RenderResult Render(const RenderRequest& req) override;
     void Prefetch(const RenderRequest& req) override;
     void SetWaitHook(std::function<bool()> hook) override { hook_ = std::move(hook); }
 
 private:
-    // Announced documents loaded or being loaded ahead at most, and
-    // announced ones waiting their turn (a compiled help file names the
-    // next eight topics).
-    static constexpr std::size_t kAhead = 2;
+    // Announced ones waiting their turn at most (a compiled help file names
+    // the next eight topics).
     static constexpr std::size_t kAnnounced = 16;
 
     struct Job {
@@ -725,7 +827,7 @@ private:
     };
     using JobPtr = std::shared_ptr<Job>;
 
-    void StartWorker();  // with mutex_ held
+    void StartWorkers();  // with mutex_ held
     void Work();
     JobPtr NextJob();  // with mutex_ held
     // The job for a document asked for: the one announced for it, or a new one.
@@ -733,12 +835,14 @@ private:
     // Waits for the job, asking the wait hook meanwhile; false when the hook gave up.
     bool Wait(const JobPtr& job);
 
-    BrowserSession session_;  // the worker's only
+    const std::size_t tabs_;   // documents in the browser at once: one worker each
+    const std::size_t ahead_;  // announced documents loading or loaded at most
+    BrowserSession session_;   // the workers' only
     std::mutex mutex_;
     std::condition_variable changed_;
     std::list<JobPtr> jobs_;  // not yet taken, in the order asked and announced
     bool ending_ = false;
-    std::thread worker_;
+    std::vector<std::thread> workers_;
     std::function<bool()> hook_;
 };
 
@@ -750,11 +854,11 @@ BrowserEngine::~BrowserEngine() {
         jobs_.clear();
     }
     changed_.notify_all();
-    if (worker_.joinable()) worker_.join();
+    for (auto& w : workers_) w.join();
 }
 
-void BrowserEngine::StartWorker() {
-    if (!worker_.joinable()) worker_ = std::thread([this] { Work(); });
+void BrowserEngine::StartWorkers() {
+    while (workers_.size() < tabs_) workers_.emplace_back([this] { Work(); });
 }
 
 BrowserEngine::JobPtr BrowserEngine::NextJob() {
@@ -762,7 +866,7 @@ BrowserEngine::JobPtr BrowserEngine::NextJob() {
         if (j->asked && j->state == Job::State::Queued) return j;
     std::size_t ahead = 0;  // announced ones loading or loaded
     for (auto& j : jobs_) ahead += !j->asked && j->state != Job::State::Queued;
-    if (ahead >= kAhead) return nullptr;
+    if (ahead >= ahead_) return nullptr;
     for (auto& j : jobs_)
         if (j->state == Job::State::Queued) return j;
     return nullptr;
@@ -810,7 +914,7 @@ void BrowserEngine::Prefetch(const RenderRequest& req) {
     job->stamp = stamp;
     job->announced = true;
     jobs_.push_back(std::move(job));
-    StartWorker();
+    StartWorkers();
     changed_.notify_all();
 }
 
@@ -846,12 +950,19 @@ BrowserEngine::JobPtr BrowserEngine::Ask(const RenderRequest& req) {
         jobs_.push_front(job);
     }
     job->asked = true;
-    // No document waits for one announced: one being loaded is stopped when
-    // this one still has to be.
-    if (job->state == Job::State::Queued)
-        for (auto& j : jobs_)
-            if (j != job && !j->asked && j->state == Job::State::Running) j->stop = true;
-    StartWorker();
+    // No document waits for one announced: when every worker is busy with
+    // one, the one announced last is stopped.
+    if (job->state == Job::State::Queued) {
+        std::size_t busy = 0;
+        JobPtr last;
+        for (auto& j : jobs_) {
+            if (j->state != Job::State::Running || j->stop) continue;
+            ++busy;
+            if (!j->asked) last = j;
+        }
+        if (busy >= tabs_ && last) last->stop = true;
+    }
+    StartWorkers();
     changed_.notify_all();
     return job;
 }
@@ -930,6 +1041,14 @@ std::string FindBrowser() {
 }
 
 std::unique_ptr<htmlengine::HtmlEngine> CreateBrowserEngine(BrowserOptions options) {
+    if (options.tabs == 0) {
+        options.tabs = kDefaultTabs;
+        if (const char* env = std::getenv("VELLUMATE_BROWSER_TABS"); env && *env) {
+            char* end = nullptr;
+            const long n = std::strtol(env, &end, 10);
+            if (*end == 0 && n >= 1 && n <= 8) options.tabs = static_cast<std::size_t>(n);
+        }
+    }
     return std::make_unique<BrowserEngine>(std::move(options));
 }
 

@@ -165,6 +165,22 @@ TEST_F(BrowserEngineTest, TallDocumentKeepsItsPositions) {
     EXPECT_NEAR(bottom->y, 100000 + 18, 6);
 }
 
+// The document's last line ends where the printed paper ends, rounded by
+// the printer: it is drawn all the same, whatever the height.
+TEST_F(BrowserEngineTest, LastLineIsDrawnAtAnyHeight) {
+    auto engine = CreateBrowserEngine();
+    for (auto [width, height] : {std::pair{700, 5000}, {800, 16300}, {800, 30000}}) {
+        RenderRequest req;
+        req.kind = RenderRequest::Kind::String;
+        req.html = "<body style='margin:0'><h1>Top line</h1><div style='height:" + std::to_string(height) +
+                   "px'></div><a href='#'>Last line</a></body>";
+        req.minimalWidth = width;
+        req.timeoutMs = 20000;
+        RenderResult r = engine->Render(req);
+        EXPECT_NE(AllText(r).find("Last line"), std::string::npos) << width << " x " << height << ": " << AllText(r);
+    }
+}
+
 // A page that calls out, asks for a dialog and never ends its script: no
 // request leaves the machine, the load is cut at its time-out and drawn as
 // far as it came; the next document is drawn as usual.
@@ -263,6 +279,37 @@ std::string Described(const RenderResult& r) {
     return s;
 }
 
+// Our children: the browser once it runs the browser's program (not while
+// it is still a copy of us), and whatever else we left running.
+std::vector<pid_t> Children(bool browsersOnly) {
+    const auto self = std::filesystem::read_symlink("/proc/self/exe");
+    std::vector<pid_t> found;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(e.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        auto close = line.rfind(')');
+        char state = 0;
+        int ppid = 0;
+        if (close == std::string::npos || std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) != 2 ||
+            ppid != ::getpid())
+            continue;
+        std::error_code ec;
+        auto exe = std::filesystem::read_symlink(e.path() / "exe", ec);
+        if (!browsersOnly || (!ec && exe != self)) found.push_back(std::stoi(e.path().filename().string()));
+    }
+    return found;
+}
+
+// The browser the engine started, waited for as it starts; -1 when none came.
+pid_t BrowserChild() {
+    for (int tries = 0; tries < 3000; ++tries) {
+        if (auto b = Children(true); !b.empty()) return b.front();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
 // Runs each test with a temporary folder of its own, where the browsers
 // keep their profiles and the test its files.
 class BrowserAheadTest : public BrowserEngineTest {
@@ -347,18 +394,7 @@ TEST_F(BrowserAheadTest, AnnouncedAndNeverLoadedLeavesNothingBehind) {
     }
     EXPECT_EQ(LeftBehind(), std::vector<std::string>{});
     // No process of ours is left either.
-    int children = 0;
-    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(e.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line)) continue;
-        auto close = line.rfind(')');
-        if (close == std::string::npos) continue;
-        char state = 0;
-        int ppid = 0;
-        if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == ::getpid()) ++children;
-    }
-    EXPECT_EQ(children, 0);
+    EXPECT_EQ(Children(false).size(), 0u);
 }
 
 // A page announced ahead that never ends its script holds neither the
@@ -390,26 +426,7 @@ TEST_F(BrowserAheadTest, HostileAnnouncedPageHoldsNoOtherDocument) {
 TEST_F(BrowserAheadTest, BrowserDyingAheadIsStartedAgainForTheLoad) {
     auto engine = CreateBrowserEngine();
     engine->Prefetch(FileRequest("modern.html"));
-    // The browser is our child once it runs the browser's program.
-    const auto self = std::filesystem::read_symlink("/proc/self/exe");
-    pid_t browser = -1;
-    for (int tries = 0; tries < 3000 && browser < 0; ++tries) {
-        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-            std::ifstream stat(e.path() / "stat");
-            std::string line;
-            if (!std::getline(stat, line)) continue;
-            auto close = line.rfind(')');
-            char state = 0;
-            int ppid = 0;
-            if (close == std::string::npos || std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) != 2 ||
-                ppid != ::getpid())
-                continue;
-            std::error_code ec;
-            auto exe = std::filesystem::read_symlink(e.path() / "exe", ec);
-            if (!ec && exe != self) browser = std::stoi(e.path().filename().string());
-        }
-        if (browser < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const pid_t browser = BrowserChild();
     ASSERT_GT(browser, 0) << "the browser was not started for the announcement";
     ::kill(-browser, SIGKILL);
     ::kill(browser, SIGKILL);
@@ -417,6 +434,111 @@ TEST_F(BrowserAheadTest, BrowserDyingAheadIsStartedAgainForTheLoad) {
     EXPECT_TRUE(r.documentAvailable) << (r.warnings.empty() ? "" : r.warnings.back());
     EXPECT_NE(AllText(r).find("Alpha"), std::string::npos);
     EXPECT_NE(AllText(engine->Render(FileRequest("classic.html"))).find("Classic text."), std::string::npos);
+}
+
+// ---- Several documents in the browser at once
+
+// Two documents in their own tabs at once come out as one at a time does:
+// the same text, sizes, boxes and links.
+TEST_F(BrowserAheadTest, TwoTabsDrawAsOneAtATime) {
+    RenderRequest tall;
+    tall.address = "file://" + Write("doc-tall.html", "<body style='margin:0'><h1 id='top'>Tall one</h1>"
+                                     "<div style='height:5000px'></div><a href='#top'>Back up</a></body>");
+    tall.minimalWidth = 700;
+    tall.timeoutMs = 20000;
+    const RenderRequest docs[] = {FileRequest("modern.html"), tall, FileRequest("classic.html"),
+                                  FileRequest("modern.html")};
+    BrowserOptions one;
+    one.tabs = 1;
+    std::vector<std::string> alone;
+    {
+        auto engine = CreateBrowserEngine(one);
+        for (const auto& d : docs) alone.push_back(Described(engine->Render(d)));
+    }
+    ASSERT_NE(alone[1].find("Back up"), std::string::npos) << alone[1];
+    for (std::size_t tabs : {2, 3}) {
+        BrowserOptions several;
+        several.tabs = tabs;
+        auto engine = CreateBrowserEngine(several);
+        for (const auto& d : docs) engine->Prefetch(d);
+        for (std::size_t i = 0; i < std::size(docs); ++i)
+            EXPECT_EQ(Described(engine->Render(docs[i])), alone[i]) << tabs << " tabs, document " << i;
+    }
+}
+
+// A page whose script never ends holds its own tab only: the document in
+// the other tab is loaded, measured and printed meanwhile, within its own
+// limit, and the hanging one still gets its time-out when it is asked for.
+TEST_F(BrowserAheadTest, HangingTabHoldsNotTheOther) {
+    BrowserOptions two;
+    two.tabs = 2;
+    auto engine = CreateBrowserEngine(two);
+    RenderRequest hostile = FileRequest("hostile.html");
+    hostile.timeoutMs = 2500;
+    engine->Prefetch(hostile);
+    RenderRequest classic = FileRequest("classic.html");
+    for (int i = 0; i < 3; ++i) {
+        // Its own file each time: each is a load of its own beside the hanging one.
+        RenderRequest req;
+        req.address = "file://" + Write("doc" + std::to_string(i) + ".html", "<p>Plain page " + std::to_string(i) + ".</p>");
+        req.timeoutMs = 20000;
+        RenderResult r = engine->Render(req);
+        EXPECT_TRUE(r.documentAvailable);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_NE(AllText(r).find("Plain page " + std::to_string(i)), std::string::npos) << AllText(r);
+    }
+    RenderResult cut = engine->Render(hostile);
+    EXPECT_TRUE(cut.timedOut);
+    EXPECT_NE(AllText(cut).find("Before the loop."), std::string::npos);
+    hostile.timeoutMs = 3600 * 1000;  // stopped with the engine, not waited for
+    engine->Prefetch(hostile);
+    engine->Prefetch(classic);
+    engine.reset();
+    EXPECT_EQ(LeftBehind(), std::vector<std::string>{});
+    EXPECT_EQ(Children(false).size(), 0u);
+}
+
+// The browser dies with two documents in its tabs: the one asked for fails
+// (or, when it had not reached the browser yet, is drawn by the next), the
+// announced one is loaded again when it is asked for, and the documents
+// after are drawn by a new browser; nothing of the dead one is left.
+TEST_F(BrowserAheadTest, BrowserDyingWithTwoTabsFailsOnlyThoseInFlight) {
+    // Slow to load, so that both are in the browser when it dies.
+    const std::string slow = "<script>const until = Date.now() + 1500; while (Date.now() < until) {}</script>";
+    RenderRequest asked, announced;
+    asked.address = "file://" + Write("doc-a.html", "<p>Asked page.</p>" + slow);
+    announced.address = "file://" + Write("doc-b.html", "<p>Announced page.</p>" + slow);
+    asked.timeoutMs = announced.timeoutMs = 20000;
+    BrowserOptions two;
+    two.tabs = 2;
+    auto engine = CreateBrowserEngine(two);
+    engine->Prefetch(announced);
+    const pid_t first = BrowserChild();
+    ASSERT_GT(first, 0) << "the browser was not started for the announcement";
+    bool killed = false;
+    engine->SetWaitHook([&] {
+        if (!killed) {
+            killed = true;
+            ::kill(-first, SIGKILL);
+            ::kill(first, SIGKILL);
+        }
+        return true;
+    });
+    RenderResult a = engine->Render(asked);
+    ASSERT_TRUE(killed);
+    if (a.documentAvailable) EXPECT_NE(AllText(a).find("Asked page."), std::string::npos);
+    else EXPECT_TRUE(a.crashed);
+    RenderResult b = engine->Render(announced);
+    EXPECT_TRUE(b.documentAvailable) << (b.warnings.empty() ? "" : b.warnings.back());
+    EXPECT_NE(AllText(b).find("Announced page."), std::string::npos);
+    RenderResult c = engine->Render(FileRequest("classic.html"));
+    EXPECT_NE(AllText(c).find("Classic text."), std::string::npos);
+    const auto now = Children(true);
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_NE(now.front(), first);
+    engine.reset();
+    EXPECT_EQ(LeftBehind(), std::vector<std::string>{});
+    EXPECT_EQ(Children(false).size(), 0u);
 }
 
 }  // namespace

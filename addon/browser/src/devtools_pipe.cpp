@@ -58,6 +58,18 @@ std::unique_ptr<DevToolsPipe> DevToolsPipe::Launch(const std::string& program, s
     std::vector<char*> argv;
     for (auto& a : argv_s) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The browser's own temporary files go into the profile folder: one
+    // that is killed cannot take them away, the folder's removal does.
+    const std::string tmp = p->profile_ + "/tmp";
+    std::error_code ec;
+    std::filesystem::create_directory(tmp, ec);
+    std::vector<std::string> env_s;
+    for (char** e = environ; e && *e; ++e)
+        if (!std::string_view(*e).starts_with("TMPDIR=")) env_s.emplace_back(*e);
+    env_s.push_back("TMPDIR=" + tmp);
+    std::vector<char*> envp;
+    for (auto& e : env_s) envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     pid_t pid = ::fork();
     if (pid < 0) {
@@ -73,7 +85,7 @@ std::unique_ptr<DevToolsPipe> DevToolsPipe::Launch(const std::string& program, s
         if (r < 0 || w < 0 || ::dup2(r, 3) < 0 || ::dup2(w, 4) < 0) ::_exit(127);
         int devnull = ::open("/dev/null", O_RDWR);
         if (devnull >= 0) ::dup2(devnull, 0), ::dup2(devnull, 1), ::dup2(devnull, 2);
-        ::execv(program.c_str(), argv.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     ::setpgid(pid, pid);
@@ -82,6 +94,11 @@ std::unique_ptr<DevToolsPipe> DevToolsPipe::Launch(const std::string& program, s
     p->toBrowser_ = in[1];
     p->fromBrowser_ = out[0];
     p->alive_ = true;
+    if (::pipe2(p->wake_, O_CLOEXEC) != 0) {
+        error = "cannot make a pipe";
+        return nullptr;  // the browser is ended with the object
+    }
+    p->reader_ = std::thread([q = p.get()] { q->Read(); });
     return p;
 }
 
@@ -90,7 +107,10 @@ DevToolsPipe::~DevToolsPipe() { Stop(); }
 void DevToolsPipe::Stop() {
     if (pid_ > 0) {
         // A polite close first: the browser ends when its command pipe does.
-        CloseFd(toBrowser_);
+        {
+            std::lock_guard lock(writing_);
+            CloseFd(toBrowser_);
+        }
         auto until = Clock::now() + std::chrono::seconds(2);
         int status = 0;
         bool gone = false;
@@ -111,8 +131,16 @@ void DevToolsPipe::Stop() {
         }
         pid_ = -1;
     }
+    if (reader_.joinable()) {
+        const char end = 0;
+        while (::write(wake_[1], &end, 1) < 0 && errno == EINTR) {
+        }
+        reader_.join();
+    }
     CloseFd(toBrowser_);
     CloseFd(fromBrowser_);
+    CloseFd(wake_[0]);
+    CloseFd(wake_[1]);
     alive_ = false;
     if (!profile_.empty()) {
         std::error_code ec;
@@ -121,10 +149,15 @@ void DevToolsPipe::Stop() {
     }
 }
 
+void DevToolsPipe::SetEventHandler(std::function<void(const Json&)> handler) {
+    auto h = std::make_shared<const std::function<void(const Json&)>>(std::move(handler));
+    std::lock_guard lock(mutex_);
+    onEvent_ = std::move(h);
+}
+
 bool DevToolsPipe::Write(const std::string& message) {
-    if (!alive_) return false;
-    std::string data = message;
-    data.push_back('\0');
+    std::lock_guard lock(writing_);
+    if (!alive_ || toBrowser_ < 0) return false;
     // Writing to a browser that has ended raises SIGPIPE, which would end
     // the whole program: the signal is held back on this thread while we
     // write, and one that our write raised is taken away again.
@@ -136,8 +169,8 @@ bool DevToolsPipe::Write(const std::string& message) {
     const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
     std::size_t done = 0;
     bool ok = true;
-    while (done < data.size()) {
-        ssize_t n = ::write(toBrowser_, data.data() + done, data.size() - done);
+    while (done < message.size()) {
+        ssize_t n = ::write(toBrowser_, message.data() + done, message.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n < 0 && errno == EPIPE && !wasPending) {
@@ -145,20 +178,28 @@ bool DevToolsPipe::Write(const std::string& message) {
                 while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
                 }
             }
-            alive_ = false;
             ok = false;
             break;
         }
         done += static_cast<std::size_t>(n);
     }
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!ok) {
+        {
+            std::lock_guard state(mutex_);
+            alive_ = false;
+        }
+        changed_.notify_all();
+    }
     return ok;
 }
 
 void DevToolsPipe::Post(const std::string& method, const Json& params, const std::string& session) {
     Json m = {{"id", nextId_++}, {"method", method}, {"params", params}};
     if (!session.empty()) m["sessionId"] = session;
-    Write(m.dump(-1, ' ', false, Json::error_handler_t::replace));
+    std::string text = m.dump(-1, ' ', false, Json::error_handler_t::replace);
+    text.push_back('\0');
+    Write(text);
 }
 
 void DevToolsPipe::Dispatch(std::string_view text) {
@@ -167,58 +208,78 @@ void DevToolsPipe::Dispatch(std::string_view text) {
     if (m.contains("id")) {
         if (!m["id"].is_number_integer()) return;
         const long id = m["id"].get<long>();
-        if (id == awaited_) answer_ = std::move(m);
-        else if (auto k = kept_.find(id); k != kept_.end()) k->second = std::move(m);
+        {
+            std::lock_guard lock(mutex_);
+            auto k = kept_.find(id);
+            if (k == kept_.end()) return;  // posted: nobody waits for it
+            k->second = std::move(m);
+        }
+        changed_.notify_all();
         return;
     }
-    if (onEvent_) onEvent_(m);
+    std::shared_ptr<const std::function<void(const Json&)>> handler;
+    {
+        std::lock_guard lock(mutex_);
+        handler = onEvent_;
+    }
+    if (handler && *handler) (*handler)(m);
+    // What the handler changed is looked at by the waits: the lock orders
+    // their look after the change.
+    { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
 }
 
-void DevToolsPipe::ReadSome(int waitMs) {
-    if (!alive_) return;
-    pollfd pfd{fromBrowser_, POLLIN, 0};
-    int r = ::poll(&pfd, 1, waitMs);
-    if (r <= 0) return;
-    char buf[1 << 18];
-    ssize_t n = ::read(fromBrowser_, buf, sizeof buf);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-    if (n <= 0) {
-        alive_ = false;
-        return;
-    }
-    // Only the new bytes are searched for the end of a message: a printed
-    // document arrives as one message of many reads.
-    std::size_t from = inbox_.size();
-    inbox_.append(buf, static_cast<std::size_t>(n));
-    std::size_t start = 0;
+void DevToolsPipe::Read() {
+    std::string inbox;
+    std::vector<char> buf(std::size_t(1) << 18);
     for (;;) {
-        auto nul = inbox_.find('\0', from);
-        if (nul == std::string::npos) break;
-        Dispatch(std::string_view(inbox_).substr(start, nul - start));
-        start = from = nul + 1;
-    }
-    inbox_.erase(0, start);
-    if (inbox_.size() > kMaxMessage) {
+        pollfd pfd[2] = {{fromBrowser_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        int r = ::poll(pfd, 2, -1);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 || (pfd[1].revents & POLLIN)) break;
+        ssize_t n = ::read(fromBrowser_, buf.data(), buf.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) break;
+        // Only the new bytes are searched for the end of a message: a printed
+        // document arrives as one message of many reads.
+        std::size_t from = inbox.size();
+        inbox.append(buf.data(), static_cast<std::size_t>(n));
+        std::size_t start = 0;
+        for (;;) {
+            auto nul = inbox.find('\0', from);
+            if (nul == std::string::npos) break;
+            Dispatch(std::string_view(inbox).substr(start, nul - start));
+            start = from = nul + 1;
+        }
+        inbox.erase(0, start);
         // A browser that sends this much in one message is not one we can read.
+        if (inbox.size() > kMaxMessage) break;
+    }
+    {
+        std::lock_guard lock(mutex_);
         alive_ = false;
     }
+    changed_.notify_all();
 }
 
-bool DevToolsPipe::WaitFor(const std::function<bool()>& done, Clock::time_point deadline) {
-    auto lastHook = Clock::now();
+bool DevToolsPipe::WaitFor(const std::function<bool()>& done, Clock::time_point deadline, Waiter* waiter) {
+    std::unique_lock lock(mutex_);
     while (!done()) {
-        if (!alive_ || abandoned_) return false;
+        if (!alive_ || (waiter && waiter->abandoned)) return false;
         auto now = Clock::now();
         if (now >= deadline) return false;
-        if (hook_ && now - lastHook >= std::chrono::milliseconds(50)) {
-            lastHook = now;
-            if (!hook_()) {
-                abandoned_ = true;
+        if (waiter && waiter->keepGoing && now - waiter->lastAsked >= std::chrono::milliseconds(50)) {
+            waiter->lastAsked = now;
+            lock.unlock();
+            const bool going = waiter->keepGoing();
+            lock.lock();
+            if (!going) {
+                waiter->abandoned = true;
                 return false;
             }
+            continue;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-        ReadSome(static_cast<int>(std::clamp<long long>(left, 1, 50)));
+        changed_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(50)));
     }
     return true;
 }
@@ -240,39 +301,45 @@ std::optional<Json> ResultOf(Json a, std::string& error) {
 }  // namespace
 
 std::optional<Json> DevToolsPipe::Call(const std::string& method, const Json& params, const std::string& session,
-                                       Clock::time_point deadline, std::string& error) {
-    awaited_ = nextId_;
-    answer_.reset();
-    Post(method, params, session);
-    bool got = WaitFor([this] { return answer_.has_value(); }, deadline);
-    awaited_ = 0;
-    if (!got) {
-        error = !alive_ ? "the browser has ended" : abandoned_ ? "abandoned" : "timed out";
-        return std::nullopt;
-    }
-    Json a = std::move(*answer_);
-    answer_.reset();
-    return ResultOf(std::move(a), error);
+                                       Clock::time_point deadline, std::string& error, Waiter* waiter) {
+    return Await(Send(method, params, session), deadline, error, waiter);
 }
 
 long DevToolsPipe::Send(const std::string& method, const Json& params, const std::string& session) {
-    const long id = nextId_;
-    kept_[id];
-    Post(method, params, session);
+    const long id = nextId_++;
+    {
+        std::lock_guard lock(mutex_);
+        kept_[id];
+    }
+    Json m = {{"id", id}, {"method", method}, {"params", params}};
+    if (!session.empty()) m["sessionId"] = session;
+    std::string text = m.dump(-1, ' ', false, Json::error_handler_t::replace);
+    text.push_back('\0');
+    Write(text);
     return id;
 }
 
-std::optional<Json> DevToolsPipe::Await(long id, Clock::time_point deadline, std::string& error) {
-    auto k = kept_.find(id);
-    if (k == kept_.end()) {
-        error = "no such command";
-        return std::nullopt;
+std::optional<Json> DevToolsPipe::Await(long id, Clock::time_point deadline, std::string& error, Waiter* waiter) {
+    std::map<long, std::optional<Json>>::iterator k;
+    {
+        std::lock_guard lock(mutex_);
+        k = kept_.find(id);
+        if (k == kept_.end()) {
+            error = "no such command";
+            return std::nullopt;
+        }
     }
-    bool got = WaitFor([&] { return k->second.has_value(); }, deadline);
-    Json a = got ? std::move(*k->second) : Json();
-    kept_.erase(k);
+    // The entry stays where it is until erased here: other threads' entries
+    // come and go beside it.
+    bool got = WaitFor([&] { return k->second.has_value(); }, deadline, waiter);
+    Json a;
+    {
+        std::lock_guard lock(mutex_);
+        if (got) a = std::move(*k->second);
+        kept_.erase(k);
+    }
     if (!got) {
-        error = !alive_ ? "the browser has ended" : abandoned_ ? "abandoned" : "timed out";
+        error = !alive_ ? "the browser has ended" : waiter && waiter->abandoned ? "abandoned" : "timed out";
         return std::nullopt;
     }
     return ResultOf(std::move(a), error);

@@ -4,17 +4,23 @@
 // is opened.
 //
 // One object owns one browser process (and its process group) and its private
-// profile folder; both are gone when the object is. Everything runs on the
-// caller's thread: waits poll the pipe and call the wait hook at least every
-// 50 ms.
+// profile folder; both are gone when the object is. A thread of the object's
+// own reads the pipe: it hands answers to the commands waiting for them and
+// events to the event handler. Commands may be sent and waited for from any
+// number of threads at once (the tabs of a browser are independent); a wait
+// asks its waiter's keep-going test at least every 50 ms.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -23,6 +29,14 @@ namespace browser {
 
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
+
+// One caller's waits: its keep-going test and whether it gave up. Used by
+// one thread at a time.
+struct Waiter {
+    std::function<bool()> keepGoing;
+    bool abandoned = false;
+    Clock::time_point lastAsked{};
+};
 
 class DevToolsPipe {
 public:
@@ -34,55 +48,50 @@ public:
     DevToolsPipe(const DevToolsPipe&) = delete;
     DevToolsPipe& operator=(const DevToolsPipe&) = delete;
 
-    // Events (messages without an id) go to this handler as they arrive, also
-    // while a call waits for its answer. The handler may Post, never Call.
-    void SetEventHandler(std::function<void(const Json&)> handler) { onEvent_ = std::move(handler); }
-    // Called while waiting; false gives the wait up.
-    void SetWaitHook(std::function<bool()> hook) { hook_ = std::move(hook); }
+    // Events (messages without an id) go to this handler on the reading
+    // thread as they arrive; every wait looks at its condition again after
+    // each. The handler may Post, never wait.
+    void SetEventHandler(std::function<void(const Json&)> handler);
 
     // Sends a command and waits for its answer until `deadline`. The answer's
     // "result", or nullopt with `error` set (the browser's error message,
     // "timed out", "abandoned" or "the browser has ended").
     std::optional<Json> Call(const std::string& method, const Json& params, const std::string& session,
-                             Clock::time_point deadline, std::string& error);
+                             Clock::time_point deadline, std::string& error, Waiter* waiter = nullptr);
     // Sends a command whose answer nobody waits for.
     void Post(const std::string& method, const Json& params, const std::string& session);
     // Sends a command whose answer is kept until Await takes it; its number.
     long Send(const std::string& method, const Json& params, const std::string& session);
     // The answer of a command that Send sent, as Call answers.
-    std::optional<Json> Await(long id, Clock::time_point deadline, std::string& error);
-    // Reads messages until `done` holds or the deadline passes; false on
-    // time-out, abandon or the browser's end.
-    bool WaitFor(const std::function<bool()>& done, Clock::time_point deadline);
+    std::optional<Json> Await(long id, Clock::time_point deadline, std::string& error, Waiter* waiter = nullptr);
+    // Waits until `done` holds or the deadline passes; false on time-out,
+    // abandon or the browser's end. `done` is asked with the pipe's lock held.
+    bool WaitFor(const std::function<bool()>& done, Clock::time_point deadline, Waiter* waiter = nullptr);
 
-    // Waits again after a wait hook gave one up.
-    void Resume() { abandoned_ = false; }
     bool Alive() const { return alive_; }
-    bool Abandoned() const { return abandoned_; }
     int Pid() const { return pid_; }
 
 private:
     DevToolsPipe() = default;
     bool Write(const std::string& message);
-    // Reads what is there within `waitMs` and dispatches whole messages.
-    void ReadSome(int waitMs);
+    void Read();  // the reading thread
     void Dispatch(std::string_view text);
     void Stop();
 
     int pid_ = -1;
     int toBrowser_ = -1, fromBrowser_ = -1;
+    int wake_[2] = {-1, -1};  // ends the reading thread
     std::string profile_;
-    std::string inbox_;
-    bool alive_ = false;
-    bool abandoned_ = false;
-    long nextId_ = 1;
-    // Answers that arrived, by id; only the one a Call waits for is kept.
-    long awaited_ = 0;
-    std::optional<Json> answer_;
+    std::atomic<bool> alive_{false};
+    std::atomic<long> nextId_{1};
+    std::mutex writing_;
+    std::thread reader_;
+
+    std::mutex mutex_;  // guards what follows
+    std::condition_variable changed_;
     // Commands sent with Send, and their answers once they came.
     std::map<long, std::optional<Json>> kept_;
-    std::function<void(const Json&)> onEvent_;
-    std::function<bool()> hook_;
+    std::shared_ptr<const std::function<void(const Json&)>> onEvent_;
 };
 
 }  // namespace browser

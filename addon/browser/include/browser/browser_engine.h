@@ -9,9 +9,10 @@
 // few stacked pages) and turned back into drawing calls by the page
 // converter, fonts included.
 //
-// The browser works on a thread of its own: a document announced with
-// Prefetch (a file, at most two ahead) is loaded, measured and printed
-// there while the caller converts the one before; Render takes that print
+// The browser works on threads of its own, one per tab, two documents at
+// once by default: a document announced with Prefetch (a file, at most two
+// ahead) is loaded, measured and printed there while the caller converts
+// the one before; Render takes that print
 // when it asks for the same request and the file is unchanged, and loads
 // anew otherwise. A document asked for never waits for one announced.
 //
@@ -21,6 +22,7 @@
 // started for the next document.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -32,7 +34,11 @@ struct BrowserOptions {
     // The browser program; "" looks for Debian's Chromium ($VELLUMATE_CHROMIUM
     // names another, and an empty $VELLUMATE_CHROMIUM means there is none).
     std::string program;
+    // Documents loaded in the browser at once, each in a tab of its own;
+    // 0 takes $VELLUMATE_BROWSER_TABS, else kDefaultTabs.
+    std::size_t tabs = 0;
 };
+inline constexpr std::size_t kDefaultTabs = 2;
 
 // The browser program that would be started, or "" when none is installed.
 std::string FindBrowser();
