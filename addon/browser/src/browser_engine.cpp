@@ -42,7 +42,7 @@ constexpr double kMinScale = 0.1;  // the smallest print scale the printer takes
 // when it prints (blurred shadows, masks, filters) it makes at a fixed
 // resolution of the paper, so half the paper is a quarter of that work; the
 // page converter doubles its resolution to match, and text and pictures keep
-// their pixels per document pixel (measured on seven shadowed pages: the
+// their pixels per document pixel (measured on eight shadowed pages: the
 // print 11.0 s -> 5.9 s, the same words, 0.05% of pixels changed at 50 dpi).
 // At a quarter those rasters get coarser than the screen's pixels.
 constexpr double kPrintScale = 0.5;
