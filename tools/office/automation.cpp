@@ -1,15 +1,18 @@
 #include "automation.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "lookahead.h"
 #include "office_document.h"
 #include "office_session.h"
 #include "platform/com_dispatch.h"
 #include "platform/com_server.h"
+#include "vmoffice/office_lookahead.h"
 
 namespace vmoffice {
 
@@ -260,7 +263,8 @@ ComPtr<IDispatch> MakeCollection(const AppPtr& app) {
         }
         app->Session();  // not after Quit
         auto doc = std::make_shared<Document>();
-        doc->office = std::make_unique<OfficeDocument>(app->session, app->kind, file, readOnly);
+        doc->office = lookahead::Take(app->session, app->kind, file, readOnly);
+        if (!doc->office) doc->office = std::make_unique<OfficeDocument>(app->session, app->kind, file, readOnly);
         app->documents.push_back(doc);
         Result(result, MakeDocument(app, doc));
         return S_OK;
@@ -271,8 +275,13 @@ ComPtr<IDispatch> MakeCollection(const AppPtr& app) {
 
 enum : DISPID { kVisible = 1, kDisplayAlerts, kDocuments, kActiveDocument, kAppPrintOut, kQuit };
 
+// Application objects alive: the last one to end after the run's end closes
+// a document loaded ahead, which holds the office otherwise.
+std::atomic<int> g_applications{0};
+
 template <Kind K>
-class ApplicationObject : public server::Object<ApplicationObject<K>, DispatchImpl<IDispatch>> {
+class ApplicationObject
+    : public server::Object<ApplicationObject<K>, DispatchImpl<IDispatch>, IOfficeLookahead> {
 public:
     ApplicationObject() : app_(std::make_shared<Application>()) {
         app_->kind = K;
@@ -283,8 +292,21 @@ public:
         } catch (const css::uno::Exception& e) {
             throw ComError(kStartFailed, rtl::OUStringToOString(e.Message, RTL_TEXTENCODING_UTF8).getStr());
         }
+        ++g_applications;
     }
-    ~ApplicationObject() override { app_->Quit(); }
+    ~ApplicationObject() override {
+        app_->Quit();
+        if (--g_applications == 0 && !OfficeSession::Kept()) lookahead::Drop();
+    }
+
+    HRESULT AnnounceDocument(BSTR fileName, std::int32_t kind, VARIANT_BOOL readOnly) override {
+        return server::Trap([&] {
+            if (!fileName || kind < kOfficeText || kind > kOfficePresentation) return E_INVALIDARG;
+            if (!app_->session) return E_FAIL;
+            lookahead::Announce(app_->session, static_cast<Kind>(kind), Utf8FromBstr(fileName), readOnly != 0);
+            return S_OK;
+        });
+    }
 
 protected:
     const DispatchTable& Table() const override {

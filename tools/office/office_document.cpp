@@ -148,6 +148,7 @@ OfficeDocument::OfficeDocument(std::shared_ptr<OfficeSession> session, Kind kind
     rtl::OUString url;
     if (ec || osl::FileBase::getFileURLFromSystemPath(Ou(absolute), url) != osl::FileBase::E_None)
         throw OfficeError{"\"" + path + "\" is not a file name"};
+    OfficeLog("document loading " + absolute);
     Call(*session_, "the document could not be opened", [&] {
         auto args = Props({Prop("Hidden", Any(true)), Prop("ReadOnly", Any(readOnly)),
                                      Prop("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE)),

@@ -13,7 +13,8 @@
 
 namespace vmoffice {
 
-enum class Kind { Text, Spreadsheet, Presentation };
+// The numbers are those of IOfficeLookahead's kinds.
+enum class Kind { Text = 0, Spreadsheet = 1, Presentation = 2 };
 
 // Page set-up as the applications describe it: lengths in points.
 struct PageSetup {
@@ -26,6 +27,7 @@ class OfficeDocument {
 public:
     // Loads `path` (made absolute) hidden, read-only when asked, without
     // running macros or updating links. The document must be of `kind`.
+    // Each load is a line "document loading PATH" of $VELLUMATE_OFFICE_LOG.
     OfficeDocument(std::shared_ptr<OfficeSession> session, Kind kind, const std::string& path, bool readOnly);
     ~OfficeDocument();  // closes the document without saving
     OfficeDocument(const OfficeDocument&) = delete;
