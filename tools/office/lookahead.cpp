@@ -8,6 +8,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/step_times.h"
+
 namespace vmoffice::lookahead {
 namespace {
 
@@ -79,6 +81,13 @@ void Announce(std::shared_ptr<OfficeSession> session, Kind kind, const std::stri
             p->doc = std::make_unique<OfficeDocument>(p->session, p->key.kind, p->key.path, p->key.readOnly);
         } catch (...) {
             // The Open that asks for this file loads it again and says why.
+            return;
+        }
+        try {
+            // What the converter reads first; kept by the document.
+            p->doc->ReadPageSetup();
+        } catch (...) {
+            // Read again when asked for, and failing then with its text.
         }
     });
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -91,6 +100,7 @@ std::unique_ptr<OfficeDocument> Take(const std::shared_ptr<OfficeSession>& sessi
     if (!p) return nullptr;
     // The office is busy with it anyway: whatever is asked for waits for it.
     p->loader.join();
+    platform::MarkHop("office load ahead waited for");
     // The file as it is now: one changed since it was announced is loaded again.
     if (p->doc && p->session == session && !session->Broken() && KeyOf(kind, path, readOnly) == p->key) {
         OfficeLog("ahead adopted " + p->key.path);

@@ -7,6 +7,7 @@
 #include <com/sun/star/lang/XComponent.hpp>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "office_session.h"
@@ -35,7 +36,8 @@ public:
 
     Kind GetKind() const { return kind_; }
     // Text: the first page's style. Spreadsheet: the active sheet's style.
-    // Presentation: the slide size (margins 0).
+    // Presentation: the slide size (margins 0). Read from the office once,
+    // and again after WritePageSetup.
     PageSetup ReadPageSetup();
     // Text: every page style; spreadsheet: the active sheet's style (size
     // left alone); presentation: the slide size.
@@ -49,6 +51,7 @@ private:
     std::shared_ptr<OfficeSession> session_;
     Kind kind_;
     css::uno::Reference<css::lang::XComponent> doc_;
+    std::optional<PageSetup> setup_;  // as last read
 };
 
 // The default printer the document is to print on, checked against what the
