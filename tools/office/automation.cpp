@@ -63,8 +63,7 @@ struct Application {
     void Quit() {
         std::vector<std::shared_ptr<Document>> open;
         open.swap(documents);
-        for (auto& d : open)
-            if (d->office) d->office.reset();
+        for (auto& d : open) lookahead::CloseInBackground(std::move(d->office));
         session.reset();
     }
 };
@@ -202,8 +201,7 @@ ComPtr<IDispatch> MakeDocument(const AppPtr& app, const DocPtr& doc) {
     const Kind kind = app->kind;
     return Node::Make(table, [app, doc, kind](DISPID id, std::uint16_t flags, const DispArgs& args, VARIANT* result) {
         if (id == kClose) {
-            if (doc->office) doc->office->Close();
-            doc->office.reset();
+            lookahead::CloseInBackground(std::move(doc->office));
             return S_OK;
         }
         if (!doc->office) throw ComError(kOfficeFailed, "the document is closed");
@@ -285,6 +283,8 @@ class ApplicationObject
 public:
     ApplicationObject() : app_(std::make_shared<Application>()) {
         app_->kind = K;
+        // An office that hung while closing is replaced rather than taken.
+        lookahead::Settle();
         try {
             app_->session = OfficeSession::Acquire();
         } catch (const OfficeError& e) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/step_times.h"
 
@@ -49,6 +50,10 @@ std::mutex g_mutex;
 // Never destroyed at exit: a loader still running then must not be joined
 // or torn down from a static destructor (the office ends with us anyway).
 std::unique_ptr<Pending>& g_pending = *new std::unique_ptr<Pending>;
+
+// The closes under way; never destroyed at exit either.
+std::mutex g_closingMutex;
+std::vector<std::thread>& g_closing = *new std::vector<std::thread>;
 
 std::unique_ptr<Pending> Detach() {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -110,6 +115,25 @@ std::unique_ptr<OfficeDocument> Take(const std::shared_ptr<OfficeSession>& sessi
     return nullptr;
 }
 
-void Drop() { Close(Detach()); }
+void Drop() {
+    Close(Detach());
+    Settle();
+}
+
+void CloseInBackground(std::unique_ptr<OfficeDocument> doc) {
+    if (!doc) return;
+    std::lock_guard<std::mutex> lock(g_closingMutex);
+    // The document's end closes it; its failures stay there.
+    g_closing.emplace_back([doc = std::move(doc)]() mutable { doc.reset(); });
+}
+
+void Settle() {
+    std::vector<std::thread> closing;
+    {
+        std::lock_guard<std::mutex> lock(g_closingMutex);
+        closing.swap(g_closing);
+    }
+    for (std::thread& t : closing) t.join();
+}
 
 }  // namespace vmoffice::lookahead

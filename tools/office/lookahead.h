@@ -4,6 +4,7 @@
 // absolute path, size and time of change, kind and read-only flag, in the
 // same office) takes the document over, waiting for a load still under way.
 // Any other Open, a new announcement and the run's end close it unasked.
+// Documents the client is done with are closed in the background too.
 // A load ahead that fails says nothing: the Open loads again and reports
 // its own error.
 //
@@ -29,7 +30,16 @@ std::unique_ptr<OfficeDocument> Take(const std::shared_ptr<OfficeSession>& sessi
                                      const std::string& path, bool readOnly);
 
 // Closes whatever was loaded ahead, waiting for a load under way (its time
-// is bounded by the session's watchdog).
+// is bounded by the session's watchdog), and waits for the closes below.
 void Drop();
+
+// Closes a document the client is done with on a thread of ours: the
+// client goes on (imports its pages) while the office closes it. A failed
+// close is not reported, as it never was.
+void CloseInBackground(std::unique_ptr<OfficeDocument> doc);
+
+// Waits for the closes under way, so that an office that hung in one is
+// known as broken before a new application object takes it.
+void Settle();
 
 }  // namespace vmoffice::lookahead
