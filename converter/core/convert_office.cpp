@@ -5,16 +5,21 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "converters.h"
 #include "com_checks.h"
 #include "frame.h"
+#include "paths.h"
 #include "print_handoff.h"
+#include "router.h"
 #include "strings.h"
+#include "system.h"
 
 #include "platform/step_times.h"
+#include "vmoffice/office_lookahead.h"
 
 namespace vellumate {
 namespace {
@@ -35,6 +40,8 @@ struct AppInfo {
     int risenText;
     std::int32_t exception;
     std::int32_t placement;
+    bool readOnly;  // what its Open below asks for
+    vmoffice::OfficeKind kind;
 };
 
 // Printed slides are drawn at the page's origin (placement 0): the office
@@ -44,13 +51,15 @@ constexpr std::int32_t kSlidePlacement = 0;
 
 const AppInfo& InfoOf(App app) {
     static const AppInfo word{{0x000209FF, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}},
-                              IDS_WORD_LOAD_FAILED, kWordLoadFailed, "MS Word", IDS_WORD_RISEN, kWordException, 0};
+                              IDS_WORD_LOAD_FAILED, kWordLoadFailed, "MS Word", IDS_WORD_RISEN, kWordException, 0, false,
+                              vmoffice::kOfficeText};
     static const AppInfo excel{{0x00024500, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}},
                                IDS_EXCEL_LOAD_FAILED, kExcelLoadFailed, "MS Excel", IDS_EXCEL_RISEN,
-                               kExcelException, 1};
+                               kExcelException, 1, false, vmoffice::kOfficeSpreadsheet};
     static const AppInfo powerPoint{{0x91493441, 0x5A91, 0x11CF, {0x87, 0x00, 0x00, 0xAA, 0x00, 0x60, 0x26, 0x3B}},
                                     IDS_POWERPOINT_LOAD_FAILED, kPowerPointLoadFailed, "MS PowerPoint",
-                                    IDS_POWERPOINT_RISEN, kPowerPointException, kSlidePlacement};
+                                    IDS_POWERPOINT_RISEN, kPowerPointException, kSlidePlacement, true,
+                                    vmoffice::kOfficePresentation};
     return app == App::Word ? word : app == App::Excel ? excel : powerPoint;
 }
 
@@ -269,6 +278,30 @@ void PrintDocument(Application& a) {
     }
 }
 
+// The application a file goes to, as the router sends it.
+std::optional<App> AppOfExtension(const std::string& ext) {
+    if (IsWordExtension(ext)) return App::Word;
+    if (IsExcelExtension(ext)) return App::Excel;
+    if (IsPowerPointExtension(ext)) return App::PowerPoint;
+    return std::nullopt;
+}
+
+// Names the run's next file to the application when an Office application
+// opens it too, so that the office loads it while this document travels
+// through the printing chain. A server without the interface, or any other
+// file, goes without; what the announcement answers does not matter.
+void AnnounceNextFile(ConversionContext& ctx, Application& a) {
+    com::ComPtr<vmoffice::IOfficeLookahead> lookahead;
+    if (ctx.nextSources.empty() || a.object.As(&lookahead) != com::S_OK) return;
+    const std::string source = ResolveSource(ctx, ctx.nextSources.front());
+    const std::optional<std::string> ext = source.empty() ? std::nullopt : LowerExtension(source);
+    const std::optional<App> next = ext ? AppOfExtension(*ext) : std::nullopt;
+    if (!next || !sys::CanOpenForReading(source)) return;
+    const AppInfo& info = InfoOf(*next);
+    com::Bstr name(source);
+    lookahead->AnnounceDocument(name.Get(), info.kind, info.readOnly ? com::VARIANT_TRUE : com::VARIANT_FALSE);
+}
+
 // Quits without saving and lets go of the application; errors do not matter now.
 void Quit(Application& a) {
     if (!a.object) return;
@@ -335,6 +368,7 @@ std::int32_t ConvertOffice(ConversionContext& ctx, App app, const std::string& s
         platform::MarkHop("PrintOut");
         PrintDocument(a);
         platform::MarkHop("PrintOut returned");
+        AnnounceNextFile(ctx, a);
         waited = WaitForPrintJob(ctx, ctx.interactive && ctx.mainWindow ? std::chrono::milliseconds::max()
                                                                            : PrintWaitBound());
         RestorePrintHandoff(&handoff);

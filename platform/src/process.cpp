@@ -1,11 +1,15 @@
-// Child processes with fork/exec; the exec failure comes back through a
-// close-on-exec pipe so that a program that cannot start is reported at once.
+// Child processes: the child shares our memory until it executes its program
+// (clone with CLONE_VM | CLONE_VFORK on a stack of its own, as posix_spawn
+// does), so that a large process starts a child without copying its page
+// tables; the exec failure comes back through a close-on-exec pipe so that a
+// program that cannot start is reported at once.
 #include "platform/process.h"
 
 #include "platform/cmdline.h"
 #include "platform/windows.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -18,6 +22,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <thread>
 #include <utility>
 
@@ -26,6 +32,56 @@ extern char** environ;
 namespace platform {
 
 namespace {
+
+// What the child does before its program runs, all prepared by the parent:
+// it shares the parent's memory and only makes system calls.
+struct ChildSetup {
+    const char* program;
+    char** args;
+    const char* paths[3];  // standard input, output and error, or null
+    const char* cwd;
+    bool ownGroup, endWithCaller;
+    pid_t caller;
+    int errorPipe;  // gets errno when the program cannot be started
+};
+
+int ChildMain(void* arg) {
+    const ChildSetup& c = *static_cast<const ChildSetup*>(arg);
+    // Every signal is blocked here (the parent blocked them for the start).
+    // The handlers are the child's own copy (no CLONE_SIGHAND): a handler of
+    // the caller's must not run on the borrowed memory, so all go back to
+    // their defaults (as exec would do), except those the caller ignores. A
+    // caller that ignores SIGPIPE (for its own pipes) does not pass that on.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && (sig == SIGPIPE || old.sa_handler != SIG_IGN))
+            sigaction(sig, &dfl, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    int e = 0;
+    if (c.ownGroup && setpgid(0, 0) != 0) e = errno;
+    if (!e && c.endWithCaller && prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) e = errno;
+    // The parent may have gone between the start and prctl: then end at once.
+    if (!e && c.endWithCaller && getppid() != c.caller) _exit(127);
+    for (int fd = 0; fd < 3 && !e; ++fd) {
+        if (!c.paths[fd]) continue;
+        int f = open(c.paths[fd], fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (f < 0 || dup2(f, fd) < 0) e = errno;
+        if (f > 2) close(f);
+    }
+    if (!e && c.cwd && chdir(c.cwd) != 0) e = errno;
+    if (!e) {
+        execve(c.program, c.args, environ);
+        e = errno;
+    }
+    ssize_t ignored = write(c.errorPipe, &e, sizeof e);
+    (void)ignored;
+    _exit(127);
+}
 
 bool IsExecutableFile(const std::string& path) {
     struct stat sb;
@@ -113,8 +169,8 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const StartOption
         if (error) *error = "no program named";
         return false;
     }
-    // Everything the child needs is prepared here: after fork it only calls
-    // functions that are safe in a child of a threaded process.
+    // Everything the child needs is prepared here: it only makes system
+    // calls (see ChildMain).
     std::string program = FindProgram(argv[0]);
     if (program.empty()) {
         if (error) *error = "program not found: " + argv[0];
@@ -128,54 +184,33 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const StartOption
         if (error) *error = std::strerror(errno);
         return false;
     }
-    const char* cwd = options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
     auto pathOrNull = [](const std::string& p) { return p.empty() ? nullptr : p.c_str(); };
-    const char* in = pathOrNull(options.stdinPath);
-    const char* out = pathOrNull(options.stdoutPath);
-    const char* err = pathOrNull(options.stderrPath);
-    const bool ownGroup = options.ownProcessGroup, endWithCaller = options.endWithCaller;
-    const pid_t caller = getpid();
-    pid_t pid = fork();
+    ChildSetup setup{program.c_str(),
+                     args.data(),
+                     {pathOrNull(options.stdinPath), pathOrNull(options.stdoutPath), pathOrNull(options.stderrPath)},
+                     options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(),
+                     options.ownProcessGroup,
+                     options.endWithCaller,
+                     getpid(),
+                     pipefd[1]};
+    // This thread waits until the child has executed its program or failed.
+    constexpr std::size_t kChildStack = 64 * 1024;
+    std::unique_ptr<char[]> stack(new (std::nothrow) char[kChildStack]);
+    sigset_t all, mask;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &mask);
+    pid_t pid = stack ? clone(ChildMain, stack.get() + kChildStack, CLONE_VM | CLONE_VFORK | SIGCHLD, &setup) : -1;
+    const int e = stack ? errno : ENOMEM;
+    pthread_sigmask(SIG_SETMASK, &mask, nullptr);
     if (pid < 0) {
-        int e = errno;
         close(pipefd[0]);
         close(pipefd[1]);
         if (error) *error = std::strerror(e);
         return false;
     }
-    if (pid == 0) {
-        close(pipefd[0]);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        // A caller that ignores SIGPIPE (for its own pipes) does not pass that on.
-        struct sigaction dfl {};
-        dfl.sa_handler = SIG_DFL;
-        sigaction(SIGPIPE, &dfl, nullptr);
-        int e = 0;
-        if (ownGroup && setpgid(0, 0) != 0) e = errno;
-        if (!e && endWithCaller && prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) e = errno;
-        // The parent may have gone between fork and prctl: then end at once.
-        if (!e && endWithCaller && getppid() != caller) _exit(127);
-        const char* paths[3] = {in, out, err};
-        for (int fd = 0; fd < 3 && !e; ++fd) {
-            if (!paths[fd]) continue;
-            int f = open(paths[fd], fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (f < 0 || dup2(f, fd) < 0) e = errno;
-            if (f > 2) close(f);
-        }
-        if (!e && cwd && chdir(cwd) != 0) e = errno;
-        if (!e) {
-            execve(program.c_str(), args.data(), environ);
-            e = errno;
-        }
-        ssize_t ignored = write(pipefd[1], &e, sizeof e);
-        (void)ignored;
-        _exit(127);
-    }
     close(pipefd[1]);
     // Also from here, so that the group exists before anyone signals it.
-    if (ownGroup) setpgid(pid, pid);
+    if (options.ownProcessGroup) setpgid(pid, pid);
     int childErr = 0;
     ssize_t n;
     while ((n = read(pipefd[0], &childErr, sizeof childErr)) < 0 && errno == EINTR) {

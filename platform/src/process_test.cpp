@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 using namespace platform;
@@ -90,6 +93,55 @@ TEST(Process, AChildTiedToItsCallerEndsWithTheStartingThreadInAGroupOfItsOwn) {
     EXPECT_TRUE(free.Running());
     free.Terminate(true);
     EXPECT_TRUE(free.Wait());
+}
+
+// A mask line ("SigIgn:", "SigBlk:") of /proc/PID/status.
+unsigned long long SignalMask(pid_t pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(field, 0) == 0) return std::strtoull(line.c_str() + field.size(), nullptr, 16);
+    return ~0ULL;
+}
+
+void NoteSignal(int) {}
+
+TEST(Process, TheChildStartsWithDefaultSignalsButThoseTheCallerIgnoresAndNoneBlocked) {
+    // The caller ignores SIGPIPE (for its pipes) and SIGUSR2, handles
+    // SIGUSR1 and blocks SIGTERM; its own settings stay as they are.
+    struct sigaction ignore {}, handle {}, oldPipe {}, oldUsr1 {}, oldUsr2 {};
+    ignore.sa_handler = SIG_IGN;
+    handle.sa_handler = NoteSignal;
+    sigaction(SIGPIPE, &ignore, &oldPipe);
+    sigaction(SIGUSR2, &ignore, &oldUsr2);
+    sigaction(SIGUSR1, &handle, &oldUsr1);
+    sigset_t term, oldMask;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, &oldMask);
+
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(std::vector<std::string>{"sleep", "600"}));
+    // Start returns once the program runs: its dispositions are final.
+    const unsigned long long ignored = SignalMask(child.Pid(), "SigIgn:");
+    EXPECT_EQ(ignored & (1ULL << (SIGPIPE - 1)), 0u);
+    EXPECT_NE(ignored & (1ULL << (SIGUSR2 - 1)), 0u);
+    EXPECT_EQ(ignored & (1ULL << (SIGUSR1 - 1)), 0u);
+    EXPECT_EQ(SignalMask(child.Pid(), "SigBlk:"), 0u);
+    child.Terminate(true);
+    EXPECT_TRUE(child.Wait());
+
+    struct sigaction now {};
+    sigaction(SIGUSR1, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, NoteSignal);
+    sigaction(SIGPIPE, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    EXPECT_TRUE(sigismember(&mask, SIGTERM));
+    pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    sigaction(SIGPIPE, &oldPipe, nullptr);
+    sigaction(SIGUSR1, &oldUsr1, nullptr);
+    sigaction(SIGUSR2, &oldUsr2, nullptr);
 }
 
 TEST(Process, ExitStatusIsTheResultModulo256) {

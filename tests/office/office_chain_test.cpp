@@ -133,12 +133,16 @@ protected:
             if (vmtest::ReadFile(e.path().string() + "/cmdline").find(mark) != std::string::npos) return true;
         return false;
     }
-    // The office log's lines since the last call ("office started PID", "office ended PID").
-    static std::vector<std::string> OfficeLog() {
+    // The office log's lines since the last call: the office's ("office
+    // started PID", "office ended PID"), and the documents' into *documents.
+    static std::vector<std::string> OfficeLog(std::vector<std::string>* documents = nullptr) {
         const std::string file = dir_ + "/home/office.log";
         std::vector<std::string> lines;
         std::istringstream in(vmtest::ReadFile(file));
-        for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.rfind(' ')));
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("office ", 0) == 0) lines.push_back(line.substr(0, line.rfind(' ')));
+            else if (documents) documents->push_back(line);
+        }
         std::error_code ec;
         fs::remove(file, ec);  // the user makes it again (the folder is theirs)
         return lines;
@@ -286,18 +290,70 @@ TEST_F(OfficeChain, MergedRunOfOfficeHtmlAndPictureHasOneOutlinePerFile) {
     EXPECT_FALSE(OfficeLeft());
 }
 
-TEST_F(OfficeChain, OneOfficePrintsEveryDocumentOfAList) {
+TEST_F(OfficeChain, OneOfficePrintsEveryDocumentOfAListLoadingEachOnceAhead) {
     const std::string list = Out("several.txt");
-    std::ofstream(list) << Doc(std::string(VM_OFFICE_FIXTURES) + "/letter.fodt", "several.odt") << "\n"
-                        << Doc(std::string(VM_OFFICE_FIXTURES) + "/workbook.fods", "several.ods") << "\n"
-                        << Doc(std::string(VM_OFFICE_FIXTURES) + "/slides.fodp", "several.odp") << "\n";
+    const std::string text = Doc(std::string(VM_OFFICE_FIXTURES) + "/letter.fodt", "several.odt");
+    const std::string book = Doc(std::string(VM_OFFICE_FIXTURES) + "/workbook.fods", "several.ods");
+    const std::string slides = Doc(std::string(VM_OFFICE_FIXTURES) + "/slides.fodp", "several.odp");
+    std::ofstream(list) << text << "\n" << book << "\n" << slides << "\n" << text << "\n";
     vmtest::Shell("chown nobody " + Quote(list));
     std::string err;
     ASSERT_EQ(Vellumate("/inlist " + list + " /outdir " + Out(""), &err), 0) << err;
-    for (const char* out : {"several.odt.pdf", "several.ods.pdf", "several.odp.pdf"})
-        EXPECT_FALSE(Pages(Out(out)).empty()) << out;
-    EXPECT_EQ(OfficeLog(), OneOffice());
+    // The pages and words each file has when it is converted alone.
+    const std::vector<PageSize> letter = Pages(Out("several.odt.pdf"));
+    ASSERT_EQ(letter.size(), 2u);
+    EXPECT_NEAR(letter[0].w, 595.3, 1.5);
+    EXPECT_NEAR(letter[0].h, 419.5, 1.5);
+    EXPECT_NE(Text(Out("several.odt.pdf")).find("tangerine windmill ledger"), std::string::npos);
+    EXPECT_EQ(Pages(Out("several.ods.pdf")).size(), 3u);
+    const std::string sheets = Text(Out("several.ods.pdf"));
+    for (const char* w : {"pomegranate", "buckwheat", "elderflower"}) EXPECT_NE(sheets.find(w), std::string::npos) << w;
+    const std::vector<PageSize> slidePages = Pages(Out("several.odp.pdf"));
+    ASSERT_EQ(slidePages.size(), 3u);
+    EXPECT_NEAR(slidePages[0].w, 793.7, 2);
+    EXPECT_LT(Text(Out("several.odp.pdf")).find("Marigold"), Text(Out("several.odp.pdf")).find("Saffron"));
+    // Every file after the first was loaded ahead and taken over: one load
+    // per document (the text twice, once for each of its turns).
+    std::vector<std::string> documents;
+    EXPECT_EQ(OfficeLog(&documents), OneOffice());
+    const auto count = [&](const std::string& line) { return std::count(documents.begin(), documents.end(), line); };
+    EXPECT_EQ(count("document loading " + text), 2);
+    EXPECT_EQ(count("document loading " + book), 1);
+    EXPECT_EQ(count("document loading " + slides), 1);
+    EXPECT_EQ(count("ahead adopted " + book) + count("ahead adopted " + slides) + count("ahead adopted " + text), 3);
     EXPECT_FALSE(OfficeLeft());
+}
+
+TEST_F(OfficeChain, AListsDamagedOrUnaskedFileLoadedAheadLeavesNothing) {
+    // A damaged document announced while the first prints: its own error
+    // at its turn, no output of it, no office left.
+    const std::string damaged = Out("ahead-damaged.docx");
+    std::ofstream(damaged) << "PK\x03\x04 not a document";
+    const std::string list = Out("ahead.txt"), outList = Out("ahead-out.txt");
+    std::ofstream(list) << Doc(std::string(VM_OFFICE_FIXTURES) + "/letter.fodt", "ahead.odt") << "\n"
+                        << damaged << "\n";
+    std::ofstream(outList) << Out("ahead.pdf") << "\n" << Out("ahead-damaged.pdf") << "\n";
+    vmtest::Shell("chown nobody " + Quote(damaged) + " " + Quote(list) + " " + Quote(outList));
+    std::string err;
+    EXPECT_EQ(Vellumate("/inlist " + list + " /outlist " + outList, &err), 256 - 25) << err;
+    EXPECT_EQ(Pages(Out("ahead.pdf")).size(), 2u);
+    EXPECT_FALSE(fs::exists(Out("ahead-damaged.pdf")));
+    std::vector<std::string> documents;
+    EXPECT_EQ(OfficeLog(&documents), OneOffice());
+    EXPECT_EQ(std::count(documents.begin(), documents.end(), "document loading " + damaged), 2);
+    EXPECT_FALSE(OfficeLeft());
+
+    // A file announced whose turn ends before its Open (its output is a
+    // folder): closed with the run, with the office.
+    std::ofstream(outList) << Out("ahead.pdf") << "\n" << Out("") << "\n";
+    std::ofstream(list) << Out("ahead.odt") << "\n"
+                        << Doc(std::string(VM_OFFICE_FIXTURES) + "/slides.fodp", "ahead.odp") << "\n";
+    EXPECT_NE(Vellumate("/inlist " + list + " /outlist " + outList, &err), 0) << err;
+    documents.clear();
+    EXPECT_EQ(OfficeLog(&documents), OneOffice());
+    EXPECT_EQ(std::count(documents.begin(), documents.end(), "ahead closed " + Out("ahead.odp")), 1);
+    EXPECT_FALSE(OfficeLeft());
+    EXPECT_EQ(SpoolFiles(), std::vector<std::string>{});
 }
 
 TEST_F(OfficeChain, BrokenDocumentsAndAMissingHelperOrQueueEndWithTheirCodesAndLeaveNothing) {

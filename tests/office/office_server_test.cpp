@@ -8,6 +8,7 @@
 
 #include "platform/process.h"
 #include "test_output.h"
+#include "vmoffice/office_lookahead.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -69,6 +70,9 @@ int LogLines(const std::string& what) {
     for (std::string line; std::getline(in, line);) n += line.rfind(what, 0) == 0;
     return n;
 }
+
+// The office's loads of `path` (the look-ahead's and the Opens').
+int LoadsOf(const std::string& path) { return LogLines("document loading " + path); }
 
 // Waits (bounded, on the process itself) until a process that is not our
 // child has ended.
@@ -147,6 +151,34 @@ VARIANT Str(const std::string& s) {
     v.vt = VT_BSTR;
     v.bstrVal = BstrFromUtf8(s);
     return v;
+}
+
+VARIANT I4(std::int32_t i) {
+    VARIANT v;
+    v.vt = VT_I4;
+    v.lVal = i;
+    return v;
+}
+
+// Names the file an application's next Open will ask for.
+HRESULT Announce(const Auto& app, const std::string& path, vmoffice::OfficeKind kind, bool readOnly = false) {
+    ComPtr<vmoffice::IOfficeLookahead> ahead;
+    if (HRESULT hr = app.p.As(&ahead); FAILED(hr)) return hr;
+    Bstr name(path);
+    return ahead->AnnounceDocument(name.Get(), kind, readOnly ? VARIANT_TRUE : VARIANT_FALSE);
+}
+
+// A copy of letter.fodt on A4 landscape paper, put in place at once.
+void RewriteAsA4(const std::string& path) {
+    std::string text = vmtest::ReadFile(std::string(VM_OFFICE_FIXTURES) + "/letter.fodt");
+    for (auto [from, to] : {std::pair<std::string, std::string>{"fo:page-width=\"21cm\"", "fo:page-width=\"29.7cm\""},
+                            {"fo:page-height=\"14.8cm\"", "fo:page-height=\"21cm\""}}) {
+        const size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+    }
+    std::ofstream(path + ".new") << text;
+    fs::rename(path + ".new", path);
 }
 
 class OfficeServer : public ::testing::Test {
@@ -357,6 +389,142 @@ TEST_F(OfficeServer, AClientKilledInTheMiddleTakesItsOfficeAlong) {
     holder.Terminate(true);
     ASSERT_TRUE(holder.Wait());
     EXPECT_TRUE(Ends(office));
+}
+
+TEST_F(OfficeServer, ADocumentLoadedAheadIsTakenOverByTheOpenThatAsksForIt) {
+    const std::string letter = Fixture("letter.fodt"), book = Fixture("workbook.fods"),
+                      slides = Fixture("slides.fodp");
+    {
+        Auto word = Create(kWord);
+        ASSERT_EQ(word.hr, S_OK);
+        ASSERT_EQ(word.Get("Documents").Get("Open", {Str(letter)}, DISPATCH_METHOD).hr, S_OK);
+        EXPECT_EQ(Announce(word, book, vmoffice::kOfficeSpreadsheet), S_OK);
+        EXPECT_EQ(Announce(word, "", vmoffice::OfficeKind(7)), E_INVALIDARG);
+        word.Call("Quit", DISPATCH_METHOD);
+        EXPECT_EQ(Announce(word, book, vmoffice::kOfficeSpreadsheet), E_FAIL);
+    }
+    {
+        Auto excel = Create(kExcel);
+        ASSERT_EQ(excel.hr, S_OK);
+        Auto open = excel.Get("Workbooks").Get("Open", {Str(book)}, DISPATCH_METHOD);
+        ASSERT_EQ(open.hr, S_OK) << open.error;
+        EXPECT_EQ(open.Get("ActiveSheet").Get("PageSetup").NumberById(134), 1);
+        // A presentation opens read-only.
+        EXPECT_EQ(Announce(excel, slides, vmoffice::kOfficePresentation, true), S_OK);
+        excel.Call("Quit", DISPATCH_METHOD);
+    }
+    Auto ppt = Create(kPowerPoint);
+    ASSERT_EQ(ppt.hr, S_OK);
+    Auto pres = ppt.Get("Presentations").Get("Open", {Str(slides), I4(-1), I4(0), I4(0)}, DISPATCH_METHOD);
+    ASSERT_EQ(pres.hr, S_OK) << pres.error;
+    EXPECT_NEAR(pres.Get("PageSetup").Number("SlideWidth"), 793.7, 0.5);
+    // Each file was loaded once, two of them ahead.
+    EXPECT_EQ(LoadsOf(letter), 1);
+    EXPECT_EQ(LoadsOf(book), 1);
+    EXPECT_EQ(LoadsOf(slides), 1);
+    EXPECT_EQ(LogLines("ahead adopted"), 2);
+    EXPECT_EQ(LogLines("ahead closed"), 0);
+    EXPECT_EQ(OfficeProcesses().size(), 1u);
+}
+
+TEST_F(OfficeServer, AnOpenOfAChangedOrOtherFileOrWithOtherArgumentsLoadsAgain) {
+    const std::string letter = Fixture("letter.fodt"), book = Fixture("workbook.fods");
+    const std::string changed = dir_ + "/changed.fodt";
+    fs::copy_file(letter, changed);
+    Auto word = Create(kWord);
+    ASSERT_EQ(word.hr, S_OK);
+    Auto docs = word.Get("Documents");
+    // Changed after its announcement: the new content is what opens.
+    ASSERT_EQ(Announce(word, changed, vmoffice::kOfficeText), S_OK);
+    RewriteAsA4(changed);
+    Auto doc = docs.Get("Open", {Str(changed)}, DISPATCH_METHOD);
+    ASSERT_EQ(doc.hr, S_OK) << doc.error;
+    EXPECT_NEAR(doc.Get("PageSetup").Number("PageWidth"), 841.9, 0.5);
+    EXPECT_EQ(LoadsOf(changed), 2);
+    // Announced read-only, or as a spreadsheet, and opened otherwise.
+    ASSERT_EQ(Announce(word, letter, vmoffice::kOfficeText, true), S_OK);
+    EXPECT_EQ(docs.Get("Open", {Str(letter)}, DISPATCH_METHOD).hr, S_OK);
+    ASSERT_EQ(Announce(word, letter, vmoffice::kOfficeSpreadsheet), S_OK);
+    EXPECT_EQ(docs.Get("Open", {Str(letter)}, DISPATCH_METHOD).hr, S_OK);
+    EXPECT_EQ(LoadsOf(letter), 4);
+    // Another file is asked for: the one loaded ahead is closed.
+    ASSERT_EQ(Announce(word, book, vmoffice::kOfficeSpreadsheet), S_OK);
+    EXPECT_EQ(docs.Get("Open", {Str(changed)}, DISPATCH_METHOD).hr, S_OK);
+    EXPECT_EQ(LogLines("ahead adopted"), 0);
+    // The old content, the read-only one, the other file (the spreadsheet
+    // load of a text failed: nothing to close).
+    EXPECT_EQ(LogLines("ahead closed"), 3);
+}
+
+TEST_F(OfficeServer, ADamagedFileLoadedAheadFailsAtItsOwnOpenWithItsOwnError) {
+    const std::string damaged = dir_ + "/damaged.docx";
+    std::ofstream(damaged) << "PK\x03\x04 this is no document at all";
+    Auto word = Create(kWord);
+    ASSERT_EQ(word.hr, S_OK);
+    ASSERT_EQ(Announce(word, damaged, vmoffice::kOfficeText), S_OK);
+    ASSERT_EQ(Announce(word, dir_ + "/missing.doc", vmoffice::kOfficeText), S_OK);
+    Auto missing = word.Get("Documents").Get("Open", {Str(dir_ + "/missing.doc")}, DISPATCH_METHOD);
+    EXPECT_EQ(missing.hr, DISP_E_EXCEPTION);
+    ASSERT_EQ(Announce(word, damaged, vmoffice::kOfficeText), S_OK);
+    Auto bad = word.Get("Documents").Get("Open", {Str(damaged)}, DISPATCH_METHOD);
+    EXPECT_EQ(bad.hr, DISP_E_EXCEPTION);
+    EXPECT_NE(bad.error.find("could not be opened"), std::string::npos) << bad.error;
+    EXPECT_EQ(LoadsOf(damaged), 3);  // ahead twice, and the Open
+    EXPECT_EQ(Announce(word, Fixture("letter.fodt"), vmoffice::kOfficeText), S_OK);
+    EXPECT_EQ(word.Get("Documents").Get("Open", {Str(dir_ + "/letter.fodt")}, DISPATCH_METHOD).hr, S_OK);
+    EXPECT_EQ(LogLines("ahead adopted"), 1);
+}
+
+TEST_F(OfficeServer, ADocumentLoadedAheadThatNobodyAsksForEndsWithTheRun) {
+    {
+        Auto word = Create(kWord);
+        ASSERT_EQ(word.hr, S_OK);
+        ASSERT_EQ(word.Get("Documents").Get("Open", {Str(Fixture("letter.fodt"))}, DISPATCH_METHOD).hr, S_OK);
+        ASSERT_EQ(Announce(word, Fixture("workbook.fods"), vmoffice::kOfficeSpreadsheet), S_OK);
+        word.Call("Quit", DISPATCH_METHOD);
+    }
+    CoUninitialize();
+    EXPECT_TRUE(NoOfficeLeft());
+    EXPECT_EQ(LogLines("ahead closed " + dir_ + "/workbook.fods"), 1);
+    EXPECT_EQ(LogLines("office ended"), 1);
+    CoInitialize();
+    // Announced after the run's end by an application that still holds the
+    // office: closed with that application, and the office with it.
+    Auto word = Create(kWord);
+    ASSERT_EQ(word.hr, S_OK);
+    CoUninitialize();
+    ASSERT_EQ(Announce(word, dir_ + "/letter.fodt", vmoffice::kOfficeText), S_OK);
+    word.p = nullptr;
+    EXPECT_TRUE(NoOfficeLeft());
+    EXPECT_EQ(LogLines("ahead closed"), 2);
+    EXPECT_EQ(LogLines("office ended"), 2);
+    CoInitialize();
+    for (const auto& e : fs::directory_iterator(dir_))
+        EXPECT_EQ(e.path().filename().string().rfind("vmoffice-", 0), std::string::npos) << e.path();
+}
+
+TEST_F(OfficeServer, ALoadAheadInAHungOfficeIsBoundedAndTheNextDocumentGetsANewOffice) {
+    setenv("VELLUMATE_OFFICE_TIMEOUT", "3", 1);
+    {
+        Auto word = Create(kWord);
+        ASSERT_EQ(word.hr, S_OK);
+        Auto doc = word.Get("Documents").Get("Open", {Str(Fixture("letter.fodt"))}, DISPATCH_METHOD);
+        ASSERT_EQ(doc.hr, S_OK);
+        // The office stops answering: the load ahead hangs, and the close
+        // of the current document behind it ends with the bound, unreported.
+        for (pid_t p : OfficeProcesses()) ::kill(p, SIGSTOP);
+        ASSERT_EQ(Announce(word, Fixture("workbook.fods"), vmoffice::kOfficeSpreadsheet), S_OK);
+        doc.Call("Close", DISPATCH_METHOD);
+        word.Call("Quit", DISPATCH_METHOD);
+        EXPECT_EQ(word.hr, S_OK);
+    }
+    Auto excel = Create(kExcel);
+    ASSERT_EQ(excel.hr, S_OK);
+    Auto book = excel.Get("Workbooks").Get("Open", {Str(dir_ + "/workbook.fods")}, DISPATCH_METHOD);
+    EXPECT_EQ(book.hr, S_OK) << book.error;
+    EXPECT_EQ(LogLines("office started"), 2);
+    EXPECT_EQ(LogLines("office ended"), 1);
+    EXPECT_EQ(OfficeProcesses().size(), 1u);
 }
 
 TEST_F(OfficeServer, WithoutTheOfficeProgramNoApplicationIsMade) {

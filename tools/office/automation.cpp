@@ -1,15 +1,18 @@
 #include "automation.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "lookahead.h"
 #include "office_document.h"
 #include "office_session.h"
 #include "platform/com_dispatch.h"
 #include "platform/com_server.h"
+#include "vmoffice/office_lookahead.h"
 
 namespace vmoffice {
 
@@ -60,8 +63,7 @@ struct Application {
     void Quit() {
         std::vector<std::shared_ptr<Document>> open;
         open.swap(documents);
-        for (auto& d : open)
-            if (d->office) d->office.reset();
+        for (auto& d : open) lookahead::CloseInBackground(std::move(d->office));
         session.reset();
     }
 };
@@ -199,8 +201,7 @@ ComPtr<IDispatch> MakeDocument(const AppPtr& app, const DocPtr& doc) {
     const Kind kind = app->kind;
     return Node::Make(table, [app, doc, kind](DISPID id, std::uint16_t flags, const DispArgs& args, VARIANT* result) {
         if (id == kClose) {
-            if (doc->office) doc->office->Close();
-            doc->office.reset();
+            lookahead::CloseInBackground(std::move(doc->office));
             return S_OK;
         }
         if (!doc->office) throw ComError(kOfficeFailed, "the document is closed");
@@ -260,7 +261,8 @@ ComPtr<IDispatch> MakeCollection(const AppPtr& app) {
         }
         app->Session();  // not after Quit
         auto doc = std::make_shared<Document>();
-        doc->office = std::make_unique<OfficeDocument>(app->session, app->kind, file, readOnly);
+        doc->office = lookahead::Take(app->session, app->kind, file, readOnly);
+        if (!doc->office) doc->office = std::make_unique<OfficeDocument>(app->session, app->kind, file, readOnly);
         app->documents.push_back(doc);
         Result(result, MakeDocument(app, doc));
         return S_OK;
@@ -271,11 +273,18 @@ ComPtr<IDispatch> MakeCollection(const AppPtr& app) {
 
 enum : DISPID { kVisible = 1, kDisplayAlerts, kDocuments, kActiveDocument, kAppPrintOut, kQuit };
 
+// Application objects alive: the last one to end after the run's end closes
+// a document loaded ahead, which holds the office otherwise.
+std::atomic<int> g_applications{0};
+
 template <Kind K>
-class ApplicationObject : public server::Object<ApplicationObject<K>, DispatchImpl<IDispatch>> {
+class ApplicationObject
+    : public server::Object<ApplicationObject<K>, DispatchImpl<IDispatch>, IOfficeLookahead> {
 public:
     ApplicationObject() : app_(std::make_shared<Application>()) {
         app_->kind = K;
+        // An office that hung while closing is replaced rather than taken.
+        lookahead::Settle();
         try {
             app_->session = OfficeSession::Acquire();
         } catch (const OfficeError& e) {
@@ -283,8 +292,21 @@ public:
         } catch (const css::uno::Exception& e) {
             throw ComError(kStartFailed, rtl::OUStringToOString(e.Message, RTL_TEXTENCODING_UTF8).getStr());
         }
+        ++g_applications;
     }
-    ~ApplicationObject() override { app_->Quit(); }
+    ~ApplicationObject() override {
+        app_->Quit();
+        if (--g_applications == 0 && !OfficeSession::Kept()) lookahead::Drop();
+    }
+
+    HRESULT AnnounceDocument(BSTR fileName, std::int32_t kind, VARIANT_BOOL readOnly) override {
+        return server::Trap([&] {
+            if (!fileName || kind < kOfficeText || kind > kOfficePresentation) return E_INVALIDARG;
+            if (!app_->session) return E_FAIL;
+            lookahead::Announce(app_->session, static_cast<Kind>(kind), Utf8FromBstr(fileName), readOnly != 0);
+            return S_OK;
+        });
+    }
 
 protected:
     const DispatchTable& Table() const override {

@@ -19,7 +19,9 @@
 //     Presentation: PageSetup (SlideWidth, SlideHeight), PrintOut(From, To), Close
 // Changes to a page set-up are written to the document when it is assigned
 // back or when the document prints. Errors of the office reach the caller as
-// DISP_E_EXCEPTION with the office's text.
+// DISP_E_EXCEPTION with the office's text. A closed document (Close, Quit) is
+// closed in the office in the background. Each application object also
+// answers IOfficeLookahead (vmoffice/office_lookahead.h, lookahead.h).
 #pragma once
 
 #include "platform/com.h"

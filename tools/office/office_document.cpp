@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/printer.h"
+#include "platform/step_times.h"
 
 namespace vmoffice {
 
@@ -148,6 +149,8 @@ OfficeDocument::OfficeDocument(std::shared_ptr<OfficeSession> session, Kind kind
     rtl::OUString url;
     if (ec || osl::FileBase::getFileURLFromSystemPath(Ou(absolute), url) != osl::FileBase::E_None)
         throw OfficeError{"\"" + path + "\" is not a file name"};
+    OfficeLog("document loading " + absolute);
+    platform::MarkHop("office load begins");
     Call(*session_, "the document could not be opened", [&] {
         auto args = Props({Prop("Hidden", Any(true)), Prop("ReadOnly", Any(readOnly)),
                                      Prop("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE)),
@@ -155,6 +158,7 @@ OfficeDocument::OfficeDocument(std::shared_ptr<OfficeSession> session, Kind kind
                                      Prop("Silent", Any(true))});
         doc_ = session_->Desktop()->loadComponentFromURL(url, "_blank", 0, args);
     });
+    platform::MarkHop("office load ended");
     if (!doc_.is()) throw OfficeError{"the document could not be opened: \"" + absolute + "\" is damaged or of another kind"};
     Reference<css::lang::XServiceInfo> info(doc_, UNO_QUERY);
     if (!info.is() || !info->supportsService(rtl::OUString::createFromAscii(ServiceOf(kind)))) {
@@ -176,6 +180,7 @@ void OfficeDocument::Close() {
     Reference<css::lang::XComponent> doc = doc_;
     doc_.clear();
     if (session_->Broken()) return;
+    platform::MarkHop("office close begins");
     Call(*session_, "the document could not be closed", [&] {
         Reference<css::util::XCloseable> closeable(doc, UNO_QUERY);
         if (closeable.is())
@@ -183,10 +188,12 @@ void OfficeDocument::Close() {
         else
             doc->dispose();
     });
+    platform::MarkHop("office close ended");
 }
 
 PageSetup OfficeDocument::ReadPageSetup() {
-    return Call(*session_, "the page set-up could not be read", [&] {
+    if (setup_) return *setup_;
+    setup_ = Call(*session_, "the page set-up could not be read", [&] {
         PageSetup s;
         if (kind_ == Kind::Presentation) {
             Reference<XPropertySet> slide = FirstSlide(doc_);
@@ -205,9 +212,11 @@ PageSetup OfficeDocument::ReadPageSetup() {
         s.bottom = Points(Int(style, "BottomMargin"));
         return s;
     });
+    return *setup_;
 }
 
 void OfficeDocument::WritePageSetup(const PageSetup& s) {
+    setup_.reset();
     Call(*session_, "the page set-up could not be changed", [&] {
         if (kind_ == Kind::Presentation) {
             Reference<XPropertySet> slide = FirstSlide(doc_);

@@ -7,13 +7,15 @@
 #include <com/sun/star/lang/XComponent.hpp>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "office_session.h"
 
 namespace vmoffice {
 
-enum class Kind { Text, Spreadsheet, Presentation };
+// The numbers are those of IOfficeLookahead's kinds.
+enum class Kind { Text = 0, Spreadsheet = 1, Presentation = 2 };
 
 // Page set-up as the applications describe it: lengths in points.
 struct PageSetup {
@@ -26,6 +28,7 @@ class OfficeDocument {
 public:
     // Loads `path` (made absolute) hidden, read-only when asked, without
     // running macros or updating links. The document must be of `kind`.
+    // Each load is a line "document loading PATH" of $VELLUMATE_OFFICE_LOG.
     OfficeDocument(std::shared_ptr<OfficeSession> session, Kind kind, const std::string& path, bool readOnly);
     ~OfficeDocument();  // closes the document without saving
     OfficeDocument(const OfficeDocument&) = delete;
@@ -33,7 +36,8 @@ public:
 
     Kind GetKind() const { return kind_; }
     // Text: the first page's style. Spreadsheet: the active sheet's style.
-    // Presentation: the slide size (margins 0).
+    // Presentation: the slide size (margins 0). Read from the office once,
+    // and again after WritePageSetup.
     PageSetup ReadPageSetup();
     // Text: every page style; spreadsheet: the active sheet's style (size
     // left alone); presentation: the slide size.
@@ -47,6 +51,7 @@ private:
     std::shared_ptr<OfficeSession> session_;
     Kind kind_;
     css::uno::Reference<css::lang::XComponent> doc_;
+    std::optional<PageSetup> setup_;  // as last read
 };
 
 // The default printer the document is to print on, checked against what the

@@ -33,7 +33,9 @@ std::shared_ptr<OfficeSession>& g_session = *new std::shared_ptr<OfficeSession>;
 // The office asks to be started again after it made a new profile.
 constexpr int kRestartStatus[] = {79, 81};
 
-void Log(const std::string& line) {
+}  // namespace
+
+void OfficeLog(const std::string& line) {
     const char* file = getenv("VELLUMATE_OFFICE_LOG");
     if (!file || !*file) return;
     const int fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
@@ -43,6 +45,8 @@ void Log(const std::string& line) {
     (void)ignored;
     ::close(fd);
 }
+
+namespace {
 
 rtl::OUString Ou(const std::string& s) { return rtl::OStringToOUString(s.c_str(), RTL_TEXTENCODING_UTF8); }
 
@@ -138,7 +142,7 @@ std::shared_ptr<OfficeSession> OfficeSession::Acquire() {
             up = s->Connect();
         }
         if (!up) throw OfficeError{"the office program ended while starting"};
-        Log("office started " + std::to_string(s->group_));
+        OfficeLog("office started " + std::to_string(s->group_));
     } catch (...) {
         s.reset();  // ends what was started
         throw;
@@ -222,6 +226,7 @@ bool OfficeSession::Connect() {
 }
 
 bool OfficeSession::Broken() {
+    std::lock_guard<std::mutex> lock(processMutex_);
     if (killed_ || group_ <= 0) return true;
     if (process_.Running()) return false;
     // Ended (and reaped): whatever it started goes with it.
@@ -231,6 +236,7 @@ bool OfficeSession::Broken() {
 }
 
 void OfficeSession::Kill() {
+    std::lock_guard<std::mutex> lock(processMutex_);
     if (group_ > 0) ::kill(-group_, SIGKILL);
     killed_ = true;
 }
@@ -251,7 +257,7 @@ void OfficeSession::End() {
         // Whatever of the group is left (a hung office, a helper it started).
         ::kill(-group_, SIGKILL);
         process_.Wait();
-        Log("office ended " + std::to_string(group_));
+        OfficeLog("office ended " + std::to_string(group_));
         group_ = -1;
     }
     if (!profile_.empty()) {
@@ -273,20 +279,22 @@ OfficeSession::~OfficeSession() {
 void OfficeSession::Watch() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
-        if (deadline_ == std::chrono::steady_clock::time_point::max()) {
+        // A killed office has nothing more to wait for: its calls fail.
+        if (deadlines_.empty() || killed_) {
             wake_.wait(lock);
-        } else if (wake_.wait_until(lock, deadline_) == std::cv_status::timeout &&
-                   std::chrono::steady_clock::now() >= deadline_) {
-            deadline_ = std::chrono::steady_clock::time_point::max();
-            Kill();
+            continue;
         }
+        const auto first = *deadlines_.begin();
+        if (wake_.wait_until(lock, first) == std::cv_status::timeout && !deadlines_.empty() &&
+            std::chrono::steady_clock::now() >= *deadlines_.begin())
+            Kill();
     }
 }
 
 OfficeSession::Guard::Guard(OfficeSession& s) : s_(s) {
     {
         std::lock_guard<std::mutex> lock(s_.mutex_);
-        s_.deadline_ = std::chrono::steady_clock::now() + CallBound();
+        deadline_ = s_.deadlines_.insert(std::chrono::steady_clock::now() + CallBound());
     }
     s_.wake_.notify_all();
 }
@@ -294,7 +302,7 @@ OfficeSession::Guard::Guard(OfficeSession& s) : s_(s) {
 OfficeSession::Guard::~Guard() {
     {
         std::lock_guard<std::mutex> lock(s_.mutex_);
-        s_.deadline_ = std::chrono::steady_clock::time_point::max();
+        s_.deadlines_.erase(deadline_);
     }
     s_.wake_.notify_all();
 }

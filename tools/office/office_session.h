@@ -11,10 +11,12 @@
 // Calls into the process run under a guard with a time bound: a process that
 // does not answer within it is killed, the call fails with the bridge's
 // error, and the session counts as broken, so that the next application
-// object gets a new process.
+// object gets a new process. Calls may come from two threads at once (a
+// document loaded ahead while another is closed): each has its own bound.
 //
 // $VELLUMATE_OFFICE_LOG names a file that gets one line when an office
-// starts ("office started PID") and one when it ends ("office ended PID").
+// starts ("office started PID") and one when it ends ("office ended PID"),
+// and the documents' lines (office_document.h, lookahead.h).
 #pragma once
 
 #include <com/sun/star/frame/XDesktop2.hpp>
@@ -29,6 +31,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -66,7 +69,8 @@ public:
 
     // Arms the watchdog for one call: the process is killed when the call
     // has not returned within the bound ($VELLUMATE_OFFICE_TIMEOUT seconds,
-    // 300 by default). Not nested.
+    // 300 by default). One guard per call; calls of several threads each
+    // have their own.
     class Guard {
     public:
         explicit Guard(OfficeSession& s);
@@ -76,6 +80,7 @@ public:
 
     private:
         OfficeSession& s_;
+        std::multiset<std::chrono::steady_clock::time_point>::iterator deadline_;
     };
 
 private:
@@ -88,20 +93,24 @@ private:
 
     std::string profile_;  // the private profile folder
     std::string pipe_;
+    std::mutex processMutex_;  // process_ between the callers' threads
     platform::ChildProcess process_;
     pid_t group_ = -1;     // the started program leads its own process group
     std::atomic<bool> killed_{false};
     css::uno::Reference<css::uno::XComponentContext> remote_;
     css::uno::Reference<css::frame::XDesktop2> desktop_;
 
-    std::mutex mutex_;
+    std::mutex mutex_;  // the watchdog's state
     std::condition_variable wake_;
     bool stop_ = false;
-    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+    std::multiset<std::chrono::steady_clock::time_point> deadlines_;  // of the calls under way
     std::thread watchdog_;
 };
 
 // The bound of one call, from $VELLUMATE_OFFICE_TIMEOUT (seconds).
 std::chrono::seconds CallBound();
+
+// One line to $VELLUMATE_OFFICE_LOG, when it is set.
+void OfficeLog(const std::string& line);
 
 }  // namespace vmoffice

@@ -2,6 +2,7 @@
 // registration under "Word.Application", "Excel.Application" and
 // "PowerPoint.Application"; the end of a run, which ends its office.
 #include "automation.h"
+#include "lookahead.h"
 #include "office_session.h"
 #include "platform/com_registrar.h"
 #include "platform/com_server.h"
@@ -45,9 +46,12 @@ VM_COM_EXPORT com::HRESULT DllCanUnloadNow() {
     return vmoffice::OfficeSession::Kept() ? com::S_FALSE : com::server::CanUnloadNow();
 }
 
-// The run is over: its office ends (at once, or with the last application
-// object that still holds it).
-VM_COM_EXPORT void DllShutdown() { vmoffice::OfficeSession::EndRun(); }
+// The run is over: a document loaded ahead is closed, and the office ends (at
+// once, or with the last application object that still holds it).
+VM_COM_EXPORT void DllShutdown() {
+    vmoffice::lookahead::Drop();
+    vmoffice::OfficeSession::EndRun();
+}
 
 VM_COM_EXPORT com::HRESULT DllRegisterServer() {
     return com::server::Trap([] { return com::RegisterTree(platform::HKEY_CLASSES_ROOT, Classes()); });
