@@ -243,11 +243,13 @@ std::vector<PlacedPicture> PictureMaskedFill(const MaskedFill& f, const std::vec
         visible(r + 2, below);
     }
 
-    // Rows of runs that line up with the rows before them are one band; each
-    // run of a band becomes one picture.
+    // Rows of runs that line up with the rows before them are one band, as
+    // long as the band's pictures stay mostly ink (an L-shaped region is two
+    // bands); each run of a band becomes one picture.
     struct Band {
         int r0, r1;
         std::vector<Cols> cols;
+        double inked = 0;  // pixels of the runs
     };
     std::vector<Band> bands;
     std::vector<Cols> runs;
@@ -270,18 +272,24 @@ std::vector<PlacedPicture> PictureMaskedFill(const MaskedFill& f, const std::vec
             open = false;
             continue;
         }
+        double inked = 0;
+        for (const Cols& c : runs) inked += c.second - c.first;
         bool joins = open && bands.back().cols.size() == runs.size();
+        double area = 0;
         for (std::size_t i = 0; joins && i < runs.size(); ++i) {
             const Cols& o = bands.back().cols[i];
             joins = runs[i].first < o.second + kGap && runs[i].second + kGap > o.first;
+            area += double(std::max(o.second, runs[i].second) - std::min(o.first, runs[i].first)) *
+                    (r + 1 - bands.back().r0);
         }
-        if (joins) {
+        if (joins && area <= 1.5 * (bands.back().inked + inked) + 256) {
             Band& band = bands.back();
             for (std::size_t i = 0; i < runs.size(); ++i)
                 band.cols[i] = {std::min(band.cols[i].first, runs[i].first), std::max(band.cols[i].second, runs[i].second)};
             band.r1 = r + 1;
+            band.inked += inked;
         } else {
-            bands.push_back({r, r + 1, runs});
+            bands.push_back({r, r + 1, runs, inked});
             open = true;
         }
     }

@@ -707,11 +707,12 @@ struct EmfOutputDev::Members {
         ImageStream is(str, w, comps, bits);
         is.reset();
         for (int y = 0; y < h; ++y) {
-            if (stopAtEnd && str->lookChar() == EOF) break;
             unsigned char* line = is.getLine();
             if (!line) break;
-            if (y % t.step) continue;
-            for (int x = 0; x < w; x += t.step) take(x / t.step, y / t.step, line + std::size_t(x) * comps);
+            if (y % t.step == 0)
+                for (int x = 0; x < w; x += t.step) take(x / t.step, y / t.step, line + std::size_t(x) * comps);
+            // (A stream looked at before its first read may not know yet.)
+            if (stopAtEnd && str->lookChar() == EOF) break;
         }
         is.close();
         return true;

@@ -506,6 +506,12 @@ TEST_F(PdfPagesTest, AMaskedAreaUnderAClipOfRectanglesIsPicturedInThemOnly) {
     EXPECT_GT(strip.At(15, 40)[2], 200);
 }
 
+std::string Unhex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
 // A grey picture as an image object of its own (samples as given).
 std::string GrayImage(int w, int h, const std::string& samples, const std::string& extra = "") {
     return "<< /Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " + std::to_string(h) +
@@ -561,15 +567,24 @@ TEST_F(PdfPagesTest, EveryMaskedAreaOfAPageIsDrawnHoweverMany) {
 // as alpha, clipped to their paths, over what lies under them (no picture
 // of the area), and an inverted picture inverts the alpha.
 TEST_F(PdfPagesTest, FillsUnderAMaskOfOnePictureShowTheirColourWithTheMaskAsAlpha) {
-    for (const bool inverted : {false, true}) {
-        SCOPED_TRACE(inverted ? "inverted" : "plain");
+    // The same four steps as a JPEG file of 32 x 8 pixels (how a browser prints its masks).
+    const std::string jpeg = Unhex(
+        "FFD8FFE000104A46494600010100000100010000FFDB00430001010101010101010101010101010101010101010101010101010101"
+        "010101010101010101010101010101010101010101010101010101010101010101010101FFC0000B080008002001011100FFC40015"
+        "00010100000000000000000000000000000A0BFFC40014100100000000000000000000000000000000FFDA0008010100003F009FF9"
+        "541541543FFFD9");
+    for (const char* variant : {"plain", "inverted", "jpeg"}) {
+        SCOPED_TRACE(variant);
+        const bool inverted = std::string(variant) == "inverted";
         // Four grey steps along x: 0, 85, 170, 255, each 40 points wide, from x 20 to 180, y 30 to 70.
         const std::string pdf = HandMadePdf(
             "0 0 1 rg 0 0 200 100 re f\n"
             "q 0 0 200 100 re 150 40 20 20 re W* n /Shadow gs 1 0 0 rg 10 20 120 60 re f 0 1 0 rg 140 20 50 60 re f Q\n",
             "/ExtGState << /Shadow << /SMask << /S /Luminosity /G 6 0 R >> >> >>",
             {MaskGroup(20, 30, 160, 40, "Im", "/XObject << /Im 7 0 R >>"),
-             GrayImage(4, 1, std::string("\x00\x55\xAA\xFF", 4), inverted ? "/Decode [1 0]" : "")});
+             std::string(variant) == "jpeg"
+                 ? GrayImage(32, 8, jpeg, "/Filter /DCTDecode")
+                 : GrayImage(4, 1, std::string("\x00\x55\xAA\xFF", 4), inverted ? "/Decode [1 0]" : "")});
         const auto emf = FirstPage(pdf);
         ASSERT_FALSE(emf.empty());
         const std::string trace = Trace(emf);
