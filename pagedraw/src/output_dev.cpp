@@ -587,6 +587,10 @@ struct EmfOutputDev::Members {
         img->format = emf::Image::Format::Gray8, img->components = 1, img->width = t.width, img->height = t.height;
         img->pixels.assign(std::size_t(t.width) * t.height, 0);
         const int comps = colorMap->getNumPixelComps(), bits = colorMap->getBits();
+        if (comps <= 0 || bits <= 0) {
+            g.plain = false;
+            return false;
+        }
         // One component: its grey for every sample value, once.
         std::vector<std::uint8_t> table;
         if (comps == 1 && bits > 0 && bits <= 8) {
@@ -598,18 +602,31 @@ struct EmfOutputDev::Members {
                 table[v] = colToByte(gray);
             }
         }
+        // Row by row: a browser's masks are as large as their boxes. Rows
+        // past the end of the data stay 0 (a huge picture of a few bytes
+        // costs no time).
+        ImageStream is(str, width, comps, bits);
+        is.reset();
         GfxGray gray;
-        if (!ReadRows(str, width, height, comps, bits, t, [&](int x, int y, unsigned char* pix) {
+        for (int y = 0; y < height; ++y) {
+            unsigned char* line = is.getLine();
+            if (!line) break;
+            if (y % t.step == 0) {
+                std::uint8_t* out = &img->pixels[std::size_t(y / t.step) * std::size_t(t.width)];
                 if (!table.empty()) {
-                    img->pixels[std::size_t(y) * t.width + x] = table[pix[0] & (table.size() - 1)];
-                    return;
+                    const std::size_t top = table.size() - 1;
+                    for (int x = 0; x < width; x += t.step) *out++ = table[line[x] & top];
+                } else {
+                    for (int x = 0; x < width; x += t.step) {
+                        colorMap->getGray(line + std::size_t(x) * comps, &gray);
+                        *out++ = colToByte(gray);
+                    }
                 }
-                colorMap->getGray(pix, &gray);
-                img->pixels[std::size_t(y) * t.width + x] = colToByte(gray);
-            }, true)) {
-            g.plain = false;
-            return false;
+            }
+            // (A stream looked at before its first read may not know yet.)
+            if (str->lookChar() == EOF) break;
         }
+        is.close();
         g.gray = img;
         if (keep) pictures->Keep(ref->getRef().num, ref->getRef().gen, kMaskVariant + int(mode), img);
         return true;
@@ -697,22 +714,14 @@ struct EmfOutputDev::Members {
     // Samples of a stream, one byte per component, thinned to fit.
     static bool ReadSamples(Stream* str, int w, int h, int comps, int bits, const Thinned& t,
                             const std::function<void(int x, int y, unsigned char* pix)>& take) {
-        return ReadRows(str, w, h, comps, bits, t, take, false);
-    }
-    // The same; with `stopAtEnd`, the rows past the end of the data are not
-    // taken (a huge picture of a few bytes costs no time).
-    static bool ReadRows(Stream* str, int w, int h, int comps, int bits, const Thinned& t,
-                         const std::function<void(int x, int y, unsigned char* pix)>& take, bool stopAtEnd) {
         if (w <= 0 || h <= 0 || comps <= 0 || bits <= 0) return false;
         ImageStream is(str, w, comps, bits);
         is.reset();
         for (int y = 0; y < h; ++y) {
             unsigned char* line = is.getLine();
             if (!line) break;
-            if (y % t.step == 0)
-                for (int x = 0; x < w; x += t.step) take(x / t.step, y / t.step, line + std::size_t(x) * comps);
-            // (A stream looked at before its first read may not know yet.)
-            if (stopAtEnd && str->lookChar() == EOF) break;
+            if (y % t.step) continue;
+            for (int x = 0; x < w; x += t.step) take(x / t.step, y / t.step, line + std::size_t(x) * comps);
         }
         is.close();
         return true;
