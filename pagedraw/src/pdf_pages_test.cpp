@@ -658,15 +658,19 @@ TEST_F(PdfPagesTest, MasksThatAreMoreThanOnePlainPictureArePicturedAsTheAreaLook
         {"a stroke under it", "/S /Luminosity", "", "4 w 60 40 80 20 re S", ""},
         {"text under it", "/S /Luminosity", "", "BT /F1 20 Tf 60 40 Td (Masked) Tj ET", ""},
         {"a masked picture", "/S /Luminosity", "", "50 30 100 40 re f", "/SMask 8 0 R"},
+        {"a group under it", "/S /Luminosity", "", "/Fm0 Do", ""},
     };
+    const std::string group = "1 0 0 rg 50 30 100 40 re f";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string pdf = HandMadePdf(
             "0 0 1 rg 0 0 200 100 re f q /Shadow gs 1 0 0 rg 1 0 0 RG " + c.masked + " Q\n",
-            "/ExtGState << /Shadow << /SMask << " + c.mask + " /G 6 0 R >> >> >>",
+            "/ExtGState << /Shadow << /SMask << " + c.mask + " /G 6 0 R >> >> >> /XObject << /Fm0 9 0 R >>",
             {MaskGroup(50, 30, 100, 40, "Im", "/XObject << /Im 7 0 R >> /ExtGState << /Half << /ca 0.5 >> >>",
                        c.body),
-             GrayImage(2, 1, std::string("\x40\xFF", 2), c.imExtra), GrayImage(1, 1, std::string("\x80", 1))});
+             GrayImage(2, 1, std::string("\x40\xFF", 2), c.imExtra), GrayImage(1, 1, std::string("\x80", 1)),
+             "<< /Type /XObject /Subtype /Form /BBox [50 30 150 70] /Group << /S /Transparency >> /Length " +
+                 std::to_string(group.size()) + " >>\nstream\n" + group + "\nendstream"});
         const std::string trace = Trace(FirstPage(pdf));
         EXPECT_NE(trace.find("image 100x40 rgb8"), std::string::npos) << trace;
         EXPECT_EQ(trace.find("rgba8"), std::string::npos) << trace;
