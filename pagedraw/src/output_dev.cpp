@@ -628,11 +628,16 @@ struct EmfOutputDev::Members {
         }
         is.close();
         g.gray = img;
-        if (keep) pictures->Keep(ref->getRef().num, ref->getRef().gen, kMaskVariant + int(mode), img);
+        // A browser gives each box a mask of its own: a large one is kept
+        // once it is met again.
+        if (keep && (pictures->MetBefore(ref->getRef().num, ref->getRef().gen, kMaskVariant + int(mode)) ||
+                     img->pixels.size() <= kKeepMaskBelow))
+            pictures->Keep(ref->getRef().num, ref->getRef().gen, kMaskVariant + int(mode), img);
         return true;
     }
     // Mask pictures are kept apart from the same object's colour picture.
     static constexpr int kMaskVariant = 1 << 16;
+    static constexpr std::size_t kKeepMaskBelow = std::size_t(64) << 10;
 
     // A picture of the clip's area, each pixel coloured by `colorAt` at its
     // centre in user space (false: not painted there).
