@@ -538,10 +538,10 @@ struct EmfOutputDev::Members {
         fill.color = ToColor(rgb);
         fill.opacity = opacity;
         fill.minStep = 1 / std::clamp(limits.pictureScale, 1.0 / 64, 1.0);
-        // Past the page's share, a picture of a few pixels still shows
-        // where the fill is.
+        // Past the page's share, a picture of a few pixels (as large as a
+        // path's record) still shows where the fill is.
         const std::size_t left = limits.maxMaskedPixels > maskedPixels ? limits.maxMaskedPixels - maskedPixels : 0;
-        fill.maxPixels = std::max<std::size_t>(std::min(limits.maxShadingPixels, left), 1024);
+        fill.maxPixels = std::max<std::size_t>(std::min(limits.maxShadingPixels, left), 64);
         std::vector<PlacedPicture> pictures = PictureMaskedFill(fill, regions);
         if (pictures.empty()) return;
         // A rectangle around all the pictures clips nothing of them.

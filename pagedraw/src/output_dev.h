@@ -33,7 +33,7 @@ struct DrawLimits {
     double pictureScale = 1;
     // Pixels of all the pictures a page's masked fills become; past them
     // each takes a few only.
-    std::size_t maxMaskedPixels = std::size_t(1) << 25;
+    std::size_t maxMaskedPixels = std::size_t(1) << 24;
 };
 
 // The page as it looks in an area (device pixels at the page's resolution,
