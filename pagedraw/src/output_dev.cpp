@@ -172,6 +172,20 @@ Thinned Thin(int w, int h, std::size_t maxPixels) {
 // extraction tools commonly take it).
 constexpr double kWordGap = 0.1;
 
+struct PlainMask {
+    std::shared_ptr<const emf::Image> gray;  // Gray8
+    emf::Matrix place;                       // its unit square to device space, upright
+    emf::Rect bounds;                        // the group's box within the clip
+};
+struct MaskGroup {
+    std::size_t depth = 0;  // of the open groups, inside it
+    bool drawing = true;    // false: ended, waiting for setSoftMask
+    bool plain = true;
+    std::unique_ptr<GfxColorSpace> space;  // the group's blending space
+    std::shared_ptr<const emf::Image> gray;
+    emf::Matrix place;
+};
+
 }  // namespace
 
 struct EmfOutputDev::Members {
@@ -213,19 +227,6 @@ struct EmfOutputDev::Members {
     // drawn as a picture of its colour with the mask as alpha (PlainMask).
     // While a soft mask's group is drawn, MaskGroup tells whether it is such
     // a mask: its one drawing is a picture, in the plain way.
-    struct PlainMask {
-        std::shared_ptr<const emf::Image> gray;  // Gray8
-        emf::Matrix place;                       // its unit square to device space, upright
-        emf::Rect bounds;                        // the group's box within the clip
-    };
-    struct MaskGroup {
-        std::size_t depth = 0;  // of `groups` inside it
-        bool drawing = true;    // false: ended, waiting for setSoftMask
-        bool plain = true;
-        std::unique_ptr<GfxColorSpace> space;  // the group's blending space
-        std::shared_ptr<const emf::Image> gray;
-        emf::Matrix place;
-    };
     std::optional<MaskGroup> maskGroup;
     std::shared_ptr<const PlainMask> plainMask;
     std::vector<std::shared_ptr<const PlainMask>> savedPlainMasks;
@@ -827,7 +828,7 @@ void EmfOutputDev::setSoftMask(GfxState* state, const double* bbox, bool alpha, 
     if (!m_->painter) return;
     m_->Flush();
     m_->clearedPlain.reset();
-    std::optional<Members::MaskGroup> group = std::move(m_->maskGroup);
+    std::optional<MaskGroup> group = std::move(m_->maskGroup);
     m_->maskGroup.reset();
     // Luminosity outside the picture is the backdrop's: black, or the mask
     // is more than the picture.
@@ -842,8 +843,7 @@ void EmfOutputDev::setSoftMask(GfxState* state, const double* bbox, bool alpha, 
     if (group && !group->drawing && group->plain && group->gray && !alpha && !transferFunc && blackBackdrop &&
         m_->maskBox) {
         const auto& d = *m_->maskBox;
-        m_->plainMask = std::make_shared<const Members::PlainMask>(
-            Members::PlainMask{group->gray, group->place, {d[0], d[1], d[2], d[3]}});
+        m_->plainMask = std::make_shared<const PlainMask>(PlainMask{group->gray, group->place, {d[0], d[1], d[2], d[3]}});
         m_->maskBox.reset();
         // It takes the place of a mask in force.
         if (m_->masked) {
