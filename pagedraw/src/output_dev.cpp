@@ -230,9 +230,13 @@ struct EmfOutputDev::Members {
     std::optional<MaskGroup> maskGroup;
     std::shared_ptr<const PlainMask> plainMask;
     std::vector<std::shared_ptr<const PlainMask>> savedPlainMasks;
-    // A plain mask just cleared: the transparency group poppler begins next
-    // (it clears the mask first) is drawn under it.
+    // A mask just cleared: the transparency group poppler begins next (it
+    // clears the mask first) is drawn under it. A plain one pictures the
+    // group's area; the area of another was pictured as it was cleared, the
+    // group in it.
     std::shared_ptr<const PlainMask> clearedPlain;
+    bool clearedArea = false;
+    void ForgetCleared() { clearedPlain.reset(), clearedArea = false; }
     std::size_t maskedPixels = 0;  // of the page's masked fills so far
 
     bool Hidden() const { return painter && (picturedGroups > 0 || masked || blending); }
@@ -267,7 +271,7 @@ struct EmfOutputDev::Members {
     // The plain mask in force masks something else than a solid fill: the
     // painter pictures the mask's area from here on.
     void Demote() {
-        clearedPlain.reset();
+        ForgetCleared();
         if (!plainMask) return;
         const emf::Rect b = plainMask->bounds;
         plainMask.reset();
@@ -469,7 +473,7 @@ struct EmfOutputDev::Members {
 
     void FillPath(GfxState* state, emf::FillRule rule) {
         if (plainMask && !Hidden()) {
-            clearedPlain.reset();
+            ForgetCleared();
             FillUnderMask(state, rule);
             return;
         }
@@ -486,7 +490,7 @@ struct EmfOutputDev::Members {
     void PushClip(GfxState* state, emf::FillRule rule) {
         Flush();
         Spoil();
-        clearedPlain.reset();
+        ForgetCleared();
         emf::Path path = ToPath(state->getPath());
         dev.PushClip(path, rule, Ctm(state));
         clipShapes.push_back({std::move(path), Ctm(state), rule == emf::FillRule::EvenOdd});
@@ -743,7 +747,7 @@ void EmfOutputDev::startPage(int, GfxState* state, XRef*) {
     m_->pageH = state ? state->getPageHeight() : 0;
     m_->clips = 0, m_->savedClips.clear(), m_->defined.clear();
     m_->clipBoxes.clear(), m_->savedClipBoxes.clear(), m_->areaBoxes.clear(), m_->clipShapes.clear();
-    m_->maskGroup.reset(), m_->plainMask.reset(), m_->savedPlainMasks.clear(), m_->clearedPlain.reset();
+    m_->maskGroup.reset(), m_->plainMask.reset(), m_->savedPlainMasks.clear(), m_->ForgetCleared();
     m_->maskedPixels = 0;
     m_->dev.BeginPage({m_->pageW, m_->pageH, 72});
 }
@@ -758,7 +762,7 @@ void EmfOutputDev::endPage() {
 void EmfOutputDev::SetAreaPainter(AreaPainter painter) { m_->painter = std::move(painter); }
 
 void EmfOutputDev::saveState(GfxState*) {
-    m_->clearedPlain.reset();
+    m_->ForgetCleared();
     m_->savedMasked.push_back(m_->masked);
     m_->savedPlainMasks.push_back(m_->plainMask);
     m_->savedClipBoxes.push_back(m_->clipBoxes);
@@ -768,7 +772,7 @@ void EmfOutputDev::saveState(GfxState*) {
 
 void EmfOutputDev::restoreState(GfxState* state) {
     m_->Flush();
-    m_->clearedPlain.reset();
+    m_->ForgetCleared();
     if (!m_->savedMasked.empty()) m_->masked = m_->savedMasked.back(), m_->savedMasked.pop_back();
     if (!m_->savedPlainMasks.empty())
         m_->plainMask = std::move(m_->savedPlainMasks.back()), m_->savedPlainMasks.pop_back();
@@ -796,9 +800,11 @@ void EmfOutputDev::beginTransparencyGroup(GfxState* state, const double* bbox, G
         m_->masked = true;
         m_->Grow(b.left, b.top, b.right, b.bottom);
     }
-    m_->clearedPlain.reset();
+    const bool inPicture = !forSoftMask && m_->clearedArea;
+    m_->ForgetCleared();
     // A group drawn as it is needs nothing: its content is drawn in place.
-    const bool pictured = m_->painter && (forSoftMask || knockout || m_->Hidden() || state->getBlendMode() != gfxBlendNormal);
+    const bool pictured = m_->painter && (forSoftMask || knockout || m_->Hidden() || inPicture ||
+                                          state->getBlendMode() != gfxBlendNormal);
     m_->groups.push_back(pictured);
     if (!pictured) return;
     // The content of a mask is no drawing; the area it masks counts when the mask is set.
@@ -807,7 +813,7 @@ void EmfOutputDev::beginTransparencyGroup(GfxState* state, const double* bbox, G
         m_->maskGroup.emplace();
         m_->maskGroup->depth = m_->groups.size();
         if (blendingColorSpace) m_->maskGroup->space.reset(blendingColorSpace->copy());
-    } else {
+    } else if (!inPicture) {
         m_->GrowUser(state, bbox);
     }
     ++m_->picturedGroups;
@@ -827,7 +833,7 @@ void EmfOutputDev::setSoftMask(GfxState* state, const double* bbox, bool alpha, 
                                GfxColor* backdropColor) {
     if (!m_->painter) return;
     m_->Flush();
-    m_->clearedPlain.reset();
+    m_->ForgetCleared();
     std::optional<MaskGroup> group = std::move(m_->maskGroup);
     m_->maskGroup.reset();
     // Luminosity outside the picture is the backdrop's: black, or the mask
@@ -866,8 +872,11 @@ void EmfOutputDev::setSoftMask(GfxState* state, const double* bbox, bool alpha, 
 void EmfOutputDev::clearSoftMask(GfxState*) {
     if (m_->plainMask) m_->clearedPlain = std::move(m_->plainMask);
     m_->plainMask.reset();
+    // The mask's area is pictured now, as the page looks there.
+    const bool pictured = m_->masked && m_->area && m_->painter && m_->picturedGroups == 0 && !m_->blending;
     m_->masked = false;
     m_->Release();
+    if (pictured) m_->clearedArea = true;
 }
 
 void EmfOutputDev::stroke(GfxState* state) {
@@ -985,6 +994,7 @@ void EmfOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
                             double originY, CharCode code, int, const Unicode* u, int uLen) {
     // Text in a pictured area stays as invisible text, so that its words are kept.
     m_->Spoil();
+    m_->ForgetCleared();
     if (state->getRender() % 4 != 3) m_->Demote();
     const bool hidden = m_->Hidden();
     if (hidden && m_->blending) m_->Skip(state);

@@ -663,6 +663,7 @@ TEST_F(PdfPagesTest, MasksThatAreMoreThanOnePlainPictureArePicturedAsTheAreaLook
         {"text under it", "/S /Luminosity", "", "BT /F1 20 Tf 60 40 Td (Masked) Tj ET", ""},
         {"a masked picture", "/S /Luminosity", "", "50 30 100 40 re f", "/SMask 8 0 R"},
         {"a group under it", "/S /Luminosity", "", "/Fm0 Do", ""},
+        {"a group under a mask of fills", "/S /Luminosity", "1 1 1 rg 50 30 50 40 re f", "/Fm0 Do", ""},
     };
     const std::string group = "1 0 0 rg 50 30 100 40 re f";
     for (const Case& c : cases) {
