@@ -9,7 +9,8 @@
 # Usage: scripts/bench_engines.sh [BUILD_DIR]   (default: build)
 # BENCH_TABS="1 2 3" adds a browser row for each number of documents the
 # browser works on at once (VELLUMATE_BROWSER_TABS; the plain rows use the
-# default). The load average is printed before and after.
+# default). BENCH_OTHERS=0 leaves out the other tools' rows (ours only, on a
+# busy machine). The load average is printed before and after.
 # The pages: tests/html_browser/modern_documents.txt (flex, grid, custom
 # properties) and tests/html_pdf/real_documents.txt (classic themes).
 # Nothing leaves the machine: the tools run without network (a namespace of
@@ -72,7 +73,9 @@ for run in "${runs[@]}"; do
   report "$name" "${secs[$run]}" "$(pages_in "$out")" "$cpu"
 done
 
-if command -v wkhtmltopdf >/dev/null; then
+if [ "${BENCH_OTHERS:-1}" = 0 ]; then
+  echo "other tools left out (BENCH_OTHERS=0)"
+elif command -v wkhtmltopdf >/dev/null; then
   out=$work/wk; mkdir -p "$out"; t0=$(now)
   cpu=$( (i=0
     for f in "${docs[@]}"; do
@@ -88,7 +91,9 @@ fi
 
 chromium=/usr/lib/chromium/chromium
 [ -x "$chromium" ] || chromium=$(command -v chromium || true)
-if [ -n "$chromium" ]; then
+if [ "${BENCH_OTHERS:-1}" = 0 ]; then
+  :
+elif [ -n "$chromium" ]; then
   out=$work/chromium; mkdir -p "$out"; t0=$(now)
   flags=(--headless --disable-gpu --no-first-run --disable-background-networking --disable-component-update
          --disable-sync --no-pdf-header-footer)

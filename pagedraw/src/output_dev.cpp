@@ -1,5 +1,6 @@
 #include "output_dev.h"
 
+#include "mask_picture.h"
 #include "packed_picture.h"
 
 #include <algorithm>
@@ -171,6 +172,20 @@ Thinned Thin(int w, int h, std::size_t maxPixels) {
 // extraction tools commonly take it).
 constexpr double kWordGap = 0.1;
 
+struct PlainMask {
+    std::shared_ptr<const emf::Image> gray;  // Gray8
+    emf::Matrix place;                       // its unit square to device space, upright
+    emf::Rect bounds;                        // the group's box within the clip
+};
+struct MaskGroup {
+    std::size_t depth = 0;  // of the open groups, inside it
+    bool drawing = true;    // false: ended, waiting for setSoftMask
+    bool plain = true;
+    std::unique_ptr<GfxColorSpace> space;  // the group's blending space
+    std::shared_ptr<const emf::Image> gray;
+    emf::Matrix place;
+};
+
 }  // namespace
 
 struct EmfOutputDev::Members {
@@ -199,6 +214,30 @@ struct EmfOutputDev::Members {
     std::vector<Box> clipBoxes;
     std::vector<std::vector<Box>> savedClipBoxes;
     std::vector<Box> areaBoxes;
+    // Every clip in force, in the order pushed (cut to outlines only when
+    // a masked fill needs them).
+    struct ClipShape {
+        emf::Path path;
+        emf::Matrix ctm;
+        bool evenOdd;
+    };
+    std::vector<ClipShape> clipShapes;
+
+    // A soft mask that is one grey picture, over solid fills: each fill is
+    // drawn as a picture of its colour with the mask as alpha (PlainMask).
+    // While a soft mask's group is drawn, MaskGroup tells whether it is such
+    // a mask: its one drawing is a picture, in the plain way.
+    std::optional<MaskGroup> maskGroup;
+    std::shared_ptr<const PlainMask> plainMask;
+    std::vector<std::shared_ptr<const PlainMask>> savedPlainMasks;
+    // A mask just cleared: the transparency group poppler begins next (it
+    // clears the mask first) is drawn under it. A plain one pictures the
+    // group's area; the area of another was pictured as it was cleared, the
+    // group in it.
+    std::shared_ptr<const PlainMask> clearedPlain;
+    bool clearedArea = false;
+    void ForgetCleared() { clearedPlain.reset(), clearedArea = false; }
+    std::size_t maskedPixels = 0;  // of the page's masked fills so far
 
     bool Hidden() const { return painter && (picturedGroups > 0 || masked || blending); }
     void Grow(double x0, double y0, double x1, double y1) {
@@ -224,8 +263,26 @@ struct EmfOutputDev::Members {
         Grow(d[0], d[1], d[2], d[3]);
     }
     std::optional<std::array<double, 4>> maskBox;  // of the mask being drawn, in device space
+    // Anything but one plain picture in a soft mask's group makes the mask
+    // one for the area painter.
+    void Spoil() {
+        if (maskGroup && maskGroup->drawing) maskGroup->plain = false;
+    }
+    // The plain mask in force masks something else than a solid fill: the
+    // painter pictures the mask's area from here on.
+    void Demote() {
+        ForgetCleared();
+        if (!plainMask) return;
+        const emf::Rect b = plainMask->bounds;
+        plainMask.reset();
+        if (!painter) return;
+        masked = true;
+        Grow(b.left, b.top, b.right, b.bottom);
+    }
     // Whether a drawing call goes into the picture instead of the metafile.
     bool Skip(GfxState* state) {
+        Spoil();
+        Demote();
         if (!Hidden()) return false;
         Flush();
         if (blending) {
@@ -415,6 +472,11 @@ struct EmfOutputDev::Members {
     }
 
     void FillPath(GfxState* state, emf::FillRule rule) {
+        if (plainMask && !Hidden()) {
+            ForgetCleared();
+            FillUnderMask(state, rule);
+            return;
+        }
         if (Skip(state)) return;
         Flush();
         if (state->getFillOpacity() <= 0) return;
@@ -427,7 +489,11 @@ struct EmfOutputDev::Members {
 
     void PushClip(GfxState* state, emf::FillRule rule) {
         Flush();
-        dev.PushClip(ToPath(state->getPath()), rule, Ctm(state));
+        Spoil();
+        ForgetCleared();
+        emf::Path path = ToPath(state->getPath());
+        dev.PushClip(path, rule, Ctm(state));
+        clipShapes.push_back({std::move(path), Ctm(state), rule == emf::FillRule::EvenOdd});
         ++clips;
         // A clip of another shape leaves the boxes as they are: what shows
         // still lies inside them.
@@ -446,8 +512,137 @@ struct EmfOutputDev::Members {
     }
     void PopClips(int n) {
         Flush();
-        for (; n > 0; --n) dev.PopClip();
+        for (; n > 0; --n) {
+            dev.PopClip();
+            if (!clipShapes.empty()) clipShapes.pop_back();
+        }
     }
+
+    // A solid fill under the plain mask: pictures of its colour, the mask
+    // their alpha, clipped to the path.
+    void FillUnderMask(GfxState* state, emf::FillRule rule) {
+        Flush();
+        const double opacity = state->getFillOpacity();
+        if (!(opacity > 0)) return;
+        const PlainMask& pm = *plainMask;
+        GfxRGB rgb;
+        state->getFillRGB(&rgb);
+        const emf::Path path = ToPath(state->getPath());
+        const emf::Matrix ctm = Ctm(state);
+        std::vector<Outline> regions;
+        regions.reserve(clipShapes.size() + 1);
+        regions.push_back(OutlineOf(path, ctm, rule == emf::FillRule::EvenOdd));
+        for (const ClipShape& c : clipShapes) regions.push_back(OutlineOf(c.path, c.ctm, c.evenOdd));
+        double cx0, cy0, cx1, cy1;
+        state->getClipBBox(&cx0, &cy0, &cx1, &cy1);
+        pagedraw::MaskedFill fill;
+        fill.mask = pm.gray.get();
+        fill.place = pm.place;
+        fill.bounds = {std::max({pm.bounds.left, cx0, 0.0}), std::max({pm.bounds.top, cy0, 0.0}),
+                       std::min({pm.bounds.right, cx1, pageW}), std::min({pm.bounds.bottom, cy1, pageH})};
+        fill.color = ToColor(rgb);
+        fill.opacity = opacity;
+        fill.minStep = 1 / std::clamp(limits.pictureScale, 1.0 / 64, 1.0);
+        // Past the page's share, a picture of a few pixels (as large as a
+        // path's record) still shows where the fill is.
+        const std::size_t left = limits.maxMaskedPixels > maskedPixels ? limits.maxMaskedPixels - maskedPixels : 0;
+        fill.maxPixels = std::max<std::size_t>(std::min(limits.maxShadingPixels, left), 64);
+        std::vector<PlacedPicture> pictures = PictureMaskedFill(fill, regions);
+        if (pictures.empty()) return;
+        // A rectangle around all the pictures clips nothing of them.
+        bool clip = true;
+        const std::vector<Box> rect = RectangleRegion(state->getPath(), state->getCTM(), false);
+        if (rect.size() == 1 && state->getPath()->getNumSubpaths() == 1) {
+            clip = !std::all_of(pictures.begin(), pictures.end(), [&](const PlacedPicture& p) {
+                return p.box.left >= rect[0][0] && p.box.top >= rect[0][1] && p.box.right <= rect[0][2] &&
+                       p.box.bottom <= rect[0][3];
+            });
+        }
+        if (clip) dev.PushClip(path, rule, ctm);
+        for (const PlacedPicture& p : pictures) {
+            maskedPixels += std::size_t(p.picture.width) * std::size_t(p.picture.height);
+            dev.DrawImage(p.picture, {p.box.right - p.box.left, 0, 0, p.box.bottom - p.box.top, p.box.left, p.box.top});
+        }
+        if (clip) dev.PopClip();
+    }
+
+    // The one picture of a soft mask's group, kept as the mask's grey values
+    // when it is drawn the plain way; false when it is no such picture.
+    bool TakeMaskPicture(GfxState* state, Object* ref, Stream* str, int width, int height,
+                         GfxImageColorMap* colorMap, const int* maskColors, bool inlineImg) {
+        if (!maskGroup || !maskGroup->drawing) return false;
+        MaskGroup& g = *maskGroup;
+        const emf::Matrix place = emf::Matrix{1, 0, 0, -1, 0, 1}.Then(Ctm(state));
+        const double size = std::fabs(place.a) + std::fabs(place.d);
+        if (!g.plain || g.gray || groups.size() != g.depth || maskColors || width <= 0 || height <= 0 ||
+            state->getFillOpacity() != 1 || state->getBlendMode() != gfxBlendNormal ||
+            !(std::fabs(place.b) <= 1e-6 * size && std::fabs(place.c) <= 1e-6 * size) ||
+            !(std::fabs(place.a) > 1e-6 && std::fabs(place.d) > 1e-6) ||
+            !std::isfinite(place.a + place.d + place.e + place.f)) {
+            g.plain = false;
+            return false;
+        }
+        g.place = place, g.place.b = 0, g.place.c = 0;
+        const GfxColorSpaceMode mode = colorMap->getColorSpace()->getMode();
+        const bool keep = pictures && !inlineImg && ref && ref->isRef();
+        if (keep) g.gray = pictures->Find(ref->getRef().num, ref->getRef().gen, kMaskVariant + int(mode));
+        if (g.gray) return true;
+        const Thinned t = Thin(width, height, limits.maxImagePixels);
+        auto img = std::make_shared<emf::Image>();
+        img->format = emf::Image::Format::Gray8, img->components = 1, img->width = t.width, img->height = t.height;
+        img->pixels.assign(std::size_t(t.width) * t.height, 0);
+        const int comps = colorMap->getNumPixelComps(), bits = colorMap->getBits();
+        if (comps <= 0 || bits <= 0) {
+            g.plain = false;
+            return false;
+        }
+        // One component: its grey for every sample value, once.
+        std::vector<std::uint8_t> table;
+        if (comps == 1 && bits > 0 && bits <= 8) {
+            table.resize(std::size_t(1) << bits);
+            for (std::size_t v = 0; v < table.size(); ++v) {
+                unsigned char sample = static_cast<unsigned char>(v);
+                GfxGray gray;
+                colorMap->getGray(&sample, &gray);
+                table[v] = colToByte(gray);
+            }
+        }
+        // Row by row: a browser's masks are as large as their boxes. Rows
+        // past the end of the data stay 0 (a huge picture of a few bytes
+        // costs no time).
+        ImageStream is(str, width, comps, bits);
+        is.reset();
+        GfxGray gray;
+        for (int y = 0; y < height; ++y) {
+            unsigned char* line = is.getLine();
+            if (!line) break;
+            if (y % t.step == 0) {
+                std::uint8_t* out = &img->pixels[std::size_t(y / t.step) * std::size_t(t.width)];
+                if (!table.empty()) {
+                    const std::size_t top = table.size() - 1;
+                    for (int x = 0; x < width; x += t.step) *out++ = table[line[x] & top];
+                } else {
+                    for (int x = 0; x < width; x += t.step) {
+                        colorMap->getGray(line + std::size_t(x) * comps, &gray);
+                        *out++ = colToByte(gray);
+                    }
+                }
+            }
+            // (A stream looked at before its first read may not know yet.)
+            if (str->lookChar() == EOF) break;
+        }
+        is.close();
+        g.gray = img;
+        // A browser gives each box a mask of its own: a large one is kept
+        // once it is met again.
+        if (keep && (pictures->MetBefore(ref->getRef().num, ref->getRef().gen, kMaskVariant + int(mode)) ||
+                     img->pixels.size() <= kKeepMaskBelow))
+            pictures->Keep(ref->getRef().num, ref->getRef().gen, kMaskVariant + int(mode), img);
+        return true;
+    }
+    // Mask pictures are kept apart from the same object's colour picture.
+    static constexpr int kMaskVariant = 1 << 16;
+    static constexpr std::size_t kKeepMaskBelow = std::size_t(64) << 10;
 
     // A picture of the clip's area, each pixel coloured by `colorAt` at its
     // centre in user space (false: not painted there).
@@ -551,7 +746,9 @@ void EmfOutputDev::startPage(int, GfxState* state, XRef*) {
     m_->pageW = state ? state->getPageWidth() : 0;
     m_->pageH = state ? state->getPageHeight() : 0;
     m_->clips = 0, m_->savedClips.clear(), m_->defined.clear();
-    m_->clipBoxes.clear(), m_->savedClipBoxes.clear(), m_->areaBoxes.clear();
+    m_->clipBoxes.clear(), m_->savedClipBoxes.clear(), m_->areaBoxes.clear(), m_->clipShapes.clear();
+    m_->maskGroup.reset(), m_->plainMask.reset(), m_->savedPlainMasks.clear(), m_->ForgetCleared();
+    m_->maskedPixels = 0;
     m_->dev.BeginPage({m_->pageW, m_->pageH, 72});
 }
 
@@ -565,7 +762,9 @@ void EmfOutputDev::endPage() {
 void EmfOutputDev::SetAreaPainter(AreaPainter painter) { m_->painter = std::move(painter); }
 
 void EmfOutputDev::saveState(GfxState*) {
+    m_->ForgetCleared();
     m_->savedMasked.push_back(m_->masked);
+    m_->savedPlainMasks.push_back(m_->plainMask);
     m_->savedClipBoxes.push_back(m_->clipBoxes);
     m_->savedClips.push_back(m_->clips);
     m_->clips = 0;
@@ -573,7 +772,10 @@ void EmfOutputDev::saveState(GfxState*) {
 
 void EmfOutputDev::restoreState(GfxState* state) {
     m_->Flush();
+    m_->ForgetCleared();
     if (!m_->savedMasked.empty()) m_->masked = m_->savedMasked.back(), m_->savedMasked.pop_back();
+    if (!m_->savedPlainMasks.empty())
+        m_->plainMask = std::move(m_->savedPlainMasks.back()), m_->savedPlainMasks.pop_back();
     m_->blending = state && state->getBlendMode() != gfxBlendNormal;
     m_->Release();
     m_->PopClips(m_->clips);
@@ -588,30 +790,75 @@ void EmfOutputDev::updateBlendMode(GfxState* state) {
     m_->Release();
 }
 
-void EmfOutputDev::beginTransparencyGroup(GfxState* state, const double* bbox, GfxColorSpace*, bool, bool knockout,
-                                          bool forSoftMask) {
+void EmfOutputDev::beginTransparencyGroup(GfxState* state, const double* bbox, GfxColorSpace* blendingColorSpace,
+                                          bool, bool knockout, bool forSoftMask) {
     m_->Flush();
+    m_->Spoil();
+    // poppler clears the soft mask before a group it draws under one.
+    if (!forSoftMask && m_->clearedPlain && m_->painter) {
+        const emf::Rect b = m_->clearedPlain->bounds;
+        m_->masked = true;
+        m_->Grow(b.left, b.top, b.right, b.bottom);
+    }
+    const bool inPicture = !forSoftMask && m_->clearedArea;
+    m_->ForgetCleared();
     // A group drawn as it is needs nothing: its content is drawn in place.
-    const bool pictured = m_->painter && (forSoftMask || knockout || m_->Hidden() || state->getBlendMode() != gfxBlendNormal);
+    const bool pictured = m_->painter && (forSoftMask || knockout || m_->Hidden() || inPicture ||
+                                          state->getBlendMode() != gfxBlendNormal);
     m_->groups.push_back(pictured);
     if (!pictured) return;
     // The content of a mask is no drawing; the area it masks counts when the mask is set.
-    if (forSoftMask) m_->maskBox = Members::DeviceBox(state, bbox);
-    else m_->GrowUser(state, bbox);
+    if (forSoftMask) {
+        m_->maskBox = Members::DeviceBox(state, bbox);
+        m_->maskGroup.emplace();
+        m_->maskGroup->depth = m_->groups.size();
+        if (blendingColorSpace) m_->maskGroup->space.reset(blendingColorSpace->copy());
+    } else if (!inPicture) {
+        m_->GrowUser(state, bbox);
+    }
     ++m_->picturedGroups;
 }
 
 void EmfOutputDev::endTransparencyGroup(GfxState*) {
     if (m_->groups.empty()) return;
+    if (m_->maskGroup && m_->maskGroup->drawing && m_->groups.size() == m_->maskGroup->depth)
+        m_->maskGroup->drawing = false;
     if (m_->groups.back()) --m_->picturedGroups;
     m_->groups.pop_back();
 }
 
 void EmfOutputDev::paintTransparencyGroup(GfxState*, const double*) { m_->Release(); }
 
-void EmfOutputDev::setSoftMask(GfxState* state, const double* bbox, bool, Function*, GfxColor*) {
+void EmfOutputDev::setSoftMask(GfxState* state, const double* bbox, bool alpha, Function* transferFunc,
+                               GfxColor* backdropColor) {
     if (!m_->painter) return;
     m_->Flush();
+    m_->ForgetCleared();
+    std::optional<MaskGroup> group = std::move(m_->maskGroup);
+    m_->maskGroup.reset();
+    // Luminosity outside the picture is the backdrop's: black, or the mask
+    // is more than the picture.
+    bool blackBackdrop = backdropColor != nullptr;
+    if (blackBackdrop && group && group->space) {
+        GfxGray g;
+        group->space->getGray(backdropColor, &g);
+        blackBackdrop = g == 0;
+    } else if (blackBackdrop) {
+        blackBackdrop = std::all_of(std::begin(backdropColor->c), std::end(backdropColor->c), [](GfxColorComp c) { return c == 0; });
+    }
+    if (group && !group->drawing && group->plain && group->gray && !alpha && !transferFunc && blackBackdrop &&
+        m_->maskBox) {
+        const auto& d = *m_->maskBox;
+        m_->plainMask = std::make_shared<const PlainMask>(PlainMask{group->gray, group->place, {d[0], d[1], d[2], d[3]}});
+        m_->maskBox.reset();
+        // It takes the place of a mask in force.
+        if (m_->masked) {
+            m_->masked = false;
+            m_->Release();
+        }
+        return;
+    }
+    m_->plainMask.reset();
     m_->masked = true;
     if (m_->maskBox) {
         auto& d = *m_->maskBox;
@@ -623,8 +870,13 @@ void EmfOutputDev::setSoftMask(GfxState* state, const double* bbox, bool, Functi
 }
 
 void EmfOutputDev::clearSoftMask(GfxState*) {
+    if (m_->plainMask) m_->clearedPlain = std::move(m_->plainMask);
+    m_->plainMask.reset();
+    // The mask's area is pictured now, as the page looks there.
+    const bool pictured = m_->masked && m_->area && m_->painter && m_->picturedGroups == 0 && !m_->blending;
     m_->masked = false;
     m_->Release();
+    if (pictured) m_->clearedArea = true;
 }
 
 void EmfOutputDev::stroke(GfxState* state) {
@@ -741,6 +993,9 @@ bool EmfOutputDev::functionShadedFill(GfxState* state, GfxFunctionShading* sh) {
 void EmfOutputDev::drawChar(GfxState* state, double x, double y, double dx, double dy, double originX,
                             double originY, CharCode code, int, const Unicode* u, int uLen) {
     // Text in a pictured area stays as invisible text, so that its words are kept.
+    m_->Spoil();
+    m_->ForgetCleared();
+    if (state->getRender() % 4 != 3) m_->Demote();
     const bool hidden = m_->Hidden();
     if (hidden && m_->blending) m_->Skip(state);
     m_->Glyph(state, x - originX, y - originY, dx, dy, code, u, uLen, hidden);
@@ -750,6 +1005,8 @@ bool EmfOutputDev::beginType3Char(GfxState* state, double x, double y, double dx
                                   const Unicode* u, int uLen) {
     // The glyph is drawn as the graphics of its procedure; its text is kept
     // beside it, invisible, so that the words can still be found.
+    m_->Spoil();
+    m_->Demote();
     if (uLen > 0) m_->Glyph(state, x, y, dx, dy, code, u, uLen, true);
     m_->Flush();
     return false;
@@ -826,6 +1083,7 @@ void EmfOutputDev::drawImageMask(GfxState* state, Object*, Stream* str, int widt
 
 void EmfOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                              GfxImageColorMap* colorMap, bool, const int* maskColors, bool inlineImg) {
+    if (m_->TakeMaskPicture(state, ref, str, width, height, colorMap, maskColors, inlineImg)) return;
     if (m_->Skip(state) || m_->DrawKept(state, ref, inlineImg, colorMap)) return;
     const int comps = colorMap->getNumPixelComps();
     // A JPEG in grey or RGB, as decoded by default, goes into the metafile as it is.

@@ -8,7 +8,9 @@
 // anything else is drawn, so the drawing order stays. Shadings EMF cannot say
 // become a picture of the area they fill, at the page's resolution; so does
 // what a soft mask, a blend mode or a knockout group touches, drawn by an
-// AreaPainter as the page looks there.
+// AreaPainter as the page looks there. A soft mask that is one grey picture
+// (a blurred shadow) over solid fills needs no painter: each fill becomes a
+// picture of its colour with the mask as its alpha, clipped to its path.
 #pragma once
 
 #include <functional>
@@ -26,6 +28,12 @@ namespace pagedraw {
 struct DrawLimits {
     std::size_t maxImagePixels = std::size_t(1) << 24;  // larger pictures are thinned out
     std::size_t maxShadingPixels = std::size_t(1) << 22;
+    // Pictures standing in for what the metafile cannot say take at most
+    // this share of the device resolution.
+    double pictureScale = 1;
+    // Pixels of all the pictures a page's masked fills become; past them
+    // each takes a few only.
+    std::size_t maxMaskedPixels = std::size_t(1) << 24;
 };
 
 // The page as it looks in an area (device pixels at the page's resolution,

@@ -180,13 +180,83 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
         return Box{int(a.x * a.scale), int(a.y * a.scale), std::max(1, int(std::lround(a.w * a.scale))),
                    std::max(1, int(std::lround(a.h * a.scale)))};
     };
-    // Every drawing of an area walks the whole page: the areas of one scale
-    // are drawn in one walk when the box around them all is not much larger
-    // than they are together (a page of many small pictures), else each in
-    // its own. The pixels are the same either way, but for an odd one at the
-    // edge of a scaled picture.
+    // The areas of `group`, all of one scale, drawn in one walk of the page
+    // and cut apart.
+    auto renderJointly = [&](const std::vector<std::size_t>& group) {
+        Box u = boxOf(areas[group[0]]);
+        int x1 = u.x + u.w, y1 = u.y + u.h;
+        for (std::size_t j : group) {
+            const Box b = boxOf(areas[j]);
+            u.x = std::min(u.x, b.x), u.y = std::min(u.y, b.y);
+            x1 = std::max(x1, b.x + b.w), y1 = std::max(y1, b.y + b.h);
+        }
+        std::optional<emf::Image> all = render(u.x, u.y, x1 - u.x, y1 - u.y, areas[group[0]].scale);
+        if (!all) return;
+        for (std::size_t j : group) {
+            const Box b = boxOf(areas[j]);
+            const int dx = b.x - u.x, dy = b.y - u.y;
+            const int w = std::min(b.w, all->width - dx), h = std::min(b.h, all->height - dy);
+            if (w <= 0 || h <= 0) continue;
+            emf::Image img;
+            img.format = emf::Image::Format::Rgb8, img.components = 3, img.width = w, img.height = h;
+            img.pixels.resize(std::size_t(w) * h * 3);
+            for (int row = 0; row < h; ++row) {
+                auto from = all->pixels.begin() + (std::ptrdiff_t(dy + row) * all->width + dx) * 3;
+                std::copy(from, from + std::ptrdiff_t(w) * 3, img.pixels.begin() + std::ptrdiff_t(row) * w * 3);
+            }
+            areas[j].img = std::move(img);
+        }
+    };
+    // Every drawing of areas walks the whole page. The pictures of a page
+    // share a budget of pixels (past it they are all coarser), and a page
+    // gets a few walks: a few areas are drawn together when the box around
+    // them is not much larger than they are (a page of small pictures), else
+    // each in its own walk; more areas are drawn in bands of the page, cut
+    // where they lie furthest apart. The pixels are the same either way, but
+    // for an odd one at the edge of a scaled picture.
     auto renderAll = [&] {
-        constexpr double kJointPixels = 8e6;
+        constexpr double kJointPixels = 8e6, kPagePixels = 16e6;
+        constexpr std::size_t kWalks = 8;
+        double total = 0;
+        for (const Area& a : areas) total += double(a.w) * a.h * a.scale * a.scale;
+        if (total > kPagePixels)
+            for (Area& a : areas) a.scale = std::max(a.scale * std::sqrt(kPagePixels / total), 1.0 / 64);
+        if (areas.size() > kWalks) {
+            std::vector<std::size_t> order(areas.size());
+            for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+            std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return areas[a].y < areas[b].y; });
+            // The widest gaps between one area's bottom (the lowest so far) and the next one's top.
+            std::vector<std::pair<double, std::size_t>> gaps;  // gap, index in `order` that starts a band
+            double bottom = areas[order[0]].y + areas[order[0]].h;
+            for (std::size_t k = 1; k < order.size(); ++k) {
+                const Area& a = areas[order[k]];
+                gaps.push_back({double(a.y) - bottom, k});
+                bottom = std::max(bottom, double(a.y) + a.h);
+            }
+            std::partial_sort(gaps.begin(), gaps.begin() + std::ptrdiff_t(kWalks - 1), gaps.end(),
+                              [](const auto& a, const auto& b) { return a.first > b.first; });
+            std::vector<std::size_t> starts = {0};
+            for (std::size_t g = 0; g + 1 < kWalks; ++g) starts.push_back(gaps[g].second);
+            std::sort(starts.begin(), starts.end());
+            starts.push_back(order.size());
+            for (std::size_t band = 0; band + 1 < starts.size(); ++band) {
+                std::vector<std::size_t> group(order.begin() + std::ptrdiff_t(starts[band]),
+                                               order.begin() + std::ptrdiff_t(starts[band + 1]));
+                // One scale for the band, and no more pixels than a joint walk takes.
+                double scale = 1, x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+                for (std::size_t j : group) {
+                    const Area& a = areas[j];
+                    scale = std::min(scale, a.scale);
+                    x0 = std::min(x0, double(a.x)), y0 = std::min(y0, double(a.y));
+                    x1 = std::max(x1, double(a.x) + a.w), y1 = std::max(y1, double(a.y) + a.h);
+                }
+                const double pixels = (x1 - x0) * (y1 - y0) * scale * scale;
+                if (pixels > kJointPixels) scale = std::max(scale * std::sqrt(kJointPixels / pixels), 1.0 / 64);
+                for (std::size_t j : group) areas[j].scale = scale;
+                renderJointly(group);
+            }
+            return;
+        }
         std::vector<bool> done(areas.size(), false);
         for (std::size_t i = 0; i < areas.size(); ++i) {
             if (done[i]) continue;
@@ -203,29 +273,9 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
                 x1 = std::max(x1, b.x + b.w), y1 = std::max(y1, b.y + b.h);
             }
             const double joint = double(x1 - u.x) * (y1 - u.y);
-            if (group.size() < 2 || joint > std::max(kJointPixels, 2 * sum)) {
-                const Box b = boxOf(areas[i]);
-                areas[i].img = render(b.x, b.y, b.w, b.h, areas[i].scale);
-                done[i] = true;
-                continue;
-            }
-            std::optional<emf::Image> all = render(u.x, u.y, x1 - u.x, y1 - u.y, areas[i].scale);
-            for (std::size_t j : group) {
-                done[j] = true;
-                if (!all) continue;
-                const Box b = boxOf(areas[j]);
-                const int dx = b.x - u.x, dy = b.y - u.y;
-                const int w = std::min(b.w, all->width - dx), h = std::min(b.h, all->height - dy);
-                if (w <= 0 || h <= 0) continue;
-                emf::Image img;
-                img.format = emf::Image::Format::Rgb8, img.components = 3, img.width = w, img.height = h;
-                img.pixels.resize(std::size_t(w) * h * 3);
-                for (int row = 0; row < h; ++row) {
-                    auto from = all->pixels.begin() + (std::ptrdiff_t(dy + row) * all->width + dx) * 3;
-                    std::copy(from, from + std::ptrdiff_t(w) * 3, img.pixels.begin() + std::ptrdiff_t(row) * w * 3);
-                }
-                areas[j].img = std::move(img);
-            }
+            if (group.size() < 2 || joint > std::max(kJointPixels, 2 * sum)) group = {i};
+            for (std::size_t j : group) done[j] = true;
+            renderJointly(group);
         }
     };
     try {
@@ -234,11 +284,12 @@ std::vector<std::uint8_t> PdfPages::ConvertPage(int index, std::string& error, s
             std::size_t next = 0;
             {
                 emf::RecorderDevice dev(rec);
-                EmfOutputDev out(dev, *m_->fonts, {}, &m_->pictures);
+                DrawLimits limits;
+                limits.pictureScale = pictureScale;
+                EmfOutputDev out(dev, *m_->fonts, limits, &m_->pictures);
                 out.SetAreaPainter([&](int x, int y, int w, int h, double scale) -> std::optional<emf::Image> {
                     if (walk == 0) {
-                        // Each picture may take a few megabytes: a page gets a bounded number.
-                        if (areas.size() < 16) areas.push_back({x, y, w, h, std::min(scale, pictureScale), std::nullopt});
+                        areas.push_back({x, y, w, h, std::min(scale, pictureScale), std::nullopt});
                         return std::nullopt;
                     }
                     if (next >= areas.size()) return std::nullopt;

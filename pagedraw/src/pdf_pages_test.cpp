@@ -506,6 +506,220 @@ TEST_F(PdfPagesTest, AMaskedAreaUnderAClipOfRectanglesIsPicturedInThemOnly) {
     EXPECT_GT(strip.At(15, 40)[2], 200);
 }
 
+std::string Unhex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+// A grey picture as an image object of its own (samples as given).
+std::string GrayImage(int w, int h, const std::string& samples, const std::string& extra = "") {
+    return "<< /Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " + std::to_string(h) +
+           " /ColorSpace /DeviceGray /BitsPerComponent 8 " + extra + " /Length " + std::to_string(samples.size()) +
+           " >>\nstream\n" + samples + "\nendstream";
+}
+
+// A soft mask's group as a browser prints a shadow's: one picture, `im`,
+// scaled onto the box (x, y, w, h); `body` replaces that drawing when given.
+std::string MaskGroup(double x, double y, double w, double h, const std::string& im, const std::string& resources,
+                      const std::string& body = "") {
+    auto n = [](double v) { return std::to_string(v); };
+    const std::string content =
+        body.empty() ? "q " + n(w) + " 0 0 " + n(h) + " " + n(x) + " " + n(y) + " cm 0 0 0 rg /" + im + " Do Q" : body;
+    return "<< /Type /XObject /Subtype /Form /BBox [" + n(x) + " " + n(y) + " " + n(x + w) + " " + n(y + h) +
+           "] /Group << /S /Transparency /CS /DeviceGray /I true >> /Resources << " + resources +
+           " >> /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream";
+}
+
+// More soft masks than a page used to keep pictures for: every one of them
+// is drawn, each with its own colour at its own place.
+TEST_F(PdfPagesTest, EveryMaskedAreaOfAPageIsDrawnHoweverMany) {
+    constexpr int kAreas = 20;
+    std::string content, states;
+    std::vector<std::string> forms;
+    std::vector<std::array<int, 3>> colours;
+    for (int i = 0; i < kAreas; ++i) {
+        const int x = 10 + (i % 10) * 18, y = i < 10 ? 60 : 20;
+        // A mask the area painter draws: its group fills, it holds no picture.
+        forms.push_back(MaskGroup(x, y, 10, 10, "", "",
+                                  "1 1 1 rg " + std::to_string(x) + " " + std::to_string(y) + " 10 10 re f"));
+        states += "/M" + std::to_string(i) + " << /SMask << /S /Luminosity /G " + std::to_string(6 + i) + " 0 R >> >> ";
+        const std::array<int, 3> c{i * 12, 255 - i * 12, i % 2 ? 255 : 0};
+        colours.push_back(c);
+        char fill[96];
+        std::snprintf(fill, sizeof fill, "q /M%d gs %.3f %.3f %.3f rg %d %d 10 10 re f Q\n", i, c[0] / 255.0,
+                      c[1] / 255.0, c[2] / 255.0, x, y);
+        content += fill;
+    }
+    const auto emf = FirstPage(HandMadePdf(content, "/ExtGState << " + states + ">>", forms));
+    ASSERT_FALSE(emf.empty());
+    const Raster r = Rasterize(BackToPdf({emf}, "areas.pdf"), "areas");
+    ASSERT_GE(r.w, 200);
+    ASSERT_GE(r.h, 100);
+    for (int i = 0; i < kAreas; ++i) {
+        const int x = 15 + (i % 10) * 18, y = 100 - (i < 10 ? 65 : 25);
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(r.At(x, y)[k], colours[i][k], 6) << "area " << i;
+    }
+}
+
+// A shadow as a browser prints it: fills under a soft mask whose group is
+// one grey picture become pictures of their colours with the mask's values
+// as alpha, clipped to their paths, over what lies under them (no picture
+// of the area), and an inverted picture inverts the alpha.
+TEST_F(PdfPagesTest, FillsUnderAMaskOfOnePictureShowTheirColourWithTheMaskAsAlpha) {
+    // The same four steps as a JPEG file of 32 x 8 pixels (how a browser prints its masks).
+    const std::string jpeg = Unhex(
+        "FFD8FFE000104A46494600010100000100010000FFDB00430001010101010101010101010101010101010101010101010101010101"
+        "010101010101010101010101010101010101010101010101010101010101010101010101FFC0000B080008002001011100FFC40015"
+        "00010100000000000000000000000000000A0BFFC40014100100000000000000000000000000000000FFDA0008010100003F009FF9"
+        "541541543FFFD9");
+    for (const char* variant : {"plain", "inverted", "jpeg"}) {
+        SCOPED_TRACE(variant);
+        const bool inverted = std::string(variant) == "inverted";
+        // Four grey steps along x: 0, 85, 170, 255, each 40 points wide, from x 20 to 180, y 30 to 70.
+        const std::string pdf = HandMadePdf(
+            "0 0 1 rg 0 0 200 100 re f\n"
+            "q 0 0 200 100 re 150 40 20 20 re W* n /Shadow gs 1 0 0 rg 10 20 120 60 re f 0 1 0 rg 140 20 50 60 re f Q\n",
+            "/ExtGState << /Shadow << /SMask << /S /Luminosity /G 6 0 R >> >> >>",
+            {MaskGroup(20, 30, 160, 40, "Im", "/XObject << /Im 7 0 R >>"),
+             std::string(variant) == "jpeg"
+                 ? GrayImage(32, 8, jpeg, "/Filter /DCTDecode")
+                 : GrayImage(4, 1, std::string("\x00\x55\xAA\xFF", 4), inverted ? "/Decode [1 0]" : "")});
+        const auto emf = FirstPage(pdf);
+        ASSERT_FALSE(emf.empty());
+        const std::string trace = Trace(emf);
+        EXPECT_NE(trace.find("rgba8"), std::string::npos) << trace;
+        EXPECT_EQ(trace.find("rgb8"), std::string::npos) << trace;  // no picture of the area
+        const Raster r = Rasterize(BackToPdf({emf}, "shadow.pdf"), "shadow");
+        ASSERT_GE(r.w, 200);
+        ASSERT_GE(r.h, 100);
+        using Rgb = std::array<int, 3>;
+        auto near = [&](int x, int y, Rgb want) {
+            const Rgb got = r.At(x, 100 - y);
+            for (int k = 0; k < 3; ++k) EXPECT_NEAR(got[k], want[k], 4) << x << "," << y;
+        };
+        auto over = [](int a, Rgb c) {  // c at alpha a over the blue page
+            return Rgb{c[0] * a / 255, c[1] * a / 255, c[2] * a / 255 + 255 * (255 - a) / 255};
+        };
+        const int a[4] = {inverted ? 255 : 0, inverted ? 170 : 85, inverted ? 85 : 170, inverted ? 0 : 255};
+        near(40, 50, over(a[0], {255, 0, 0}));
+        near(80, 50, over(a[1], {255, 0, 0}));
+        near(120, 50, over(a[2], {255, 0, 0}));
+        near(135, 50, {0, 0, 255});  // masked, but between the fills
+        near(145, 50, over(a[3], {0, 255, 0}));
+        near(160, 50, {0, 0, 255});  // the clip's hole
+        near(15, 50, {0, 0, 255});   // filled, but outside the mask's picture
+        near(80, 25, {0, 0, 255});
+    }
+}
+
+// One picture masks many boxes (the same object in each mask): it is read
+// once, or twice when it is large (a mask met once is not kept).
+TEST_F(PdfPagesTest, AMaskPictureSharedByManyBoxesIsReadOnceOrTwice) {
+    for (const int side : {2, 300}) {
+        SCOPED_TRACE(side);
+        std::string content, states;
+        std::vector<std::string> forms;
+        for (int i = 0; i < 3; ++i) {
+            const int x = 10 + 60 * i;
+            forms.push_back(MaskGroup(x, 30, 40, 40, "Im", "/XObject << /Im 9 0 R >>"));
+            states += "/S" + std::to_string(i) + " << /SMask << /S /Luminosity /G " + std::to_string(6 + i) + " 0 R >> >> ";
+            content += "q /S" + std::to_string(i) + " gs 0 0 0 rg " + std::to_string(x) + " 30 40 40 re f Q\n";
+        }
+        forms.push_back(GrayImage(side, side, std::string(std::size_t(side) * side, '\x80')));
+        std::string error;
+        auto pages = PdfPages::OpenBytes(Bytes(HandMadePdf(content, "/ExtGState << " + states + ">>", forms)), error,
+                                         {72, true});
+        ASSERT_TRUE(pages) << error;
+        const std::string trace = Trace(pages->ConvertPage(0, error));
+        EXPECT_EQ(pages->PicturesReused(), side == 2 ? 2u : 1u);
+        std::size_t pictures = 0;
+        for (auto at = trace.find("rgba8"); at != std::string::npos; at = trace.find("rgba8", at + 1)) ++pictures;
+        EXPECT_EQ(pictures, 3u) << trace;
+    }
+}
+
+// A mask that is more than one plain picture, or what it masks more than
+// solid fills: the area painter pictures the area as the page looks there.
+TEST_F(PdfPagesTest, MasksThatAreMoreThanOnePlainPictureArePicturedAsTheAreaLooks) {
+    const std::string im = GrayImage(2, 1, std::string("\x40\xFF", 2));
+    const std::string plainDraw = "q 100 0 0 40 50 30 cm 0 0 0 rg /Im Do Q";
+    struct Case {
+        const char* name;
+        std::string mask;     // the SMask dictionary's entries besides /S and /G
+        std::string body;     // the group's content ("" = one plain picture)
+        std::string masked;   // drawn under the mask
+        std::string imExtra;  // the picture's own entries
+    };
+    const std::vector<Case> cases = {
+        {"text in the group", "/S /Luminosity", plainDraw + " BT /F1 10 Tf 60 40 Td (A) Tj ET", "50 30 100 40 re f", ""},
+        {"two pictures", "/S /Luminosity", plainDraw + " " + plainDraw, "50 30 100 40 re f", ""},
+        {"a translucent picture", "/S /Luminosity", "/Half gs " + plainDraw, "50 30 100 40 re f", ""},
+        {"a transfer function", "/S /Luminosity /TR << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >>", "",
+         "50 30 100 40 re f", ""},
+        {"a backdrop", "/S /Luminosity /BC [0.5]", "", "50 30 100 40 re f", ""},
+        {"an alpha mask", "/S /Alpha", "", "50 30 100 40 re f", ""},
+        {"a stroke under it", "/S /Luminosity", "", "4 w 60 40 80 20 re S", ""},
+        {"text under it", "/S /Luminosity", "", "BT /F1 20 Tf 60 40 Td (Masked) Tj ET", ""},
+        {"a masked picture", "/S /Luminosity", "", "50 30 100 40 re f", "/SMask 8 0 R"},
+        {"a group under it", "/S /Luminosity", "", "/Fm0 Do", ""},
+        {"a group under a mask of fills", "/S /Luminosity", "1 1 1 rg 50 30 50 40 re f", "/Fm0 Do", ""},
+    };
+    const std::string group = "1 0 0 rg 50 30 100 40 re f";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string pdf = HandMadePdf(
+            "0 0 1 rg 0 0 200 100 re f q /Shadow gs 1 0 0 rg 1 0 0 RG " + c.masked + " Q\n",
+            "/ExtGState << /Shadow << /SMask << " + c.mask + " /G 6 0 R >> >> >> /XObject << /Fm0 9 0 R >>",
+            {MaskGroup(50, 30, 100, 40, "Im", "/XObject << /Im 7 0 R >> /ExtGState << /Half << /ca 0.5 >> >>",
+                       c.body),
+             GrayImage(2, 1, std::string("\x40\xFF", 2), c.imExtra), GrayImage(1, 1, std::string("\x80", 1)),
+             "<< /Type /XObject /Subtype /Form /BBox [50 30 150 70] /Group << /S /Transparency >> /Length " +
+                 std::to_string(group.size()) + " >>\nstream\n" + group + "\nendstream"});
+        const std::string trace = Trace(FirstPage(pdf));
+        EXPECT_NE(trace.find("image 100x40 rgb8"), std::string::npos) << trace;
+        EXPECT_EQ(trace.find("rgba8"), std::string::npos) << trace;
+        EXPECT_EQ(trace.find("solid #ff0000"), std::string::npos) << trace;
+    }
+}
+
+// Damaged and hostile masks: a picture of no size, one of a billion pixels
+// with a few bytes of data, a mask whose group sets that very mask, many
+// plain masks over the whole page: a page, soon, of bounded size.
+TEST_F(PdfPagesTest, DamagedAndHostileMasksGiveABoundedPage) {
+    const std::string loop = "/Loop gs 0 0 200 100 re f";
+    std::string many;
+    for (int i = 0; i < 300; ++i) many += "0 0 200 100 re f ";
+    struct Case {
+        const char* name;
+        std::string image, body, masked;
+    };
+    const std::vector<Case> cases = {
+        {"no size", GrayImage(0, 0, ""), "", "0 0 200 100 re f"},
+        {"a billion pixels", GrayImage(40000, 30000, std::string(64, '\x7F')), "", "0 0 200 100 re f"},
+        {"a mask of itself", GrayImage(1, 1, "\xFF"), loop, "0 0 200 100 re f"},
+        {"many fills", GrayImage(400, 200, std::string(80000, '\x60')), "", many},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string pdf = HandMadePdf(
+            "q /Shadow gs 1 0 0 rg " + c.masked + " Q\n",
+            "/ExtGState << /Shadow << /SMask << /S /Luminosity /G 6 0 R >> >> >>",
+            {MaskGroup(0, 0, 200, 100, "Im",
+                       "/XObject << /Im 7 0 R >> /ExtGState << /Loop << /SMask << /S /Luminosity /G 6 0 R >> >> >>",
+                       c.body),
+             c.image});
+        std::string error;
+        auto pages = PdfPages::OpenBytes(Bytes(pdf), error, {300, true});
+        ASSERT_TRUE(pages) << error;
+        std::vector<std::string> warnings;
+        const auto emf = pages->ConvertPage(0, error, &warnings);
+        ASSERT_FALSE(emf.empty()) << error;
+        EXPECT_LT(emf.size(), std::size_t(80) << 20);
+        EXPECT_TRUE(emf::Play(emf, *std::make_unique<emf::TraceDevice>()).ok);
+    }
+}
+
 TEST_F(PdfPagesTest, AWordGapWithoutASpaceGetsOneAndKerningDoesNot) {
     const std::string pdf = HandMadePdf("BT /F1 12 Tf 10 50 Td [(Hello) -400 (world) -30 (s) 600 (back)] TJ ET");
     std::string error;

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <list>
 #include <memory>
+#include <set>
+#include <tuple>
 #include <utility>
 
 #include "emf/device.h"
@@ -23,6 +25,10 @@ public:
     // Keeps `picture` for the object; one larger than the bound is not kept.
     void Keep(int num, int gen, int variant, std::shared_ptr<const emf::Image> picture);
 
+    // Whether object `num` `gen` as `variant` was met before; it is met now.
+    // (A picture that is shown once need not take room here.)
+    bool MetBefore(int num, int gen, int variant) { return !met_.insert({num, gen, variant}).second; }
+
     // How often Find answered a picture.
     std::size_t Reused() const { return reused_; }
 
@@ -34,6 +40,7 @@ private:
     };
     std::size_t maxBytes_, bytes_ = 0, reused_ = 0;
     std::list<Entry> entries_;  // the most recently used first
+    std::set<std::tuple<int, int, int>> met_;
 };
 
 }  // namespace pagedraw

@@ -36,17 +36,18 @@ bool WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int dpi = 600;
+    int dpi = 600, pictureDpi = 0;
     bool carry = true;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a.rfind("--dpi=", 0) == 0) dpi = std::atoi(a.c_str() + 6);
+        else if (a.rfind("--picture-dpi=", 0) == 0) pictureDpi = std::atoi(a.c_str() + 14);
         else if (a == "--no-fonts") carry = false;
         else files.push_back(a);
     }
-    if (files.size() != 2 || dpi < 72 || dpi > 2400) {
-        std::fprintf(stderr, "usage: pdf2emf [--dpi=72..2400] [--no-fonts] IN.pdf OUTDIR\n");
+    if (files.size() != 2 || dpi < 72 || dpi > 2400 || pictureDpi < 0 || pictureDpi > 2400) {
+        std::fprintf(stderr, "usage: pdf2emf [--dpi=72..2400] [--picture-dpi=72..2400] [--no-fonts] IN.pdf OUTDIR\n");
         return 1;
     }
     const fs::path outDir = files[1];
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
         return 3;
     }
     std::string error;
-    auto pages = pagedraw::PdfPages::Open(files[0], error, {dpi, carry});
+    auto pages = pagedraw::PdfPages::Open(files[0], error, {dpi, carry, pictureDpi});
     if (!pages) {
         std::fprintf(stderr, "pdf2emf: %s\n", error.c_str());
         return 2;

@@ -6,7 +6,10 @@
 // width, caps, joins and dashes; clips; JPEG pictures unchanged, large
 // others packed as PNG, the rest as DIBs (an image object shown on several
 // pages is decoded and packed once); shadings
-// as pictures of the area they fill. The PDF's own TrueType programs travel
+// as pictures of the area they fill; what soft masks, blend modes and
+// knockout groups touch as a picture of its area as the page looks there,
+// but for a soft mask of one grey picture over solid fills (a browser's
+// shadow): each fill becomes a picture of its colour with the mask as alpha. The PDF's own TrueType programs travel
 // with each page in a comment record of ours (see emf/font_comment.h), so
 // our PDF painter draws exactly those glyphs again.
 //

@@ -2,10 +2,10 @@
 # current folder (cut.pdf is text.pdf cut in half; ours.pdf, enc.pdf and
 # enc-open.pdf were made from these with pdf2emf/emf2pdf and qpdf --encrypt).
 import zlib
-def pdf(content, resources="", extra=[]):
+def pdf(content, resources="", extra=[], rotate=" /Rotate 90"):
     objs = ["<< /Type /Catalog /Pages 2 0 R >>",
             "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Rotate 90 /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> " + resources + " >> >>",
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100]" + rotate + " /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> " + resources + " >> >>",
             "<< /Length %d >>\nstream\n" % len(content) + content + "\nendstream",
             "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"] + extra
     out = "%PDF-1.4\n"; offs = []
@@ -37,3 +37,17 @@ t3 = "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 10 10] /FontMatrix [0.1 0 0 
 open("type3.pdf","wb").write(pdf("BT /T3 20 Tf 10 50 Td (aaa) Tj ET", "/Font << /T3 6 0 R >>",
   [t3, "<< /Length 30 >>\nstream\n10 0 0 0 10 10 d1 0 0 8 8 re f\nendstream"]))
 b = open("text.pdf","rb").read(); open("cut.pdf","wb").write(b[:len(b)//2])
+# Soft masks: a shadow's (one grey picture, deflated, over fills in a ring
+# clip), one the area painter draws (text in its group), one that masks itself.
+shade = zlib.compress(bytes([0, 64, 128, 255, 255, 128, 64, 0]))
+def group(body, res):
+    return "<< /Type /XObject /Subtype /Form /BBox [0 0 200 100] /Group << /S /Transparency /CS /DeviceGray >> /Resources << " + res + " >> /Length %d >>\nstream\n" % len(body) + body + "\nendstream"
+open("shadow.pdf","wb").write(pdf(
+  "q 0 0 200 100 re 40 30 120 40 re W* n /S1 gs 0 0 0 rg 20 10 160 80 re f 1 0 0 rg 30 20 20 20 re f Q\n"
+  "q /S2 gs 0 0 1 rg 10 10 50 50 re f Q q /S3 gs 0 1 0 rg 100 10 50 50 re f Q",
+  "/ExtGState << /S1 << /SMask << /S /Luminosity /G 6 0 R >> >> /S2 << /SMask << /S /Luminosity /G 7 0 R >> >> "
+  "/S3 << /SMask << /S /Luminosity /G 8 0 R >> >> >>",
+  [group("q 160 0 0 80 20 10 cm /Im Do Q", "/XObject << /Im 9 0 R >>"),
+   group("q 50 0 0 50 10 10 cm /Im Do Q BT /F1 9 Tf 12 12 Td (in the mask) Tj ET", "/XObject << /Im 9 0 R >> /Font << /F1 5 0 R >>"),
+   group("/Self gs 0 0 200 100 re f", "/ExtGState << /Self << /SMask << /S /Luminosity /G 8 0 R >> >> >>"),
+   "<< /Type /XObject /Subtype /Image /Width 4 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /FlateDecode /Length %d >>\nstream\n" % len(shade) + shade.decode('latin-1') + "\nendstream"], ""))
